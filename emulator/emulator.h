@@ -1,0 +1,91 @@
+#pragma once
+// The QX-7 stand-in: a device that answers the application's command set over
+// TCP (127.0.0.1 only) and/or a pseudo-terminal, keeps the state of its four
+// windows, background, presets and image banks, receives bank uploads packet by
+// packet, and can misbehave on purpose (fault options) so that the
+// application's handling of a bad device can be tested.
+//
+// An Emulator runs in its own thread, so a test or a benchmark can talk to it
+// with blocking calls from the main thread. Every accessor is thread-safe.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+namespace qx7emu {
+
+struct Options {
+    QString version = QStringLiteral("2.12.0005"); // answered to "#VERSION?"
+    bool silent = false;            // never answers anything
+    int replyDelayMs = 0;           // every reply is sent this much later
+    int noise = 0;                  // unsolicited lines sent before every reply
+    bool fragment = false;          // replies go out in small pieces with short pauses
+    int dropAck = 0;                // packet number that is never answered (0: none)
+    int disconnectAfterPackets = 0; // closes the connection after this many packets (0: never)
+    bool noLdimReply = false;       // "#LDIM" is accepted but not answered
+    QString logFile;                // every command, packet header and reply, time-stamped
+    QString dumpBanksDir;           // each completed bank as bankN.bin and bankN.png
+};
+
+struct WindowState {
+    bool enabled = false;
+    int input = 0;  // 0..15
+    int bank = 0;   // 0 = live input, 1..4
+};
+
+struct DeviceState {
+    WindowState windows[4];
+    int backgroundBank = 0; // 0 = live DVI input, 1..4
+    int fullScreen = 0;     // parameter 201
+    int param204 = 0;
+};
+
+struct Bank {
+    int width = 0;
+    int height = 0;
+    QByteArray data;        // the whole bank image as uploaded (header included)
+    bool complete = false;
+};
+
+struct ReceivedCommand {
+    QString text;           // the command as received, without its terminator bytes
+    QByteArray raw;         // the command with its terminator bytes (CR, then LF and NUL when sent)
+};
+
+class Emulator {
+public:
+    explicit Emulator(const Options &options = {});
+    ~Emulator();
+    Emulator(const Emulator &) = delete;
+    Emulator &operator=(const Emulator &) = delete;
+
+    // Listens on 127.0.0.1; port 0 picks a free one. Returns the port (0 on failure).
+    quint16 listenTcp(quint16 port = 0);
+    // Creates a pseudo-terminal and returns its device path ("" on failure);
+    // with `linkPath`, also makes a symbolic link of that name to it.
+    QString openPty(const QString &linkPath = QString());
+
+    void setOptions(const Options &options);
+    Options options() const;
+
+    DeviceState state() const;
+    void setState(const DeviceState &state);
+    Bank bank(int index) const;                 // index 0..3
+
+    QList<ReceivedCommand> received() const;    // every command, in order (packets not included)
+    QStringList commands() const;               // the texts of received()
+    void clearReceived();
+    int packetsReceived() const;                // data packets accepted or answered since start
+    int connections() const;                    // TCP connections accepted since start
+
+    // Blocks until at least `count` commands have been received (true) or the time is up.
+    bool waitForCommands(int count, int timeoutMs) const;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace qx7emu

@@ -1,0 +1,36 @@
+#pragma once
+// Application-wide state shared by the subsystems: the settings, the
+// command-line requests and the message table. One instance lives for the
+// whole run, owned by the main window.
+
+#include "language/messagetable.h"
+#include "settings/settings.h"
+
+#include <QString>
+
+namespace qx {
+
+// What the command line asked for (filled once at start-up).
+struct CommandLineRequests {
+    QString ConfigPathOverride;   // "i:" / --config
+    QString LoadFileRequest;      // "/f:" / --file; also the file the preview shows
+    qint32 LoadBankRequest = 0;   // bank index 0..3
+    bool CommandRequested = false;
+    QString CommandRequest;       // "/c:" / --command, without terminator
+    bool ExitRequest = false;
+    bool HelpRequest = false;
+    // Long-option mode (first argument begins with "--"): loads run without
+    // dialogs, messages go to standard error, the exit status tells the outcome.
+    bool Unattended = false;
+    bool VersionRequest = false;  // --version
+    bool UsageRequest = false;    // --help
+};
+
+struct AppState {
+    Settings settings;
+    CommandLineRequests cmd;
+    MessageTable msg;
+    bool LinkFailed = false;
+};
+
+} // namespace qx

@@ -1,0 +1,129 @@
+#include "messagetable.h"
+
+#include "util/textutil.h"
+
+namespace qx {
+
+namespace {
+const QString kCrLf = QStringLiteral("\r\n");
+
+QString usageText()
+{
+    return QStringList{
+        QStringLiteral("Command line options for QX-7alt application:"),
+        QStringLiteral("qx-7alt.exe [/f:filename] [/b:bank] [/c:command] [/e]"),
+        QStringLiteral("  /f:filename - full name (including optional path) to load to bank inside QX-7"),
+        QStringLiteral("  /b:bank - memory bank number (1 to 4) to load file to. Default=1"),
+        QStringLiteral("  /c:command - immediately execute a command (Quill-800, refer to user manual)"),
+        QStringLiteral("  /e - exit application after the file is loaded. Without /e application keeps running normally"),
+    }.join(kCrLf);
+}
+
+QString aboutText()
+{
+    return QStringList{
+        QStringLiteral("Norvel QX-7 (alternative) control application."),
+        QStringLiteral("QX-7 is a multi-window scaler video processor, featuring up to 24 video inputs"),
+        QStringLiteral("(multiple formats) presented into up to 4 windows onto single screen"),
+        QStringLiteral("(video output), layed over common background from separate DVI input."),
+        QStringLiteral("The machine features chroma/luma keying, transparency, quick glitch-free switching between inputs and layouts, any kind of scaling and zooming, static images memory banks, many more."),
+    }.join(kCrLf);
+}
+} // namespace
+
+MessageTable::MessageTable()
+{
+    for (int n : numbers())
+        m_text[size_t(n)] = defaultText(n);
+}
+
+QString MessageTable::operator()(int n) const
+{
+    return n >= 0 && n < int(m_text.size()) ? m_text[size_t(n)] : QString();
+}
+
+void MessageTable::set(int n, const QString &text)
+{
+    if (n >= 0 && n < int(m_text.size()))
+        m_text[size_t(n)] = text;
+}
+
+const QList<int> &MessageTable::numbers()
+{
+    static const QList<int> list = [] {
+        QList<int> l;
+        for (int n = 1; n <= 23; ++n)
+            l.append(n);
+        l << 29 << 30;
+        return l;
+    }();
+    return list;
+}
+
+QString MessageTable::key(int n)
+{
+    return QStringLiteral("MSG(%1)").arg(n);
+}
+
+QString MessageTable::defaultText(int n)
+{
+    switch (n) {
+    case 1: return QStringLiteral("Preparing image...");
+    case 2: return QStringLiteral("Loading QX-7");
+    case 3: return QStringLiteral("Com port open failure");
+    case 4: return QStringLiteral("Communication failure");
+    case 5: return QStringLiteral("IP link failure");
+    case 6: return QStringLiteral("Preparing the bank...");
+    case 7: return QStringLiteral("Stop");
+    case 8: return QStringLiteral("Stop loading file");
+    case 9: return QStringLiteral("Cancelling will hang QX-7 and leave the bank image undefined. Are you sure?");
+    case 10: return QStringLiteral("Bank");
+    case 11: return QStringLiteral("Live DVI input");
+    case 12: return QStringLiteral("Window");
+    case 13: return QStringLiteral("Background");
+    case 14: return QStringLiteral("Loading an image from a bank will take a long time. Are you sure?");
+    case 15: return QStringLiteral("Loading an image");
+    case 16: return QStringLiteral("Old version of QX-7. Please update the firmware for QX-7");
+    case 17: return QStringLiteral("Can't load image");
+    case 18: return QStringLiteral("Can't set the communication with QX-7. Please check your communication settings, connections, and power on your QX-7");
+    case 19: return QStringLiteral("Can't find file to load to QX-7:");
+    case 20: return usageText();
+    case 21: return QStringLiteral("Image file is of wrong format:");
+    case 22: return QStringLiteral("No reply from the QX-7");
+    case 23: return QStringLiteral("Loading an image into bank will take a long time. Are you sure?");
+    case 29: return QStringLiteral("QX-7alt control application v%1.%2").arg(kVersionMajor).arg(kVersionRevision);
+    case 30: return aboutText();
+    default: return QString();
+    }
+}
+
+void MessageTable::LoadMessages(MessageRecords &records, bool recordMode)
+{
+    for (int n : numbers())
+        LookupMessage(m_text[size_t(n)], key(n), defaultText(n), records, recordMode);
+}
+
+void MessageTable::LookupMessage(QString &target, const QString &key, const QString &defaultText,
+                                 MessageRecords &records, bool recordMode)
+{
+    if (recordMode) {
+        records.append({key, defaultText});
+        return;
+    }
+    for (const MessageRecord &r : records) {
+        if (r.Key == key) {
+            target = r.Text;
+            return;
+        }
+    }
+    target = defaultText;
+}
+
+QString ExpandBars(const QString &text)
+{
+    QString out = text;
+    out.replace(QLatin1Char('|'), kCrLf);
+    return out;
+}
+
+} // namespace qx

@@ -1,0 +1,45 @@
+#pragma once
+// The table of the 30 numbered interface messages, MSG(1)..MSG(30), with their
+// built-in English defaults. A language file may replace any of them.
+
+#include <QList>
+#include <QString>
+#include <array>
+
+namespace qx {
+
+struct MessageRecord {
+    QString Key;   // "MSG(3)"
+    QString Text;
+};
+using MessageRecords = QList<MessageRecord>; // in file order (the first is record 1)
+
+class MessageTable {
+public:
+    MessageTable(); // every message at its default
+
+    // MSG(n); numbers without a message (0, 24..28, out of range) give "".
+    QString operator()(int n) const;
+    void set(int n, const QString &text);
+
+    // The numbers that have a key and a default, in table order: 1..23, 29, 30.
+    static const QList<int> &numbers();
+    static QString key(int n);          // "MSG(n)"
+    static QString defaultText(int n);  // built-in English text
+
+    // Lookup mode: each message takes the text of the first record with its
+    // exact key, else its default. Record mode: appends one record per message
+    // (key and default) to `records` and leaves the table unchanged.
+    void LoadMessages(MessageRecords &records, bool recordMode);
+
+    static void LookupMessage(QString &target, const QString &key, const QString &defaultText,
+                              MessageRecords &records, bool recordMode);
+
+private:
+    std::array<QString, 31> m_text;
+};
+
+// Replaces every "|" by a line break, as MSG(20) and MSG(30) are shown.
+QString ExpandBars(const QString &text);
+
+} // namespace qx

@@ -1,0 +1,65 @@
+#pragma once
+// The command exchange: SendCommand writes one command, ReceivePoll cuts the
+// device's text into lines, WaitReply waits for the line that begins with an
+// expected prefix. It is synchronous for the caller: while it waits it keeps
+// the interface alive by processing events, and that event processing is
+// also what feeds it (the receive timer and the link's data-arrival events).
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+namespace qx {
+
+class CommLog;
+class DeviceLink;
+
+class CommandExchange : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kLineBudget = 20;   // lines examined per wait
+    static constexpr int kPollBudget = 400;  // polls per line
+    static constexpr int kPollMs = 2;        // one poll lasts at least this long when no line comes
+    static constexpr int kRxLimit = 1 << 20; // text without any line end is dropped past this size
+
+    CommandExchange(DeviceLink &link, CommLog &log, QObject *parent = nullptr);
+
+    void SendCommand(const QByteArray &text);
+    void WaitReply(const QString &prefix);
+    void ClearReceive();
+    void ReceivePoll();
+
+    // Starts the 10 ms receive polling (done once the link has been opened).
+    void startReceiveTimer() { Timer1.start(); }
+
+    // Length of one poll in milliseconds. Tests shorten it so that a silent
+    // device does not cost 16 s per wait; the product keeps 2 ms.
+    void setPollMs(int ms) { m_pollMs = ms; }
+    int pollMs() const { return m_pollMs; }
+
+    QByteArray RxBuffer;     // received text not yet split into lines
+    QByteArray RxLine;       // the one line waiting for WaitReply ("" = none)
+    QByteArray TcpRxBuffer;  // socket data not yet moved into RxBuffer
+    QString ReplyText;       // the reply accepted by the last WaitReply, trimmed
+    bool StopRequested = false;
+    qint32 TimeTicks = 0;    // 100 ms ticks
+
+    QTimer Timer1;           // 10 ms: ReceivePoll
+    QTimer Timer_time;       // 100 ms: TimeTicks
+
+    DeviceLink &link() { return m_link; }
+    CommLog &log() { return m_log; }
+
+Q_SIGNALS:
+    void lineCut();
+
+private:
+    void pollOnce();
+
+    DeviceLink &m_link;
+    CommLog &m_log;
+    int m_pollMs = kPollMs;
+};
+
+} // namespace qx

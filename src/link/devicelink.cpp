@@ -1,0 +1,174 @@
+#include "devicelink.h"
+
+#include "app/state/appstate.h"
+#include "util/seams.h"
+#include "util/textutil.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QHostAddress>
+
+namespace qx {
+
+std::optional<SerialLineSettings> ParseSerialSettings(const QString &text)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() != 4)
+        return std::nullopt;
+    SerialLineSettings s;
+    const QString baud = TrimBlanks(parts[0]);
+    bool ok = false;
+    s.baud = baud.toInt(&ok);
+    if (!ok || s.baud <= 0)
+        return std::nullopt;
+    const QString parity = TrimBlanks(parts[1]).toLower();
+    if (parity == QLatin1String("n")) s.parity = QSerialPort::NoParity;
+    else if (parity == QLatin1String("e")) s.parity = QSerialPort::EvenParity;
+    else if (parity == QLatin1String("o")) s.parity = QSerialPort::OddParity;
+    else if (parity == QLatin1String("m")) s.parity = QSerialPort::MarkParity;
+    else if (parity == QLatin1String("s")) s.parity = QSerialPort::SpaceParity;
+    else return std::nullopt;
+    const QString data = TrimBlanks(parts[2]);
+    if (data == QLatin1String("5")) s.dataBits = QSerialPort::Data5;
+    else if (data == QLatin1String("6")) s.dataBits = QSerialPort::Data6;
+    else if (data == QLatin1String("7")) s.dataBits = QSerialPort::Data7;
+    else if (data == QLatin1String("8")) s.dataBits = QSerialPort::Data8;
+    else return std::nullopt;
+    const QString stop = TrimBlanks(parts[3]);
+    if (stop == QLatin1String("1")) s.stopBits = QSerialPort::OneStop;
+    else if (stop == QLatin1String("1.5")) s.stopBits = QSerialPort::OneAndHalfStop;
+    else if (stop == QLatin1String("2")) s.stopBits = QSerialPort::TwoStop;
+    else return std::nullopt;
+    return s;
+}
+
+QString SerialPortLocation(int n)
+{
+    const QString mapped = JoinPath(ProgramFolder(), QStringLiteral("com%1").arg(n));
+    const QFileInfo info(mapped);
+    if (info.isSymLink() || info.exists()) {
+        const QString target = info.canonicalFilePath();
+        return target.isEmpty() ? mapped : target;
+    }
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(n);
+#else
+    return QStringLiteral("/dev/ttyS%1").arg(n - 1);
+#endif
+}
+
+DeviceLink::DeviceLink(AppState &state, QObject *parent)
+    : QObject(parent), m_state(state)
+{
+    connect(&m_serial, &QSerialPort::readyRead, this, &DeviceLink::serialDataArrived);
+    connect(&m_tcp, &QTcpSocket::readyRead, this, &DeviceLink::socketDataArrived);
+    connect(&m_tcp, &QTcpSocket::disconnected, this, &DeviceLink::markLost);
+    connect(&m_serial, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
+        if (e == QSerialPort::ResourceError && m_serial.isOpen())
+            markLost();
+    });
+}
+
+bool DeviceLink::isTcp() const
+{
+    return m_state.settings.ComPort == 0;
+}
+
+void DeviceLink::markLost()
+{
+    if (m_lost)
+        return;
+    m_lost = true;
+    Q_EMIT lost();
+}
+
+void DeviceLink::OpenLink()
+{
+    m_state.LinkFailed = false;
+    m_lost = false;
+    const Settings &s = m_state.settings;
+    if (s.ComPort != 0) {
+        if (m_serial.isOpen())
+            m_serial.close();
+        bool failed = false;
+        const auto line = ParseSerialSettings(s.ComPortSettings);
+        if (!line) {
+            failed = true;
+        } else {
+            m_serial.setPortName(SerialPortLocation(s.ComPort));
+            failed = !m_serial.open(QIODevice::ReadWrite);
+            if (!failed) {
+                failed = !(m_serial.setBaudRate(line->baud) && m_serial.setParity(line->parity)
+                           && m_serial.setDataBits(line->dataBits) && m_serial.setStopBits(line->stopBits));
+                if (failed)
+                    m_serial.close();
+            }
+        }
+        if (failed) {
+            MessageBox(m_state.msg(3), m_state.msg(4));
+            m_state.LinkFailed = true;
+        }
+        return;
+    }
+
+    // TCP: the connection itself is made in the background; only an address
+    // or port that cannot be used is a failure here.
+    m_tcp.abort();
+    QString rest = s.TcpSettings;
+    QString host;
+    SplitFirst(rest, host, QStringLiteral(":"));
+    const QString portText = rest;
+    const auto port = ToInteger(portText);
+    const QString hostName = TrimBlanks(host);
+    if (!port || *port < 1 || *port > 65535 || hostName.isEmpty()) {
+        MessageBox(m_state.msg(5) + QStringLiteral(" - ") + s.TcpSettings, m_state.msg(4));
+        m_state.LinkFailed = true;
+        return;
+    }
+    m_tcp.connectToHost(hostName, quint16(*port));
+}
+
+void DeviceLink::write(const QByteArray &bytes)
+{
+    if (isTcp()) {
+        if (m_tcp.state() != QAbstractSocket::UnconnectedState)
+            m_tcp.write(bytes);
+    } else if (m_serial.isOpen()) {
+        m_serial.write(bytes);
+    }
+}
+
+QByteArray DeviceLink::readSerialInput()
+{
+    return m_serial.isOpen() ? m_serial.readAll() : QByteArray();
+}
+
+QByteArray DeviceLink::readSocketData()
+{
+    return m_tcp.readAll();
+}
+
+void DeviceLink::flush(int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    if (isTcp()) {
+        if (m_tcp.state() == QAbstractSocket::HostLookupState || m_tcp.state() == QAbstractSocket::ConnectingState)
+            m_tcp.waitForConnected(timeoutMs);
+        while (m_tcp.state() == QAbstractSocket::ConnectedState && m_tcp.bytesToWrite() > 0) {
+            const int left = timeoutMs - int(clock.elapsed());
+            if (left <= 0 || !m_tcp.waitForBytesWritten(left))
+                break;
+        }
+        m_tcp.flush();
+    } else if (m_serial.isOpen()) {
+        while (m_serial.bytesToWrite() > 0) {
+            const int left = timeoutMs - int(clock.elapsed());
+            if (left <= 0 || !m_serial.waitForBytesWritten(left))
+                break;
+        }
+    }
+}
+
+} // namespace qx

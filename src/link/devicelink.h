@@ -1,0 +1,70 @@
+#pragma once
+// The one link to the device: a serial port (MSComm1) or a TCP connection
+// (Winsock1), chosen by ComPort (0 = TCP). OpenLink (re)opens it from the
+// link settings; the command exchange writes and reads through it.
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QTcpSocket>
+#include <optional>
+
+namespace qx {
+
+struct AppState;
+
+// "baud,parity,data bits,stop bits", e.g. "115200,n,8,1".
+struct SerialLineSettings {
+    qint32 baud = 115200;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    QSerialPort::DataBits dataBits = QSerialPort::Data8;
+    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+};
+std::optional<SerialLineSettings> ParseSerialSettings(const QString &text);
+
+// The device behind serial port number n: the entry "com<n>" of the program
+// folder when there is one (usually a symbolic link to a device), otherwise
+// the platform's own name for the port (COM<n> on Windows, /dev/ttyS<n-1> elsewhere).
+QString SerialPortLocation(int n);
+
+class DeviceLink : public QObject {
+    Q_OBJECT
+public:
+    explicit DeviceLink(AppState &state, QObject *parent = nullptr);
+
+    // Opens the link from the settings; on failure shows the link message and
+    // sets LinkFailed. Called at start-up and by the Reconnect button.
+    void OpenLink();
+
+    // Writes bytes to the link chosen by ComPort; fails silently when closed.
+    void write(const QByteArray &bytes);
+    // Everything the serial port received since the last read ("" when closed).
+    QByteArray readSerialInput();
+    // Everything the socket holds (the data-arrival event's GetData).
+    QByteArray readSocketData();
+
+    // True once an open link has been lost (socket closed by the peer, serial
+    // device gone) until the next OpenLink.
+    bool linkLost() const { return m_lost; }
+    // Waits (bounded) until what was written has left the process.
+    void flush(int timeoutMs);
+
+    bool isTcp() const;
+    QSerialPort &serialPort() { return m_serial; }   // MSComm1
+    QTcpSocket &tcpSocket() { return m_tcp; }        // Winsock1
+
+Q_SIGNALS:
+    void serialDataArrived();
+    void socketDataArrived();
+    void lost();
+
+private:
+    void markLost();
+
+    AppState &m_state;
+    QSerialPort m_serial;
+    QTcpSocket m_tcp;
+    bool m_lost = false;
+};
+
+} // namespace qx

@@ -1,0 +1,53 @@
+#include "versioncheck.h"
+
+#include "commandexchange.h"
+#include "language/messagetable.h"
+#include "util/seams.h"
+#include "util/textutil.h"
+
+namespace qx {
+
+QString QueryVersion(CommandExchange &exchange)
+{
+    exchange.SendCommand(QByteArray("#VERSION?\r"));
+    exchange.WaitReply(QStringLiteral("~01@VERSION "));
+    QString rest = exchange.ReplyText.mid(12, 100);
+    QString major, minor;
+    SplitFirst(rest, major, QStringLiteral("."));
+    SplitFirst(rest, minor, QStringLiteral("."));
+    return major + QLatin1Char('.') + minor;
+}
+
+bool VersionAccepted(const QString &version)
+{
+    return JudgeVersion(version) == VersionVerdict::Accepted;
+}
+
+VersionVerdict JudgeVersion(const QString &version)
+{
+    QString minor = version;
+    QString major;
+    SplitFirst(minor, major, QStringLiteral("."));
+    if (major.isEmpty() || minor.isEmpty())
+        return VersionVerdict::NoReply;
+    // Compared as a version number: a newer major version is accepted whatever
+    // its minor part (3.0 and 10.11 are newer than 2.12).
+    const double ma = NumericValue(major);
+    const double mi = NumericValue(minor);
+    const bool accepted = ma > 2 || (ma == 2 && mi >= 12);
+    return accepted ? VersionVerdict::Accepted : VersionVerdict::Old;
+}
+
+VersionVerdict CheckVersion(CommandExchange &exchange, const MessageTable &msg)
+{
+    const VersionVerdict verdict = JudgeVersion(QueryVersion(exchange));
+    if (verdict == VersionVerdict::Old)
+        MessageBox(msg(16), msg(17));
+    else if (verdict == VersionVerdict::NoReply)
+        MessageBox(msg(22), msg(4));
+    if (verdict != VersionVerdict::Accepted)
+        exchange.StopRequested = true;
+    return verdict;
+}
+
+} // namespace qx

@@ -1,0 +1,31 @@
+#pragma once
+// The persisted settings: what the startup file and the main configuration
+// file hold. Lists are numbered from 1; element 0 exists and is not used.
+
+#include <QString>
+#include <array>
+
+namespace qx {
+
+// The serial line defaults and the device's factory address on its LAN.
+// (The address is only ever dialled by an operator's own installation.)
+inline const QString kDefaultComSettings = QStringLiteral("115200,n,8,1");
+inline const QString kDefaultTcpSettings = QStringLiteral("192.168.0.100:5000");
+
+struct Settings {
+    QString Tongue = QStringLiteral("EN");
+    qint32 MainX = 0;
+    qint32 MainY = 0;
+    qint32 ComPort = 1;                      // 0: TCP; 1..255: serial port number
+    QString ComPortSettings = kDefaultComSettings;
+    QString TcpSettings = kDefaultTcpSettings;
+    std::array<QString, 17> LabelIn;         // 1..16
+    std::array<QString, 5> LabelWin;         // 1..4
+    std::array<QString, 17> PresetName;      // 1..16
+    std::array<QString, 5> BankFileLoaded;   // 1..4
+    std::array<QString, 5> BankName;         // 1..4
+    QString FolderSelected;
+    bool ShowLog = false;
+};
+
+} // namespace qx

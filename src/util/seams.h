@@ -1,0 +1,41 @@
+#pragma once
+// The few places where the program meets the operator or the clock in a way a
+// test cannot sit through: message boxes, the blocking sleeps of the upload,
+// the folder picker, the web-page opener and the program folder. The GUI
+// installs the real ones; tests install scripted ones.
+
+#include <QString>
+#include <QUrl>
+#include <functional>
+
+namespace qx {
+
+struct Seams {
+    // Shows `text` with `title`; OK only, or OK and Cancel when `okCancel`.
+    // Returns true for the answer OK.
+    std::function<bool(const QString &text, const QString &title, bool okCancel)> messageBox;
+    // Blocks for `ms` milliseconds without processing events.
+    std::function<void(int ms)> sleep;
+    // Asks for a folder, starting at `start`; returns the folder the picker reports.
+    std::function<QString(const QString &start)> pickFolder;
+    // Opens a web address in the default browser.
+    std::function<void(const QUrl &url)> openUrl;
+    // The folder beside the program where its files live; empty means the
+    // folder of the executable.
+    QString programFolder;
+};
+
+Seams &seams();
+
+// Convenience wrappers that fall back to harmless defaults when no seam is
+// installed (no GUI): a message box prints to standard error and answers OK.
+bool MessageBox(const QString &text, const QString &title, bool okCancel = false);
+void Sleep(int ms);
+QString PickFolder(const QString &start);
+void OpenUrl(const QUrl &url);
+QString ProgramFolder();
+
+// folder + separator + name, never doubling the separator.
+QString JoinPath(const QString &folder, const QString &name);
+
+} // namespace qx
