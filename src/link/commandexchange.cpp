@@ -39,6 +39,12 @@ void CommandExchange::ClearReceive()
     TcpRxBuffer.clear();
 }
 
+void CommandExchange::OpenLink()
+{
+    ClearReceive();
+    m_link.OpenLink();
+}
+
 void CommandExchange::ReceivePoll()
 {
     if (m_link.isTcp()) {

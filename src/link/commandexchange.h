@@ -29,6 +29,8 @@ public:
     void WaitReply(const QString &prefix);
     void ClearReceive();
     void ReceivePoll();
+    // (Re)opens the link with an empty receive state (start-up and Reconnect).
+    void OpenLink();
 
     // Starts the 10 ms receive polling (done once the link has been opened).
     void startReceiveTimer() { Timer1.start(); }

@@ -46,6 +46,14 @@ QString ProgramFolder()
     return QCoreApplication::applicationDirPath();
 }
 
+void ExitProcess(int status)
+{
+    if (seams().exitProcess)
+        seams().exitProcess(status);
+    else
+        QCoreApplication::exit(status);
+}
+
 QString JoinPath(const QString &folder, const QString &name)
 {
     if (folder.isEmpty())

@@ -20,6 +20,9 @@ struct Seams {
     std::function<QString(const QString &start)> pickFolder;
     // Opens a web address in the default browser.
     std::function<void(const QUrl &url)> openUrl;
+    // Ends the running application with `status` (the event loop returns;
+    // no shutdown handler runs).
+    std::function<void(int status)> exitProcess;
     // The folder beside the program where its files live; empty means the
     // folder of the executable.
     QString programFolder;
@@ -34,6 +37,7 @@ void Sleep(int ms);
 QString PickFolder(const QString &start);
 void OpenUrl(const QUrl &url);
 QString ProgramFolder();
+void ExitProcess(int status);
 
 // folder + separator + name, never doubling the separator.
 QString JoinPath(const QString &folder, const QString &name);

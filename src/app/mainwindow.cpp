@@ -1,0 +1,256 @@
+#include "mainwindow.h"
+
+#include "filespage.h"
+#include "language/languagefile.h"
+#include "language/templatewriter.h"
+#include "settings/names.h"
+#include "settings/settingsfile.h"
+#include "switchingpage.h"
+#include "util/seams.h"
+#include "util/textutil.h"
+#include "waitwindow.h"
+#include "warningwindow.h"
+#include "widgets.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScreen>
+
+namespace qx {
+
+namespace {
+constexpr int kClientWidth = 13740;
+constexpr int kClientHeight = 9375;
+constexpr int kLogLeft = 13860;
+constexpr int kLogWidth = 4560;
+
+// A click on a panel or on the label lying on it.
+class ClickFilter : public QObject {
+public:
+    ClickFilter(QObject *parent, std::function<void()> action) : QObject(parent), m_action(std::move(action)) {}
+    bool eventFilter(QObject *watched, QEvent *e) override
+    {
+        if (e->type() == QEvent::MouseButtonRelease) {
+            auto *w = qobject_cast<QWidget *>(watched);
+            if (!w || w->isEnabled())
+                m_action();
+            return true;
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> m_action;
+};
+} // namespace
+
+MainWindow::MainWindow()
+    : m_link(m_state), m_exchange(m_link, m_log)
+{
+    RegisterControl(this, this, QStringLiteral("frmMAIN"), ControlKind::Window);
+    setWindowTitle(QStringLiteral("QX-7"));
+    setFixedSize(tw(kClientWidth), tw(kClientHeight));
+
+    buildTabStrip();
+    buildPresetsPage();
+
+    frameSWITCH = MakeFrame(this, this, QStringLiteral("frameSWITCH"), QStringLiteral("Switching"),
+                            QRect(2220, 120, 11415, 9135));
+    m_wait = std::make_unique<WaitWindow>(this);
+    m_wait->setCancelAction([this] { m_exchange.StopRequested = true; });
+    m_switching = std::make_unique<SwitchingPage>(this, frameSWITCH, m_state, m_exchange, NormalBackColor,
+                                                  MarkBackColor, *m_wait, [this](int tab) { ShowTab(tab); });
+
+    frameFILES = MakeFrame(this, this, QStringLiteral("frameFILES"), QStringLiteral("Files"),
+                           QRect(2220, 120, 11415, 9135));
+    m_files = std::make_unique<FilesPage>(*this, frameFILES);
+
+    buildLogColumn();
+
+    RegisterControl(this, &m_exchange.Timer1, QStringLiteral("Timer1"), ControlKind::Timer);
+    RegisterControl(this, &m_exchange.Timer_time, QStringLiteral("Timer_time"), ControlKind::Timer);
+    RegisterControl(this, &m_switching->Timer_switch, QStringLiteral("Timer_switch"), ControlKind::Timer);
+    RegisterControl(this, &m_link.serialPort(), QStringLiteral("MSComm1"), ControlKind::Component);
+    RegisterControl(this, &m_link.tcpSocket(), QStringLiteral("Winsock1"), ControlKind::Component);
+
+    m_warning = std::make_unique<WarningWindow>(m_state.msg, this);
+
+    // The log column mirrors the communication log.
+    connect(&m_log, &CommLog::countChanged, m_files->labNN, &QLabel::setText);
+    connect(&m_log, &CommLog::diagnosticCountChanged, labN, &QLabel::setText);
+    connect(&m_log, &CommLog::sentChanged, lab2, &QLabel::setText);
+    connect(&m_log, &CommLog::receivedChanged, lab3, &QLabel::setText);
+    connect(&m_log, &CommLog::entryAdded, this, [this](const QString &text) {
+        lstLOG->addItem(text);
+        lstLOG->setCurrentRow(lstLOG->count() - 1);
+    });
+    connect(&m_log, &CommLog::listCleared, lstLOG, &QListWidget::clear);
+    connect(chkLOGLIST, &QCheckBox::toggled, &m_log, &CommLog::setFeedToList);
+}
+
+MainWindow::~MainWindow() = default;
+
+WaitWindow &MainWindow::waitWindow() { return *m_wait; }
+WarningWindow &MainWindow::warningWindow() { return *m_warning; }
+
+void MainWindow::buildTabStrip()
+{
+    const struct {
+        QFrame **panel;
+        QLabel **label;
+        const char *panelName;
+        const char *labelName;
+        int top;
+        const char *caption;
+        const char *tip;
+        quint32 color;
+        int tab;
+    } tabs[] = {
+        {&btnPRESETS, &labPRESETS, "btnPRESETS", "labPRESETS", 720, "Presets", "Qick switching of layout presets",
+         0x00C0C0C0, 1},
+        {&btnSWITCH, &labSWITCH, "btnSWITCH", "labSWITCH", 2220, "Switching", "Switching of inputs to output windows",
+         0x00808080, 2},
+        {&btnFILES, &labFILES, "btnFILES", "labFILES", 7260, "Files and Setup", nullptr, 0x00808080, 9},
+    };
+    for (const auto &t : tabs) {
+        QFrame *panel = MakePanel(this, this, QString::fromLatin1(t.panelName), QRect(60, t.top, 2235, 1335));
+        SetBackColor(panel, ColorFromBgr(t.color));
+        QLabel *label = MakeLabel(this, panel, QString::fromLatin1(t.labelName), QString::fromLatin1(t.caption),
+                                  QRect(120, 480, 1995, 375));
+        QFont f = label->font();
+        f.setPointSizeF(13.5);
+        label->setFont(f);
+        if (t.tip)
+            label->setToolTip(QString::fromLatin1(t.tip));
+        const int tab = t.tab;
+        auto *filter = new ClickFilter(panel, [this, tab] { onTabClicked(tab); });
+        panel->installEventFilter(filter);
+        label->installEventFilter(filter);
+        *t.panel = panel;
+        *t.label = label;
+    }
+    pictABOUT = MakePanel(this, this, QStringLiteral("pictABOUT"), QRect(60, 8760, 1575, 435));
+    SetBackColor(pictABOUT, ColorFromBgr(0x00808080));
+    labABOUT = MakeLabel(this, pictABOUT, QStringLiteral("labABOUT"), QStringLiteral("About"), QRect(60, 60, 1455, 315));
+    labABOUT->setAlignment(Qt::AlignCenter);
+    auto *about = new ClickFilter(pictABOUT, [this] { pictABOUT_Click(); });
+    pictABOUT->installEventFilter(about);
+    labABOUT->installEventFilter(about);
+}
+
+void MainWindow::buildPresetsPage()
+{
+    framePRESETS = MakeFrame(this, this, QStringLiteral("framePRESETS"), QStringLiteral("Presets"),
+                             QRect(2220, 120, 11415, 9075));
+    for (int n = 1; n <= 16; ++n) {
+        const int left = n <= 8 ? 600 : 3900;
+        const int top = 540 + ((n - 1) % 8) * 840;
+        QPushButton *b = MakeButton(this, framePRESETS, QStringLiteral("cmdPRESET"), QStringLiteral("preset_"),
+                                    QRect(left, top, 3135, 735), n);
+        connect(b, &QPushButton::clicked, this, [this, n] { cmdPRESET_Click(n); });
+        cmdPRESET[size_t(n)] = b;
+    }
+}
+
+void MainWindow::buildLogColumn()
+{
+    Label1 = MakeLabel(this, this, QStringLiteral("Label1"), QStringLiteral("N:"), QRect(kLogLeft, 120, 360, 255));
+    labN = MakeLabel(this, this, QStringLiteral("labN"), QStringLiteral("0"), QRect(kLogLeft + 360, 120, 1200, 255));
+    chkLOGLIST = MakeCheckBox(this, this, QStringLiteral("chkLOGLIST"), QStringLiteral("feed to list"),
+                              QRect(kLogLeft + 1800, 90, 1800, 315));
+    lab = MakeLabel(this, this, QStringLiteral("lab"), QString(), QRect(kLogLeft, 420, kLogWidth, 255));
+    lab2 = MakeLabel(this, this, QStringLiteral("lab2"), QStringLiteral("0"), QRect(kLogLeft, 720, kLogWidth, 495));
+    lab3 = MakeLabel(this, this, QStringLiteral("lab3"), QStringLiteral("0"), QRect(kLogLeft, 1260, kLogWidth, 495));
+    lstLOG = MakeList(this, this, QStringLiteral("lstLOG"), QRect(kLogLeft, 1800, kLogWidth, 6900));
+    lstLOG->hide();
+    cmdTONGUE = MakeButton(this, this, QStringLiteral("cmdTONGUE"), QStringLiteral("tongue!"),
+                           QRect(kLogLeft, 8820, 1215, 375));
+    connect(cmdTONGUE, &QPushButton::clicked, this, &MainWindow::cmdTONGUE_Click);
+}
+
+void MainWindow::onTabClicked(int tab)
+{
+    ShowTab(tab);
+    if (tab == 2)
+        m_switching->RefreshSwitchState();
+}
+
+void MainWindow::ShowTab(int tab)
+{
+    framePRESETS->setVisible(tab == 1);
+    frameSWITCH->setVisible(tab == 2);
+    frameFILES->setVisible(tab == 9);
+    const std::pair<QFrame *, int> panels[] = {{btnPRESETS, 1}, {btnSWITCH, 2}, {btnFILES, 9}};
+    for (const auto &[panel, number] : panels) {
+        if (number == tab)
+            panel->raise();
+        else
+            panel->lower();
+    }
+    for (const auto &[panel, number] : panels)
+        SetBackColor(panel, MarkBackColor);
+    for (const auto &[panel, number] : panels)
+        if (number == tab)
+            SetBackColor(panel, NormalBackColor);
+    if (tab == 2)
+        m_switching->ShowCaptions();
+}
+
+void MainWindow::setTabsEnabled(bool enabled)
+{
+    for (QWidget *w : std::initializer_list<QWidget *>{labSWITCH, btnSWITCH, labPRESETS, btnPRESETS})
+        w->setEnabled(enabled);
+}
+
+void MainWindow::cmdPRESET_Click(int index)
+{
+    // The device may answer; the next wait throws that line away as foreign.
+    m_exchange.SendCommand(QByteArray("#PRST-RCL ") + QByteArray::number(index) + "\r\n");
+}
+
+void MainWindow::pictABOUT_Click()
+{
+    m_warning->FillAboutTexts();
+    m_warning->exec();
+}
+
+void MainWindow::cmdTONGUE_Click()
+{
+    WriteLanguageTemplate({this, m_wait.get(), m_warning.get()}, m_state.settings.Tongue,
+                          JoinPath(ProgramFolder(), LanguageFileName(QString())));
+    // The application ends at once: nothing of this run is saved.
+    m_unloaded = true;
+    m_wait->hide();
+    m_warning->hide();
+    hide();
+    ExitProcess(0);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void MainWindow::Form_Unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    const QPoint at = pos();
+    m_state.settings.MainX = qint32(RoundHalfEven(double(at.x()) * kTwipsPerPixel));
+    m_state.settings.MainY = qint32(RoundHalfEven(double(at.y()) * kTwipsPerPixel));
+    SaveSettings(m_state);
+    m_wait->hide();
+    m_warning->hide();
+}
+
+} // namespace qx

@@ -1,0 +1,106 @@
+#pragma once
+// frmMAIN: the operator's only working window. A column of tab panels on the
+// left, one page per tab on the right (Presets, Switching, Files and Setup),
+// and, beyond the design width, the diagnostic column of the communication log.
+// It owns the application state, the link and the command exchange.
+
+#include "app/state/appstate.h"
+#include "link/commandexchange.h"
+#include "link/commlog.h"
+#include "link/devicelink.h"
+
+#include <QColor>
+#include <QWidget>
+#include <array>
+#include <memory>
+
+class QCheckBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+namespace qx {
+
+class FilesPage;
+class LinkGroup;
+class SwitchingPage;
+class WaitWindow;
+class WarningWindow;
+
+class MainWindow : public QWidget {
+    Q_OBJECT
+public:
+    // Outcome of the start-up sequence for main(): keep running, or end now
+    // with this status ("/e", the template writer, an unattended load).
+    struct StartResult {
+        bool exitNow = false;
+        int status = 0;
+    };
+
+    MainWindow();
+    ~MainWindow() override;
+
+    // The start-up sequence; `arguments` are the program's arguments without
+    // the program name.
+    StartResult Form_Load(const QStringList &arguments);
+
+    void ShowTab(int tab);
+
+    AppState &state() { return m_state; }
+    CommLog &log() { return m_log; }
+    DeviceLink &link() { return m_link; }
+    CommandExchange &exchange() { return m_exchange; }
+    WaitWindow &waitWindow();
+    WarningWindow &warningWindow();
+    SwitchingPage &switching() { return *m_switching; }
+    FilesPage &files() { return *m_files; }
+    LinkGroup &linkGroup();
+
+    QColor NormalBackColor;
+    QColor MarkBackColor;
+    QString PresetCaption; // design caption of cmdPRESET(1)
+
+    // Tab strip and pages.
+    QFrame *btnPRESETS = nullptr, *btnSWITCH = nullptr, *btnFILES = nullptr, *pictABOUT = nullptr;
+    QLabel *labPRESETS = nullptr, *labSWITCH = nullptr, *labFILES = nullptr, *labABOUT = nullptr;
+    QGroupBox *framePRESETS = nullptr, *frameSWITCH = nullptr, *frameFILES = nullptr;
+    std::array<QPushButton *, 17> cmdPRESET{}; // 1..16
+    // Diagnostic column.
+    QListWidget *lstLOG = nullptr;
+    QCheckBox *chkLOGLIST = nullptr;
+    QLabel *Label1 = nullptr, *labN = nullptr, *lab = nullptr, *lab2 = nullptr, *lab3 = nullptr;
+    QPushButton *cmdTONGUE = nullptr;
+
+    // Click handlers.
+    void cmdPRESET_Click(int index);
+    void pictABOUT_Click();
+    void cmdTONGUE_Click();
+
+    // Enables or disables the tab panels of Presets and Switching (the load job locks them).
+    void setTabsEnabled(bool enabled);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildTabStrip();
+    void buildPresetsPage();
+    void buildLogColumn();
+    void onTabClicked(int tab);
+    void Form_Unload();
+
+    AppState m_state;
+    CommLog m_log;
+    DeviceLink m_link;
+    CommandExchange m_exchange;
+    std::unique_ptr<SwitchingPage> m_switching;
+    std::unique_ptr<FilesPage> m_files;
+    std::unique_ptr<WaitWindow> m_wait;
+    std::unique_ptr<WarningWindow> m_warning;
+    bool m_unloaded = false;
+};
+
+} // namespace qx

@@ -1,0 +1,166 @@
+// The start-up sequence of the main window: one fixed order of steps, each
+// skipped silently when it fails, ending with the command-line requests.
+
+#include "app/state/commandline.h"
+#include "filespage.h"
+#include "language/languagefile.h"
+#include "mainwindow.h"
+#include "settings/settingsfile.h"
+#include "switchingpage.h"
+#include "util/seams.h"
+#include "util/textutil.h"
+#include "waitwindow.h"
+#include "warningwindow.h"
+#include "widgets.h"
+
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <cstdio>
+
+namespace qx {
+
+MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
+{
+    FilesPage &f = *m_files;
+    CommandLineRequests &cmd = m_state.cmd;
+
+    // 1. Design values.
+    NormalBackColor = BackColor(btnPRESETS);
+    MarkBackColor = BackColor(btnFILES);
+    PresetCaption = cmdPRESET[1]->text();
+    f.PreviewWidth = 4005;
+    f.PreviewHeight = 2250;
+    f.PreviewRatio = double(f.PreviewWidth) / double(f.PreviewHeight);
+
+    // 2. Colours and the hidden verdicts.
+    for (QWidget *w : std::initializer_list<QWidget *>{framePRESETS, frameFILES, frameSWITCH, f.cmdDIR, f.cmdLOAD,
+                                                        f.cmdREFRESH, f.cmdRECONNECT, f.cmdCOMDEFAULTS, f.chkCOM})
+        SetBackColor(w, NormalBackColor);
+    f.labPICTUREERROR->hide();
+    f.labPICTUREBAD->hide();
+    f.cmdLOAD->setEnabled(false);
+
+    // 3. Flags.
+    f.LoadRunning = false;
+    m_exchange.StopRequested = false;
+    f.CommandLineRun = false;
+    m_log.resetCount();
+    m_switching->SwitchBusy = false;
+
+    // 4. Command line (errors of the long options were reported by main).
+    QString error;
+    ParseArguments(arguments, cmd, &error);
+
+    // 5. Settings.
+    LoadSettings(m_state);
+    m_log.setShowLog(m_state.settings.ShowLog);
+
+    // 6, 7. Languages.
+    f.FillLanguageBox();
+    ApplyLanguageAtStart(m_state.settings.Tongue, {this, m_wait.get(), m_warning.get()}, m_state.msg);
+    m_warning->CaptureDesign();
+
+    // 8. Window position (twips).
+    move(tw(m_state.settings.MainX), tw(m_state.settings.MainY));
+
+    // 9. Link settings boxes.
+    f.SetUpLinkSettings();
+
+    // 10. Names and the captions that show them.
+    f.SetUpNames();
+
+    // 11. Window frames.
+    m_switching->CaptionFrames();
+
+    // 12. Picture folder.
+    f.txtDIR->setText(m_state.settings.FolderSelected);
+    f.ListImageFiles();
+
+    // 13. Files and Setup page.
+    ShowTab(9);
+
+    // 14. Diagnostic column.
+    if (m_state.settings.ShowLog) {
+        setFixedWidth(width() + lstLOG->width());
+        lstLOG->clear();
+        m_log.clearList();
+        lstLOG->show();
+    }
+
+    // 15, 16. Link and receive polling.
+    m_exchange.OpenLink();
+    m_exchange.startReceiveTimer();
+
+    StartResult result;
+
+    // 17. The "/c:" command; no reply is awaited.
+    if (cmd.CommandRequested) {
+        if (m_state.LinkFailed)
+            m_warning->labWARNING->setText(m_state.msg(18));
+        else
+            m_exchange.SendCommand(ToBytes(cmd.CommandRequest) + '\r');
+    }
+
+    // 18. The "/f:" load.
+    if (!cmd.LoadFileRequest.isEmpty()) {
+        const int bank = int(Clamp(cmd.LoadBankRequest, 0, 3));
+        f.optBANK[size_t(bank)]->setChecked(true);
+        bool refused = false;
+        if (m_state.LinkFailed) {
+            m_warning->labWARNING->setText(m_state.msg(18));
+        } else if (!QFileInfo(cmd.LoadFileRequest).isFile()) {
+            m_warning->labWARNING->setText(m_state.msg(19) + QStringLiteral("\r\n") + cmd.LoadFileRequest);
+            m_state.LinkFailed = true;
+            refused = true;
+        } else {
+            if (!cmd.Unattended)
+                show();
+            if (!f.PreviewPicture()) {
+                m_warning->labWARNING->setText(m_state.msg(21) + QStringLiteral("\r\n") + cmd.LoadFileRequest);
+                m_state.LinkFailed = true;
+                refused = true;
+            }
+        }
+        if (m_state.LinkFailed) {
+            m_warning->labTEXT->setText(ExpandBars(m_state.msg(20)));
+            if (cmd.Unattended) {
+                std::fprintf(stderr, "%s\n", qPrintable(m_warning->labWARNING->text()));
+                result.status = refused ? 2 : 3;
+            } else {
+                m_warning->exec();
+            }
+        } else {
+            f.cmdLOAD->setEnabled(true);
+            f.CommandLineRun = true;
+            f.LoadImageJob();
+            f.CommandLineRun = false;
+            switch (f.lastOutcome()) {
+            case FilesPage::LoadOutcome::Loaded: result.status = 0; break;
+            case FilesPage::LoadOutcome::Refused: result.status = 2; break;
+            default: result.status = 3; break;
+            }
+        }
+    }
+
+    // 19. Help.
+    if (cmd.HelpRequest)
+        pictABOUT_Click();
+
+    // 20. "/e": end at once, without the shutdown. What the link still has to
+    // send goes out first, so a "/c:" command is not lost to a connection
+    // that was still being made.
+    if (cmd.ExitRequest) {
+        m_link.flush(2000);
+        m_unloaded = true;
+        result.exitNow = true;
+    }
+    return result;
+}
+
+} // namespace qx

@@ -1,0 +1,44 @@
+#pragma once
+// frmWARNING: the warning window of a command-line request that cannot be
+// carried out, and the application's About box. Its link opens the maker's
+// product page.
+
+#include <QDialog>
+#include <QStringList>
+
+class QLabel;
+class QPushButton;
+
+namespace qx {
+
+class MessageTable;
+
+// The maker's product page and the text of the link that opens it.
+inline const char *kProductUrl = "https://www.norvel.example/qx-7";
+inline const char *kProductUrlText = "www.norvel.example/qx-7";
+
+class WarningWindow : public QDialog {
+    Q_OBJECT
+public:
+    WarningWindow(const MessageTable &msg, QWidget *owner = nullptr);
+
+    // Puts MSG(30) and MSG(20) ("|" shown as line breaks) into the labels and
+    // MSG(29) into the title.
+    void FillAboutTexts();
+    // Remembers the current texts as the design state (after the language of
+    // the run has been applied) and goes back to it when OK closes the window.
+    void CaptureDesign();
+    void ResetToDesign();
+
+    QLabel *labWARNING = nullptr;
+    QLabel *labTEXT = nullptr;
+    QLabel *labURL = nullptr;
+    QPushButton *cmdABOUT = nullptr;
+    QPushButton *cmdOK = nullptr;
+
+private:
+    const MessageTable &m_msg;
+    QStringList m_design;
+};
+
+} // namespace qx

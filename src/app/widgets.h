@@ -1,0 +1,59 @@
+#pragma once
+// Small helpers the windows share: the design unit (twips, 1/1440 inch, laid
+// out at 15 twips per pixel), back colours, and factories that create a
+// control, name it and register it with its window in creation order.
+
+#include "util/controls.h"
+
+#include <QColor>
+#include <QRect>
+#include <QString>
+
+class QCheckBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QRadioButton;
+class QWidget;
+
+namespace qx {
+
+constexpr int kTwipsPerPixel = 15;
+inline int tw(double twips) { return int(twips / kTwipsPerPixel + 0.5); }
+inline QRect twRect(int left, int top, int width, int height)
+{
+    return QRect(tw(left), tw(top), tw(width), tw(height));
+}
+
+// Colours of the device world are 00BBGGRR values.
+inline QColor ColorFromBgr(quint32 bgr)
+{
+    return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF));
+}
+
+// Back colour of a control: painted through its palette and remembered as a
+// property so that it can be read back exactly.
+void SetBackColor(QWidget *w, const QColor &color);
+QColor BackColor(const QWidget *w);
+
+// Factories: parent widget, window to register with, name, caption, place in twips, array index.
+QLabel *MakeLabel(QWidget *window, QWidget *parent, const QString &name, const QString &caption,
+                  const QRect &twips, int index = -1);
+QPushButton *MakeButton(QWidget *window, QWidget *parent, const QString &name, const QString &caption,
+                        const QRect &twips, int index = -1);
+QCheckBox *MakeCheckBox(QWidget *window, QWidget *parent, const QString &name, const QString &caption,
+                        const QRect &twips, int index = -1);
+QRadioButton *MakeOption(QWidget *window, QWidget *parent, const QString &name, const QString &caption,
+                         const QRect &twips, int index = -1);
+QGroupBox *MakeFrame(QWidget *window, QWidget *parent, const QString &name, const QString &caption,
+                     const QRect &twips, int index = -1);
+QLineEdit *MakeTextBox(QWidget *window, QWidget *parent, const QString &name, const QString &text,
+                       const QRect &twips, int index = -1);
+QListWidget *MakeList(QWidget *window, QWidget *parent, const QString &name, const QRect &twips, int index = -1);
+// A plain coloured panel (tab buttons, the About panel): a picture box.
+QFrame *MakePanel(QWidget *window, QWidget *parent, const QString &name, const QRect &twips, int index = -1);
+
+} // namespace qx
