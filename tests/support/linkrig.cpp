@@ -1,0 +1,73 @@
+#include "linkrig.h"
+
+#include "util/seams.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+namespace qxtest {
+
+ScriptedSeams::ScriptedSeams()
+{
+    qx::Seams &s = qx::seams();
+    s.messageBox = [this](const QString &text, const QString &title, bool) {
+        boxes.append({text, title});
+        return answers.isEmpty() ? true : answers.takeFirst();
+    };
+    s.sleep = [this](int ms) { sleeps.append(ms); };
+    s.openUrl = [this](const QUrl &url) { urls.append(url); };
+    s.pickFolder = [this](const QString &start) { return pickedFolder.isNull() ? start : pickedFolder; };
+    s.exitProcess = [this](int status) { exits.append(status); };
+}
+
+ScriptedSeams::~ScriptedSeams()
+{
+    qx::Seams &s = qx::seams();
+    s.messageBox = nullptr;
+    s.sleep = nullptr;
+    s.openUrl = nullptr;
+    s.pickFolder = nullptr;
+    s.exitProcess = nullptr;
+}
+
+TempProgramFolder::TempProgramFolder()
+{
+    qx::seams().programFolder = dir.path();
+}
+
+TempProgramFolder::~TempProgramFolder()
+{
+    qx::seams().programFolder.clear();
+}
+
+bool LinkRig::openTcp(quint16 port)
+{
+    state.settings.ComPort = 0;
+    state.settings.TcpSettings = QStringLiteral("127.0.0.1:%1").arg(port);
+    ex.OpenLink();
+    ex.startReceiveTimer();
+    if (state.LinkFailed)
+        return false;
+    QElapsedTimer t;
+    t.start();
+    while (link.tcpSocket().state() != QAbstractSocket::ConnectedState && t.elapsed() < 5000)
+        QTest::qWait(5);
+    return link.tcpSocket().state() == QAbstractSocket::ConnectedState;
+}
+
+bool LinkRig::openSerial(int n)
+{
+    state.settings.ComPort = n;
+    ex.OpenLink();
+    ex.startReceiveTimer();
+    return !state.LinkFailed;
+}
+
+QString LinkRig::ask(const QByteArray &text, const QString &prefix)
+{
+    ex.SendCommand(text);
+    ex.WaitReply(prefix);
+    return ex.ReplyText;
+}
+
+} // namespace qxtest

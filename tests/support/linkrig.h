@@ -1,0 +1,58 @@
+#pragma once
+// Test helpers: an application-side link (state, log, link, exchange) wired to
+// an emulator, a temporary program folder, and scripted dialogs so no test
+// ever blocks on a message box, a browser or a sleep.
+
+#include "app/state/appstate.h"
+#include "link/commandexchange.h"
+#include "link/commlog.h"
+#include "link/devicelink.h"
+
+#include <QList>
+#include <QPair>
+#include <QTemporaryDir>
+#include <QUrl>
+
+namespace qxtest {
+
+// Installs scripted seams for its lifetime: message boxes are recorded and
+// answered from `answers` (OK when the script runs out), sleeps return at
+// once, URLs are recorded, the folder picker returns `pickedFolder`, and an
+// exit request is recorded instead of ending the test.
+struct ScriptedSeams {
+    ScriptedSeams();
+    ~ScriptedSeams();
+    QList<QPair<QString, QString>> boxes; // (text, title) in order
+    QList<bool> answers;
+    QList<int> sleeps;
+    QList<QUrl> urls;
+    QString pickedFolder;
+    QList<int> exits;
+};
+
+// A temporary folder that stands in as the program folder for its lifetime.
+struct TempProgramFolder {
+    TempProgramFolder();
+    ~TempProgramFolder();
+    QString path() const { return dir.path(); }
+    QString file(const QString &name) const { return dir.filePath(name); }
+    QTemporaryDir dir;
+};
+
+// The application's side of the link, pointed at 127.0.0.1:port (TCP) or at
+// serial port `comPort` (through a com<n> link in the program folder).
+struct LinkRig {
+    qx::AppState state;
+    qx::CommLog log;
+    qx::DeviceLink link{state};
+    qx::CommandExchange ex{link, log};
+
+    // Opens TCP to 127.0.0.1:port and waits until connected; false on failure.
+    bool openTcp(quint16 port);
+    // Opens serial port n; the program folder must hold com<n>.
+    bool openSerial(int n);
+    // SendCommand(text) then WaitReply(prefix); returns ReplyText.
+    QString ask(const QByteArray &text, const QString &prefix);
+};
+
+} // namespace qxtest
