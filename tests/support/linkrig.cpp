@@ -3,6 +3,7 @@
 #include "util/seams.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTest>
 
 namespace qxtest {
@@ -33,6 +34,11 @@ ScriptedSeams::~ScriptedSeams()
 TempProgramFolder::TempProgramFolder()
 {
     qx::seams().programFolder = dir.path();
+    // Every serial port number leads to a device that does not exist, so no
+    // test ever opens a real port; a test links the one it needs to the
+    // emulator's pseudo-terminal (which replaces the link).
+    for (int n = 1; n <= 255; ++n)
+        QFile::link(dir.filePath(QStringLiteral("no-device")), dir.filePath(QStringLiteral("com%1").arg(n)));
 }
 
 TempProgramFolder::~TempProgramFolder()

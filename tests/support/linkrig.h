@@ -31,6 +31,7 @@ struct ScriptedSeams {
 };
 
 // A temporary folder that stands in as the program folder for its lifetime.
+// Its com1..com255 entries lead nowhere until a test links one to the emulator.
 struct TempProgramFolder {
     TempProgramFolder();
     ~TempProgramFolder();
