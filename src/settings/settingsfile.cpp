@@ -1,0 +1,182 @@
+#include "settingsfile.h"
+
+#include "settings/settingline.h"
+#include "util/seams.h"
+#include "util/textutil.h"
+
+#include <QSaveFile>
+#include <QStringConverter>
+#include <QStringList>
+
+#include <limits>
+#include <optional>
+
+namespace qx {
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+// ";QX-7alt v1.0.7 <what>"
+QString headerLine(const QString &what)
+{
+    return QStringLiteral(";%1 v%2 %3").arg(QLatin1String(kProductName), VersionText(), what);
+}
+
+// Every line ends with CR LF; the text is stored in the system's encoding.
+QByteArray encodeLines(const QStringList &lines)
+{
+    QString text;
+    for (const QString &line : lines)
+        text += line + kCrLf;
+    QStringEncoder encoder(QStringConverter::System);
+    return encoder.encode(text);
+}
+
+// Writes through a temporary file beside the target and then replaces the
+// target, so a crash or a full disk never leaves a half-written file.
+void writeWhole(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return;
+    }
+    file.commit(); // on failure the temporary file is removed and the old file kept
+}
+
+// The leading-number value of a text, rounded half to even; nothing when it
+// does not fit in 32 bits (the assignment fails and the setting keeps its value).
+std::optional<qint32> roundedNumericValue(const QString &text)
+{
+    const double value = RoundHalfEven(NumericValue(text));
+    if (value < double(std::numeric_limits<qint32>::min()) || value > double(std::numeric_limits<qint32>::max()))
+        return std::nullopt;
+    return qint32(value);
+}
+
+template <size_t N> void readList(SettingLineReader &reader, std::array<QString, N> &list)
+{
+    for (size_t n = 1; n < N; ++n) {
+        if (reader.ReadSettingLine())
+            list[n] = reader.SettingValue;
+    }
+}
+
+template <size_t N>
+void writeList(QStringList &lines, const QString &key, const std::array<QString, N> &list)
+{
+    for (size_t n = 1; n < N; ++n)
+        lines << key + QString::number(n) + QLatin1Char('=') + list[n];
+}
+
+void loadStartupFile(Settings &s)
+{
+    SettingLineReader reader(StartupPath());
+    reader.skipLine();
+    if (reader.ReadSettingLine())
+        s.Tongue = reader.SettingValue;
+    if (reader.ReadSettingLine()) {
+        if (const auto x = roundedNumericValue(reader.SettingValue))
+            s.MainX = *x;
+    }
+    if (reader.ReadSettingLine()) {
+        if (const auto y = roundedNumericValue(reader.SettingValue))
+            s.MainY = *y;
+    }
+}
+
+void loadMainConfig(Settings &s, const QString &path)
+{
+    SettingLineReader reader(path);
+    reader.skipLine();
+    if (reader.ReadSettingLine()) {
+        // A text that is not a whole number leaves the serial port at 1.
+        if (const auto port = ToInteger(reader.SettingValue))
+            s.ComPort = qint32(Clamp(*port, 0, 255));
+    }
+    if (reader.ReadSettingLine())
+        s.ComPortSettings = reader.SettingValue;
+    if (reader.ReadSettingLine())
+        s.TcpSettings = reader.SettingValue;
+    readList(reader, s.LabelIn);
+    readList(reader, s.LabelWin);
+    readList(reader, s.PresetName);
+    readList(reader, s.BankFileLoaded);
+    readList(reader, s.BankName);
+    if (reader.ReadSettingLine())
+        s.FolderSelected = reader.SettingValue;
+    // Line 50 is never written with a value; a hand-edited non-zero number
+    // switches the communication log on for this run.
+    if (reader.ReadSettingLine()) {
+        const auto flag = ToInteger(reader.SettingValue);
+        s.ShowLog = flag && *flag != 0;
+    }
+}
+
+} // namespace
+
+QString StartupPath()
+{
+    return JoinPath(ProgramFolder(), QStringLiteral("startup.ini"));
+}
+
+QString MainConfigPath(const AppState &state)
+{
+    if (!state.cmd.ConfigPathOverride.isEmpty())
+        return state.cmd.ConfigPathOverride;
+    return JoinPath(ProgramFolder(), QLatin1String(kProductName) + QStringLiteral(".ini"));
+}
+
+void LoadSettings(AppState &state)
+{
+    Settings &s = state.settings;
+    s.ShowLog = false;
+    s.MainX = 0;
+    s.MainY = 0;
+    s.Tongue = QStringLiteral("EN");
+    s.ComPort = 1;
+    s.ComPortSettings = kDefaultComSettings;
+    s.TcpSettings = kDefaultTcpSettings;
+    s.FolderSelected = ProgramFolder();
+
+    loadStartupFile(s);
+    loadMainConfig(s, MainConfigPath(state));
+}
+
+QByteArray StartupFileBytes(const Settings &s)
+{
+    return encodeLines({
+        headerLine(QStringLiteral("startup configuration file")),
+        QStringLiteral("Tongue=") + s.Tongue,
+        QStringLiteral("MainX=") + PrintedNumber(s.MainX),
+        QStringLiteral("MainY=") + PrintedNumber(s.MainY),
+    });
+}
+
+QByteArray MainConfigBytes(const Settings &s)
+{
+    QStringList lines;
+    lines << headerLine(QStringLiteral("main configuration file"));
+    lines << QStringLiteral("Com Port=") + PrintedNumber(s.ComPort);
+    lines << QStringLiteral("Com Port Settings=") + s.ComPortSettings;
+    lines << QStringLiteral("TCP Settings=") + s.TcpSettings;
+    writeList(lines, QStringLiteral("Label In"), s.LabelIn);
+    writeList(lines, QStringLiteral("Label Win"), s.LabelWin);
+    writeList(lines, QStringLiteral("Preset"), s.PresetName);
+    writeList(lines, QStringLiteral("Bank File Loaded"), s.BankFileLoaded);
+    writeList(lines, QStringLiteral("Bank Name"), s.BankName);
+    lines << QStringLiteral("FolderSelected=") + s.FolderSelected;
+    lines << QString(); // the log flag's line stays empty
+    return encodeLines(lines);
+}
+
+void SaveSettings(const AppState &state)
+{
+    writeWhole(StartupPath(), StartupFileBytes(state.settings));
+    writeWhole(MainConfigPath(state), MainConfigBytes(state.settings));
+}
+
+} // namespace qx

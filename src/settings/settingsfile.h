@@ -1,0 +1,35 @@
+#pragma once
+// The two settings files beside the program: the startup file (language and
+// window position) and the main configuration file (link settings, names,
+// loaded files, image folder). Both are read once at start-up and written once
+// at shutdown; reading is by line position, the keys are only for people.
+
+#include "app/state/appstate.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace qx {
+
+// The startup file: "startup.ini" in the program folder.
+QString StartupPath();
+
+// The main configuration file: the "i:" path when one was given, else
+// "QX-7alt.ini" in the program folder.
+QString MainConfigPath(const AppState &state);
+
+// Resets the language, the window position, the link settings, the image
+// folder and the log flag to their defaults, then reads both files. Missing
+// files, short files and values that do not convert leave the defaults;
+// empty values never overwrite anything (the name lists keep what they held).
+void LoadSettings(AppState &state);
+
+// Writes both files. Each file is replaced as a whole or not at all, so a
+// failing write never leaves a truncated file; failures are silent.
+void SaveSettings(const AppState &state);
+
+// The exact bytes of the two files (system encoding, CRLF line ends).
+QByteArray StartupFileBytes(const Settings &settings);
+QByteArray MainConfigBytes(const Settings &settings);
+
+} // namespace qx
