@@ -1,0 +1,28 @@
+#pragma once
+// Lists the files of one folder whose names match a wildcard pattern. The
+// language discovery uses it to find the language files beside the program.
+
+#include <QString>
+#include <QStringList>
+
+namespace qx {
+
+// The full paths (folder + "/" + name) of the normal files directly in
+// `folder` (never in its subfolders; folders, hidden and system entries are
+// left out) whose names match `pattern`, in the order in which the directory
+// search returns them. In the pattern "*" stands for any run of characters
+// (also none) and "?" for exactly one; every other character stands for
+// itself, and the match ignores case. Trailing separators of `folder` are
+// removed, so the paths never hold a doubled separator. An empty folder name,
+// a missing folder or no match give an empty list.
+//
+// With `processEvents` the pending events of the user interface are processed
+// after each directory entry and after each collected path, so that the window
+// stays responsive while a long folder is listed. Callers that are not ready
+// to be re-entered leave it off.
+QStringList ListTreeFiles(const QString &folder, const QString &pattern, bool processEvents = false);
+
+// True when `name` matches the wildcard `pattern` as ListTreeFiles matches names.
+bool MatchesTreePattern(const QString &name, const QString &pattern);
+
+} // namespace qx
