@@ -8,13 +8,26 @@
 #include <QApplication>
 #include <cstdio>
 
+namespace {
+const char kLongUsage[] =
+    "Options for scripts (values keep their case and may contain \"/\"):\n"
+    "  --file PATH     picture to load into a bank\n"
+    "  --bank N        bank 1 to 4 (default 1)\n"
+    "  --command TEXT  protocol command sent at start-up\n"
+    "  --exit          end when done; with --file the exit status tells the outcome:\n"
+    "                  0 loaded, 2 refused before anything reached the bank, 3 link failure\n"
+    "  --config PATH   main configuration file to use\n"
+    "  --help          this text\n"
+    "  --version       the program's version\n"
+    "With these options a load shows no dialogs: messages go to standard error.";
+} // namespace
+
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    app.setApplicationName(QStringLiteral("QX-7alt"));
-    qx::InstallGuiSeams();
-
-    const QStringList arguments = app.arguments().mid(1);
+    // The plain answers (--version, --help, a bad option) need no display.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
     qx::CommandLineRequests probe;
     QString error;
     const bool parsed = qx::ParseArguments(arguments, probe, &error);
@@ -28,9 +41,12 @@ int main(int argc, char *argv[])
         return 0;
     }
     if (probe.UsageRequest) {
-        std::printf("%s\n", qPrintable(usage));
+        std::printf("%s\n\n%s\n", qPrintable(usage), kLongUsage);
         return 0;
     }
+    QApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("QX-7alt"));
+    qx::InstallGuiSeams();
     if (probe.Unattended)
         qx::InstallConsoleSeams();
 

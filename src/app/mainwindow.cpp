@@ -219,7 +219,15 @@ void MainWindow::cmdPRESET_Click(int index)
 void MainWindow::pictABOUT_Click()
 {
     m_warning->FillAboutTexts();
-    m_warning->exec();
+    showWarningModal();
+}
+
+void MainWindow::showWarningModal()
+{
+    if (seams().showModal)
+        seams().showModal(m_warning.get());
+    else
+        m_warning->exec();
 }
 
 void MainWindow::cmdTONGUE_Click()

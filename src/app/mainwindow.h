@@ -81,6 +81,8 @@ public:
 
     // Enables or disables the tab panels of Presets and Switching (the load job locks them).
     void setTabsEnabled(bool enabled);
+    // Shows frmWARNING modally, owned by this window.
+    void showWarningModal();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

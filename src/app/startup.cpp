@@ -133,7 +133,7 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
                 std::fprintf(stderr, "%s\n", qPrintable(m_warning->labWARNING->text()));
                 result.status = refused ? 2 : 3;
             } else {
-                m_warning->exec();
+                showWarningModal();
             }
         } else {
             f.cmdLOAD->setEnabled(true);

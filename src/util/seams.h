@@ -4,6 +4,7 @@
 // the folder picker, the web-page opener and the program folder. The GUI
 // installs the real ones; tests install scripted ones.
 
+#include <QObject>
 #include <QString>
 #include <QUrl>
 #include <functional>
@@ -20,6 +21,9 @@ struct Seams {
     std::function<QString(const QString &start)> pickFolder;
     // Opens a web address in the default browser.
     std::function<void(const QUrl &url)> openUrl;
+    // Shows a window modally and returns when it is closed (the About box and
+    // the warning window). Tests record the window instead.
+    std::function<void(QObject *window)> showModal;
     // Ends the running application with `status` (the event loop returns;
     // no shutdown handler runs).
     std::function<void(int status)> exitProcess;

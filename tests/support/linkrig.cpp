@@ -19,6 +19,14 @@ ScriptedSeams::ScriptedSeams()
     s.openUrl = [this](const QUrl &url) { urls.append(url); };
     s.pickFolder = [this](const QString &start) { return pickedFolder.isNull() ? start : pickedFolder; };
     s.exitProcess = [this](int status) { exits.append(status); };
+    s.showModal = [this](QObject *window) {
+        QStringList texts{window->property("windowTitle").toString()};
+        for (const char *name : {"labWARNING", "labTEXT"})
+            if (QObject *label = window->findChild<QObject *>(QString::fromLatin1(name)))
+                texts << label->property("text").toString();
+        modals.append(texts);
+        QMetaObject::invokeMethod(window, "accept"); // the operator presses OK
+    };
 }
 
 ScriptedSeams::~ScriptedSeams()
@@ -29,6 +37,7 @@ ScriptedSeams::~ScriptedSeams()
     s.openUrl = nullptr;
     s.pickFolder = nullptr;
     s.exitProcess = nullptr;
+    s.showModal = nullptr;
 }
 
 TempProgramFolder::TempProgramFolder()

@@ -28,6 +28,7 @@ struct ScriptedSeams {
     QList<QUrl> urls;
     QString pickedFolder;
     QList<int> exits;
+    QList<QStringList> modals; // each modal window shown: title, then its labWARNING and labTEXT
 };
 
 // A temporary folder that stands in as the program folder for its lifetime.
