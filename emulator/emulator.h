@@ -14,6 +14,8 @@
 #include <QStringList>
 #include <memory>
 
+class QImage;
+
 namespace qx7emu {
 
 struct Options {
@@ -83,9 +85,30 @@ public:
     // Blocks until at least `count` commands have been received (true) or the time is up.
     bool waitForCommands(int count, int timeoutMs) const;
 
+    quint16 tcpPort() const;                    // 0 when not listening
+    QString ptyPath() const;                    // "" when no pseudo-terminal is open
+
 private:
     struct Private;
     std::unique_ptr<Private> d;
 };
+
+// The layout stored in preset `preset` (1..16), as a recall applies it: window w
+// (0..3) is enabled when bit w of the preset number is set (preset 16: all four)
+// and shows input (preset - 1 + w) mod 16 without a bank; the background shows
+// bank (preset - 1) mod 5; full screen is off. A recall keeps parameter 204
+// (0 in the returned state).
+DeviceState presetLayout(int preset);
+
+// The largest bank image the device takes (1920 x 1200 pixels).
+constexpr qint64 kMaxBankImageBytes = 2LL * 1920 * 1200 + 8;
+
+// Checks a bank image's header: marker A5, three zero bytes, width and height
+// (little-endian), and a total size of 2 * width * height + 8 bytes.
+bool parseBankHeader(const QByteArray &image, int *width = nullptr, int *height = nullptr);
+
+// The bank image converted back to RGB (inverse BT.601, studio range; both
+// pixels of a pair share its Cb and Cr). A null image when the header is bad.
+QImage bankToRgbImage(const QByteArray &image);
 
 } // namespace qx7emu

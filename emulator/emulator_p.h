@@ -1,0 +1,158 @@
+#pragma once
+// Inside of the emulator: the state shared with the caller's thread, the
+// worker that lives in the emulator's thread, and the sessions (one per TCP
+// connection, one for the pseudo-terminal) that parse commands and packets.
+
+#include "emulator.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMutex>
+#include <QObject>
+#include <QTimer>
+#include <QWaitCondition>
+#include <atomic>
+#include <deque>
+
+class QSocketNotifier;
+class QTcpServer;
+class QTcpSocket;
+
+namespace qx7emu::detail {
+
+// Everything the caller's thread can see or change; guarded by `mutex`.
+struct Shared {
+    mutable QMutex mutex;
+    mutable QWaitCondition commandArrived;
+    Options options;
+    std::atomic<quint64> optionsGeneration{1}; // read without the mutex on every chunk
+    DeviceState state;
+    Bank banks[4];
+    QList<ReceivedCommand> received;
+    qint64 receivedDropped = 0; // entries removed by clearReceived(), so serial numbers stay valid
+    int packets = 0;
+    int connections = 0;
+    quint16 tcpPort = 0;
+    QString ptyPath;
+};
+
+class Worker;
+
+// One conversation with a client: the command parser, the packet receiver of a
+// bank upload, and the outgoing replies with their fault options.
+class Session : public QObject {
+public:
+    explicit Session(Worker &worker, QObject *parent = nullptr);
+    ~Session() override;
+
+    // Takes the bytes just read from the link; they may hold part of a command
+    // or packet, or several of them.
+    void feed(const char *data, qint64 size);
+    // Forgets any half-read command or upload and queued output (a new client).
+    void resetParser();
+
+protected:
+    virtual void writeBytes(const char *data, qint64 size) = 0;
+    // The disconnect fault: a TCP connection is closed, the pseudo-terminal stops answering.
+    virtual void dropConnection() = 0;
+
+    Worker &m_worker;
+    bool m_closing = false; // the connection is being closed: nothing more is read
+    bool m_muted = false;   // nothing more is answered
+
+private:
+    enum class Mode { Command, Packets };
+    enum class Terminator { None, AfterCr, AfterLf };
+
+    qint64 feedCommand(const char *data, qint64 pos, qint64 size);
+    qint64 feedPacket(const char *data, qint64 pos, qint64 size);
+    void dispatch(const QByteArray &line);
+    void handleY(const QList<QByteArray> &fields);
+    void handleLdim(const QList<QByteArray> &fields);
+    void judgePacket();
+    // Counts a finished packet and answers it, unless the disconnect fault strikes.
+    void packetDone(const QByteArray &answer);
+    void abandonUpload();
+    void reply(const QByteArray &text);
+    void error(const char *reason);
+    void pumpOutput();
+
+    Mode m_mode = Mode::Command;
+    Terminator m_terminator = Terminator::None;
+    qint64 m_lastCommand = -1; // serial of this session's last recorded command
+
+    // Command mode
+    QByteArray m_line;
+    bool m_inLine = false;
+    bool m_lineTooLong = false;
+
+    // Packet mode (a bank upload)
+    QByteArray m_packet;    // the packet being read: header, data, trailer
+    int m_packetLength = 0; // its length field, once the header is in
+    int m_expectedNumber = 1;
+    qint64 m_uploadSize = 0;
+    int m_uploadBank = 0;
+    QByteArray m_image;       // data received so far, reserved to the announced size
+    int m_sessionPackets = 0; // for the disconnect fault
+
+    // Output held back by the delay or fragment options
+    struct Pending {
+        qint64 due = 0;
+        QByteArray bytes;
+        qint64 offset = 0;
+    };
+    std::deque<Pending> m_queue;
+    QTimer m_outputTimer;
+    QByteArray m_out; // reused for every reply
+};
+
+class Worker : public QObject {
+public:
+    explicit Worker(Shared &shared);
+    ~Worker() override;
+
+    // Run in the emulator's thread.
+    quint16 listenTcp(quint16 port);
+    QString openPty(const QString &linkPath);
+    void shutdown();
+
+    // For the sessions.
+    const Options &options(); // this thread's copy, refreshed when setOptions changed it
+    Shared &shared() { return m_shared; }
+    qint64 elapsedMs() const { return m_clock.elapsed(); }
+    int nextNoise() { return ++m_noiseCount; }
+    qint64 recordCommand(const QByteArray &line, const QByteArray &raw);
+    void appendToRaw(qint64 serial, char byte);
+    void countPacket();
+    void storeBank(int index, const QByteArray &image, int width, int height);
+    bool logging() const { return m_log.isOpen(); }
+    void log(const char *kind, const QByteArray &text);
+
+private:
+    void acceptConnections();
+    void readPty();
+    void writePtyPending();
+
+    Shared &m_shared;
+    Options m_options;
+    quint64 m_optionsGeneration = 0;
+    QElapsedTimer m_clock;
+    int m_noiseCount = 0;
+    QFile m_log;
+
+    QTcpServer *m_server = nullptr;
+
+    int m_ptyFd = -1;
+    QString m_ptyPath;
+    QStringList m_links; // symbolic links made to the pseudo-terminal
+    QSocketNotifier *m_ptyReadNotifier = nullptr;
+    QSocketNotifier *m_ptyWriteNotifier = nullptr;
+    QTimer *m_ptyHangupTimer = nullptr; // polls for a client while no slave is open
+    QByteArray m_ptyPending;            // output the pseudo-terminal could not take yet
+    Session *m_ptySession = nullptr;
+    bool m_ptyClientSeen = false;
+
+    friend class PtySession;
+};
+
+} // namespace qx7emu::detail
