@@ -7,10 +7,19 @@
 #include <QEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <algorithm>
 
 namespace qx {
 
 namespace {
+// Designed places, in twips.
+constexpr int kWidth = 6135, kHeight = 4740;
+const QRect kWarningPlace(180, 180, 5715, 1815);
+const QRect kTextPlace(180, 2040, 5655, 2055);
+const QRect kUrlPlace(120, 4200, 2595, 315);
+const QRect kAboutPlace(2820, 4080, 1515, 435);
+const QRect kOkPlace(4440, 4080, 1515, 435);
+
 // Opens the product page when the link label is clicked.
 class LinkClick : public QObject {
 public:
@@ -27,10 +36,11 @@ public:
 WarningWindow::WarningWindow(const MessageTable &msg, QWidget *owner) : QDialog(owner), m_msg(msg)
 {
     RegisterControl(this, this, QStringLiteral("frmWARNING"), ControlKind::Window);
-    setFixedSize(tw(6135), tw(4740));
-    labWARNING = MakeLabel(this, this, QStringLiteral("labWARNING"), QString(), QRect(180, 180, 5715, 1815));
-    labTEXT = MakeLabel(this, this, QStringLiteral("labTEXT"), QString(), QRect(180, 2040, 5655, 2055));
-    labURL = MakeLabel(this, this, QStringLiteral("labURL"), QString(), QRect(120, 4200, 2595, 315));
+    setFixedSize(tw(kWidth), tw(kHeight));
+    labWARNING = MakeLabel(this, this, QStringLiteral("labWARNING"), QString(), kWarningPlace);
+    labTEXT = MakeLabel(this, this, QStringLiteral("labTEXT"), QString(), kTextPlace);
+    labURL = MakeLabel(this, this, QStringLiteral("labURL"), QString(), kUrlPlace);
+    labURL->setWordWrap(false); // an address broken over two lines would be cut off
     QFont f = labURL->font();
     f.setBold(true);
     f.setUnderline(true);
@@ -41,8 +51,8 @@ WarningWindow::WarningWindow(const MessageTable &msg, QWidget *owner) : QDialog(
     labURL->setPalette(p);
     labURL->setCursor(Qt::PointingHandCursor);
     labURL->installEventFilter(new LinkClick(labURL));
-    cmdABOUT = MakeButton(this, this, QStringLiteral("cmdABOUT"), QStringLiteral("About"), QRect(2820, 4080, 1515, 435));
-    cmdOK = MakeButton(this, this, QStringLiteral("cmdOK"), QStringLiteral("OK"), QRect(4440, 4080, 1515, 435));
+    cmdABOUT = MakeButton(this, this, QStringLiteral("cmdABOUT"), QStringLiteral("About"), kAboutPlace);
+    cmdOK = MakeButton(this, this, QStringLiteral("cmdOK"), QStringLiteral("OK"), kOkPlace);
     labWARNING->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     labTEXT->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     connect(cmdABOUT, &QPushButton::clicked, this, &WarningWindow::FillAboutTexts);
@@ -66,6 +76,7 @@ void WarningWindow::ResetToDesign()
     labWARNING->setText(m_design.value(1));
     labTEXT->setText(m_design.value(2));
     labURL->setText(m_design.value(3));
+    FitToTexts();
 }
 
 void WarningWindow::FillAboutTexts()
@@ -73,6 +84,37 @@ void WarningWindow::FillAboutTexts()
     labWARNING->setText(ExpandBars(m_msg(30)));
     labTEXT->setText(ExpandBars(m_msg(20)));
     setWindowTitle(m_msg(29));
+    FitToTexts();
+}
+
+void WarningWindow::FitToTexts()
+{
+    const auto heightFor = [](QLabel *label, const QRect &place) {
+        return std::max(tw(place.height()), label->heightForWidth(tw(place.width())));
+    };
+    const int warningHeight = heightFor(labWARNING, kWarningPlace);
+    int shift = warningHeight - tw(kWarningPlace.height());
+    labWARNING->setGeometry(tw(kWarningPlace.x()), tw(kWarningPlace.y()), tw(kWarningPlace.width()), warningHeight);
+    const int textTop = tw(kTextPlace.y()) + shift;
+    const int textNeeded = labTEXT->heightForWidth(tw(kTextPlace.width()));
+    labTEXT->setGeometry(tw(kTextPlace.x()), textTop, tw(kTextPlace.width()), heightFor(labTEXT, kTextPlace));
+    // The controls below move only as far as the text itself reaches.
+    shift = std::max(shift, textTop + textNeeded - tw(kAboutPlace.y()));
+
+    // The link may take the room up to the About button.
+    const int urlRoom = tw(kAboutPlace.x() - kUrlPlace.x() - 60);
+    const int urlWidth = std::max(tw(kUrlPlace.width()), std::min(labURL->sizeHint().width(), urlRoom));
+    labURL->setGeometry(tw(kUrlPlace.x()), tw(kUrlPlace.y()) + shift, urlWidth, tw(kUrlPlace.height()));
+    cmdABOUT->move(tw(kAboutPlace.x()), tw(kAboutPlace.y()) + shift);
+    cmdOK->move(tw(kOkPlace.x()), tw(kOkPlace.y()) + shift);
+    setFixedSize(tw(kWidth), tw(kHeight) + shift);
+}
+
+void WarningWindow::showEvent(QShowEvent *event)
+{
+    // The start-up warning sets the labels directly before showing the window.
+    FitToTexts();
+    QDialog::showEvent(event);
 }
 
 } // namespace qx

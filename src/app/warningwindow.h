@@ -15,7 +15,7 @@ class MessageTable;
 
 // The maker's product page and the text of the link that opens it.
 inline const char *kProductUrl = "https://www.norvel.example/qx-7";
-inline const char *kProductUrlText = "www.norvel.example/qx-7";
+inline const char *kProductUrlText = "norvel.example/qx-7";
 
 class WarningWindow : public QDialog {
     Q_OBJECT
@@ -35,6 +35,14 @@ public:
     QLabel *labURL = nullptr;
     QPushButton *cmdABOUT = nullptr;
     QPushButton *cmdOK = nullptr;
+
+    // Places the controls: the two text labels keep their designed places but
+    // grow downwards when their texts need more room (a longer translation, a
+    // larger system font), and the link and the buttons move down with them.
+    void FitToTexts();
+
+protected:
+    void showEvent(QShowEvent *event) override;
 
 private:
     const MessageTable &m_msg;
