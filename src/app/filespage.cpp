@@ -61,6 +61,7 @@ void FilesPage::buildPictureGroup(QWidget *frame)
     pictPREVIEW->setGeometry(twRect(3240, 1000, 4005, 2250));
     pictPREVIEW->setFrameShape(QFrame::Box);
     pictPREVIEW->setScaledContents(true);
+    pictPREVIEW->setTextFormat(Qt::PlainText);
     labPARAM = MakeLabel(w, frame, QStringLiteral("labPARAM"), QStringLiteral("-"), QRect(3240, 3300, 4005, 255));
     labPICTUREBAD = MakeLabel(w, frame, QStringLiteral("labPICTUREBAD"), QStringLiteral("Picture size is invalid"),
                               QRect(3240, 3560, 4005, 315));
@@ -140,23 +141,25 @@ void FilesPage::buildLinkGroup(QWidget *frame)
 void FilesPage::buildNamesGroup(QWidget *frame)
 {
     QWidget *w = &m_window;
-    lstINPUTNAMES = MakeList(w, frame, QStringLiteral("lstINPUTNAMES"), QRect(5280, 4920, 2040, 2820));
+    lstINPUTNAMES = MakeList(w, frame, QStringLiteral("lstINPUTNAMES"), QRect(5280, 4920, 2040, 2640));
     lstINPUTNAMES->setToolTip(QStringLiteral("Logical names of QX-7 inputs or output windows"));
     txtEDITINPUTNAME = MakeTextBox(w, frame, QStringLiteral("txtEDITINPUTNAME"), QString(), QRect(5280, 8100, 2040, 315));
     txtEDITINPUTNAME->setEnabled(false);
-    lstPRESETNAMES = MakeList(w, frame, QStringLiteral("lstPRESETNAMES"), QRect(7440, 4920, 2040, 2820));
+    lstPRESETNAMES = MakeList(w, frame, QStringLiteral("lstPRESETNAMES"), QRect(7440, 4920, 2040, 2640));
     lstPRESETNAMES->setToolTip(QStringLiteral("Logical names of layout presets"));
     txtEDITPRESETNAME = MakeTextBox(w, frame, QStringLiteral("txtEDITPRESETNAME"), QString(),
                                     QRect(7440, 8100, 2040, 315));
     txtEDITPRESETNAME->setEnabled(false);
     labNAMEINPUTS = MakeLabel(w, frame, QStringLiteral("labNAMEINPUTS"), QStringLiteral("Input and windows names:"),
-                              QRect(5280, 4620, 2040, 255));
+                              QRect(5280, 4380, 2040, 510));
     labEDITINPUTNAME = MakeLabel(w, frame, QStringLiteral("labEDITINPUTNAME"), QStringLiteral("Edit input/window name:"),
-                                 QRect(5280, 7830, 2040, 255));
+                                 QRect(5280, 7590, 2040, 480));
     labPRESETNAMES = MakeLabel(w, frame, QStringLiteral("labPRESETNAMES"), QStringLiteral("Preset and bank names:"),
-                               QRect(7440, 4620, 2040, 255));
+                               QRect(7440, 4380, 2040, 510));
     labEDITPRESETNAME = MakeLabel(w, frame, QStringLiteral("labEDITPRESETNAME"), QStringLiteral("Edit preset name:"),
-                                  QRect(7440, 7830, 2040, 255));
+                                  QRect(7440, 7590, 2040, 480));
+    for (QLabel *l : {labNAMEINPUTS, labEDITINPUTNAME, labPRESETNAMES, labEDITPRESETNAME})
+        l->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
 }
 
 void FilesPage::buildLanguageGroup(QWidget *frame)

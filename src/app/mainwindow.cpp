@@ -57,6 +57,7 @@ MainWindow::MainWindow()
 {
     RegisterControl(this, this, QStringLiteral("frmMAIN"), ControlKind::Window);
     setWindowTitle(QStringLiteral("QX-7"));
+    UseDesignFont(this);
     setFixedSize(tw(kClientWidth), tw(kClientHeight));
 
     buildTabStrip();
@@ -124,7 +125,7 @@ void MainWindow::buildTabStrip()
         QFrame *panel = MakePanel(this, this, QString::fromLatin1(t.panelName), QRect(60, t.top, 2235, 1335));
         SetBackColor(panel, ColorFromBgr(t.color));
         QLabel *label = MakeLabel(this, panel, QString::fromLatin1(t.labelName), QString::fromLatin1(t.caption),
-                                  QRect(120, 480, 1995, 375));
+                                  QRect(120, 300, 1995, 735));
         QFont f = label->font();
         f.setPointSizeF(13.5);
         label->setFont(f);

@@ -11,6 +11,7 @@ WaitWindow::WaitWindow(QWidget *owner) : QWidget(owner, Qt::Dialog)
 {
     RegisterControl(this, this, QStringLiteral("frmWAIT"), ControlKind::Window);
     setWindowTitle(QStringLiteral("Wait"));
+    UseDesignFont(this);
     setFixedSize(tw(4200), tw(1500));
     labWAIT = MakeLabel(this, this, QStringLiteral("labWAIT"), QStringLiteral("Finishing the operation. Please wait..."),
                         QRect(240, 180, 3720, 495));

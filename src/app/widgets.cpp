@@ -12,6 +12,13 @@
 
 namespace qx {
 
+void UseDesignFont(QWidget *window)
+{
+    QFont f = window->font();
+    f.setPointSizeF(8);
+    window->setFont(f);
+}
+
 void SetBackColor(QWidget *w, const QColor &color)
 {
     w->setProperty("qxBackColor", color);

@@ -34,6 +34,10 @@ inline QColor ColorFromBgr(quint32 bgr)
     return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF));
 }
 
+// The windows were designed for an 8-point interface font; with it the
+// captions fit the designed places.
+void UseDesignFont(QWidget *window);
+
 // Back colour of a control: painted through its palette and remembered as a
 // property so that it can be read back exactly.
 void SetBackColor(QWidget *w, const QColor &color);

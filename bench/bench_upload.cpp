@@ -1,0 +1,219 @@
+// Bank upload throughput: the application's upload of a 1920 x 1200 picture
+// into an in-process emulator, against the same number of plain blocking
+// 150-byte exchanges with a fresh emulator, over loopback TCP and over a
+// pseudo-terminal (best of three alternating runs each). Also prints the peak
+// resident memory of the run.
+//
+//   bench-upload [divisor]   divisor > 1 shrinks the picture for a quick run
+//
+// Last line: upload_ratio=<application time / plain time> (TCP).
+
+#include "app/state/appstate.h"
+#include "banks/imageroutines.h"
+#include "banks/picture.h"
+#include "banks/upload.h"
+#include "emulator.h"
+#include "link/commandexchange.h"
+#include "link/commlog.h"
+#include "link/devicelink.h"
+#include "util/seams.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QSerialPort>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+#include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#endif
+
+namespace {
+
+struct Run {
+    bool ok = false;
+    int packets = 0;
+    double seconds = 0;
+    double rate() const { return seconds > 0 ? packets / seconds : 0; }
+};
+
+QByteArray bankImage(int width, int height)
+{
+    QVector<quint32> pixels(width * height);
+    QRandomGenerator random(99);
+    for (quint32 &c : pixels)
+        c = random.generate() & 0xFFFFFF;
+    return qx::ConvertPixels(pixels, width, height);
+}
+
+// The application's side: state, log, link and exchange, as the window has them.
+Run applicationUpload(qx7emu::Emulator &emu, const QByteArray &image, int width, int height, int comPort)
+{
+    qx::AppState state;
+    state.settings.ComPort = comPort;
+    if (comPort == 0)
+        state.settings.TcpSettings = QStringLiteral("127.0.0.1:%1").arg(emu.listenTcp());
+    qx::CommLog log;
+    qx::DeviceLink link(state);
+    qx::CommandExchange ex(link, log);
+    ex.OpenLink();
+    ex.startReceiveTimer();
+    Run run;
+    if (state.LinkFailed)
+        return run;
+    if (comPort == 0) {
+        QElapsedTimer wait;
+        wait.start();
+        while (link.tcpSocket().state() != QAbstractSocket::ConnectedState && wait.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        if (link.tcpSocket().state() != QAbstractSocket::ConnectedState)
+            return run;
+    }
+
+    const qx::PacketPlan plan = qx::PlanPackets(width, height);
+    QElapsedTimer clock;
+    clock.start();
+    const qx::UploadOutcome outcome = qx::UploadImage(ex, state.msg, image, width, height, 0);
+    run.seconds = clock.nsecsElapsed() / 1e9;
+    run.packets = plan.P + (plan.R > 0 ? 1 : 0);
+    run.ok = outcome == qx::UploadOutcome::Done;
+    return run;
+}
+
+// Reads until one whole line has arrived.
+template <typename Device> bool readLine(Device &device)
+{
+    while (!device.canReadLine()) {
+        if (!device.waitForReadyRead(5000))
+            return false;
+    }
+    device.readLine();
+    return true;
+}
+
+// The same exchanges without the application: "#LDIM", then each packet
+// written and its acknowledgement line awaited with blocking calls.
+template <typename Device> Run plainExchanges(Device &device, const QByteArray &image, int width, int height)
+{
+    Run run;
+    const qx::PacketPlan plan = qx::PlanPackets(width, height);
+    device.write(qx::LdimCommand(plan.S, 0));
+    if (!readLine(device))
+        return run;
+    QByteArray packet;
+    packet.reserve(qx::kPacketSize);
+    const int total = plan.P + (plan.R > 0 ? 1 : 0);
+    QElapsedTimer clock;
+    clock.start();
+    for (int n = 1; n <= total; ++n) {
+        const int length = n <= plan.P ? qx::kPacketData : plan.R;
+        qx::BuildPacket(packet, n, image, qint64(n - 1) * qx::kPacketData, length);
+        device.write(packet);
+        if (!readLine(device))
+            return run;
+    }
+    run.seconds = clock.nsecsElapsed() / 1e9;
+    run.packets = total;
+    run.ok = true;
+    return run;
+}
+
+Run plainTcp(const QByteArray &image, int width, int height)
+{
+    qx7emu::Emulator emu;
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), emu.listenTcp());
+    if (!socket.waitForConnected(5000))
+        return {};
+    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    return plainExchanges(socket, image, width, height);
+}
+
+Run plainPty(const QByteArray &image, int width, int height, const QString &folder)
+{
+    qx7emu::Emulator emu;
+    const QString device = emu.openPty(folder + QStringLiteral("/plain"));
+    if (device.isEmpty())
+        return {};
+    QSerialPort port(device);
+    if (!port.open(QIODevice::ReadWrite))
+        return {};
+    port.setBaudRate(115200);
+    return plainExchanges(port, image, width, height);
+}
+
+void print(const char *name, const Run &run)
+{
+    std::printf("%s_ok=%d\n%s_packets=%d\n%s_seconds=%.3f\n%s_packets_per_s=%.0f\n", name, run.ok ? 1 : 0, name,
+                run.packets, name, run.seconds, name, run.rate());
+}
+
+double peakResidentMb()
+{
+#ifdef Q_OS_UNIX
+    rusage usage{};
+    if (getrusage(RUSAGE_SELF, &usage) == 0)
+        return usage.ru_maxrss / 1024.0; // kilobytes on Linux
+#endif
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    int divisor = argc > 1 ? QByteArray(argv[1]).toInt() : 1;
+    if (divisor < 1)
+        divisor = 1;
+    const int width = qx::EvenWidth(1920 / divisor);
+    const int height = 1200 / divisor;
+    std::printf("picture=%dx%d\n", width, height);
+
+    // The two blocking sleeps of the upload and any message box are skipped.
+    qx::seams().sleep = [](int) {};
+    qx::seams().messageBox = [](const QString &text, const QString &title, bool) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
+        return true;
+    };
+    QTemporaryDir folder;
+    qx::seams().programFolder = folder.path();
+
+    const QByteArray image = bankImage(width, height);
+
+    // Each measurement is repeated, alternating, and the best run counts, so a
+    // busy moment of a shared machine does not decide the figures.
+    constexpr int kRounds = 3;
+    Run appTcp, tcp, appPty, pty;
+    const auto keepBest = [](Run &best, const Run &run) {
+        if (run.ok && (!best.ok || run.seconds < best.seconds))
+            best = run;
+    };
+    for (int round = 0; round < kRounds; ++round) {
+        {
+            qx7emu::Emulator emu;
+            keepBest(appTcp, applicationUpload(emu, image, width, height, 0));
+        }
+        keepBest(tcp, plainTcp(image, width, height));
+        {
+            qx7emu::Emulator emu;
+            if (!emu.openPty(folder.filePath(QStringLiteral("com1"))).isEmpty())
+                keepBest(appPty, applicationUpload(emu, image, width, height, 1));
+        }
+        keepBest(pty, plainPty(image, width, height, folder.path()));
+    }
+    print("app_tcp", appTcp);
+    print("plain_tcp", tcp);
+    print("app_pty", appPty);
+    print("plain_pty", pty);
+    if (appPty.ok && pty.ok)
+        std::printf("upload_ratio_pty=%.2f\n", appPty.seconds / pty.seconds);
+
+    std::printf("peak_rss_mb=%.1f\n", peakResidentMb());
+    const bool ok = appTcp.ok && tcp.ok;
+    std::printf("upload_ratio=%.2f\n", ok ? appTcp.seconds / tcp.seconds : 0.0);
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,288 @@
+#include "picture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <mutex>
+#include <optional>
+
+namespace qx {
+
+QString FileExtension(const QString &name)
+{
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? QString() : name.mid(dot + 1);
+}
+
+QString SplitPath(QString &path)
+{
+    // Position (from 1) of the first ":", replaced by the last separator when
+    // there is one; both separators count on every platform, as file names
+    // may come from either world (the settings files, the command line).
+    qsizetype p = path.indexOf(QLatin1Char(':')) + 1;
+    const qsizetype separator = std::max(path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char('/')));
+    if (separator >= 0)
+        p = separator + 1;
+    if (p == 0)
+        return QString();
+    QString folder = path.left(p);
+    const QChar last = folder.back();
+    if (last == QLatin1Char('\\') || last == QLatin1Char('/')) {
+        folder.chop(1);
+        if (folder.isEmpty())
+            folder = last;
+    }
+    path = path.mid(p);
+    return folder;
+}
+
+QStringList ListImageFiles(const QString &folder)
+{
+    QStringList names;
+    if (folder.isEmpty())
+        return names;
+    // Files only (QDir leaves out hidden and system entries unless asked).
+    const QDir dir(folder);
+    const QStringList entries = dir.entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
+    for (const QString &name : entries) {
+        const QString ext = FileExtension(name).toLower();
+        if (ext == QLatin1String("jpg") || ext == QLatin1String("gif") || ext == QLatin1String("bmp"))
+            names.append(name);
+    }
+    // The list keeps its entries sorted without regard to case; names that
+    // differ only in case keep a fixed order.
+    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+        const int c = a.compare(b, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a < b;
+    });
+    return names;
+}
+
+QString PreviewResult::paramText() const
+{
+    return QString::number(ImageWidth) + QStringLiteral(" x ") + QString::number(ImageHeight);
+}
+
+void LimitDecoderAllocation()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const int current = QImageReader::allocationLimit();
+        if (current == 0 || current > kDecodeLimitMB)
+            QImageReader::setAllocationLimit(kDecodeLimitMB);
+    });
+}
+
+namespace {
+
+PreviewResult decodingError(const QString &text)
+{
+    PreviewResult result;
+    result.verdict = PictureVerdict::Error;
+    result.errorText = text;
+    return result;
+}
+
+bool bankFormat(const QByteArray &format)
+{
+    const QByteArray f = format.toLower();
+    return f == "bmp" || f == "dib" || f == "gif" || f == "jpeg" || f == "jpg";
+}
+
+// What the headers of a BMP file say about its pixels.
+struct BmpLayout {
+    qint64 dataOffset = 0;
+    qint32 width = 0;
+    qint32 height = 0; // without the sign that tells the row order
+    int bits = 0;
+    quint32 compression = 0;
+    bool infoHeader = false; // BITMAPINFOHEADER or later (else the old core header)
+};
+
+enum : quint32 { BmpRgb = 0, BmpRle8 = 1, BmpRle4 = 2, BmpBitfields = 3 };
+
+quint32 le32(const uchar *p)
+{
+    return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
+}
+quint16 le16(const uchar *p)
+{
+    return quint16(p[0] | p[1] << 8);
+}
+
+// Reads the file and info headers. The decoder refuses to tell the size of
+// very large pictures, and it leaves rows it could not read undefined, so the
+// preview reads these few fields itself.
+std::optional<BmpLayout> readBmpLayout(const QString &file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray head = f.read(30 + 4);
+    if (head.size() < 26 || !head.startsWith("BM"))
+        return std::nullopt;
+    const auto *p = reinterpret_cast<const uchar *>(head.constData());
+    BmpLayout bmp;
+    const quint32 infoSize = le32(p + 14);
+    // A data offset inside the headers is bogus; the rows cannot start before them.
+    bmp.dataOffset = std::max<qint64>(le32(p + 10), 14 + qint64(infoSize));
+    if (infoSize == 12) {
+        bmp.width = le16(p + 18);
+        bmp.height = le16(p + 20);
+        bmp.bits = le16(p + 24);
+    } else if (infoSize >= 40 && head.size() >= 34) {
+        bmp.infoHeader = true;
+        bmp.width = qint32(le32(p + 18));
+        const qint32 height = qint32(le32(p + 22));
+        if (bmp.width < 0 || height == std::numeric_limits<qint32>::min())
+            return std::nullopt;
+        bmp.height = height < 0 ? -height : height;
+        bmp.bits = le16(p + 28);
+        bmp.compression = le32(p + 30);
+    } else {
+        return std::nullopt;
+    }
+    return bmp;
+}
+
+// Whether the file ends before the rows its headers announce (uncompressed
+// pictures only; the length of compressed data is not known in advance).
+bool bmpTruncated(const BmpLayout &bmp, qint64 fileSize)
+{
+    if (bmp.compression != BmpRgb && bmp.compression != BmpBitfields)
+        return false;
+    const qint64 rowBytes = (qint64(bmp.width) * bmp.bits + 31) / 32 * 4;
+    return fileSize < bmp.dataOffset + rowBytes * bmp.height;
+}
+
+} // namespace
+
+PreviewResult PreviewPicture(const QString &LoadFileRequest)
+{
+    LimitDecoderAllocation();
+
+    QImageReader reader(LoadFileRequest);
+    reader.setAutoTransform(false);
+    // The content decides the format, not the name: a JPG named .bmp loads,
+    // a text file named .bmp is refused by every decoder.
+    reader.setDecideFormatFromContent(true);
+    if (!reader.canRead())
+        return decodingError(reader.errorString());
+    if (!bankFormat(reader.format()))
+        return decodingError(QStringLiteral("Unsupported image format"));
+
+    PreviewResult result;
+    // Judge the size the header gives before any pixel is decoded.
+    const bool bmp = reader.format().toLower() == "bmp" || reader.format().toLower() == "dib";
+    const std::optional<BmpLayout> layout = bmp ? readBmpLayout(LoadFileRequest) : std::nullopt;
+    QSize header = reader.size();
+    if (layout)
+        header = QSize(layout->width, layout->height);
+    if (header.isValid()) {
+        result.ImageWidth = EvenWidth(header.width());
+        result.ImageHeight = header.height();
+        if (!PictureSizeAccepted(result.ImageWidth, result.ImageHeight)) {
+            result.verdict = PictureVerdict::TooLarge;
+            return result;
+        }
+    }
+
+    QImage image;
+    if (layout && layout->infoHeader) {
+        if (bmpTruncated(*layout, QFileInfo(LoadFileRequest).size()))
+            return decodingError(QStringLiteral("Unable to read image data"));
+        // Run-length data may skip pixels; the decoder fills the picture it is
+        // given, so hand it one where skipped pixels are colour 0, not
+        // whatever the memory held.
+        if (layout->compression == BmpRle8 || layout->compression == BmpRle4) {
+            image = QImage(layout->width, layout->height, QImage::Format_Indexed8);
+            if (!image.isNull())
+                image.fill(0);
+        }
+    }
+    if (!reader.read(&image) || image.isNull()) {
+        QString text = reader.errorString();
+        if (text.isEmpty())
+            text = QStringLiteral("Unable to read image data");
+        return decodingError(text);
+    }
+    // The decoded size is what the capture reads; judge it again in case the
+    // header did not tell it.
+    result.ImageWidth = EvenWidth(image.width());
+    result.ImageHeight = image.height();
+    if (!PictureSizeAccepted(result.ImageWidth, result.ImageHeight)) {
+        result.verdict = PictureVerdict::TooLarge;
+        return result;
+    }
+    result.verdict = PictureVerdict::Accepted;
+    result.Picture1 = std::move(image);
+    return result;
+}
+
+PreviewFrame PreviewFrame::fromDesign(double width, double height)
+{
+    PreviewFrame frame;
+    frame.PreviewWidth = qint32(std::nearbyint(width));
+    frame.PreviewHeight = qint32(std::nearbyint(height));
+    frame.PreviewRatio = frame.PreviewHeight != 0 ? double(frame.PreviewWidth) / frame.PreviewHeight : 0.0;
+    return frame;
+}
+
+PreviewSize PreviewScale(const PreviewFrame &frame, qint32 imageWidth, qint32 imageHeight, float currentWidth)
+{
+    PreviewSize size;
+    if (imageHeight <= 0) {
+        // No proportions to keep; the frame as designed.
+        size.width = float(frame.PreviewWidth);
+        size.height = float(frame.PreviewHeight);
+        return size;
+    }
+    const double ratio = double(imageWidth) / imageHeight;
+    if (ratio > frame.PreviewRatio) {
+        size.width = float(frame.PreviewWidth);
+        size.height = float(frame.PreviewHeight * (frame.PreviewRatio * imageHeight / imageWidth));
+    } else {
+        size.height = float(frame.PreviewHeight);
+        // Width 0 has no finite inverse proportion: the width stays as it was.
+        size.width = imageWidth == 0
+                         ? currentWidth
+                         : float(frame.PreviewWidth * (1.0 / (frame.PreviewRatio * imageHeight / imageWidth)));
+    }
+    return size;
+}
+
+void ApplyPreview(PreviewDisplay &display, const PreviewResult &result, const PreviewFrame &frame)
+{
+    display.param = result.paramText();
+    switch (result.verdict) {
+    case PictureVerdict::Error:
+        display.errorVisible = true;
+        display.errorText = result.errorText;
+        display.pictureShown = false;
+        display.loadEnabled = false;
+        break;
+    case PictureVerdict::TooLarge:
+        display.badVisible = true;
+        display.previewWidth = float(frame.PreviewWidth);
+        display.previewHeight = float(frame.PreviewHeight);
+        display.pictureShown = false;
+        display.loadEnabled = false;
+        break;
+    case PictureVerdict::Accepted: {
+        display.errorVisible = false;
+        display.badVisible = false;
+        display.loadEnabled = true;
+        display.pictureShown = true;
+        const PreviewSize size = PreviewScale(frame, result.ImageWidth, result.ImageHeight, display.previewWidth);
+        display.previewWidth = size.width;
+        display.previewHeight = size.height;
+        break;
+    }
+    }
+}
+
+} // namespace qx

@@ -1,0 +1,228 @@
+#include "upload.h"
+
+#include "language/messagetable.h"
+#include "link/commandexchange.h"
+#include "link/devicelink.h"
+#include "link/versioncheck.h"
+#include "util/seams.h"
+#include "util/textutil.h"
+
+#include <QCoreApplication>
+#include <QLocale>
+#include <algorithm>
+#include <cstring>
+
+namespace qx {
+
+PacketPlan PlanPackets(qint32 imageWidth, qint32 imageHeight)
+{
+    PacketPlan plan;
+    plan.S = qint32(qint64(imageWidth) * (qint64(imageHeight) + imageHeight) + 8);
+    plan.P = plan.S / kPacketData;
+    plan.R = plan.S % kPacketData;
+    return plan;
+}
+
+QByteArray LdimCommand(qint32 imageSize, qint32 bank)
+{
+    QByteArray command = "#LDIM " + QByteArray::number(imageSize) + ',' + QByteArray::number(bank) + "\r\n";
+    command.append('\0');
+    return command;
+}
+
+void BuildPacket(QByteArray &packet, qint32 number, const QByteArray &image, qint64 offset, int length)
+{
+    packet.resize(kPacketOverhead + length);
+    auto *p = reinterpret_cast<quint8 *>(packet.data());
+    const int field = length + 2; // data and trailer
+    p[0] = quint8((number >> 8) & 0xFF);
+    p[1] = quint8(number & 0xFF);
+    p[2] = quint8((field >> 8) & 0xFF);
+    p[3] = quint8(field & 0xFF);
+    const qint64 have = std::clamp<qint64>(image.size() - offset, 0, length);
+    if (have > 0)
+        std::memcpy(p + 4, image.constData() + offset, size_t(have));
+    std::memset(p + 4 + have, 0, size_t(length - have + 2));
+}
+
+int ProgressPercent(qint32 n, qint32 packets)
+{
+    if (packets <= 0)
+        return 100;
+    return int(RoundHalfEven(double(n) / double(packets) * 100.0));
+}
+
+int ProgressBarWidth(double framingWidth, int percent)
+{
+    return int(RoundHalfEven(framingWidth)) / 100 * percent;
+}
+
+QString ProgressText(int percent)
+{
+    return QString::number(percent) + QLatin1Char('%');
+}
+
+QString RateText(qint32 t, qint32 n)
+{
+    const qint32 seconds = t / 10;
+    if (seconds < 1)
+        return QString();
+    const double rate = double(n) * kPacketData / seconds / 1024.0;
+    // Plain digits with the system's decimal separator, never a group separator.
+    QString rateText = QString::number(rate, 'f', 2);
+    rateText.replace(QLatin1Char('.'), QLocale::system().decimalPoint());
+    return QString::number(t / 600) + QLatin1Char(':') +
+           QStringLiteral("%1").arg((t % 600) / 10, 2, 10, QLatin1Char('0')) + QStringLiteral("\r\n") + rateText +
+           QStringLiteral(" kBps");
+}
+
+QString MaxPacketText(qint32 packets)
+{
+    return QStringLiteral("maxpacket: ") + QString::number(quint32(packets), 16).toUpper();
+}
+
+namespace {
+
+// One upload's walk through the protocol. Kept as a class so that the waits,
+// the display and the failure ending share their state without globals.
+class Uploader {
+public:
+    Uploader(CommandExchange &exchange, const MessageTable &msg, const UploadDisplay &display)
+        : m_ex(exchange), m_msg(msg), m_display(display)
+    {
+        // Counts the lines the exchange cuts out, so that an acknowledgement is
+        // recognised even when its text is blank (ReplyText is then empty).
+        m_cutCounter = QObject::connect(&m_ex, &CommandExchange::lineCut, [this] { ++m_linesCut; });
+    }
+    ~Uploader() { QObject::disconnect(m_cutCounter); }
+
+    UploadOutcome run(const QByteArray &image, qint32 width, qint32 height, qint32 bank);
+
+private:
+    void job(const QString &text)
+    {
+        if (m_display.txtJOB)
+            m_display.txtJOB(text);
+        QCoreApplication::processEvents();
+    }
+    void showProgress(int percent)
+    {
+        if (m_display.ShowProgress)
+            m_display.ShowProgress(percent);
+        QCoreApplication::processEvents();
+    }
+    void techInfo(const QString &text)
+    {
+        if (m_display.labTECHINFO)
+            m_display.labTECHINFO(text);
+    }
+    // Sends one packet and waits for any line; true when one came.
+    bool sendAcknowledged(const QByteArray &packet)
+    {
+        const bool lineWaiting = !m_ex.RxLine.isEmpty();
+        m_linesCut = 0;
+        m_ex.SendCommand(packet);
+        m_ex.WaitReply(QString());
+        return lineWaiting || m_linesCut > 0 || !m_ex.ReplyText.isEmpty();
+    }
+    // A dead link: tell the operator once and stop, rather than stream the rest
+    // of the image into nothing.
+    UploadOutcome linkFailed()
+    {
+        techInfo(QString());
+        MessageBox(m_msg(22), m_msg(4));
+        m_ex.StopRequested = true;
+        return UploadOutcome::LinkFailed;
+    }
+
+    CommandExchange &m_ex;
+    const MessageTable &m_msg;
+    const UploadDisplay &m_display;
+    QMetaObject::Connection m_cutCounter;
+    int m_linesCut = 0;
+};
+
+UploadOutcome Uploader::run(const QByteArray &image, qint32 width, qint32 height, qint32 bank)
+{
+    m_ex.ClearReceive();
+    job(m_msg(6));
+
+    switch (CheckVersion(m_ex, m_msg)) {
+    case VersionVerdict::Accepted:
+        break;
+    case VersionVerdict::Old:
+        return UploadOutcome::OldFirmware;
+    case VersionVerdict::NoReply:
+        return UploadOutcome::NoVersionReply;
+    }
+
+    // Resynchronise the device's command parser; its answer is not examined.
+    static const QByteArray resync("# \r\n\0", 5);
+    m_ex.SendCommand(resync);
+    Sleep(500);
+    m_ex.WaitReply(QString());
+    if (m_ex.StopRequested)
+        return UploadOutcome::Stopped;
+    if (m_ex.link().linkLost())
+        return linkFailed();
+
+    // Announce the size; a missing answer is only logged by the wait.
+    const PacketPlan plan = PlanPackets(width, height);
+    m_ex.SendCommand(LdimCommand(plan.S, bank));
+    Sleep(5000);
+    m_ex.WaitReply(QStringLiteral("~01@LDIM"));
+    if (m_ex.StopRequested)
+        return UploadOutcome::Stopped;
+    if (m_ex.link().linkLost())
+        return linkFailed();
+
+    showProgress(0);
+    job(m_msg(2));
+    if (m_display.lab)
+        m_display.lab(MaxPacketText(plan.P));
+    m_ex.TimeTicks = 0;
+    qint32 t0 = 0;
+
+    QByteArray packet;
+    packet.reserve(kPacketSize);
+    for (qint32 n = 1; n <= plan.P; ++n) {
+        showProgress(ProgressPercent(n, plan.P));
+        const qint32 t = m_ex.TimeTicks;
+        if (RateDue(t, t0)) {
+            if (t / 10 >= 1)
+                techInfo(RateText(t, n));
+            t0 = t;
+        }
+        BuildPacket(packet, n, image, qint64(n - 1) * kPacketData, kPacketData);
+        const bool acknowledged = sendAcknowledged(packet);
+        if (m_ex.StopRequested)
+            break;
+        if (!acknowledged || m_ex.link().linkLost())
+            return linkFailed();
+    }
+    techInfo(QString());
+    if (m_ex.StopRequested)
+        return UploadOutcome::Stopped;
+
+    showProgress(100);
+    if (plan.R == 0)
+        return UploadOutcome::Done;
+    BuildPacket(packet, plan.P + 1, image, qint64(plan.P) * kPacketData, plan.R);
+    const bool acknowledged = sendAcknowledged(packet);
+    if (m_ex.StopRequested)
+        return UploadOutcome::Stopped;
+    if (!acknowledged)
+        return linkFailed();
+    return UploadOutcome::Done;
+}
+
+} // namespace
+
+UploadOutcome UploadImage(CommandExchange &exchange, const MessageTable &msg, const QByteArray &BankImage,
+                          qint32 ImageWidth, qint32 ImageHeight, qint32 LoadBankRequest, const UploadDisplay &display)
+{
+    Uploader uploader(exchange, msg, display);
+    return uploader.run(BankImage, ImageWidth, ImageHeight, LoadBankRequest);
+}
+
+} // namespace qx
