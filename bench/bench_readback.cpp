@@ -1,0 +1,172 @@
+// How long the Switching page's read-back takes against the emulator on
+// loopback TCP, next to the same 18 exchanges done as plain blocking socket
+// round trips. The read-back runs through the command exchange, which pumps
+// the interface's events while it waits; the ratio shows what that costs.
+//
+//   bench-readback [repetitions]      (default 200)
+// Last line: readback_ratio=<read-back time / blocking time>; 2 or below is the goal.
+
+#include "app/state/appstate.h"
+#include "app/switchingpage.h"
+#include "app/waitwindow.h"
+#include "emulator.h"
+#include "link/commandexchange.h"
+#include "link/commlog.h"
+#include "link/devicelink.h"
+#include "util/controls.h"
+#include "util/seams.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QRadioButton>
+#include <QTcpSocket>
+#include <QWidget>
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+// The 18 exchanges of a read-back with all four windows enabled and full screen on.
+QList<QByteArray> readBackCommands()
+{
+    QList<QByteArray> c{"# \r"};
+    for (int w = 0; w < 4; ++w)
+        c << "#Y 1,302," + QByteArray::number(w) + '\r' << "#Y 1,201\r";
+    for (int w = 0; w < 4; ++w)
+        c << "#Y 1,300," + QByteArray::number(w) + '\r' << "#Y 1,338," + QByteArray::number(w) + '\r';
+    c << "#Y 1,338,4\r";
+    return c;
+}
+
+// One command, then blocking reads until its reply line is complete.
+bool roundTrip(QTcpSocket &socket, QByteArray &pending, const QByteArray &command)
+{
+    socket.write(command);
+    for (;;) {
+        int end;
+        while ((end = int(pending.indexOf('\n'))) >= 0) {
+            const QByteArray line = pending.left(end).trimmed();
+            pending.remove(0, end + 1);
+            if (line.startsWith("~01@"))
+                return true;
+        }
+        if (!socket.waitForReadyRead(5000))
+            return false;
+        pending += socket.readAll();
+    }
+}
+
+bool waitUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int repetitions = argc > 1 ? qMax(1, atoi(argv[1])) : 200;
+    qx::seams().messageBox = [](const QString &, const QString &, bool) { return true; };
+
+    qx7emu::Emulator emulator;
+    const quint16 port = emulator.listenTcp();
+    if (port == 0) {
+        std::fprintf(stderr, "bench-readback: the emulator cannot listen\n");
+        return 1;
+    }
+    qx7emu::DeviceState device;
+    for (int w = 0; w < 4; ++w) {
+        device.windows[w].enabled = true;
+        device.windows[w].input = 3 * w;
+        device.windows[w].bank = w == 2 ? 2 : 0;
+    }
+    device.fullScreen = 1;
+    device.backgroundBank = 3;
+    emulator.setState(device);
+
+    // The application's side, as the main window has it.
+    qx::AppState state;
+    state.settings.ComPort = 0;
+    state.settings.TcpSettings = QStringLiteral("127.0.0.1:%1").arg(port);
+    qx::CommLog log;
+    qx::DeviceLink link(state);
+    qx::CommandExchange exchange(link, log);
+    link.OpenLink();
+    exchange.startReceiveTimer();
+    if (!waitUntil([&] { return link.tcpSocket().state() == QAbstractSocket::ConnectedState; }, 5000)) {
+        std::fprintf(stderr, "bench-readback: no connection to the emulator\n");
+        return 1;
+    }
+    QWidget window;
+    qx::RegisterControl(&window, &window, QStringLiteral("frmMAIN"), qx::ControlKind::Window);
+    auto *frameSWITCH = new QWidget(&window);
+    qx::WaitWindow wait(&window);
+    qx::SwitchingPage page(&window, frameSWITCH, state, exchange, QColor(192, 192, 192), QColor(128, 128, 128), wait,
+                           [&](int tab) {
+                               if (tab == 2)
+                                   page.ShowCaptions();
+                           });
+
+    // Warm up both ways, and check that a read-back is the 18 exchanges measured against.
+    page.RefreshSwitchState();
+    emulator.clearReceived();
+    page.RefreshSwitchState();
+    const int perReadBack = int(emulator.commands().size());
+    if (perReadBack != 18) {
+        std::fprintf(stderr, "bench-readback: a read-back sent %d commands, not 18\n", perReadBack);
+        return 1;
+    }
+
+    QElapsedTimer clock;
+    clock.start();
+    for (int r = 0; r < repetitions; ++r)
+        page.RefreshSwitchState();
+    const double readBackMs = double(clock.nsecsElapsed()) / 1e6 / repetitions;
+    // Sanity: the page shows the device's state (a time-out would read as 0).
+    if (!page.chkWINFULL[3]->isChecked() || !page.optWIN1INP[57]->isChecked() || !page.optWIN1INP[82]->isChecked()) {
+        std::fprintf(stderr, "bench-readback: the read-back did not show the device's state\n");
+        return 1;
+    }
+
+    // The same exchanges as plain blocking round trips on a connection of their own.
+    link.tcpSocket().abort();
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    if (!socket.waitForConnected(5000)) {
+        std::fprintf(stderr, "bench-readback: the blocking socket cannot connect\n");
+        return 1;
+    }
+    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    const QList<QByteArray> commands = readBackCommands();
+    QByteArray pending;
+    for (const QByteArray &c : commands)
+        if (!roundTrip(socket, pending, c)) {
+            std::fprintf(stderr, "bench-readback: no reply to %s\n", c.trimmed().constData());
+            return 1;
+        }
+    clock.restart();
+    for (int r = 0; r < repetitions; ++r)
+        for (const QByteArray &c : commands)
+            if (!roundTrip(socket, pending, c)) {
+                std::fprintf(stderr, "bench-readback: no reply to %s\n", c.trimmed().constData());
+                return 1;
+            }
+    const double blockingMs = double(clock.nsecsElapsed()) / 1e6 / repetitions;
+
+    std::printf("repetitions=%d exchanges_per_readback=%d\n", repetitions, perReadBack);
+    std::printf("readback_ms=%.3f (RefreshSwitchState through the command exchange)\n", readBackMs);
+    std::printf("blocking_ms=%.3f (18 blocking socket round trips)\n", blockingMs);
+    std::printf("readback_ratio=%.2f\n", blockingMs > 0 ? readBackMs / blockingMs : 0.0);
+    return 0;
+}

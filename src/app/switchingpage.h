@@ -1,0 +1,87 @@
+#pragma once
+// The Switching page of the main window: one frame per output window and one
+// for the background, each with its source buttons, plus the "Enabled" and
+// "Show full screen" boxes of the windows. The page never keeps what the
+// operator clicked: every command is followed, half a second later, by a
+// read-back that sets every control from the device's own state.
+
+#include <QColor>
+#include <QObject>
+#include <QTimer>
+#include <array>
+#include <functional>
+
+class QCheckBox;
+class QGroupBox;
+class QRadioButton;
+class QWidget;
+
+namespace qx {
+
+struct AppState;
+class CommandExchange;
+class WaitWindow;
+
+class SwitchingPage : public QObject {
+    Q_OBJECT
+public:
+    // `window` is frmMAIN (the controls register with it, in this order:
+    // frameWINDOW1..4, frameBACK, chkWINENABLE(w) and chkWINFULL(w) for each
+    // window, then optWIN1INP(0..84)); `frame` is frameSWITCH. `showTab` is
+    // the main window's ShowTab, which the delayed read-back calls with 2.
+    SwitchingPage(QWidget *window, QWidget *frame, AppState &state, CommandExchange &exchange,
+                  const QColor &normalBackColor, const QColor &markBackColor, WaitWindow &wait,
+                  std::function<void(int)> showTab, QObject *parent = nullptr);
+
+    // Queries the device and sets every control of the page from the replies.
+    void RefreshSwitchState();
+    // Disables the whole page while a command is under way; only the next
+    // read-back enables it again.
+    void LockSwitchControls();
+    // The captions step of ShowTab for tab 2: names on the source buttons and
+    // NormalBackColor on all of them.
+    void ShowCaptions();
+    // Start-up: "Window 1".."Window 4" and "Background" in the current language.
+    void CaptionFrames();
+
+    // Event handlers; the buttons' clicked signals run them, and the page runs
+    // them itself after setting a Value from code, as the operator's click would.
+    void optWIN1INP_Click(int Index);
+    void chkWINENABLE_Click(int Index);
+    void chkWINFULL_Click(int Index);
+    void Timer_switch_Timer();
+
+    // Check box Value: 0 unchecked, 1 checked, 2 grayed.
+    static int CheckValue(const QCheckBox *box);
+    static void SetCheckValue(QCheckBox *box, int value);
+
+    bool SwitchBusy = false; // a read-back or a switching command is under way
+    QTimer Timer_switch;     // 500 ms, one shot: the read-back after a command
+
+    QGroupBox *frameWINDOW1 = nullptr;
+    QGroupBox *frameWINDOW2 = nullptr;
+    QGroupBox *frameWINDOW3 = nullptr;
+    QGroupBox *frameWINDOW4 = nullptr;
+    QGroupBox *frameBACK = nullptr;
+    std::array<QCheckBox *, 4> chkWINENABLE{};
+    std::array<QCheckBox *, 4> chkWINFULL{};
+    std::array<QRadioButton *, 85> optWIN1INP{};
+
+    // The frame of window 0..3, or frameBACK for 4.
+    QGroupBox *frameOf(int window) const;
+
+private:
+    void createControls(QWidget *window, QWidget *frame);
+    void selectSource(int index);
+    void send(const QByteArray &command, const QString &replyPrefix);
+    int query(const QByteArray &command, const QString &replyPrefix);
+
+    AppState &m_state;
+    CommandExchange &m_exchange;
+    QColor m_normalBackColor;
+    QColor m_markBackColor;
+    WaitWindow &m_wait;
+    std::function<void(int)> m_showTab;
+};
+
+} // namespace qx
