@@ -61,6 +61,9 @@ MainWindow::MainWindow()
     setFixedSize(tw(kClientWidth), tw(kClientHeight));
 
     buildTabStrip();
+    // The pages are built in these colours; the start-up takes them again.
+    NormalBackColor = BackColor(btnPRESETS);
+    MarkBackColor = BackColor(btnFILES);
     buildPresetsPage();
 
     frameSWITCH = MakeFrame(this, this, QStringLiteral("frameSWITCH"), QStringLiteral("Switching"),
