@@ -76,6 +76,8 @@ protected:
         m_socket->disconnectFromHost();
     }
 
+    qint64 outputBacklog() const override { return m_socket->bytesToWrite(); }
+
 private:
     void readAll()
     {
@@ -117,6 +119,8 @@ protected:
         // A terminal cannot be hung up from this side: the device just stops answering.
         m_muted = true;
     }
+
+    qint64 outputBacklog() const override { return m_worker.m_ptyPending.size(); }
 };
 
 Worker::Worker(Shared &shared) : m_shared(shared)

@@ -27,6 +27,8 @@ struct Options {
     int dropAck = 0;                // packet number that is never answered (0: none)
     int disconnectAfterPackets = 0; // closes the connection after this many packets (0: never)
     bool noLdimReply = false;       // "#LDIM" is accepted but not answered
+    int garbage = 0;                // bytes of junk (NUL, FF, LF, CR among them) before every reply
+    bool streamNoEol = false;       // after the first command, text without line ends until disconnected
     QString logFile;                // every command, packet header and reply, time-stamped
     QString dumpBanksDir;           // each completed bank as bankN.bin and bankN.png
 };

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QMutex>
 #include <QObject>
+#include <QRandomGenerator>
 #include <QTimer>
 #include <QWaitCondition>
 #include <atomic>
@@ -55,6 +56,8 @@ protected:
     virtual void writeBytes(const char *data, qint64 size) = 0;
     // The disconnect fault: a TCP connection is closed, the pseudo-terminal stops answering.
     virtual void dropConnection() = 0;
+    // Bytes handed to writeBytes that the transport has not passed on yet.
+    virtual qint64 outputBacklog() const { return 0; }
 
     Worker &m_worker;
     bool m_closing = false; // the connection is being closed: nothing more is read
@@ -76,6 +79,13 @@ private:
     void reply(const QByteArray &text);
     void error(const char *reason);
     void pumpOutput();
+    // The junk of the garbage option: `size` random bytes with NUL, FF and LF
+    // among them, ending with CR so that the reply after it is a line of its own.
+    void appendGarbage(QByteArray &out, int size);
+    // The stream-no-eol option: text without line ends, a chunk per tick,
+    // as fast as the transport takes it.
+    void startStream();
+    void streamTick();
 
     Mode m_mode = Mode::Command;
     Terminator m_terminator = Terminator::None;
@@ -104,6 +114,10 @@ private:
     std::deque<Pending> m_queue;
     QTimer m_outputTimer;
     QByteArray m_out; // reused for every reply
+
+    QRandomGenerator m_random{0x51C7}; // fixed seed: the same junk in every run
+    bool m_streaming = false;
+    QTimer m_streamTimer;
 };
 
 class Worker : public QObject {

@@ -90,6 +90,11 @@ int main(int argc, char *argv[])
          QStringLiteral("Close the connection (pseudo-terminal: stop answering) after N data packets."),
          QStringLiteral("N")},
         {QStringLiteral("no-ldim-reply"), QStringLiteral("Accept \"#LDIM\" without answering it.")},
+        {QStringLiteral("garbage"),
+         QStringLiteral("Send N bytes of binary junk (NUL, FF, LF, CR among them; CR last) before every reply."),
+         QStringLiteral("N")},
+        {QStringLiteral("stream-no-eol"),
+         QStringLiteral("After the first command, send text without any line end until the connection closes.")},
         {QStringLiteral("log"), QStringLiteral("Write every command, packet header and reply to FILE."),
          QStringLiteral("FILE")},
         {QStringLiteral("dump-banks"), QStringLiteral("Write each completed bank to DIR as bankN.bin and bankN.png."),
@@ -103,11 +108,13 @@ int main(int argc, char *argv[])
     options.silent = parser.isSet(QStringLiteral("silent"));
     options.fragment = parser.isSet(QStringLiteral("fragment"));
     options.noLdimReply = parser.isSet(QStringLiteral("no-ldim-reply"));
+    options.streamNoEol = parser.isSet(QStringLiteral("stream-no-eol"));
     options.logFile = parser.value(QStringLiteral("log"));
     options.dumpBanksDir = parser.value(QStringLiteral("dump-banks"));
     if (!readCount(parser, QStringLiteral("reply-delay"), options.replyDelayMs) ||
         !readCount(parser, QStringLiteral("noise"), options.noise) ||
         !readCount(parser, QStringLiteral("drop-ack"), options.dropAck) ||
+        !readCount(parser, QStringLiteral("garbage"), options.garbage) ||
         !readCount(parser, QStringLiteral("disconnect-after-packets"), options.disconnectAfterPackets))
         return 2;
 

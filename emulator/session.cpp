@@ -13,6 +13,24 @@ constexpr int kMaxCommandLength = 256; // longer lines are answered with an erro
 constexpr int kMaxPacketData = 144;
 constexpr int kFragmentSize = 3; // bytes per piece with the fragment option
 constexpr int kFragmentPauseMs = 1;
+constexpr int kStreamChunk = 64 * 1024; // text of the stream-no-eol option per tick
+constexpr int kStreamTickMs = 10;
+constexpr qint64 kStreamBacklog = 256 * 1024; // no more while this much is still waiting to go out
+
+// Printable text without CR, LF, NUL or "|", which a receiver could take as a line end.
+const QByteArray &streamChunk()
+{
+    static const QByteArray chunk = [] {
+        static const char pattern[] = "STREAM WITHOUT LINE END 0123456789 ";
+        QByteArray text;
+        text.reserve(kStreamChunk);
+        while (text.size() < kStreamChunk)
+            text.append(pattern, int(sizeof pattern - 1));
+        text.truncate(kStreamChunk);
+        return text;
+    }();
+    return chunk;
+}
 
 void appendNumber(QByteArray &out, qint64 value)
 {
@@ -54,6 +72,8 @@ Session::Session(Worker &worker, QObject *parent) : QObject(parent), m_worker(wo
     m_outputTimer.setSingleShot(true);
     m_outputTimer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&m_outputTimer, &QTimer::timeout, this, [this] { pumpOutput(); });
+    m_streamTimer.setInterval(kStreamTickMs);
+    QObject::connect(&m_streamTimer, &QTimer::timeout, this, [this] { streamTick(); });
 }
 
 Session::~Session() = default;
@@ -67,6 +87,8 @@ void Session::resetParser()
     m_muted = false;
     m_queue.clear();
     m_outputTimer.stop();
+    m_streaming = false;
+    m_streamTimer.stop();
 }
 
 void Session::feed(const char *data, qint64 size)
@@ -143,6 +165,8 @@ qint64 Session::feedCommand(const char *data, qint64 pos, qint64 size)
         error("command too long");
     else
         dispatch(m_line);
+    if (m_worker.options().streamNoEol && !m_streaming)
+        startStream();
     return next;
 }
 
@@ -433,13 +457,16 @@ void Session::error(const char *reason)
 void Session::reply(const QByteArray &text)
 {
     const Options &o = m_worker.options();
-    const bool quiet = o.silent || m_muted || m_closing;
+    // A streaming device sends no line end at all, so no reply either.
+    const bool quiet = o.silent || m_muted || m_closing || m_streaming;
     if (m_worker.logging())
         m_worker.log(quiet ? "rep (not sent)" : "rep", text);
     if (quiet)
         return;
 
     m_out.resize(0);
+    if (o.garbage > 0)
+        appendGarbage(m_out, o.garbage);
     for (int k = 0; k < o.noise; ++k) {
         const qint64 start = m_out.size();
         m_out.append("~01@NOISE ");
@@ -483,6 +510,44 @@ void Session::pumpOutput()
         writeBytes(next.bytes.constData() + next.offset, next.bytes.size() - next.offset);
         m_queue.pop_front();
     }
+}
+
+void Session::appendGarbage(QByteArray &out, int size)
+{
+    const qint64 start = out.size();
+    out.resize(start + size);
+    auto *junk = reinterpret_cast<uchar *>(out.data() + start);
+    for (int i = 0; i < size; ++i)
+        junk[i] = uchar(m_random.bounded(256));
+    // The bytes a receiver is most likely to trip over are always there.
+    if (size >= 4) {
+        const int third = (size - 1) / 3;
+        junk[m_random.bounded(third)] = 0x00;
+        junk[third + m_random.bounded(third)] = 0xFF;
+        junk[2 * third + m_random.bounded(size - 1 - 2 * third)] = '\n';
+    }
+    junk[size - 1] = '\r';
+    if (m_worker.logging())
+        m_worker.log("rep", out.mid(start));
+}
+
+void Session::startStream()
+{
+    m_streaming = true;
+    if (m_worker.logging())
+        m_worker.log("conn", "streaming text without line ends");
+    m_streamTimer.start();
+}
+
+void Session::streamTick()
+{
+    if (m_closing || !m_streaming) {
+        m_streamTimer.stop();
+        return;
+    }
+    // Only as fast as the client reads, so the device's own memory stays small.
+    if (outputBacklog() < kStreamBacklog)
+        writeBytes(streamChunk().constData(), streamChunk().size());
 }
 
 } // namespace qx7emu::detail

@@ -208,6 +208,9 @@ private slots:
     void dropAck();
     void disconnectAfterPackets();
     void noLdimReply();
+    void garbage_data();
+    void garbage();
+    void streamNoEol();
     void reconnectStartsAfresh();
     void ptyAndLink();
     void bankToRgb_data();
@@ -588,6 +591,68 @@ void TestEmulator::noLdimReply()
     client.send(allPackets(image));
     QCOMPARE(client.readLine(), QByteArray("~01@ACK 1"));
     QCOMPARE(emulator.bank(1).data, image);
+}
+
+void TestEmulator::garbage_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::newRow("1 byte: a lone CR") << 1;
+    QTest::newRow("4 bytes") << 4;
+    QTest::newRow("64 bytes") << 64;
+}
+
+void TestEmulator::garbage()
+{
+    QFETCH(int, size);
+    Options options;
+    options.garbage = size;
+    Emulator emulator(options);
+    TcpClient client;
+    QVERIFY(client.connectTo(emulator.listenTcp()));
+    client.send("# \r#VERSION?\r");
+    const QByteArray first = "~01@ OK\r\n";
+    const QByteArray second = "~01@VERSION 2.12.0005\r\n";
+    const int total = 2 * size + first.size() + second.size();
+    while (client.buffer.size() < total && client.fill(kWaitMs)) {
+    }
+    QCOMPARE(client.buffer.size(), total);
+    // Every reply comes whole after its own junk, which ends with CR.
+    const QByteArray junk = client.buffer.left(size);
+    QCOMPARE(client.buffer.mid(size, first.size()), first);
+    QCOMPARE(client.buffer.right(second.size()), second);
+    QVERIFY(junk.endsWith('\r'));
+    if (size >= 4)
+        QVERIFY(junk.contains('\0') && junk.contains('\xFF') && junk.contains('\n'));
+    if (size >= 16)
+        QVERIFY(client.buffer.mid(size + first.size(), size) != junk); // not the same junk every time
+}
+
+void TestEmulator::streamNoEol()
+{
+    Options options;
+    options.streamNoEol = true;
+    Emulator emulator(options);
+    const quint16 port = emulator.listenTcp();
+    TcpClient client;
+    QVERIFY(client.connectTo(port));
+    // The first command is still answered; after it only text without line ends.
+    QCOMPARE(client.exchange("#VERSION?\r"), QByteArray("~01@VERSION 2.12.0005"));
+    client.send("# \r");
+    while (client.buffer.size() < 512 * 1024 && client.fill(kWaitMs)) {
+    }
+    QVERIFY(client.buffer.size() >= 512 * 1024);
+    for (const char end : {'\r', '\n', '\0', '|'})
+        QVERIFY(!client.buffer.contains(end));
+    QVERIFY(emulator.waitForCommands(2, kWaitMs));
+
+    // The stream belongs to the connection: with the option off, a new one is answered normally.
+    options.streamNoEol = false;
+    emulator.setOptions(options);
+    client.socket.abort();
+    TcpClient again;
+    QVERIFY(again.connectTo(port));
+    QCOMPARE(again.exchange("# \r"), QByteArray("~01@ OK"));
+    QCOMPARE(again.exchange("# \r"), QByteArray("~01@ OK"));
 }
 
 void TestEmulator::reconnectStartsAfresh()

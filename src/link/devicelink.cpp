@@ -115,6 +115,7 @@ void DeviceLink::OpenLink()
     // TCP: the connection itself is made in the background; only an address
     // or port that cannot be used is a failure here.
     m_tcp.abort();
+    m_lost = false; // closing the old connection just reported it lost; the new one is not
     QString rest = s.TcpSettings;
     QString host;
     SplitFirst(rest, host, QStringLiteral(":"));
