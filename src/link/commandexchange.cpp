@@ -54,29 +54,22 @@ void CommandExchange::ReceivePoll()
     } else {
         RxBuffer += m_link.readSerialInput();
     }
-    if (!RxLine.isEmpty()) {
-        // Nothing is cut while a line waits to be taken (and nobody may take
-        // it for a long time); text that never ends its line must still not
-        // fill the memory meanwhile. Finished lines keep their place.
-        if (RxBuffer.size() > kRxLimit) {
-            const qsizetype lastEnd = std::max(RxBuffer.lastIndexOf('\r'), RxBuffer.lastIndexOf('|'));
-            const qsizetype unfinished = RxBuffer.size() - (lastEnd + 1);
-            if (unfinished > kRxLimit) {
-                m_log.LogLine(QStringLiteral("RECEIVE OVERFLOW: %1 bytes without a line end dropped").arg(unfinished),
-                              CommLog::Received);
-                RxBuffer.truncate(lastEnd + 1);
-            }
-        }
-        return;
-    }
-    if (!RxBuffer.contains('\r') && !RxBuffer.contains('|')) {
-        if (RxBuffer.size() > kRxLimit) {
-            m_log.LogLine(QStringLiteral("RECEIVE OVERFLOW: %1 bytes without a line end dropped").arg(RxBuffer.size()),
+    // Text that never ends its line must not fill the memory, whether or not
+    // lines wait before it: past the limit the unfinished end of the buffer is
+    // dropped (and logged); finished lines keep their place.
+    if (RxBuffer.size() > kRxLimit) {
+        const qsizetype lastEnd = std::max(RxBuffer.lastIndexOf('\r'), RxBuffer.lastIndexOf('|'));
+        const qsizetype unfinished = RxBuffer.size() - (lastEnd + 1);
+        if (unfinished > kRxLimit) {
+            m_log.LogLine(QStringLiteral("RECEIVE OVERFLOW: %1 bytes without a line end dropped").arg(unfinished),
                           CommLog::Received);
-            RxBuffer.clear();
+            RxBuffer.truncate(lastEnd + 1);
         }
-        return;
     }
+    if (!RxLine.isEmpty())
+        return; // the waiting line has not been taken yet
+    if (!RxBuffer.contains('\r') && !RxBuffer.contains('|'))
+        return; // no line is complete
     m_log.LogLine(FromBytes(RxBuffer), CommLog::Received);
     RxBuffer.replace('\r', '|');
     RxBuffer.replace('\n', '|');
