@@ -398,7 +398,7 @@ void TestSwitching::clicksDuringReadBackSendNothing()
     SwitchingPage &page = *rig.page;
     // The operator clicks all over the page while the read-back waits for the device.
     int lines = 0;
-    connect(&rig.ex, &CommandExchange::lineCut, this, [&] {
+    const auto clicker = connect(&rig.ex, &CommandExchange::lineCut, this, [&] {
         ++lines;
         for (QAbstractButton *b : std::initializer_list<QAbstractButton *>{page.chkWINENABLE[1], page.chkWINFULL[0],
                                                                            page.optWIN1INP[size_t(lines)],
@@ -406,11 +406,19 @@ void TestSwitching::clicksDuringReadBackSendNothing()
             b->click();
     });
     rig.showAndReadBack();
+    disconnect(clicker);
     QCOMPARE(lines, 16);
     QCOMPARE(rig.emu->commands(), readBackCommands("1010"));
     QVERIFY(rig.questions.isEmpty());
-    QVERIFY(!page.Timer_switch.isActive());
     QVERIFY(!page.SwitchBusy);
+    // The clicks changed the page on screen: it is read back once more, and then
+    // shows the device's state again.
+    QVERIFY(page.Timer_switch.isActive());
+    QTRY_COMPARE_WITH_TIMEOUT(rig.emu->commands(), readBackCommands("1010") + readBackCommands("1010"), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!page.SwitchBusy, 5000);
+    const QString afterTick = rig.shown();
+    rig.showAndReadBack();
+    QCOMPARE(afterTick, rig.shown());
 }
 
 QTEST_MAIN(TestSwitching)

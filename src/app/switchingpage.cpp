@@ -102,8 +102,8 @@ void SwitchingPage::createControls(QWidget *window, QWidget *frame)
                     box->setTristate(false);
             });
         }
-        connect(enable, &QCheckBox::clicked, this, [this, w] { chkWINENABLE_Click(w); });
-        connect(full, &QCheckBox::clicked, this, [this, w] { chkWINFULL_Click(w); });
+        connect(enable, &QCheckBox::clicked, this, [this, w] { operatorClick([this, w] { chkWINENABLE_Click(w); }); });
+        connect(full, &QCheckBox::clicked, this, [this, w] { operatorClick([this, w] { chkWINFULL_Click(w); }); });
     }
 
     for (int i = 0; i < kSourceButtons; ++i) {
@@ -127,8 +127,20 @@ void SwitchingPage::createControls(QWidget *window, QWidget *frame)
         SetBackColor(button, m_normalBackColor);
         optWIN1INP[size_t(i)] = button;
         // clicked, not toggled: a click on the selected button sends its commands again.
-        connect(button, &QRadioButton::clicked, this, [this, i] { optWIN1INP_Click(i); });
+        connect(button, &QRadioButton::clicked, this, [this, i] { operatorClick([this, i] { optWIN1INP_Click(i); }); });
     }
+}
+
+void SwitchingPage::operatorClick(const std::function<void()> &handler)
+{
+    // A click while a read-back runs sends nothing, but it has already changed
+    // the box or button on screen: read the device back once more afterwards,
+    // so the page shows the device's state again.
+    if (SwitchBusy) {
+        Timer_switch.start();
+        return;
+    }
+    handler();
 }
 
 int SwitchingPage::CheckValue(const QCheckBox *box)

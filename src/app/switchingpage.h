@@ -72,6 +72,9 @@ public:
 
 private:
     void createControls(QWidget *window, QWidget *frame);
+    // Runs the handler of an operator's click, or re-reads the device later
+    // when the click came during a read-back.
+    void operatorClick(const std::function<void()> &handler);
     void selectSource(int index);
     void send(const QByteArray &command, const QString &replyPrefix);
     int query(const QByteArray &command, const QString &replyPrefix);
