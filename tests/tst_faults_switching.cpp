@@ -36,11 +36,7 @@ struct App {
 
     explicit App(const qx7emu::Options &options) : emu(options)
     {
-        QFile ini(folder.file(QStringLiteral("QX-7alt.ini")));
-        if (ini.open(QIODevice::WriteOnly))
-            ini.write(";x\r\nCom Port=0\r\nCom Port Settings=115200,n,8,1\r\nTCP Settings=127.0.0.1:" +
-                      QByteArray::number(emu.listenTcp()) + "\r\n");
-        ini.close();
+        WriteTcpConfig(folder.path(), emu.listenTcp());
         w.Form_Load({});
         w.log().setShowLog(true);
         QObject::connect(&w.log(), &CommLog::receivedChanged,

@@ -74,10 +74,7 @@ struct Rig {
     QString previous = QDir::currentPath();
     explicit Rig(qx7emu::Emulator &emu)
     {
-        QFile ini(folder.file(QStringLiteral("QX-7alt.ini")));
-        ini.open(QIODevice::WriteOnly);
-        ini.write(tcpConfig(emu.listenTcp()));
-        ini.close();
+        WriteTcpConfig(folder.path(), emu.listenTcp());
         QDir::setCurrent(folder.path());
     }
     ~Rig() { QDir::setCurrent(previous); }

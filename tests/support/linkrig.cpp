@@ -55,6 +55,14 @@ TempProgramFolder::~TempProgramFolder()
     qx::seams().programFolder.clear();
 }
 
+void WriteTcpConfig(const QString &folder, quint16 port)
+{
+    QFile ini(folder + QStringLiteral("/QX-7alt.ini"));
+    if (ini.open(QIODevice::WriteOnly))
+        ini.write(";x\r\nCom Port=0\r\nCom Port Settings=115200,n,8,1\r\nTCP Settings=127.0.0.1:" +
+                  QByteArray::number(port) + "\r\n");
+}
+
 bool LinkRig::openTcp(quint16 port)
 {
     state.settings.ComPort = 0;

@@ -41,6 +41,10 @@ struct TempProgramFolder {
     QTemporaryDir dir;
 };
 
+// Writes a main configuration file into `folder` that selects TCP to
+// 127.0.0.1:port (the lines after the link settings are left out).
+void WriteTcpConfig(const QString &folder, quint16 port);
+
 // The application's side of the link, pointed at 127.0.0.1:port (TCP) or at
 // serial port `comPort` (through a com<n> link in the program folder).
 struct LinkRig {
