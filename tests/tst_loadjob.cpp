@@ -84,6 +84,14 @@ struct Rig {
         img.save(path);
         return path;
     }
+    // Starts the window with one picture in the folder, selected in the file list.
+    FilesPage &startWith(MainWindow &w, const QImage &img)
+    {
+        save(QStringLiteral("logo.bmp"), img);
+        w.Form_Load({});
+        w.files().lstFILES->setCurrentRow(0);
+        return w.files();
+    }
 };
 
 } // namespace
@@ -227,11 +235,8 @@ void TestLoadJob::cancelAtStartChangesNothing()
 {
     qx7emu::Emulator emu;
     Rig rig(emu);
-    rig.save(QStringLiteral("logo.bmp"), pattern(16, 16));
     MainWindow w;
-    w.Form_Load({});
-    FilesPage &f = w.files();
-    f.lstFILES->setCurrentRow(0);
+    FilesPage &f = rig.startWith(w, pattern(16, 16));
     rig.seams.answers = {false};
     f.cmdLOAD->click();
     QVERIFY(w.exchange().StopRequested);
@@ -246,11 +251,8 @@ void TestLoadJob::stopDuringUpload()
 {
     qx7emu::Emulator emu;
     Rig rig(emu);
-    rig.save(QStringLiteral("logo.bmp"), pattern(720, 576));
     MainWindow w;
-    w.Form_Load({});
-    FilesPage &f = w.files();
-    f.lstFILES->setCurrentRow(0);
+    FilesPage &f = rig.startWith(w, pattern(720, 576));
     w.state().settings.BankFileLoaded[1] = QStringLiteral("old.bmp");
     // A second click while streaming is the stop button; OK in its question stops.
     QTimer::singleShot(0, [&] {
