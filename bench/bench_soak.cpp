@@ -105,7 +105,7 @@ int main(int argc, char **argv)
     const int uploads = argc > 2 ? std::max(0, QByteArray(argv[2]).toInt()) : 50;
 
     Soak *current = nullptr;
-    qx::seams().sleep = [](int) {};
+    qx::seams().pauseLength = [](int) { return 0; };
     qx::seams().messageBox = [&current](const QString &text, const QString &title, bool) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
         if (current)

@@ -174,7 +174,7 @@ int main(int argc, char **argv)
     std::printf("picture=%dx%d\n", width, height);
 
     // The two blocking sleeps of the upload and any message box are skipped.
-    qx::seams().sleep = [](int) {};
+    qx::seams().pauseLength = [](int) { return 0; };
     qx::seams().messageBox = [](const QString &text, const QString &title, bool) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
         return true;

@@ -107,11 +107,12 @@ private slots:
         QTest::addColumn<QString>("expected"); // the requests, or a part of the error text
         QTest::newRow("file bank exit") << QStringList{"--file", "/Pics/Logo.BMP", "--bank", "2", "--exit"}
                                         << "file=/Pics/Logo.BMP|bank=1|exit|unattended";
-        QTest::newRow("= form") << QStringList{"--file=/a/B.jpg", "--bank=4"} << "file=/a/B.jpg|bank=3|unattended";
-        QTest::newRow("command keeps case") << QStringList{"--command", "#Y 0,204,1"} << "cmd=#Y 0,204,1|unattended";
-        QTest::newRow("help") << QStringList{"--help"} << "usage|unattended";
+        QTest::newRow("= form") << QStringList{"--file=/a/B.jpg", "--bank=4"} << "file=/a/B.jpg|bank=3";
+        QTest::newRow("command keeps case") << QStringList{"--command", "#Y 0,204,1"} << "cmd=#Y 0,204,1";
+        QTest::newRow("help") << QStringList{"--help"} << "usage";
+        QTest::newRow("config, window as usual") << QStringList{"--config", "other.ini"} << "config=other.ini";
         QTest::newRow("version") << QStringList{"--version", "--exit"} << "exit|version|unattended";
-        QTest::newRow("bank clamped") << QStringList{"--bank", "9"} << "bank=3|unattended";
+        QTest::newRow("bank clamped") << QStringList{"--bank", "9"} << "bank=3";
         QTest::newRow("bad bank") << QStringList{"--bank", "x"} << "error:invalid bank number: x";
         QTest::newRow("missing value") << QStringList{"--exit", "--file"} << "error:--file needs a value";
         QTest::newRow("option as value") << QStringList{"--file", "--exit"} << "error:--file needs a value";

@@ -34,7 +34,7 @@ template <class T> qx7emu::Options opt(T qx7emu::Options::*field, const T &value
     return o;
 }
 
-// Scripted dialogs and sleeps, an emulator, the application's link to it, and what the window shows.
+// Scripted dialogs and pauses, an emulator, the application's link to it, and what the window shows.
 struct Device {
     explicit Device(const qx7emu::Options &options = {}) : emu(options) {}
     bool open() { return rig.openTcp(emu.listenTcp()); }
@@ -175,22 +175,29 @@ void TestUpload::uploadStoresBank()
     QFETCH(int, width);
     QFETCH(int, height);
     QFETCH(int, bank);
+    QTemporaryDir dir;
+    options.logFile = dir.filePath(QStringLiteral("emulator.log"));
     Device dev(options);
     QVERIFY(dev.open());
-    // An unanswered announcement waits out its polls at once (the sleep before it is the hook); packets get theirs.
-    if (options.noLdimReply)
-        qx::seams().sleep = [&](int ms) {
-            dev.seams.sleeps << ms;
-            if (ms == 5000)
-                dev.rig.ex.setPollMs(0);
-        };
+    // Shortened, but real, pauses; an unanswered announcement then waits out its polls at once.
+    dev.seams.pauses = {{500, 100}, {5000, 400}};
+    qx::seams().pauseLength = [&](int ms) {
+        if (options.noLdimReply && ms == 5000)
+            dev.rig.ex.setPollMs(0);
+        return dev.seams.pauses.value(ms);
+    };
     dev.onProgress = [&](int) { dev.rig.ex.setPollMs(CommandExchange::kPollMs); };
 
     const QByteArray image = variedBankImage(width, height, quint32(width * 31 + height));
     QCOMPARE(int(dev.upload(image, width, height, bank)), int(UploadOutcome::Done));
     QVERIFY(!dev.rig.ex.StopRequested);
     QVERIFY(dev.seams.boxes.isEmpty());
-    QCOMPARE(dev.seams.sleeps, (QList<int>{500, 5000}));
+    // The device gets its pauses on the wire: after "# ", and between "#LDIM" and the first packet.
+    const qint64 resync = qxtest::EmulatorLogTime(options.logFile, " cmd # ");
+    const qint64 ldim = qxtest::EmulatorLogTime(options.logFile, " cmd #LDIM ");
+    const qint64 first = qxtest::EmulatorLogTime(options.logFile, " pkt number 1 length");
+    QVERIFY2(resync >= 0 && ldim - resync >= 100, qPrintable(QString::number(ldim - resync)));
+    QVERIFY2(first - ldim >= 400, qPrintable(QString::number(first - ldim)));
     QTRY_VERIFY_WITH_TIMEOUT(dev.emu.bank(bank).complete, 10000);
     const qx7emu::Bank stored = dev.emu.bank(bank);
     QVERIFY(stored.data == image);
@@ -274,7 +281,7 @@ void TestUpload::unfinished()
              packets);
     // No 100 %; once packets went out, the rate text is cleared; a refusal sent only the version query.
     QVERIFY(dev.progress.isEmpty() ? packets == 0 : dev.progress.last() < 100);
-    QVERIFY(packets == 0 ? dev.seams.sleeps.isEmpty() : dev.techInfo.last().isEmpty());
+    QVERIFY(packets == 0 || dev.techInfo.last().isEmpty());
     QVERIFY(dev.emu.waitForCommands(packets ? 3 : 1, 5000));
     dev.rig.link.flush(5000);
     QTRY_COMPARE_WITH_TIMEOUT(dev.emu.packetsReceived(), packets, 10000);

@@ -46,15 +46,18 @@ int main(int argc, char *argv[])
     }
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("QX-7alt"));
+    // The program ends through the main window's close request only.
+    app.setQuitOnLastWindowClosed(false);
     qx::InstallGuiSeams();
     if (probe.Unattended)
         qx::InstallConsoleSeams();
 
     qx::MainWindow window;
+    qx::InstallTerminationHandler([&window] { window.requestClose(); });
     const qx::MainWindow::StartResult start = window.Form_Load(arguments);
     if (start.exitNow)
         return start.status;
     window.show();
-    qx::InstallTerminationHandler([&window] { window.close(); });
-    return app.exec();
+    const int status = app.exec();
+    return window.closing() ? window.closeStatus() : status;
 }

@@ -3,6 +3,7 @@
 #include "filespage.h"
 #include "language/languagefile.h"
 #include "language/templatewriter.h"
+#include "platform.h"
 #include "settings/names.h"
 #include "settings/settingsfile.h"
 #include "switchingpage.h"
@@ -228,6 +229,8 @@ void MainWindow::pictABOUT_Click()
 
 void MainWindow::showWarningModal()
 {
+    if (TerminationRequested())
+        return;
     if (seams().showModal)
         seams().showModal(m_warning.get());
     else
@@ -248,8 +251,25 @@ void MainWindow::cmdTONGUE_Click()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    Form_Unload();
+    requestClose();
     event->accept();
+}
+
+void MainWindow::requestClose()
+{
+    if (m_closing)
+        return;
+    m_closing = true;
+    RequestTermination();
+    m_exchange.StopRequested = true;
+    if (m_state.cmd.Unattended && m_files->LoadRunning)
+        m_closeStatus = 1;
+    CloseOpenDialogs();
+    Form_Unload();
+    // What was sent before the end leaves before the process does.
+    m_link.flush();
+    hide();
+    ExitProcess(m_closeStatus);
 }
 
 void MainWindow::Form_Unload()
@@ -257,6 +277,9 @@ void MainWindow::Form_Unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
+    // A load cut short leaves the bank holding nothing known.
+    if (m_files->LoadRunning)
+        m_state.settings.BankFileLoaded[size_t(Clamp(m_state.cmd.LoadBankRequest, 0, 3) + 1)].clear();
     const QPoint at = pos();
     m_state.settings.MainX = qint32(RoundHalfEven(double(at.x()) * kTwipsPerPixel));
     m_state.settings.MainY = qint32(RoundHalfEven(double(at.y()) * kTwipsPerPixel));

@@ -49,6 +49,15 @@ public:
 
     void ShowTab(int tab);
 
+    // The one way the program ends after start-up: the window closed by the
+    // operator or the window manager, or a termination signal, at any moment.
+    // Stops what runs (it ends at its next wait), closes open dialogs, runs
+    // the shutdown once and ends the event loop with closeStatus().
+    void requestClose();
+    bool closing() const { return m_closing; }
+    // 0, or 1 for a run without dialogs whose load was cut short.
+    int closeStatus() const { return m_closeStatus; }
+
     AppState &state() { return m_state; }
     CommLog &log() { return m_log; }
     DeviceLink &link() { return m_link; }
@@ -103,6 +112,8 @@ private:
     std::unique_ptr<WaitWindow> m_wait;
     std::unique_ptr<WarningWindow> m_warning;
     bool m_unloaded = false;
+    bool m_closing = false;
+    int m_closeStatus = 0;
 };
 
 } // namespace qx

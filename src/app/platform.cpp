@@ -2,11 +2,12 @@
 
 #include "util/seams.h"
 
+#include <QApplication>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QSocketNotifier>
-#include <QThread>
 #include <cstdio>
 
 #ifdef Q_OS_UNIX
@@ -23,6 +24,7 @@ int g_signalPipe[2] = {-1, -1};
 
 void onSignal(int)
 {
+    RequestTermination();
     const char byte = 1;
     [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &byte, 1);
 }
@@ -49,6 +51,14 @@ void InstallTerminationHandler(std::function<void()> onTerminate)
 void InstallTerminationHandler(std::function<void()>) {}
 #endif
 
+void CloseOpenDialogs()
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *dialog = qobject_cast<QDialog *>(w); dialog && dialog->isVisible())
+            dialog->reject();
+    }
+}
+
 void InstallGuiSeams()
 {
     Seams &s = seams();
@@ -57,10 +67,6 @@ void InstallGuiSeams()
                         okCancel ? (QMessageBox::Ok | QMessageBox::Cancel) : QMessageBox::Ok);
         box.setTextFormat(Qt::PlainText);
         return box.exec() == QMessageBox::Ok;
-    };
-    s.sleep = [](int ms) {
-        if (ms > 0)
-            QThread::msleep(ulong(ms));
     };
     s.pickFolder = [](const QString &start) {
         const QString chosen = QFileDialog::getExistingDirectory(nullptr, QString(), start);

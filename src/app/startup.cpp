@@ -98,6 +98,16 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
     m_exchange.startReceiveTimer();
 
     StartResult result;
+    // A close request or a termination signal during the start-up ends it
+    // there: the shutdown runs once and nothing of the start-up comes back.
+    const auto closedMeanwhile = [this, &result] {
+        if (!TerminationRequested())
+            return false;
+        requestClose();
+        result.exitNow = true;
+        result.status = m_closeStatus;
+        return true;
+    };
 
     // 17. The "/c:" command; no reply is awaited.
     if (cmd.CommandRequested) {
@@ -148,6 +158,9 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
         }
     }
 
+    if (closedMeanwhile())
+        return result;
+
     // 19. Help.
     if (cmd.HelpRequest)
         pictABOUT_Click();
@@ -155,8 +168,12 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
     // 20. "/e": end at once, without the shutdown. What the link still has to
     // send goes out first, so a "/c:" command is not lost to a connection
     // that was still being made.
+    if (closedMeanwhile())
+        return result;
     if (cmd.ExitRequest) {
-        m_link.flush(2000);
+        // Without dialogs, a command that could not leave is a link failure.
+        if (!m_link.flush() && cmd.Unattended && result.status == 0)
+            result.status = 3;
         m_unloaded = true;
         result.exitNow = true;
     }

@@ -83,6 +83,9 @@ QString MaxPacketText(qint32 packets)
 
 namespace {
 
+// Unsent bytes allowed to queue up while packets are acknowledged.
+constexpr qint64 kMaxBacklog = 64 * 1024;
+
 // One upload's walk through the protocol. Kept as a class so that the waits,
 // the display and the failure ending share their state without globals.
 class Uploader {
@@ -116,6 +119,10 @@ private:
         if (m_display.labTECHINFO)
             m_display.labTECHINFO(text);
     }
+    // What was sent must have left before the device is given its pause, and
+    // before the upload counts as done; a device that stops taking bytes is
+    // a link failure, not a success.
+    bool sent() { return m_ex.link().flush(); }
     // Sends one packet and waits for any line; true when one came.
     bool sendAcknowledged(const QByteArray &packet)
     {
@@ -159,19 +166,24 @@ UploadOutcome Uploader::run(const QByteArray &image, qint32 width, qint32 height
     // Resynchronise the device's command parser; its answer is not examined.
     static const QByteArray resync("# \r\n\0", 5);
     m_ex.SendCommand(resync);
+    if (!sent())
+        return linkFailed();
     Sleep(500);
     m_ex.WaitReply(QString());
-    if (m_ex.StopRequested)
+    if (m_ex.stopped())
         return UploadOutcome::Stopped;
     if (m_ex.link().linkLost())
         return linkFailed();
 
     // Announce the size; a missing answer is only logged by the wait.
     const PacketPlan plan = PlanPackets(width, height);
+    // The device prepares its bank memory during the pause.
     m_ex.SendCommand(LdimCommand(plan.S, bank));
+    if (!sent())
+        return linkFailed();
     Sleep(5000);
     m_ex.WaitReply(QStringLiteral("~01@LDIM"));
-    if (m_ex.StopRequested)
+    if (m_ex.stopped())
         return UploadOutcome::Stopped;
     if (m_ex.link().linkLost())
         return linkFailed();
@@ -195,23 +207,29 @@ UploadOutcome Uploader::run(const QByteArray &image, qint32 width, qint32 height
         }
         BuildPacket(packet, n, image, qint64(n - 1) * kPacketData, kPacketData);
         const bool acknowledged = sendAcknowledged(packet);
-        if (m_ex.StopRequested)
+        if (m_ex.stopped())
             break;
         if (!acknowledged || m_ex.link().linkLost())
             return linkFailed();
+        // Lines that acknowledge packets the device never took would let the
+        // unsent bytes pile up in the program.
+        if (m_ex.link().pendingBytes() > kMaxBacklog && !sent())
+            return linkFailed();
     }
     techInfo(QString());
-    if (m_ex.StopRequested)
+    if (m_ex.stopped())
         return UploadOutcome::Stopped;
 
     showProgress(100);
-    if (plan.R == 0)
-        return UploadOutcome::Done;
-    BuildPacket(packet, plan.P + 1, image, qint64(plan.P) * kPacketData, plan.R);
-    const bool acknowledged = sendAcknowledged(packet);
-    if (m_ex.StopRequested)
-        return UploadOutcome::Stopped;
-    if (!acknowledged)
+    if (plan.R > 0) {
+        BuildPacket(packet, plan.P + 1, image, qint64(plan.P) * kPacketData, plan.R);
+        const bool acknowledged = sendAcknowledged(packet);
+        if (m_ex.stopped())
+            return UploadOutcome::Stopped;
+        if (!acknowledged)
+            return linkFailed();
+    }
+    if (!sent() || m_ex.link().linkLost())
         return linkFailed();
     return UploadOutcome::Done;
 }

@@ -2,6 +2,7 @@
 
 #include "commlog.h"
 #include "devicelink.h"
+#include "util/seams.h"
 #include "util/textutil.h"
 
 #include <QEventLoop>
@@ -31,6 +32,11 @@ void CommandExchange::SendCommand(const QByteArray &text)
 {
     m_log.LogLine(QStringLiteral("(sent %1) ").arg(text.size()) + HexDump(text), CommLog::Sent);
     m_link.write(text);
+}
+
+bool CommandExchange::stopped() const
+{
+    return StopRequested || TerminationRequested();
 }
 
 void CommandExchange::ClearReceive()
@@ -111,7 +117,7 @@ void CommandExchange::WaitReply(const QString &prefix)
         while (RxLine.isEmpty() && polls >= 1) {
             pollOnce();
             --polls;
-            if (StopRequested || m_link.linkLost())
+            if (stopped() || m_link.linkLost())
                 break;
         }
         if (!RxLine.isEmpty()) {
@@ -122,7 +128,7 @@ void CommandExchange::WaitReply(const QString &prefix)
             RxLine.clear();
         }
         --lines;
-        if (StopRequested || m_link.linkLost())
+        if (stopped() || m_link.linkLost())
             break;
     }
     if (!found)

@@ -50,6 +50,10 @@ public:
     QTimer Timer1;           // 10 ms: ReceivePoll
     QTimer Timer_time;       // 100 ms: TimeTicks
 
+    // A running sequence ends at its next wait: the operator's stop, or the
+    // program asked to end.
+    bool stopped() const;
+
     DeviceLink &link() { return m_link; }
     CommLog &log() { return m_log; }
 

@@ -8,6 +8,13 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QThread>
+
+#if defined(Q_OS_UNIX)
+#include <sys/ioctl.h>
+#elif defined(Q_OS_WIN)
+#include <windows.h>
+#endif
 
 namespace qx {
 
@@ -41,6 +48,37 @@ std::optional<SerialLineSettings> ParseSerialSettings(const QString &text)
     else if (stop == QLatin1String("2")) s.stopBits = QSerialPort::TwoStop;
     else return std::nullopt;
     return s;
+}
+
+bool DrainSerialOutput(QSerialPort &port, int stallMs)
+{
+#if defined(Q_OS_UNIX) && defined(TIOCOUTQ)
+    // Waits until the driver's output queue is empty, as long as it keeps
+    // shrinking (a port held by flow control must not hang the program).
+    const int fd = int(port.handle());
+    QElapsedTimer sinceProgress;
+    sinceProgress.start();
+    int last = -1;
+    for (;;) {
+        int queued = 0;
+        if (fd < 0 || ::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0)
+            return true;
+        if (queued != last) {
+            last = queued;
+            sinceProgress.restart();
+        } else if (sinceProgress.elapsed() >= stallMs) {
+            return false;
+        }
+        QThread::msleep(1);
+    }
+#elif defined(Q_OS_WIN)
+    Q_UNUSED(stallMs);
+    return ::FlushFileBuffers(port.handle()) != 0;
+#else
+    Q_UNUSED(port);
+    Q_UNUSED(stallMs);
+    return true;
+#endif
 }
 
 QString SerialPortLocation(int n)
@@ -150,26 +188,33 @@ QByteArray DeviceLink::readSocketData()
     return m_tcp.readAll();
 }
 
-void DeviceLink::flush(int timeoutMs)
+qint64 DeviceLink::pendingBytes() const
 {
-    QElapsedTimer clock;
-    clock.start();
+    if (isTcp())
+        return m_tcp.bytesToWrite();
+    return m_serial.isOpen() ? m_serial.bytesToWrite() : 0;
+}
+
+bool DeviceLink::flush(int stallMs)
+{
     if (isTcp()) {
         if (m_tcp.state() == QAbstractSocket::HostLookupState || m_tcp.state() == QAbstractSocket::ConnectingState)
-            m_tcp.waitForConnected(timeoutMs);
-        while (m_tcp.state() == QAbstractSocket::ConnectedState && m_tcp.bytesToWrite() > 0) {
-            const int left = timeoutMs - int(clock.elapsed());
-            if (left <= 0 || !m_tcp.waitForBytesWritten(left))
-                break;
+            m_tcp.waitForConnected(stallMs);
+        // Each round waits for some bytes to be taken; a peer that stops
+        // reading leaves the socket full and ends the wait after stallMs.
+        while (m_tcp.bytesToWrite() > 0) {
+            if (m_tcp.state() != QAbstractSocket::ConnectedState || !m_tcp.waitForBytesWritten(stallMs))
+                return false;
         }
-        m_tcp.flush();
-    } else if (m_serial.isOpen()) {
-        while (m_serial.bytesToWrite() > 0) {
-            const int left = timeoutMs - int(clock.elapsed());
-            if (left <= 0 || !m_serial.waitForBytesWritten(left))
-                break;
-        }
+        return true;
     }
+    if (!m_serial.isOpen())
+        return true; // nothing can have been queued
+    while (m_serial.bytesToWrite() > 0) {
+        if (!m_serial.waitForBytesWritten(stallMs))
+            return false;
+    }
+    return DrainSerialOutput(m_serial, stallMs);
 }
 
 } // namespace qx

@@ -27,6 +27,10 @@ std::optional<SerialLineSettings> ParseSerialSettings(const QString &text);
 // the platform's own name for the port (COM<n> on Windows, /dev/ttyS<n-1> elsewhere).
 QString SerialPortLocation(int n);
 
+// Waits until the serial driver has sent what it holds; false when its queue
+// stops shrinking for `stallMs`.
+bool DrainSerialOutput(QSerialPort &port, int stallMs);
+
 class DeviceLink : public QObject {
     Q_OBJECT
 public:
@@ -46,8 +50,15 @@ public:
     // True once an open link has been lost (socket closed by the peer, serial
     // device gone) until the next OpenLink.
     bool linkLost() const { return m_lost; }
-    // Waits (bounded) until what was written has left the process.
-    void flush(int timeoutMs);
+    // A write only queues the bytes; they leave when events run. Before a
+    // blocking pause or the end of the process this waits until everything
+    // written has left the process (TCP: taken by the socket; serial: written
+    // to the port and drained). It gives up when nothing leaves for `stallMs`
+    // and returns whether everything left.
+    static constexpr int kDrainStallMs = 2000;
+    bool flush(int stallMs = kDrainStallMs);
+    // Bytes written but not yet taken by the socket or the port.
+    qint64 pendingBytes() const;
 
     bool isTcp() const;
     QSerialPort &serialPort() { return m_serial; }   // MSComm1

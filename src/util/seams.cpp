@@ -1,10 +1,34 @@
 #include "seams.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QThread>
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 
 namespace qx {
+
+namespace {
+// Lock-free, so a signal handler may set it.
+std::atomic<bool> g_terminationRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+} // namespace
+
+void RequestTermination()
+{
+    g_terminationRequested.store(true);
+}
+
+bool TerminationRequested()
+{
+    return g_terminationRequested.load();
+}
+
+void ClearTerminationRequest()
+{
+    g_terminationRequested.store(false);
+}
 
 Seams &seams()
 {
@@ -14,6 +38,8 @@ Seams &seams()
 
 bool MessageBox(const QString &text, const QString &title, bool okCancel)
 {
+    if (TerminationRequested())
+        return false;
     if (seams().messageBox)
         return seams().messageBox(text, title, okCancel);
     std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
@@ -22,10 +48,12 @@ bool MessageBox(const QString &text, const QString &title, bool okCancel)
 
 void Sleep(int ms)
 {
-    if (seams().sleep)
-        seams().sleep(ms);
-    else if (ms > 0)
-        QThread::msleep(ulong(ms));
+    const int length = seams().pauseLength ? seams().pauseLength(ms) : ms;
+    // In short slices, so that a termination signal ends the pause early.
+    QElapsedTimer clock;
+    clock.start();
+    for (qint64 left = length; left > 0 && !TerminationRequested(); left = length - clock.elapsed())
+        QThread::msleep(ulong(std::min<qint64>(left, 10)));
 }
 
 QString PickFolder(const QString &start)

@@ -15,8 +15,9 @@ struct Seams {
     // Shows `text` with `title`; OK only, or OK and Cancel when `okCancel`.
     // Returns true for the answer OK.
     std::function<bool(const QString &text, const QString &title, bool okCancel)> messageBox;
-    // Blocks for `ms` milliseconds without processing events.
-    std::function<void(int ms)> sleep;
+    // The length of a blocking pause designed as `ms` milliseconds. Tests
+    // shorten the pauses; the pause itself stays real.
+    std::function<int(int ms)> pauseLength;
     // Asks for a folder, starting at `start`; returns the folder the picker reports.
     std::function<QString(const QString &start)> pickFolder;
     // Opens a web address in the default browser.
@@ -36,12 +37,23 @@ Seams &seams();
 
 // Convenience wrappers that fall back to harmless defaults when no seam is
 // installed (no GUI): a message box prints to standard error and answers OK.
+// Once the program has been asked to end, no box is shown and the answer is
+// not OK.
 bool MessageBox(const QString &text, const QString &title, bool okCancel = false);
+// Blocks for the pause designed as `ms` milliseconds (see pauseLength) without
+// processing events; ends early when the program is asked to end.
 void Sleep(int ms);
 QString PickFolder(const QString &start);
 void OpenUrl(const QUrl &url);
 QString ProgramFolder();
 void ExitProcess(int status);
+
+// Set once the program is asked to end (its window closed, a termination
+// signal): waits and pauses end at their next check, no box is shown. Safe to
+// call from a signal handler. Clearing is for tests only.
+void RequestTermination();
+bool TerminationRequested();
+void ClearTerminationRequest();
 
 // folder + separator + name, never doubling the separator.
 QString JoinPath(const QString &folder, const QString &name);

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
+#include <QTime>
 
 namespace qxtest {
 
@@ -15,7 +16,8 @@ ScriptedSeams::ScriptedSeams()
         boxes.append({text, title});
         return answers.isEmpty() ? true : answers.takeFirst();
     };
-    s.sleep = [this](int ms) { sleeps.append(ms); };
+    s.pauseLength = [this](int ms) { return pauses.value(ms, 0); };
+    qx::ClearTerminationRequest();
     s.openUrl = [this](const QUrl &url) { urls.append(url); };
     s.pickFolder = [this](const QString &start) { return pickedFolder.isNull() ? start : pickedFolder; };
     s.exitProcess = [this](int status) { exits.append(status); };
@@ -33,7 +35,8 @@ ScriptedSeams::~ScriptedSeams()
 {
     qx::Seams &s = qx::seams();
     s.messageBox = nullptr;
-    s.sleep = nullptr;
+    s.pauseLength = nullptr;
+    qx::ClearTerminationRequest();
     s.openUrl = nullptr;
     s.pickFolder = nullptr;
     s.exitProcess = nullptr;
@@ -53,6 +56,19 @@ TempProgramFolder::TempProgramFolder()
 TempProgramFolder::~TempProgramFolder()
 {
     qx::seams().programFolder.clear();
+}
+
+qint64 EmulatorLogTime(const QString &logFile, const QByteArray &needle)
+{
+    QFile log(logFile);
+    if (!log.open(QIODevice::ReadOnly))
+        return -1;
+    while (!log.atEnd()) {
+        const QByteArray line = log.readLine();
+        if (line.contains(needle))
+            return QTime::fromString(QString::fromLatin1(line.left(12)), QStringLiteral("HH:mm:ss.zzz")).msecsSinceStartOfDay();
+    }
+    return -1;
 }
 
 void WriteTcpConfig(const QString &folder, quint16 port)

@@ -8,6 +8,7 @@
 #include "link/commlog.h"
 #include "link/devicelink.h"
 
+#include <QHash>
 #include <QList>
 #include <QPair>
 #include <QTemporaryDir>
@@ -16,15 +17,16 @@
 namespace qxtest {
 
 // Installs scripted seams for its lifetime: message boxes are recorded and
-// answered from `answers` (OK when the script runs out), sleeps return at
-// once, URLs are recorded, the folder picker returns `pickedFolder`, and an
-// exit request is recorded instead of ending the test.
+// answered from `answers` (OK when the script runs out), the upload's pauses
+// last as `pauses` says (none unless given), URLs are recorded, the folder picker returns `pickedFolder`, and an
+// exit request is recorded instead of ending the test. A termination request
+// left by a test is cleared.
 struct ScriptedSeams {
     ScriptedSeams();
     ~ScriptedSeams();
     QList<QPair<QString, QString>> boxes; // (text, title) in order
     QList<bool> answers;
-    QList<int> sleeps;
+    QHash<int, int> pauses; // designed length -> length in this test (ms)
     QList<QUrl> urls;
     QString pickedFolder;
     QList<int> exits;
@@ -40,6 +42,10 @@ struct TempProgramFolder {
     QString file(const QString &name) const { return dir.filePath(name); }
     QTemporaryDir dir;
 };
+
+// The time of day in milliseconds of the first line of an emulator log that
+// contains `needle`; -1 when there is none.
+qint64 EmulatorLogTime(const QString &logFile, const QByteArray &needle);
 
 // Writes a main configuration file into `folder` that selects TCP to
 // 127.0.0.1:port (the lines after the link settings are left out).

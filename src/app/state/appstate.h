@@ -19,8 +19,8 @@ struct CommandLineRequests {
     QString CommandRequest;       // "/c:" / --command, without terminator
     bool ExitRequest = false;
     bool HelpRequest = false;
-    // Long-option mode (first argument begins with "--"): loads run without
-    // dialogs, messages go to standard error, the exit status tells the outcome.
+    // Long options with --exit: the run ends by itself, so nobody answers a
+    // dialog; messages go to standard error and the exit status tells the outcome.
     bool Unattended = false;
     bool VersionRequest = false;  // --version
     bool UsageRequest = false;    // --help

@@ -180,8 +180,11 @@ bool ParseArguments(const QStringList &argsWithoutProgram, CommandLineRequests &
 
     if (!argsWithoutProgram.isEmpty() && argsWithoutProgram.first().startsWith(QLatin1String("--"))) {
         resetRequests(req);
-        req.Unattended = true;
-        return parseLongOptions(argsWithoutProgram, req, error);
+        const bool ok = parseLongOptions(argsWithoutProgram, req, error);
+        // Only a run that ends by itself has nobody to answer a dialog; without
+        // --exit the window behaves exactly as with the "/" switches.
+        req.Unattended = req.ExitRequest;
+        return ok;
     }
 
     ParseCommandLine(ArgumentText(argsWithoutProgram), req);

@@ -31,7 +31,7 @@ QString ResolvePathIgnoringCase(const QString &path);
 
 // Picks the form by the first argument and fills `req`. The switch form never
 // fails; afterwards the "/f:" file and the "i:" path are looked up without
-// regard to case. The long-option form sets Unattended; it returns false with
+// regard to case. The long-option form with --exit sets Unattended; it returns false with
 // a one-line reason in `error` for an unknown option, a stray argument or a
 // missing or invalid value (the caller prints it with the usage and exits 2).
 bool ParseArguments(const QStringList &argsWithoutProgram, CommandLineRequests &req, QString *error);
