@@ -3,9 +3,11 @@
 // settings files that result. The program folder is a temporary copy.
 
 #include "emulator.h"
+#include "linkrig.h"
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,6 +23,8 @@ private Q_SLOTS:
     void commandAndExitOverTcp();
     void terminationSavesDefaults();
     void handMadeFileComesBack();
+    void terminationAtAnyMoment_data();
+    void terminationAtAnyMoment();
     void longOptions_data();
     void longOptions();
 
@@ -146,6 +150,70 @@ void TestApp::handMadeFileComesBack()
     QCOMPARE(saved.value(1), QByteArray("Com Port= 0 \r"));
     QCOMPARE(saved.value(4), QByteArray("Label In1=Camera = left\r"));
     QCOMPARE(saved.value(5), QByteArray("Label In2=Stage\r"));
+#else
+    QSKIP("termination signals are a Unix matter");
+#endif
+}
+
+void TestApp::terminationAtAnyMoment_data()
+{
+    QTest::addColumn<QString>("moment");
+    QTest::addColumn<QByteArray>("bankRecord"); // line 41 of the saved file
+    QTest::newRow("warning window open") << "warning" << QByteArray("Bank File Loaded1=old.bmp");
+    QTest::newRow("version wait of a start-up load") << "version" << QByteArray("Bank File Loaded1=");
+    QTest::newRow("upload") << "upload" << QByteArray("Bank File Loaded1=");
+}
+
+// SIGTERM while the start-up sequence waits or uploads, or with a modal window
+// open: the process ends soon, once, with both files saved, and the bank whose
+// upload was cut short is recorded as holding nothing known.
+void TestApp::terminationAtAnyMoment()
+{
+#ifdef Q_OS_UNIX
+    QFETCH(QString, moment);
+    QTemporaryDir dir;
+    const QString app = installCopy(dir);
+    qx7emu::Options o;
+    o.silent = moment == QLatin1String("version");
+    o.replyDelayMs = moment == QLatin1String("upload") ? 20 : 0; // about two minutes of packets
+    o.logFile = dir.filePath(QStringLiteral("emulator.log"));
+    qx7emu::Emulator emu(o);
+    QList<QByteArray> lines{";x", "Com Port=0", "x", "TCP Settings=127.0.0.1:" + QByteArray::number(emu.listenTcp())};
+    while (lines.size() < 40)
+        lines << QByteArray();
+    lines << "Bank File Loaded1=old.bmp";
+    QFile ini(dir.filePath(QStringLiteral("QX-7alt.ini")));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write(configBytes(lines));
+    ini.close();
+    QImage picture(720, 576, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    QVERIFY(picture.save(dir.filePath(QStringLiteral("pic.bmp"))));
+
+    QProcess p;
+    p.setWorkingDirectory(dir.path());
+    p.start(app, {moment == QLatin1String("warning") ? QStringLiteral("/f:missing.bmp") : QStringLiteral("/f:pic.bmp")});
+    if (moment == QLatin1String("warning"))
+        QTRY_VERIFY_WITH_TIMEOUT(read(o.logFile).contains("tcp connection from"), 15000);
+    else if (moment == QLatin1String("version"))
+        QTRY_VERIFY_WITH_TIMEOUT(emu.commands().contains(QStringLiteral("#VERSION?")), 15000);
+    else
+        QTRY_VERIFY_WITH_TIMEOUT(emu.packetsReceived() >= 5, 30000);
+    ::kill(pid_t(p.processId()), SIGTERM);
+    QVERIFY(p.waitForFinished(10000)); // a hang, or a 16 s wait and its message box, fails here
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("startup.ini"))));
+    QTEST(read(ini.fileName()).split('\n').value(40).trimmed(), "bankRecord");
+    if (moment == QLatin1String("upload")) {
+        QVERIFY(emu.packetsReceived() < 5761);
+        // The device had its pauses on the wire: after "# ", and between "#LDIM" and packet 1.
+        const qint64 resync = qxtest::EmulatorLogTime(o.logFile, " cmd # ");
+        const qint64 ldim = qxtest::EmulatorLogTime(o.logFile, " cmd #LDIM ");
+        const qint64 first = qxtest::EmulatorLogTime(o.logFile, " pkt number 1 length");
+        QVERIFY2(resync >= 0 && ldim - resync >= 500, qPrintable(QString::number(ldim - resync)));
+        QVERIFY2(first - ldim >= 5000, qPrintable(QString::number(first - ldim)));
+    }
 #else
     QSKIP("termination signals are a Unix matter");
 #endif

@@ -33,6 +33,7 @@ private Q_SLOTS:
     void commandLineRefusals();
     void operatorLoadLocksAndRecords();
     void cancelAtStartChangesNothing();
+    void stopDuringUpload_data();
     void stopDuringUpload();
     void unattendedExitStatus_data();
     void unattendedExitStatus();
@@ -58,6 +59,13 @@ QByteArray reference(const QString &path)
     const QImage img = reader.read();
     const int w = img.width() & ~1;
     return ConvertPixels(CapturePixels(img, w, img.height()), w, img.height());
+}
+
+// Line `n` (from 1) of a settings file, without its line end.
+QByteArray readSettingsLine(const QString &path, int n)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll().split('\n').value(n - 1).trimmed() : QByteArray();
 }
 
 QByteArray tcpConfig(quint16 port)
@@ -247,27 +255,38 @@ void TestLoadJob::cancelAtStartChangesNothing()
     QVERIFY(emu.commands().isEmpty());
 }
 
+void TestLoadJob::stopDuringUpload_data()
+{
+    QTest::addColumn<bool>("closeWindow"); // else a second click on the stop button, answered OK
+    QTest::newRow("stop button") << false;
+    QTest::newRow("window closed") << true;
+}
+
 void TestLoadJob::stopDuringUpload()
 {
+    QFETCH(bool, closeWindow);
     qx7emu::Emulator emu;
     Rig rig(emu);
     MainWindow w;
     FilesPage &f = rig.startWith(w, pattern(720, 576));
     w.state().settings.BankFileLoaded[1] = QStringLiteral("old.bmp");
-    // A second click while streaming is the stop button; OK in its question stops.
     QTimer::singleShot(0, [&] {
         QTimer *t = new QTimer(&w);
         connect(t, &QTimer::timeout, [&, t] {
             if (emu.packetsReceived() > 100) {
                 t->stop();
-                f.cmdLOAD->click();
+                if (closeWindow)
+                    w.close();
+                else
+                    f.cmdLOAD->click();
             }
         });
         t->start(5);
     });
     f.cmdLOAD->click();
-    QCOMPARE(rig.seams.boxes.size(), 2);
-    QCOMPARE(rig.seams.boxes[1].second, MessageTable::defaultText(8));
+    QCOMPARE(rig.seams.boxes.size(), closeWindow ? 1 : 2);
+    if (!closeWindow)
+        QCOMPARE(rig.seams.boxes[1].second, MessageTable::defaultText(8));
     QCOMPARE(f.txtLOADED[0]->text(), QString());
     QCOMPARE(w.state().settings.BankFileLoaded[1], QString());
     QCOMPARE(f.cmdLOAD->text(), QStringLiteral("Load image to selected bank"));
@@ -277,6 +296,10 @@ void TestLoadJob::stopDuringUpload()
     QTest::qWait(100);
     QCOMPARE(emu.packetsReceived(), packets); // nothing after the stop
     QVERIFY(!emu.bank(0).complete);
+    // Closed: the shutdown ran once and the saved file claims nothing for the bank.
+    QCOMPARE(rig.seams.exits, closeWindow ? QList<int>{0} : QList<int>());
+    if (closeWindow)
+        QVERIFY(readSettingsLine(rig.folder.file(QStringLiteral("QX-7alt.ini")), 41) == "Bank File Loaded1=");
 }
 
 void TestLoadJob::unattendedExitStatus_data()
