@@ -4,9 +4,9 @@
 #include "language/messagetable.h"
 #include "util/controls.h"
 #include "util/seams.h"
+#include "util/textfile.h"
 #include "util/textutil.h"
 
-#include <QSaveFile>
 #include <QStringEncoder>
 
 namespace qx {
@@ -124,15 +124,7 @@ QString LanguageTemplateText(const QList<QObject *> &windows, const QString &ton
 bool WriteLanguageTemplate(const QList<QObject *> &windows, const QString &tongue, const QString &path)
 {
     QStringEncoder encode(QStringConverter::System);
-    const QByteArray bytes = encode(LanguageTemplateText(windows, tongue));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return WriteWholeFile(path, encode(LanguageTemplateText(windows, tongue)));
 }
 
 } // namespace qx

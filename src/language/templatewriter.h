@@ -19,7 +19,8 @@ QString LanguageTemplatePath();
 QString LanguageTemplateText(const QList<QObject *> &windows, const QString &tongue);
 
 // Writes LanguageTemplateText to `path` in the system's encoding, replacing
-// the file as a whole (a failed write leaves any earlier file untouched).
+// the file as a whole (a failed write, a full disk too, leaves any earlier
+// file untouched).
 // Returns false when the file could not be written.
 bool WriteLanguageTemplate(const QList<QObject *> &windows, const QString &tongue, const QString &path);
 

@@ -2,9 +2,9 @@
 
 #include "settings/settingline.h"
 #include "util/seams.h"
+#include "util/textfile.h"
 #include "util/textutil.h"
 
-#include <QSaveFile>
 #include <QStringConverter>
 #include <QStringList>
 
@@ -31,20 +31,6 @@ QByteArray encodeLines(const QStringList &lines)
         text += line + kCrLf;
     QStringEncoder encoder(QStringConverter::System);
     return encoder.encode(text);
-}
-
-// Writes through a temporary file beside the target and then replaces the
-// target, so a crash or a full disk never leaves a half-written file.
-void writeWhole(const QString &path, const QByteArray &bytes)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return;
-    }
-    file.commit(); // on failure the temporary file is removed and the old file kept
 }
 
 // The leading-number value of a text, rounded half to even; nothing when it
@@ -175,8 +161,9 @@ QByteArray MainConfigBytes(const Settings &s)
 
 void SaveSettings(const AppState &state)
 {
-    writeWhole(StartupPath(), StartupFileBytes(state.settings));
-    writeWhole(MainConfigPath(state), MainConfigBytes(state.settings));
+    // Each file is replaced whole or, when that fails, left as it was.
+    WriteWholeFile(StartupPath(), StartupFileBytes(state.settings));
+    WriteWholeFile(MainConfigPath(state), MainConfigBytes(state.settings));
 }
 
 } // namespace qx

@@ -25,7 +25,8 @@ QString MainConfigPath(const AppState &state);
 void LoadSettings(AppState &state);
 
 // Writes both files. Each file is replaced as a whole or not at all, so a
-// failing write never leaves a truncated file; failures are silent.
+// failing write (a full disk) never leaves a truncated or empty file;
+// failures are silent.
 void SaveSettings(const AppState &state);
 
 // The exact bytes of the two files (system encoding, CRLF line ends).
