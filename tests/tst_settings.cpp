@@ -283,6 +283,40 @@ private slots:
         QTEST(QString::fromUtf8(lines.at(line - 1).chopped(1)), "written");
     }
 
+    // The files are written back in the encoding they were read in, so a file
+    // from an 8-bit code page keeps its accents and an untouched file its bytes.
+    void encodingKeptOnSave_data()
+    {
+        QTest::addColumn<QByteArray>("stored");  // the name of input 1 as stored
+        QTest::addColumn<QString>("name");       // as read
+        QTest::addColumn<QString>("renamed");    // before the save; "" for untouched
+        QTest::addColumn<QByteArray>("written"); // as written back
+        const QByteArray sued1252("Kamera S\xFC" "d"), suedUtf8("Kamera S\xC3\xBC" "d"), high1252("\x80\x81\x9F");
+        QTest::newRow("utf-8") << suedUtf8 << "Kamera Süd" << "" << suedUtf8;
+        QTest::newRow("windows-1252") << sued1252 << "Kamera Süd" << "" << sued1252;
+        QTest::newRow("windows-1252 0x80-0x9F") << high1252 << "€\u0081Ÿ" << "" << high1252;
+        QTest::newRow("windows-1252 renamed") << sued1252 << "Kamera Süd" << "Nord ß" << QByteArray("Nord \xDF");
+        QTest::newRow("no room in windows-1252: utf-8")
+            << sued1252 << "Kamera Süd" << "Süd Ω" << QByteArray("S\xC3\xBC" "d \xCE\xA9");
+    }
+    void encodingKeptOnSave()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, renamed);
+        QFETCH(QByteArray, written);
+        Settings form;
+        form.FolderSelected = "/pics";
+        form.LabelIn[1] = "@";
+        const auto withName = [&](const QByteArray &name) { return MainConfigBytes(form).replace("@", name); };
+        put(inDir("QX-7alt.ini"), withName(stored));
+        LoadSettings(m_state);
+        QTEST(m_state.settings.LabelIn[1], "name");
+        if (!renamed.isEmpty())
+            m_state.settings.LabelIn[1] = renamed;
+        SaveSettings(m_state);
+        QCOMPARE(contents(inDir("QX-7alt.ini")), withName(written));
+    }
+
     void fullDiskKeepsOldFiles()
     {
 #ifdef Q_OS_UNIX

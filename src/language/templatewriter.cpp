@@ -7,8 +7,6 @@
 #include "util/textfile.h"
 #include "util/textutil.h"
 
-#include <QStringEncoder>
-
 namespace qx {
 
 namespace {
@@ -123,8 +121,8 @@ QString LanguageTemplateText(const QList<QObject *> &windows, const QString &ton
 
 bool WriteLanguageTemplate(const QList<QObject *> &windows, const QString &tongue, const QString &path)
 {
-    QStringEncoder encode(QStringConverter::System);
-    return WriteWholeFile(path, encode(LanguageTemplateText(windows, tongue)));
+    // A new file: UTF-8, which the language reader recognises.
+    return WriteWholeFile(path, EncodeFileText(LanguageTemplateText(windows, tongue), TextEncoding::Utf8));
 }
 
 } // namespace qx

@@ -5,7 +5,6 @@
 #include "util/textfile.h"
 #include "util/textutil.h"
 
-#include <QStringConverter>
 #include <QStringList>
 
 #include <limits>
@@ -23,14 +22,13 @@ QString headerLine(const QString &what)
     return QStringLiteral(";%1 v%2 %3").arg(QLatin1String(kProductName), VersionText(), what);
 }
 
-// Every line ends with CR LF; the text is stored in the system's encoding.
-QByteArray encodeLines(const QStringList &lines)
+// Every line ends with CR LF; the text goes back in the encoding the file was read in.
+QByteArray encodeLines(const QStringList &lines, TextEncoding encoding)
 {
     QString text;
     for (const QString &line : lines)
         text += line + kCrLf;
-    QStringEncoder encoder(QStringConverter::System);
-    return encoder.encode(text);
+    return EncodeFileText(text, encoding);
 }
 
 // The leading-number value of a text, rounded half to even; nothing when it
@@ -61,6 +59,7 @@ void writeList(QStringList &lines, const QString &key, const std::array<QString,
 void loadStartupFile(Settings &s)
 {
     SettingLineReader reader(StartupPath());
+    s.StartupEncoding = reader.encoding();
     reader.skipLine();
     if (reader.ReadSettingLine())
         s.Tongue = reader.SettingValue;
@@ -77,6 +76,7 @@ void loadStartupFile(Settings &s)
 void loadMainConfig(Settings &s, const QString &path)
 {
     SettingLineReader reader(path);
+    s.MainConfigEncoding = reader.encoding();
     reader.skipLine();
     if (reader.ReadSettingLine()) {
         // A text that is not a whole number leaves the serial port at 1.
@@ -139,7 +139,7 @@ QByteArray StartupFileBytes(const Settings &s)
         QStringLiteral("Tongue=") + s.Tongue,
         QStringLiteral("MainX=") + PrintedNumber(s.MainX),
         QStringLiteral("MainY=") + PrintedNumber(s.MainY),
-    });
+    }, s.StartupEncoding);
 }
 
 QByteArray MainConfigBytes(const Settings &s)
@@ -156,7 +156,7 @@ QByteArray MainConfigBytes(const Settings &s)
     writeList(lines, QStringLiteral("Bank Name"), s.BankName);
     lines << QStringLiteral("FolderSelected=") + s.FolderSelected;
     lines << QString(); // the log flag's line stays empty
-    return encodeLines(lines);
+    return encodeLines(lines, s.MainConfigEncoding);
 }
 
 void SaveSettings(const AppState &state)
