@@ -258,8 +258,8 @@ void MainWindow::Form_Unload()
         return;
     m_unloaded = true;
     const QPoint at = pos();
-    m_state.settings.MainX = qint32(RoundHalfEven(double(at.x()) * kTwipsPerPixel));
-    m_state.settings.MainY = qint32(RoundHalfEven(double(at.y()) * kTwipsPerPixel));
+    m_state.settings.MainX = PixelsToTwips(at.x());
+    m_state.settings.MainY = PixelsToTwips(at.y());
     SaveSettings(m_state);
     m_wait->hide();
     m_warning->hide();
