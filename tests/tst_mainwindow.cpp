@@ -35,6 +35,8 @@ private Q_SLOTS:
     void diagnosticLogColumn();
     void nameEditingShowsAtOnce();
     void shutdownSavesPosition();
+    void positionSurvivesRestarts_data();
+    void positionSurvivesRestarts();
     void commandWithFailedLinkIsNotSent();
 };
 
@@ -254,6 +256,25 @@ void TestMainWindow::shutdownSavesPosition()
     MainWindow again;
     again.Form_Load({});
     QCOMPARE(again.state().settings.MainX, int(QByteArray(lines.value(2).mid(6)).trimmed().toInt()));
+}
+
+// Twips to pixels at start-up, pixels to twips at shutdown: after the first
+// round the stored position stays the same at every start, on both sides of 0.
+void TestMainWindow::positionSurvivesRestarts_data()
+{
+    QTest::addColumn<int>("twips");
+    QTest::addColumn<int>("pixels");
+    const std::pair<int, int> rows[] = {{-1000, -67}, {-45, -3}, {-8, -1}, {-7, 0}, {0, 0}, {7, 0}, {8, 1}, {1200, 80}};
+    for (const auto &[twips, pixels] : rows)
+        QTest::addRow("%d twips", twips) << twips << pixels;
+}
+
+void TestMainWindow::positionSurvivesRestarts()
+{
+    QFETCH(int, twips);
+    QFETCH(int, pixels);
+    QCOMPARE(tw(twips), pixels);
+    QCOMPARE(tw(PixelsToTwips(pixels)), pixels);
 }
 
 void TestMainWindow::commandWithFailedLinkIsNotSent()

@@ -8,10 +8,14 @@
 #include <QDir>
 #include <QFile>
 #include <QMap>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 using namespace qx;
 
@@ -52,6 +56,7 @@ class TestSettings : public QObject {
 
     std::unique_ptr<QTemporaryDir> m_dir;
     AppState m_state;
+    QString m_mounted; // a small file system of the test's own, unmounted in cleanup
 
     QString inDir(const QString &name) const { return m_dir->filePath(name); }
     static QByteArray contents(const QString &path)
@@ -82,7 +87,12 @@ private slots:
         m_state.settings.ShowLog = true;
         m_state.settings.LabelIn[1] = "Kept";
     }
-    void cleanup() { seams().programFolder.clear(); }
+    void cleanup()
+    {
+        seams().programFolder.clear();
+        if (!m_mounted.isEmpty())
+            QProcess::execute("umount", {std::exchange(m_mounted, QString())});
+    }
 
     void noFilesGivesDefaults()
     {
@@ -271,6 +281,66 @@ private slots:
         const QList<QByteArray> lines = contents(inDir("QX-7alt.ini")).split('\n');
         QCOMPARE(lines.size(), 51);
         QTEST(QString::fromUtf8(lines.at(line - 1).chopped(1)), "written");
+    }
+
+    // The files are written back in the encoding they were read in, so a file
+    // from an 8-bit code page keeps its accents and an untouched file its bytes.
+    void encodingKeptOnSave_data()
+    {
+        QTest::addColumn<QByteArray>("stored");  // the name of input 1 as stored
+        QTest::addColumn<QString>("name");       // as read
+        QTest::addColumn<QString>("renamed");    // before the save; "" for untouched
+        QTest::addColumn<QByteArray>("written"); // as written back
+        const QByteArray sued1252("Kamera S\xFC" "d"), suedUtf8("Kamera S\xC3\xBC" "d"), high1252("\x80\x81\x9F");
+        QTest::newRow("utf-8") << suedUtf8 << "Kamera Süd" << "" << suedUtf8;
+        QTest::newRow("windows-1252") << sued1252 << "Kamera Süd" << "" << sued1252;
+        QTest::newRow("windows-1252 0x80-0x9F") << high1252 << "€\u0081Ÿ" << "" << high1252;
+        QTest::newRow("windows-1252 renamed") << sued1252 << "Kamera Süd" << "Nord ß" << QByteArray("Nord \xDF");
+        QTest::newRow("no room in windows-1252: utf-8")
+            << sued1252 << "Kamera Süd" << "Süd Ω" << QByteArray("S\xC3\xBC" "d \xCE\xA9");
+    }
+    void encodingKeptOnSave()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, renamed);
+        QFETCH(QByteArray, written);
+        Settings form;
+        form.FolderSelected = "/pics";
+        form.LabelIn[1] = "@";
+        const auto withName = [&](const QByteArray &name) { return MainConfigBytes(form).replace("@", name); };
+        put(inDir("QX-7alt.ini"), withName(stored));
+        LoadSettings(m_state);
+        QTEST(m_state.settings.LabelIn[1], "name");
+        if (!renamed.isEmpty())
+            m_state.settings.LabelIn[1] = renamed;
+        SaveSettings(m_state);
+        QCOMPARE(contents(inDir("QX-7alt.ini")), withName(written));
+    }
+
+    void fullDiskKeepsOldFiles()
+    {
+#ifdef Q_OS_UNIX
+        if (geteuid() != 0)
+            QSKIP("mounting a small file system to fill needs root");
+#else
+        QSKIP("mounting a small file system to fill needs a Unix system");
+#endif
+        QVERIFY(QDir(m_dir->path()).mkdir("small"));
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=16k", "tmpfs", inDir("small")}) != 0)
+            QSKIP("mounting a small file system was refused");
+        m_mounted = inDir("small");
+        seams().programFolder = m_mounted;
+        const QByteArray oldMain = MainConfigBytes(m_state.settings);
+        put(m_mounted + "/startup.ini", "old\r\n");
+        put(m_mounted + "/QX-7alt.ini", oldMain);
+        QFile filler(m_mounted + "/filler");
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        while (filler.write(QByteArray(512, 'x')) > 0) {
+        }
+        m_state.settings.Tongue = "DE";
+        SaveSettings(m_state);
+        QCOMPARE(contents(m_mounted + "/startup.ini"), QByteArray("old\r\n"));
+        QCOMPARE(contents(m_mounted + "/QX-7alt.ini"), oldMain);
     }
 
     void replacedWholeNotRewrittenInPlace()

@@ -281,8 +281,8 @@ void MainWindow::Form_Unload()
     if (m_files->LoadRunning)
         m_state.settings.BankFileLoaded[size_t(Clamp(m_state.cmd.LoadBankRequest, 0, 3) + 1)].clear();
     const QPoint at = pos();
-    m_state.settings.MainX = qint32(RoundHalfEven(double(at.x()) * kTwipsPerPixel));
-    m_state.settings.MainY = qint32(RoundHalfEven(double(at.y()) * kTwipsPerPixel));
+    m_state.settings.MainX = PixelsToTwips(at.x());
+    m_state.settings.MainY = PixelsToTwips(at.y());
     SaveSettings(m_state);
     m_wait->hide();
     m_warning->hide();

@@ -9,6 +9,8 @@
 #include <QRect>
 #include <QString>
 
+#include <cmath>
+
 class QCheckBox;
 class QFrame;
 class QGroupBox;
@@ -22,7 +24,11 @@ class QWidget;
 namespace qx {
 
 constexpr int kTwipsPerPixel = 15;
-inline int tw(double twips) { return int(twips / kTwipsPerPixel + 0.5); }
+// Twips to the nearest pixel, halves away from zero alike on both sides of 0:
+// a position stored in twips comes back to the same pixel at every start.
+inline int tw(double twips) { return int(std::lround(twips / kTwipsPerPixel)); }
+// Pixels to twips; exact, so tw(PixelsToTwips(p)) is p again.
+inline qint32 PixelsToTwips(int pixels) { return qint32(pixels) * kTwipsPerPixel; }
 inline QRect twRect(int left, int top, int width, int height)
 {
     return QRect(tw(left), tw(top), tw(width), tw(height));

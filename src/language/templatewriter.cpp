@@ -4,10 +4,8 @@
 #include "language/messagetable.h"
 #include "util/controls.h"
 #include "util/seams.h"
+#include "util/textfile.h"
 #include "util/textutil.h"
-
-#include <QSaveFile>
-#include <QStringEncoder>
 
 namespace qx {
 
@@ -123,16 +121,8 @@ QString LanguageTemplateText(const QList<QObject *> &windows, const QString &ton
 
 bool WriteLanguageTemplate(const QList<QObject *> &windows, const QString &tongue, const QString &path)
 {
-    QStringEncoder encode(QStringConverter::System);
-    const QByteArray bytes = encode(LanguageTemplateText(windows, tongue));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    // A new file: UTF-8, which the language reader recognises.
+    return WriteWholeFile(path, EncodeFileText(LanguageTemplateText(windows, tongue), TextEncoding::Utf8));
 }
 
 } // namespace qx

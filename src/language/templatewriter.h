@@ -18,8 +18,8 @@ QString LanguageTemplatePath();
 // written) and the message section with the built-in English defaults.
 QString LanguageTemplateText(const QList<QObject *> &windows, const QString &tongue);
 
-// Writes LanguageTemplateText to `path` in the system's encoding, replacing
-// the file as a whole (a failed write leaves any earlier file untouched).
+// Writes LanguageTemplateText to `path` in UTF-8, replacing the file as a
+// whole (a failed write, a full disk too, leaves any earlier file untouched).
 // Returns false when the file could not be written.
 bool WriteLanguageTemplate(const QList<QObject *> &windows, const QString &tongue, const QString &path);
 

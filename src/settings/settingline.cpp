@@ -2,7 +2,7 @@
 
 #include "util/textutil.h"
 
-#include <QStringConverter>
+#include <QFile>
 
 namespace qx {
 
@@ -15,32 +15,42 @@ bool SplitSettingLine(const QString &line, QString &key, QString &value)
     return !value.isEmpty();
 }
 
-SettingLineReader::SettingLineReader(const QString &path) : m_file(path)
+SettingLineReader::SettingLineReader(const QString &path)
 {
-    m_open = m_file.open(QIODevice::ReadOnly | QIODevice::Text);
-    if (m_open) {
-        m_stream = std::make_unique<QTextStream>(&m_file);
-        m_stream->setEncoding(QStringConverter::System);
-    }
+    QFile file(path);
+    m_open = file.open(QIODevice::ReadOnly);
+    if (!m_open)
+        return;
+    m_text = DecodeFileText(file.readAll(), &m_encoding);
+    // As a text stream would: CR LF and LF end a line, a lone CR is dropped.
+    m_text.remove(QLatin1Char('\r'));
 }
 
 bool SettingLineReader::atEnd() const
 {
-    return !m_open || m_stream->atEnd();
+    return m_pos >= m_text.size();
+}
+
+QString SettingLineReader::readLine()
+{
+    if (atEnd())
+        return QString();
+    qsizetype end = m_text.indexOf(QLatin1Char('\n'), m_pos);
+    if (end < 0)
+        end = m_text.size();
+    const QString line = m_text.mid(m_pos, end - m_pos);
+    m_pos = end + 1;
+    return line;
 }
 
 bool SettingLineReader::ReadSettingLine()
 {
-    QString line;
-    if (!atEnd())
-        line = m_stream->readLine();
-    return SplitSettingLine(line, SettingKey, SettingValue);
+    return SplitSettingLine(readLine(), SettingKey, SettingValue);
 }
 
 void SettingLineReader::skipLine()
 {
-    if (!atEnd())
-        m_stream->readLine();
+    readLine();
 }
 
 } // namespace qx

@@ -2,10 +2,9 @@
 // Reads the "key=value" lines that the settings files and the language files
 // are made of, one line at a time.
 
-#include <QFile>
+#include "util/textfile.h"
+
 #include <QString>
-#include <QTextStream>
-#include <memory>
 
 namespace qx {
 
@@ -17,11 +16,14 @@ bool SplitSettingLine(const QString &line, QString &key, QString &value);
 
 class SettingLineReader {
 public:
-    // Opens `path` for reading as text in the system's encoding.
+    // Reads the whole file at `path`: as UTF-8 when it is valid UTF-8, else as
+    // Windows-1252 (see DecodeFileText).
     explicit SettingLineReader(const QString &path);
 
     bool isOpen() const { return m_open; }
     bool atEnd() const;
+    // The encoding the file was read in (UTF-8 when it could not be opened).
+    TextEncoding encoding() const { return m_encoding; }
 
     // Reads the next line into SettingKey and SettingValue (both empty past the
     // end or when the file is not open); true when SettingValue is not empty.
@@ -33,9 +35,12 @@ public:
     QString SettingValue;
 
 private:
-    QFile m_file;
-    std::unique_ptr<QTextStream> m_stream;
+    QString readLine();
+
+    QString m_text; // the file without carriage returns
+    qsizetype m_pos = 0;
     bool m_open = false;
+    TextEncoding m_encoding = TextEncoding::Utf8;
 };
 
 } // namespace qx

@@ -2,6 +2,8 @@
 // The persisted settings: what the startup file and the main configuration
 // file hold. Lists are numbered from 1; element 0 exists and is not used.
 
+#include "util/textfile.h"
+
 #include <QString>
 #include <array>
 
@@ -26,6 +28,10 @@ struct Settings {
     std::array<QString, 5> BankName;         // 1..4
     QString FolderSelected;
     bool ShowLog = false;
+    // The encoding each file was read in, so that a save writes it back the
+    // same way; a file that did not exist is written as UTF-8.
+    TextEncoding StartupEncoding = TextEncoding::Utf8;
+    TextEncoding MainConfigEncoding = TextEncoding::Utf8;
 };
 
 } // namespace qx

@@ -2,10 +2,9 @@
 
 #include "settings/settingline.h"
 #include "util/seams.h"
+#include "util/textfile.h"
 #include "util/textutil.h"
 
-#include <QSaveFile>
-#include <QStringConverter>
 #include <QStringList>
 
 #include <limits>
@@ -23,28 +22,13 @@ QString headerLine(const QString &what)
     return QStringLiteral(";%1 v%2 %3").arg(QLatin1String(kProductName), VersionText(), what);
 }
 
-// Every line ends with CR LF; the text is stored in the system's encoding.
-QByteArray encodeLines(const QStringList &lines)
+// Every line ends with CR LF; the text goes back in the encoding the file was read in.
+QByteArray encodeLines(const QStringList &lines, TextEncoding encoding)
 {
     QString text;
     for (const QString &line : lines)
         text += line + kCrLf;
-    QStringEncoder encoder(QStringConverter::System);
-    return encoder.encode(text);
-}
-
-// Writes through a temporary file beside the target and then replaces the
-// target, so a crash or a full disk never leaves a half-written file.
-void writeWhole(const QString &path, const QByteArray &bytes)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return;
-    }
-    file.commit(); // on failure the temporary file is removed and the old file kept
+    return EncodeFileText(text, encoding);
 }
 
 // The leading-number value of a text, rounded half to even; nothing when it
@@ -75,6 +59,7 @@ void writeList(QStringList &lines, const QString &key, const std::array<QString,
 void loadStartupFile(Settings &s)
 {
     SettingLineReader reader(StartupPath());
+    s.StartupEncoding = reader.encoding();
     reader.skipLine();
     if (reader.ReadSettingLine())
         s.Tongue = reader.SettingValue;
@@ -91,6 +76,7 @@ void loadStartupFile(Settings &s)
 void loadMainConfig(Settings &s, const QString &path)
 {
     SettingLineReader reader(path);
+    s.MainConfigEncoding = reader.encoding();
     reader.skipLine();
     if (reader.ReadSettingLine()) {
         // A text that is not a whole number leaves the serial port at 1.
@@ -153,7 +139,7 @@ QByteArray StartupFileBytes(const Settings &s)
         QStringLiteral("Tongue=") + s.Tongue,
         QStringLiteral("MainX=") + PrintedNumber(s.MainX),
         QStringLiteral("MainY=") + PrintedNumber(s.MainY),
-    });
+    }, s.StartupEncoding);
 }
 
 QByteArray MainConfigBytes(const Settings &s)
@@ -170,13 +156,14 @@ QByteArray MainConfigBytes(const Settings &s)
     writeList(lines, QStringLiteral("Bank Name"), s.BankName);
     lines << QStringLiteral("FolderSelected=") + s.FolderSelected;
     lines << QString(); // the log flag's line stays empty
-    return encodeLines(lines);
+    return encodeLines(lines, s.MainConfigEncoding);
 }
 
 void SaveSettings(const AppState &state)
 {
-    writeWhole(StartupPath(), StartupFileBytes(state.settings));
-    writeWhole(MainConfigPath(state), MainConfigBytes(state.settings));
+    // Each file is replaced whole or, when that fails, left as it was.
+    WriteWholeFile(StartupPath(), StartupFileBytes(state.settings));
+    WriteWholeFile(MainConfigPath(state), MainConfigBytes(state.settings));
 }
 
 } // namespace qx

@@ -24,11 +24,13 @@ QString MainConfigPath(const AppState &state);
 // empty values never overwrite anything (the name lists keep what they held).
 void LoadSettings(AppState &state);
 
-// Writes both files. Each file is replaced as a whole or not at all, so a
-// failing write never leaves a truncated file; failures are silent.
+// Writes both files, each in the encoding it was read in. Each file is
+// replaced as a whole or not at all, so a failing write (a full disk) never
+// leaves a truncated or empty file; failures are silent.
 void SaveSettings(const AppState &state);
 
-// The exact bytes of the two files (system encoding, CRLF line ends).
+// The exact bytes of the two files (CRLF line ends, in the encoding each file
+// was read in; UTF-8 where a character has no place in Windows-1252).
 QByteArray StartupFileBytes(const Settings &settings);
 QByteArray MainConfigBytes(const Settings &settings);
 

@@ -1,0 +1,87 @@
+#include "textfile.h"
+
+#include <QSaveFile>
+#include <QStringDecoder>
+
+namespace qx {
+
+namespace {
+
+// Windows-1252 in 0x80..0x9F; elsewhere it equals Latin-1. The five bytes the
+// code page leaves undefined keep their Latin-1 control characters, so every
+// byte reads as a character and is written back as the same byte.
+constexpr char16_t kHighControls[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+QString fromWindows1252(const QByteArray &bytes)
+{
+    QString text(bytes.size(), Qt::Uninitialized);
+    QChar *out = text.data();
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        *out++ = (byte >= 0x80 && byte < 0xA0) ? QChar(kHighControls[byte - 0x80]) : QChar(byte);
+    }
+    return text;
+}
+
+// False when a character has no place in the code page.
+bool toWindows1252(const QString &text, QByteArray &bytes)
+{
+    bytes.resize(text.size());
+    char *out = bytes.data();
+    for (const QChar ch : text) {
+        const char16_t u = ch.unicode();
+        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
+            *out++ = char(u);
+            continue;
+        }
+        int at = 0;
+        while (at < 32 && kHighControls[at] != u)
+            ++at;
+        if (at == 32)
+            return false;
+        *out++ = char(0x80 + at);
+    }
+    return true;
+}
+
+} // namespace
+
+QString DecodeFileText(const QByteArray &bytes, TextEncoding *encoding)
+{
+    QStringDecoder utf8(QStringConverter::Utf8);
+    QString text = utf8(bytes);
+    const TextEncoding used = utf8.hasError() ? TextEncoding::Windows1252 : TextEncoding::Utf8;
+    if (used == TextEncoding::Windows1252)
+        text = fromWindows1252(bytes);
+    if (encoding)
+        *encoding = used;
+    return text;
+}
+
+QByteArray EncodeFileText(const QString &text, TextEncoding encoding)
+{
+    QByteArray bytes;
+    if (encoding == TextEncoding::Windows1252 && toWindows1252(text, bytes))
+        return bytes;
+    return text.toUtf8();
+}
+
+bool WriteWholeFile(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    // The writes land in a buffer; a full disk shows only when it is flushed.
+    // commit() would move even an incomplete temporary file over the old one.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+} // namespace qx

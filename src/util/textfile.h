@@ -1,0 +1,32 @@
+#pragma once
+// The text of the settings and language files: how their bytes become text
+// and back, and how a file is replaced as a whole.
+//
+// The files carry one byte per character in an 8-bit code page on the systems
+// they come from, or UTF-8 when this program wrote them. Neither carries a
+// marker, so a file that is valid UTF-8 is read as UTF-8 and any other file
+// as Windows-1252 (Latin-1 with printable characters in 0x80..0x9F).
+
+#include <QByteArray>
+#include <QString>
+
+namespace qx {
+
+enum class TextEncoding { Utf8, Windows1252 };
+
+// The text of a file's bytes: UTF-8 when the bytes are valid UTF-8, else
+// Windows-1252. `encoding`, when given, receives the one that was used.
+QString DecodeFileText(const QByteArray &bytes, TextEncoding *encoding = nullptr);
+
+// The bytes of `text` in `encoding`. A text with a character that Windows-1252
+// cannot hold is written as UTF-8 as a whole rather than lose the character;
+// the next reading recognises it as UTF-8.
+QByteArray EncodeFileText(const QString &text, TextEncoding encoding);
+
+// Replaces the file at `path` with `bytes` through a temporary file beside it.
+// Every write and the final flush are checked: a write that cannot be
+// completed (a full disk, a missing folder) leaves the old file exactly as it
+// was and returns false.
+bool WriteWholeFile(const QString &path, const QByteArray &bytes);
+
+} // namespace qx
