@@ -332,9 +332,7 @@ void TestMainWindow::tabClicks_data()
     QTest::newRow("label to panel") << "labSWITCH" << "btnSWITCH" << left << "read-back";
     QTest::newRow("panel to label") << "btnSWITCH" << "labSWITCH" << left << "read-back";
     QTest::newRow("right click") << "labSWITCH" << "labSWITCH" << int(Qt::RightButton) << "";
-    QTest::newRow("middle click") << "btnSWITCH" << "btnSWITCH" << int(Qt::MiddleButton) << "";
     QTest::newRow("released on another tab") << "labSWITCH" << "btnPRESETS" << left << "";
-    QTest::newRow("released on the page") << "btnSWITCH" << "frameFILES" << left << "";
     QTest::newRow("About, left click") << "labABOUT" << "pictABOUT" << left << "about";
     QTest::newRow("About, right click") << "pictABOUT" << "pictABOUT" << int(Qt::RightButton) << "";
 }
