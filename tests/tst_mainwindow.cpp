@@ -4,11 +4,13 @@
 
 #include "app/filespage.h"
 #include "app/mainwindow.h"
+#include "app/switchingpage.h"
 #include "app/widgets.h"
 #include "emulator.h"
 #include "linkrig.h"
 #include "settings/settingsfile.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
 #include <QGroupBox>
@@ -19,6 +21,7 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <cmath>
 
 using namespace qx;
 using namespace qxtest;
@@ -34,6 +37,12 @@ private Q_SLOTS:
     void presetClicksSendRecall();
     void diagnosticLogColumn();
     void nameEditingShowsAtOnce();
+    void namesShowLiterally_data();
+    void namesShowLiterally();
+    void lockedControlsStayLegible_data();
+    void lockedControlsStayLegible();
+    void tabClicks_data();
+    void tabClicks();
     void shutdownSavesPosition();
     void positionSurvivesRestarts_data();
     void positionSurvivesRestarts();
@@ -91,6 +100,8 @@ void TestMainWindow::freshStartDefaults()
     // The selected tab is light, the others dark.
     QCOMPARE(BackColor(w.btnFILES), QColor(192, 192, 192));
     QCOMPARE(BackColor(w.btnPRESETS), QColor(128, 128, 128));
+    // Preset buttons show their back colour flat, beside the caption.
+    QCOMPARE(w.cmdPRESET[1]->grab().toImage().pixelColor(8, w.cmdPRESET[1]->height() / 2), QColor(192, 192, 192));
     QCOMPARE(w.exchange().Timer1.isActive(), true);
 }
 
@@ -233,6 +244,120 @@ void TestMainWindow::nameEditingShowsAtOnce()
     f.lstINPUTNAMES->setCurrentRow(4);
     f.txtEDITINPUTNAME->clear();
     QCOMPARE(f.lstINPUTNAMES->item(4)->text(), QStringLiteral("input5: "));
+}
+
+void TestMainWindow::namesShowLiterally_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("tab");
+    QTest::newRow("preset button") << "cmdPRESET" << 1 << 1;
+    QTest::newRow("bank button of Files and Setup") << "optBANK" << 1 << 9;
+    QTest::newRow("input button of window 2") << "optWIN1INP" << 20 << 2;
+    QTest::newRow("bank button of the background") << "optWIN1INP" << 80 << 2;
+    QTest::newRow("Enabled box of window 1") << "chkWINENABLE" << 0 << 2;
+}
+
+void TestMainWindow::namesShowLiterally()
+{
+    QFETCH(QString, control);
+    QFETCH(int, index);
+    QFETCH(int, tab);
+    TempProgramFolder folder;
+    ScriptedSeams seams;
+    qx7emu::Emulator emu;
+    WriteTcpConfig(folder.path(), emu.listenTcp());
+    MainWindow w;
+    w.Form_Load({});
+    Settings &s = w.state().settings;
+    for (QString *names : {s.LabelIn.data(), s.LabelWin.data(), s.PresetName.data(), s.BankName.data()})
+        for (int n = 1; n <= 4; ++n)
+            names[n] = QStringLiteral("&Start");
+    w.files().SetUpNames();
+    w.ShowTab(tab);
+    if (tab == 2)
+        w.switching().RefreshSwitchState();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    auto *button = Control<QAbstractButton>(&w, control, index);
+    QCOMPARE(button->text(), QStringLiteral("&&Start"));
+    // Alt+S is no mnemonic of a name: a mnemonic would take the focus to its button (and click it).
+    w.setFocus();
+    QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
+    QCOMPARE(QApplication::focusWidget(), &w);
+}
+
+void TestMainWindow::lockedControlsStayLegible_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("role"); // the palette role the style draws the caption with
+    QTest::newRow("option button") << "optWIN1INP" << 0 << int(QPalette::WindowText);
+    QTest::newRow("check box") << "chkWINFULL" << 3 << int(QPalette::WindowText);
+    QTest::newRow("push button") << "cmdLOAD" << -1 << int(QPalette::ButtonText);
+    QTest::newRow("label on a dark tab panel") << "labSWITCH" << -1 << int(QPalette::WindowText);
+}
+
+void TestMainWindow::lockedControlsStayLegible()
+{
+    QFETCH(QString, control);
+    QFETCH(int, index);
+    QFETCH(int, role);
+    TempProgramFolder folder;
+    ScriptedSeams seams;
+    MainWindow w;
+    w.Form_Load({});
+    w.switching().LockSwitchControls();
+    w.setTabsEnabled(false); // as during a load; cmdLOAD is disabled without a picture
+    QWidget *locked = Control<QWidget>(&w, control, index);
+    QVERIFY(locked && !locked->isEnabled());
+    QWidget *back = locked;
+    while (!back->property("qxBackColor").isValid())
+        back = back->parentWidget();
+    const auto luminance = [](const QColor &c) {
+        const auto lin = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF()) + 0.05;
+    };
+    const double text = luminance(locked->palette().color(QPalette::Disabled, QPalette::ColorRole(role)));
+    const double ratio = std::max(text, luminance(BackColor(back))) / std::min(text, luminance(BackColor(back)));
+    QVERIFY2(ratio >= 3, qPrintable(QString::number(ratio)));
+}
+
+void TestMainWindow::tabClicks_data()
+{
+    QTest::addColumn<QString>("press");   // where the button goes down
+    QTest::addColumn<QString>("release"); // where it comes up
+    QTest::addColumn<int>("button");
+    QTest::addColumn<QString>("effect");
+    const int left = Qt::LeftButton;
+    QTest::newRow("left click on the panel") << "btnSWITCH" << "btnSWITCH" << left << "read-back";
+    QTest::newRow("label to panel") << "labSWITCH" << "btnSWITCH" << left << "read-back";
+    QTest::newRow("panel to label") << "btnSWITCH" << "labSWITCH" << left << "read-back";
+    QTest::newRow("right click") << "labSWITCH" << "labSWITCH" << int(Qt::RightButton) << "";
+    QTest::newRow("released on another tab") << "labSWITCH" << "btnPRESETS" << left << "";
+    QTest::newRow("About, left click") << "labABOUT" << "pictABOUT" << left << "about";
+    QTest::newRow("About, right click") << "pictABOUT" << "pictABOUT" << int(Qt::RightButton) << "";
+}
+
+void TestMainWindow::tabClicks()
+{
+    QFETCH(QString, press);
+    QFETCH(QString, release);
+    QFETCH(int, button);
+    QFETCH(QString, effect);
+    TempProgramFolder folder;
+    ScriptedSeams seams;
+    qx7emu::Emulator emu;
+    WriteTcpConfig(folder.path(), emu.listenTcp());
+    MainWindow w;
+    w.Form_Load({});
+    QTRY_VERIFY_WITH_TIMEOUT(w.link().tcpSocket().state() == QAbstractSocket::ConnectedState, 5000);
+    auto *down = Control<QWidget>(&w, press), *up = Control<QWidget>(&w, release);
+    // The release reaches the widget that took the press, at the pointer's place.
+    QTest::mousePress(down, Qt::MouseButton(button));
+    QTest::mouseRelease(down, Qt::MouseButton(button), {}, down->mapFromGlobal(up->mapToGlobal(up->rect().center())));
+    QCOMPARE(!emu.received().isEmpty(), effect == "read-back");
+    QCOMPARE(!seams.modals.isEmpty(), effect == "about");
 }
 
 void TestMainWindow::shutdownSavesPosition()

@@ -377,13 +377,18 @@ void TestSwitching::cancelInWaitWindowEndsWaits()
     Rig rig;
     QVERIFY(rig.start(DeviceState{}, true));
     bool shownAtCancel = false;
+    rig.window.setGeometry(300, 200, 900, 600);
+    QPoint centre;
     QTimer::singleShot(50, &rig.wait, [&] {
         shownAtCancel = rig.wait.isVisible();
+        centre = rig.wait.frameGeometry().center();
         rig.wait.cmdCANCEL->click();
     });
     rig.page->optWIN1INP[44]->click();
     // Cancel ended the input command's wait, and the bank command's wait right after it.
     QVERIFY(shownAtCancel);
+    // The wait window opens over the middle of its window, not at the screen's corner.
+    QVERIFY2((centre - rig.window.frameGeometry().center()).manhattanLength() < 8, qPrintable(QString::number(centre.x())));
     QVERIFY(rig.ex.StopRequested);
     QVERIFY(rig.emu->waitForCommands(2, 5000));
     QCOMPARE(rig.emu->commands(), (QStringList{"#Y 0,300,4,2", "#Y 0,337,0,2"}));

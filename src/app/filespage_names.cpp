@@ -26,13 +26,13 @@ void FilesPage::SetUpNames()
     lstPRESETNAMES->clear();
     lstPRESETNAMES->addItems(NameEntries(s, NameList::PresetsAndBanks));
     for (int n = 1; n <= kPresetCount; ++n) {
-        m_window.cmdPRESET[size_t(n)]->setText(s.PresetName[size_t(n)]);
+        SetNameCaption(m_window.cmdPRESET[size_t(n)], s.PresetName[size_t(n)]);
         SetBackColor(m_window.cmdPRESET[size_t(n)], m_window.NormalBackColor);
     }
     for (int n = 1; n <= kBankCount; ++n) {
         SetBackColor(optBANK[size_t(n - 1)], m_window.NormalBackColor);
         txtLOADED[size_t(n - 1)]->setText(s.BankFileLoaded[size_t(n)]);
-        optBANK[size_t(n - 1)]->setText(s.BankName[size_t(n)]);
+        SetNameCaption(optBANK[size_t(n - 1)], s.BankName[size_t(n)]);
     }
 
     // Connected once, after the lists are filled: editing follows the selection.
@@ -88,7 +88,7 @@ void FilesPage::txtEDITPRESETNAME_Change()
         item->setText(entry);
     const int bank = BankButtonOfEntry(NameList::PresetsAndBanks, e);
     if (bank >= 0)
-        optBANK[size_t(bank)]->setText(text);
+        SetNameCaption(optBANK[size_t(bank)], text);
 }
 
 void FilesPage::FillLanguageBox()

@@ -22,8 +22,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <utility>
 
 namespace qx {
 
@@ -33,23 +35,40 @@ constexpr int kClientHeight = 9375;
 constexpr int kLogLeft = 13860;
 constexpr int kLogWidth = 4560;
 
-// A click on a panel or on the label lying on it.
+// A click on a panel or on the label lying on it: the left button pressed on
+// either and released over the panel (the label lies on it). Other buttons,
+// and a press released elsewhere, do nothing.
 class ClickFilter : public QObject {
 public:
-    ClickFilter(QObject *parent, std::function<void()> action) : QObject(parent), m_action(std::move(action)) {}
+    ClickFilter(QWidget *panel, std::function<void()> action) : QObject(panel), m_panel(panel), m_action(std::move(action))
+    {
+    }
     bool eventFilter(QObject *watched, QEvent *e) override
     {
-        if (e->type() == QEvent::MouseButtonRelease) {
-            auto *w = qobject_cast<QWidget *>(watched);
-            if (!w || w->isEnabled())
-                m_action();
+        if (e->type() != QEvent::MouseButtonPress && e->type() != QEvent::MouseButtonRelease
+            && e->type() != QEvent::MouseButtonDblClick)
+            return false;
+        const auto *me = static_cast<QMouseEvent *>(e);
+        if (me->button() != Qt::LeftButton)
+            return true;
+        if (e->type() == QEvent::MouseButtonPress) {
+            m_pressed = true;
             return true;
         }
-        return false;
+        if (e->type() == QEvent::MouseButtonRelease && std::exchange(m_pressed, false)) {
+            // The release goes to the widget that took the press, wherever the pointer is.
+            const QPoint at = m_panel->mapFromGlobal(me->globalPosition().toPoint());
+            auto *w = qobject_cast<QWidget *>(watched);
+            if (m_panel->rect().contains(at) && (!w || w->isEnabled()))
+                m_action();
+        }
+        return true;
     }
 
 private:
+    QWidget *m_panel;
     std::function<void()> m_action;
+    bool m_pressed = false;
 };
 } // namespace
 
@@ -58,7 +77,7 @@ MainWindow::MainWindow()
 {
     RegisterControl(this, this, QStringLiteral("frmMAIN"), ControlKind::Window);
     setWindowTitle(QStringLiteral("QX-7"));
-    UseDesignFont(this);
+    UseDesignLook(this);
     setFixedSize(tw(kClientWidth), tw(kClientHeight));
 
     buildTabStrip();

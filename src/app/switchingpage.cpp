@@ -178,19 +178,19 @@ void SwitchingPage::ShowCaptions()
     for (int w = 0; w < kWindows; ++w) {
         for (int input = 0; input < kInputs; ++input) {
             QRadioButton *b = optWIN1INP[size_t(InputButton(w, input))];
-            b->setText(s.LabelIn[size_t(input + 1)]);
+            SetNameCaption(b, s.LabelIn[size_t(input + 1)]);
             SetBackColor(b, m_normalBackColor);
         }
         for (int bank = 1; bank <= kBanks; ++bank) {
             QRadioButton *b = optWIN1INP[size_t(BankButton(w, bank))];
-            b->setText(s.BankName[size_t(bank)]);
+            SetNameCaption(b, s.BankName[size_t(bank)]);
             b->setToolTip(s.BankFileLoaded[size_t(bank)]);
             SetBackColor(b, m_normalBackColor);
         }
     }
     for (int bank = 1; bank <= kBanks; ++bank) {
         QRadioButton *b = optWIN1INP[size_t(BankButton(kBackgroundWindow, bank))];
-        b->setText(s.BankName[size_t(bank)]);
+        SetNameCaption(b, s.BankName[size_t(bank)]);
         b->setToolTip(s.BankFileLoaded[size_t(bank)]);
         SetBackColor(b, m_normalBackColor);
     }
@@ -253,7 +253,7 @@ void SwitchingPage::RefreshSwitchState()
         SetCheckValue(enable, e > 0 ? 1 : 0);
         chkWINENABLE_Click(w);
         SetBackColor(enable, m_normalBackColor);
-        enable->setText(m_state.settings.LabelWin[size_t(w + 1)]);
+        SetNameCaption(enable, m_state.settings.LabelWin[size_t(w + 1)]);
         SetBackColor(full, m_normalBackColor);
         SetCheckValue(full, 0);
         chkWINFULL_Click(w);

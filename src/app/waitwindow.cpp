@@ -4,6 +4,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QShowEvent>
 
 namespace qx {
 
@@ -11,7 +12,7 @@ WaitWindow::WaitWindow(QWidget *owner) : QWidget(owner, Qt::Dialog)
 {
     RegisterControl(this, this, QStringLiteral("frmWAIT"), ControlKind::Window);
     setWindowTitle(QStringLiteral("Wait"));
-    UseDesignFont(this);
+    UseDesignLook(this);
     setFixedSize(tw(4200), tw(1500));
     labWAIT = MakeLabel(this, this, QStringLiteral("labWAIT"), QStringLiteral("Finishing the operation. Please wait..."),
                         QRect(240, 180, 3720, 495));
@@ -21,6 +22,15 @@ WaitWindow::WaitWindow(QWidget *owner) : QWidget(owner, Qt::Dialog)
         if (m_cancel)
             m_cancel();
     });
+}
+
+void WaitWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (event->spontaneous() || !parentWidget())
+        return;
+    const QRect frame = frameGeometry();
+    move(parentWidget()->window()->frameGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
 }
 
 } // namespace qx

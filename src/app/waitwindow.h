@@ -21,6 +21,10 @@ public:
     QLabel *labWAIT = nullptr;
     QPushButton *cmdCANCEL = nullptr;
 
+protected:
+    // Opens centred over the window that owns it, not at the screen's corner.
+    void showEvent(QShowEvent *event) override;
+
 private:
     std::function<void()> m_cancel;
 };

@@ -36,7 +36,7 @@ public:
 WarningWindow::WarningWindow(const MessageTable &msg, QWidget *owner) : QDialog(owner), m_msg(msg)
 {
     RegisterControl(this, this, QStringLiteral("frmWARNING"), ControlKind::Window);
-    UseDesignFont(this);
+    UseDesignLook(this);
     setFixedSize(tw(kWidth), tw(kHeight));
     labWARNING = MakeLabel(this, this, QStringLiteral("labWARNING"), QString(), kWarningPlace);
     labTEXT = MakeLabel(this, this, QStringLiteral("labTEXT"), QString(), kTextPlace);

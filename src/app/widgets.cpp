@@ -12,11 +12,17 @@
 
 namespace qx {
 
-void UseDesignFont(QWidget *window)
+void UseDesignLook(QWidget *window)
 {
     QFont f = window->font();
     f.setPointSizeF(8);
     window->setFont(f);
+    // The toolkit's disabled text is a light grey that vanishes on the grey
+    // panels; the controls inherit this from their window.
+    QPalette p = window->palette();
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+        p.setColor(QPalette::Disabled, role, ColorFromBgr(kDisabledTextBgr));
+    window->setPalette(p);
 }
 
 void SetBackColor(QWidget *w, const QColor &color)
@@ -27,6 +33,26 @@ void SetBackColor(QWidget *w, const QColor &color)
     p.setColor(QPalette::Button, color);
     w->setPalette(p);
     w->setAutoFillBackground(true);
+    // The style draws push buttons with its own shaded face whatever the
+    // palette says; a style sheet gives the face the back colour itself. A
+    // style sheet replaces the inherited palette, so it names the disabled
+    // text colour again.
+    if (qobject_cast<QPushButton *>(w)) {
+        // A raised face: light top and left edges, dark bottom and right ones;
+        // pressed, the other way round; with the focus, a darker outline.
+        const QString light = color.lighter(150).name(), dark = color.darker(200).name();
+        w->setStyleSheet(QStringLiteral("QPushButton { background-color: %1; border: 2px solid; padding: 2px;"
+                                        " border-color: %2 %3 %3 %2; }"
+                                        "QPushButton:focus { border-color: %2 #000000 #000000 %2; }"
+                                        "QPushButton:pressed { border-color: %3 %2 %2 %3; }"
+                                        "QPushButton:disabled { color: %4; }")
+                             .arg(color.name(), light, dark, ColorFromBgr(kDisabledTextBgr).name()));
+    }
+}
+
+void SetNameCaption(QObject *control, const QString &name)
+{
+    SetCaption(control, QString(name).replace(QLatin1Char('&'), QStringLiteral("&&")));
 }
 
 QColor BackColor(const QWidget *w)

@@ -41,13 +41,21 @@ inline QColor ColorFromBgr(quint32 bgr)
 }
 
 // The windows were designed for an 8-point interface font; with it the
-// captions fit the designed places.
-void UseDesignFont(QWidget *window);
+// captions fit the designed places. Disabled captions are drawn dark grey, so
+// a locked control stays readable on the light and the dark panels alike.
+void UseDesignLook(QWidget *window);
+constexpr quint32 kDisabledTextBgr = 0x00303030;
 
 // Back colour of a control: painted through its palette and remembered as a
-// property so that it can be read back exactly.
+// property so that it can be read back exactly. A command button shows it
+// flat, as a plain coloured face inside a raised border.
 void SetBackColor(QWidget *w, const QColor &color);
 QColor BackColor(const QWidget *w);
+
+// Caption made of a name the operator typed: shown as it is, so an "&" in it
+// is a plain character and no keyboard mnemonic. Captions from language files
+// go through SetCaption and keep their mnemonics.
+void SetNameCaption(QObject *control, const QString &name);
 
 // Factories: parent widget, window to register with, name, caption, place in twips, array index.
 QLabel *MakeLabel(QWidget *window, QWidget *parent, const QString &name, const QString &caption,
