@@ -11,6 +11,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 using namespace qx;
 
 namespace {
@@ -44,7 +48,7 @@ QByteArray bmpHeaderOnly(int width, int height)
 class TestPicture : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
+    void initTestCase();
     void splitPath_data();
     void splitPath();
     void listImageFiles();
@@ -64,6 +68,18 @@ private:
         return f.fileName();
     }
 };
+
+void TestPicture::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("list/e.bmp"))); // a folder is not a picture
+#ifdef Q_OS_UNIX
+    // Special files named like pictures: opening them blocks or never ends.
+    QVERIFY(::mkfifo(QFile::encodeName(m_dir.filePath("list/fifo.bmp")).constData(), 0600) == 0);
+    QVERIFY(QFile::link(m_dir.filePath("list/fifo.bmp"), m_dir.filePath("list/fifo-link.gif")));
+    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), m_dir.filePath("list/zero.jpg")));
+#endif
+}
 
 void TestPicture::splitPath_data()
 {
@@ -96,7 +112,6 @@ void TestPicture::splitPath()
 
 void TestPicture::listImageFiles()
 {
-    QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("list/e.bmp"))); // a folder is not a picture
     for (const char *name : {"a.BMP", "b.jpeg", "c.gif", "d.txt", ".x.bmp", "Z.jpg", "y.JPG", "noext"})
         write(QStringLiteral("list/") + QLatin1String(name), "x");
     QCOMPARE(ListImageFiles(m_dir.filePath("list")), (QStringList{"a.BMP", "c.gif", "y.JPG", "Z.jpg"}));
@@ -144,6 +159,10 @@ void TestPicture::verdict_data()
     row("damaged jpg", write("damaged.jpg", QByteArray::fromHex("FFD8FFDB0043") + QByteArray(40, '\xFF')), error,
         "0 x 0");
     row("a PNG is not a bank picture", write("other.bmp", encoded(4, 4, "PNG")), error, "0 x 0");
+#ifdef Q_OS_UNIX
+    for (const char *name : {"fifo.bmp", "fifo-link.gif", "zero.jpg"})
+        row(name, m_dir.filePath(QStringLiteral("list/") + QLatin1String(name)), error, "0 x 0");
+#endif
 }
 
 void TestPicture::verdict()

@@ -1,6 +1,7 @@
 #include "picture.h"
 
-#include <QDir>
+#include "util/treefile.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -40,15 +41,15 @@ QString SplitPath(QString &path)
     return folder;
 }
 
-QStringList ListImageFiles(const QString &folder)
+QStringList ListImageFiles(const QString &folder, bool processEvents)
 {
     QStringList names;
     if (folder.isEmpty())
         return names;
-    // Files only (QDir leaves out hidden and system entries unless asked).
-    const QDir dir(folder);
-    const QStringList entries = dir.entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
-    for (const QString &name : entries) {
+    // Regular files only: no folders, hidden or system entries, and no links
+    // to FIFOs or devices, which would block the preview's open().
+    for (const QString &path : ListTreeFiles(folder, QStringLiteral("*"), processEvents)) {
+        const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
         const QString ext = FileExtension(name).toLower();
         if (ext == QLatin1String("jpg") || ext == QLatin1String("gif") || ext == QLatin1String("bmp"))
             names.append(name);
@@ -164,6 +165,12 @@ bool bmpTruncated(const BmpLayout &bmp, qint64 fileSize)
 PreviewResult PreviewPicture(const QString &LoadFileRequest)
 {
     LimitDecoderAllocation();
+
+    // A FIFO or a device named like a picture would block the decoder's open()
+    // or never end.
+    if (!IsRegularFile(LoadFileRequest))
+        return decodingError(QFileInfo::exists(LoadFileRequest) ? QStringLiteral("Not a regular file")
+                                                                : QStringLiteral("File not found"));
 
     QImageReader reader(LoadFileRequest);
     reader.setAutoTransform(false);
