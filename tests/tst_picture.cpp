@@ -31,16 +31,20 @@ QByteArray encoded(int width, int height, const char *format)
     return bytes;
 }
 
-// The 54-byte header of a 24-bit BMP of width x height without its pixels: only a header check can tell its size.
-QByteArray bmpHeaderOnly(int width, int height)
+// The headers of a BMP of width x height without its pixels (only a header check can tell the size of
+// such a file). The colour masks follow a 40-byte info header or fill a larger one.
+QByteArray bmpHeader(int width, int height, int bits = 24, quint32 compression = 0, QByteArray masks = {},
+                     int infoSize = 40)
 {
+    const quint32 offset = 14 + qMax(infoSize, 40 + int(masks.size()));
+    masks.resize(offset - 54, '\0');
     QByteArray b;
     QDataStream s(&b, QIODevice::WriteOnly);
     s.setByteOrder(QDataStream::LittleEndian);
     s.writeRawData("BM", 2);
-    s << quint32(54) << quint32(0) << quint32(54) << quint32(40) << qint32(width) << qint32(height) << quint16(1)
-      << quint16(24) << quint32(0) << quint32(0) << qint32(2835) << qint32(2835) << quint32(0) << quint32(0);
-    return b;
+    s << quint32(54) << quint32(0) << offset << quint32(infoSize) << qint32(width) << qint32(height) << quint16(1)
+      << quint16(bits) << compression << quint32(0) << qint32(2835) << qint32(2835) << quint32(0) << quint32(0);
+    return b + masks;
 }
 
 } // namespace
@@ -149,13 +153,13 @@ void TestPicture::verdict_data()
     QCOMPARE(rotating.read().size(), QSize(2, 8)); // the orientation is really there
     row("no automatic rotation", turned, ok, "8 x 2");
     // Header-only files: a refusal with the real size proves the size came from the header.
-    row("1922 wide refused", write("w1922.bmp", bmpHeaderOnly(1922, 1200)), large, "1922 x 1200");
-    row("1201 high refused", write("h1201.bmp", bmpHeaderOnly(1920, 1201)), large, "1920 x 1201");
-    row("30000 x 30000 from the header", write("huge.bmp", bmpHeaderOnly(30000, 30000)), large, "30000 x 30000");
+    row("1922 wide refused", write("w1922.bmp", bmpHeader(1922, 1200)), large, "1922 x 1200");
+    row("1201 high refused", write("h1201.bmp", bmpHeader(1920, 1201)), large, "1920 x 1201");
+    row("30000 x 30000 from the header", write("huge.bmp", bmpHeader(30000, 30000)), large, "30000 x 30000");
     row("2048 x 1536 jpg refused", write("big.jpg", encoded(2048, 1536, "JPG")), large, "2048 x 1536");
     row("empty file", write("empty.gif", QByteArray()), error, "0 x 0");
     row("missing file", m_dir.filePath("missing.jpg"), error, "0 x 0");
-    row("truncated bmp", write("short.bmp", bmpHeaderOnly(64, 64) + QByteArray(100, '\x7F')), error, "0 x 0");
+    row("truncated bmp", write("short.bmp", bmpHeader(64, 64) + QByteArray(100, '\x7F')), error, "0 x 0");
     row("damaged jpg", write("damaged.jpg", QByteArray::fromHex("FFD8FFDB0043") + QByteArray(40, '\xFF')), error,
         "0 x 0");
     row("a PNG is not a bank picture", write("other.bmp", encoded(4, 4, "PNG")), error, "0 x 0");
@@ -163,6 +167,22 @@ void TestPicture::verdict_data()
     for (const char *name : {"fifo.bmp", "fifo-link.gif", "zero.jpg"})
         row(name, m_dir.filePath(QStringLiteral("list/") + QLatin1String(name)), error, "0 x 0");
 #endif
+
+    const auto hex = [](const char *h) { return QByteArray::fromHex(h); };
+    // Transparency is shown, and stored, over black; the fourth byte of an uncompressed BMP is not transparency.
+    const QByteArray v5masks = hex("0000FF0000FF0000FF000000000000FF"); // red, green, blue, alpha
+    row("32-bit uncompressed, fourth bytes 0",
+        write("v5rgb.bmp", bmpHeader(2, 1, 32, 0, v5masks, 124) + hex("0000FF00FFFFFF00")), ok, "2 x 1",
+        {0x0000FF, 0xFFFFFF});
+    row("32-bit with an alpha mask",
+        write("v5alpha.bmp", bmpHeader(2, 1, 32, 3, v5masks, 124) + hex("0000FF80FFFFFF00")), ok, "2 x 1",
+        {0x000080, 0});
+    // GIF89a, 2 x 1, palette red, green, blue, white; green (index 1) is transparent; pixels 0, 1.
+    row("gif with a transparent index",
+        write("clear.gif", hex("47494638396102000100F10000FF000000FF000000FFFFFFFF"
+                               "21F90401000001002C000000000200010000"
+                               "0202440A003B")),
+        ok, "2 x 1", {0x0000FF, 0});
 }
 
 void TestPicture::verdict()
@@ -179,6 +199,7 @@ void TestPicture::verdict()
         QVERIFY(result.Picture1.width() - result.ImageWidth <= 1);
         QCOMPARE(result.Picture1.height(), result.ImageHeight);
     }
+    QVERIFY2(!result.Picture1.hasAlphaChannel(), "the preview shows what the bank takes: nothing shows through");
     if (!pixels.isEmpty())
         QCOMPARE(CapturePixels(result.Picture1, result.ImageWidth, result.ImageHeight), pixels);
 }

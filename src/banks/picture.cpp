@@ -1,5 +1,6 @@
 #include "picture.h"
 
+#include "imageroutines.h"
 #include "util/treefile.h"
 
 #include <QFile>
@@ -217,6 +218,13 @@ PreviewResult PreviewPicture(const QString &LoadFileRequest)
             text = QStringLiteral("Unable to read image data");
         return decodingError(text);
     }
+    // In an uncompressed BMP the fourth byte of a 32-bit pixel is not alpha
+    // (the decoder takes it as alpha when a larger header has an alpha mask).
+    if (layout && layout->compression == BmpRgb && image.format() == QImage::Format_ARGB32)
+        image = image.convertToFormat(QImage::Format_RGB32);
+    // What transparency is left is shown over black, as the bank takes it.
+    if (image.hasAlphaChannel())
+        image = OverBlack(image);
     // The decoded size is what the capture reads; judge it again in case the
     // header did not tell it.
     result.ImageWidth = EvenWidth(image.width());
