@@ -168,7 +168,13 @@ void TestPicture::verdict_data()
         row(name, m_dir.filePath(QStringLiteral("list/") + QLatin1String(name)), error, "0 x 0");
 #endif
 
+    // Colours widened to full scale (5 bits: 31 -> 255, 16 -> 132, 8 -> 66; 6 bits: 32 -> 130).
     const auto hex = [](const char *h) { return QByteArray::fromHex(h); };
+    row("16-bit 555: white, black, (16, 8, 24)", write("555.bmp", bmpHeader(4, 1, 16) + hex("FF7F000018410000")), ok,
+        "4 x 1", {0xFFFFFF, 0, 0xC64284, 0});
+    row("16-bit 565: white, black, (16, 32, 8)",
+        write("565.bmp", bmpHeader(4, 1, 16, 3, hex("00F80000E00700001F000000")) + hex("FFFF000008840000")), ok,
+        "4 x 1", {0xFFFFFF, 0, 0x428284, 0});
     // Transparency is shown, and stored, over black; the fourth byte of an uncompressed BMP is not transparency.
     const QByteArray v5masks = hex("0000FF0000FF0000FF000000000000FF"); // red, green, blue, alpha
     row("32-bit uncompressed, fourth bytes 0",
