@@ -135,7 +135,8 @@ void TestPicture::verdict_data()
     const auto ok = PictureVerdict::Accepted, large = PictureVerdict::TooLarge, error = PictureVerdict::Error;
     const QString data = QStringLiteral(QX_TEST_DATA_DIR "/");
 
-    row("1920 x 1200 accepted", write("max.jpg", encoded(1920, 1200, "JPG")), ok, "1920 x 1200");
+    const QByteArray largest = encoded(1920, 1200, "JPG");
+    row("1920 x 1200 accepted", write("max.jpg", largest), ok, "1920 x 1200");
     row("1921 wide counts as 1920", write("w1921.jpg", encoded(1921, 1200, "JPG")), ok, "1920 x 1200");
     row("1 pixel wide", write("thin.bmp", encoded(1, 50, "BMP")), ok, "0 x 50");
     row("a JPG named .bmp", write("photo.bmp", encoded(16, 8, "JPG")), ok, "16 x 8");
@@ -163,6 +164,7 @@ void TestPicture::verdict_data()
     row("damaged jpg", write("damaged.jpg", QByteArray::fromHex("FFD8FFDB0043") + QByteArray(40, '\xFF')), error,
         "0 x 0");
     row("a PNG is not a bank picture", write("other.bmp", encoded(4, 4, "PNG")), error, "0 x 0");
+    row("jpg cut before its end marker", write("cut.jpg", largest.left(largest.size() / 3)), error, "0 x 0");
 #ifdef Q_OS_UNIX
     for (const char *name : {"fifo.bmp", "fifo-link.gif", "zero.jpg"})
         row(name, m_dir.filePath(QStringLiteral("list/") + QLatin1String(name)), error, "0 x 0");

@@ -9,6 +9,7 @@
 #include <QtAlgorithms>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -232,6 +233,46 @@ QImage readBmp16(const QString &file, const BmpLayout &bmp)
     return image;
 }
 
+// Whether JPEG data reaches its end marker (FF D9). The decoder fills the rows
+// of a file that ends early with grey and reports success. Segments are
+// skipped by their length (an embedded thumbnail, with its own end marker,
+// lies inside one); in coded data FF 00 is a data byte and FF D0..D7 a restart.
+bool jpegComplete(const QString &file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    qint64 size = f.size();
+    QByteArray copy;
+    const uchar *d = size > 0 ? f.map(0, size) : nullptr;
+    if (!d) {
+        copy = f.readAll();
+        size = copy.size();
+        d = reinterpret_cast<const uchar *>(copy.constData());
+    }
+    qint64 i = 2; // after the start marker
+    while (i + 1 < size) {
+        const void *ff = std::memchr(d + i, 0xFF, size_t(size - i - 1));
+        if (!ff)
+            break;
+        i = static_cast<const uchar *>(ff) - d;
+        const uchar marker = d[i + 1];
+        if (marker == 0xFF) { // fill byte
+            ++i;
+            continue;
+        }
+        i += 2;
+        if (marker == 0xD9)
+            return true;
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8))
+            continue; // no length follows
+        if (i + 1 >= size)
+            return false;
+        i += qint64(d[i]) << 8 | d[i + 1];
+    }
+    return false;
+}
+
 const QString kUnreadableData = QStringLiteral("Unable to read image data");
 
 } // namespace
@@ -271,6 +312,9 @@ PreviewResult PreviewPicture(const QString &LoadFileRequest)
             return result;
         }
     }
+
+    if (reader.format().toLower() == "jpeg" && !jpegComplete(LoadFileRequest))
+        return decodingError(kUnreadableData);
 
     QImage image;
     bool decoded = false;

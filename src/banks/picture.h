@@ -67,8 +67,8 @@ struct PreviewResult {
 // the file's header first: a picture over the limits is refused with its real
 // size without its pixels being decoded. A file that cannot be decoded gives
 // verdict Error, size 0 x 0 and the decoder's error text; so does anything but
-// a regular file (never opened), and a BMP that ends before its data does.
-// Picture1 is opaque: transparency is shown over black (OverBlack),
+// a regular file (never opened), and a BMP or JPEG that ends before its data
+// does. Picture1 is opaque: transparency is shown over black (OverBlack),
 // and in an uncompressed 32-bit BMP the fourth byte is not transparency.
 PreviewResult PreviewPicture(const QString &LoadFileRequest);
 
