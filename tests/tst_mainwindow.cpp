@@ -75,10 +75,16 @@ void TestMainWindow::freshStartDefaults()
     ScriptedSeams seams;
     qx7emu::Emulator emu;
     emu.openPty(folder.file(QStringLiteral("com1")));
+    for (const char *name : {"Zeta.bmp", "a.BMP", "B.bmp"})
+        writeFile(folder.file(QLatin1String(name)), "x");
     MainWindow w;
     w.Form_Load({});
     FilesPage &f = w.files();
     QVERIFY(seams.boxes.isEmpty()); // serial port 1 opened through com1
+    QStringList listed; // the program folder, sorted without regard to case
+    for (int i = 0; i < f.lstFILES->count(); ++i)
+        listed << f.lstFILES->item(i)->text();
+    QCOMPARE(listed, (QStringList{"a.BMP", "B.bmp", "Zeta.bmp"}));
     QVERIFY(w.link().serialPort().isOpen());
     QCOMPARE(w.link().serialPort().baudRate(), 115200);
     QVERIFY(f.txtDIR->text() == folder.path());

@@ -11,6 +11,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 using namespace qx;
 
 namespace {
@@ -27,16 +31,20 @@ QByteArray encoded(int width, int height, const char *format)
     return bytes;
 }
 
-// The 54-byte header of a 24-bit BMP of width x height without its pixels: only a header check can tell its size.
-QByteArray bmpHeaderOnly(int width, int height)
+// The headers of a BMP of width x height without its pixels (only a header check can tell the size of
+// such a file). The colour masks follow a 40-byte info header or fill a larger one.
+QByteArray bmpHeader(int width, int height, int bits = 24, quint32 compression = 0, QByteArray masks = {},
+                     int infoSize = 40)
 {
+    const quint32 offset = 14 + qMax(infoSize, 40 + int(masks.size()));
+    masks.resize(offset - 54, '\0');
     QByteArray b;
     QDataStream s(&b, QIODevice::WriteOnly);
     s.setByteOrder(QDataStream::LittleEndian);
     s.writeRawData("BM", 2);
-    s << quint32(54) << quint32(0) << quint32(54) << quint32(40) << qint32(width) << qint32(height) << quint16(1)
-      << quint16(24) << quint32(0) << quint32(0) << qint32(2835) << qint32(2835) << quint32(0) << quint32(0);
-    return b;
+    s << quint32(54) << quint32(0) << offset << quint32(infoSize) << qint32(width) << qint32(height) << quint16(1)
+      << quint16(bits) << compression << quint32(0) << qint32(2835) << qint32(2835) << quint32(0) << quint32(0);
+    return b + masks;
 }
 
 } // namespace
@@ -44,7 +52,7 @@ QByteArray bmpHeaderOnly(int width, int height)
 class TestPicture : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
+    void initTestCase();
     void splitPath_data();
     void splitPath();
     void listImageFiles();
@@ -64,6 +72,18 @@ private:
         return f.fileName();
     }
 };
+
+void TestPicture::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("list/e.bmp"))); // a folder is not a picture
+#ifdef Q_OS_UNIX
+    // Special files named like pictures: opening them blocks or never ends.
+    QVERIFY(::mkfifo(QFile::encodeName(m_dir.filePath("list/fifo.bmp")).constData(), 0600) == 0);
+    QVERIFY(QFile::link(m_dir.filePath("list/fifo.bmp"), m_dir.filePath("list/fifo-link.gif")));
+    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), m_dir.filePath("list/zero.jpg")));
+#endif
+}
 
 void TestPicture::splitPath_data()
 {
@@ -96,7 +116,6 @@ void TestPicture::splitPath()
 
 void TestPicture::listImageFiles()
 {
-    QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("list/e.bmp"))); // a folder is not a picture
     for (const char *name : {"a.BMP", "b.jpeg", "c.gif", "d.txt", ".x.bmp", "Z.jpg", "y.JPG", "noext"})
         write(QStringLiteral("list/") + QLatin1String(name), "x");
     QCOMPARE(ListImageFiles(m_dir.filePath("list")), (QStringList{"a.BMP", "c.gif", "y.JPG", "Z.jpg"}));
@@ -116,7 +135,8 @@ void TestPicture::verdict_data()
     const auto ok = PictureVerdict::Accepted, large = PictureVerdict::TooLarge, error = PictureVerdict::Error;
     const QString data = QStringLiteral(QX_TEST_DATA_DIR "/");
 
-    row("1920 x 1200 accepted", write("max.jpg", encoded(1920, 1200, "JPG")), ok, "1920 x 1200");
+    const QByteArray largest = encoded(1920, 1200, "JPG");
+    row("1920 x 1200 accepted", write("max.jpg", largest), ok, "1920 x 1200");
     row("1921 wide counts as 1920", write("w1921.jpg", encoded(1921, 1200, "JPG")), ok, "1920 x 1200");
     row("1 pixel wide", write("thin.bmp", encoded(1, 50, "BMP")), ok, "0 x 50");
     row("a JPG named .bmp", write("photo.bmp", encoded(16, 8, "JPG")), ok, "16 x 8");
@@ -134,16 +154,43 @@ void TestPicture::verdict_data()
     QCOMPARE(rotating.read().size(), QSize(2, 8)); // the orientation is really there
     row("no automatic rotation", turned, ok, "8 x 2");
     // Header-only files: a refusal with the real size proves the size came from the header.
-    row("1922 wide refused", write("w1922.bmp", bmpHeaderOnly(1922, 1200)), large, "1922 x 1200");
-    row("1201 high refused", write("h1201.bmp", bmpHeaderOnly(1920, 1201)), large, "1920 x 1201");
-    row("30000 x 30000 from the header", write("huge.bmp", bmpHeaderOnly(30000, 30000)), large, "30000 x 30000");
+    row("1922 wide refused", write("w1922.bmp", bmpHeader(1922, 1200)), large, "1922 x 1200");
+    row("1201 high refused", write("h1201.bmp", bmpHeader(1920, 1201)), large, "1920 x 1201");
+    row("30000 x 30000 from the header", write("huge.bmp", bmpHeader(30000, 30000)), large, "30000 x 30000");
     row("2048 x 1536 jpg refused", write("big.jpg", encoded(2048, 1536, "JPG")), large, "2048 x 1536");
     row("empty file", write("empty.gif", QByteArray()), error, "0 x 0");
     row("missing file", m_dir.filePath("missing.jpg"), error, "0 x 0");
-    row("truncated bmp", write("short.bmp", bmpHeaderOnly(64, 64) + QByteArray(100, '\x7F')), error, "0 x 0");
+    row("truncated bmp", write("short.bmp", bmpHeader(64, 64) + QByteArray(100, '\x7F')), error, "0 x 0");
     row("damaged jpg", write("damaged.jpg", QByteArray::fromHex("FFD8FFDB0043") + QByteArray(40, '\xFF')), error,
         "0 x 0");
     row("a PNG is not a bank picture", write("other.bmp", encoded(4, 4, "PNG")), error, "0 x 0");
+    row("jpg cut before its end marker", write("cut.jpg", largest.left(largest.size() / 3)), error, "0 x 0");
+#ifdef Q_OS_UNIX
+    for (const char *name : {"fifo.bmp", "fifo-link.gif", "zero.jpg"})
+        row(name, m_dir.filePath(QStringLiteral("list/") + QLatin1String(name)), error, "0 x 0");
+#endif
+
+    // Colours widened to full scale (5 bits: 31 -> 255, 16 -> 132, 8 -> 66; 6 bits: 32 -> 130).
+    const auto hex = [](const char *h) { return QByteArray::fromHex(h); };
+    row("16-bit 555: white, black, (16, 8, 24)", write("555.bmp", bmpHeader(4, 1, 16) + hex("FF7F000018410000")), ok,
+        "4 x 1", {0xFFFFFF, 0, 0xC64284, 0});
+    row("16-bit 565: white, black, (16, 32, 8)",
+        write("565.bmp", bmpHeader(4, 1, 16, 3, hex("00F80000E00700001F000000")) + hex("FFFF000008840000")), ok,
+        "4 x 1", {0xFFFFFF, 0, 0x428284, 0});
+    // Transparency is shown, and stored, over black; the fourth byte of an uncompressed BMP is not transparency.
+    const QByteArray v5masks = hex("0000FF0000FF0000FF000000000000FF"); // red, green, blue, alpha
+    row("32-bit uncompressed, fourth bytes 0",
+        write("v5rgb.bmp", bmpHeader(2, 1, 32, 0, v5masks, 124) + hex("0000FF00FFFFFF00")), ok, "2 x 1",
+        {0x0000FF, 0xFFFFFF});
+    row("32-bit with an alpha mask",
+        write("v5alpha.bmp", bmpHeader(2, 1, 32, 3, v5masks, 124) + hex("0000FF80FFFFFF00")), ok, "2 x 1",
+        {0x000080, 0});
+    // GIF89a, 2 x 1, palette red, green, blue, white; green (index 1) is transparent; pixels 0, 1.
+    row("gif with a transparent index",
+        write("clear.gif", hex("47494638396102000100F10000FF000000FF000000FFFFFFFF"
+                               "21F90401000001002C000000000200010000"
+                               "0202440A003B")),
+        ok, "2 x 1", {0x0000FF, 0});
 }
 
 void TestPicture::verdict()
@@ -160,6 +207,7 @@ void TestPicture::verdict()
         QVERIFY(result.Picture1.width() - result.ImageWidth <= 1);
         QCOMPARE(result.Picture1.height(), result.ImageHeight);
     }
+    QVERIFY2(!result.Picture1.hasAlphaChannel(), "the preview shows what the bank takes: nothing shows through");
     if (!pixels.isEmpty())
         QCOMPARE(CapturePixels(result.Picture1, result.ImageWidth, result.ImageHeight), pixels);
 }

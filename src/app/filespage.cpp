@@ -52,7 +52,8 @@ void FilesPage::buildPictureGroup(QWidget *frame)
     cmdREFRESH->setIcon(cmdREFRESH->style()->standardIcon(QStyle::SP_BrowserReload));
     cmdREFRESH->setToolTip(QStringLiteral("Refresh current folder contents"));
     lstFILES = MakeList(w, frame, QStringLiteral("lstFILES"), QRect(120, 720, 3015, 3480));
-    lstFILES->setSortingEnabled(true);
+    // No sorting of its own: the widget would sort with regard to case, the
+    // names come sorted without.
     lstFILES->setToolTip(QStringLiteral("Click to view a graphical file and to load it"));
     labPREVIEW = MakeLabel(w, frame, QStringLiteral("labPREVIEW"), QStringLiteral("Preview image:"),
                            QRect(3240, 720, 2400, 255));

@@ -25,7 +25,8 @@ void FilesPage::cmdDIR_Click()
 
 void FilesPage::ListImageFiles()
 {
-    const QStringList names = qx::ListImageFiles(m_state.settings.FolderSelected);
+    // A large folder must not freeze the window while it is read.
+    const QStringList names = qx::ListImageFiles(m_state.settings.FolderSelected, true);
     lstFILES->blockSignals(true);
     lstFILES->clear();
     lstFILES->addItems(names);

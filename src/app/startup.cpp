@@ -9,12 +9,12 @@
 #include "switchingpage.h"
 #include "util/seams.h"
 #include "util/textutil.h"
+#include "util/treefile.h"
 #include "waitwindow.h"
 #include "warningwindow.h"
 #include "widgets.h"
 
 #include <QCheckBox>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -124,7 +124,7 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
         bool refused = false;
         if (m_state.LinkFailed) {
             m_warning->labWARNING->setText(m_state.msg(18));
-        } else if (!QFileInfo(cmd.LoadFileRequest).isFile()) {
+        } else if (!IsRegularFile(cmd.LoadFileRequest)) { // a FIFO or device would block the preview
             m_warning->labWARNING->setText(m_state.msg(19) + QStringLiteral("\r\n") + cmd.LoadFileRequest);
             m_state.LinkFailed = true;
             refused = true;

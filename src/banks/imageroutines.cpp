@@ -68,6 +68,22 @@ inline quint32 toBgr(QRgb p)
 
 } // namespace
 
+QImage OverBlack(const QImage &picture)
+{
+    if (!picture.hasAlphaChannel())
+        return picture.format() == QImage::Format_RGB32 ? picture : picture.convertToFormat(QImage::Format_RGB32);
+    // Premultiplied colour channels are the colour over black; only the alpha
+    // byte is left to make opaque.
+    QImage image = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            line[x] |= 0xFF000000u;
+    }
+    image.reinterpretAsFormat(QImage::Format_RGB32);
+    return image;
+}
+
 QVector<quint32> CapturePixels(const QImage &picture, qint32 imageWidth, qint32 imageHeight)
 {
     const qint64 w = std::max<qint32>(imageWidth, 0);
@@ -77,11 +93,7 @@ QVector<quint32> CapturePixels(const QImage &picture, qint32 imageWidth, qint32 
         return colors;
 
     // Read whole scan lines of a 32-bit copy instead of asking pixel by pixel.
-    // A picture with transparency is flattened over black (premultiplied
-    // colour channels are exactly that).
-    const QImage::Format wanted =
-        picture.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
-    const QImage image = picture.format() == wanted ? picture : picture.convertToFormat(wanted);
+    const QImage image = OverBlack(picture);
     if (image.isNull())
         return colors;
 

@@ -13,9 +13,14 @@ namespace qx {
 constexpr int kBankHeaderSize = 8;
 constexpr quint8 kBankMarker = 0xA5;
 
+// The picture as it is shown over black: opaque (Format_RGB32), each colour
+// blended over black by its transparency. The preview shows this and
+// CapturePixels reads it, so the bank holds what the preview shows.
+QImage OverBlack(const QImage &picture);
+
 // The colour of every pixel (x, y) with x < imageWidth and y < imageHeight at
 // index y * imageWidth + x, as 0x00BBGGRR (red in the low byte). Pixels of a
-// transparent picture are taken as shown over black. Pixels outside the
+// transparent picture are taken as shown over black (OverBlack). Pixels outside the
 // picture (a size larger than the picture) read as the invalid colour
 // 0xFFFFFFFF, which converts as white.
 QVector<quint32> CapturePixels(const QImage &picture, qint32 imageWidth, qint32 imageHeight);

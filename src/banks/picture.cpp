@@ -1,11 +1,15 @@
 #include "picture.h"
 
-#include <QDir>
+#include "imageroutines.h"
+#include "util/treefile.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QtAlgorithms>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -40,15 +44,15 @@ QString SplitPath(QString &path)
     return folder;
 }
 
-QStringList ListImageFiles(const QString &folder)
+QStringList ListImageFiles(const QString &folder, bool processEvents)
 {
     QStringList names;
     if (folder.isEmpty())
         return names;
-    // Files only (QDir leaves out hidden and system entries unless asked).
-    const QDir dir(folder);
-    const QStringList entries = dir.entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
-    for (const QString &name : entries) {
+    // Regular files only: no folders, hidden or system entries, and no links
+    // to FIFOs or devices, which would block the preview's open().
+    for (const QString &path : ListTreeFiles(folder, QStringLiteral("*"), processEvents)) {
+        const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
         const QString ext = FileExtension(name).toLower();
         if (ext == QLatin1String("jpg") || ext == QLatin1String("gif") || ext == QLatin1String("bmp"))
             names.append(name);
@@ -97,9 +101,11 @@ bool bankFormat(const QByteArray &format)
 struct BmpLayout {
     qint64 dataOffset = 0;
     qint32 width = 0;
-    qint32 height = 0; // without the sign that tells the row order
+    qint32 height = 0;    // without the sign that tells the row order
+    bool topDown = false; // rows from the top (negative height in the header)
     int bits = 0;
     quint32 compression = 0;
+    quint32 infoSize = 0;
     bool infoHeader = false; // BITMAPINFOHEADER or later (else the old core header)
 };
 
@@ -128,6 +134,7 @@ std::optional<BmpLayout> readBmpLayout(const QString &file)
     const auto *p = reinterpret_cast<const uchar *>(head.constData());
     BmpLayout bmp;
     const quint32 infoSize = le32(p + 14);
+    bmp.infoSize = infoSize;
     // A data offset inside the headers is bogus; the rows cannot start before them.
     bmp.dataOffset = std::max<qint64>(le32(p + 10), 14 + qint64(infoSize));
     if (infoSize == 12) {
@@ -141,6 +148,7 @@ std::optional<BmpLayout> readBmpLayout(const QString &file)
         if (bmp.width < 0 || height == std::numeric_limits<qint32>::min())
             return std::nullopt;
         bmp.height = height < 0 ? -height : height;
+        bmp.topDown = height < 0;
         bmp.bits = le16(p + 28);
         bmp.compression = le32(p + 30);
     } else {
@@ -159,11 +167,125 @@ bool bmpTruncated(const BmpLayout &bmp, qint64 fileSize)
     return fileSize < bmp.dataOffset + rowBytes * bmp.height;
 }
 
+// A channel value of `bits` bits widened to 0..255 by repeating its high bits
+// into the low ones, so that full scale stays full scale (5 bits: 31 -> 255,
+// 16 -> 132).
+int widenChannel(quint32 value, int bits)
+{
+    if (bits <= 0)
+        return 0;
+    if (bits >= 8)
+        return int(value >> (bits - 8));
+    quint32 wide = 0;
+    int have = 0;
+    for (; have < 8; have += bits)
+        wide = wide << bits | value;
+    return int(wide >> (have - 8));
+}
+
+// Reads a 16-bit BMP (uncompressed: 5 bits each of red, green and blue; with
+// bit fields: the masks after the info header, an alpha mask only in the
+// larger headers). The decoder widens 5- and 6-bit channels by a plain shift,
+// which stores white as 248, 248, 248.
+QImage readBmp16(const QString &file, const BmpLayout &bmp)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return QImage();
+    quint32 masks[4] = {0x7C00, 0x03E0, 0x001F, 0}; // red, green, blue, alpha
+    if (bmp.compression == BmpBitfields) {
+        const int count = bmp.infoSize >= 56 ? 4 : 3;
+        if (!f.seek(14 + 40))
+            return QImage();
+        const QByteArray m = f.read(4 * count);
+        if (m.size() != 4 * count)
+            return QImage();
+        for (int i = 0; i < count; ++i)
+            masks[i] = le32(reinterpret_cast<const uchar *>(m.constData()) + 4 * i) & 0xFFFF;
+    }
+    int shift[4], bits[4];
+    for (int i = 0; i < 4; ++i) {
+        shift[i] = masks[i] ? qCountTrailingZeroBits(masks[i]) : 0;
+        bits[i] = masks[i] ? 32 - qCountLeadingZeroBits(masks[i] >> shift[i]) : 0;
+    }
+    const bool alpha = masks[3] != 0;
+    QVector<QRgb> colour(65536);
+    for (quint32 v = 0; v < 65536; ++v) {
+        int c[4];
+        for (int i = 0; i < 4; ++i)
+            c[i] = widenChannel((v & masks[i]) >> shift[i], bits[i]);
+        colour[int(v)] = qRgba(c[0], c[1], c[2], alpha ? c[3] : 255);
+    }
+
+    QImage image(bmp.width, bmp.height, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    const qint64 rowBytes = (qint64(bmp.width) * 16 + 31) / 32 * 4;
+    if (image.isNull() || !f.seek(bmp.dataOffset))
+        return QImage();
+    const QByteArray data = f.read(rowBytes * bmp.height);
+    if (data.size() != rowBytes * bmp.height)
+        return QImage();
+    for (int r = 0; r < bmp.height; ++r) {
+        const auto *in = reinterpret_cast<const uchar *>(data.constData()) + r * rowBytes;
+        auto *out = reinterpret_cast<QRgb *>(image.scanLine(bmp.topDown ? r : bmp.height - 1 - r));
+        for (int x = 0; x < bmp.width; ++x)
+            out[x] = colour[le16(in + 2 * x)];
+    }
+    return image;
+}
+
+// Whether JPEG data reaches its end marker (FF D9). The decoder fills the rows
+// of a file that ends early with grey and reports success. Segments are
+// skipped by their length (an embedded thumbnail, with its own end marker,
+// lies inside one); in coded data FF 00 is a data byte and FF D0..D7 a restart.
+bool jpegComplete(const QString &file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    qint64 size = f.size();
+    QByteArray copy;
+    const uchar *d = size > 0 ? f.map(0, size) : nullptr;
+    if (!d) {
+        copy = f.readAll();
+        size = copy.size();
+        d = reinterpret_cast<const uchar *>(copy.constData());
+    }
+    qint64 i = 2; // after the start marker
+    while (i + 1 < size) {
+        const void *ff = std::memchr(d + i, 0xFF, size_t(size - i - 1));
+        if (!ff)
+            break;
+        i = static_cast<const uchar *>(ff) - d;
+        const uchar marker = d[i + 1];
+        if (marker == 0xFF) { // fill byte
+            ++i;
+            continue;
+        }
+        i += 2;
+        if (marker == 0xD9)
+            return true;
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8))
+            continue; // no length follows
+        if (i + 1 >= size)
+            return false;
+        i += qint64(d[i]) << 8 | d[i + 1];
+    }
+    return false;
+}
+
+const QString kUnreadableData = QStringLiteral("Unable to read image data");
+
 } // namespace
 
 PreviewResult PreviewPicture(const QString &LoadFileRequest)
 {
     LimitDecoderAllocation();
+
+    // A FIFO or a device named like a picture would block the decoder's open()
+    // or never end.
+    if (!IsRegularFile(LoadFileRequest))
+        return decodingError(QFileInfo::exists(LoadFileRequest) ? QStringLiteral("Not a regular file")
+                                                                : QStringLiteral("File not found"));
 
     QImageReader reader(LoadFileRequest);
     reader.setAutoTransform(false);
@@ -191,10 +313,20 @@ PreviewResult PreviewPicture(const QString &LoadFileRequest)
         }
     }
 
+    if (reader.format().toLower() == "jpeg" && !jpegComplete(LoadFileRequest))
+        return decodingError(kUnreadableData);
+
     QImage image;
+    bool decoded = false;
     if (layout && layout->infoHeader) {
         if (bmpTruncated(*layout, QFileInfo(LoadFileRequest).size()))
-            return decodingError(QStringLiteral("Unable to read image data"));
+            return decodingError(kUnreadableData);
+        if (layout->bits == 16 && (layout->compression == BmpRgb || layout->compression == BmpBitfields)) {
+            image = readBmp16(LoadFileRequest, *layout);
+            if (image.isNull())
+                return decodingError(kUnreadableData);
+            decoded = true;
+        }
         // Run-length data may skip pixels; the decoder fills the picture it is
         // given, so hand it one where skipped pixels are colour 0, not
         // whatever the memory held.
@@ -204,12 +336,19 @@ PreviewResult PreviewPicture(const QString &LoadFileRequest)
                 image.fill(0);
         }
     }
-    if (!reader.read(&image) || image.isNull()) {
+    if (!decoded && (!reader.read(&image) || image.isNull())) {
         QString text = reader.errorString();
         if (text.isEmpty())
-            text = QStringLiteral("Unable to read image data");
+            text = kUnreadableData;
         return decodingError(text);
     }
+    // In an uncompressed BMP the fourth byte of a 32-bit pixel is not alpha
+    // (the decoder takes it as alpha when a larger header has an alpha mask).
+    if (layout && layout->compression == BmpRgb && image.format() == QImage::Format_ARGB32)
+        image = image.convertToFormat(QImage::Format_RGB32);
+    // What transparency is left is shown over black, as the bank takes it.
+    if (image.hasAlphaChannel())
+        image = OverBlack(image);
     // The decoded size is what the capture reads; judge it again in case the
     // header did not tell it.
     result.ImageWidth = EvenWidth(image.width());

@@ -26,10 +26,12 @@ QString FileExtension(const QString &name);
 // loses it, except the root itself ("/b.bmp" -> "/" + "b.bmp").
 QString SplitPath(QString &path);
 
-// The names of the normal files of folder (not hidden, not folders) whose
-// extension in lower case is jpg, gif or bmp, sorted without regard to case
-// (as the file list keeps them). An empty or unreadable folder gives none.
-QStringList ListImageFiles(const QString &folder);
+// The names of the regular files of folder (not hidden, not folders, no links
+// to special files) whose extension in lower case is jpg, gif or bmp, sorted
+// without regard to case (the file list keeps this order). An empty or
+// unreadable folder gives none. With processEvents the interface's pending
+// events are processed after each directory entry (see ListTreeFiles).
+QStringList ListImageFiles(const QString &folder, bool processEvents = false);
 
 // Width of a picture as the bank takes it: rounded down to an even number.
 inline qint32 EvenWidth(qint32 pixels)
@@ -64,7 +66,10 @@ struct PreviewResult {
 // animated GIF; no automatic rotation) and judges it. The size is read from
 // the file's header first: a picture over the limits is refused with its real
 // size without its pixels being decoded. A file that cannot be decoded gives
-// verdict Error, size 0 x 0 and the decoder's error text.
+// verdict Error, size 0 x 0 and the decoder's error text; so does anything but
+// a regular file (never opened), and a BMP or JPEG that ends before its data
+// does. Picture1 is opaque: transparency is shown over black (OverBlack),
+// and in an uncompressed 32-bit BMP the fourth byte is not transparency.
 PreviewResult PreviewPicture(const QString &LoadFileRequest);
 
 // Caps what one decoded picture may allocate (process-wide; done once, on the

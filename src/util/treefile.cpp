@@ -51,6 +51,12 @@ QRegularExpression patternExpression(const QString &pattern)
 
 } // namespace
 
+bool IsRegularFile(const QString &path)
+{
+    // QFileInfo follows links, and on Unix it calls only a regular file a file.
+    return QFileInfo(path).isFile();
+}
+
 bool MatchesTreePattern(const QString &name, const QString &pattern)
 {
     return patternExpression(pattern).match(name).hasMatch();
@@ -74,8 +80,8 @@ QStringList ListTreeFiles(const QString &folder, const QString &pattern, bool pr
     while (it.hasNext()) {
         it.next();
         const QFileInfo info = it.fileInfo();
-        // Check again: a link to a folder or a device must not pass as a file.
-        if (info.isFile() && !info.isDir() && !info.isHidden() && match.match(info.fileName()).hasMatch())
+        // Check again: a link to a folder, a FIFO or a device must not pass as a file.
+        if (IsRegularFile(info.filePath()) && !info.isHidden() && match.match(info.fileName()).hasMatch())
             names.append(info.fileName());
         pumpEvents(processEvents);
     }

@@ -7,10 +7,10 @@
 
 namespace qx {
 
-// The full paths (folder + "/" + name) of the normal files directly in
-// `folder` (never in its subfolders; folders, hidden and system entries are
-// left out) whose names match `pattern`, in the order in which the directory
-// search returns them. In the pattern "*" stands for any run of characters
+// The full paths (folder + "/" + name) of the regular files directly in
+// `folder` (never in its subfolders; folders, hidden and system entries, and
+// links to anything but a regular file are left out) whose names match
+// `pattern`, in the order in which the directory search returns them. In the pattern "*" stands for any run of characters
 // (also none) and "?" for exactly one; every other character stands for
 // itself, and the match ignores case. Trailing separators of `folder` are
 // removed, so the paths never hold a doubled separator. An empty folder name,
@@ -21,6 +21,11 @@ namespace qx {
 // stays responsive while a long folder is listed. Callers that are not ready
 // to be re-entered leave it off.
 QStringList ListTreeFiles(const QString &folder, const QString &pattern, bool processEvents = false);
+
+// Whether path names a regular file, or a link whose target is one. A folder,
+// a FIFO or a device never counts: opening a FIFO without a writer blocks, and
+// a device such as /dev/zero never ends.
+bool IsRegularFile(const QString &path);
 
 // True when `name` matches the wildcard `pattern` as ListTreeFiles matches names.
 bool MatchesTreePattern(const QString &name, const QString &pattern);
