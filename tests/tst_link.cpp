@@ -343,7 +343,7 @@ void TestLink::unboundedTextIsDropped()
         rig.ex.TcpRxBuffer += junk;
         rig.ex.ReceivePoll();
     }
-    QVERIFY(rig.ex.RxBuffer.size() <= CommandExchange::kRxLimit);
+    QVERIFY(rig.ex.rxBufferSize() <= CommandExchange::kRxLimit);
     QVERIFY(rig.log.lastReceived().startsWith(QStringLiteral("RECEIVE OVERFLOW")));
     // A normal reply afterwards is cut as usual.
     rig.ex.TcpRxBuffer += "~01@ OK\r\n";
