@@ -156,15 +156,15 @@ int main(int argc, char *argv[])
 {
     using namespace qxbench;
     QCoreApplication app(argc, argv);
-    const int count = argc > 1 ? std::max(10, atoi(argv[1])) : 2000;
-    std::printf("exchanges per run: %d (150-byte packets, one reply line each), %d rounds\n", count, kRounds);
+    const int count = argc > 1 ? std::max(10, atoi(argv[1])) : 3000;
+    std::printf("exchanges per run: %d (150-byte packets, one reply line each), %d rounds\n", count, kQuickRounds);
 
 #ifdef Q_OS_UNIX
     QTemporaryDir folder;
     qx::seams().programFolder = folder.path();
 #endif
     QList<double> appTcp, plainTcpUs, tcpRatios, appPty, plainPtyUs, ptyRatios;
-    for (int round = 0; round < kRounds; ++round) {
+    for (int round = 0; round < kQuickRounds; ++round) {
         {
             qx7emu::Emulator emu;
             qx::AppState state;

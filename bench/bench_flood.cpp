@@ -194,6 +194,9 @@ int main(int argc, char **argv)
     std::printf("flood_seconds=%d\n", seconds);
     std::printf("flood_lines_per_s=%.0f\n", full.linesPerS);
     std::printf("flood_cpu_share=%.2f\n", full.cpuShare);
+    // Lines taken per second of the application's own CPU time: what one
+    // core could absorb if the emulator sent faster.
+    std::printf("flood_lines_per_cpu_s=%.0f\n", full.cpuShare > 0 ? full.linesPerS / full.cpuShare : 0.0);
     std::printf("flood_readback_during_ms=%.0f (%d of 18 replies)\n", full.readBackDuringMs,
                 full.readBackDuringReplies);
     std::printf("flood_readback_ok=%d\n", full.readBackOk ? 1 : 0);
@@ -213,7 +216,8 @@ int main(int argc, char **argv)
         if (p.ok && p.cpuShare < 0.5)
             halfCore = p.linesPerS;
     }
-    std::printf("flood_lines_per_s_under_half_core=%.0f\n", halfCore);
+    std::printf("flood_lines_per_s_under_half_core=%.0f%s\n", halfCore,
+                full.ok && full.cpuShare < 0.5 ? " (full speed: the emulator is the limit)" : "");
     std::printf("flood_peak_rss_mb=%.1f\n", peakResidentMb());
     return full.ok && allReadBacks ? 0 : 1;
 }

@@ -155,7 +155,7 @@ int main(int argc, char **argv)
 
     QList<double> readBackMs, blockingMs, ratios;
     QElapsedTimer clock;
-    for (int round = 0; round < qxbench::kRounds; ++round) {
+    for (int round = 0; round < qxbench::kQuickRounds; ++round) {
         clock.restart();
         for (int r = 0; r < repetitions; ++r)
             page.RefreshSwitchState();

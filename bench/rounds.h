@@ -9,7 +9,9 @@
 
 namespace qxbench {
 
+// Rounds of the benchmarks whose runs take seconds; quick ones run more.
 constexpr int kRounds = 5;
+constexpr int kQuickRounds = 9;
 
 inline double median(QList<double> values)
 {
