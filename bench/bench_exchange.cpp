@@ -1,14 +1,16 @@
 // bench-exchange: the cost of one command exchange as the application makes it
 // (SendCommand + WaitReply("") of a 150-byte packet answered by one line),
 // against a plain blocking client doing the same exchange with the same kind
-// of emulator, over loopback TCP and over a pseudo-terminal.
-//   bench-exchange [exchanges]
+// of emulator, over loopback TCP and over a pseudo-terminal, in alternating
+// rounds; the median of the rounds' ratios is printed.
+//   bench-exchange [exchanges per run]
 
 #include "app/state/appstate.h"
 #include "emulator.h"
 #include "link/commandexchange.h"
 #include "link/commlog.h"
 #include "link/devicelink.h"
+#include "rounds.h"
 #include "util/seams.h"
 
 #include <QCoreApplication>
@@ -152,45 +154,52 @@ double plainPty(const QString &path, int count)
 
 int main(int argc, char *argv[])
 {
+    using namespace qxbench;
     QCoreApplication app(argc, argv);
-    const int count = argc > 1 ? std::max(10, atoi(argv[1])) : 5000;
-    std::printf("exchanges per run: %d (150-byte packets, one reply line each)\n", count);
-
-    double appTcp = 0, plain = 0;
-    {
-        qx7emu::Emulator emu;
-        qx::AppState state;
-        state.settings.ComPort = 0;
-        state.settings.TcpSettings = QStringLiteral("127.0.0.1:%1").arg(emu.listenTcp());
-        appTcp = appExchange(state, count);
-    }
-    {
-        qx7emu::Emulator emu;
-        plain = plainTcp(emu.listenTcp(), count);
-    }
-    std::printf("tcp: application %.1f us/exchange, plain blocking client %.1f us/exchange, ratio %.2f\n", appTcp,
-                plain, appTcp / plain);
+    const int count = argc > 1 ? std::max(10, atoi(argv[1])) : 3000;
+    std::printf("exchanges per run: %d (150-byte packets, one reply line each), %d rounds\n", count, kQuickRounds);
 
 #ifdef Q_OS_UNIX
-    {
-        QTemporaryDir folder;
-        qx::seams().programFolder = folder.path();
-        double appPty = 0, plainP = 0;
+    QTemporaryDir folder;
+    qx::seams().programFolder = folder.path();
+#endif
+    QList<double> appTcp, plainTcpUs, tcpRatios, appPty, plainPtyUs, ptyRatios;
+    for (int round = 0; round < kQuickRounds; ++round) {
+        {
+            qx7emu::Emulator emu;
+            qx::AppState state;
+            state.settings.ComPort = 0;
+            state.settings.TcpSettings = QStringLiteral("127.0.0.1:%1").arg(emu.listenTcp());
+            appTcp << appExchange(state, count);
+        }
+        {
+            qx7emu::Emulator emu;
+            plainTcpUs << plainTcp(emu.listenTcp(), count);
+        }
+        tcpRatios << appTcp.last() / plainTcpUs.last();
+#ifdef Q_OS_UNIX
         {
             qx7emu::Emulator emu;
             emu.openPty(folder.filePath(QStringLiteral("com1")));
             qx::AppState state;
             state.settings.ComPort = 1;
-            appPty = appExchange(state, count);
+            appPty << appExchange(state, count);
         }
         {
             qx7emu::Emulator emu;
-            plainP = plainPty(emu.openPty(), count);
+            plainPtyUs << plainPty(emu.openPty(), count);
         }
-        std::printf("pty: application %.1f us/exchange, plain blocking client %.1f us/exchange, ratio %.2f\n", appPty,
-                    plainP, plainP > 0 ? appPty / plainP : 0.0);
-    }
+        if (plainPtyUs.last() > 0)
+            ptyRatios << appPty.last() / plainPtyUs.last();
 #endif
-    std::printf("exchange_ratio=%.2f\n", appTcp / plain);
+    }
+    std::printf("tcp: application %.1f us/exchange, plain blocking client %.1f us/exchange (medians); ratios %s\n",
+                median(appTcp), median(plainTcpUs), listed(tcpRatios).constData());
+#ifdef Q_OS_UNIX
+    std::printf("pty: application %.1f us/exchange, plain blocking client %.1f us/exchange (medians); ratios %s\n",
+                median(appPty), median(plainPtyUs), listed(ptyRatios).constData());
+    std::printf("exchange_ratio_pty=%.2f\n", median(ptyRatios));
+#endif
+    std::printf("exchange_ratio=%.2f\n", median(tcpRatios));
     return 0;
 }

@@ -1,12 +1,13 @@
 // Bank upload throughput: the application's upload of a 1920 x 1200 picture
 // into an in-process emulator, against the same number of plain blocking
 // 150-byte exchanges with a fresh emulator, over loopback TCP and over a
-// pseudo-terminal (best of three alternating runs each). Also prints the peak
-// resident memory of the run.
+// pseudo-terminal, in alternating rounds (the run whose time is the median is
+// printed for each). Also prints the peak resident memory of the run.
 //
 //   bench-upload [divisor]   divisor > 1 shrinks the picture for a quick run
 //
-// Last line: upload_ratio=<application time / plain time> (TCP).
+// Last line: upload_ratio=<median over the rounds of application time / plain
+// time> (TCP).
 
 #include "app/state/appstate.h"
 #include "banks/imageroutines.h"
@@ -16,6 +17,7 @@
 #include "link/commandexchange.h"
 #include "link/commlog.h"
 #include "link/devicelink.h"
+#include "rounds.h"
 #include "util/seams.h"
 
 #include <QCoreApplication>
@@ -151,6 +153,16 @@ void print(const char *name, const Run &run)
                 run.packets, name, run.seconds, name, run.rate());
 }
 
+// The run whose time is the median of the successful ones (not ok when none was).
+Run medianRun(QList<Run> runs)
+{
+    runs.removeIf([](const Run &r) { return !r.ok; });
+    if (runs.isEmpty())
+        return {};
+    std::sort(runs.begin(), runs.end(), [](const Run &a, const Run &b) { return a.seconds < b.seconds; });
+    return runs[runs.size() / 2];
+}
+
 double peakResidentMb()
 {
 #ifdef Q_OS_UNIX
@@ -184,36 +196,36 @@ int main(int argc, char **argv)
 
     const QByteArray image = bankImage(width, height);
 
-    // Each measurement is repeated, alternating, and the best run counts, so a
-    // busy moment of a shared machine does not decide the figures.
-    constexpr int kRounds = 3;
-    Run appTcp, tcp, appPty, pty;
-    const auto keepBest = [](Run &best, const Run &run) {
-        if (run.ok && (!best.ok || run.seconds < best.seconds))
-            best = run;
-    };
-    for (int round = 0; round < kRounds; ++round) {
+    QList<Run> appTcp, tcp, appPty, pty;
+    QList<double> tcpRatios, ptyRatios;
+    for (int round = 0; round < qxbench::kRounds; ++round) {
         {
             qx7emu::Emulator emu;
-            keepBest(appTcp, applicationUpload(emu, image, width, height, 0));
+            appTcp << applicationUpload(emu, image, width, height, 0);
         }
-        keepBest(tcp, plainTcp(image, width, height));
+        tcp << plainTcp(image, width, height);
+        if (appTcp.last().ok && tcp.last().ok)
+            tcpRatios << appTcp.last().seconds / tcp.last().seconds;
         {
             qx7emu::Emulator emu;
-            if (!emu.openPty(folder.filePath(QStringLiteral("com1"))).isEmpty())
-                keepBest(appPty, applicationUpload(emu, image, width, height, 1));
+            appPty << (emu.openPty(folder.filePath(QStringLiteral("com1"))).isEmpty()
+                           ? Run()
+                           : applicationUpload(emu, image, width, height, 1));
         }
-        keepBest(pty, plainPty(image, width, height, folder.path()));
+        pty << plainPty(image, width, height, folder.path());
+        if (appPty.last().ok && pty.last().ok)
+            ptyRatios << appPty.last().seconds / pty.last().seconds;
     }
-    print("app_tcp", appTcp);
-    print("plain_tcp", tcp);
-    print("app_pty", appPty);
-    print("plain_pty", pty);
-    if (appPty.ok && pty.ok)
-        std::printf("upload_ratio_pty=%.2f\n", appPty.seconds / pty.seconds);
+    print("app_tcp", medianRun(appTcp));
+    print("plain_tcp", medianRun(tcp));
+    print("app_pty", medianRun(appPty));
+    print("plain_pty", medianRun(pty));
+    if (!ptyRatios.isEmpty())
+        std::printf("upload_ratio_pty=%.2f\n", qxbench::median(ptyRatios));
 
     std::printf("peak_rss_mb=%.1f\n", peakResidentMb());
-    const bool ok = appTcp.ok && tcp.ok;
-    std::printf("upload_ratio=%.2f\n", ok ? appTcp.seconds / tcp.seconds : 0.0);
+    std::printf("upload_ratio_rounds=%s\n", qxbench::listed(tcpRatios).constData());
+    const bool ok = tcpRatios.size() == qxbench::kRounds;
+    std::printf("upload_ratio=%.2f\n", ok ? qxbench::median(tcpRatios) : 0.0);
     return ok ? 0 : 1;
 }

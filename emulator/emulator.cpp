@@ -78,11 +78,18 @@ protected:
 
     qint64 outputBacklog() const override { return m_socket->bytesToWrite(); }
 
+    void stopReading() override
+    {
+        // With its buffer full, the socket takes nothing more from the system,
+        // whose buffers then fill up and hold the client's writes back.
+        m_socket->setReadBufferSize(1);
+    }
+
 private:
     void readAll()
     {
         char buffer[kReadChunk];
-        while (!m_closing) {
+        while (!m_closing && !m_deaf) {
             const qint64 n = m_socket->read(buffer, sizeof buffer);
             if (n <= 0)
                 break;
@@ -121,6 +128,8 @@ protected:
     }
 
     qint64 outputBacklog() const override { return m_worker.m_ptyPending.size(); }
+
+    void stopReading() override { m_worker.stopPtyReading(); }
 };
 
 Worker::Worker(Shared &shared) : m_shared(shared)
@@ -185,6 +194,25 @@ void Worker::countPacket()
 {
     QMutexLocker lock(&m_shared.mutex);
     ++m_shared.packets;
+}
+
+void Worker::countFloodLines(qint64 lines)
+{
+    QMutexLocker lock(&m_shared.mutex);
+    m_shared.floodLines += lines;
+}
+
+void Worker::floodRunning(bool running)
+{
+    QMutexLocker lock(&m_shared.mutex);
+    m_shared.floods += running ? 1 : -1;
+}
+
+void Worker::stopPtyReading()
+{
+    m_ptyDeaf = true;
+    if (m_ptyReadNotifier)
+        m_ptyReadNotifier->setEnabled(false);
 }
 
 void Worker::storeBank(int index, const QByteArray &image, int width, int height)
@@ -263,7 +291,8 @@ QString Worker::openPty(const QString &linkPath)
         m_ptyHangupTimer = new QTimer(this);
         m_ptyHangupTimer->setSingleShot(true);
         m_ptyHangupTimer->setInterval(kHangupPollMs);
-        QObject::connect(m_ptyHangupTimer, &QTimer::timeout, this, [this] { m_ptyReadNotifier->setEnabled(true); });
+        QObject::connect(m_ptyHangupTimer, &QTimer::timeout, this,
+                         [this] { m_ptyReadNotifier->setEnabled(!m_ptyDeaf); });
         if (logging())
             log("conn", "pseudo-terminal " + path.toLocal8Bit());
         QMutexLocker lock(&m_shared.mutex);
@@ -283,7 +312,7 @@ QString Worker::openPty(const QString &linkPath)
 void Worker::readPty()
 {
     char buffer[kReadChunk];
-    for (;;) {
+    while (!m_ptyDeaf) {
         bool hangup = false;
         const qint64 n = detail::readPty(m_ptyFd, buffer, sizeof buffer, &hangup);
         if (n > 0) {
@@ -458,6 +487,18 @@ int Emulator::connections() const
 {
     QMutexLocker lock(&d->shared.mutex);
     return d->shared.connections;
+}
+
+qint64 Emulator::floodLines() const
+{
+    QMutexLocker lock(&d->shared.mutex);
+    return d->shared.floodLines;
+}
+
+bool Emulator::flooding() const
+{
+    QMutexLocker lock(&d->shared.mutex);
+    return d->shared.floods > 0;
 }
 
 bool Emulator::waitForCommands(int count, int timeoutMs) const

@@ -29,6 +29,12 @@ struct Options {
     bool noLdimReply = false;       // "#LDIM" is accepted but not answered
     int garbage = 0;                // bytes of junk (NUL, FF, LF, CR among them) before every reply
     bool streamNoEol = false;       // after the first command, text without line ends until disconnected
+    bool flood = false;             // after the first command, complete lines ("~01@FLOOD n") as fast as the
+                                    // link takes them, commands still answered between them
+    int floodSeconds = 0;           // the flood ends after this many seconds (0: never)
+    int floodRate = 0;              // flood lines per second (0: as fast as the link takes them)
+    int deafAfterPackets = 0;       // after this many packets the connection is no longer read, but
+                                    // "~01@ OK" goes out every millisecond (0: never)
     QString logFile;                // every command, packet header and reply, time-stamped
     QString dumpBanksDir;           // each completed bank as bankN.bin and bankN.png
 };
@@ -83,6 +89,8 @@ public:
     void clearReceived();
     int packetsReceived() const;                // data packets accepted or answered since start
     int connections() const;                    // TCP connections accepted since start
+    qint64 floodLines() const;                  // lines sent by the flood option since start
+    bool flooding() const;                      // a flood is running
 
     // Blocks until at least `count` commands have been received (true) or the time is up.
     bool waitForCommands(int count, int timeoutMs) const;

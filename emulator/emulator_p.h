@@ -33,6 +33,8 @@ struct Shared {
     qint64 receivedDropped = 0; // entries removed by clearReceived(), so serial numbers stay valid
     int packets = 0;
     int connections = 0;
+    qint64 floodLines = 0;
+    int floods = 0; // floods running
     quint16 tcpPort = 0;
     QString ptyPath;
 };
@@ -58,10 +60,14 @@ protected:
     virtual void dropConnection() = 0;
     // Bytes handed to writeBytes that the transport has not passed on yet.
     virtual qint64 outputBacklog() const { return 0; }
+    // The deaf fault: nothing more is taken from the link, so what the client
+    // sends stays in the transport's buffers.
+    virtual void stopReading() {}
 
     Worker &m_worker;
     bool m_closing = false; // the connection is being closed: nothing more is read
     bool m_muted = false;   // nothing more is answered
+    bool m_deaf = false;    // nothing more is read (the deaf fault)
 
 private:
     enum class Mode { Command, Packets };
@@ -86,6 +92,14 @@ private:
     // as fast as the transport takes it.
     void startStream();
     void streamTick();
+    // The flood option: complete lines, as many per tick as the transport takes
+    // (or as the set rate allows), until its time is up.
+    void startFlood();
+    void floodTick();
+    void stopFlood();
+    // The deaf fault: stop reading, and send an acknowledgement every tick.
+    void startDeaf();
+    void deafTick();
 
     Mode m_mode = Mode::Command;
     Terminator m_terminator = Terminator::None;
@@ -118,6 +132,13 @@ private:
     QRandomGenerator m_random{0x51C7}; // fixed seed: the same junk in every run
     bool m_streaming = false;
     QTimer m_streamTimer;
+
+    bool m_flooding = false;
+    QTimer m_floodTimer;
+    QElapsedTimer m_floodClock;
+    qint64 m_floodSent = 0; // lines of this flood
+    QByteArray m_floodOut;
+    QTimer m_deafTimer;
 };
 
 class Worker : public QObject {
@@ -138,6 +159,9 @@ public:
     qint64 recordCommand(const QByteArray &line, const QByteArray &raw);
     void appendToRaw(qint64 serial, char byte);
     void countPacket();
+    void countFloodLines(qint64 lines);
+    void floodRunning(bool running);
+    void stopPtyReading();
     void storeBank(int index, const QByteArray &image, int width, int height);
     bool logging() const { return m_log.isOpen(); }
     void log(const char *kind, const QByteArray &text);
@@ -165,6 +189,7 @@ private:
     QByteArray m_ptyPending;            // output the pseudo-terminal could not take yet
     Session *m_ptySession = nullptr;
     bool m_ptyClientSeen = false;
+    bool m_ptyDeaf = false; // the deaf fault struck: the pseudo-terminal is not read any more
 
     friend class PtySession;
 };

@@ -95,6 +95,18 @@ int main(int argc, char *argv[])
          QStringLiteral("N")},
         {QStringLiteral("stream-no-eol"),
          QStringLiteral("After the first command, send text without any line end until the connection closes.")},
+        {QStringLiteral("flood"),
+         QStringLiteral("After the first command, send complete lines (\"~01@FLOOD n\", CR LF) as fast as the link "
+                        "takes them, still answering every command between them.")},
+        {QStringLiteral("flood-seconds"), QStringLiteral("End the flood after S seconds (default: never)."),
+         QStringLiteral("S")},
+        {QStringLiteral("flood-rate"),
+         QStringLiteral("Send at most N flood lines per second (default: as fast as the link takes them)."),
+         QStringLiteral("N")},
+        {QStringLiteral("deaf-after-packets"),
+         QStringLiteral("After data packet N, read nothing more from the link, but send \"~01@ OK\" (CR LF) about "
+                        "every millisecond: a device that answers every line but never reads."),
+         QStringLiteral("N")},
         {QStringLiteral("log"), QStringLiteral("Write every command, packet header and reply to FILE."),
          QStringLiteral("FILE")},
         {QStringLiteral("dump-banks"), QStringLiteral("Write each completed bank to DIR as bankN.bin and bankN.png."),
@@ -109,13 +121,17 @@ int main(int argc, char *argv[])
     options.fragment = parser.isSet(QStringLiteral("fragment"));
     options.noLdimReply = parser.isSet(QStringLiteral("no-ldim-reply"));
     options.streamNoEol = parser.isSet(QStringLiteral("stream-no-eol"));
+    options.flood = parser.isSet(QStringLiteral("flood"));
     options.logFile = parser.value(QStringLiteral("log"));
     options.dumpBanksDir = parser.value(QStringLiteral("dump-banks"));
     if (!readCount(parser, QStringLiteral("reply-delay"), options.replyDelayMs) ||
         !readCount(parser, QStringLiteral("noise"), options.noise) ||
         !readCount(parser, QStringLiteral("drop-ack"), options.dropAck) ||
         !readCount(parser, QStringLiteral("garbage"), options.garbage) ||
-        !readCount(parser, QStringLiteral("disconnect-after-packets"), options.disconnectAfterPackets))
+        !readCount(parser, QStringLiteral("disconnect-after-packets"), options.disconnectAfterPackets) ||
+        !readCount(parser, QStringLiteral("flood-seconds"), options.floodSeconds) ||
+        !readCount(parser, QStringLiteral("flood-rate"), options.floodRate) ||
+        !readCount(parser, QStringLiteral("deaf-after-packets"), options.deafAfterPackets))
         return 2;
 
     const bool tcp = parser.isSet(QStringLiteral("tcp"));

@@ -16,6 +16,10 @@ constexpr int kFragmentPauseMs = 1;
 constexpr int kStreamChunk = 64 * 1024; // text of the stream-no-eol option per tick
 constexpr int kStreamTickMs = 10;
 constexpr qint64 kStreamBacklog = 256 * 1024; // no more while this much is still waiting to go out
+constexpr int kFloodTickMs = 1;
+constexpr qint64 kFloodBacklog = 1024 * 1024; // flood lines are topped up to this much waiting output
+constexpr int kDeafTickMs = 1;
+constexpr qint64 kDeafBacklog = 4096; // no acknowledgement while this much is still waiting to go out
 
 // Printable text without CR, LF, NUL or "|", which a receiver could take as a line end.
 const QByteArray &streamChunk()
@@ -74,9 +78,17 @@ Session::Session(Worker &worker, QObject *parent) : QObject(parent), m_worker(wo
     QObject::connect(&m_outputTimer, &QTimer::timeout, this, [this] { pumpOutput(); });
     m_streamTimer.setInterval(kStreamTickMs);
     QObject::connect(&m_streamTimer, &QTimer::timeout, this, [this] { streamTick(); });
+    m_floodTimer.setInterval(kFloodTickMs);
+    QObject::connect(&m_floodTimer, &QTimer::timeout, this, [this] { floodTick(); });
+    m_deafTimer.setInterval(kDeafTickMs);
+    QObject::connect(&m_deafTimer, &QTimer::timeout, this, [this] { deafTick(); });
 }
 
-Session::~Session() = default;
+Session::~Session()
+{
+    if (m_flooding)
+        m_worker.floodRunning(false);
+}
 
 void Session::resetParser()
 {
@@ -89,13 +101,17 @@ void Session::resetParser()
     m_outputTimer.stop();
     m_streaming = false;
     m_streamTimer.stop();
+    if (m_flooding)
+        stopFlood();
+    m_floodSent = 0; // a new client is flooded again after its first command
+    m_deafTimer.stop();
 }
 
 void Session::feed(const char *data, qint64 size)
 {
     m_worker.options(); // picks up options changed since the last read
     qint64 pos = 0;
-    while (pos < size && !m_closing) {
+    while (pos < size && !m_closing && !m_deaf) {
         const char c = data[pos];
         // The end of the previous command may continue here: CR, then LF, then NUL.
         if (m_terminator == Terminator::AfterCr && c == '\n') {
@@ -167,6 +183,8 @@ qint64 Session::feedCommand(const char *data, qint64 pos, qint64 size)
         dispatch(m_line);
     if (m_worker.options().streamNoEol && !m_streaming)
         startStream();
+    if (m_worker.options().flood && !m_flooding && m_floodSent == 0)
+        startFlood();
     return next;
 }
 
@@ -438,6 +456,9 @@ void Session::packetDone(const QByteArray &answer)
     }
     if (!answer.isEmpty())
         reply(answer);
+    const int deaf = m_worker.options().deafAfterPackets;
+    if (deaf > 0 && m_sessionPackets >= deaf && !m_deaf)
+        startDeaf();
 }
 
 void Session::abandonUpload()
@@ -548,6 +569,71 @@ void Session::streamTick()
     // Only as fast as the client reads, so the device's own memory stays small.
     if (outputBacklog() < kStreamBacklog)
         writeBytes(streamChunk().constData(), streamChunk().size());
+}
+
+void Session::startFlood()
+{
+    m_flooding = true;
+    m_floodSent = 0;
+    m_floodClock.start();
+    m_worker.floodRunning(true);
+    if (m_worker.logging())
+        m_worker.log("conn", "flood of lines started");
+    m_floodTimer.start();
+    floodTick();
+}
+
+void Session::floodTick()
+{
+    const Options &o = m_worker.options();
+    const qint64 elapsed = m_floodClock.elapsed();
+    if (m_closing || !o.flood || (o.floodSeconds > 0 && elapsed >= qint64(o.floodSeconds) * 1000)) {
+        stopFlood();
+        return;
+    }
+    // Only as fast as the client reads (and no faster than the rate), so the
+    // device's own memory stays small.
+    qint64 due = o.floodRate > 0 ? elapsed * o.floodRate / 1000 + 1 - m_floodSent : kFloodBacklog;
+    const qint64 room = kFloodBacklog - outputBacklog();
+    m_floodOut.resize(0);
+    qint64 lines = 0;
+    for (; lines < due && m_floodOut.size() < room; ++lines) {
+        m_floodOut.append("~01@FLOOD ");
+        appendNumber(m_floodOut, ++m_floodSent);
+        m_floodOut.append("\r\n");
+    }
+    if (lines == 0)
+        return;
+    writeBytes(m_floodOut.constData(), m_floodOut.size());
+    m_worker.countFloodLines(lines);
+}
+
+void Session::stopFlood()
+{
+    m_flooding = false;
+    m_floodTimer.stop();
+    m_worker.floodRunning(false);
+    if (m_worker.logging()) {
+        QByteArray text = QByteArrayLiteral("flood of lines ended after ");
+        appendNumber(text, m_floodSent);
+        m_worker.log("conn", text + " lines");
+    }
+}
+
+void Session::startDeaf()
+{
+    m_deaf = true;
+    stopReading();
+    if (m_worker.logging())
+        m_worker.log("conn", "deaf after the set number of packets: nothing more is read");
+    m_deafTimer.start();
+}
+
+void Session::deafTick()
+{
+    static const QByteArray ack = QByteArrayLiteral("~01@ OK\r\n");
+    if (!m_closing && !m_muted && outputBacklog() < kDeafBacklog)
+        writeBytes(ack.constData(), ack.size());
 }
 
 } // namespace qx7emu::detail

@@ -52,7 +52,7 @@ struct App {
         });
         // Runs after the exchange's own handler of the same arrival.
         QObject::connect(&w.link(), &DeviceLink::socketDataArrived, [this] {
-            peakRx = qMax<qint64>(peakRx, w.exchange().RxBuffer.size() + w.exchange().TcpRxBuffer.size());
+            peakRx = qMax<qint64>(peakRx, w.exchange().rxBufferSize() + w.exchange().TcpRxBuffer.size());
         });
         w.show();
     }

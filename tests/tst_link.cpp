@@ -38,6 +38,8 @@ private Q_SLOTS:
     void versionCheck();
     void timeTicksWrap();
     void unboundedTextIsDropped();
+    void floodOfLines_data();
+    void floodOfLines();
 };
 
 // Feeds chunks the way the socket's data-arrival event does and collects every
@@ -343,12 +345,59 @@ void TestLink::unboundedTextIsDropped()
         rig.ex.TcpRxBuffer += junk;
         rig.ex.ReceivePoll();
     }
-    QVERIFY(rig.ex.RxBuffer.size() <= CommandExchange::kRxLimit);
+    QVERIFY(rig.ex.rxBufferSize() <= CommandExchange::kRxLimit);
     QVERIFY(rig.log.lastReceived().startsWith(QStringLiteral("RECEIVE OVERFLOW")));
     // A normal reply afterwards is cut as usual.
     rig.ex.TcpRxBuffer += "~01@ OK\r\n";
     rig.ex.ReceivePoll();
     QCOMPARE(rig.ex.RxLine, QByteArray("~01@ OK"));
+}
+
+void TestLink::floodOfLines_data()
+{
+    QTest::addColumn<bool>("waiting");
+    QTest::newRow("idle: the first line is never taken") << false;
+    QTest::newRow("replies waited for during the flood") << true;
+}
+
+void TestLink::floodOfLines()
+{
+    // A device that sends complete lines faster than they are taken: the
+    // receive state keeps the newest text, the log says how much went, and
+    // once the flood is over the device's reply is taken again.
+    QFETCH(bool, waiting);
+    qx7emu::Options o;
+    o.flood = true;
+    qx7emu::Emulator emu(o);
+    LinkRig rig;
+    QVERIFY(rig.openTcp(emu.listenTcp()));
+    rig.log.setShowLog(true);
+    qint64 peak = 0, dropped = 0;
+    connect(&rig.link, &DeviceLink::socketDataArrived, this,
+            [&] { peak = qMax<qint64>(peak, rig.ex.rxBufferSize() + rig.ex.TcpRxBuffer.size()); });
+    connect(&rig.log, &CommLog::receivedChanged, this, [&](const QString &text) {
+        if (text.startsWith(QLatin1String("RECEIVE OVERFLOW")))
+            dropped += text.section(QLatin1Char(' '), 2, 2).toLongLong();
+    });
+    rig.ex.SendCommand("# \r"); // its reply is cut out and left waiting; the flood follows
+    const qint64 enough = 4 * CommandExchange::kRxLimit / 16; // lines of about 16 bytes
+    if (waiting) {
+        while (emu.floodLines() < enough)
+            rig.ask("# \r", QStringLiteral("~01@ OK")); // found or not, depending on the backlog
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(emu.floodLines() >= enough, 60000);
+    }
+    o.flood = false;
+    emu.setOptions(o);
+    QTRY_VERIFY_WITH_TIMEOUT(!emu.flooding(), 5000);
+    const QByteArray last = "~01@FLOOD " + QByteArray::number(emu.floodLines());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.ex.rxBuffer().endsWith(last + "\r\n") || rig.ex.rxBuffer().endsWith(last + '|') ||
+                                 (rig.ex.rxBufferSize() == 0 && rig.ex.RxLine == last),
+                             30000);
+    QVERIFY2(peak <= CommandExchange::kRxLimit, qPrintable(QString::number(peak)));
+    QVERIFY(dropped > 0);
+    rig.ex.ClearReceive(); // as every device sequence begins
+    QCOMPARE(rig.ask("# \r", QStringLiteral("~01@ OK")), QStringLiteral("~01@ OK"));
 }
 
 QTEST_GUILESS_MAIN(TestLink)

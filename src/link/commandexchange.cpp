@@ -7,6 +7,7 @@
 
 #include <QEventLoop>
 #include <algorithm>
+#include <cstring>
 
 namespace qx {
 
@@ -41,7 +42,10 @@ bool CommandExchange::stopped() const
 
 void CommandExchange::ClearReceive()
 {
-    RxBuffer.clear();
+    m_rx.clear();
+    m_rxHead = 0;
+    m_lastEnd = -1;
+    m_normFrom = 0;
     RxLine.clear();
     TcpRxBuffer.clear();
 }
@@ -52,43 +56,159 @@ void CommandExchange::OpenLink()
     m_link.OpenLink();
 }
 
+namespace {
+
+// The characters that normalisation turns into "|".
+inline bool isLineEnd(char c)
+{
+    return c == '\r' || c == '\n' || c == '\0' || c == '|';
+}
+
+// The characters that complete a line by themselves; LF and NUL only count
+// once one of these is there too.
+inline bool completesLine(char c)
+{
+    return c == '\r' || c == '|';
+}
+
+} // namespace
+
 void CommandExchange::ReceivePoll()
 {
     if (m_link.isTcp()) {
-        RxBuffer += TcpRxBuffer;
+        appendReceived(TcpRxBuffer);
         TcpRxBuffer.clear();
     } else {
-        RxBuffer += m_link.readSerialInput();
+        appendReceived(m_link.readSerialInput());
     }
+    limitReceived();
+    if (!RxLine.isEmpty())
+        return; // the waiting line has not been taken yet
+    if (m_lastEnd < m_rxHead)
+        return; // no CR or "|": no line is complete
+    logReceived();
+    normalise();
+    cutLine();
+}
+
+void CommandExchange::appendReceived(const QByteArray &chunk)
+{
+    if (chunk.isEmpty())
+        return;
+    // The text before m_rxHead is moved out once it is at least half of the
+    // buffer: every byte is moved a bounded number of times.
+    if (m_rxHead > 0 && m_rxHead >= m_rx.size() / 2) {
+        m_rx.remove(0, m_rxHead);
+        m_lastEnd = std::max<qsizetype>(-1, m_lastEnd - m_rxHead);
+        m_normFrom -= m_rxHead;
+        m_rxHead = 0;
+    }
+    const qsizetype from = m_rx.size();
+    m_rx.append(chunk);
+    const char *d = m_rx.constData();
+    for (qsizetype i = m_rx.size() - 1; i >= from; --i) {
+        if (completesLine(d[i])) {
+            m_lastEnd = i;
+            break;
+        }
+    }
+}
+
+void CommandExchange::limitReceived()
+{
     // Text that never ends its line must not fill the memory, whether or not
     // lines wait before it: past the limit the unfinished end of the buffer is
     // dropped (and logged); finished lines keep their place.
-    if (RxBuffer.size() > kRxLimit) {
-        const qsizetype lastEnd = std::max(RxBuffer.lastIndexOf('\r'), RxBuffer.lastIndexOf('|'));
-        const qsizetype unfinished = RxBuffer.size() - (lastEnd + 1);
-        if (unfinished > kRxLimit) {
-            m_log.LogLine(QStringLiteral("RECEIVE OVERFLOW: %1 bytes without a line end dropped").arg(unfinished),
-                          CommLog::Received);
-            RxBuffer.truncate(lastEnd + 1);
+    const qsizetype finished = m_lastEnd >= m_rxHead ? m_lastEnd + 1 : m_rxHead;
+    const qsizetype unfinished = m_rx.size() - finished;
+    if (unfinished > kRxLimit) {
+        m_log.LogLine(QStringLiteral("RECEIVE OVERFLOW: %1 bytes without a line end dropped").arg(unfinished),
+                      CommLog::Received);
+        m_rx.truncate(finished);
+        // What is left before m_normFrom stays normalised; the last line end
+        // is a run of its own there, so normalisation may start at it.
+        if (m_normFrom > m_rx.size())
+            m_normFrom = std::max(m_rxHead, m_lastEnd);
+    }
+    // Lines that come faster than they are taken (nobody waits, or a device
+    // floods the link) must not fill it either: past the limit the oldest
+    // unread lines go, down to half the limit, so that this happens rarely.
+    const qsizetype size = m_rx.size() - m_rxHead;
+    if (size <= kRxLimit || m_lastEnd < m_rxHead)
+        return;
+    const char *d = m_rx.constData();
+    qsizetype cut = std::min(m_rxHead + (size - kRxLimit / 2), m_lastEnd + 1);
+    while (!completesLine(d[cut - 1]))
+        ++cut; // on to the end of that line (m_lastEnd at the latest)
+    while (cut < m_rx.size() && isLineEnd(d[cut]))
+        ++cut; // and the line ends that follow it, so no empty line is left in front
+    m_log.LogLine(QStringLiteral("RECEIVE OVERFLOW: %1 bytes of unread lines dropped").arg(cut - m_rxHead),
+                  CommLog::Received);
+    m_rxHead = cut;
+    m_normFrom = std::max(m_normFrom, m_rxHead);
+}
+
+void CommandExchange::logReceived()
+{
+    // The buffer as it is, before normalisation; a long one only by its start.
+    const qsizetype size = m_rx.size() - m_rxHead;
+    const QByteArray shown = QByteArray::fromRawData(m_rx.constData() + m_rxHead, std::min<qsizetype>(size, kLogShown));
+    QString text = FromBytes(shown);
+    if (size > kLogShown)
+        text += QChar(0x2026) + QStringLiteral(" (%1 bytes)").arg(size);
+    m_log.LogLine(text, CommLog::Received);
+}
+
+void CommandExchange::normalise()
+{
+    // Every CR, LF and NUL becomes "|", then "||" becomes "|" twice over, left
+    // to right: a run of k line ends becomes (k + 3) / 4 of them. Only the text
+    // from m_normFrom on can change, so only that is looked at.
+    char *d = m_rx.data();
+    const qsizetype end = m_rx.size();
+    qsizetype r = m_normFrom;
+    qsizetype w = m_normFrom;
+    qsizetype next = -1; // where the next normalisation has to start
+    qsizetype lastBar = -1;
+    while (r < end) {
+        const qsizetype start = r;
+        if (!isLineEnd(d[r])) {
+            while (r < end && !isLineEnd(d[r]))
+                ++r;
+            if (w != start)
+                std::memmove(d + w, d + start, size_t(r - start));
+            w += r - start;
+            continue;
         }
+        while (r < end && isLineEnd(d[r]))
+            ++r;
+        const qsizetype bars = (r - start + 3) / 4;
+        // A run left longer than one shrinks again next time, and a run at the
+        // end may grow with the next chunk.
+        if (next < 0 && (bars > 1 || r == end))
+            next = w;
+        std::memset(d + w, '|', size_t(bars));
+        w += bars;
+        lastBar = w - 1;
     }
+    m_rx.truncate(w);
+    m_normFrom = next >= 0 ? next : w;
+    if (lastBar >= 0)
+        m_lastEnd = lastBar;
+}
+
+void CommandExchange::cutLine()
+{
+    const char *d = m_rx.constData();
+    const auto *bar = static_cast<const char *>(std::memchr(d + m_rxHead, '|', size_t(m_rx.size() - m_rxHead)));
+    if (!bar)
+        return;
+    const qsizetype at = bar - d;
+    RxLine = QByteArray(d + m_rxHead, at - m_rxHead);
+    m_rxHead = at + 1;
+    m_normFrom = std::max(m_normFrom, m_rxHead);
     if (!RxLine.isEmpty())
-        return; // the waiting line has not been taken yet
-    if (!RxBuffer.contains('\r') && !RxBuffer.contains('|'))
-        return; // no line is complete
-    m_log.LogLine(FromBytes(RxBuffer), CommLog::Received);
-    RxBuffer.replace('\r', '|');
-    RxBuffer.replace('\n', '|');
-    RxBuffer.replace('\0', '|');
-    RxBuffer.replace("||", "|");
-    RxBuffer.replace("||", "|");
-    const int bar = int(RxBuffer.indexOf('|'));
-    if (bar >= 0) {
-        RxLine = RxBuffer.left(bar);
-        RxBuffer.remove(0, bar + 1);
-        if (!RxLine.isEmpty())
-            Q_EMIT lineCut();
-    }
+        Q_EMIT lineCut();
 }
 
 void CommandExchange::pollOnce()

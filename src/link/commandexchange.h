@@ -21,7 +21,11 @@ public:
     static constexpr int kLineBudget = 20;   // lines examined per wait
     static constexpr int kPollBudget = 400;  // polls per line
     static constexpr int kPollMs = 2;        // one poll lasts at least this long when no line comes
-    static constexpr int kRxLimit = 1 << 20; // text without any line end is dropped past this size
+    // The receive state never holds more than this: text without any line end
+    // is dropped past this size, and so are the oldest unread lines when the
+    // device sends faster than they are taken.
+    static constexpr int kRxLimit = 1 << 20;
+    static constexpr int kLogShown = 512;    // bytes of the receive buffer shown when a line is cut
 
     CommandExchange(DeviceLink &link, CommLog &log, QObject *parent = nullptr);
 
@@ -40,7 +44,9 @@ public:
     void setPollMs(int ms) { m_pollMs = ms; }
     int pollMs() const { return m_pollMs; }
 
-    QByteArray RxBuffer;     // received text not yet split into lines
+    // Received text not yet split into lines (RxBuffer): a copy, and its size.
+    QByteArray rxBuffer() const { return m_rx.mid(m_rxHead); }
+    qsizetype rxBufferSize() const { return m_rx.size() - m_rxHead; }
     QByteArray RxLine;       // the one line waiting for WaitReply ("" = none)
     QByteArray TcpRxBuffer;  // socket data not yet moved into RxBuffer
     QString ReplyText;       // the reply accepted by the last WaitReply, trimmed
@@ -62,10 +68,25 @@ Q_SIGNALS:
 
 private:
     void pollOnce();
+    void appendReceived(const QByteArray &chunk);
+    void limitReceived();
+    void logReceived();
+    void normalise();
+    void cutLine();
 
     DeviceLink &m_link;
     CommLog &m_log;
     int m_pollMs = kPollMs;
+
+    // RxBuffer is m_rx from m_rxHead on: cut lines leave the front in place
+    // until it is worth moving the rest, so a line costs its own length and
+    // not the length of everything queued behind it.
+    QByteArray m_rx;
+    qsizetype m_rxHead = 0;
+    qsizetype m_lastEnd = -1; // index of the last CR or "|" in m_rx; below m_rxHead when there is none
+    // m_rx from m_rxHead up to here is already normalised and would not change
+    // if normalised again (no CR, LF or NUL, and no "||"); normalise() starts here.
+    qsizetype m_normFrom = 0;
 };
 
 } // namespace qx
