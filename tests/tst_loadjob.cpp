@@ -315,6 +315,7 @@ void TestLoadJob::unattendedExitStatus_data()
     QTest::newRow("no version reply") << "Logo.bmp" << "silent" << 3;
     QTest::newRow("dropped acknowledgement") << "Logo.bmp" << "drop" << 3;
     QTest::newRow("connection closed") << "Logo.bmp" << "disconnect" << 3;
+    QTest::newRow("device acknowledges but stops reading (serial)") << "Wide.bmp" << "deaf" << 3;
 }
 
 void TestLoadJob::unattendedExitStatus()
@@ -328,6 +329,7 @@ void TestLoadJob::unattendedExitStatus()
     o.silent = fault == QLatin1String("silent");
     o.dropAck = fault == QLatin1String("drop") ? 3 : 0;
     o.disconnectAfterPackets = fault == QLatin1String("disconnect") ? 3 : 0;
+    o.deafAfterPackets = fault == QLatin1String("deaf") ? 5 : 0;
     qx7emu::Emulator emu(o);
     QTemporaryDir dir;
     const QString app = dir.filePath(QStringLiteral("qx-7alt"));
@@ -335,11 +337,16 @@ void TestLoadJob::unattendedExitStatus()
     QFile::setPermissions(app, QFile::permissions(QStringLiteral(QX_BIN_DIR "/qx-7alt")));
     QFile ini(dir.filePath(QStringLiteral("QX-7alt.ini")));
     ini.open(QIODevice::WriteOnly);
-    ini.write(fault == QLatin1String("nolink") ? QByteArray(";x\r\nCom Port=0\r\nx\r\nTCP Settings=127.0.0.1\r\n")
-                                               : tcpConfig(emu.listenTcp()));
+    if (fault == QLatin1String("nolink"))
+        ini.write(";x\r\nCom Port=0\r\nx\r\nTCP Settings=127.0.0.1\r\n");
+    else if (fault == QLatin1String("deaf")) // the pseudo-terminal holds little, so unsent bytes pile up at once
+        ini.write(emu.openPty(dir.filePath(QStringLiteral("com1"))).isEmpty() ? "" : ";x\r\nCom Port=1\r\n");
+    else
+        ini.write(tcpConfig(emu.listenTcp()));
     ini.close();
     pattern(40, 30).save(dir.filePath(QStringLiteral("Logo.bmp")));
     pattern(1922, 2).save(dir.filePath(QStringLiteral("Huge.bmp")));
+    pattern(720, 576).save(dir.filePath(QStringLiteral("Wide.bmp")));
     QProcess p;
     p.start(app, {QStringLiteral("--file"), dir.filePath(file), QStringLiteral("--bank"), QStringLiteral("4"),
                   QStringLiteral("--exit")});
@@ -351,6 +358,8 @@ void TestLoadJob::unattendedExitStatus()
         QVERIFY(!p.readAllStandardError().isEmpty()); // the reason, on standard error
     if (status == 2)
         QVERIFY(!emu.bank(3).complete && emu.packetsReceived() == 0);
+    if (fault == QLatin1String("deaf"))
+        QCOMPARE(emu.packetsReceived(), 5);
 }
 
 QTEST_MAIN(TestLoadJob)
