@@ -66,12 +66,14 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qx7-emulator"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QX_VERSION_TEXT));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Stand-in for the QX-7 video processor: answers its command set over TCP (127.0.0.1 only) "
                        "and/or a pseudo-terminal."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOptions({
         {QStringLiteral("tcp"), QStringLiteral("Listen on 127.0.0.1:PORT (0 picks a free port)."),
          QStringLiteral("PORT")},
@@ -79,7 +81,7 @@ int main(int argc, char *argv[])
         {QStringLiteral("link"),
          QStringLiteral("Also make PATH a symbolic link to the pseudo-terminal (implies --pty)."),
          QStringLiteral("PATH")},
-        {QStringLiteral("version"), QStringLiteral("Firmware version to report (default 2.12.0005)."),
+        {QStringLiteral("firmware"), QStringLiteral("Firmware version to report (default 2.12.0005)."),
          QStringLiteral("V")},
         {QStringLiteral("silent"), QStringLiteral("Never answer anything.")},
         {QStringLiteral("reply-delay"), QStringLiteral("Send every reply MS milliseconds late."), QStringLiteral("MS")},
@@ -115,8 +117,8 @@ int main(int argc, char *argv[])
     parser.process(app);
 
     qx7emu::Options options;
-    if (parser.isSet(QStringLiteral("version")))
-        options.version = parser.value(QStringLiteral("version"));
+    if (parser.isSet(QStringLiteral("firmware")))
+        options.version = parser.value(QStringLiteral("firmware"));
     options.silent = parser.isSet(QStringLiteral("silent"));
     options.fragment = parser.isSet(QStringLiteral("fragment"));
     options.noLdimReply = parser.isSet(QStringLiteral("no-ldim-reply"));
