@@ -207,12 +207,13 @@ void TestApp::terminationAtAnyMoment()
     QTEST(read(ini.fileName()).split('\n').value(40).trimmed(), "bankRecord");
     if (moment == QLatin1String("upload")) {
         QVERIFY(emu.packetsReceived() < 5761);
-        // The device had its pauses on the wire: after "# ", and between "#LDIM" and packet 1.
+        // The device had its pauses on the wire: after "# ", and between "#LDIM" and packet 1
+        // (less 100 ms for the emulator thread's own delays on a busy machine).
         const qint64 resync = qxtest::EmulatorLogTime(o.logFile, " cmd # ");
         const qint64 ldim = qxtest::EmulatorLogTime(o.logFile, " cmd #LDIM ");
         const qint64 first = qxtest::EmulatorLogTime(o.logFile, " pkt number 1 length");
-        QVERIFY2(resync >= 0 && ldim - resync >= 500, qPrintable(QString::number(ldim - resync)));
-        QVERIFY2(first - ldim >= 5000, qPrintable(QString::number(first - ldim)));
+        QVERIFY2(resync >= 0 && ldim - resync >= 400, qPrintable(QString::number(ldim - resync)));
+        QVERIFY2(first - ldim >= 4900, qPrintable(QString::number(first - ldim)));
     }
 #else
     QSKIP("termination signals are a Unix matter");
