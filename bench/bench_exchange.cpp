@@ -4,11 +4,11 @@
 // of emulator, over loopback TCP and over a pseudo-terminal.
 //   bench-exchange [exchanges]
 
-#include "app/state/appstate.h"
 #include "emulator.h"
 #include "link/commandexchange.h"
 #include "link/commlog.h"
 #include "link/devicelink.h"
+#include "state/appstate.h"
 #include "util/seams.h"
 
 #include <QCoreApplication>
@@ -50,7 +50,7 @@ QByteArray ldim()
 double appExchange(qx::AppState &state, int count)
 {
     qx::CommLog log;
-    qx::DeviceLink link(state);
+    qx::DeviceLink link(state.settings);
     qx::CommandExchange ex(link, log);
     ex.OpenLink();
     ex.startReceiveTimer();

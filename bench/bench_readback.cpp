@@ -6,13 +6,13 @@
 //   bench-readback [repetitions]      (default 200)
 // Last line: readback_ratio=<read-back time / blocking time>; 2 or below is the goal.
 
-#include "app/state/appstate.h"
 #include "app/switchingpage.h"
 #include "app/waitwindow.h"
 #include "emulator.h"
 #include "link/commandexchange.h"
 #include "link/commlog.h"
 #include "link/devicelink.h"
+#include "state/appstate.h"
 #include "util/controls.h"
 #include "util/seams.h"
 
@@ -100,7 +100,7 @@ int main(int argc, char **argv)
     state.settings.ComPort = 0;
     state.settings.TcpSettings = QStringLiteral("127.0.0.1:%1").arg(port);
     qx::CommLog log;
-    qx::DeviceLink link(state);
+    qx::DeviceLink link(state.settings);
     qx::CommandExchange exchange(link, log);
     link.OpenLink();
     exchange.startReceiveTimer();

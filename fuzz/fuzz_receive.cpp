@@ -15,10 +15,10 @@
 
 #include "fuzzsupport.h"
 
-#include "app/state/appstate.h"
 #include "link/commandexchange.h"
 #include "link/commlog.h"
 #include "link/devicelink.h"
+#include "settings/settings.h"
 
 using namespace qx;
 
@@ -52,11 +52,11 @@ qsizetype unfinishedLength(const QByteArray &buffer)
 }
 
 struct Rig {
-    AppState state;
+    LinkSettings settings;
     CommLog log;
-    DeviceLink link{state};
+    DeviceLink link{settings};
     CommandExchange exchange{link, log};
-    Rig() { state.settings.ComPort = 0; } // TCP: ReceivePoll takes TcpRxBuffer; the socket is never opened
+    Rig() { settings.ComPort = 0; } // TCP: ReceivePoll takes TcpRxBuffer; the socket is never opened
 };
 
 } // namespace
