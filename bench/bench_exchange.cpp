@@ -5,12 +5,12 @@
 // rounds; the median of the rounds' ratios is printed.
 //   bench-exchange [exchanges per run]
 
-#include "app/state/appstate.h"
 #include "emulator.h"
 #include "link/commandexchange.h"
 #include "link/commlog.h"
 #include "link/devicelink.h"
 #include "rounds.h"
+#include "state/appstate.h"
 #include "util/seams.h"
 
 #include <QCoreApplication>
@@ -52,7 +52,7 @@ QByteArray ldim()
 double appExchange(qx::AppState &state, int count)
 {
     qx::CommLog log;
-    qx::DeviceLink link(state);
+    qx::DeviceLink link(state.settings);
     qx::CommandExchange ex(link, log);
     ex.OpenLink();
     ex.startReceiveTimer();

@@ -14,7 +14,7 @@
 // but it must end within its budget), and whether a read-back after each
 // flood got all its replies.
 
-#include "app/state/appstate.h"
+#include "state/appstate.h"
 #include "link/commandexchange.h"
 #include "link/commlog.h"
 #include "link/devicelink.h"
@@ -135,7 +135,7 @@ Phase flood(int seconds, qint64 rate)
     state.settings.ComPort = 0;
     state.settings.TcpSettings = QStringLiteral("127.0.0.1:") + port;
     qx::CommLog log;
-    qx::DeviceLink link(state);
+    qx::DeviceLink link(state.settings);
     qx::CommandExchange ex(link, log);
     ex.OpenLink();
     ex.startReceiveTimer();

@@ -8,7 +8,6 @@
 // Last line: readback_ratio=<median over the rounds of read-back time /
 // blocking time>; 2 or below is the goal.
 
-#include "app/state/appstate.h"
 #include "app/switchingpage.h"
 #include "app/waitwindow.h"
 #include "emulator.h"
@@ -16,6 +15,7 @@
 #include "link/commlog.h"
 #include "link/devicelink.h"
 #include "rounds.h"
+#include "state/appstate.h"
 #include "util/controls.h"
 #include "util/seams.h"
 
@@ -103,7 +103,7 @@ int main(int argc, char **argv)
     state.settings.ComPort = 0;
     state.settings.TcpSettings = QStringLiteral("127.0.0.1:%1").arg(port);
     qx::CommLog log;
-    qx::DeviceLink link(state);
+    qx::DeviceLink link(state.settings);
     qx::CommandExchange exchange(link, log);
     link.OpenLink();
     exchange.startReceiveTimer();

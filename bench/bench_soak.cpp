@@ -13,13 +13,14 @@
 // bank), so that buffers needed once, and the four banks the emulator keeps
 // in this same process, are not counted as growth.
 
-#include "app/state/appstate.h"
+#include "app/outcomes.h"
 #include "banks/imageroutines.h"
 #include "banks/upload.h"
 #include "emulator.h"
 #include "link/commandexchange.h"
 #include "link/commlog.h"
 #include "link/devicelink.h"
+#include "state/appstate.h"
 #include "util/seams.h"
 
 #include <QCoreApplication>
@@ -90,6 +91,7 @@ struct Soak {
     {
         const int bank = n % 4;
         const qx::UploadOutcome outcome = qx::UploadImage(ex, msg, image, kWidth, kHeight, bank);
+        qx::ShowUploadOutcome(outcome, msg); // what the operator would be shown
         emu.clearReceived();
         const bool stored = emu.bank(bank).complete && emu.bank(bank).data == image;
         failedUploads += outcome != qx::UploadOutcome::Done || !stored;
@@ -120,17 +122,17 @@ int main(int argc, char **argv)
     state.settings.ComPort = 0;
     state.settings.TcpSettings = QStringLiteral("127.0.0.1:%1").arg(emu.listenTcp());
     qx::CommLog log; // as configured by default: counting only, no diagnostic list
-    qx::DeviceLink link(state);
+    qx::DeviceLink link(state.settings);
     qx::CommandExchange ex(link, log);
-    ex.OpenLink();
+    const qx::LinkOpenResult opened = ex.OpenLink();
     ex.startReceiveTimer();
     link.flush(5000);
-    if (state.LinkFailed || link.tcpSocket().state() != QAbstractSocket::ConnectedState) {
+    if (opened != qx::LinkOpenResult::Opened || link.tcpSocket().state() != QAbstractSocket::ConnectedState) {
         std::fprintf(stderr, "bench-soak: no connection to the emulator\n");
         return 1;
     }
 
-    Soak soak{emu, ex};
+    Soak soak{emu, ex, {}};
     current = &soak;
     const QByteArray image = bankImage();
     std::printf("soak: %d switching commands, %d uploads of %d x %d (%lld bytes each), loopback TCP\n", commands,

@@ -9,7 +9,6 @@
 // Last line: upload_ratio=<median over the rounds of application time / plain
 // time> (TCP).
 
-#include "app/state/appstate.h"
 #include "banks/imageroutines.h"
 #include "banks/picture.h"
 #include "banks/upload.h"
@@ -18,6 +17,7 @@
 #include "link/commlog.h"
 #include "link/devicelink.h"
 #include "rounds.h"
+#include "state/appstate.h"
 #include "util/seams.h"
 
 #include <QCoreApplication>
@@ -59,12 +59,12 @@ Run applicationUpload(qx7emu::Emulator &emu, const QByteArray &image, int width,
     if (comPort == 0)
         state.settings.TcpSettings = QStringLiteral("127.0.0.1:%1").arg(emu.listenTcp());
     qx::CommLog log;
-    qx::DeviceLink link(state);
+    qx::DeviceLink link(state.settings);
     qx::CommandExchange ex(link, log);
-    ex.OpenLink();
+    const qx::LinkOpenResult opened = ex.OpenLink();
     ex.startReceiveTimer();
     Run run;
-    if (state.LinkFailed)
+    if (opened != qx::LinkOpenResult::Opened)
         return run;
     if (comPort == 0) {
         QElapsedTimer wait;

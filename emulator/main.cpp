@@ -3,6 +3,7 @@
 // "pty /dev/pts/N"), then serves until SIGTERM or SIGINT.
 
 #include "emulator.h"
+#include "util/version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -7,7 +7,7 @@
 
 #include "fuzzsupport.h"
 
-#include "app/state/commandline.h"
+#include "state/commandline.h"
 
 #include <QDir>
 

@@ -19,10 +19,10 @@
 
 #include "fuzzsupport.h"
 
-#include "app/state/appstate.h"
 #include "link/commandexchange.h"
 #include "link/commlog.h"
 #include "link/devicelink.h"
+#include "settings/settings.h"
 
 using namespace qx;
 
@@ -93,11 +93,11 @@ struct Model {
 };
 
 struct Rig {
-    AppState state;
+    LinkSettings settings;
     CommLog log;
-    DeviceLink link{state};
+    DeviceLink link{settings};
     CommandExchange exchange{link, log};
-    Rig() { state.settings.ComPort = 0; } // TCP: ReceivePoll takes TcpRxBuffer; the socket is never opened
+    Rig() { settings.ComPort = 0; } // TCP: ReceivePoll takes TcpRxBuffer; the socket is never opened
 };
 
 // The byte count of an overflow log line with the given ending, or -1.

@@ -4,6 +4,7 @@
 
 #include "emulator.h"
 #include "linkrig.h"
+#include "util/version.h"
 
 #include <QDir>
 #include <QFile>
@@ -108,10 +109,10 @@ void TestApp::terminationSavesDefaults()
 
     const QByteArray startup = read(dir.filePath(QStringLiteral("startup.ini")));
     QCOMPARE(startup.count("\r\n"), 4);
-    QVERIFY(startup.startsWith(";QX-7alt v1.0.7 startup configuration file\r\nTongue=EN\r\nMainX="));
+    QVERIFY(startup.startsWith(";QX-7alt v" QX_VERSION_TEXT " startup configuration file\r\nTongue=EN\r\nMainX="));
     const QList<QByteArray> lines = read(dir.filePath(QStringLiteral("QX-7alt.ini"))).split('\n');
     QCOMPARE(lines.size(), 51); // 50 lines, each ended by CR LF
-    QCOMPARE(lines[0], QByteArray(";QX-7alt v1.0.7 main configuration file\r"));
+    QCOMPARE(lines[0], QByteArray(";QX-7alt v" QX_VERSION_TEXT " main configuration file\r"));
     QCOMPARE(lines[1], QByteArray("Com Port= 1 \r"));
     QCOMPARE(lines[2], QByteArray("Com Port Settings=115200,n,8,1\r"));
     QVERIFY(lines[3].startsWith("TCP Settings=") && lines[3].endsWith(":5000\r"));
@@ -225,7 +226,7 @@ void TestApp::longOptions_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("out");
-    QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray("QX-7alt 1.0.7\n");
+    QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray("QX-7alt " QX_VERSION_TEXT "\n");
     QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("Command line options for QX-7alt application:");
     QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 2 << QByteArray();
     QTest::newRow("missing file") << QStringList{"--file", "/nonexistent/Logo.bmp", "--exit"} << 2 << QByteArray();

@@ -6,6 +6,7 @@
 #include "util/controls.h"
 #include "util/seams.h"
 #include "util/treefile.h"
+#include "util/version.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -24,7 +25,7 @@ using namespace qx;
 
 namespace {
 
-const QString kHead = ";QX-7alt v1.0.7 language file";
+const QString kHead = ";QX-7alt v" QX_VERSION_TEXT " language file";
 
 QByteArray systemBytes(const QString &text)
 {
@@ -165,8 +166,8 @@ void TestLanguage::listing()
         wanted << m_folder + "/" + name;
     wanted.sort();
     // Trailing separators of the folder never double the separator in the paths.
-    for (const QString &suffix : {"", "/", "//"}) {
-        QStringList paths = ListTreeFiles(m_folder + suffix, pattern, true);
+    for (const char *suffix : {"", "/", "//"}) {
+        QStringList paths = ListTreeFiles(m_folder + QLatin1String(suffix), pattern, true);
         paths.sort(); // the order is the directory search's own
         QCOMPARE(paths, wanted);
     }
@@ -322,7 +323,7 @@ void TestLanguage::templateBytes()
     auto three = makeWindow("frmTHREE", "");
 
     const QString sep(38, '_');
-    QString expected = ";QX-7alt v1.0.7 language file\r\n;Language=DE\r\n\r\n" + sep +
+    QString expected = ";QX-7alt v" QX_VERSION_TEXT " language file\r\n;Language=DE\r\n\r\n" + sep +
                        "\r\nChapter=frmONE\r\nCaption=One\r\n\r\n\r\n"
                        "Name=cmdGO\r\nCaption=Go\r\nTooltip=Start it\r\n"
                        "Name=optBANK  0 \r\nCaption=A\r\nName=optBANK  12 \r\nCaption=B\r\nTag=b\r\n"

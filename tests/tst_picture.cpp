@@ -240,18 +240,18 @@ void TestPicture::previewScale()
 void TestPicture::verdictLabels()
 {
     // Only one verdict label changes per preview.
-    const PreviewResult fine = {PictureVerdict::Accepted, 800, 600};
+    const PreviewResult fine = {PictureVerdict::Accepted, 800, 600, {}, {}};
     PreviewDisplay d;
     ApplyPreview(d, fine, PreviewFrame());
     QVERIFY(d.loadEnabled && d.pictureShown && !d.errorVisible && !d.badVisible);
     QVERIFY(d.previewWidth == 3000.0f);
 
-    ApplyPreview(d, {PictureVerdict::TooLarge, 2048, 1536}, PreviewFrame());
+    ApplyPreview(d, {PictureVerdict::TooLarge, 2048, 1536, {}, {}}, PreviewFrame());
     QVERIFY(d.badVisible && !d.errorVisible && !d.loadEnabled && !d.pictureShown);
     QCOMPARE(d.param, QStringLiteral("2048 x 1536"));
     QVERIFY(d.previewWidth == 4005.0f && d.previewHeight == 2250.0f); // frame back to its design
 
-    ApplyPreview(d, {PictureVerdict::Error, 0, 0, QStringLiteral("Unsupported image format")}, PreviewFrame());
+    ApplyPreview(d, {PictureVerdict::Error, 0, 0, QStringLiteral("Unsupported image format"), {}}, PreviewFrame());
     QVERIFY(d.errorVisible && d.badVisible && !d.loadEnabled);
     QCOMPARE(d.errorText, QStringLiteral("Unsupported image format"));
     QCOMPARE(d.param, QStringLiteral("0 x 0"));
@@ -260,7 +260,7 @@ void TestPicture::verdictLabels()
     QVERIFY(!d.errorVisible && !d.badVisible && d.loadEnabled);
     d.previewWidth = 3333.0f; // a one-pixel-wide picture keeps the preview's width
     d.previewHeight = 1000.0f;
-    ApplyPreview(d, {PictureVerdict::Accepted, 0, 40}, PreviewFrame());
+    ApplyPreview(d, {PictureVerdict::Accepted, 0, 40, {}, {}}, PreviewFrame());
     QVERIFY(d.loadEnabled && d.param == QStringLiteral("0 x 40"));
     QVERIFY(d.previewWidth == 3333.0f && d.previewHeight == 2250.0f);
 }

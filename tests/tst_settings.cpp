@@ -4,6 +4,7 @@
 #include "settings/names.h"
 #include "settings/settingsfile.h"
 #include "util/seams.h"
+#include "util/version.h"
 
 #include <QDir>
 #include <QFile>
@@ -113,7 +114,7 @@ private slots:
     {
         QTest::addColumn<int>("line");
         QTest::addColumn<QString>("text");
-        QTest::newRow("header") << 1 << ";QX-7alt v1.0.7 main configuration file";
+        QTest::newRow("header") << 1 << ";QX-7alt v" QX_VERSION_TEXT " main configuration file";
         QTest::newRow("tcp port printed") << 2 << "Com Port= 0 ";
         QTest::newRow("serial settings") << 3 << "Com Port Settings=9600,n,8,1";
         QTest::newRow("tcp settings") << 4 << "TCP Settings=127.0.0.1:5000";
@@ -147,7 +148,7 @@ private slots:
         s.BankFileLoaded[3] = "c:\\pics\\a.bmp";
         SaveSettings(m_state);
 
-        QCOMPARE(contents(inDir("startup.ini")), QByteArray(";QX-7alt v1.0.7 startup configuration file\r\n"
+        QCOMPARE(contents(inDir("startup.ini")), QByteArray(";QX-7alt v" QX_VERSION_TEXT " startup configuration file\r\n"
                                                             "Tongue=DE\r\nMainX= 1200 \r\nMainY=-45 \r\n"));
         const QByteArray main = contents(inDir("QX-7alt.ini"));
         QVERIFY(main.endsWith("\r\n\r\n"));
@@ -197,7 +198,7 @@ private slots:
         QTest::addColumn<QString>("tongue");
         QTest::addColumn<int>("x");
         QTest::addColumn<int>("y");
-        const QByteArray h = ";QX-7alt v1.0.7 startup configuration file\r\n";
+        const QByteArray h = ";QX-7alt v" QX_VERSION_TEXT " startup configuration file\r\n";
         QTest::newRow("as written") << h + "Tongue=DE\r\nMainX= 1200 \r\nMainY=-45 \r\n" << "DE" << 1200 << -45;
         QTest::newRow("header only") << h << "EN" << 0 << 0;
         QTest::newRow("short file, case kept") << h + "Tongue=fr\r\n" << "fr" << 0 << 0;

@@ -230,7 +230,7 @@ void FilesPage::cmdCOMDEFAULTS_Click()
 
 void FilesPage::cmdRECONNECT_Click()
 {
-    m_window.exchange().OpenLink();
+    m_window.OpenLink();
 }
 
 } // namespace qx

@@ -8,6 +8,7 @@
 #include "banks/picture.h"
 #include "banks/upload.h"
 #include "mainwindow.h"
+#include "outcomes.h"
 #include "util/seams.h"
 #include "widgets.h"
 
@@ -81,6 +82,7 @@ void FilesPage::LoadImageJob()
     display.labTECHINFO = [this](const QString &text) { labTECHINFO->setText(text); };
     display.lab = [this](const QString &text) { m_window.lab->setText(text); };
     const UploadOutcome outcome = UploadImage(ex, msg, image, ImageWidth, ImageHeight, bank, display);
+    ShowUploadOutcome(outcome, msg);
 
     QString name = m_state.cmd.LoadFileRequest;
     SplitPath(name);

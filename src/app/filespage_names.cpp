@@ -25,11 +25,11 @@ void FilesPage::SetUpNames()
     lstINPUTNAMES->addItems(NameEntries(s, NameList::InputsAndWindows));
     lstPRESETNAMES->clear();
     lstPRESETNAMES->addItems(NameEntries(s, NameList::PresetsAndBanks));
-    for (int n = 1; n <= kPresetCount; ++n) {
+    for (int n = 1; n <= kPresets; ++n) {
         SetNameCaption(m_window.cmdPRESET[size_t(n)], s.PresetName[size_t(n)]);
         SetBackColor(m_window.cmdPRESET[size_t(n)], m_window.NormalBackColor);
     }
-    for (int n = 1; n <= kBankCount; ++n) {
+    for (int n = 1; n <= kBanks; ++n) {
         SetBackColor(optBANK[size_t(n - 1)], m_window.NormalBackColor);
         txtLOADED[size_t(n - 1)]->setText(s.BankFileLoaded[size_t(n)]);
         SetNameCaption(optBANK[size_t(n - 1)], s.BankName[size_t(n)]);

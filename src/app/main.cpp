@@ -1,9 +1,9 @@
 // qx-7alt: the operator's control panel for one QX-7.
 
-#include "app/state/commandline.h"
 #include "language/messagetable.h"
 #include "mainwindow.h"
 #include "platform.h"
+#include "state/commandline.h"
 
 #include <QApplication>
 #include <cstdio>

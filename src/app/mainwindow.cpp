@@ -3,6 +3,7 @@
 #include "filespage.h"
 #include "language/languagefile.h"
 #include "language/templatewriter.h"
+#include "outcomes.h"
 #include "platform.h"
 #include "settings/names.h"
 #include "settings/settingsfile.h"
@@ -73,7 +74,7 @@ private:
 } // namespace
 
 MainWindow::MainWindow()
-    : m_link(m_state), m_exchange(m_link, m_log)
+    : m_link(m_state.settings), m_exchange(m_link, m_log)
 {
     RegisterControl(this, this, QStringLiteral("frmMAIN"), ControlKind::Window);
     setWindowTitle(QStringLiteral("QX-7"));
@@ -139,10 +140,10 @@ void MainWindow::buildTabStrip()
         int tab;
     } tabs[] = {
         {&btnPRESETS, &labPRESETS, "btnPRESETS", "labPRESETS", 720, "Presets", "Qick switching of layout presets",
-         0x00C0C0C0, 1},
+         0x00C0C0C0, TabPresets},
         {&btnSWITCH, &labSWITCH, "btnSWITCH", "labSWITCH", 2220, "Switching", "Switching of inputs to output windows",
-         0x00808080, 2},
-        {&btnFILES, &labFILES, "btnFILES", "labFILES", 7260, "Files and Setup", nullptr, 0x00808080, 9},
+         0x00808080, TabSwitching},
+        {&btnFILES, &labFILES, "btnFILES", "labFILES", 7260, "Files and Setup", nullptr, 0x00808080, TabFiles},
     };
     for (const auto &t : tabs) {
         QFrame *panel = MakePanel(this, this, QString::fromLatin1(t.panelName), QRect(60, t.top, 2235, 1335));
@@ -203,16 +204,16 @@ void MainWindow::buildLogColumn()
 void MainWindow::onTabClicked(int tab)
 {
     ShowTab(tab);
-    if (tab == 2)
+    if (tab == TabSwitching)
         m_switching->RefreshSwitchState();
 }
 
 void MainWindow::ShowTab(int tab)
 {
-    framePRESETS->setVisible(tab == 1);
-    frameSWITCH->setVisible(tab == 2);
-    frameFILES->setVisible(tab == 9);
-    const std::pair<QFrame *, int> panels[] = {{btnPRESETS, 1}, {btnSWITCH, 2}, {btnFILES, 9}};
+    framePRESETS->setVisible(tab == TabPresets);
+    frameSWITCH->setVisible(tab == TabSwitching);
+    frameFILES->setVisible(tab == TabFiles);
+    const std::pair<QFrame *, int> panels[] = {{btnPRESETS, TabPresets}, {btnSWITCH, TabSwitching}, {btnFILES, TabFiles}};
     for (const auto &[panel, number] : panels) {
         if (number == tab)
             panel->raise();
@@ -224,8 +225,13 @@ void MainWindow::ShowTab(int tab)
     for (const auto &[panel, number] : panels)
         if (number == tab)
             SetBackColor(panel, NormalBackColor);
-    if (tab == 2)
+    if (tab == TabSwitching)
         m_switching->ShowCaptions();
+}
+
+void MainWindow::OpenLink()
+{
+    m_state.LinkFailed = !ShowLinkOutcome(m_exchange.OpenLink(), m_state.settings, m_state.msg);
 }
 
 void MainWindow::setTabsEnabled(bool enabled)

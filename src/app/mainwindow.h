@@ -4,10 +4,10 @@
 // and, beyond the design width, the diagnostic column of the communication log.
 // It owns the application state, the link and the command exchange.
 
-#include "app/state/appstate.h"
 #include "link/commandexchange.h"
 #include "link/commlog.h"
 #include "link/devicelink.h"
+#include "state/appstate.h"
 
 #include <QColor>
 #include <QWidget>
@@ -25,10 +25,12 @@ class QPushButton;
 namespace qx {
 
 class FilesPage;
-class LinkGroup;
 class SwitchingPage;
 class WaitWindow;
 class WarningWindow;
+
+// The pages of the tab strip, by the numbers ShowTab has always used.
+enum Tab : int { TabPresets = 1, TabSwitching = 2, TabFiles = 9 };
 
 class MainWindow : public QWidget {
     Q_OBJECT
@@ -49,6 +51,10 @@ public:
 
     void ShowTab(int tab);
 
+    // (Re)opens the link (start-up and the Reconnect button), tells the
+    // operator of a failure and records it in LinkFailed.
+    void OpenLink();
+
     // The one way the program ends after start-up: the window closed by the
     // operator or the window manager, or a termination signal, at any moment.
     // Stops what runs (it ends at its next wait), closes open dialogs, runs
@@ -66,7 +72,6 @@ public:
     WarningWindow &warningWindow();
     SwitchingPage &switching() { return *m_switching; }
     FilesPage &files() { return *m_files; }
-    LinkGroup &linkGroup();
 
     QColor NormalBackColor;
     QColor MarkBackColor;

@@ -1,11 +1,11 @@
 // The start-up sequence of the main window: one fixed order of steps, each
 // skipped silently when it fails, ending with the command-line requests.
 
-#include "app/state/commandline.h"
 #include "filespage.h"
 #include "language/languagefile.h"
 #include "mainwindow.h"
 #include "settings/settingsfile.h"
+#include "state/commandline.h"
 #include "switchingpage.h"
 #include "util/seams.h"
 #include "util/textutil.h"
@@ -83,7 +83,7 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
     f.ListImageFiles();
 
     // 13. Files and Setup page.
-    ShowTab(9);
+    ShowTab(TabFiles);
 
     // 14. Diagnostic column.
     if (m_state.settings.ShowLog) {
@@ -94,7 +94,7 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
     }
 
     // 15, 16. Link and receive polling.
-    m_exchange.OpenLink();
+    OpenLink();
     m_exchange.startReceiveTimer();
 
     StartResult result;

@@ -1,7 +1,8 @@
 #include "switchingpage.h"
 
-#include "app/state/appstate.h"
 #include "link/commandexchange.h"
+#include "mainwindow.h"
+#include "state/appstate.h"
 #include "switching/switchprotocol.h"
 #include "util/seams.h"
 #include "waitwindow.h"
@@ -370,7 +371,7 @@ void SwitchingPage::Timer_switch_Timer()
         return;
     }
     if (m_showTab)
-        m_showTab(2);
+        m_showTab(TabSwitching);
     RefreshSwitchState();
 }
 

@@ -8,7 +8,6 @@
 #include <QImageReader>
 #include <QtAlgorithms>
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -360,15 +359,6 @@ PreviewResult PreviewPicture(const QString &LoadFileRequest)
     result.verdict = PictureVerdict::Accepted;
     result.Picture1 = std::move(image);
     return result;
-}
-
-PreviewFrame PreviewFrame::fromDesign(double width, double height)
-{
-    PreviewFrame frame;
-    frame.PreviewWidth = qint32(std::nearbyint(width));
-    frame.PreviewHeight = qint32(std::nearbyint(height));
-    frame.PreviewRatio = frame.PreviewHeight != 0 ? double(frame.PreviewWidth) / frame.PreviewHeight : 0.0;
-    return frame;
 }
 
 PreviewSize PreviewScale(const PreviewFrame &frame, qint32 imageWidth, qint32 imageHeight, float currentWidth)

@@ -82,9 +82,6 @@ struct PreviewFrame {
     qint32 PreviewWidth = 4005;
     qint32 PreviewHeight = 2250;
     double PreviewRatio = 4005.0 / 2250.0;
-
-    // From the designed size of the preview control, rounded to whole twips.
-    static PreviewFrame fromDesign(double width, double height);
 };
 
 // The size of the preview for an accepted picture: the picture's proportions,

@@ -132,12 +132,10 @@ private:
         m_ex.WaitReply(QString());
         return lineWaiting || m_linesCut > 0 || !m_ex.ReplyText.isEmpty();
     }
-    // A dead link: tell the operator once and stop, rather than stream the rest
-    // of the image into nothing.
+    // A dead link: stop, rather than stream the rest of the image into nothing.
     UploadOutcome linkFailed()
     {
         techInfo(QString());
-        MessageBox(m_msg(22), m_msg(4));
         m_ex.StopRequested = true;
         return UploadOutcome::LinkFailed;
     }
@@ -154,7 +152,7 @@ UploadOutcome Uploader::run(const QByteArray &image, qint32 width, qint32 height
     m_ex.ClearReceive();
     job(m_msg(6));
 
-    switch (CheckVersion(m_ex, m_msg)) {
+    switch (CheckVersion(m_ex)) {
     case VersionVerdict::Accepted:
         break;
     case VersionVerdict::Old:

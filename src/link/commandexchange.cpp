@@ -50,10 +50,10 @@ void CommandExchange::ClearReceive()
     TcpRxBuffer.clear();
 }
 
-void CommandExchange::OpenLink()
+LinkOpenResult CommandExchange::OpenLink()
 {
     ClearReceive();
-    m_link.OpenLink();
+    return m_link.OpenLink();
 }
 
 namespace {

@@ -14,6 +14,7 @@ namespace qx {
 
 class CommLog;
 class DeviceLink;
+enum class LinkOpenResult;
 
 class CommandExchange : public QObject {
     Q_OBJECT
@@ -34,7 +35,7 @@ public:
     void ClearReceive();
     void ReceivePoll();
     // (Re)opens the link with an empty receive state (start-up and Reconnect).
-    void OpenLink();
+    LinkOpenResult OpenLink();
 
     // Starts the 10 ms receive polling (done once the link has been opened).
     void startReceiveTimer() { Timer1.start(); }

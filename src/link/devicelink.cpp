@@ -1,6 +1,6 @@
 #include "devicelink.h"
 
-#include "app/state/appstate.h"
+#include "settings/settings.h"
 #include "util/seams.h"
 #include "util/textutil.h"
 
@@ -96,8 +96,8 @@ QString SerialPortLocation(int n)
 #endif
 }
 
-DeviceLink::DeviceLink(AppState &state, QObject *parent)
-    : QObject(parent), m_state(state)
+DeviceLink::DeviceLink(const LinkSettings &settings, QObject *parent)
+    : QObject(parent), m_settings(settings)
 {
     connect(&m_serial, &QSerialPort::readyRead, this, &DeviceLink::serialDataArrived);
     connect(&m_tcp, &QTcpSocket::readyRead, this, &DeviceLink::socketDataArrived);
@@ -110,7 +110,7 @@ DeviceLink::DeviceLink(AppState &state, QObject *parent)
 
 bool DeviceLink::isTcp() const
 {
-    return m_state.settings.ComPort == 0;
+    return m_settings.ComPort == 0;
 }
 
 void DeviceLink::markLost()
@@ -121,11 +121,10 @@ void DeviceLink::markLost()
     Q_EMIT lost();
 }
 
-void DeviceLink::OpenLink()
+LinkOpenResult DeviceLink::OpenLink()
 {
-    m_state.LinkFailed = false;
     m_lost = false;
-    const Settings &s = m_state.settings;
+    const LinkSettings &s = m_settings;
     if (s.ComPort != 0) {
         if (m_serial.isOpen())
             m_serial.close();
@@ -143,11 +142,7 @@ void DeviceLink::OpenLink()
                     m_serial.close();
             }
         }
-        if (failed) {
-            MessageBox(m_state.msg(3), m_state.msg(4));
-            m_state.LinkFailed = true;
-        }
-        return;
+        return failed ? LinkOpenResult::SerialFailed : LinkOpenResult::Opened;
     }
 
     // TCP: the connection itself is made in the background; only an address
@@ -160,12 +155,10 @@ void DeviceLink::OpenLink()
     const QString portText = rest;
     const auto port = ToInteger(portText);
     const QString hostName = TrimBlanks(host);
-    if (!port || *port < 1 || *port > 65535 || hostName.isEmpty()) {
-        MessageBox(m_state.msg(5) + QStringLiteral(" - ") + s.TcpSettings, m_state.msg(4));
-        m_state.LinkFailed = true;
-        return;
-    }
+    if (!port || *port < 1 || *port > 65535 || hostName.isEmpty())
+        return LinkOpenResult::TcpFailed;
     m_tcp.connectToHost(hostName, quint16(*port));
+    return LinkOpenResult::Opened;
 }
 
 void DeviceLink::write(const QByteArray &bytes)

@@ -11,7 +11,7 @@
 
 namespace qx {
 
-struct AppState;
+struct LinkSettings;
 
 // "baud,parity,data bits,stop bits", e.g. "115200,n,8,1".
 struct SerialLineSettings {
@@ -31,14 +31,19 @@ QString SerialPortLocation(int n);
 // stops shrinking for `stallMs`.
 bool DrainSerialOutput(QSerialPort &port, int stallMs);
 
+// How OpenLink ended. A TCP connection is made in the background, so Opened
+// only says that the address could be used.
+enum class LinkOpenResult { Opened, SerialFailed, TcpFailed };
+
 class DeviceLink : public QObject {
     Q_OBJECT
 public:
-    explicit DeviceLink(AppState &state, QObject *parent = nullptr);
+    // The settings are read at every OpenLink and write (ComPort chooses the channel).
+    explicit DeviceLink(const LinkSettings &settings, QObject *parent = nullptr);
 
-    // Opens the link from the settings; on failure shows the link message and
-    // sets LinkFailed. Called at start-up and by the Reconnect button.
-    void OpenLink();
+    // Opens the link from the settings; the caller tells the operator of a
+    // failure. Called at start-up and by the Reconnect button.
+    LinkOpenResult OpenLink();
 
     // Writes bytes to the link chosen by ComPort; fails silently when closed.
     void write(const QByteArray &bytes);
@@ -72,7 +77,7 @@ Q_SIGNALS:
 private:
     void markLost();
 
-    AppState &m_state;
+    const LinkSettings &m_settings;
     QSerialPort m_serial;
     QTcpSocket m_tcp;
     bool m_lost = false;

@@ -1,8 +1,6 @@
 #include "versioncheck.h"
 
 #include "commandexchange.h"
-#include "language/messagetable.h"
-#include "util/seams.h"
 #include "util/textutil.h"
 
 namespace qx {
@@ -16,11 +14,6 @@ QString QueryVersion(CommandExchange &exchange)
     SplitFirst(rest, major, QStringLiteral("."));
     SplitFirst(rest, minor, QStringLiteral("."));
     return major + QLatin1Char('.') + minor;
-}
-
-bool VersionAccepted(const QString &version)
-{
-    return JudgeVersion(version) == VersionVerdict::Accepted;
 }
 
 VersionVerdict JudgeVersion(const QString &version)
@@ -38,13 +31,9 @@ VersionVerdict JudgeVersion(const QString &version)
     return accepted ? VersionVerdict::Accepted : VersionVerdict::Old;
 }
 
-VersionVerdict CheckVersion(CommandExchange &exchange, const MessageTable &msg)
+VersionVerdict CheckVersion(CommandExchange &exchange)
 {
     const VersionVerdict verdict = JudgeVersion(QueryVersion(exchange));
-    if (verdict == VersionVerdict::Old)
-        MessageBox(msg(16), msg(17));
-    else if (verdict == VersionVerdict::NoReply)
-        MessageBox(msg(22), msg(4));
     if (verdict != VersionVerdict::Accepted)
         exchange.StopRequested = true;
     return verdict;

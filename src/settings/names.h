@@ -10,10 +10,6 @@
 
 namespace qx {
 
-constexpr int kInputCount = 16;
-constexpr int kWindowCount = 4;
-constexpr int kPresetCount = 16;
-constexpr int kBankCount = 4;
 constexpr int kNameEntryCount = 20; // entries 0..15 and 16..19 of each list
 
 // The caption the preset buttons carry when the window is created.

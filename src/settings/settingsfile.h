@@ -4,7 +4,7 @@
 // loaded files, image folder). Both are read once at start-up and written once
 // at shutdown; reading is by line position, the keys are only for people.
 
-#include "app/state/appstate.h"
+#include "state/appstate.h"
 
 #include <QByteArray>
 #include <QString>

@@ -4,16 +4,14 @@
 // right after a reply prefix, and the map between the 85 source buttons of the
 // Switching page and the (window, source) pairs the device knows.
 
+#include "util/devicecounts.h"
+
 #include <QByteArray>
 #include <QString>
 
 namespace qx {
 
-// Device numbering.
-constexpr int kWindows = 4;          // windows 0..3
 constexpr int kBackgroundWindow = 4; // the background is addressed as window 4
-constexpr int kInputs = 16;          // inputs 0..15
-constexpr int kBanks = 4;            // banks 1..4; 0 means the live input
 
 // Device parameters of the "#Y" commands.
 enum SwitchParameter : int {

@@ -24,14 +24,6 @@ qint64 Clamp(qint64 value, qint64 low, qint64 high)
     return std::max(low, std::min(high, value));
 }
 
-QString HexPad(quint32 value, int width)
-{
-    QString text = QString::number(value, 16).toUpper();
-    if (text.size() < width)
-        text.prepend(QString(width - text.size(), QLatin1Char('0')));
-    return text;
-}
-
 QString HexDump(const QByteArray &bytes)
 {
     static const char digits[] = "0123456789ABCDEF";
@@ -138,7 +130,7 @@ QString PrintedNumber(qint64 value)
 
 QString VersionText()
 {
-    return QStringLiteral("%1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision);
+    return QStringLiteral(QX_VERSION_TEXT);
 }
 
 } // namespace qx

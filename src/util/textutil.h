@@ -3,6 +3,8 @@
 // hexadecimal dumps, and the numeric conversions used by the settings and
 // language files, the command line and the device replies.
 
+#include "util/version.h"
+
 #include <QByteArray>
 #include <QString>
 #include <optional>
@@ -17,10 +19,6 @@ void SplitFirst(QString &rest, QString &head, const QString &delimiter);
 
 // `value` limited to low..high (the greater of low and the smaller of high and value).
 qint64 Clamp(qint64 value, qint64 low, qint64 high);
-
-// Upper-case hexadecimal of a 32-bit value, zero-padded in front to `width`
-// characters (a longer form is not cut).
-QString HexPad(quint32 value, int width);
 
 // Every byte as two upper-case hex digits followed by one blank: "AB" -> "41 42 ".
 QString HexDump(const QByteArray &bytes);
@@ -52,7 +50,7 @@ constexpr int kVersionMajor = QX_VERSION_MAJOR;
 constexpr int kVersionMinor = QX_VERSION_MINOR;
 constexpr int kVersionRevision = QX_VERSION_REVISION;
 inline const char *kProductName = "QX-7alt";
-QString VersionText(); // "1.0.7"
+QString VersionText(); // QX_VERSION_TEXT, e.g. "1.0.7"
 
 // One byte per character, both ways (the link and the files of the device
 // world carry 8-bit characters).

@@ -57,11 +57,6 @@ bool IsRegularFile(const QString &path)
     return QFileInfo(path).isFile();
 }
 
-bool MatchesTreePattern(const QString &name, const QString &pattern)
-{
-    return patternExpression(pattern).match(name).hasMatch();
-}
-
 QStringList ListTreeFiles(const QString &folder, const QString &pattern, bool processEvents)
 {
     QStringList paths;

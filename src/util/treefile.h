@@ -27,7 +27,4 @@ QStringList ListTreeFiles(const QString &folder, const QString &pattern, bool pr
 // a device such as /dev/zero never ends.
 bool IsRegularFile(const QString &path);
 
-// True when `name` matches the wildcard `pattern` as ListTreeFiles matches names.
-bool MatchesTreePattern(const QString &name, const QString &pattern);
-
 } // namespace qx

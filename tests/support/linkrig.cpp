@@ -83,9 +83,9 @@ bool LinkRig::openTcp(quint16 port)
 {
     state.settings.ComPort = 0;
     state.settings.TcpSettings = QStringLiteral("127.0.0.1:%1").arg(port);
-    ex.OpenLink();
+    const qx::LinkOpenResult opened = ex.OpenLink();
     ex.startReceiveTimer();
-    if (state.LinkFailed)
+    if (opened != qx::LinkOpenResult::Opened)
         return false;
     QElapsedTimer t;
     t.start();
@@ -97,9 +97,9 @@ bool LinkRig::openTcp(quint16 port)
 bool LinkRig::openSerial(int n)
 {
     state.settings.ComPort = n;
-    ex.OpenLink();
+    const qx::LinkOpenResult opened = ex.OpenLink();
     ex.startReceiveTimer();
-    return !state.LinkFailed;
+    return opened == qx::LinkOpenResult::Opened;
 }
 
 QString LinkRig::ask(const QByteArray &text, const QString &prefix)

@@ -3,10 +3,10 @@
 // an emulator, a temporary program folder, and scripted dialogs so no test
 // ever blocks on a message box, a browser or a sleep.
 
-#include "app/state/appstate.h"
 #include "link/commandexchange.h"
 #include "link/commlog.h"
 #include "link/devicelink.h"
+#include "state/appstate.h"
 
 #include <QHash>
 #include <QList>
@@ -56,7 +56,7 @@ void WriteTcpConfig(const QString &folder, quint16 port);
 struct LinkRig {
     qx::AppState state;
     qx::CommLog log;
-    qx::DeviceLink link{state};
+    qx::DeviceLink link{state.settings};
     qx::CommandExchange ex{link, log};
 
     // Opens TCP to 127.0.0.1:port and waits until connected; false on failure.

@@ -7,7 +7,7 @@
 //    with "--": --file PATH, --bank N, --command TEXT, --exit, --config PATH,
 //    --help, --version. Values keep their case and may contain "/".
 
-#include "app/state/appstate.h"
+#include "state/appstate.h"
 
 #include <QString>
 #include <QStringList>

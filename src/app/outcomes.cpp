@@ -1,0 +1,42 @@
+#include "outcomes.h"
+
+#include "banks/upload.h"
+#include "language/messagetable.h"
+#include "link/devicelink.h"
+#include "settings/settings.h"
+#include "util/seams.h"
+
+namespace qx {
+
+bool ShowLinkOutcome(LinkOpenResult result, const LinkSettings &settings, const MessageTable &msg)
+{
+    switch (result) {
+    case LinkOpenResult::Opened:
+        return true;
+    case LinkOpenResult::SerialFailed:
+        MessageBox(msg(3), msg(4));
+        break;
+    case LinkOpenResult::TcpFailed:
+        MessageBox(msg(5) + QStringLiteral(" - ") + settings.TcpSettings, msg(4));
+        break;
+    }
+    return false;
+}
+
+void ShowUploadOutcome(UploadOutcome outcome, const MessageTable &msg)
+{
+    switch (outcome) {
+    case UploadOutcome::Done:
+    case UploadOutcome::Stopped:
+        break;
+    case UploadOutcome::OldFirmware:
+        MessageBox(msg(16), msg(17));
+        break;
+    case UploadOutcome::NoVersionReply:
+    case UploadOutcome::LinkFailed:
+        MessageBox(msg(22), msg(4));
+        break;
+    }
+}
+
+} // namespace qx

@@ -1,0 +1,21 @@
+#pragma once
+// What the operator is told of the link's and the upload's outcomes. The
+// link and the upload only return how they ended; the window shows the
+// message box here, one place for each kind of outcome.
+
+namespace qx {
+
+class MessageTable;
+struct LinkSettings;
+enum class LinkOpenResult;
+enum class UploadOutcome;
+
+// A serial port that would not open: MSG(3) titled MSG(4); an unusable TCP
+// address: MSG(5) " - " TcpSettings titled MSG(4). Returns whether the link opened.
+bool ShowLinkOutcome(LinkOpenResult result, const LinkSettings &settings, const MessageTable &msg);
+
+// Old firmware: MSG(16) titled MSG(17); no usable version reply or a dead link
+// during the upload: MSG(22) titled MSG(4). Nothing for a finished or stopped upload.
+void ShowUploadOutcome(UploadOutcome outcome, const MessageTable &msg);
+
+} // namespace qx
