@@ -219,7 +219,6 @@ void TestMainWindow::lockedControlsStayLegible_data()
     QTest::addColumn<int>("index");
     QTest::addColumn<int>("role"); // the palette role the style draws the caption with
     QTest::newRow("option button") << "optWIN1INP" << 0 << int(QPalette::WindowText);
-    QTest::newRow("check box") << "chkWINFULL" << 3 << int(QPalette::WindowText);
     QTest::newRow("push button") << "cmdLOAD" << -1 << int(QPalette::ButtonText);
     QTest::newRow("label on a dark tab panel") << "labSWITCH" << -1 << int(QPalette::WindowText);
 }
