@@ -20,6 +20,7 @@
 #include "util/seams.h"
 
 #include <QApplication>
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -161,8 +162,10 @@ int main(int argc, char **argv)
             page.RefreshSwitchState();
         readBackMs << double(clock.nsecsElapsed()) / 1e6 / repetitions;
         // Sanity: the page shows the device's state (a time-out would read as 0).
-        if (!page.chkWINFULL[3]->isChecked() || !page.optWIN1INP[57]->isChecked() ||
-            !page.optWIN1INP[82]->isChecked()) {
+        const auto checked = [&](const char *name, int index) {
+            return qx::Control<QAbstractButton>(&window, QString::fromLatin1(name), index)->isChecked();
+        };
+        if (!checked("chkWINFULL", 3) || !checked("optWIN1INP", 57) || !checked("optWIN1INP", 82)) {
             std::fprintf(stderr, "bench-readback: the read-back did not show the device's state\n");
             return 1;
         }

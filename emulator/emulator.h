@@ -10,6 +10,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -37,6 +38,10 @@ struct Options {
                                     // "~01@ OK" goes out every millisecond (0: never)
     QString logFile;                // every command, packet header and reply, time-stamped
     QString dumpBanksDir;           // each completed bank as bankN.bin and bankN.png
+    // Read commands answered with a given text instead of the state, for
+    // readings a real device may send but the state cannot hold: "#Y 1,302,1"
+    // mapped to "2" is answered "~01@Y 1,302,2".
+    QHash<QByteArray, QByteArray> readings;
 };
 
 struct WindowState {

@@ -1,43 +1,27 @@
 // Language files, the language box, the template button and the About and
-// warning windows in the running application: a MainWindow started in-process
-// from a temporary program folder, with scripted dialogs.
+// warning windows in the running application, started from a temporary
+// program folder with scripted dialogs.
 
-#include "app/filespage.h"
-#include "app/mainwindow.h"
-#include "app/waitwindow.h"
-#include "app/warningwindow.h"
-#include "linkrig.h"
-#include "util/controls.h"
 #include "util/seams.h"
+#include "windowrig.h"
 
 #include <QComboBox>
 #include <QDialog>
-#include <QFile>
 #include <QLabel>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QRegularExpression>
 #include <QStringEncoder>
 #include <QTest>
 #include <QTimer>
-#include <memory>
 
 using namespace qx;
 using namespace qxtest;
 
 namespace {
 
-void writeLines(const QString &path, const QStringList &lines)
+void writeLines(const WindowRig &rig, const QString &name, const QStringList &lines)
 {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(QStringEncoder(QStringConverter::System)(lines.join("\r\n") + "\r\n"));
-}
-
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    rig.write(name, QStringEncoder(QStringConverter::System)(lines.join("\r\n") + "\r\n"));
 }
 
 // A French file as a translator makes it from the template: texts on one line, "|" where a message
@@ -63,105 +47,56 @@ const QStringList kFrenchAbout{"Application QX-7alt v1.7 (FR)", "<b>Norvel QX-7<
 
 // A program folder with the settings of a previous run in `tongue` (line 50 of the configuration:
 // `line50`, serial port 7, which leads nowhere) and the French file named `frenchFile`.
-struct App {
-    TempProgramFolder folder;
-    ScriptedSeams seams;
-    std::unique_ptr<MainWindow> w;
-
+struct App : WindowRig {
     explicit App(const QString &tongue = "EN", const QString &line50 = {}, const QString &frenchFile = "QX-7alt_FR.lng",
                  const QStringList &first = {})
+        : WindowRig({}, Link::None)
     {
-        writeLines(folder.file("startup.ini"),
+        writeLines(*this, "startup.ini",
                    {";QX-7alt v1.0.7 startup configuration file", "Tongue=" + tongue, "MainX= 300 ", "MainY= 150 "});
-        QStringList config{";QX-7alt v1.0.7 main configuration file", "Com Port= 7 "};
-        while (config.size() < 49)
-            config << QString();
-        writeLines(folder.file("QX-7alt.ini"), config << line50);
-        writeLines(folder.file(frenchFile), frenchLines(first));
+        writeConfig({"Com Port= 7 "}, line50);
+        writeLines(*this, frenchFile, frenchLines(first));
     }
-    MainWindow &load(const QStringList &args = {})
-    {
-        w = std::make_unique<MainWindow>();
-        w->Form_Load(args);
-        return *w;
-    }
-    QList<QWidget *> windows() const { return {w.get(), &w->waitWindow(), &w->warningWindow()}; }
+    // The warning window's title, labWARNING and labTEXT.
     QStringList warningTexts() const
     {
-        return {w->warningWindow().windowTitle(), w->warningWindow().labWARNING->text(),
-                w->warningWindow().labTEXT->text()};
+        return {window->warningWindow().windowTitle(), Caption(find("labWARNING")), Caption(find("labTEXT"))};
     }
 };
-
-// The lines of a window section: its "Chapter=" and caption lines, two empty lines, then the entries.
-QStringList section(const QStringList &lines, const QString &window)
-{
-    const int start = int(lines.indexOf("Chapter=" + window));
-    int end = start + 4;
-    while (start >= 0 && end < lines.size() && !lines.at(end).isEmpty())
-        ++end;
-    return start < 0 ? QStringList() : lines.mid(start, end - start);
-}
-
-// The entry of a control in a section, its name line and fields joined by "|".
-QString entry(const QStringList &section, const QString &name)
-{
-    int i = int(section.indexOf("Name=" + name));
-    QStringList out;
-    while (i >= 0 && i < section.size() && (out.isEmpty() || !section.at(i).startsWith("Name=")))
-        out << section.at(i++);
-    return out.join('|');
-}
 
 } // namespace
 
 class TestLanguageApp : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void everyCaptionedControlIsRegisteredOnceAsPlainText();
+    void controlsUniqueAndPlainText();
     void translatedStart_data();
     void translatedStart();
     void languageBox_data();
     void languageBox();
     void templateButton_data();
     void templateButton();
-    void aboutBoxFromTheMainWindow_data();
-    void aboutBoxFromTheMainWindow();
     void warningTurnsIntoAbout();
     void aboutWindowFitsItsTexts_data();
     void aboutWindowFitsItsTexts();
 };
 
-void TestLanguageApp::everyCaptionedControlIsRegisteredOnceAsPlainText()
+// Names with indexes are unique within a window, so a record reaches exactly the controls it names;
+// texts show as typed, never as markup. Which controls the language files reach, in which order, is
+// what the template lists (templateButton).
+void TestLanguageApp::controlsUniqueAndPlainText()
 {
     App app;
-    app.load();
-    for (QWidget *window : app.windows()) {
-        const QList<QObject *> registered = WindowControls(window);
-        QVERIFY(registered.contains(window));
-        // Names with indexes are unique within a window, so a record reaches exactly the controls it names.
+    MainWindow &w = app.start();
+    for (QWidget *window : QList<QWidget *>{&w, &w.waitWindow(), &w.warningWindow()}) {
         QSet<QString> seen;
-        for (QObject *c : registered) {
-            const QString key = ControlName(c) + '/' + QString::number(ControlIndex(c));
+        for (QObject *c : WindowControls(window)) {
+            const QString key = window->objectName() + '/' + ControlName(c) + '/' + QString::number(ControlIndex(c));
             QVERIFY2(!seen.contains(key), qPrintable(key));
             seen.insert(key);
-        }
-        // An unregistered caption could never be translated nor written to the template.
-        for (QWidget *child : window->findChildren<QWidget *>()) {
-            const bool captioned =
-                qobject_cast<QLabel *>(child) || qobject_cast<QAbstractButton *>(child) || child->inherits("QGroupBox");
-            // Controls of the other windows, which the main window owns, are theirs; Qt's own widgets have no name.
-            if (!captioned || child->window() != window || child->objectName().startsWith("qt_") ||
-                (child->objectName().isEmpty() && !child->parentWidget()->inherits("QGroupBox") &&
-                 child->parentWidget() != window))
-                continue;
-            const QString id = window->objectName() + '/' + child->objectName();
-            QVERIFY2(registered.contains(child), qPrintable(id));
-            // Texts show as typed, never as markup; the preview label only ever holds a picture.
-            if (auto *label = qobject_cast<QLabel *>(child))
-                QVERIFY2(Kind(label) == ControlKind::Image ? label->text().isEmpty()
-                                                           : label->textFormat() == Qt::PlainText,
-                         qPrintable(id));
+            // The preview label only ever holds a picture.
+            if (auto *label = qobject_cast<QLabel *>(c); label && Kind(c) != ControlKind::Image)
+                QVERIFY2(label->textFormat() == Qt::PlainText, qPrintable(key));
         }
     }
 }
@@ -178,24 +113,23 @@ void TestLanguageApp::translatedStart()
 {
     QFETCH(QString, fileName);
     App app("FR", {}, fileName);
-    MainWindow &w = app.load({"/h"});
+    MainWindow &w = app.start({"/h"});
 
     QCOMPARE(w.windowTitle(), QString("QX-7 Panneau de commande"));
-    QCOMPARE(w.labPRESETS->text() + '|' + w.labPRESETS->toolTip(),
+    QCOMPARE(Caption(app.find("labPRESETS")) + '|' + ToolTip(app.find("labPRESETS")),
              QString("Préréglages|Rappel rapide des préréglages"));
-    QCOMPARE(w.files().comboLANG->currentText(), QString("FR Français"));
+    QCOMPARE(app.control<QComboBox>("comboLANG")->currentText(), QString("FR Français"));
     // The bank names of the configuration replace what the language file set.
-    QCOMPARE(w.files().optBANK[2]->text(), QString("Bank 3"));
+    QCOMPARE(Caption(app.find("optBANK", 2)), QString("Bank 3"));
     // MSG(3) keeps its "|"; "/h": the About box in the language of the run, "|" breaking lines.
     QCOMPARE(app.seams.boxes.size(), 1);
     QCOMPARE(app.seams.boxes[0].first, QString("Échec|port série"));
     QCOMPARE(app.seams.modals, QList<QStringList>{kFrenchAbout});
     // Closed with OK: back to the translated design state.
     QCOMPARE(app.warningTexts(), (QStringList{"Attention", "(rien)", "-"}));
-    QCOMPARE(w.warningWindow().cmdABOUT->text(), QString("À propos"));
-
+    QCOMPARE(Caption(app.find("cmdABOUT")), QString("À propos"));
     // Texts show as typed, never as markup.
-    QCOMPARE(w.files().labLANG->text() + w.waitWindow().labWAIT->text(), QString("<b>Langue</b><i>Patience</i>"));
+    QCOMPARE(Caption(app.find("labLANG")) + Caption(app.find("labWAIT")), QString("<b>Langue</b><i>Patience</i>"));
 }
 
 void TestLanguageApp::languageBox_data()
@@ -204,39 +138,33 @@ void TestLanguageApp::languageBox_data()
     QTest::addColumn<QString>("selected"); // "" for none
     QTest::addColumn<QString>("choose");   // item chosen by the operator, "" for none
     QTest::addColumn<QString>("saved");    // Tongue in startup.ini after the shutdown
-    const auto row = [](const char *tag, const char *tongue, const char *selected, const char *choose,
-                        const char *saved) { QTest::newRow(tag) << tongue << selected << choose << saved; };
-    row("stored FR selected, DE chosen", "FR", "FR Français", "DE Deutsch", "DE");
-    row("stored FR kept without a choice", "FR", "FR Français", "", "FR");
-    row("lower-case code selects nothing, kept", "fr", "", "", "fr");
+    QTest::newRow("stored FR selected, DE chosen") << "FR" << "FR Français" << "DE Deutsch" << "DE";
+    QTest::newRow("stored FR kept without a choice") << "FR" << "FR Français" << "" << "FR";
+    QTest::newRow("lower-case code selects nothing, kept") << "fr" << "" << "" << "fr";
 }
 
 void TestLanguageApp::languageBox()
 {
     QFETCH(QString, tongue);
-    QFETCH(QString, selected);
     QFETCH(QString, choose);
     QFETCH(QString, saved);
     App app(tongue);
-    writeLines(app.folder.file("qx-7alt_de.lng"),
+    writeLines(app, "qx-7alt_de.lng",
                {";QX-7alt v1.0.7 language file", ";Language=Deutsch", "Chapter=frmMAIN", "Caption=QX-7 Steuerung"});
     // The template and a file without its language line are not listed.
-    writeLines(app.folder.file("QX-7alt_.lng"), {";QX-7alt v1.0.7 language file", ";Language=EN"});
-    writeLines(app.folder.file("QX-7alt_IT.lng"), {";Language=Italiano"});
-    MainWindow &w = app.load();
-    QComboBox *box = w.files().comboLANG;
+    writeLines(app, "QX-7alt_.lng", {";QX-7alt v1.0.7 language file", ";Language=EN"});
+    writeLines(app, "QX-7alt_IT.lng", {";Language=Italiano"});
+    MainWindow &w = app.start();
+    auto *box = app.control<QComboBox>("comboLANG");
     QVERIFY(box->count() == 2 && box->findText("DE Deutsch") >= 0 && box->findText("FR Français") >= 0);
-    QCOMPARE(box->currentText(), selected);
+    QTEST(box->currentText(), "selected");
     const QString title = w.windowTitle();
     if (!choose.isEmpty())
         box->setCurrentIndex(box->findText(choose));
-    QCOMPARE(w.state().settings.Tongue, saved);
     QCOMPARE(w.windowTitle(), title); // the new language waits for the next start
-    w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.close();
-    QCOMPARE(QString::fromUtf8(readBytes(app.folder.file("startup.ini")).split('\n').value(1)),
-             "Tongue=" + saved + '\r');
+    QCOMPARE(QString::fromUtf8(app.read("startup.ini").split('\n').value(1)), "Tongue=" + saved + '\r');
 }
 
 void TestLanguageApp::templateButton_data()
@@ -244,12 +172,12 @@ void TestLanguageApp::templateButton_data()
     QTest::addColumn<QString>("tongue");
     QTest::addColumn<QStringList>("texts"); // main and warning captions; entries of labPRESETS, labWARNING, cmdABOUT
     QTest::newRow("English") << "EN"
-                             << QStringList{"Caption=QX-7", "Caption=Warning",
+                             << QStringList{"Chapter=frmMAIN|Caption=QX-7", "Chapter=frmWARNING|Caption=Warning",
                                             "Name=labPRESETS|Caption=Presets|Tooltip=Qick switching of layout presets",
                                             "Name=labWARNING|Caption=-", "Name=cmdABOUT|Caption=About"};
     QTest::newRow("French active: its window texts, English messages")
         << "FR"
-        << QStringList{"Caption=QX-7 Panneau de commande", "Caption=Attention",
+        << QStringList{"Chapter=frmMAIN|Caption=QX-7 Panneau de commande", "Chapter=frmWARNING|Caption=Attention",
                        "Name=labPRESETS|Caption=Préréglages|Tooltip=Rappel rapide des préréglages",
                        "Name=labWARNING|Caption=(rien)", "Name=cmdABOUT|Caption=À propos"};
 }
@@ -259,80 +187,38 @@ void TestLanguageApp::templateButton()
     QFETCH(QString, tongue);
     QFETCH(QStringList, texts);
     App app(tongue, "Log=1");
-    const QByteArray startupBefore = readBytes(app.folder.file("startup.ini"));
-    const QByteArray configBefore = readBytes(app.folder.file("QX-7alt.ini"));
-    const QString templatePath = app.folder.file("QX-7alt_.lng");
-    writeLines(templatePath, {"old template, to be replaced"});
-    MainWindow &w = app.load();
-    w.show();
+    const QByteArray startupBefore = app.read("startup.ini"), configBefore = app.read("QX-7alt.ini");
+    writeLines(app, "QX-7alt_.lng", {"old template, to be replaced"});
+    MainWindow &w = app.start();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     // The button lies in the log column, which "Log=1" shows.
-    QVERIFY(w.cmdTONGUE->isVisibleTo(&w) && w.cmdTONGUE->geometry().left() < w.width());
-    QTest::mouseClick(w.cmdTONGUE, Qt::LeftButton);
+    QWidget *button = app.control("cmdTONGUE");
+    QVERIFY(button->isVisibleTo(&w) && button->geometry().left() < w.width());
+    app.click("cmdTONGUE");
 
     // The application ends at once, and no shutdown runs even when the window closes afterwards.
     QCOMPARE(app.seams.exits, QList<int>{0});
     QVERIFY(w.isHidden());
     w.close();
-    QCOMPARE(readBytes(app.folder.file("startup.ini")), startupBefore);
-    QCOMPARE(readBytes(app.folder.file("QX-7alt.ini")), configBefore);
+    QCOMPARE(app.read("startup.ini"), startupBefore);
+    QCOMPARE(app.read("QX-7alt.ini"), configBefore);
 
-    const QStringList lines = QString::fromUtf8(readBytes(templatePath)).split("\r\n");
-    QCOMPARE(lines.value(1), ";Language=" + tongue);
-    QCOMPARE(lines.filter(QRegularExpression("^Chapter=")),
-             (QStringList{"Chapter=frmMAIN", "Chapter=frmWAIT", "Chapter=frmWARNING"}));
-    const QStringList main = section(lines, "frmMAIN");
-    const QStringList warning = section(lines, "frmWARNING");
-    QCOMPARE((QStringList{main.value(1), warning.value(1), entry(main, "labPRESETS"), entry(warning, "labWARNING"),
-                          entry(warning, "cmdABOUT")}),
-             texts);
-
-    QCOMPARE(main.mid(4).filter(QRegularExpression("^(Name|Caption|Tooltip|Tag)=")), main.mid(4));
-    // The tab strip comes first: its panels carry no tooltip and are left out.
-    QCOMPARE(main.value(4), QString("Name=labPRESETS"));
-    for (const char *e :
-         {"labFILES|Caption=Files and Setup", "cmdPRESET  7 |Caption=preset_7", "optBANK  2 |Caption=Bank 3",
-          "chkWINENABLE  3 |Caption=Enabled", "chkWINFULL  0 |Caption=Show full screen",
-          "frameWINDOW4|Caption=Window 4", "cmdREFRESH|Tooltip=Refresh current folder contents",
-          "cmdTONGUE|Caption=tongue!", "frameBACK|Caption=Background"})
-        QCOMPARE(entry(main, QString(e).section('|', 0, 0)), "Name=" + QString(e));
-    for (const auto &[array, count] : {std::pair{"cmdPRESET", 16}, {"optWIN1INP", 85}, {"optBANK", 4}})
-        QCOMPARE(main.filter(QRegularExpression(QString("^Name=%1  \\d+ $").arg(array))).size(), count);
-    // Pictures without a tooltip, text boxes, lists, the combo box, shapes, timers and links are never written.
-    for (const char *name : {"pictPREVIEW", "btnPRESETS", "pictABOUT", "txtDIR", "txtCOMPORT", "txtTCPSETTINGS",
-                             "txtEDITINPUTNAME", "lstFILES", "lstINPUTNAMES", "lstLOG", "comboLANG", "boxPROGRESS",
-                             "Timer1", "Timer_switch", "MSComm1", "Winsock1"})
-        QVERIFY2(main.filter(QRegularExpression(QString("^Name=%1( |$)").arg(name))).isEmpty(), name);
-    QCOMPARE(entry(warning, "cmdOK"), QString("Name=cmdOK|Caption=OK"));
-    QVERIFY(!entry(warning, "labURL").isEmpty());
-    QVERIFY(!entry(section(lines, "frmWAIT"), "labWAIT").isEmpty());
-
-    // Messages in English whatever the language.
-    for (const char *m : {"MSG(3)|Caption=Com port open failure", "MSG(29)|Caption=QX-7alt control application v1.7"})
-        QCOMPARE(lines.value(int(lines.indexOf("Message=" + QString(m).section('|', 0, 0))) + 1),
-                 QString(m).section('|', 1));
-}
-
-void TestLanguageApp::aboutBoxFromTheMainWindow_data()
-{
-    QTest::addColumn<QString>("clicked");
-    QTest::newRow("About label") << "labABOUT";
-    QTest::newRow("About panel") << "pictABOUT";
-}
-
-void TestLanguageApp::aboutBoxFromTheMainWindow()
-{
-    QFETCH(QString, clicked);
-    App app;
-    MainWindow &w = app.load();
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    auto *target = Control<QWidget>(&w, clicked);
-    QVERIFY(target);
-    // Away from the label when the panel itself is clicked.
-    QTest::mouseClick(target, Qt::LeftButton, {}, clicked == "pictABOUT" ? QPoint(2, 2) : QPoint());
-    QCOMPARE(app.seams.modals, (QList<QStringList>{{w.state().msg(29), w.state().msg(30), w.state().msg(20)}}));
-    QCOMPARE(app.warningTexts(), (QStringList{"Warning", "-", "-"})); // closed with OK: the design texts
+    // Every control with a caption or tooltip, in the window's order of creation, each once, and the
+    // English messages: the file a translator starts from, byte for byte.
+    const QByteArray written = app.read("QX-7alt_.lng");
+    if (tongue == "EN") {
+        QFile expected(QStringLiteral(QX_TEST_DATA_DIR "/language_template.lng"));
+        QVERIFY(expected.open(QIODevice::ReadOnly));
+        QCOMPARE(written, expected.readAll());
+    }
+    // The captions of the language of the run: the line after each key, up to the next entry.
+    const QStringList lines = QString::fromUtf8(written).split("\r\n");
+    QStringList found;
+    for (const char *key : {"Chapter=frmMAIN", "Chapter=frmWARNING", "Name=labPRESETS", "Name=labWARNING", "Name=cmdABOUT"}) {
+        const int at = int(lines.indexOf(key));
+        found << lines.mid(at, lines.value(at + 2).startsWith("Tooltip=") ? 3 : 2).join('|');
+    }
+    QCOMPARE(found, texts);
 }
 
 // The start-up warning of a missing "/f:" file, shown for real (modal); the operator presses "About", then "OK".
@@ -347,15 +233,15 @@ void TestLanguageApp::warningTurnsIntoAbout()
         QTimer::singleShot(20000, dialog, &QDialog::reject); // gives up rather than hang
         QTimer::singleShot(0, dialog, [&, dialog] {
             shown = app.warningTexts();
-            QTest::mouseClick(dialog->cmdABOUT, Qt::LeftButton);
+            app.click("cmdABOUT");
             afterAbout = app.warningTexts();
             stillOpen = dialog->isVisible();
-            QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+            app.click("cmdOK");
         });
         QCOMPARE(dialog->exec(), int(QDialog::Accepted));
     };
     // A "/" would end the switch's value: the file is named without a folder.
-    MainWindow &w = app.load({"/f:missing.bmp"});
+    MainWindow &w = app.start({"/f:missing.bmp"});
     // A serial link that failed already gives the first reason: MSG(18).
     QCOMPARE(shown, (QStringList{"Attention", w.state().msg(18), kFrenchAbout[2]}));
     QVERIFY(stillOpen);
@@ -383,28 +269,29 @@ void TestLanguageApp::aboutWindowFitsItsTexts()
     QFETCH(QString, usage);
     const QStringList messages{"Message=MSG(30)", "Caption=" + about, "Message=MSG(20)", "Caption=" + usage};
     App app("FR", {}, "QX-7alt_FR.lng", about.isEmpty() ? QStringList() : messages);
-    WarningWindow &box = app.load().warningWindow();
+    WarningWindow &box = app.start().warningWindow();
     const QSize design = box.size();
     box.FillAboutTexts();
     box.show();
     QVERIFY(QTest::qWaitForWindowExposed(&box));
-    for (QLabel *label : {box.labWARNING, box.labTEXT})
+    auto *warning = app.control<QLabel>("labWARNING"), *text = app.control<QLabel>("labTEXT");
+    auto *url = app.control<QLabel>("labURL");
+    for (QLabel *label : {warning, text})
         QVERIFY2(label->height() >= label->heightForWidth(label->width()), qPrintable(label->objectName()));
-    QVERIFY(box.labURL->width() >= box.labURL->sizeHint().width());
-    QVERIFY(box.labWARNING->geometry().bottom() < box.labTEXT->geometry().top());
-    for (QWidget *c : std::initializer_list<QWidget *>{box.labURL, box.cmdABOUT, box.cmdOK}) {
-        QVERIFY2(box.labTEXT->y() + box.labTEXT->heightForWidth(box.labTEXT->width()) <= c->y(),
-                 qPrintable(c->objectName()));
+    QVERIFY(url->width() >= url->sizeHint().width());
+    QVERIFY(warning->geometry().bottom() < text->geometry().top());
+    for (QWidget *c : {app.control("labURL"), app.control("cmdABOUT"), app.control("cmdOK")}) {
+        QVERIFY2(text->y() + text->heightForWidth(text->width()) <= c->y(), qPrintable(c->objectName()));
         QVERIFY2(box.rect().contains(c->geometry()), qPrintable(c->objectName()));
     }
-    QVERIFY(!box.labURL->geometry().intersects(box.cmdABOUT->geometry()));
+    QVERIFY(!url->geometry().intersects(app.control("cmdABOUT")->geometry()));
     // Only the link opens the product page, and the window stays as it was.
-    QTest::mouseClick(box.labWARNING, Qt::LeftButton);
+    app.click("labWARNING");
     QVERIFY(app.seams.urls.isEmpty());
-    QTest::mouseClick(box.labURL, Qt::LeftButton);
+    app.click("labURL");
     QCOMPARE(app.seams.urls, QList<QUrl>{QUrl(QString::fromLatin1(kProductUrl))});
     QVERIFY(box.isVisible());
-    box.cmdOK->click();
+    app.click("cmdOK");
     QVERIFY(!box.isVisible());
     QCOMPARE(box.size(), design);
 }

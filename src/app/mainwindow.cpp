@@ -1,7 +1,11 @@
 #include "mainwindow.h"
 
-#include "filespage.h"
+#include "bankloader.h"
 #include "language/languagefile.h"
+#include "languagebox.h"
+#include "linksettings.h"
+#include "namelisteditor.h"
+#include "picturefolder.h"
 #include "language/templatewriter.h"
 #include "outcomes.h"
 #include "platform.h"
@@ -94,10 +98,7 @@ MainWindow::MainWindow()
     m_switching = std::make_unique<SwitchingPage>(this, frameSWITCH, m_state, m_exchange, NormalBackColor,
                                                   MarkBackColor, *m_wait, [this](int tab) { ShowTab(tab); });
 
-    frameFILES = MakeFrame(this, this, QStringLiteral("frameFILES"), QStringLiteral("Files"),
-                           QRect(2220, 120, 11415, 9135));
-    m_files = std::make_unique<FilesPage>(*this, frameFILES);
-
+    buildFilesPage();
     buildLogColumn();
 
     RegisterControl(this, &m_exchange.Timer1, QStringLiteral("Timer1"), ControlKind::Timer);
@@ -109,7 +110,8 @@ MainWindow::MainWindow()
     m_warning = std::make_unique<WarningWindow>(m_state.msg, this);
 
     // The log column mirrors the communication log.
-    connect(&m_log, &CommLog::countChanged, m_files->labNN, &QLabel::setText);
+    connect(&m_log, &CommLog::countChanged, labNN, &QLabel::setText);
+    connect(m_banks.get(), &BankLoader::technicalInfo, lab, &QLabel::setText);
     connect(&m_log, &CommLog::diagnosticCountChanged, labN, &QLabel::setText);
     connect(&m_log, &CommLog::sentChanged, lab2, &QLabel::setText);
     connect(&m_log, &CommLog::receivedChanged, lab3, &QLabel::setText);
@@ -183,6 +185,59 @@ void MainWindow::buildPresetsPage()
         connect(b, &QPushButton::clicked, this, [this, n] { cmdPRESET_Click(n); });
         cmdPRESET[size_t(n)] = b;
     }
+}
+
+void MainWindow::buildFilesPage()
+{
+    frameFILES = MakeFrame(this, this, QStringLiteral("frameFILES"), QStringLiteral("Files"),
+                           QRect(2220, 120, 11415, 9135));
+    m_pictures = std::make_unique<PictureFolderBox>(this, frameFILES, m_state);
+    m_banks = std::make_unique<BankLoader>(this, frameFILES, m_state, m_exchange, m_log, *m_pictures);
+    m_linkSettings = std::make_unique<LinkSettingsBox>(this, frameFILES, m_state.settings);
+    connect(m_linkSettings.get(), &LinkSettingsBox::reconnectRequested, this, &MainWindow::OpenLink);
+    m_inputNames = std::make_unique<NameListEditor>(
+        this, frameFILES, m_state.settings, NameList::InputsAndWindows,
+        NameListEditor::Design{"lstINPUTNAMES", "txtEDITINPUTNAME", "labNAMEINPUTS", "labEDITINPUTNAME",
+                               "Input and windows names:", "Edit input/window name:",
+                               "Logical names of QX-7 inputs or output windows", 5280});
+    m_presetNames = std::make_unique<NameListEditor>(
+        this, frameFILES, m_state.settings, NameList::PresetsAndBanks,
+        NameListEditor::Design{"lstPRESETNAMES", "txtEDITPRESETNAME", "labPRESETNAMES", "labEDITPRESETNAME",
+                               "Preset and bank names:", "Edit preset name:", "Logical names of layout presets",
+                               7440});
+    m_inputNames->AddCaptions();
+    m_presetNames->AddCaptions();
+    m_language = std::make_unique<LanguageBox>(this, frameFILES, m_state.settings);
+    labNN = MakeLabel(this, frameFILES, QStringLiteral("labNN"), QString(), QRect(9600, 6060, 1600, 255));
+
+    connect(m_pictures.get(), &PictureFolderBox::loadableChanged, m_banks.get(), &BankLoader::setLoadable);
+    // A bank name edited in the list shows on its bank button at once.
+    connect(m_presetNames.get(), &NameListEditor::nameEdited, this, [this](int entry, const QString &name) {
+        const int bank = BankButtonOfEntry(NameList::PresetsAndBanks, entry);
+        if (bank >= 0)
+            m_banks->SetBankName(bank, name);
+    });
+    // The load job locks the folder, the link and the other tabs while it runs.
+    connect(m_banks.get(), &BankLoader::runningChanged, this, [this](bool running) {
+        if (running && m_state.settings.ShowLog)
+            lstLOG->show();
+        m_pictures->setLocked(running);
+        m_linkSettings->setLocked(running);
+        setTabsEnabled(!running);
+    });
+}
+
+void MainWindow::SetUpNames()
+{
+    Settings &s = m_state.settings;
+    FillDefaultNames(s, PresetCaption, m_state.msg(10));
+    m_inputNames->Fill();
+    m_presetNames->Fill();
+    for (int n = 1; n <= kPresets; ++n) {
+        SetNameCaption(cmdPRESET[size_t(n)], s.PresetName[size_t(n)]);
+        SetBackColor(cmdPRESET[size_t(n)], NormalBackColor);
+    }
+    m_banks->ShowNames(NormalBackColor);
 }
 
 void MainWindow::buildLogColumn()
@@ -287,7 +342,7 @@ void MainWindow::requestClose()
     m_closing = true;
     RequestTermination();
     m_exchange.StopRequested = true;
-    if (m_state.cmd.Unattended && m_files->LoadRunning)
+    if (m_state.cmd.Unattended && m_banks->running())
         m_closeStatus = 1;
     CloseOpenDialogs();
     Form_Unload();
@@ -302,9 +357,7 @@ void MainWindow::Form_Unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
-    // A load cut short leaves the bank holding nothing known.
-    if (m_files->LoadRunning)
-        m_state.settings.BankFileLoaded[size_t(Clamp(m_state.cmd.LoadBankRequest, 0, 3) + 1)].clear();
+    m_banks->ForgetCutLoad();
     const QPoint at = pos();
     m_state.settings.MainX = PixelsToTwips(at.x());
     m_state.settings.MainY = PixelsToTwips(at.y());

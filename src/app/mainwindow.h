@@ -24,7 +24,11 @@ class QPushButton;
 
 namespace qx {
 
-class FilesPage;
+class BankLoader;
+class LanguageBox;
+class LinkSettingsBox;
+class NameListEditor;
+class PictureFolderBox;
 class SwitchingPage;
 class WaitWindow;
 class WarningWindow;
@@ -71,7 +75,33 @@ public:
     WaitWindow &waitWindow();
     WarningWindow &warningWindow();
     SwitchingPage &switching() { return *m_switching; }
-    FilesPage &files() { return *m_files; }
+
+    // The names lists and the captions that show names: the preset buttons,
+    // the bank buttons and the files the banks hold (start-up step).
+    void SetUpNames();
+    // Enables or disables the tab panels of Presets and Switching (the load job locks them).
+    void setTabsEnabled(bool enabled);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildTabStrip();
+    void buildPresetsPage();
+    void buildFilesPage();
+    void buildLogColumn();
+    void onTabClicked(int tab);
+    void cmdPRESET_Click(int index);
+    void pictABOUT_Click();
+    void cmdTONGUE_Click();
+    // Shows frmWARNING modally, owned by this window.
+    void showWarningModal();
+    void Form_Unload();
+
+    AppState m_state;
+    CommLog m_log;
+    DeviceLink m_link;
+    CommandExchange m_exchange;
 
     QColor NormalBackColor;
     QColor MarkBackColor;
@@ -82,38 +112,21 @@ public:
     QLabel *labPRESETS = nullptr, *labSWITCH = nullptr, *labFILES = nullptr, *labABOUT = nullptr;
     QGroupBox *framePRESETS = nullptr, *frameSWITCH = nullptr, *frameFILES = nullptr;
     std::array<QPushButton *, 17> cmdPRESET{}; // 1..16
+    // The Files and Setup page holds these groups and the message counter.
+    std::unique_ptr<PictureFolderBox> m_pictures;
+    std::unique_ptr<BankLoader> m_banks;
+    std::unique_ptr<LinkSettingsBox> m_linkSettings;
+    std::unique_ptr<NameListEditor> m_inputNames;
+    std::unique_ptr<NameListEditor> m_presetNames;
+    std::unique_ptr<LanguageBox> m_language;
+    QLabel *labNN = nullptr;
     // Diagnostic column.
     QListWidget *lstLOG = nullptr;
     QCheckBox *chkLOGLIST = nullptr;
     QLabel *Label1 = nullptr, *labN = nullptr, *lab = nullptr, *lab2 = nullptr, *lab3 = nullptr;
     QPushButton *cmdTONGUE = nullptr;
 
-    // Click handlers.
-    void cmdPRESET_Click(int index);
-    void pictABOUT_Click();
-    void cmdTONGUE_Click();
-
-    // Enables or disables the tab panels of Presets and Switching (the load job locks them).
-    void setTabsEnabled(bool enabled);
-    // Shows frmWARNING modally, owned by this window.
-    void showWarningModal();
-
-protected:
-    void closeEvent(QCloseEvent *event) override;
-
-private:
-    void buildTabStrip();
-    void buildPresetsPage();
-    void buildLogColumn();
-    void onTabClicked(int tab);
-    void Form_Unload();
-
-    AppState m_state;
-    CommLog m_log;
-    DeviceLink m_link;
-    CommandExchange m_exchange;
     std::unique_ptr<SwitchingPage> m_switching;
-    std::unique_ptr<FilesPage> m_files;
     std::unique_ptr<WaitWindow> m_wait;
     std::unique_ptr<WarningWindow> m_warning;
     bool m_unloaded = false;

@@ -1,9 +1,12 @@
 // The start-up sequence of the main window: one fixed order of steps, each
 // skipped silently when it fails, ending with the command-line requests.
 
-#include "filespage.h"
+#include "bankloader.h"
 #include "language/languagefile.h"
+#include "languagebox.h"
+#include "linksettings.h"
 #include "mainwindow.h"
+#include "picturefolder.h"
 #include "settings/settingsfile.h"
 #include "state/commandline.h"
 #include "switchingpage.h"
@@ -27,29 +30,23 @@ namespace qx {
 
 MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
 {
-    FilesPage &f = *m_files;
     CommandLineRequests &cmd = m_state.cmd;
 
     // 1. Design values.
     NormalBackColor = BackColor(btnPRESETS);
     MarkBackColor = BackColor(btnFILES);
     PresetCaption = cmdPRESET[1]->text();
-    f.PreviewWidth = 4005;
-    f.PreviewHeight = 2250;
-    f.PreviewRatio = double(f.PreviewWidth) / double(f.PreviewHeight);
+    // (The preview frame's design size is the picture folder's own.)
 
     // 2. Colours and the hidden verdicts.
-    for (QWidget *w : std::initializer_list<QWidget *>{framePRESETS, frameFILES, frameSWITCH, f.cmdDIR, f.cmdLOAD,
-                                                        f.cmdREFRESH, f.cmdRECONNECT, f.cmdCOMDEFAULTS, f.chkCOM})
+    for (QWidget *w : std::initializer_list<QWidget *>{framePRESETS, frameFILES, frameSWITCH})
         SetBackColor(w, NormalBackColor);
-    f.labPICTUREERROR->hide();
-    f.labPICTUREBAD->hide();
-    f.cmdLOAD->setEnabled(false);
+    m_pictures->SetUpDesign(NormalBackColor);
+    m_banks->SetUpDesign(NormalBackColor);
+    m_linkSettings->SetUpDesign(NormalBackColor);
 
-    // 3. Flags.
-    f.LoadRunning = false;
+    // 3. Flags (the load job starts with its own clear).
     m_exchange.StopRequested = false;
-    f.CommandLineRun = false;
     m_log.resetCount();
     m_switching->SwitchBusy = false;
 
@@ -62,7 +59,7 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
     m_log.setShowLog(m_state.settings.ShowLog);
 
     // 6, 7. Languages.
-    f.FillLanguageBox();
+    m_language->FillLanguageBox();
     ApplyLanguageAtStart(m_state.settings.Tongue, {this, m_wait.get(), m_warning.get()}, m_state.msg);
     m_warning->CaptureDesign();
 
@@ -70,17 +67,16 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
     move(tw(m_state.settings.MainX), tw(m_state.settings.MainY));
 
     // 9. Link settings boxes.
-    f.SetUpLinkSettings();
+    m_linkSettings->SetUpLinkSettings();
 
     // 10. Names and the captions that show them.
-    f.SetUpNames();
+    SetUpNames();
 
     // 11. Window frames.
     m_switching->CaptionFrames();
 
     // 12. Picture folder.
-    f.txtDIR->setText(m_state.settings.FolderSelected);
-    f.ListImageFiles();
+    m_pictures->ShowFolder();
 
     // 13. Files and Setup page.
     ShowTab(TabFiles);
@@ -112,7 +108,7 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
     // 17. The "/c:" command; no reply is awaited.
     if (cmd.CommandRequested) {
         if (m_state.LinkFailed)
-            m_warning->labWARNING->setText(m_state.msg(18));
+            m_warning->SetWarning(m_state.msg(18));
         else
             m_exchange.SendCommand(ToBytes(cmd.CommandRequest) + '\r');
     }
@@ -120,39 +116,35 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
     // 18. The "/f:" load.
     if (!cmd.LoadFileRequest.isEmpty()) {
         const int bank = int(Clamp(cmd.LoadBankRequest, 0, 3));
-        f.optBANK[size_t(bank)]->setChecked(true);
+        m_banks->SelectBank(bank);
         bool refused = false;
         if (m_state.LinkFailed) {
-            m_warning->labWARNING->setText(m_state.msg(18));
+            m_warning->SetWarning(m_state.msg(18));
         } else if (!IsRegularFile(cmd.LoadFileRequest)) { // a FIFO or device would block the preview
-            m_warning->labWARNING->setText(m_state.msg(19) + QStringLiteral("\r\n") + cmd.LoadFileRequest);
+            m_warning->SetWarning(m_state.msg(19) + QStringLiteral("\r\n") + cmd.LoadFileRequest);
             m_state.LinkFailed = true;
             refused = true;
         } else {
             if (!cmd.Unattended)
                 show();
-            if (!f.PreviewPicture()) {
-                m_warning->labWARNING->setText(m_state.msg(21) + QStringLiteral("\r\n") + cmd.LoadFileRequest);
+            if (!m_pictures->PreviewPicture()) {
+                m_warning->SetWarning(m_state.msg(21) + QStringLiteral("\r\n") + cmd.LoadFileRequest);
                 m_state.LinkFailed = true;
                 refused = true;
             }
         }
         if (m_state.LinkFailed) {
-            m_warning->labTEXT->setText(ExpandBars(m_state.msg(20)));
+            m_warning->SetUsage(ExpandBars(m_state.msg(20)));
             if (cmd.Unattended) {
-                std::fprintf(stderr, "%s\n", qPrintable(m_warning->labWARNING->text()));
+                std::fprintf(stderr, "%s\n", qPrintable(m_warning->Warning()));
                 result.status = refused ? 2 : 3;
             } else {
                 showWarningModal();
             }
         } else {
-            f.cmdLOAD->setEnabled(true);
-            f.CommandLineRun = true;
-            f.LoadImageJob();
-            f.CommandLineRun = false;
-            switch (f.lastOutcome()) {
-            case FilesPage::LoadOutcome::Loaded: result.status = 0; break;
-            case FilesPage::LoadOutcome::Refused: result.status = 2; break;
+            switch (m_banks->RunFromCommandLine()) {
+            case BankLoader::LoadOutcome::Loaded: result.status = 0; break;
+            case BankLoader::LoadOutcome::Refused: result.status = 2; break;
             default: result.status = 3; break;
             }
         }

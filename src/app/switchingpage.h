@@ -58,19 +58,9 @@ public:
     bool SwitchBusy = false; // a read-back or a switching command is under way
     QTimer Timer_switch;     // 500 ms, one shot: the read-back after a command
 
-    QGroupBox *frameWINDOW1 = nullptr;
-    QGroupBox *frameWINDOW2 = nullptr;
-    QGroupBox *frameWINDOW3 = nullptr;
-    QGroupBox *frameWINDOW4 = nullptr;
-    QGroupBox *frameBACK = nullptr;
-    std::array<QCheckBox *, 4> chkWINENABLE{};
-    std::array<QCheckBox *, 4> chkWINFULL{};
-    std::array<QRadioButton *, 85> optWIN1INP{};
-
+private:
     // The frame of window 0..3, or frameBACK for 4.
     QGroupBox *frameOf(int window) const;
-
-private:
     void createControls(QWidget *window, QWidget *frame);
     // Runs the handler of an operator's click, or re-reads the device later
     // when the click came during a read-back.
@@ -85,6 +75,15 @@ private:
     QColor m_markBackColor;
     WaitWindow &m_wait;
     std::function<void(int)> m_showTab;
+
+    QGroupBox *frameWINDOW1 = nullptr;
+    QGroupBox *frameWINDOW2 = nullptr;
+    QGroupBox *frameWINDOW3 = nullptr;
+    QGroupBox *frameWINDOW4 = nullptr;
+    QGroupBox *frameBACK = nullptr;
+    std::array<QCheckBox *, 4> chkWINENABLE{};
+    std::array<QCheckBox *, 4> chkWINFULL{};
+    std::array<QRadioButton *, 85> optWIN1INP{};
 };
 
 } // namespace qx

@@ -18,14 +18,13 @@ public:
 
     void setCancelAction(std::function<void()> action) { m_cancel = std::move(action); }
 
-    QLabel *labWAIT = nullptr;
-    QPushButton *cmdCANCEL = nullptr;
-
 protected:
     // Opens centred over the window that owns it, not at the screen's corner.
     void showEvent(QShowEvent *event) override;
 
 private:
+    QLabel *labWAIT = nullptr;
+    QPushButton *cmdCANCEL = nullptr;
     std::function<void()> m_cancel;
 };
 

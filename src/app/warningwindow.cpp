@@ -80,6 +80,10 @@ void WarningWindow::ResetToDesign()
     FitToTexts();
 }
 
+void WarningWindow::SetWarning(const QString &text) { labWARNING->setText(text); }
+QString WarningWindow::Warning() const { return labWARNING->text(); }
+void WarningWindow::SetUsage(const QString &text) { labTEXT->setText(text); }
+
 void WarningWindow::FillAboutTexts()
 {
     labWARNING->setText(ExpandBars(m_msg(30)));

@@ -30,11 +30,11 @@ public:
     void CaptureDesign();
     void ResetToDesign();
 
-    QLabel *labWARNING = nullptr;
-    QLabel *labTEXT = nullptr;
-    QLabel *labURL = nullptr;
-    QPushButton *cmdABOUT = nullptr;
-    QPushButton *cmdOK = nullptr;
+    // The reason a command-line request cannot be carried out (labWARNING),
+    // and the text below it (labTEXT).
+    void SetWarning(const QString &text);
+    QString Warning() const;
+    void SetUsage(const QString &text);
 
     // Places the controls: the two text labels keep their designed places but
     // grow downwards when their texts need more room (a longer translation, a
@@ -45,6 +45,11 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    QLabel *labWARNING = nullptr;
+    QLabel *labTEXT = nullptr;
+    QLabel *labURL = nullptr;
+    QPushButton *cmdABOUT = nullptr;
+    QPushButton *cmdOK = nullptr;
     const MessageTable &m_msg;
     QStringList m_design;
 };

@@ -19,7 +19,7 @@ ScriptedSeams::ScriptedSeams()
     s.pauseLength = [this](int ms) { return pauses.value(ms, 0); };
     qx::ClearTerminationRequest();
     s.openUrl = [this](const QUrl &url) { urls.append(url); };
-    s.pickFolder = [this](const QString &start) { return pickedFolder.isNull() ? start : pickedFolder; };
+    s.pickFolder = [](const QString &start) { return start; };
     s.exitProcess = [this](int status) { exits.append(status); };
     s.showModal = [this](QObject *window) {
         QStringList texts{window->property("windowTitle").toString()};
@@ -69,14 +69,6 @@ qint64 EmulatorLogTime(const QString &logFile, const QByteArray &needle)
             return QTime::fromString(QString::fromLatin1(line.left(12)), QStringLiteral("HH:mm:ss.zzz")).msecsSinceStartOfDay();
     }
     return -1;
-}
-
-void WriteTcpConfig(const QString &folder, quint16 port)
-{
-    QFile ini(folder + QStringLiteral("/QX-7alt.ini"));
-    if (ini.open(QIODevice::WriteOnly))
-        ini.write(";x\r\nCom Port=0\r\nCom Port Settings=115200,n,8,1\r\nTCP Settings=127.0.0.1:" +
-                  QByteArray::number(port) + "\r\n");
 }
 
 bool LinkRig::openTcp(quint16 port)

@@ -18,8 +18,8 @@ namespace qxtest {
 
 // Installs scripted seams for its lifetime: message boxes are recorded and
 // answered from `answers` (OK when the script runs out), the upload's pauses
-// last as `pauses` says (none unless given), URLs are recorded, the folder picker returns `pickedFolder`, and an
-// exit request is recorded instead of ending the test. A termination request
+// last as `pauses` says (none unless given), URLs are recorded, the folder picker returns the folder it
+// starts in, and an exit request is recorded instead of ending the test. A termination request
 // left by a test is cleared.
 struct ScriptedSeams {
     ScriptedSeams();
@@ -28,7 +28,6 @@ struct ScriptedSeams {
     QList<bool> answers;
     QHash<int, int> pauses; // designed length -> length in this test (ms)
     QList<QUrl> urls;
-    QString pickedFolder;
     QList<int> exits;
     QList<QStringList> modals; // each modal window shown: title, then its labWARNING and labTEXT
 };
@@ -46,10 +45,6 @@ struct TempProgramFolder {
 // The time of day in milliseconds of the first line of an emulator log that
 // contains `needle`; -1 when there is none.
 qint64 EmulatorLogTime(const QString &logFile, const QByteArray &needle);
-
-// Writes a main configuration file into `folder` that selects TCP to
-// 127.0.0.1:port (the lines after the link settings are left out).
-void WriteTcpConfig(const QString &folder, quint16 port);
 
 // The application's side of the link, pointed at 127.0.0.1:port (TCP) or at
 // serial port `comPort` (through a com<n> link in the program folder).

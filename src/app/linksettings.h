@@ -1,0 +1,55 @@
+#pragma once
+// The communication settings of the Files and Setup page: serial port or
+// TCP/IP, the port number and the settings texts of both, the button that
+// restores the default settings and the one that opens the link again.
+
+#include <QObject>
+
+class QCheckBox;
+class QColor;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QWidget;
+
+namespace qx {
+
+struct Settings;
+class LinkSettingsBox : public QObject {
+    Q_OBJECT
+public:
+    // Creates labSETTINGS, chkCOM, labCOMPORT, txtCOMPORT, labCOMSETTINGS,
+    // txtCOMSETTINGS, labTCPSETTINGS, txtTCPSETTINGS, cmdCOMDEFAULTS and
+    // cmdRECONNECT in `frame`, registered with `window` in this order. The
+    // boxes edit `settings`; cmdRECONNECT asks for the link to be opened again.
+    LinkSettingsBox(QWidget *window, QWidget *frame, Settings &settings);
+
+    // Start-up: the buttons and the check box in the window's back colour.
+    void SetUpDesign(const QColor &back);
+    // Start-up: tick chkCOM for TCP and fill the boxes through its handler.
+    void SetUpLinkSettings();
+    // A running load job keeps the link as it is.
+    void setLocked(bool locked);
+
+Q_SIGNALS:
+    void reconnectRequested();
+
+private:
+    void chkCOM_Click();
+    void txtCOMPORT_Change();
+    void cmdCOMDEFAULTS_Click();
+
+    Settings &m_settings;
+    QLabel *labSETTINGS = nullptr;
+    QCheckBox *chkCOM = nullptr;
+    QLabel *labCOMPORT = nullptr;
+    QLineEdit *txtCOMPORT = nullptr;
+    QLabel *labCOMSETTINGS = nullptr;
+    QLineEdit *txtCOMSETTINGS = nullptr;
+    QLabel *labTCPSETTINGS = nullptr;
+    QLineEdit *txtTCPSETTINGS = nullptr;
+    QPushButton *cmdCOMDEFAULTS = nullptr;
+    QPushButton *cmdRECONNECT = nullptr;
+};
+
+} // namespace qx
