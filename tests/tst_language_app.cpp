@@ -12,6 +12,7 @@
 
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
@@ -388,11 +389,14 @@ void TestLanguageApp::aboutWindowFitsItsTexts()
     box.FillAboutTexts();
     box.show();
     QVERIFY(QTest::qWaitForWindowExposed(&box));
-    for (QLabel *label : {box.labWARNING, box.labTEXT})
+    // Under the texts, the folder where the program keeps its files.
+    QCOMPARE(box.labFOLDER->text(), "Settings folder: " + QDir::toNativeSeparators(app.folder.path()));
+    for (QLabel *label : {box.labWARNING, box.labTEXT, box.labFOLDER})
         QVERIFY2(label->height() >= label->heightForWidth(label->width()), qPrintable(label->objectName()));
     QVERIFY(box.labURL->width() >= box.labURL->sizeHint().width());
     QVERIFY(box.labWARNING->geometry().bottom() < box.labTEXT->geometry().top());
-    for (QWidget *c : std::initializer_list<QWidget *>{box.labURL, box.cmdABOUT, box.cmdOK}) {
+    QVERIFY(box.labFOLDER->geometry().bottom() < std::min(box.labURL->y(), box.cmdABOUT->y()));
+    for (QWidget *c : std::initializer_list<QWidget *>{box.labFOLDER, box.labURL, box.cmdABOUT, box.cmdOK}) {
         QVERIFY2(box.labTEXT->y() + box.labTEXT->heightForWidth(box.labTEXT->width()) <= c->y(),
                  qPrintable(c->objectName()));
         QVERIFY2(box.rect().contains(c->geometry()), qPrintable(c->objectName()));
