@@ -33,12 +33,15 @@ Includes qx7-emulator, a stand-in for the device.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
-# The Qt 6 runtime the programs link, and the platform plugins a window needs.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6network6 (>= 6.4), libqt6serialport6 (>= 6.4), qt6-qpa-plugins")
-# Adds the versions of the C and C++ runtime, where dpkg-shlibdeps is at hand.
+# The Qt 6 runtime the programs link: dpkg-shlibdeps reads it off the
+# executables where it is at hand (with the C and C++ runtime), else the list
+# is given here. The platform plugins a window needs are no linked library.
 find_program(QX_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(QX_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS
+      "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6network6 (>= 6.4), libqt6serialport6 (>= 6.4), qt6-qpa-plugins")
 endif()
 include(CPack)
