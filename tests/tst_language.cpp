@@ -113,7 +113,11 @@ class TestLanguage : public QObject {
 
 private slots:
     void init();
-    void cleanup() { seams().programFolder.clear(); }
+    void cleanup()
+    {
+        seams().programFolder.clear();
+        seams().sharedFolder.clear();
+    }
     void listing_data();
     void listing();
     void apply_data();
@@ -137,6 +141,7 @@ void TestLanguage::init()
     m_folder = m_dir->filePath("prog");
     QVERIFY(QDir().mkpath(m_folder));
     seams().programFolder = m_folder;
+    seams().sharedFolder = m_dir->filePath("share"); // where an installation puts its language files
 }
 
 void TestLanguage::listing_data()
@@ -241,6 +246,8 @@ void TestLanguage::discover_data()
     row("blank code never listed", "QX-7alt_ .lng", ";Language=X", "");
     row("file name in other case, empty name", "qx-7ALT_es.LNG", ";Language=", "ES=");
     row("code keeps inner dots", "QX-7alt_pt.br.lng", ";Language=Brasil", "PT.BR=Brasil");
+    row("installed file listed", "../share/QX-7alt_it.lng", ";Language=Italiano", "IT=Italiano");
+    row("program folder's file of the code wins", "../share/QX-7alt_DE.lng", ";Language=Deutsch", "");
 }
 
 void TestLanguage::discover()
@@ -282,6 +289,8 @@ void TestLanguage::readByCode_data()
     row("no file, or a folder", "prog/QX-7alt_NL.lng/", "NL", "");
     row("code leading out of the folder", "prog/QX-7alt_x/|evil.lng", "x/../../evil", "");
     row("code of two dots", "prog/QX-7alt_...lng", "..", "");
+    row("installed file", "share/QX-7alt_it.lng", "IT", "share/QX-7alt_it.lng");
+    row("program folder wins over installed", "share/QX-7alt_FR.lng|prog/qx-7alt_fr.LNG", "FR", "prog/qx-7alt_fr.LNG");
 }
 
 void TestLanguage::readByCode()

@@ -7,6 +7,7 @@
 
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -275,12 +276,15 @@ void TestLanguageApp::aboutWindowFitsItsTexts()
     box.show();
     QVERIFY(QTest::qWaitForWindowExposed(&box));
     auto *warning = app.control<QLabel>("labWARNING"), *text = app.control<QLabel>("labTEXT");
-    auto *url = app.control<QLabel>("labURL");
-    for (QLabel *label : {warning, text})
+    auto *url = app.control<QLabel>("labURL"), *folder = app.control<QLabel>("labFOLDER");
+    // Under the texts, the folder where the program keeps its files.
+    QCOMPARE(folder->text(), "Settings folder: " + QDir::toNativeSeparators(app.folder.path()));
+    for (QLabel *label : {warning, text, folder})
         QVERIFY2(label->height() >= label->heightForWidth(label->width()), qPrintable(label->objectName()));
     QVERIFY(url->width() >= url->sizeHint().width());
     QVERIFY(warning->geometry().bottom() < text->geometry().top());
-    for (QWidget *c : {app.control("labURL"), app.control("cmdABOUT"), app.control("cmdOK")}) {
+    QVERIFY(folder->geometry().bottom() < std::min(url->y(), app.control("cmdABOUT")->y()));
+    for (QWidget *c : {app.control("labFOLDER"), app.control("labURL"), app.control("cmdABOUT"), app.control("cmdOK")}) {
         QVERIFY2(text->y() + text->heightForWidth(text->width()) <= c->y(), qPrintable(c->objectName()));
         QVERIFY2(box.rect().contains(c->geometry()), qPrintable(c->objectName()));
     }

@@ -4,6 +4,7 @@
 #include "util/seams.h"
 #include "widgets.h"
 
+#include <QDir>
 #include <QEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -54,6 +55,10 @@ WarningWindow::WarningWindow(const MessageTable &msg, QWidget *owner) : QDialog(
     labURL->installEventFilter(new LinkClick(labURL));
     cmdABOUT = MakeButton(this, this, QStringLiteral("cmdABOUT"), QStringLiteral("About"), kAboutPlace);
     cmdOK = MakeButton(this, this, QStringLiteral("cmdOK"), QStringLiteral("OK"), kOkPlace);
+    // Created last, so the language files keep the order of the other controls.
+    labFOLDER = MakeLabel(this, this, QStringLiteral("labFOLDER"), QStringLiteral("Settings folder:"), kTextPlace);
+    labFOLDER->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    labFOLDER->hide();
     labWARNING->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     labTEXT->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     connect(cmdABOUT, &QPushButton::clicked, this, &WarningWindow::FillAboutTexts);
@@ -68,7 +73,7 @@ WarningWindow::WarningWindow(const MessageTable &msg, QWidget *owner) : QDialog(
 
 void WarningWindow::CaptureDesign()
 {
-    m_design = {windowTitle(), labWARNING->text(), labTEXT->text(), labURL->text()};
+    m_design = {windowTitle(), labWARNING->text(), labTEXT->text(), labURL->text(), labFOLDER->text()};
 }
 
 void WarningWindow::ResetToDesign()
@@ -77,6 +82,8 @@ void WarningWindow::ResetToDesign()
     labWARNING->setText(m_design.value(1));
     labTEXT->setText(m_design.value(2));
     labURL->setText(m_design.value(3));
+    labFOLDER->setText(m_design.value(4));
+    labFOLDER->hide();
     FitToTexts();
 }
 
@@ -89,6 +96,8 @@ void WarningWindow::FillAboutTexts()
     labWARNING->setText(ExpandBars(m_msg(30)));
     labTEXT->setText(ExpandBars(m_msg(20)));
     setWindowTitle(m_msg(29));
+    labFOLDER->setText(m_design.value(4) + QLatin1Char(' ') + QDir::toNativeSeparators(ProgramFolder()));
+    labFOLDER->show();
     FitToTexts();
 }
 
@@ -105,6 +114,12 @@ void WarningWindow::FitToTexts()
     labTEXT->setGeometry(tw(kTextPlace.x()), textTop, tw(kTextPlace.width()), heightFor(labTEXT, kTextPlace));
     // The controls below move only as far as the text itself reaches.
     shift = std::max(shift, textTop + textNeeded - tw(kAboutPlace.y()));
+    if (!labFOLDER->isHidden()) {
+        const int folderTop = tw(kAboutPlace.y()) + shift;
+        const int folderHeight = labFOLDER->heightForWidth(tw(kTextPlace.width()));
+        labFOLDER->setGeometry(tw(kTextPlace.x()), folderTop, tw(kTextPlace.width()), folderHeight);
+        shift += folderHeight + tw(120);
+    }
 
     // The link may take the room up to the About button.
     const int urlRoom = tw(kAboutPlace.x() - kUrlPlace.x() - 60);

@@ -22,8 +22,8 @@ class WarningWindow : public QDialog {
 public:
     WarningWindow(const MessageTable &msg, QWidget *owner = nullptr);
 
-    // Puts MSG(30) and MSG(20) ("|" shown as line breaks) into the labels and
-    // MSG(29) into the title.
+    // Puts MSG(30) and MSG(20) ("|" shown as line breaks) into the labels,
+    // MSG(29) into the title, and shows the folder in use under them.
     void FillAboutTexts();
     // Remembers the current texts as the design state (after the language of
     // the run has been applied) and goes back to it when OK closes the window.
@@ -50,6 +50,9 @@ private:
     QLabel *labURL = nullptr;
     QPushButton *cmdABOUT = nullptr;
     QPushButton *cmdOK = nullptr;
+    // The About box only: its caption, then the folder where the program keeps
+    // its files (beside itself, or the user's configuration folder).
+    QLabel *labFOLDER = nullptr;
     const MessageTable &m_msg;
     QStringList m_design;
 };

@@ -7,6 +7,7 @@
 #include "util/treefile.h"
 
 #include <QFileInfo>
+#include <QSet>
 #include <limits>
 
 namespace qx {
@@ -22,6 +23,17 @@ bool isSafeCode(const QString &code)
 
 QString languagePattern() { return kLanguageFilePrefix + QLatin1String("*") + kLanguageFileSuffix; }
 
+// Where language files are looked for, the first folder winning for a code:
+// the program folder, then the installed shared files folder.
+QStringList languageFolders()
+{
+    QStringList folders{ProgramFolder()};
+    const QString shared = SharedFolder();
+    if (!shared.isEmpty())
+        folders << shared;
+    return folders;
+}
+
 } // namespace
 
 QString LanguageFileName(const QString &code)
@@ -33,14 +45,15 @@ QString FindLanguageFile(const QString &code)
 {
     if (!isSafeCode(code))
         return QString();
-    const QString folder = ProgramFolder();
     const QString wanted = LanguageFileName(code);
-    const QString exact = JoinPath(folder, wanted);
-    if (QFileInfo(exact).isFile())
-        return exact;
-    for (const QString &path : ListTreeFiles(folder, languagePattern())) {
-        if (QFileInfo(path).fileName().compare(wanted, Qt::CaseInsensitive) == 0)
-            return path;
+    for (const QString &folder : languageFolders()) {
+        const QString exact = JoinPath(folder, wanted);
+        if (QFileInfo(exact).isFile())
+            return exact;
+        for (const QString &path : ListTreeFiles(folder, languagePattern())) {
+            if (QFileInfo(path).fileName().compare(wanted, Qt::CaseInsensitive) == 0)
+                return path;
+        }
     }
     return QString();
 }
@@ -111,23 +124,32 @@ LanguageList DiscoverLanguages()
 {
     LanguageList list;
     const int prefixLength = int(kLanguageFilePrefix.size());
-    for (const QString &path : ListTreeFiles(ProgramFolder(), languagePattern())) {
-        SettingLineReader reader(path);
-        if (!reader.isOpen())
-            continue;
-        reader.ReadSettingLine(); // line 1: the writer's head
-        reader.ReadSettingLine();
-        if (reader.SettingKey.toLower() != QLatin1String(";language"))
-            continue;
-        QString code = QFileInfo(path).fileName();
-        const int dot = int(code.lastIndexOf(QLatin1Char('.')));
-        if (dot >= 0)
-            code.truncate(dot);
-        code.remove(0, prefixLength);
-        if (TrimBlanks(code).isEmpty())
-            continue; // the template
-        list.LanguageCodes.append(code.toUpper());
-        list.LanguageNames.append(reader.SettingValue);
+    QSet<QString> earlier; // the file names of the folders before, upper case
+    for (const QString &folder : languageFolders()) {
+        const QStringList paths = ListTreeFiles(folder, languagePattern());
+        for (const QString &path : paths) {
+            const QString name = QFileInfo(path).fileName();
+            if (earlier.contains(name.toUpper()))
+                continue; // the earlier folder's file of this code wins
+            SettingLineReader reader(path);
+            if (!reader.isOpen())
+                continue;
+            reader.ReadSettingLine(); // line 1: the writer's head
+            reader.ReadSettingLine();
+            if (reader.SettingKey.toLower() != QLatin1String(";language"))
+                continue;
+            QString code = name;
+            const int dot = int(code.lastIndexOf(QLatin1Char('.')));
+            if (dot >= 0)
+                code.truncate(dot);
+            code.remove(0, prefixLength);
+            if (TrimBlanks(code).isEmpty())
+                continue; // the template
+            list.LanguageCodes.append(code.toUpper());
+            list.LanguageNames.append(reader.SettingValue);
+        }
+        for (const QString &path : paths)
+            earlier.insert(QFileInfo(path).fileName().toUpper());
     }
     return list;
 }

@@ -1,6 +1,7 @@
 #pragma once
-// Language files: finding them beside the program, reading one into control
-// and message records, and applying the records to the windows.
+// Language files: finding them beside the program (or in its installed
+// shared files folder), reading one into control and message records, and
+// applying the records to the windows.
 //
 // A language file is named "QX-7alt_" + code + ".lng" and holds key=value
 // lines: "Chapter=" starts the section of a window, "Name=" a control record
@@ -49,9 +50,10 @@ QString LanguageFileName(const QString &code);
 
 // The file of `code` in the program folder: the exact name when it exists,
 // else the language file whose name equals it without regard to case (the
-// discovery upper-cases the codes it lists), the first in listing order. ""
-// when there is none, or when the code could lead out of the program folder
-// (it holds "/", "\" or "..").
+// discovery upper-cases the codes it lists), the first in listing order; when
+// the program folder has none, the same in the installed shared files folder.
+// "" when there is none, or when the code could lead out of the folder (it
+// holds "/", "\" or "..").
 QString FindLanguageFile(const QString &code);
 
 // Fills `controls` and `messages` afresh from the language file of `code`
@@ -60,8 +62,9 @@ void ReadLanguageFile(const QString &code, ControlRecords &controls, MessageReco
 // The same for a file given by its path.
 void ReadLanguageRecords(const QString &path, ControlRecords &controls, MessageRecords &messages);
 
-// Lists the language files of the program folder whose line 2 is a
-// ";language" line; the template (empty code) is never listed.
+// Lists the language files of the program folder, then those of the installed
+// shared files folder whose names the program folder does not hold, whose
+// line 2 is a ";language" line; the template (empty code) is never listed.
 LanguageList DiscoverLanguages();
 
 // Items "CODE Name" in list order; the last item whose code equals `tongue`

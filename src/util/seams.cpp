@@ -1,6 +1,9 @@
 #include "seams.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QElapsedTimer>
 #include <QThread>
 #include <algorithm>
@@ -67,11 +70,31 @@ void OpenUrl(const QUrl &url)
         seams().openUrl(url);
 }
 
+QString SharedFolder()
+{
+    if (!seams().sharedFolder.isEmpty())
+        return seams().sharedFolder;
+    const QString exeDir = QCoreApplication::applicationDirPath();
+    if (exeDir.isEmpty())
+        return QString();
+    const QString shared = QDir::cleanPath(exeDir + QStringLiteral("/../share/qx-7alt"));
+    return QFileInfo(shared).isDir() ? shared : QString();
+}
+
 QString ProgramFolder()
 {
     if (!seams().programFolder.isEmpty())
         return seams().programFolder;
-    return QCoreApplication::applicationDirPath();
+    const QString exeDir = QCoreApplication::applicationDirPath();
+    // Decided by the layout, not only by the permission: root may write
+    // anywhere, yet an installed program must not write into /usr/bin.
+    if (SharedFolder().isEmpty() && QFileInfo(exeDir).isWritable())
+        return exeDir;
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    if (config.isEmpty())
+        return exeDir;
+    QDir().mkpath(config);
+    return config;
 }
 
 void ExitProcess(int status)

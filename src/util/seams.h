@@ -28,9 +28,12 @@ struct Seams {
     // Ends the running application with `status` (the event loop returns;
     // no shutdown handler runs).
     std::function<void(int status)> exitProcess;
-    // The folder beside the program where its files live; empty means the
-    // folder of the executable.
+    // The folder where the program keeps its files; empty means the one
+    // ProgramFolder() decides on.
     QString programFolder;
+    // The folder of the files an installation shares (language files); empty
+    // means the one beside the installed executable, if any.
+    QString sharedFolder;
 };
 
 Seams &seams();
@@ -45,7 +48,15 @@ bool MessageBox(const QString &text, const QString &title, bool okCancel = false
 void Sleep(int ms);
 QString PickFolder(const QString &start);
 void OpenUrl(const QUrl &url);
+// The folder where the program keeps its files (settings, language files,
+// com<n> links): the executable's own folder, as a copied program keeps them
+// beside itself; but the user's configuration folder (created when needed)
+// when the executable sits in an installed layout (<exe dir>/../share/qx-7alt
+// exists) or its folder cannot be written.
 QString ProgramFolder();
+// The installed shared files folder <exe dir>/../share/qx-7alt; "" when the
+// executable is not installed.
+QString SharedFolder();
 void ExitProcess(int status);
 
 // Set once the program is asked to end (its window closed, a termination
