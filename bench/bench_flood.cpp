@@ -14,10 +14,11 @@
 // but it must end within its budget), and whether a read-back after each
 // flood got all its replies.
 
-#include "state/appstate.h"
 #include "link/commandexchange.h"
 #include "link/commlog.h"
 #include "link/devicelink.h"
+#include "rounds.h"
+#include "state/appstate.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -52,16 +53,6 @@ double cpuSeconds()
         return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 #endif
     return 0;
-}
-
-double peakResidentMb()
-{
-#ifdef Q_OS_UNIX
-    rusage usage{};
-    if (getrusage(RUSAGE_SELF, &usage) == 0)
-        return usage.ru_maxrss / 1024.0; // kilobytes on Linux
-#endif
-    return -1;
 }
 
 void runEvents(int ms)
@@ -218,6 +209,6 @@ int main(int argc, char **argv)
     }
     std::printf("flood_lines_per_s_under_half_core=%.0f%s\n", halfCore,
                 full.ok && full.cpuShare < 0.5 ? " (full speed: the emulator is the limit)" : "");
-    std::printf("flood_peak_rss_mb=%.1f\n", peakResidentMb());
+    std::printf("flood_peak_rss_mb=%.1f\n", qxbench::peakResidentMb());
     return full.ok && allReadBacks ? 0 : 1;
 }

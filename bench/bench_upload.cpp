@@ -163,16 +163,6 @@ Run medianRun(QList<Run> runs)
     return runs[runs.size() / 2];
 }
 
-double peakResidentMb()
-{
-#ifdef Q_OS_UNIX
-    rusage usage{};
-    if (getrusage(RUSAGE_SELF, &usage) == 0)
-        return usage.ru_maxrss / 1024.0; // kilobytes on Linux
-#endif
-    return -1;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -223,7 +213,7 @@ int main(int argc, char **argv)
     if (!ptyRatios.isEmpty())
         std::printf("upload_ratio_pty=%.2f\n", qxbench::median(ptyRatios));
 
-    std::printf("peak_rss_mb=%.1f\n", peakResidentMb());
+    std::printf("peak_rss_mb=%.1f\n", qxbench::peakResidentMb());
     std::printf("upload_ratio_rounds=%s\n", qxbench::listed(tcpRatios).constData());
     const bool ok = tcpRatios.size() == qxbench::kRounds;
     std::printf("upload_ratio=%.2f\n", ok ? qxbench::median(tcpRatios) : 0.0);

@@ -7,6 +7,10 @@
 #include <QString>
 #include <algorithm>
 
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#endif
+
 namespace qxbench {
 
 // Rounds of the benchmarks whose runs take seconds; quick ones run more.
@@ -29,6 +33,17 @@ inline QByteArray listed(const QList<double> &values)
     for (const double v : values)
         parts << QString::number(v, 'f', 2);
     return parts.join(QLatin1Char(' ')).toLatin1();
+}
+
+// The process's peak resident memory in MB; -1 where the platform does not tell.
+inline double peakResidentMb()
+{
+#ifdef Q_OS_UNIX
+    rusage usage{};
+    if (getrusage(RUSAGE_SELF, &usage) == 0)
+        return usage.ru_maxrss / 1024.0; // kilobytes on Linux
+#endif
+    return -1;
 }
 
 } // namespace qxbench
