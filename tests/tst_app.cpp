@@ -6,12 +6,8 @@
 #include "linkrig.h"
 #include "util/version.h"
 
-#include <QDir>
-#include <QFile>
 #include <QImage>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
@@ -81,18 +77,14 @@ private Q_SLOTS:
         QVERIFY(p.waitForFinished(15000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
 
-        const QByteArray startup = read(app.dir.filePath(QStringLiteral("startup.ini")));
-        QCOMPARE(startup.count("\r\n"), 4);
-        QVERIFY(startup.startsWith(";QX-7alt v" QX_VERSION_TEXT " startup configuration file\r\nTongue=EN\r\nMainX="));
+        // The files hold the defaults of a first start (their format is the settings tests' matter).
+        QVERIFY(read(app.dir.filePath(QStringLiteral("startup.ini"))).contains("\r\nTongue=EN\r\nMainX="));
         const QList<QByteArray> lines = read(app.ini).split('\n');
         QCOMPARE(lines.size(), 51); // 50 lines, each ended by CR LF
-        QCOMPARE(lines.mid(0, 3), (QList<QByteArray>{";QX-7alt v" QX_VERSION_TEXT " main configuration file\r",
-                                                     "Com Port= 1 \r", "Com Port Settings=115200,n,8,1\r"}));
+        QCOMPARE(lines[1] + lines[2] + lines[4] + lines[47],
+                 QByteArray("Com Port= 1 \rCom Port Settings=115200,n,8,1\rLabel In1=Input 1\rBank Name4=Bank 4\r"));
         QVERIFY(lines[3].startsWith("TCP Settings=") && lines[3].endsWith(":5000\r"));
-        QCOMPARE(lines[4] + lines[20] + lines[39] + lines[40] + lines[47],
-                 QByteArray("Label In1=Input 1\rLabel Win1=Window 1\rPreset16=preset_16\rBank File Loaded1=\r"
-                            "Bank Name4=Bank 4\r"));
-        QCOMPARE(lines[48] + lines[49], "FolderSelected=" + QDir(app.dir.path()).absolutePath().toUtf8() + "\r\r");
+        QCOMPARE(lines[48], "FolderSelected=" + QDir(app.dir.path()).absolutePath().toUtf8() + "\r");
     }
 
     void terminationAtAnyMoment_data()

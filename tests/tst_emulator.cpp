@@ -1,15 +1,9 @@
-// The stand-in device: its command checks, the bank upload and its packet
-// checks, the fault options no other test drives, both transports and the program.
+// The stand-in device: its command and packet checks, the fault options no
+// other test drives, both transports and the program.
 
 #include "emulator.h"
 
-#include <QDeadlineTimer>
-#include <QFile>
-#include <QFileInfo>
 #include <QImage>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <arpa/inet.h>
@@ -41,7 +35,7 @@ template <int N> QByteArray bytes(const char (&text)[N])
 struct Client {
     int fd = -1;
     QByteArray buffer;
-    ~Client() { close(); }
+    ~Client() { ::close(fd); }
     bool connectTcp(quint16 port)
     {
         std::signal(SIGPIPE, SIG_IGN);
@@ -53,14 +47,13 @@ struct Client {
     }
     bool openPty(const QString &path)
     {
-        fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY);
         termios mode{};
+        fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY);
         if (fd < 0 || tcgetattr(fd, &mode) != 0)
             return false;
         cfmakeraw(&mode);
         return tcsetattr(fd, TCSANOW, &mode) == 0;
     }
-    void close() { ::close(std::exchange(fd, -1)); }
     void send(const QByteArray &bytes)
     {
         for (qint64 done = 0, n = 0; done < bytes.size(); done += n)
@@ -275,10 +268,9 @@ private slots:
         const QByteArray first = kOk + "\r\n", second = kVersion + "\r\n", &got = client.buffer;
         while (got.size() < 128 + first.size() + second.size() && client.fill(kWaitMs))
             ;
-        QCOMPARE(got.size(), 128 + first.size() + second.size());
         // Every reply comes whole after its own junk, which ends with CR.
         const QByteArray junk = got.left(64), junk2 = got.mid(64 + first.size(), 64);
-        QCOMPARE(got.mid(64, first.size()) + got.right(second.size()), first + second);
+        QCOMPARE(junk + first + junk2 + second, got);
         QVERIFY(junk.endsWith('\r') && junk2.endsWith('\r') && junk2 != junk);
         QVERIFY(junk.contains('\0') && junk.contains('\xFF') && junk.contains('\n'));
     }
@@ -287,32 +279,25 @@ private slots:
     {
         QTemporaryDir folder;
         const QString link = folder.filePath("com1"), file = folder.filePath("com2");
-        QVERIFY(QFile::link("/nonexistent/old", link)); // a stale link is replaced
-        QVERIFY(QFile(file).open(QIODevice::WriteOnly));
+        QVERIFY(QFile::link("/nonexistent/old", link) && QFile(file).open(QIODevice::WriteOnly));
         {
             Emulator emulator;
-            const QString path = emulator.openPty(link);
-            QVERIFY(path.startsWith("/dev/") && emulator.ptyPath() == path);
-            QCOMPARE(QFileInfo(link).symLinkTarget(), path);
-            Client client;
-            QVERIFY(client.openPty(link));
-            QCOMPARE(client.exchange("#y 1,300,2\r"), QByteArray("~01@Y 1,300,0,2"));
-            client.close(); // another client after the first has gone
-            Client next;
-            QVERIFY(next.openPty(path));
-            QCOMPARE(next.exchange("#VERSION?\r"), kVersion);
+            QCOMPARE(QFileInfo(link).symLinkTarget(), emulator.openPty(link)); // a stale link is replaced
+            for (int n = 0; n < 2; ++n) { // another client after the first has gone
+                Client client;
+                QVERIFY(client.openPty(link));
+                QCOMPARE(client.exchange("#y 1,300,2\r"), QByteArray("~01@Y 1,300,0,2"));
+            }
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot make the link"));
             QVERIFY(emulator.openPty(file).isEmpty()); // a file that is not a link is not replaced
         }
-        QVERIFY(!QFileInfo(file).isSymLink());
-        QVERIFY(!QFileInfo::exists(link) && !QFileInfo(link).isSymLink()); // removed with the emulator
+        QVERIFY(!QFileInfo(file).isSymLink() && !QFileInfo(link).isSymLink()); // removed with the emulator
     }
 
-    void logAndDump()
+    void dumpBanks()
     {
         QTemporaryDir folder;
         Options o;
-        o.logFile = folder.filePath("emulator.log");
         o.dumpBanksDir = folder.filePath("banks");
         Emulator emu(o);
         Client client;
@@ -321,25 +306,17 @@ private slots:
         const QByteArray image = bankImage(4, 2).replace(8, 16, QByteArray::fromHex("80EB80EB5A51F051F0296E2980108010"));
         client.send(ldim(image, 3) + allPackets(image));
         QCOMPARE(client.readLines(2), (QByteArrayList{ldim(image, 3, true), "~01@ACK 1"}));
-
         QFile bin(folder.filePath("banks/bank4.bin"));
-        QVERIFY(bin.open(QIODevice::ReadOnly));
-        QCOMPARE(bin.readAll(), image);
+        QVERIFY(bin.open(QIODevice::ReadOnly) && bin.readAll() == image);
         const QImage png(folder.filePath("banks/bank4.png"));
         QCOMPARE(png.size(), QSize(4, 2));
-        const QList<QColor> want{Qt::white, Qt::white, Qt::red, Qt::red, Qt::blue, Qt::blue, Qt::black, Qt::black};
+        const QRgb want[4] = {qRgb(255, 255, 255), qRgb(255, 0, 0), qRgb(0, 0, 255), qRgb(0, 0, 0)};
         for (int i = 0; i < 8; ++i) {
-            const QColor c = png.pixelColor(i % 4, i / 4);
-            QVERIFY2(qAbs(c.red() - want[i].red()) <= 2 && qAbs(c.green() - want[i].green()) <= 2 &&
-                         qAbs(c.blue() - want[i].blue()) <= 2,
-                     qPrintable(c.name()));
+            const QRgb c = png.pixel(i % 4, i / 4), w = want[i / 2];
+            QVERIFY2(qAbs(qRed(c) - qRed(w)) + qAbs(qGreen(c) - qGreen(w)) + qAbs(qBlue(c) - qBlue(w)) <= 4,
+                     qPrintable(QString::number(c, 16)));
         }
         QVERIFY(bankToRgbImage(image.left(11)).isNull());
-        QFile log(o.logFile);
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QByteArray text = log.readAll();
-        for (const char *entry : {"cmd #LDIM 24,3", "pkt number 1 length 26", "rep ~01@ACK 1"})
-            QVERIFY2(text.contains(entry), entry);
     }
 
     void program()
@@ -348,7 +325,6 @@ private slots:
         const QString link = folder.filePath("com1");
         QProcess process;
         process.start(QX_BIN_DIR "/qx7-emulator", {"--tcp", "0", "--link", link});
-        QVERIFY(process.waitForStarted(kWaitMs));
         QTRY_VERIFY_WITH_TIMEOUT(process.peek(200).count('\n') >= 2, kWaitMs);
         const QRegularExpressionMatch lines = QRegularExpression("^tcp 127\\.0\\.0\\.1:(\\d+)\\s+pty (/dev/\\S+)\\s")
                                                   .match(QString::fromLatin1(process.readAll()));
@@ -357,7 +333,6 @@ private slots:
         Client client;
         QVERIFY(client.connectTcp(quint16(lines.captured(1).toUInt())));
         QCOMPARE(client.exchange("#Y 1,300,2\r"), QByteArray("~01@Y 1,300,0,2"));
-
         process.terminate(); // SIGTERM: ends cleanly and takes the link away
         QVERIFY(process.waitForFinished(kWaitMs));
         QVERIFY(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0);

@@ -1,9 +1,7 @@
-// Pixel capture and conversion into the bank image format.
+// Conversion of captured pixels into the bank image format.
 
 #include "banks/imageroutines.h"
-#include "banks/picture.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
 
@@ -36,7 +34,6 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("head");
         QTest::addColumn<int>("size");
         QTest::newRow("720x576") << 720 << 576 << bytes({0xA5, 0, 0, 0, 0xD0, 0x02, 0x40, 0x02}) << 829448;
-        QTest::newRow("one pixel wide: header only") << 0 << 5 << bytes({0xA5, 0, 0, 0, 0, 0, 0x05, 0x00}) << 8;
         QTest::newRow("odd width taken even") << 3 << 1 << bytes({0xA5, 0, 0, 0, 0x02, 0x00, 0x01, 0x00}) << 12;
     }
     void header()
@@ -99,61 +96,13 @@ private Q_SLOTS:
                 const quint32 c = quint32(r) | quint32(gb) << 8;
                 const auto want = samples(c);
                 const quint8 *own = s + 4 * (gb + 1); // (c, next): Cb, Y, Cr of c; Y1 of c ends the pair before
-                if (own[0] != want[0] || own[1] != want[1] || own[2] != want[2] || own[-1] != want[1]) {
+                if (own[0] != want[0] || own[1] != want[1] || own[2] != want[2] || own[-1] != want[1])
                     if (mismatches++ == 0)
-                        firstMismatch = QStringLiteral("colour %1: got %2 %3 %4 / %5")
-                                            .arg(c, 6, 16, QLatin1Char('0'))
-                                            .arg(own[0])
-                                            .arg(own[1])
-                                            .arg(own[2])
-                                            .arg(own[-1]);
-                }
+                        firstMismatch = QStringLiteral("colour %1: %2 %3 %4 / %5").arg(c, 6, 16, QLatin1Char('0'))
+                                            .arg(own[0]).arg(own[1]).arg(own[2]).arg(own[-1]);
             }
         }
         QVERIFY2(mismatches == 0, qPrintable(QStringLiteral("%1 mismatches; ").arg(mismatches) + firstMismatch));
-    }
-
-    void captureFormats_data()
-    {
-        QTest::addColumn<QImage>("picture");
-        QTest::addColumn<QVector<quint32>>("expected");
-        // 3 x 2 pictures: red, green, blue / white, black, grey; W is 2.
-        QImage rgb(3, 2, QImage::Format_RGB32);
-        const QRgb colours[6] = {qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255), qRgb(255, 255, 255), 0, 0};
-        for (int i = 0; i < 6; ++i)
-            rgb.setPixel(i % 3, i / 3, colours[i]);
-        QTest::newRow("RGB32") << rgb << QVector<quint32>{bgr(255, 0, 0), bgr(0, 255, 0), bgr(255, 255, 255), 0};
-        // Transparency is shown over black.
-        QImage alpha(3, 2, QImage::Format_ARGB32);
-        alpha.fill(qRgba(255, 255, 255, 255));
-        alpha.setPixel(0, 0, qRgba(255, 0, 0, 0));
-        alpha.setPixel(1, 0, qRgba(0, 0, 200, 255));
-        QTest::newRow("ARGB32 with transparency")
-            << alpha << QVector<quint32>{0, bgr(0, 0, 200), bgr(255, 255, 255), bgr(255, 255, 255)};
-    }
-    void captureFormats()
-    {
-        QFETCH(QImage, picture);
-        QTEST(CapturePixels(picture, EvenWidth(picture.width()), picture.height()), "expected");
-    }
-
-    void captureOddWidthDropsLastColumn()
-    {
-        // An 801 x 2 picture read from a file: 800 columns, the last one dropped.
-        QTemporaryDir dir;
-        QImage picture(801, 2, QImage::Format_RGB32);
-        for (int y = 0; y < 2; ++y)
-            for (int x = 0; x < 801; ++x)
-                picture.setPixel(x, y, qRgb(x & 0xFF, x >> 8, y ? 255 : 0));
-        const QString file = dir.filePath(QStringLiteral("wide.bmp"));
-        QVERIFY(picture.save(file, "BMP"));
-        const PreviewResult preview = PreviewPicture(file);
-        QCOMPARE(preview.ImageWidth, 800);
-        const QVector<quint32> pixels = CapturePixels(preview.Picture1, preview.ImageWidth, preview.ImageHeight);
-        QCOMPARE(pixels.size(), 1600);
-        QCOMPARE(pixels[799], bgr(799 & 0xFF, 3, 0));
-        QCOMPARE(pixels[800], bgr(0, 0, 255)); // row 1 starts right after column 799
-        QCOMPARE(pixels[1599], bgr(799 & 0xFF, 3, 255));
     }
 };
 

@@ -1,23 +1,13 @@
-// Language files: the folder listing that finds them, reading and applying
-// them to registered windows, the language box, and the template writer.
+// Language files: finding them, reading and applying them to registered
+// windows, the language box, and the template writer.
 
 #include "language/languagefile.h"
 #include "language/templatewriter.h"
 #include "util/controls.h"
 #include "util/seams.h"
-#include "util/treefile.h"
 #include "util/version.h"
 
-#include <QAction>
-#include <QCheckBox>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QStringEncoder>
-#include <QTemporaryDir>
-#include <QTimer>
+#include <QtWidgets>
 #include <QtTest>
 #include <memory>
 
@@ -125,40 +115,6 @@ private slots:
         seams().programFolder = m_folder;
     }
 
-    void listing_data()
-    {
-        QTest::addColumn<QStringList>("entries"); // in the program folder; "x/" is a folder
-        QTest::addColumn<QString>("pattern");
-        QTest::addColumn<QStringList>("expected");
-        const auto row = [](const char *tag, const char *entries, const char *pattern, const char *expected) {
-            QTest::newRow(tag) << pieces(entries) << QString(pattern) << pieces(expected);
-        };
-        row("star matches an empty run, case ignored", "QX-7alt_.lng|qx-7ALT_Fr.LNG|QX-7alt.ini|QX-7alt_de.lng.bak",
-            "QX-7alt_*.lng", "QX-7alt_.lng|qx-7ALT_Fr.LNG");
-        row("folders, their files and hidden files not listed",
-            "QX-7alt_dir.lng/|sub/QX-7alt_de.lng|.QX-7alt_h.lng|QX-7alt_it.lng", "QX-7alt_*.lng", "QX-7alt_it.lng");
-        row("only star and question mark are wildcards", "[1]+a.txt|1a.txt|[1]+ab.txt|x.txt", "[1]+a?.txt", "[1]+ab.txt");
-    }
-
-    void listing()
-    {
-        QFETCH(QStringList, entries);
-        QFETCH(QString, pattern);
-        QFETCH(QStringList, expected);
-        for (const QString &e : entries)
-            makeEntry(m_folder + "/" + e);
-        QStringList wanted;
-        for (const QString &name : expected)
-            wanted << m_folder + "/" + name;
-        wanted.sort();
-        // Trailing separators of the folder never double the separator in the paths.
-        for (const char *suffix : {"", "/", "//"}) {
-            QStringList paths = ListTreeFiles(m_folder + QLatin1String(suffix), pattern, true);
-            paths.sort(); // the order is the directory search's own
-            QCOMPARE(paths, wanted);
-        }
-    }
-
     void apply_data()
     {
         QTest::addColumn<QStringList>("lines");   // the file after its two head lines
@@ -193,9 +149,6 @@ private slots:
         row("empty message line: caption goes to the newest record",
             "Chapter=frmTEST|Message=MSG(3)|Caption=A|Message=|Caption=B|Name=cmdLOAD|Message=|Caption=C",
             "MSG(3)=B|cmdLOAD.caption=C");
-        row("index beyond 32 bits ends the reading",
-            "Chapter=frmTEST|Name=cmdLOAD|Caption=L|Name=optBANK 3000000000|Caption=X|Message=MSG(3)|Caption=Y",
-            "cmdLOAD.caption=L");
     }
 
     void apply()

@@ -6,11 +6,6 @@
 #include "util/seams.h"
 #include "util/version.h"
 
-#include <QDir>
-#include <QFile>
-#include <QMap>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>

@@ -7,8 +7,6 @@
 #include "linkrig.h"
 #include "util/seams.h"
 
-#include <QLocale>
-#include <QRandomGenerator>
 #include <QtTest>
 
 using namespace qx;
