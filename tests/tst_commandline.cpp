@@ -3,92 +3,100 @@
 
 #include "state/commandline.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace qx;
-
-namespace {
-
-// The requests as one comparable text, only what differs from the reset values.
-QString describe(const CommandLineRequests &r)
-{
-    QStringList p;
-    if (!r.LoadFileRequest.isEmpty()) p << "file=" + r.LoadFileRequest;
-    if (r.LoadBankRequest != 0) p << "bank=" + QString::number(r.LoadBankRequest);
-    if (r.CommandRequested) p << "cmd=" + r.CommandRequest;
-    if (r.ExitRequest) p << "exit";
-    if (r.HelpRequest) p << "help";
-    if (!r.ConfigPathOverride.isEmpty()) p << "config=" + r.ConfigPathOverride;
-    if (r.UsageRequest) p << "usage";
-    if (r.VersionRequest) p << "version";
-    if (r.Unattended) p << "unattended";
-    return p.join('|');
-}
-
-void touch(const QString &path)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-}
-
-} // namespace
 
 class TestCommandLine : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
 
-    // The folder written the way the switch form can carry it (no "/").
-    QString backslashedDir() const { return QString(m_dir.path()).replace('/', '\\'); }
+    // The requests as one comparable text, only what differs from the reset values.
+    static QString describe(const CommandLineRequests &r)
+    {
+        const QList<std::pair<bool, QString>> parts{{!r.LoadFileRequest.isEmpty(), "file=" + r.LoadFileRequest},
+                                                    {r.LoadBankRequest != 0, QString("bank=%1").arg(r.LoadBankRequest)},
+                                                    {r.CommandRequested, "cmd=" + r.CommandRequest},
+                                                    {r.ExitRequest, "exit"},
+                                                    {r.HelpRequest, "help"},
+                                                    {!r.ConfigPathOverride.isEmpty(), "config=" + r.ConfigPathOverride},
+                                                    {r.UsageRequest, "usage"},
+                                                    {r.VersionRequest, "version"},
+                                                    {r.Unattended, "unattended"}};
+        QStringList p;
+        for (const auto &[set, text] : parts)
+            if (set)
+                p << text;
+        return p.join('|');
+    }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
         QVERIFY(QDir(m_dir.path()).mkdir("Sub"));
         for (const char *name : {"Logo.BMP", "Sub/Pic.jpg", "Studio.INI", "Dup.txt", "DUP.txt"})
-            touch(m_dir.filePath(name));
+            QVERIFY(QFile(m_dir.filePath(name)).open(QIODevice::WriteOnly));
         if (QDir(m_dir.path()).entryList(QDir::Files).size() != 4)
             QSKIP("the file system here does not tell case apart");
     }
 
-    void switchForm_data()
+    // The switch form arrives as one text, or as arguments when the first is not a long option.
+    void requests_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("no arguments") << "" << "";
-        QTest::newRow("file bank exit") << "/f:C:\\My Pictures\\Logo.BMP /b:2 /e"
-                                        << "file=c:\\my pictures\\logo.bmp|bank=1|exit";
-        QTest::newRow("quoted file") << "/f:\"C:\\My Pictures\\Logo.BMP\" /b:2 /e"
-                                     << "file=c:\\my pictures\\logo.bmp|bank=1|exit";
-        QTest::newRow("command lower-cased") << "/c:#Y 0,204,1" << "cmd=#y 0,204,1";
-        QTest::newRow("command trimmed") << "/c:  #VERSION?  /e" << "cmd=#version?|exit";
-        QTest::newRow("bad bank stops") << "/f:a.bmp /b:x /e" << "file=a.bmp";
-        QTest::newRow("empty bank stops") << "/c:#x /b: /h" << "cmd=#x";
-        QTest::newRow("bank too large stops") << "/b:99999999999 /e" << "";
-        QTest::newRow("help") << "/help" << "help";
-        QTest::newRow("?") << "/?" << "help";
-        QTest::newRow("H lower-cased") << "/H" << "help";
-                QTest::newRow("words ignored") << "/exit /hh /x:1 /helpme" << "";
-        QTest::newRow("slash ends the file") << "/f:c:/pics/a.jpg" << "file=c:";
-        QTest::newRow("repeats") << "/e /e /b:3 /b:1" << "exit";
-        QTest::newRow("bank clamped into 1..4") << "/b:9" << "bank=3";
-        QTest::newRow("bank 0") << "/b:9 /b:0" << "";
-        QTest::newRow("bank 2.5") << "/b:2.5" << "bank=1";
-        QTest::newRow("bank 3.5") << "/b:3.5" << "bank=3";
-        QTest::newRow("text before first slash") << "e /f:x.bmp" << "file=x.bmp|exit";
-        QTest::newRow("no blanks, empty pieces") << "//e//b:2/" << "bank=1|exit";
-        QTest::newRow("config path") << "/i:D:\\Cfg\\Studio.INI" << "config=d:\\cfg\\studio.ini";
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("expected"); // the requests, or a part of the error text
+        const auto sw = [](const char *name, const char *text, const char *expected) {
+            QTest::newRow(name) << QStringList{text} << QString(expected);
+        };
+        sw("file bank exit", "/f:C:\\My Pictures\\Logo.BMP /b:2 /e", "file=c:\\my pictures\\logo.bmp|bank=1|exit");
+        sw("quoted file", "/f:\"C:\\My Pictures\\Logo.BMP\" /b:2 /e", "file=c:\\my pictures\\logo.bmp|bank=1|exit");
+        sw("command lower-cased and trimmed", "/c:  #VERSION?  /e", "cmd=#version?|exit");
+        sw("bad bank stops", "/f:a.bmp /b:x /e", "file=a.bmp");
+        sw("?", "/?", "help");
+        sw("H lower-cased", "/H", "help");
+        sw("words ignored", "/exit /hh /x:1 /helpme", "");
+        sw("slash ends the file", "/f:c:/pics/a.jpg", "file=c:");
+        sw("bank clamped into 1..4", "/b:9", "bank=3");
+        sw("bank 0", "/b:9 /b:0", "");
+        sw("bank 2.5", "/b:2.5", "bank=1");
+        sw("text before first slash", "e /f:x.bmp", "file=x.bmp|exit");
+        sw("no blanks, empty pieces", "//e//b:2/", "bank=1|exit");
+        sw("config path", "/i:D:\\Cfg\\Studio.INI", "config=d:\\cfg\\studio.ini");
+        QTest::newRow("switches as arguments") << QStringList{"/e", "/h", "--x"} << "exit";
+        QTest::newRow("long: file bank exit") << QStringList{"--file", "/Pics/Logo.BMP", "--bank", "2", "--exit"}
+                                              << "file=/Pics/Logo.BMP|bank=1|exit|unattended";
+        QTest::newRow("long: = form") << QStringList{"--file=/a/B.jpg", "--bank=4"} << "file=/a/B.jpg|bank=3";
+        QTest::newRow("long: command keeps case") << QStringList{"--command", "#Y 0,204,1"} << "cmd=#Y 0,204,1";
+        QTest::newRow("long: help") << QStringList{"--help"} << "usage";
+        QTest::newRow("long: config, window as usual") << QStringList{"--config", "other.ini"} << "config=other.ini";
+        QTest::newRow("long: version") << QStringList{"--version", "--exit"} << "exit|version|unattended";
+        QTest::newRow("long: bad bank") << QStringList{"--bank", "x"} << "error:invalid bank number: x";
+        QTest::newRow("long: missing value") << QStringList{"--exit", "--file"} << "error:--file needs a value";
+        QTest::newRow("long: option as value") << QStringList{"--file", "--exit"} << "error:--file needs a value";
+        QTest::newRow("long: unknown") << QStringList{"--frobnicate"} << "error:unknown option: --frobnicate";
+        QTest::newRow("long: stray argument") << QStringList{"--exit", "/e"} << "error:unexpected argument: /e";
+        QTest::newRow("long: flag with value") << QStringList{"--exit=1"} << "error:--exit takes no value";
     }
-    void switchForm()
+    void requests()
     {
-        QFETCH(QString, text);
+        QFETCH(QStringList, args);
+        QFETCH(QString, expected);
         CommandLineRequests req;
-        ParseCommandLine(text, req);
-        QTEST(describe(req), "expected");
+        QString error = "stale";
+        const bool ok = ParseArguments(args, req, &error);
+        if (expected.startsWith("error:")) {
+            QVERIFY(!ok);
+            QVERIFY2(error.contains(expected.mid(6)), qPrintable(error));
+        } else {
+            QVERIFY2(ok && error.isEmpty(), qPrintable(error));
+            QCOMPARE(describe(req), expected);
+        }
+        if (args.size() == 1 && args[0].startsWith('/')) { // the text parser alone gives the same
+            CommandLineRequests plain;
+            ParseCommandLine(args[0], plain);
+            QCOMPARE(describe(plain), expected);
+        }
     }
 
     void requestsResetButCommandTextKept()
@@ -101,84 +109,31 @@ private slots:
         QCOMPARE(ArgumentText({"/f:a", "b.bmp", "/e"}), QString("/f:a b.bmp /e"));
     }
 
-    void longOptions_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("expected"); // the requests, or a part of the error text
-        QTest::newRow("file bank exit") << QStringList{"--file", "/Pics/Logo.BMP", "--bank", "2", "--exit"}
-                                        << "file=/Pics/Logo.BMP|bank=1|exit|unattended";
-        QTest::newRow("= form") << QStringList{"--file=/a/B.jpg", "--bank=4"} << "file=/a/B.jpg|bank=3";
-        QTest::newRow("command keeps case") << QStringList{"--command", "#Y 0,204,1"} << "cmd=#Y 0,204,1";
-        QTest::newRow("help") << QStringList{"--help"} << "usage";
-        QTest::newRow("config, window as usual") << QStringList{"--config", "other.ini"} << "config=other.ini";
-        QTest::newRow("version") << QStringList{"--version", "--exit"} << "exit|version|unattended";
-        QTest::newRow("bank clamped") << QStringList{"--bank", "9"} << "bank=3";
-        QTest::newRow("bad bank") << QStringList{"--bank", "x"} << "error:invalid bank number: x";
-        QTest::newRow("missing value") << QStringList{"--exit", "--file"} << "error:--file needs a value";
-        QTest::newRow("option as value") << QStringList{"--file", "--exit"} << "error:--file needs a value";
-        QTest::newRow("unknown") << QStringList{"--frobnicate"} << "error:unknown option: --frobnicate";
-        QTest::newRow("stray argument") << QStringList{"--exit", "/e"} << "error:unexpected argument: /e";
-        QTest::newRow("flag with value") << QStringList{"--exit=1"} << "error:--exit takes no value";
-        QTest::newRow("switch form when first is not --") << QStringList{"/e", "/h", "--x"} << "exit";
-    }
-    void longOptions()
-    {
-        QFETCH(QStringList, args);
-        QFETCH(QString, expected);
-        CommandLineRequests req;
-        QString error = "stale";
-        const bool ok = ParseArguments(args, req, &error);
-        if (expected.startsWith("error:")) {
-            QVERIFY(!ok);
-            QVERIFY2(error.contains(expected.mid(6)), qPrintable(error));
-        } else {
-            QVERIFY2(ok, qPrintable(error));
-            QVERIFY(error.isEmpty());
-            QCOMPARE(describe(req), expected);
-        }
-    }
-
     void caseInsensitiveLookup_data()
     {
-        QTest::addColumn<QString>("switchText"); // "<dir>" stands for the folder with "\" separators
-        QTest::addColumn<QString>("found");      // entry found, "" when the lower-cased text stays
-        QTest::newRow("file") << "/f:<dir>\\logo.bmp /b:2" << "Logo.BMP";
-        QTest::newRow("folder too") << "/f:<dir>\\SUB\\pic.JPG" << "Sub/Pic.jpg";
-        QTest::newRow("config") << "/i:<dir>\\studio.ini" << "Studio.INI";
-        QTest::newRow("two entries differ by case") << "/f:<dir>\\dup.TXT" << "";
-        QTest::newRow("missing folder") << "/f:<dir>\\nowhere\\logo.bmp" << "";
+        QTest::addColumn<QString>("path"); // in the folder, as lower-cased by the switch form ("\" separators)
+        QTest::addColumn<QString>("found"); // "" when the path stays as given
+        QTest::newRow("file") << "logo.bmp" << "Logo.BMP";
+        QTest::newRow("folder too") << "sub\\pic.jpg" << "Sub/Pic.jpg";
+        QTest::newRow("config") << "studio.ini" << "Studio.INI";
+        QTest::newRow("two entries differ by case") << "dup.txt" << "";
+        QTest::newRow("missing folder") << "nowhere\\logo.bmp" << "";
     }
     void caseInsensitiveLookup()
     {
-        QFETCH(QString, switchText);
+        QFETCH(QString, path);
         QFETCH(QString, found);
-        const QString text = QString(switchText).replace("<dir>", backslashedDir());
+        const QString text = (QString(m_dir.path()).replace('/', '\\') + '\\' + path).toLower();
         CommandLineRequests req;
-        QString error;
-        QVERIFY(ParseArguments({text}, req, &error));
-        const QString got = switchText.startsWith("/i:") ? req.ConfigPathOverride : req.LoadFileRequest;
-        if (found.isEmpty()) {
-            CommandLineRequests plain;
-            ParseCommandLine(text, plain);
-            QCOMPARE(got, switchText.startsWith("/i:") ? plain.ConfigPathOverride : plain.LoadFileRequest);
-        } else {
-            QCOMPARE(got, m_dir.filePath(found));
-        }
-    }
-
-    void lookupOfPlainPathsAndLongOptions()
-    {
-        // An existing path is kept as given; a bare name is looked up in the current folder.
-        QCOMPARE(ResolvePathIgnoringCase(m_dir.filePath("Logo.BMP")), m_dir.filePath("Logo.BMP"));
-        QCOMPARE(ResolvePathIgnoringCase(m_dir.filePath("sub/PIC.jpg")), m_dir.filePath("Sub/Pic.jpg"));
+        QVERIFY(ParseArguments({(path.endsWith(".ini") ? "/i:" : "/f:") + text + " /b:2"}, req, nullptr));
+        QCOMPARE(req.LoadFileRequest + req.ConfigPathOverride, found.isEmpty() ? text : m_dir.filePath(found));
+        // A bare name is looked up in the current folder.
         const QString before = QDir::currentPath();
         QVERIFY(QDir::setCurrent(m_dir.path()));
         const QString bare = ResolvePathIgnoringCase("logo.bmp");
         QDir::setCurrent(before);
         QCOMPARE(bare, QString("Logo.BMP"));
-
         // Long options keep their values exactly.
-        CommandLineRequests req;
         QVERIFY(ParseArguments({"--file", m_dir.filePath("logo.bmp")}, req, nullptr));
         QCOMPARE(req.LoadFileRequest, m_dir.filePath("logo.bmp"));
     }

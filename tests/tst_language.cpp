@@ -1,23 +1,13 @@
-// Language files: the folder listing that finds them, reading and applying
-// them to registered windows, the language box, and the template writer.
+// Language files: finding them, reading and applying them to registered
+// windows, the language box, and the template writer.
 
 #include "language/languagefile.h"
 #include "language/templatewriter.h"
 #include "util/controls.h"
 #include "util/seams.h"
-#include "util/treefile.h"
 #include "util/version.h"
 
-#include <QAction>
-#include <QCheckBox>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QStringEncoder>
-#include <QTemporaryDir>
-#include <QTimer>
+#include <QtWidgets>
 #include <QtTest>
 #include <memory>
 
@@ -111,284 +101,229 @@ QStringList differences(const QStringList &design, const QObject *window, const 
 class TestLanguage : public QObject {
     Q_OBJECT
 
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_folder; // the program folder, inside m_dir
+
 private slots:
-    void init();
     void cleanup()
     {
         seams().programFolder.clear();
         seams().sharedFolder.clear();
     }
-    void listing_data();
-    void listing();
-    void apply_data();
-    void apply();
-    void discover_data();
-    void discover();
-    void languageBox();
-    void readByCode_data();
-    void readByCode();
-    void templateBytes();
-    void templateRoundTrip();
 
-private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString m_folder; // the program folder, inside m_dir
-};
-
-void TestLanguage::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_folder = m_dir->filePath("prog");
-    QVERIFY(QDir().mkpath(m_folder));
-    seams().programFolder = m_folder;
-    seams().sharedFolder = m_dir->filePath("share"); // where an installation puts its language files
-}
-
-void TestLanguage::listing_data()
-{
-    QTest::addColumn<QStringList>("entries"); // in the program folder; "x/" is a folder
-    QTest::addColumn<QString>("pattern");
-    QTest::addColumn<QStringList>("expected");
-    const auto row = [](const char *tag, const char *entries, const char *pattern, const char *expected) {
-        QTest::newRow(tag) << pieces(entries) << QString(pattern) << pieces(expected);
-    };
-    row("star matches an empty run, case ignored", "QX-7alt_.lng|qx-7ALT_Fr.LNG|QX-7alt.ini|QX-7alt_de.lng.bak",
-        "QX-7alt_*.lng", "QX-7alt_.lng|qx-7ALT_Fr.LNG");
-    row("folders, their files and hidden files not listed",
-        "QX-7alt_dir.lng/|sub/QX-7alt_de.lng|.QX-7alt_h.lng|QX-7alt_it.lng", "QX-7alt_*.lng", "QX-7alt_it.lng");
-    row("only star and question mark are wildcards", "[1]+a.txt|1a.txt|[1]+ab.txt|x.txt", "[1]+a?.txt", "[1]+ab.txt");
-}
-
-void TestLanguage::listing()
-{
-    QFETCH(QStringList, entries);
-    QFETCH(QString, pattern);
-    QFETCH(QStringList, expected);
-    for (const QString &e : entries)
-        makeEntry(m_folder + "/" + e);
-    QStringList wanted;
-    for (const QString &name : expected)
-        wanted << m_folder + "/" + name;
-    wanted.sort();
-    // Trailing separators of the folder never double the separator in the paths.
-    for (const char *suffix : {"", "/", "//"}) {
-        QStringList paths = ListTreeFiles(m_folder + QLatin1String(suffix), pattern, true);
-        paths.sort(); // the order is the directory search's own
-        QCOMPARE(paths, wanted);
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_folder = m_dir->filePath("prog");
+        QVERIFY(QDir().mkpath(m_folder));
+        seams().programFolder = m_folder;
+        seams().sharedFolder = m_dir->filePath("share"); // where an installation puts its language files
     }
-}
 
-void TestLanguage::apply_data()
-{
-    QTest::addColumn<QStringList>("lines");   // the file after its two head lines
-    QTest::addColumn<QStringList>("changes"); // texts that differ from the design and defaults afterwards
-    const auto row = [](const char *tag, const char *lines, const char *changes) {
-        QStringList sorted = pieces(changes);
-        sorted.sort();
-        QTest::newRow(tag) << pieces(lines) << sorted;
-    };
-    row("keys ignore case, blanks trimmed; window caption after its chapter line",
-        "CHAPTER=frmTEST|caption=Fenster| NAME =  cmdLOAD |caption=Laden|ToolTip=a=b|tAG=t",
-        "frmTEST.caption=Fenster|cmdLOAD.caption=Laden|cmdLOAD.tooltip=a=b|cmdLOAD.tag=t");
-    row("names and chapters are exact",
-        "Chapter=frmTEST|Name=cmdload|Caption=X|Chapter=frmtest|Name=cmdLOAD|Caption=Y|Chapter=frmOTHER|Name=chkLOG|"
-        "Caption=Z",
-        "");
-    row("first record wins, later line within it",
-        "Chapter=frmTEST|Name=optBANK|Caption=X|Caption=All|Name=optBANK 2|Caption=Two",
-        "optBANK[0].caption=All|optBANK[1].caption=All|optBANK[2].caption=All|optBANK[3].caption=All");
-    row("indexed before unindexed", "Chapter=frmTEST|Name=optBANK 2|Caption=Two|Name=optBANK|Caption=All",
-        "optBANK[0].caption=All|optBANK[1].caption=All|optBANK[2].caption=Two|optBANK[3].caption=All");
-    row("index after blanks, rounded, leading number",
-        "Chapter=frmTEST|Name=optBANK    2.5|Caption=A|Name=optBANK 1st|Caption=B|Name=optBANK x|Caption=C|"
-        "Name=cmdLOAD 0|Caption=D",
-        "optBANK[2].caption=A|optBANK[1].caption=B|optBANK[0].caption=C");
-    row("empty values and stray fields ignored",
-        "Caption=Lost|Tag=Lost|Chapter=frmTEST|Name=cmdLOAD|Caption=L|Caption=  |Tooltip=T|;Caption=x|Tag",
-        "cmdLOAD.caption=L|cmdLOAD.tooltip=T");
-    row("message then caption; tooltip and tag still go to the control",
-        "Chapter=frmTEST|Name=cmdLOAD|Message=MSG(3)|Caption=Port kaputt|Tooltip=T|Tag=t",
-        "cmdLOAD.tooltip=T|cmdLOAD.tag=t|MSG(3)=Port kaputt");
-    row("empty message line: caption goes to the newest record",
-        "Chapter=frmTEST|Message=MSG(3)|Caption=A|Message=|Caption=B|Name=cmdLOAD|Message=|Caption=C",
-        "MSG(3)=B|cmdLOAD.caption=C");
-    row("hand-written records reach every kind",
-        "Chapter=frmTEST|Name=txtDIR|Tooltip=Ordner|Name=Timer1|Tooltip=x|Tag=t|Name=mnuFILE|Caption=Dätei",
-        "txtDIR.tooltip=Ordner|Timer1.tag=t|mnuFILE.caption=Dätei|mnuFILE.tooltip=Dätei");
-    row("index beyond 32 bits ends the reading",
-        "Chapter=frmTEST|Name=cmdLOAD|Caption=L|Name=optBANK 3000000000|Caption=X|Message=MSG(3)|Caption=Y",
-        "cmdLOAD.caption=L");
-}
+    void apply_data()
+    {
+        QTest::addColumn<QStringList>("lines");   // the file after its two head lines
+        QTest::addColumn<QStringList>("changes"); // texts that differ from the design and defaults afterwards
+        const auto row = [](const char *tag, const char *lines, const char *changes) {
+            QStringList sorted = pieces(changes);
+            sorted.sort();
+            QTest::newRow(tag) << pieces(lines) << sorted;
+        };
+        row("keys ignore case, blanks trimmed; window caption after its chapter line",
+            "CHAPTER=frmTEST|caption=Fenster| NAME =  cmdLOAD |caption=Laden|ToolTip=a=b|tAG=t",
+            "frmTEST.caption=Fenster|cmdLOAD.caption=Laden|cmdLOAD.tooltip=a=b|cmdLOAD.tag=t");
+        row("names and chapters are exact",
+            "Chapter=frmTEST|Name=cmdload|Caption=X|Chapter=frmtest|Name=cmdLOAD|Caption=Y|Chapter=frmOTHER|Name=chkLOG|"
+            "Caption=Z",
+            "");
+        row("first record wins, later line within it",
+            "Chapter=frmTEST|Name=optBANK|Caption=X|Caption=All|Name=optBANK 2|Caption=Two",
+            "optBANK[0].caption=All|optBANK[1].caption=All|optBANK[2].caption=All|optBANK[3].caption=All");
+        row("indexed before unindexed", "Chapter=frmTEST|Name=optBANK 2|Caption=Two|Name=optBANK|Caption=All",
+            "optBANK[0].caption=All|optBANK[1].caption=All|optBANK[2].caption=Two|optBANK[3].caption=All");
+        row("index after blanks, rounded, leading number",
+            "Chapter=frmTEST|Name=optBANK    2.5|Caption=A|Name=optBANK 1st|Caption=B|Name=optBANK x|Caption=C|"
+            "Name=cmdLOAD 0|Caption=D",
+            "optBANK[2].caption=A|optBANK[1].caption=B|optBANK[0].caption=C");
+        row("empty values and stray fields ignored",
+            "Caption=Lost|Tag=Lost|Chapter=frmTEST|Name=cmdLOAD|Caption=L|Caption=  |Tooltip=T|;Caption=x|Tag",
+            "cmdLOAD.caption=L|cmdLOAD.tooltip=T");
+        row("message then caption; tooltip and tag still go to the control",
+            "Chapter=frmTEST|Name=cmdLOAD|Message=MSG(3)|Caption=Port kaputt|Tooltip=T|Tag=t",
+            "cmdLOAD.tooltip=T|cmdLOAD.tag=t|MSG(3)=Port kaputt");
+        row("empty message line: caption goes to the newest record",
+            "Chapter=frmTEST|Message=MSG(3)|Caption=A|Message=|Caption=B|Name=cmdLOAD|Message=|Caption=C",
+            "MSG(3)=B|cmdLOAD.caption=C");
+    }
 
-void TestLanguage::apply()
-{
-    QFETCH(QStringList, lines);
-    QFETCH(QStringList, changes);
-    makeEntry(m_folder + "/QX-7alt_DE.lng", QStringList{kHead, ";Language=Deutsch"} + lines);
-    auto window = makeTestWindow();
-    const QStringList design = snapshot(window.get());
-    MessageTable msg;
-    msg.set(3, "left over");
+    void apply()
+    {
+        QFETCH(QStringList, lines);
+        QFETCH(QStringList, changes);
+        makeEntry(m_folder + "/QX-7alt_DE.lng", QStringList{kHead, ";Language=Deutsch"} + lines);
+        auto window = makeTestWindow();
+        const QStringList design = snapshot(window.get());
+        MessageTable msg;
+        msg.set(3, "left over");
 
-    ApplyLanguageAtStart("DE", {window.get()}, msg);
-    QCOMPARE(differences(design, window.get(), msg), changes);
-}
+        ApplyLanguageAtStart("DE", {window.get()}, msg);
+        QCOMPARE(differences(design, window.get(), msg), changes);
+    }
 
-void TestLanguage::discover_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("line2");        // after the head line
-    QTest::addColumn<QStringList>("expected"); // "CODE=Name"
-    const auto row = [](const char *tag, const char *name, const char *line2, const char *expected) {
-        QTest::newRow(tag) << QString(name) << QString(line2) << pieces(expected);
-    };
-    row("line 2 names the language, key in any case", "QX-7alt_fr.lng", ";LANGUAGE = Français", "FR=Français");
-    row("blank code never listed", "QX-7alt_ .lng", ";Language=X", "");
-    row("file name in other case, empty name", "qx-7ALT_es.LNG", ";Language=", "ES=");
-    row("code keeps inner dots", "QX-7alt_pt.br.lng", ";Language=Brasil", "PT.BR=Brasil");
-    row("installed file listed", "../share/QX-7alt_it.lng", ";Language=Italiano", "IT=Italiano");
-    row("program folder's file of the code wins", "../share/QX-7alt_DE.lng", ";Language=Deutsch", "");
-}
+    void discover_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("line2");        // after the head line
+        QTest::addColumn<QStringList>("expected"); // "CODE=Name"
+        const auto row = [](const char *tag, const char *name, const char *line2, const char *expected) {
+            QTest::newRow(tag) << QString(name) << QString(line2) << pieces(expected);
+        };
+        row("line 2 names the language, key in any case", "QX-7alt_fr.lng", ";LANGUAGE = Français", "FR=Français");
+        row("blank code never listed", "QX-7alt_ .lng", ";Language=X", "");
+        row("file name in other case, empty name", "qx-7ALT_es.LNG", ";Language=", "ES=");
+        row("installed file listed", "../share/QX-7alt_it.lng", ";Language=Italiano", "IT=Italiano");
+        row("program folder's file of the code wins", "../share/QX-7alt_DE.lng", ";Language=Deutsch", "");
+    }
 
-void TestLanguage::discover()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, line2);
-    QFETCH(QStringList, expected);
-    makeEntry(m_folder + "/" + name, {kHead, line2});
-    makeEntry(m_folder + "/QX-7alt_nl.lng/");                              // a folder is never a language
-    makeEntry(m_folder + "/QX-7alt_de.lng", {";Language=Deutsch", "x=y"}); // nor a file without it on line 2
-    const LanguageList list = DiscoverLanguages();
-    QStringList found;
-    for (int i = 0; i < list.LanguageCodes.size(); ++i)
-        found << list.LanguageCodes.at(i) + "=" + list.LanguageNames.value(i, "<missing>");
-    QCOMPARE(found, expected);
-}
+    void discover()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, line2);
+        QFETCH(QStringList, expected);
+        makeEntry(m_folder + "/" + name, {kHead, line2});
+        makeEntry(m_folder + "/QX-7alt_nl.lng/");                              // a folder is never a language
+        makeEntry(m_folder + "/QX-7alt_de.lng", {";Language=Deutsch", "x=y"}); // nor a file without it on line 2
+        const LanguageList list = DiscoverLanguages();
+        QStringList found;
+        for (int i = 0; i < list.LanguageCodes.size(); ++i)
+            found << list.LanguageCodes.at(i) + "=" + list.LanguageNames.value(i, "<missing>");
+        QCOMPARE(found, expected);
+    }
 
-void TestLanguage::languageBox()
-{
-    const LanguageList list{{"FR", "DE", "FR", "IT"}, {"Français", "Deutsch", "French", ""}};
-    const LanguageBoxFill fill = FillLanguageBox(list, "FR");
-    QCOMPARE(fill.items, QStringList({"FR Français", "DE Deutsch", "FR French", "IT "}));
-    QCOMPARE(fill.selected, 2); // the later of two items with the code
-    QCOMPARE(FillLanguageBox(list, "fr").selected, -1);
-    QCOMPARE(LanguageFromItem("fr Français") + LanguageFromItem("IT ") + LanguageFromItem("PT Português do Brasil"),
-             QString("FRITPT"));
-}
+    void languageBox()
+    {
+        const LanguageList list{{"FR", "DE", "FR", "IT"}, {"Français", "Deutsch", "French", ""}};
+        const LanguageBoxFill fill = FillLanguageBox(list, "FR");
+        QCOMPARE(fill.items, QStringList({"FR Français", "DE Deutsch", "FR French", "IT "}));
+        QCOMPARE(fill.selected, 2); // the later of two items with the code
+        QCOMPARE(FillLanguageBox(list, "fr").selected, -1);
+        QCOMPARE(LanguageFromItem("fr Français") + LanguageFromItem("IT ") + LanguageFromItem("PT Português do Brasil"),
+                 QString("FRITPT"));
+    }
 
-void TestLanguage::readByCode_data()
-{
-    QTest::addColumn<QStringList>("entries"); // relative to the temporary folder; the program folder is "prog"
-    QTest::addColumn<QString>("code");
-    QTest::addColumn<QString>("read"); // the file read, "" for none
-    const auto row = [](const char *tag, const char *entries, const char *code, const char *read) {
-        QTest::newRow(tag) << pieces(entries) << QString(code) << QString(read);
-    };
-    row("lower-case file found by upper-case code", "prog/qx-7alt_fr.LNG", "FR", "prog/qx-7alt_fr.LNG");
-    row("exact name preferred", "prog/QX-7alt_fr.lng|prog/QX-7alt_FR.lng", "FR", "prog/QX-7alt_FR.lng");
-    row("no file, or a folder", "prog/QX-7alt_NL.lng/", "NL", "");
-    row("code leading out of the folder", "prog/QX-7alt_x/|evil.lng", "x/../../evil", "");
-    row("code of two dots", "prog/QX-7alt_...lng", "..", "");
-    row("installed file", "share/QX-7alt_it.lng", "IT", "share/QX-7alt_it.lng");
-    row("program folder wins over installed", "share/QX-7alt_FR.lng|prog/qx-7alt_fr.LNG", "FR", "prog/qx-7alt_fr.LNG");
-}
+    void readByCode_data()
+    {
+        QTest::addColumn<QStringList>("entries"); // relative to the temporary folder; the program folder is "prog"
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("read"); // the file read, "" for none
+        const auto row = [](const char *tag, const char *entries, const char *code, const char *read) {
+            QTest::newRow(tag) << pieces(entries) << QString(code) << QString(read);
+        };
+        row("lower-case file found by upper-case code", "prog/qx-7alt_fr.LNG", "FR", "prog/qx-7alt_fr.LNG");
+        row("exact name preferred", "prog/QX-7alt_fr.lng|prog/QX-7alt_FR.lng", "FR", "prog/QX-7alt_FR.lng");
+        row("no file, or a folder", "prog/QX-7alt_NL.lng/", "NL", "");
+        row("code leading out of the folder", "prog/QX-7alt_x/|evil.lng", "x/../../evil", "");
+        row("installed file", "share/QX-7alt_it.lng", "IT", "share/QX-7alt_it.lng");
+        row("program folder wins over installed", "share/QX-7alt_FR.lng|prog/qx-7alt_fr.LNG", "FR", "prog/qx-7alt_fr.LNG");
+    }
 
-void TestLanguage::readByCode()
-{
-    QFETCH(QStringList, entries);
-    QFETCH(QString, code);
-    QFETCH(QString, read);
-    for (const QString &e : entries)
-        makeEntry(m_dir->filePath(e), {kHead, "Chapter=frmTEST", "Caption=" + e});
-    if (QDir(m_folder).entryList(QDir::Files).size() < entries.filter(QRegularExpression("^prog/[^/]+$")).size())
-        QSKIP("names that differ in case are one file here");
-    ControlRecords controls{ControlRecord()};
-    MessageRecords messages{{"MSG(1)", "stale"}};
-    ReadLanguageFile(code, controls, messages);
-    QVERIFY(messages.isEmpty());
-    QCOMPARE(controls.size(), read.isEmpty() ? 0 : 1);
-    if (!read.isEmpty())
-        QCOMPARE(controls.first().Caption, read);
-}
+    void readByCode()
+    {
+        QFETCH(QStringList, entries);
+        QFETCH(QString, code);
+        QFETCH(QString, read);
+        for (const QString &e : entries)
+            makeEntry(m_dir->filePath(e), {kHead, "Chapter=frmTEST", "Caption=" + e});
+        if (QDir(m_folder).entryList(QDir::Files).size() < entries.filter(QRegularExpression("^prog/[^/]+$")).size())
+            QSKIP("names that differ in case are one file here");
+        ControlRecords controls{ControlRecord()};
+        MessageRecords messages{{"MSG(1)", "stale"}};
+        ReadLanguageFile(code, controls, messages);
+        QVERIFY(messages.isEmpty());
+        QCOMPARE(controls.size(), read.isEmpty() ? 0 : 1);
+        if (!read.isEmpty())
+            QCOMPARE(controls.first().Caption, read);
+    }
 
-void TestLanguage::templateBytes()
-{
-    auto one = makeWindow("frmONE", "One");
-    add<QPushButton>(one.get(), "cmdGO", ControlKind::CommandButton, "Go")->setToolTip("Start it");
-    add<QRadioButton>(one.get(), "optBANK", ControlKind::OptionButton, "A", 0);
-    SetTag(add<QRadioButton>(one.get(), "optBANK", ControlKind::OptionButton, "B", 12), "b");
-    add<QLabel>(one.get(), "labEMPTY", ControlKind::Label);
-    SetTag(add<QLabel>(one.get(), "labHIDDEN", ControlKind::Label, "Hid"), "empty");
-    SetTag(add<QCheckBox>(one.get(), "chkX", ControlKind::CheckBox), "t");
-    add<QGroupBox>(one.get(), "frameF", ControlKind::Frame, "Fenêtre");
-    add<QLabel>(one.get(), "pictLOGO", ControlKind::Image, "not written", 3)->setToolTip("Logo");
-    add<QLabel>(one.get(), "pictNONE", ControlKind::PictureBox, "cap");
-    SetTag(add<QAction>(one.get(), "mnuFILE", ControlKind::Menu), "empty");
-    add<QLineEdit>(one.get(), "txtDIR", ControlKind::TextBox)->setToolTip("Folder");
-    add<QLabel>(one.get(), "labTWO", ControlKind::Label, "Line 1\nLine 2");
-    auto two = makeWindow("frmTWO", "Two");
-    SetTag(two.get(), "empty");
-    add<QLabel>(two.get(), "labA", ControlKind::Label, "A");
-    auto three = makeWindow("frmTHREE", "");
+    void templateBytes()
+    {
+        auto one = makeWindow("frmONE", "One");
+        add<QPushButton>(one.get(), "cmdGO", ControlKind::CommandButton, "Go")->setToolTip("Start it");
+        add<QRadioButton>(one.get(), "optBANK", ControlKind::OptionButton, "A", 0);
+        SetTag(add<QRadioButton>(one.get(), "optBANK", ControlKind::OptionButton, "B", 12), "b");
+        add<QLabel>(one.get(), "labEMPTY", ControlKind::Label);
+        SetTag(add<QLabel>(one.get(), "labHIDDEN", ControlKind::Label, "Hid"), "empty");
+        SetTag(add<QCheckBox>(one.get(), "chkX", ControlKind::CheckBox), "t");
+        add<QGroupBox>(one.get(), "frameF", ControlKind::Frame, "Fenêtre");
+        add<QLabel>(one.get(), "pictLOGO", ControlKind::Image, "not written", 3)->setToolTip("Logo");
+        add<QLabel>(one.get(), "pictNONE", ControlKind::PictureBox, "cap");
+        SetTag(add<QAction>(one.get(), "mnuFILE", ControlKind::Menu), "empty");
+        add<QLineEdit>(one.get(), "txtDIR", ControlKind::TextBox)->setToolTip("Folder");
+        add<QLabel>(one.get(), "labTWO", ControlKind::Label, "Line 1\nLine 2");
+        auto two = makeWindow("frmTWO", "Two");
+        SetTag(two.get(), "empty");
+        add<QLabel>(two.get(), "labA", ControlKind::Label, "A");
+        auto three = makeWindow("frmTHREE", "");
 
-    const QString sep(38, '_');
-    QString expected = ";QX-7alt v" QX_VERSION_TEXT " language file\r\n;Language=DE\r\n\r\n" + sep +
-                       "\r\nChapter=frmONE\r\nCaption=One\r\n\r\n\r\n"
-                       "Name=cmdGO\r\nCaption=Go\r\nTooltip=Start it\r\n"
-                       "Name=optBANK  0 \r\nCaption=A\r\nName=optBANK  12 \r\nCaption=B\r\nTag=b\r\n"
-                       "Name=chkX\r\nTag=t\r\nName=frameF\r\nCaption=Fenêtre\r\nName=pictLOGO\r\nTooltip=Logo\r\n"
-                       "Name=mnuFILE\r\nCaption=\r\nName=labTWO\r\nCaption=Line 1\nLine 2\r\n\r\n" +
-                       sep + "\r\nChapter=frmTWO\r\n\r\n\r\nName=labA\r\nCaption=A\r\n\r\n" + sep +
-                       "\r\nChapter=frmTHREE\r\nCaption=\r\n\r\n\r\n\r\n" + sep + "\r\nMiscellaneous\r\n\r\n";
-    for (int n : MessageTable::numbers())
-        expected += QString("Message=MSG(%1)\r\nCaption=%2\r\n").arg(n).arg(MessageTable::defaultText(n));
-    expected += "\r\n;EOF\r\n";
+        const QString sep(38, '_');
+        QString expected = ";QX-7alt v" QX_VERSION_TEXT " language file\r\n;Language=DE\r\n\r\n" + sep +
+                           "\r\nChapter=frmONE\r\nCaption=One\r\n\r\n\r\n"
+                           "Name=cmdGO\r\nCaption=Go\r\nTooltip=Start it\r\n"
+                           "Name=optBANK  0 \r\nCaption=A\r\nName=optBANK  12 \r\nCaption=B\r\nTag=b\r\n"
+                           "Name=chkX\r\nTag=t\r\nName=frameF\r\nCaption=Fenêtre\r\nName=pictLOGO\r\nTooltip=Logo\r\n"
+                           "Name=mnuFILE\r\nCaption=\r\nName=labTWO\r\nCaption=Line 1\nLine 2\r\n\r\n" +
+                           sep + "\r\nChapter=frmTWO\r\n\r\n\r\nName=labA\r\nCaption=A\r\n\r\n" + sep +
+                           "\r\nChapter=frmTHREE\r\nCaption=\r\n\r\n\r\n\r\n" + sep + "\r\nMiscellaneous\r\n\r\n";
+        for (int n : MessageTable::numbers())
+            expected += QString("Message=MSG(%1)\r\nCaption=%2\r\n").arg(n).arg(MessageTable::defaultText(n));
+        expected += "\r\n;EOF\r\n";
 
-    const QString path = LanguageTemplatePath();
-    QCOMPARE(path, m_folder + "/QX-7alt_.lng");
-    makeEntry(path, QStringList(300, "an older, longer template")); // replaced, not appended to
-    QVERIFY(WriteLanguageTemplate({one.get(), two.get(), three.get()}, "DE", path));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray bytes = file.readAll();
-    QCOMPARE(bytes, systemBytes(expected));
-    QCOMPARE(bytes.count("\r\nMessage=MSG("), 25);
-    QCOMPARE(QDir(m_folder).entryList(QDir::Files), QStringList{"QX-7alt_.lng"});
-    QVERIFY(!WriteLanguageTemplate({one.get()}, "DE", m_folder + "/missing/QX-7alt_.lng"));
-}
+        const QString path = LanguageTemplatePath();
+        QCOMPARE(path, m_folder + "/QX-7alt_.lng");
+        makeEntry(path, QStringList(300, "an older, longer template")); // replaced, not appended to
+        QVERIFY(WriteLanguageTemplate({one.get(), two.get(), three.get()}, "DE", path));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QCOMPARE(bytes, systemBytes(expected));
+        QCOMPARE(bytes.count("\r\nMessage=MSG("), 25);
+        QCOMPARE(QDir(m_folder).entryList(QDir::Files), QStringList{"QX-7alt_.lng"});
+        QVERIFY(!WriteLanguageTemplate({one.get()}, "DE", m_folder + "/missing/QX-7alt_.lng"));
+    }
 
-void TestLanguage::templateRoundTrip()
-{
-    // The texts of a translated run, written out and read back by a fresh run.
-    auto t = makeTestWindow();
-    t->setWindowTitle("Testfenster");
-    SetCaption(FindControl(t.get(), "cmdLOAD"), "Laden");
-    SetToolTip(FindControl(t.get(), "cmdLOAD"), "Lädt = das Bild");
-    SetCaption(FindControl(t.get(), "optBANK", 2), "Speicher  3");
-    SetTag(FindControl(t.get(), "optBANK", 3), "vier");
-    SetCaption(FindControl(t.get(), "labINFO"), "<i>Hinweis</i>");
-    SetToolTip(FindControl(t.get(), "pictPREVIEW"), "Vorschau");
-    SetCaption(FindControl(t.get(), "mnuFILE"), "Datei");
-    auto wait = makeWindow("frmWAIT", "Bitte warten"); // same control name, its own chapter
-    add<QPushButton>(wait.get(), "cmdLOAD", ControlKind::CommandButton, "Halt");
-    // The translator names the language on line 2 and gives the file a code; the template itself is never listed.
-    QVERIFY(WriteLanguageTemplate({t.get(), wait.get()}, "Testisch", LanguageTemplatePath()));
-    QVERIFY(DiscoverLanguages().LanguageCodes.isEmpty());
-    QVERIFY(QFile::rename(LanguageTemplatePath(), m_folder + "/QX-7alt_xx.lng"));
-    const LanguageList list = DiscoverLanguages();
-    QCOMPARE(list.LanguageCodes + list.LanguageNames, QStringList({"XX", "Testisch"}));
+    void templateRoundTrip()
+    {
+        // The texts of a translated run, written out and read back by a fresh run.
+        auto t = makeTestWindow();
+        t->setWindowTitle("Testfenster");
+        SetCaption(FindControl(t.get(), "cmdLOAD"), "Laden");
+        SetToolTip(FindControl(t.get(), "cmdLOAD"), "Lädt = das Bild");
+        SetCaption(FindControl(t.get(), "optBANK", 2), "Speicher  3");
+        SetTag(FindControl(t.get(), "optBANK", 3), "vier");
+        SetCaption(FindControl(t.get(), "labINFO"), "<i>Hinweis</i>");
+        SetToolTip(FindControl(t.get(), "pictPREVIEW"), "Vorschau");
+        SetCaption(FindControl(t.get(), "mnuFILE"), "Datei");
+        auto wait = makeWindow("frmWAIT", "Bitte warten"); // same control name, its own chapter
+        add<QPushButton>(wait.get(), "cmdLOAD", ControlKind::CommandButton, "Halt");
+        // The translator names the language on line 2 and gives the file a code; the template itself is never listed.
+        QVERIFY(WriteLanguageTemplate({t.get(), wait.get()}, "Testisch", LanguageTemplatePath()));
+        QVERIFY(DiscoverLanguages().LanguageCodes.isEmpty());
+        QVERIFY(QFile::rename(LanguageTemplatePath(), m_folder + "/QX-7alt_xx.lng"));
+        const LanguageList list = DiscoverLanguages();
+        QCOMPARE(list.LanguageCodes + list.LanguageNames, QStringList({"XX", "Testisch"}));
 
-    auto fresh = makeTestWindow();
-    auto freshWait = makeWindow("frmWAIT", "Wait");
-    add<QPushButton>(freshWait.get(), "cmdLOAD", ControlKind::CommandButton, "Stop");
-    MessageTable msg;
-    ApplyLanguageAtStart("XX", {fresh.get(), freshWait.get()}, msg);
-    QCOMPARE(snapshot(fresh.get()), snapshot(t.get()));
-    QCOMPARE(snapshot(freshWait.get()), snapshot(wait.get()));
-    // A multi-line default comes back as its first line only; the translator joins it with "|".
-    QCOMPARE(msg(20), MessageTable::defaultText(20).section("\r\n", 0, 0));
-    QCOMPARE(msg(29), MessageTable::defaultText(29));
-}
+        auto fresh = makeTestWindow();
+        auto freshWait = makeWindow("frmWAIT", "Wait");
+        add<QPushButton>(freshWait.get(), "cmdLOAD", ControlKind::CommandButton, "Stop");
+        MessageTable msg;
+        ApplyLanguageAtStart("XX", {fresh.get(), freshWait.get()}, msg);
+        QCOMPARE(snapshot(fresh.get()), snapshot(t.get()));
+        QCOMPARE(snapshot(freshWait.get()), snapshot(wait.get()));
+        // A multi-line default comes back as its first line only; the translator joins it with "|".
+        QCOMPARE(msg(20), MessageTable::defaultText(20).section("\r\n", 0, 0));
+        QCOMPARE(msg(29), MessageTable::defaultText(29));
+    }
+};
 
 QTEST_MAIN(TestLanguage)
 #include "tst_language.moc"

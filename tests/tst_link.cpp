@@ -9,393 +9,310 @@
 #include "linkrig.h"
 #include "util/textutil.h"
 
-#include <QElapsedTimer>
-#include <QFile>
-#include <QSignalSpy>
-#include <QTest>
+#include <QtTest>
 
 using namespace qx;
 using namespace qxtest;
 
+namespace {
+
+// An emulator with the given options and the application's link to it over TCP.
+struct Device {
+    explicit Device(const qx7emu::Options &o = {}) : emu(o) { connected = rig.openTcp(emu.listenTcp()); }
+    qx7emu::Emulator emu;
+    LinkRig rig;
+    bool connected = false;
+};
+
+qx7emu::Options silentDevice()
+{
+    qx7emu::Options o;
+    o.silent = true;
+    return o;
+}
+
+} // namespace
+
 class TestLink : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void splitter_data();
-    void splitter();
-    void waitReplyForeignLines_data();
-    void waitReplyForeignLines();
-    void waitReplyPrefixRules();
-    void fragmentedReplies();
-    void stopEndsWaitAtOnce();
-    void silentDeviceTimesOutAfterFullBudget();
-    void sendCommandLogLine();
-    void openSerialThroughComLink();
-    void badLinkSettings_data();
-    void badLinkSettings();
-    void serialSettingsParsing_data();
-    void serialSettingsParsing();
-    void logCounterAndList();
-    void versionCheck_data();
-    void versionCheck();
-    void timeTicksWrap();
-    void unboundedTextIsDropped();
-    void floodOfLines_data();
-    void floodOfLines();
-};
 
-// Feeds chunks the way the socket's data-arrival event does and collects every
-// line the exchange presents, with timer ticks in between.
-static QStringList cutLines(const QList<QByteArray> &chunks)
-{
-    LinkRig rig;
-    rig.state.settings.ComPort = 0; // TCP mode, nothing connected: the chunks are the only input
-    QStringList lines;
-    auto take = [&] {
-        if (!rig.ex.RxLine.isEmpty()) {
-            lines << QString::fromLatin1(rig.ex.RxLine);
-            rig.ex.RxLine.clear();
+    void splitter_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("chunks");
+        QTest::addColumn<QStringList>("lines");
+        using L = QList<QByteArray>;
+        QTest::newRow("split over chunks") << L{"~01@VER", "SION 2.12", "\r\n"} << QStringList{"~01@VERSION 2.12"};
+        QTest::newRow("two replies in one chunk") << L{"~01@A\r\n~01@B\r\n"} << QStringList{"~01@A", "~01@B"};
+        QTest::newRow("CR LF split across chunks") << L{"~01@A\r", "\n~01@B\r\n"} << QStringList{"~01@A", "~01@B"};
+        QTest::newRow("five line ends") << L{"A\r\n\r\n\rB\r"} << QStringList{"A", "B"};
+        QTest::newRow("bar in device text") << L{"~01@X|Y\r\n"} << QStringList{"~01@X", "Y"};
+        QTest::newRow("lone LF never completes") << L{"~01@A\n"} << QStringList{};
+        QTest::newRow("LF completes once CR comes") << L{"A\n", "B\r"} << QStringList{"A", "B"};
+        QTest::newRow("NUL terminated command echo") << L{QByteArray("X\r\n\0Y\r", 6)} << QStringList{"X", "Y"};
+        QTest::newRow("eight-bit bytes kept") << L{"\xA5\xFF\r"} << QStringList{QString::fromLatin1("\xA5\xFF")};
+    }
+
+    void splitter()
+    {
+        // The chunks arrive the way the socket's data-arrival event feeds them, with
+        // timer ticks in between; later ticks release lines still buffered.
+        QFETCH(QList<QByteArray>, chunks);
+        LinkRig rig;
+        rig.state.settings.ComPort = 0; // TCP mode, nothing connected: the chunks are the only input
+        QStringList lines;
+        for (int i = 0; i < chunks.size() + 10; ++i) {
+            rig.ex.TcpRxBuffer += chunks.value(i);
+            rig.ex.ReceivePoll();
+            if (!rig.ex.RxLine.isEmpty())
+                lines << QString::fromLatin1(std::exchange(rig.ex.RxLine, QByteArray()));
         }
-    };
-    for (const QByteArray &chunk : chunks) {
-        rig.ex.TcpRxBuffer += chunk;
-        rig.ex.ReceivePoll();
-        take();
+        QTEST(lines, "lines");
     }
-    for (int tick = 0; tick < 10; ++tick) { // later ticks release lines still buffered
-        rig.ex.ReceivePoll();
-        take();
+
+    void waitReplyForeignLines_data()
+    {
+        QTest::addColumn<int>("noise");
+        QTest::newRow("19 foreign lines skipped") << 19;
+        QTest::newRow("20 foreign lines: missed") << 20;
     }
-    return lines;
-}
 
-void TestLink::splitter_data()
-{
-    QTest::addColumn<QList<QByteArray>>("chunks");
-    QTest::addColumn<QStringList>("lines");
-    using L = QList<QByteArray>;
-    QTest::newRow("one reply") << L{"~01@VERSION 2.12\r\n"} << QStringList{"~01@VERSION 2.12"};
-    QTest::newRow("split over chunks") << L{"~01@VER", "SION 2.12", "\r\n"} << QStringList{"~01@VERSION 2.12"};
-    QTest::newRow("two replies in one chunk") << L{"~01@A\r\n~01@B\r\n"} << QStringList{"~01@A", "~01@B"};
-    QTest::newRow("CR LF split across chunks") << L{"~01@A\r", "\n~01@B\r\n"} << QStringList{"~01@A", "~01@B"};
-    QTest::newRow("blank-line runs") << L{"A\r\n\r\nB\r\n"} << QStringList{"A", "B"};
-    QTest::newRow("five line ends") << L{"A\r\n\r\n\rB\r"} << QStringList{"A", "B"};
-    QTest::newRow("bar in device text") << L{"~01@X|Y\r\n"} << QStringList{"~01@X", "Y"};
-    QTest::newRow("lone LF never completes") << L{"~01@A\n"} << QStringList{};
-    QTest::newRow("lone NUL never completes") << L{QByteArray("~01@A\0", 6)} << QStringList{};
-    QTest::newRow("LF completes once CR comes") << L{"A\n", "B\r"} << QStringList{"A", "B"};
-    QTest::newRow("NUL terminated command echo") << L{QByteArray("X\r\n\0Y\r", 6)} << QStringList{"X", "Y"};
-    QTest::newRow("eight-bit bytes kept") << L{"\xA5\xFF\r"} << QStringList{QString::fromLatin1("\xA5\xFF")};
-}
+    void waitReplyForeignLines()
+    {
+        QFETCH(int, noise);
+        qx7emu::Options o;
+        o.noise = noise;
+        Device d(o);
+        QVERIFY(d.connected);
+        d.rig.log.setShowLog(true);
+        const bool found = noise < 20;
+        QCOMPARE(d.rig.ask("# \r", QStringLiteral("~01@ OK")), found ? QStringLiteral("~01@ OK") : QString());
+        QCOMPARE(d.rig.log.lastReceived() == QLatin1String("TIMEOUT ERROR"), !found);
+    }
 
-void TestLink::splitter()
-{
-    QFETCH(QList<QByteArray>, chunks);
-    QFETCH(QStringList, lines);
-    QCOMPARE(cutLines(chunks), lines);
-}
+    void waitReplyPrefixRules()
+    {
+        qx7emu::Options o;
+        o.fragment = true; // every reply reaches the link in pieces
+        Device d(o);
+        QVERIFY(d.connected);
+        // An empty prefix takes whatever line comes first.
+        QCOMPARE(d.rig.ask("#VERSION?\r", QString()), QStringLiteral("~01@VERSION 2.12.0005"));
+        // The reply of a command nobody waited for is skipped as a foreign line.
+        d.rig.ex.SendCommand("#PRST-RCL 3\r\n");
+        QCOMPARE(d.rig.ask("#Y 1,300,0\r", QStringLiteral("~01@Y 1,300,")), QStringLiteral("~01@Y 1,300,2,0"));
+        // Matching is case-sensitive and by the first characters only.
+        QCOMPARE(d.rig.ask("# \r", QStringLiteral("~01@ ok")), QString());
+    }
 
-void TestLink::waitReplyForeignLines_data()
-{
-    QTest::addColumn<int>("noise");
-    QTest::addColumn<bool>("found");
-    QTest::newRow("no foreign line") << 0 << true;
-    QTest::newRow("19 foreign lines skipped") << 19 << true;
-    QTest::newRow("20 foreign lines: missed") << 20 << false;
-}
+    void silentDeviceTimesOutAfterFullBudget()
+    {
+        Device d(silentDevice());
+        QVERIFY(d.connected);
+        d.rig.log.setShowLog(true);
+        d.rig.ex.StopRequested = true; // a stop ends the wait at once
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(d.rig.ask("# \r", QStringLiteral("~01@ OK")), QString());
+        QVERIFY2(t.elapsed() < 8000, "a stop must not wait out the budget");
+        QCOMPARE(d.rig.log.lastReceived(), QStringLiteral("TIMEOUT ERROR"));
+        // The one real time-out: 20 lines x 400 polls of at least 2 ms.
+        d.rig.ex.StopRequested = false;
+        t.start();
+        QCOMPARE(d.rig.ask("#VERSION?\r", QStringLiteral("~01@VERSION ")), QString());
+        QVERIFY2(t.elapsed() >= 16000, qPrintable(QString::number(t.elapsed())));
+    }
 
-void TestLink::waitReplyForeignLines()
-{
-    QFETCH(int, noise);
-    QFETCH(bool, found);
-    qx7emu::Options o;
-    o.noise = noise;
-    qx7emu::Emulator emu(o);
-    LinkRig rig;
-    QVERIFY(rig.openTcp(emu.listenTcp()));
-    rig.log.setShowLog(true);
-    const QString reply = rig.ask("# \r", QStringLiteral("~01@ OK"));
-    QCOMPARE(reply, found ? QStringLiteral("~01@ OK") : QString());
-    QCOMPARE(rig.log.lastReceived() == QLatin1String("TIMEOUT ERROR"), !found);
-}
+    void openLink_data()
+    {
+        QTest::addColumn<int>("comPort"); // com3 leads to the emulator, com4 nowhere
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("text"); // of the box the window shows, titled "Communication failure"
+        const QString comFail = QStringLiteral("Com port open failure");
+        const int serial = int(LinkOpenResult::SerialFailed), tcp = int(LinkOpenResult::TcpFailed);
+        QTest::newRow("serial through the com link") << 3 << "115200,o,8,1" << int(LinkOpenResult::Opened) << "";
+        QTest::newRow("bad parity") << 3 << "115200,x,8,1" << serial << comFail;
+        QTest::newRow("no such port") << 4 << "115200,n,8,1" << serial << comFail;
+        QTest::newRow("tcp without colon") << 0 << "127.0.0.1" << tcp << "IP link failure - 127.0.0.1";
+        QTest::newRow("tcp port not a number") << 0 << "127.0.0.1:abc" << tcp << "IP link failure - 127.0.0.1:abc";
+    }
+    void openLink()
+    {
+        QFETCH(int, comPort);
+        QFETCH(QString, settings);
+        QFETCH(int, result);
+        QFETCH(QString, text);
+        TempProgramFolder folder;
+        ScriptedSeams seams;
+        qx7emu::Emulator emu;
+        QVERIFY(!emu.openPty(folder.file(QStringLiteral("com3"))).isEmpty());
+        LinkRig rig;
+        rig.state.settings.ComPort = comPort;
+        rig.state.settings.ComPortSettings = comPort ? settings : QStringLiteral("115200,n,8,1");
+        rig.state.settings.TcpSettings = settings;
+        QCOMPARE(int(rig.ex.OpenLink()), result);
+        QVERIFY(seams.boxes.isEmpty());
+        QCOMPARE(ShowLinkOutcome(LinkOpenResult(result), rig.state.settings, rig.state.msg), text.isEmpty());
+        if (text.isEmpty()) {
+            rig.ex.startReceiveTimer();
+            QCOMPARE(rig.ask("#Y 0,300,5,2\r", QStringLiteral("~01@Y 0,300,")), QStringLiteral("~01@Y 0,300,5,2"));
+            QCOMPARE(emu.state().windows[2].input, 5);
+        }
+        QCOMPARE(seams.boxes.value(0), (text.isEmpty() ? QPair<QString, QString>() : qMakePair(text, "Communication failure")));
+        QCOMPARE(seams.boxes.size(), text.isEmpty() ? 0 : 1);
+    }
 
-void TestLink::waitReplyPrefixRules()
-{
-    qx7emu::Emulator emu;
-    LinkRig rig;
-    QVERIFY(rig.openTcp(emu.listenTcp()));
-    // An empty prefix takes whatever line comes first.
-    QCOMPARE(rig.ask("#VERSION?\r", QString()), QStringLiteral("~01@VERSION 2.12.0005"));
-    // The reply of a command nobody waited for is skipped as a foreign line.
-    rig.ex.SendCommand("#PRST-RCL 3\r\n");
-    QCOMPARE(rig.ask("#Y 1,300,0\r", QStringLiteral("~01@Y 1,300,")), QStringLiteral("~01@Y 1,300,2,0"));
-    // Matching is case-sensitive and by the first characters only.
-    QCOMPARE(rig.ask("# \r", QStringLiteral("~01@ ok")), QString());
-}
+    void serialSettingsParsing_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("upper case parity, 1.5 stop bits") << "9600,E,7,1.5" << true;
+        QTest::newRow("mark") << "2400,m,5,2" << true;
+        QTest::newRow("data bits 9") << "9600,n,9,1" << false;
+        QTest::newRow("stop bits 3") << "9600,n,8,3" << false;
+        QTest::newRow("baud not a number") << "fast,n,8,1" << false;
+    }
 
-void TestLink::fragmentedReplies()
-{
-    qx7emu::Options o;
-    o.fragment = true;
-    qx7emu::Emulator emu(o);
-    LinkRig rig;
-    QVERIFY(rig.openTcp(emu.listenTcp()));
-    for (int w = 0; w < 4; ++w)
-        QCOMPARE(rig.ask("#Y 1,302," + QByteArray::number(w) + "\r", QStringLiteral("~01@Y 1,302,")),
-                 QStringLiteral("~01@Y 1,302,0,%1").arg(w));
-}
+    void serialSettingsParsing()
+    {
+        QFETCH(QString, text);
+        QTEST(ParseSerialSettings(text).has_value(), "valid");
+    }
 
-void TestLink::stopEndsWaitAtOnce()
-{
-    qx7emu::Options o;
-    o.silent = true;
-    qx7emu::Emulator emu(o);
-    LinkRig rig;
-    QVERIFY(rig.openTcp(emu.listenTcp()));
-    rig.log.setShowLog(true);
-    rig.ex.StopRequested = true;
-    QElapsedTimer t;
-    t.start();
-    rig.ask("# \r", QStringLiteral("~01@ OK"));
-    QVERIFY2(t.elapsed() < 8000, "a stop must not wait out the budget");
-    QCOMPARE(rig.log.lastReceived(), QStringLiteral("TIMEOUT ERROR"));
-}
+    void logCounterAndList()
+    {
+        CommLog quiet;
+        quiet.setFeedToList(true);
+        quiet.LogLine(QStringLiteral("x"), CommLog::Sent);
+        // Without the diagnostic log only the counter moves.
+        QCOMPARE(quiet.countText() + quiet.lastSent() + quiet.diagnosticCountText(), QStringLiteral("100"));
+        QVERIFY(quiet.entries().isEmpty());
 
-void TestLink::silentDeviceTimesOutAfterFullBudget()
-{
-    // The one real time-out: 20 lines x 400 polls of at least 2 ms.
-    qx7emu::Options o;
-    o.silent = true;
-    qx7emu::Emulator emu(o);
-    LinkRig rig;
-    QVERIFY(rig.openTcp(emu.listenTcp()));
-    QElapsedTimer t;
-    t.start();
-    QCOMPARE(rig.ask("#VERSION?\r", QStringLiteral("~01@VERSION ")), QString());
-    QVERIFY2(t.elapsed() >= 16000, qPrintable(QString::number(t.elapsed())));
-}
+        CommLog log;
+        log.setShowLog(true);
+        log.LogLine(QStringLiteral("a"), CommLog::Received);
+        QCOMPARE(log.lastReceived(), QStringLiteral("a"));
+        QVERIFY(log.entries().isEmpty()); // "feed to list" unticked
+        log.setFeedToList(true);
+        QSignalSpy cleared(&log, &CommLog::listCleared);
+        for (int i = 0; i < CommLog::kListLimit; ++i)
+            log.LogLine(QStringLiteral("line"), CommLog::Sent);
+        QCOMPARE(log.entries().size(), CommLog::kListLimit);
+        log.LogLine(QStringLiteral("10001st"), CommLog::Sent);
+        QVERIFY(log.entries().isEmpty()); // emptied, not trimmed
+        QCOMPARE(cleared.count(), 1);
+        log.LogLine(QStringLiteral("next"), CommLog::Sent);
+        QCOMPARE(log.entries(), QStringList{QStringLiteral("next")});
 
-void TestLink::sendCommandLogLine()
-{
-    LinkRig rig;
-    rig.log.setShowLog(true);
-    rig.state.settings.ComPort = 7; // a port that was never opened: sending neither raises nor blocks
-    rig.ex.SendCommand("#VERSION?\r");
-    QCOMPARE(rig.log.lastSent(), QStringLiteral("(sent 10) 23 56 45 52 53 49 4F 4E 3F 0D "));
-    rig.ex.SendCommand(QByteArray("\x00\xFF", 2));
-    QCOMPARE(rig.log.lastSent(), QStringLiteral("(sent 2) 00 FF "));
-}
-
-void TestLink::openSerialThroughComLink()
-{
-    TempProgramFolder folder;
-    ScriptedSeams seams;
-    qx7emu::Emulator emu;
-    QVERIFY(!emu.openPty(folder.file(QStringLiteral("com3"))).isEmpty());
-    LinkRig rig;
-    QVERIFY(rig.openSerial(3));
-    QVERIFY(seams.boxes.isEmpty());
-    QCOMPARE(rig.ask("#VERSION?\r", QStringLiteral("~01@VERSION ")), QStringLiteral("~01@VERSION 2.12.0005"));
-    QCOMPARE(rig.ask("#Y 0,300,5,2\r", QStringLiteral("~01@Y 0,300,")), QStringLiteral("~01@Y 0,300,5,2"));
-    QCOMPARE(emu.state().windows[2].input, 5);
-}
-
-void TestLink::badLinkSettings_data()
-{
-    QTest::addColumn<int>("comPort");
-    QTest::addColumn<QString>("settings");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<QString>("text"); // of the box the window shows, titled "Communication failure"
-    const QString comFail = QStringLiteral("Com port open failure");
-    const int serial = int(LinkOpenResult::SerialFailed), tcp = int(LinkOpenResult::TcpFailed);
-    QTest::newRow("bad parity") << 3 << "115200,x,8,1" << serial << comFail;
-    QTest::newRow("no such port") << 4 << "115200,n,8,1" << serial << comFail;
-    QTest::newRow("tcp without colon") << 0 << "127.0.0.1" << tcp << "IP link failure - 127.0.0.1";
-    QTest::newRow("tcp port not a number") << 0 << "127.0.0.1:abc" << tcp << "IP link failure - 127.0.0.1:abc";
-}
-
-void TestLink::badLinkSettings()
-{
-    QFETCH(int, comPort);
-    QFETCH(QString, settings);
-    QFETCH(int, result);
-    QFETCH(QString, text);
-    TempProgramFolder folder;
-    ScriptedSeams seams;
-    qx7emu::Emulator emu;
-    emu.openPty(folder.file(QStringLiteral("com3"))); // com3 exists; com4 does not
-    QFile::link(folder.file(QStringLiteral("missing-device")), folder.file(QStringLiteral("com4")));
-    LinkRig rig;
-    rig.state.settings.ComPort = comPort;
-    rig.state.settings.ComPortSettings = comPort ? settings : QStringLiteral("115200,n,8,1");
-    rig.state.settings.TcpSettings = settings;
-    QCOMPARE(int(rig.ex.OpenLink()), result);
-    QVERIFY(seams.boxes.isEmpty());
-    QVERIFY(!ShowLinkOutcome(LinkOpenResult(result), rig.state.settings, rig.state.msg));
-    QCOMPARE(seams.boxes, (QList<QPair<QString, QString>>{{text, QStringLiteral("Communication failure")}}));
-}
-
-void TestLink::serialSettingsParsing_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("valid");
-    QTest::newRow("default") << "115200,n,8,1" << true;
-    QTest::newRow("upper case parity, 1.5 stop bits") << "9600,E,7,1.5" << true;
-    QTest::newRow("mark and space") << "2400,m,5,2" << true;
-    QTest::newRow("space parity") << "2400,s,6,1" << true;
-    QTest::newRow("data bits 9") << "9600,n,9,1" << false;
-    QTest::newRow("stop bits 3") << "9600,n,8,3" << false;
-    QTest::newRow("missing field") << "9600,n,8" << false;
-    QTest::newRow("baud not a number") << "fast,n,8,1" << false;
-    QTest::newRow("empty") << "" << false;
-}
-
-void TestLink::serialSettingsParsing()
-{
-    QFETCH(QString, text);
-    QFETCH(bool, valid);
-    QCOMPARE(ParseSerialSettings(text).has_value(), valid);
-}
-
-void TestLink::logCounterAndList()
-{
-    CommLog quiet;
-    quiet.setFeedToList(true);
-    quiet.LogLine(QStringLiteral("x"), CommLog::Sent);
-    QCOMPARE(quiet.countText(), QStringLiteral("1"));
-    // Without the diagnostic log only the counter moves.
-    QCOMPARE(quiet.lastSent(), QStringLiteral("0"));
-    QCOMPARE(quiet.diagnosticCountText(), QStringLiteral("0"));
-    QVERIFY(quiet.entries().isEmpty());
-
-    CommLog log;
-    log.setShowLog(true);
-    log.LogLine(QStringLiteral("a"), CommLog::Received);
-    QCOMPARE(log.lastReceived(), QStringLiteral("a"));
-    QVERIFY(log.entries().isEmpty()); // "feed to list" unticked
-    log.setFeedToList(true);
-    QSignalSpy cleared(&log, &CommLog::listCleared);
-    for (int i = 0; i < CommLog::kListLimit; ++i)
-        log.LogLine(QStringLiteral("line"), CommLog::Sent);
-    QCOMPARE(log.entries().size(), CommLog::kListLimit);
-    log.LogLine(QStringLiteral("10001st"), CommLog::Sent);
-    QVERIFY(log.entries().isEmpty()); // emptied, not trimmed
-    QCOMPARE(cleared.count(), 1);
-    log.LogLine(QStringLiteral("next"), CommLog::Sent);
-    QCOMPARE(log.entries(), QStringList{QStringLiteral("next")});
-
-    log.setFeedToList(false);
-    while (log.messageCount() != 65535)
+        log.setFeedToList(false);
+        while (log.messageCount() != 65535)
+            log.LogLine(QString(), CommLog::Sent);
         log.LogLine(QString(), CommLog::Sent);
-    log.LogLine(QString(), CommLog::Sent);
-    QCOMPARE(log.countText(), QStringLiteral("0"));
-}
+        QCOMPARE(log.countText(), QStringLiteral("0"));
+    }
 
-void TestLink::versionCheck_data()
-{
-    QTest::addColumn<QString>("version");
-    QTest::addColumn<bool>("silent");
-    QTest::addColumn<int>("verdict");
-    QTest::newRow("2.12") << "2.12.0005" << false << int(VersionVerdict::Accepted);
-    QTest::newRow("2.40") << "2.40" << false << int(VersionVerdict::Accepted);
-    QTest::newRow("2.9 is old") << "2.9" << false << int(VersionVerdict::Old);
-    QTest::newRow("2.11 is old") << "2.11.7" << false << int(VersionVerdict::Old);
-    QTest::newRow("3.0 is newer") << "3.0" << false << int(VersionVerdict::Accepted);
-    QTest::newRow("10.11 is newer") << "10.11" << false << int(VersionVerdict::Accepted);
-    QTest::newRow("3 without minor") << "3" << false << int(VersionVerdict::NoReply);
-    QTest::newRow("no reply") << "2.12" << true << int(VersionVerdict::NoReply);
-}
+    void versionCheck_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<int>("verdict");
+        QTest::newRow("2.12") << "2.12.0005" << false << int(VersionVerdict::Accepted);
+        QTest::newRow("2.11 is old") << "2.11.7" << false << int(VersionVerdict::Old);
+        QTest::newRow("10.11 is newer") << "10.11" << false << int(VersionVerdict::Accepted);
+        QTest::newRow("3 without minor") << "3" << false << int(VersionVerdict::NoReply);
+        QTest::newRow("no reply") << "2.12" << true << int(VersionVerdict::NoReply);
+    }
 
-void TestLink::versionCheck()
-{
-    QFETCH(QString, version);
-    QFETCH(bool, silent);
-    QFETCH(int, verdict);
-    qx7emu::Options o;
-    o.version = version;
-    o.silent = silent;
-    qx7emu::Emulator emu(o);
-    ScriptedSeams seams;
-    LinkRig rig;
-    QVERIFY(rig.openTcp(emu.listenTcp()));
-    rig.ex.setPollMs(0); // a silent device must not cost 16 s here
-    QCOMPARE(int(CheckVersion(rig.ex)), verdict);
-    QCOMPARE(rig.ex.StopRequested, verdict != int(VersionVerdict::Accepted));
-    QVERIFY(seams.boxes.isEmpty());
-    QCOMPARE(emu.commands(), QStringList{QStringLiteral("#VERSION?")});
-}
+    void versionCheck()
+    {
+        QFETCH(QString, version);
+        QFETCH(bool, silent);
+        QFETCH(int, verdict);
+        qx7emu::Options o = silent ? silentDevice() : qx7emu::Options();
+        o.version = version;
+        Device d(o);
+        QVERIFY(d.connected);
+        ScriptedSeams seams;
+        d.rig.ex.setPollMs(0); // a silent device must not cost 16 s here
+        QCOMPARE(int(CheckVersion(d.rig.ex)), verdict);
+        QCOMPARE(d.rig.ex.StopRequested, verdict != int(VersionVerdict::Accepted));
+        QVERIFY(seams.boxes.isEmpty());
+        QCOMPARE(d.emu.commands(), QStringList{QStringLiteral("#VERSION?")});
+    }
 
-void TestLink::timeTicksWrap()
-{
-    LinkRig rig;
-    rig.ex.TimeTicks = 16777215;
-    QTRY_VERIFY_WITH_TIMEOUT(rig.ex.TimeTicks != 16777215, 5000);
-    QVERIFY(rig.ex.TimeTicks < 16777215);
-}
+    void timeTicksWrap()
+    {
+        LinkRig rig;
+        rig.ex.TimeTicks = 16777215;
+        QTRY_VERIFY_WITH_TIMEOUT(rig.ex.TimeTicks != 16777215, 5000);
+        QVERIFY(rig.ex.TimeTicks < 16777215);
+    }
 
-void TestLink::unboundedTextIsDropped()
-{
-    LinkRig rig;
-    rig.log.setShowLog(true);
-    rig.state.settings.ComPort = 0;
-    const QByteArray junk(64 * 1024, 'x');
-    for (int i = 0; i <= CommandExchange::kRxLimit / junk.size(); ++i) {
-        rig.ex.TcpRxBuffer += junk;
+    void unboundedTextIsDropped()
+    {
+        LinkRig rig;
+        rig.log.setShowLog(true);
+        rig.state.settings.ComPort = 0;
+        const QByteArray junk(64 * 1024, 'x');
+        for (int i = 0; i <= CommandExchange::kRxLimit / junk.size(); ++i) {
+            rig.ex.TcpRxBuffer += junk;
+            rig.ex.ReceivePoll();
+        }
+        QVERIFY(rig.ex.rxBufferSize() <= CommandExchange::kRxLimit);
+        QVERIFY(rig.log.lastReceived().startsWith(QStringLiteral("RECEIVE OVERFLOW")));
+        // A normal reply afterwards is cut as usual.
+        rig.ex.TcpRxBuffer += "~01@ OK\r\n";
         rig.ex.ReceivePoll();
+        QCOMPARE(rig.ex.RxLine, QByteArray("~01@ OK"));
     }
-    QVERIFY(rig.ex.rxBufferSize() <= CommandExchange::kRxLimit);
-    QVERIFY(rig.log.lastReceived().startsWith(QStringLiteral("RECEIVE OVERFLOW")));
-    // A normal reply afterwards is cut as usual.
-    rig.ex.TcpRxBuffer += "~01@ OK\r\n";
-    rig.ex.ReceivePoll();
-    QCOMPARE(rig.ex.RxLine, QByteArray("~01@ OK"));
-}
 
-void TestLink::floodOfLines_data()
-{
-    QTest::addColumn<bool>("waiting");
-    QTest::newRow("idle: the first line is never taken") << false;
-    QTest::newRow("replies waited for during the flood") << true;
-}
-
-void TestLink::floodOfLines()
-{
-    // A device that sends complete lines faster than they are taken: the
-    // receive state keeps the newest text, the log says how much went, and
-    // once the flood is over the device's reply is taken again.
-    QFETCH(bool, waiting);
-    qx7emu::Options o;
-    o.flood = true;
-    qx7emu::Emulator emu(o);
-    LinkRig rig;
-    QVERIFY(rig.openTcp(emu.listenTcp()));
-    rig.log.setShowLog(true);
-    qint64 peak = 0, dropped = 0;
-    connect(&rig.link, &DeviceLink::socketDataArrived, this,
-            [&] { peak = qMax<qint64>(peak, rig.ex.rxBufferSize() + rig.ex.TcpRxBuffer.size()); });
-    connect(&rig.log, &CommLog::receivedChanged, this, [&](const QString &text) {
-        if (text.startsWith(QLatin1String("RECEIVE OVERFLOW")))
-            dropped += text.section(QLatin1Char(' '), 2, 2).toLongLong();
-    });
-    rig.ex.SendCommand("# \r"); // its reply is cut out and left waiting; the flood follows
-    const qint64 enough = 4 * CommandExchange::kRxLimit / 16; // lines of about 16 bytes
-    if (waiting) {
-        while (emu.floodLines() < enough)
-            rig.ask("# \r", QStringLiteral("~01@ OK")); // found or not, depending on the backlog
-    } else {
-        QTRY_VERIFY_WITH_TIMEOUT(emu.floodLines() >= enough, 60000);
+    void floodOfLines_data()
+    {
+        QTest::addColumn<bool>("waiting");
+        QTest::newRow("idle: the first line is never taken") << false;
+        QTest::newRow("replies waited for during the flood") << true;
     }
-    o.flood = false;
-    emu.setOptions(o);
-    QTRY_VERIFY_WITH_TIMEOUT(!emu.flooding(), 5000);
-    const QByteArray last = "~01@FLOOD " + QByteArray::number(emu.floodLines());
-    QTRY_VERIFY_WITH_TIMEOUT(rig.ex.rxBuffer().endsWith(last + "\r\n") || rig.ex.rxBuffer().endsWith(last + '|') ||
-                                 (rig.ex.rxBufferSize() == 0 && rig.ex.RxLine == last),
-                             30000);
-    QVERIFY2(peak <= CommandExchange::kRxLimit, qPrintable(QString::number(peak)));
-    QVERIFY(dropped > 0);
-    rig.ex.ClearReceive(); // as every device sequence begins
-    QCOMPARE(rig.ask("# \r", QStringLiteral("~01@ OK")), QStringLiteral("~01@ OK"));
-}
+
+    void floodOfLines()
+    {
+        // A device that sends complete lines faster than they are taken: the
+        // receive state keeps the newest text, the log says how much went, and
+        // once the flood is over the device's reply is taken again.
+        QFETCH(bool, waiting);
+        qx7emu::Options o;
+        o.flood = true;
+        Device d(o);
+        QVERIFY(d.connected);
+        LinkRig &rig = d.rig;
+        rig.log.setShowLog(true);
+        qint64 peak = 0, dropped = 0;
+        connect(&rig.link, &DeviceLink::socketDataArrived, this,
+                [&] { peak = qMax<qint64>(peak, rig.ex.rxBufferSize() + rig.ex.TcpRxBuffer.size()); });
+        connect(&rig.log, &CommLog::receivedChanged, this, [&](const QString &text) {
+            if (text.startsWith(QLatin1String("RECEIVE OVERFLOW")))
+                dropped += text.section(QLatin1Char(' '), 2, 2).toLongLong();
+        });
+        rig.ex.SendCommand("# \r"); // its reply is cut out and left waiting; the flood follows
+        const qint64 enough = 4 * CommandExchange::kRxLimit / 16; // lines of about 16 bytes
+        if (waiting) {
+            while (d.emu.floodLines() < enough)
+                rig.ask("# \r", QStringLiteral("~01@ OK")); // found or not, depending on the backlog
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(d.emu.floodLines() >= enough, 60000);
+        }
+        d.emu.setOptions({});
+        QTRY_VERIFY_WITH_TIMEOUT(!d.emu.flooding(), 5000);
+        const QByteArray last = "~01@FLOOD " + QByteArray::number(d.emu.floodLines());
+        QTRY_VERIFY_WITH_TIMEOUT(rig.ex.rxBuffer().endsWith(last + "\r\n") || rig.ex.rxBuffer().endsWith(last + '|') ||
+                                     (rig.ex.rxBufferSize() == 0 && rig.ex.RxLine == last),
+                                 30000);
+        QVERIFY2(peak <= CommandExchange::kRxLimit, qPrintable(QString::number(peak)));
+        QVERIFY(dropped > 0);
+        rig.ex.ClearReceive(); // as every device sequence begins
+        QCOMPARE(rig.ask("# \r", QStringLiteral("~01@ OK")), QStringLiteral("~01@ OK"));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestLink)
 #include "tst_link.moc"

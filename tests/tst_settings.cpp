@@ -6,11 +6,6 @@
 #include "util/seams.h"
 #include "util/version.h"
 
-#include <QDir>
-#include <QFile>
-#include <QMap>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -22,12 +17,13 @@ using namespace qx;
 
 namespace {
 
+const QByteArray kStartupHead = ";QX-7alt v" QX_VERSION_TEXT " startup configuration file\r\n";
+
 // A file of max(key) lines: line 1 a comment, the given lines, the others empty.
 QByteArray fileOfLines(const QMap<int, QString> &lines)
 {
     QByteArray out;
-    const int count = lines.isEmpty() ? 1 : lines.lastKey();
-    for (int n = 1; n <= count; ++n)
+    for (int n = 1; n <= (lines.isEmpty() ? 1 : lines.lastKey()); ++n)
         out += lines.value(n, n == 1 ? QStringLiteral(";hand-edited") : QString()).toUtf8() + "\r\n";
     return out;
 }
@@ -35,19 +31,27 @@ QByteArray fileOfLines(const QMap<int, QString> &lines)
 // One setting as text, named "ComPort", "LabelIn:3", "ShowLog" and so on.
 QString field(const Settings &s, const QString &name)
 {
-    const QString kind = name.section(QLatin1Char(':'), 0, 0);
     const size_t n = size_t(name.section(QLatin1Char(':'), 1).toInt());
-    if (kind == "ComPort") return QString::number(s.ComPort);
-    if (kind == "ComPortSettings") return s.ComPortSettings;
-    if (kind == "TcpSettings") return s.TcpSettings;
-    if (kind == "LabelIn") return s.LabelIn[n];
-    if (kind == "LabelWin") return s.LabelWin[n];
-    if (kind == "PresetName") return s.PresetName[n];
-    if (kind == "BankFileLoaded") return s.BankFileLoaded[n];
-    if (kind == "BankName") return s.BankName[n];
-    if (kind == "FolderSelected") return s.FolderSelected;
-    if (kind == "ShowLog") return s.ShowLog ? "1" : "0";
-    return "?" + name;
+    const QMap<QString, QString> all{{"ComPort", QString::number(s.ComPort)},
+                                     {"ComPortSettings", s.ComPortSettings},
+                                     {"LabelIn", s.LabelIn[n]},
+                                     {"PresetName", s.PresetName[n]},
+                                     {"FolderSelected", s.FolderSelected},
+                                     {"ShowLog", s.ShowLog ? "1" : "0"}};
+    return all.value(name.section(QLatin1Char(':'), 0, 0), "?" + name);
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void put(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
 }
 
 } // namespace
@@ -60,31 +64,17 @@ class TestSettings : public QObject {
     QString m_mounted; // a small file system of the test's own, unmounted in cleanup
 
     QString inDir(const QString &name) const { return m_dir->filePath(name); }
-    static QByteArray contents(const QString &path)
-    {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-    static void put(const QString &path, const QByteArray &bytes)
-    {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
 
 private slots:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_dir->isValid());
         seams().programFolder = m_dir->path();
         // Values a load must reset, and a name it must keep unless a value is stored.
         m_state = AppState();
         m_state.settings.Tongue = "ZZ";
         m_state.settings.MainX = 77;
         m_state.settings.ComPort = 9;
-        m_state.settings.ComPortSettings = "stale";
-        m_state.settings.FolderSelected = "/elsewhere";
         m_state.settings.ShowLog = true;
         m_state.settings.LabelIn[1] = "Kept";
     }
@@ -95,45 +85,8 @@ private slots:
             QProcess::execute("umount", {std::exchange(m_mounted, QString())});
     }
 
-    void noFilesGivesDefaults()
+    void writtenFiles() // and read back
     {
-        LoadSettings(m_state);
-        const Settings &s = m_state.settings;
-        QCOMPARE(s.Tongue, QString("EN"));
-        QCOMPARE(s.MainX, 0);
-        QCOMPARE(s.ComPort, 1);
-        QCOMPARE(s.ComPortSettings, QString("115200,n,8,1"));
-        QCOMPARE(s.TcpSettings, kDefaultTcpSettings);
-        QCOMPARE(s.FolderSelected, m_dir->path());
-        QVERIFY(!s.ShowLog);
-        QCOMPARE(s.LabelIn[1], QString("Kept"));
-        QCOMPARE(MainConfigPath(m_state), inDir("QX-7alt.ini"));
-    }
-
-    void writtenFiles_data()
-    {
-        QTest::addColumn<int>("line");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("header") << 1 << ";QX-7alt v" QX_VERSION_TEXT " main configuration file";
-        QTest::newRow("tcp port printed") << 2 << "Com Port= 0 ";
-        QTest::newRow("serial settings") << 3 << "Com Port Settings=9600,n,8,1";
-        QTest::newRow("tcp settings") << 4 << "TCP Settings=127.0.0.1:5000";
-        QTest::newRow("first input") << 5 << "Label In1=Input 1";
-        QTest::newRow("last input") << 20 << "Label In16=Input 16";
-        QTest::newRow("first window") << 21 << "Label Win1=Window 1";
-        QTest::newRow("name with =") << 24 << "Label Win4=A = B";
-        QTest::newRow("first preset") << 25 << "Preset1=preset_1";
-        QTest::newRow("last preset") << 40 << "Preset16=preset_16";
-        QTest::newRow("no file loaded") << 41 << "Bank File Loaded1=";
-        QTest::newRow("file loaded") << 43 << "Bank File Loaded3=c:\\pics\\a.bmp";
-        QTest::newRow("bank name") << 46 << "Bank Name2=Bank 2";
-        QTest::newRow("folder") << 49 << "FolderSelected=/pics";
-        QTest::newRow("log line always empty") << 50 << "";
-    }
-    void writtenFiles()
-    {
-        QFETCH(int, line);
-        QFETCH(QString, text);
         Settings &s = m_state.settings;
         s.LabelIn[1].clear();
         s.LabelWin[4] = "A = B";
@@ -148,48 +101,25 @@ private slots:
         s.BankFileLoaded[3] = "c:\\pics\\a.bmp";
         SaveSettings(m_state);
 
-        QCOMPARE(contents(inDir("startup.ini")), QByteArray(";QX-7alt v" QX_VERSION_TEXT " startup configuration file\r\n"
-                                                            "Tongue=DE\r\nMainX= 1200 \r\nMainY=-45 \r\n"));
-        const QByteArray main = contents(inDir("QX-7alt.ini"));
-        QVERIFY(main.endsWith("\r\n\r\n"));
-        QCOMPARE(main.count("\r\n"), 50);
-        QCOMPARE(main.count('\n'), 50);
-        QCOMPARE(QString::fromUtf8(main.split('\n').at(line - 1)), text + "\r");
-    }
-
-    void roundTripRestoresEverythingButLog()
-    {
-        Settings &s = m_state.settings;
-        s = Settings();
-        s.Tongue = "DE";
-        s.MainX = -45;
-        s.MainY = 1200;
-        s.ComPort = 255;
-        s.ComPortSettings = "9600,e,7,2";
-        s.TcpSettings = "127.0.0.1:6001";
-        for (size_t n = 1; n <= 16; ++n) {
-            s.LabelIn[n] = QString("Cam %1 = left").arg(n);
-            s.PresetName[n] = QString("Müller %1").arg(n);
-        }
-        for (size_t n = 1; n <= 4; ++n) {
-            s.LabelWin[n] = QString("W%1").arg(n);
-            s.BankFileLoaded[n] = QString("/pics/b%1.jpg").arg(n);
-            s.BankName[n] = QString("Logo %1").arg(n);
-        }
-        s.FolderSelected = "/pics";
-        s.ShowLog = true;
-        const Settings saved = s;
-        SaveSettings(m_state);
-        const QByteArray firstMain = contents(MainConfigPath(m_state));
-        QCOMPARE(firstMain, MainConfigBytes(saved));
-
+        QCOMPARE(contents(inDir("startup.ini")), kStartupHead + "Tongue=DE\r\nMainX= 1200 \r\nMainY=-45 \r\n");
+        QString main = ";QX-7alt v" QX_VERSION_TEXT " main configuration file\r\nCom Port= 0 \r\n"
+                       "Com Port Settings=9600,n,8,1\r\nTCP Settings=127.0.0.1:5000\r\n";
+        const auto list = [&](const char *key, int count, const std::function<QString(int)> &value) {
+            for (int n = 1; n <= count; ++n)
+                main += QStringLiteral("%1%2=%3\r\n").arg(key).arg(n).arg(value(n));
+        };
+        list("Label In", 16, [](int n) { return QStringLiteral("Input %1").arg(n); });
+        list("Label Win", 4, [](int n) { return n == 4 ? QStringLiteral("A = B") : QStringLiteral("Window %1").arg(n); });
+        list("Preset", 16, [](int n) { return QStringLiteral("preset_%1").arg(n); });
+        list("Bank File Loaded", 4, [](int n) { return n == 3 ? QStringLiteral("c:\\pics\\a.bmp") : QString(); });
+        list("Bank Name", 4, [](int n) { return QStringLiteral("Bank %1").arg(n); });
+        main += "FolderSelected=/pics\r\n\r\n"; // the log line is always written empty
+        QCOMPARE(QString::fromUtf8(contents(inDir("QX-7alt.ini"))), main);
         // Every setting but the log flag is written, so equal bytes mean all came back.
         AppState loaded;
         LoadSettings(loaded);
-        QVERIFY(!loaded.settings.ShowLog);
-        QCOMPARE(MainConfigBytes(loaded.settings), firstMain);
-        QCOMPARE(StartupFileBytes(loaded.settings), StartupFileBytes(saved));
-        QCOMPARE(loaded.settings.PresetName[3], QString("Müller 3"));
+        QCOMPARE(MainConfigBytes(loaded.settings), MainConfigBytes(s));
+        QCOMPARE(StartupFileBytes(loaded.settings), StartupFileBytes(s));
     }
 
     void startupFile_data()
@@ -198,17 +128,14 @@ private slots:
         QTest::addColumn<QString>("tongue");
         QTest::addColumn<int>("x");
         QTest::addColumn<int>("y");
-        const QByteArray h = ";QX-7alt v" QX_VERSION_TEXT " startup configuration file\r\n";
+        const QByteArray h = kStartupHead;
         QTest::newRow("as written") << h + "Tongue=DE\r\nMainX= 1200 \r\nMainY=-45 \r\n" << "DE" << 1200 << -45;
         QTest::newRow("header only") << h << "EN" << 0 << 0;
-        QTest::newRow("short file, case kept") << h + "Tongue=fr\r\n" << "fr" << 0 << 0;
         QTest::newRow("keys renamed") << h + "Colour=NL\r\nA=5\r\nB=6\r\n" << "NL" << 5 << 6;
         QTest::newRow("header line not read") << QByteArray("Tongue=XX\r\n") << "EN" << 0 << 0;
-        QTest::newRow("abc") << h + "T=DE\r\nMainX=abc\r\nMainY=12px\r\n" << "DE" << 0 << 12;
+        QTest::newRow("leading number") << h + "T=DE\r\nMainX=abc\r\nMainY=12px\r\n" << "DE" << 0 << 12;
         QTest::newRow("halves to even") << h + "T=DE\r\nMainX=2.5\r\nMainY=3.5\r\n" << "DE" << 2 << 4;
         QTest::newRow("beyond 32 bits kept") << h + "T=DE\r\nMainX=1e20\r\nMainY=7\r\n" << "DE" << 0 << 7;
-        QTest::newRow("blank values") << h + "Tongue=   \r\nMainX=\r\nMainY\r\n" << "EN" << 0 << 0;
-        QTest::newRow("=5 is no value") << h + "=5\r\n=5\r\n=5\r\n" << "EN" << 0 << 0;
         QTest::newRow("LF line ends") << QByteArray(";x\nTongue=IT\nMainX=3\nMainY=4\n") << "IT" << 3 << 4;
     }
     void startupFile()
@@ -229,29 +156,20 @@ private slots:
         const auto row = [](const char *name, QMap<int, QString> lines, const char *setting, const char *expected) {
             QTest::newRow(name) << fileOfLines(lines) << QString(setting) << QString::fromUtf8(expected);
         };
+        row("header only: port reset", {}, "ComPort", "1");
         row("port 300", {{2, "Com Port=300"}}, "ComPort", "255");
         row("port -1 is tcp", {{2, "Com Port=-1"}}, "ComPort", "0");
         row("port x", {{2, "Com Port=x"}}, "ComPort", "1");
-        row("port 2.5", {{2, "Com Port=2.5"}}, "ComPort", "2");
-        row("port 3.5", {{2, "Com Port=3.5"}}, "ComPort", "4");
         row("port beyond 32 bits", {{2, "Com Port=99999999999"}}, "ComPort", "1");
         row("port =5", {{2, "=5"}}, "ComPort", "1");
         row("settings trimmed", {{3, "Com Port Settings=  9600,n,8,1  "}}, "ComPortSettings", "9600,n,8,1");
         row("empty name kept", {{5, "Label In1=   "}}, "LabelIn:1", "Kept");
-        row("header only keeps name", {}, "LabelIn:1", "Kept");
-        row("swapped labels 1", {{5, "Label In2=Second"}, {6, "Label In1=First"}}, "LabelIn:1", "Second");
-        row("swapped labels 2", {{5, "Label In2=Second"}, {6, "Label In1=First"}}, "LabelIn:2", "First");
+        row("keys not read", {{5, "Label In2=Second"}, {6, "Label In1=First"}}, "LabelIn:1", "Second");
         row("name with =", {{7, "Label In3=A = B"}}, "LabelIn:3", "A = B");
-        row("name with blanks", {{7, "Label In3=  Cam 3  "}}, "LabelIn:3", "Cam 3");
         row("last preset", {{40, "Preset16=Night"}}, "PresetName:16", "Night");
-        row("bank file", {{43, "Bank File Loaded3=c:\\a.bmp"}}, "BankFileLoaded:3", "c:\\a.bmp");
-        row("bank name", {{46, "Bank Name2=Logos"}}, "BankName:2", "Logos");
         row("folder", {{49, "FolderSelected=/pics"}}, "FolderSelected", "/pics");
         row("log 1", {{50, "Log=1"}}, "ShowLog", "1");
         row("log 0", {{50, "Log=0"}}, "ShowLog", "0");
-        row("log x", {{50, "Log=x"}}, "ShowLog", "0");
-        row("log =1", {{50, "=1"}}, "ShowLog", "0");
-        row("log on a short file", {{10, "Log=1"}}, "ShowLog", "0");
         row("log on a short file is a name", {{10, "Log=1"}}, "LabelIn:6", "1");
     }
     void mainConfig()
@@ -261,27 +179,6 @@ private slots:
         put(inDir("QX-7alt.ini"), file);
         LoadSettings(m_state);
         QTEST(field(m_state.settings, setting), "expected");
-    }
-
-    void handEditWrittenBack_data()
-    {
-        QTest::addColumn<int>("line");
-        QTest::addColumn<QString>("edited");
-        QTest::addColumn<QString>("written");
-        QTest::newRow("port -3") << 2 << "Com Port=-3" << "Com Port= 0 ";
-        QTest::newRow("port x") << 2 << "Com Port=x" << "Com Port= 1 ";
-        QTest::newRow("log switched on") << 50 << "Log=1" << "";
-    }
-    void handEditWrittenBack()
-    {
-        QFETCH(int, line);
-        QFETCH(QString, edited);
-        put(inDir("QX-7alt.ini"), fileOfLines({{line, edited}}));
-        LoadSettings(m_state);
-        SaveSettings(m_state);
-        const QList<QByteArray> lines = contents(inDir("QX-7alt.ini")).split('\n');
-        QCOMPARE(lines.size(), 51);
-        QTEST(QString::fromUtf8(lines.at(line - 1).chopped(1)), "written");
     }
 
     // The files are written back in the encoding they were read in, so a file
@@ -346,9 +243,6 @@ private slots:
 
     void replacedWholeNotRewrittenInPlace()
     {
-#ifndef Q_OS_UNIX
-        QSKIP("needs a file that stays readable while it is replaced");
-#endif
         put(inDir("QX-7alt.ini"), "old contents\r\n");
         QFile old(inDir("QX-7alt.ini"));
         QVERIFY(old.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
@@ -358,38 +252,31 @@ private slots:
         QCOMPARE(contents(inDir("QX-7alt.ini")), MainConfigBytes(m_state.settings));
     }
 
-    void configPathFromCommandLine()
-    {
-        QVERIFY(QDir(m_dir->path()).mkdir("other"));
-        m_state.cmd.ConfigPathOverride = inDir("other/custom.ini");
-        m_state.settings.TcpSettings = "127.0.0.1:7000";
-        SaveSettings(m_state);
-        QVERIFY(QFile::exists(inDir("other/custom.ini")));
-        QVERIFY(QFile::exists(inDir("startup.ini")));
-        QVERIFY(!QFile::exists(inDir("QX-7alt.ini")));
-        m_state.settings.TcpSettings.clear();
-        LoadSettings(m_state);
-        QCOMPARE(m_state.settings.TcpSettings, QString("127.0.0.1:7000"));
-    }
-
-    void unwritableTargetLeavesNoPartialFile_data()
+    void configPathFromCommandLine_data()
     {
         QTest::addColumn<QString>("target");
-        QTest::newRow("target is a folder") << "taken.ini";
-        QTest::newRow("folder missing") << "missing/x.ini";
+        QTest::addColumn<bool>("written");
+        QTest::newRow("other folder") << "other/custom.ini" << true;
+        QTest::newRow("target is a folder: no partial file") << "taken.ini" << false;
+        QTest::newRow("folder missing") << "missing/x.ini" << false;
     }
-    void unwritableTargetLeavesNoPartialFile()
+    void configPathFromCommandLine()
     {
         QFETCH(QString, target);
-        QVERIFY(QDir(m_dir->path()).mkdir("taken.ini"));
+        QFETCH(bool, written);
+        QVERIFY(QDir(m_dir->path()).mkpath("other") && QDir(m_dir->path()).mkdir("taken.ini"));
         m_state.cmd.ConfigPathOverride = inDir(target);
+        m_state.settings.TcpSettings = "127.0.0.1:7000";
         SaveSettings(m_state);
-        // The startup file is still written whole; nothing else appears.
+        // The startup file is still written whole in the program folder; nothing else appears.
         QCOMPARE(contents(inDir("startup.ini")), StartupFileBytes(m_state.settings));
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-                 QStringList({"startup.ini", "taken.ini"}));
-        QVERIFY(QFileInfo(inDir("taken.ini")).isDir());
+                 QStringList({"other", "startup.ini", "taken.ini"}));
         QVERIFY(QDir(inDir("taken.ini")).isEmpty());
+        QCOMPARE(QDir(inDir("other")).entryList(QDir::Files), written ? QStringList{"custom.ini"} : QStringList());
+        m_state.settings.TcpSettings.clear();
+        LoadSettings(m_state);
+        QCOMPARE(m_state.settings.TcpSettings, written ? QString("127.0.0.1:7000") : kDefaultTcpSettings);
     }
 };
 
