@@ -70,6 +70,16 @@ private Q_SLOTS:
         QTEST(lines, "lines");
     }
 
+    void waitingLineNotReplaced()
+    {
+        LinkRig rig;
+        rig.state.settings.ComPort = 0;
+        rig.ex.TcpRxBuffer = "A\rB\r";
+        rig.ex.ReceivePoll();
+        rig.ex.ReceivePoll(); // a tick before the wait took "A"
+        QCOMPARE(rig.ex.RxLine, QByteArray("A"));
+    }
+
     void waitReplyForeignLines_data()
     {
         QTest::addColumn<int>("noise");
