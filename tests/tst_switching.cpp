@@ -240,31 +240,6 @@ private Q_SLOTS:
                     !rig.control<QCheckBox>("chkWINFULL", i)->isTristate());
     }
 
-    void cancelInWaitWindowEndsWaits()
-    {
-        qx7emu::Options o;
-        o.silent = true;
-        WindowRig rig(o);
-        MainWindow &w = startOn(rig, {});
-        w.move(300, 200);
-        bool shownAtCancel = false;
-        QPoint centre;
-        QTimer::singleShot(50, &w.waitWindow(), [&] {
-            shownAtCancel = w.waitWindow().isVisible();
-            centre = w.waitWindow().frameGeometry().center();
-            rig.click("cmdCANCEL");
-        });
-        rig.control<QAbstractButton>("optWIN1INP", 44)->click();
-        // Cancel ended the input command's wait, and the bank command's wait right after it.
-        QVERIFY(shownAtCancel);
-        // The wait window opens over the middle of its window, not at the screen's corner.
-        QVERIFY2((centre - w.frameGeometry().center()).manhattanLength() < 8, qPrintable(QString::number(centre.x())));
-        QVERIFY(rig.emu.waitForCommands(2, 5000));
-        QCOMPARE(rig.emu.commands(), (QStringList{"#Y 0,300,4,2", "#Y 0,337,0,2"}));
-        QCOMPARE(rig.timeouts, 2);
-        QVERIFY(!w.waitWindow().isVisible());
-    }
-
     void clicksDuringReadBackSendNothing()
     {
         WindowRig rig;
