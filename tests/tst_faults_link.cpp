@@ -11,28 +11,6 @@
 using namespace qx;
 using namespace qxtest;
 
-namespace {
-
-struct App : WindowRig {
-    qint64 dropped = 0; // bytes the exchange reported as dropped
-    qint64 peakRx = 0;  // largest receive state seen after a data arrival
-    MainWindow &w;
-
-    explicit App(const qx7emu::Options &options) : WindowRig(options), w(start())
-    {
-        QObject::connect(&w.log(), &CommLog::receivedChanged, [this](const QString &text) {
-            static const QRegularExpression overflow(QStringLiteral("^RECEIVE OVERFLOW\\D*(\\d+)"));
-            dropped += overflow.match(text).captured(1).toLongLong(); // 0 for other lines
-        });
-        // Runs after the exchange's own handler of the same arrival.
-        QObject::connect(&w.link(), &DeviceLink::socketDataArrived, [this] {
-            peakRx = qMax<qint64>(peakRx, w.exchange().rxBufferSize() + w.exchange().TcpRxBuffer.size());
-        });
-    }
-};
-
-} // namespace
-
 class TestFaultsLink : public QObject {
     Q_OBJECT
 private Q_SLOTS:
@@ -49,27 +27,38 @@ private Q_SLOTS:
         QFETCH(bool, whileWaiting);
         qx7emu::Options o;
         o.streamNoEol = true; // answers the first command, then 64 KiB per 10 ms without a line end
-        App app(o);
+        WindowRig app(o);
+        MainWindow &w = app.start();
         QVERIFY(app.connected());
+        qint64 dropped = 0; // bytes the exchange reported as dropped
+        qint64 peakRx = 0;  // largest receive state seen after a data arrival
+        connect(&w.log(), &CommLog::receivedChanged, this, [&](const QString &text) {
+            static const QRegularExpression overflow(QStringLiteral("^RECEIVE OVERFLOW\\D*(\\d+)"));
+            dropped += overflow.match(text).captured(1).toLongLong(); // 0 for other lines
+        });
+        // Runs after the exchange's own handler of the same arrival.
+        connect(&w.link(), &DeviceLink::socketDataArrived, this, [&] {
+            peakRx = qMax<qint64>(peakRx, w.exchange().rxBufferSize() + w.exchange().TcpRxBuffer.size());
+        });
         constexpr qint64 kEnough = 8 << 20; // far more than the limit, so unbounded growth would show
         if (!whileWaiting) {
             app.click("cmdPRESET", 1);
-            QTRY_VERIFY_WITH_TIMEOUT(app.dropped >= kEnough, 30000);
+            QTRY_VERIFY_WITH_TIMEOUT(dropped >= kEnough, 30000);
         } else {
             // The second command's wait sees only the endless text: 8,000 polls of 1 ms, time for far more
             // than the limit to arrive.
-            app.w.exchange().setPollMs(1);
-            app.w.ShowTab(2);
+            w.exchange().setPollMs(1);
+            w.ShowTab(2);
             app.control<QAbstractButton>("optWIN1INP", 23)->click();
-            QVERIFY(app.timeouts == 1 && app.dropped >= kEnough);
+            QVERIFY(app.timeouts == 1 && dropped >= kEnough);
             // The read-back half a second later reads nothing but zeros.
-            app.w.exchange().setPollMs(0);
+            w.exchange().setPollMs(0);
             QTRY_VERIFY_WITH_TIMEOUT(app.switchingIdle(), 60000);
             QCOMPARE(app.switching(), QStringLiteral("enabled 0000 full 0000 selected 0,20,40,60,84"));
         }
         // Memory stays bounded: the receive state never held much more than the limit, and the log said what
         // was dropped. No message box.
-        QVERIFY2(app.peakRx <= CommandExchange::kRxLimit + 4096, qPrintable(QString::number(app.peakRx)));
+        QVERIFY2(peakRx <= CommandExchange::kRxLimit + 4096, qPrintable(QString::number(peakRx)));
         QVERIFY(app.seams.boxes.isEmpty());
 
         // The operator reconnects: the new connection gets normal replies again.
@@ -78,12 +67,12 @@ private Q_SLOTS:
         qx7emu::DeviceState s;
         s.windows[2] = {true, 9, 0};
         app.emu.setState(s);
-        app.w.exchange().setPollMs(CommandExchange::kPollMs);
+        w.exchange().setPollMs(CommandExchange::kPollMs);
         app.click("cmdRECONNECT");
         app.timeouts = 0;
         // Closing the old connection must not leave the new one counted as lost (every wait would then end
         // after one poll).
-        QVERIFY(!app.w.state().LinkFailed && !app.w.link().linkLost());
+        QVERIFY(!w.state().LinkFailed && !w.link().linkLost());
         app.click("labSWITCH");
         QCOMPARE(app.timeouts, 0);
         QCOMPARE(app.switching(), QStringLiteral("enabled 0010 full 0000 selected 0,20,49,60,84"));

@@ -13,6 +13,7 @@
 using namespace qx;
 using namespace qxtest;
 using Boxes = QList<QPair<QString, QString>>;
+using Ints = QList<int>;
 
 class TestFaultsUpload : public QObject {
     Q_OBJECT
@@ -20,18 +21,14 @@ private Q_SLOTS:
     void loadUnderFault_data()
     {
         QTest::addColumn<QString>("fault");
-        QTest::addColumn<int>("boxText"); // message shown after the start confirmation
-        QTest::addColumn<int>("boxTitle");
-        QTest::addColumn<int>("packets"); // data packets that reached the device
-        QTest::newRow("old firmware 2.11") << "old" << 16 << 17 << 0;
-        QTest::newRow("connection closed after 10 packets, then Reconnect") << "disconnect" << 22 << 4 << 10;
+        QTest::addColumn<Ints>("outcome"); // the message and title shown after the start confirmation; packets sent
+        QTest::newRow("old firmware 2.11") << "old" << Ints{16, 17, 0};
+        QTest::newRow("connection closed after 10 packets, then Reconnect") << "disconnect" << Ints{22, 4, 10};
     }
     void loadUnderFault()
     {
         QFETCH(QString, fault);
-        QFETCH(int, boxText);
-        QFETCH(int, boxTitle);
-        QFETCH(int, packets);
+        QFETCH(Ints, outcome);
         qx7emu::Options o;
         if (fault == "old")
             o.version = QStringLiteral("2.11.0001");
@@ -68,11 +65,11 @@ private Q_SLOTS:
         rig.click("cmdLOAD");
 
         const MessageTable &msg = w.state().msg;
-        QCOMPARE(rig.seams.boxes, (Boxes{{msg(23), msg(15)}, {msg(boxText), msg(boxTitle)}}));
+        QCOMPARE(rig.seams.boxes, (Boxes{{msg(23), msg(15)}, {msg(outcome[0]), msg(outcome[1])}}));
         QCOMPARE(restored(), QStringLiteral("Load image to selected bank||1111100"));
         QCOMPARE(record(), QStringLiteral("|"));
         w.link().flush(5000);
-        QTRY_COMPARE_WITH_TIMEOUT(rig.emu.packetsReceived(), packets, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.emu.packetsReceived(), outcome[2], 10000);
         QVERIFY(!rig.emu.bank(1).complete);
         if (fault == "old") {
             QCOMPARE(rig.emu.commands(), QStringList{"#VERSION?"});
