@@ -17,8 +17,7 @@ private Q_SLOTS:
     void textWithoutLineEnd_data()
     {
         QTest::addColumn<bool>("whileWaiting");
-        // The preset's reply is cut out and then waits for a WaitReply that never comes; the text behind it
-        // must still be bounded.
+        // Idle: the preset's reply is cut out and waits for a WaitReply that never comes; the text behind it too.
         QTest::newRow("idle, after a preset recall") << false;
         QTest::newRow("while a switching command waits") << true;
     }
@@ -45,8 +44,7 @@ private Q_SLOTS:
             app.click("cmdPRESET", 1);
             QTRY_VERIFY_WITH_TIMEOUT(dropped >= kEnough, 30000);
         } else {
-            // The second command's wait sees only the endless text: 8,000 polls of 1 ms, time for far more
-            // than the limit to arrive.
+            // The second command's wait sees only the endless text: 8,000 polls of 1 ms, far more than the limit.
             w.exchange().setPollMs(1);
             w.ShowTab(2);
             app.control<QAbstractButton>("optWIN1INP", 23)->click();
@@ -56,8 +54,7 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(app.switchingIdle(), 60000);
             QCOMPARE(app.switching(), QStringLiteral("enabled 0000 full 0000 selected 0,20,40,60,84"));
         }
-        // Memory stays bounded: the receive state never held much more than the limit, and the log said what
-        // was dropped. No message box.
+        // Memory stays bounded: the receive state never held much more than the limit. No message box.
         QVERIFY2(peakRx <= CommandExchange::kRxLimit + 4096, qPrintable(QString::number(peakRx)));
         QVERIFY(app.seams.boxes.isEmpty());
 
@@ -70,8 +67,7 @@ private Q_SLOTS:
         w.exchange().setPollMs(CommandExchange::kPollMs);
         app.click("cmdRECONNECT");
         app.timeouts = 0;
-        // Closing the old connection must not leave the new one counted as lost (every wait would then end
-        // after one poll).
+        // Closing the old connection must not leave the new one counted as lost (waits would end at once).
         QVERIFY(!w.state().LinkFailed && !w.link().linkLost());
         app.click("labSWITCH");
         QCOMPARE(app.timeouts, 0);

@@ -1,7 +1,6 @@
-// A bank load that the device refuses or cuts off. What the operator sees: the message boxes and the window
-// given back (caption, controls, progress hidden); what is recorded: the bank's record (BankFileLoaded,
-// txtLOADED) and what the device stored. After a lost connection the Switching tab shows the time-out state
-// at once, and Reconnect brings everything back. Each fault of the upload itself is tested in the upload.
+// A bank load that the device refuses or cuts off: the message boxes, the window given back, the bank's record
+// and what the device stored. After a lost connection the Switching tab shows the time-out state at once, and
+// Reconnect brings everything back. Each fault of the upload itself is tested in the upload.
 
 #include "banks/imageroutines.h"
 #include "windowrig.h"
@@ -49,13 +48,15 @@ private Q_SLOTS:
         rig.control<QListWidget>("lstFILES")->setCurrentRow(0);
         rig.click("optBANK", 1);
         // A bank that held something before: a failed load must not leave it named.
-        w.state().settings.BankFileLoaded[2] = QStringLiteral("old.bmp");
-        const auto record = [&] { return w.state().settings.BankFileLoaded[2] + '|' + Caption(rig.find("txtLOADED", 1)); };
+        QString &named = w.state().settings.BankFileLoaded[2];
+        named = QStringLiteral("old.bmp");
+        const auto record = [&] { return named + '|' + Caption(rig.find("txtLOADED", 1)); };
         // The window given back: its caption, no technical line, the locked controls usable, the progress hidden.
         const auto restored = [&] {
             QString shown = Caption(rig.find("cmdLOAD")) + '|' + Caption(rig.find("labTECHINFO")) + '|';
             for (const auto &[name, index] : {std::pair{"cmdDIR", -1}, {"lstFILES", -1}, {"optBANK", 0},
-                                              {"cmdRECONNECT", -1}, {"btnSWITCH", -1}, {"txtJOB", -1}, {"boxFRAMING", -1}}) {
+                                              {"cmdRECONNECT", -1}, {"btnSWITCH", -1}, {"txtJOB", -1},
+                                              {"boxFRAMING", -1}}) {
                 QWidget *c = rig.control(name, index);
                 shown += QString::number(c->isVisibleTo(&w) && c->isEnabled());
             }

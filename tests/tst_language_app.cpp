@@ -67,8 +67,7 @@ class TestLanguageApp : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     // Names with indexes are unique within a window, so a record reaches exactly the controls it names;
-    // texts show as typed, never as markup. Which controls the language files reach, in which order, is
-    // what the template lists (templateButton).
+    // texts show as typed, never as markup. Which controls the files reach, in which order: templateButton.
     void controlsUniqueAndPlainText()
     {
         App app;
@@ -127,7 +126,8 @@ private Q_SLOTS:
         QCOMPARE(w.windowTitle(), QString("QX-7 Panneau de commande"));
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         w.close();
-        QCOMPARE(app.read("startup.ini").split('\n').value(1), QByteArray("Tongue=") + (choose.isEmpty() ? "FR" : "DE") + '\r');
+        const QByteArray saved = choose.isEmpty() ? "FR" : "DE";
+        QCOMPARE(app.read("startup.ini").split('\n').value(1), "Tongue=" + saved + '\r');
     }
 
     // The template button writes the file a translator starts from: every control with a caption or

@@ -1,7 +1,5 @@
-// Loading a picture into a bank through the window, as the operator and the
-// command line do it: the bank the emulator stores must equal the conversion
-// byte for byte; refusals must leave the bank untouched; the job locks the
-// window, can be stopped, and records the file for the bank.
+// Loading a picture into a bank as the operator and the command line do it: the bank the emulator stores equals
+// the conversion byte for byte; refusals leave it untouched; the job locks the window and can be stopped.
 
 #include "banks/imageroutines.h"
 #include "windowrig.h"
@@ -177,8 +175,7 @@ private Q_SLOTS:
         if (fault == "old")
             o.version = QStringLiteral("2.11");
         o.deafAfterPackets = fault == "deaf" ? 5 : 0;
-        // A device that stops reading is reached over the pseudo-terminal: it holds little, so unsent bytes pile
-        // up at once.
+        // A device that stops reading is reached over the pseudo-terminal: unsent bytes pile up at once.
         WindowRig rig(o, fault == "deaf" ? WindowRig::Link::Serial : WindowRig::Link::Tcp);
         if (fault == "nolink")
             rig.writeConfig({"Com Port=0", "x", "TCP Settings=127.0.0.1"});

@@ -1,6 +1,5 @@
-// The main window driven like an operator would, offscreen: start-up with and
-// without settings files, the link settings group, presets, names, the log
-// column, the tab strip and the shutdown, against the emulator.
+// The main window driven like an operator would, offscreen, against the emulator: start-up, the link settings,
+// presets, names, the log column, the tab strip and the shutdown.
 
 #include "app/platform.h"
 #include "app/switchingpage.h"
@@ -59,8 +58,7 @@ private Q_SLOTS:
         MainWindow &w = rig.start({QStringLiteral("/c:#Y 0,204,1")});
         const Settings &s = w.state().settings;
         auto *port = rig.control<QLineEdit>("txtCOMPORT");
-        // 150 in the file: the box shows 100 and port 100 is tried. It fails: only
-        // its message; the "/c:" command waits for nothing and is not sent.
+        // 150 in the file: the box shows 100 and port 100 fails with its message only; "/c:" sends nothing.
         QCOMPARE(port->text(), QStringLiteral("100"));
         QCOMPARE(rig.seams.boxes,
                  (QList<QPair<QString, QString>>{{MessageTable::defaultText(3), MessageTable::defaultText(4)}}));

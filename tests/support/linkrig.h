@@ -15,10 +15,9 @@
 
 namespace qxtest {
 
-// Installs scripted seams for its lifetime: message boxes are recorded and answered from `answers` (OK when
-// the script runs out), the upload's pauses last as `pauses` says (none unless given), URLs are recorded, the
-// folder picker returns the folder it starts in, an exit request is recorded instead of ending the test, and
-// each modal window is recorded and accepted. A termination request left by a test is cleared.
+// Scripted seams for its lifetime: message boxes recorded and answered from `answers` (then OK), pauses as
+// `pauses` says (none unless given), URLs, exit requests and modal windows (accepted) recorded, the folder
+// picker returning its start. A termination request left by a test is cleared.
 struct ScriptedSeams {
     ScriptedSeams();
     ~ScriptedSeams();
@@ -43,8 +42,7 @@ struct TempProgramFolder {
 // The time of day in milliseconds of the first line of an emulator log that contains `needle`; -1 when none.
 qint64 EmulatorLogTime(const QString &logFile, const QByteArray &needle);
 
-// The application's side of the link, pointed at 127.0.0.1:port (TCP) or at serial port `comPort` (through a
-// com<n> link in the program folder).
+// The application's side of the link, pointed at 127.0.0.1:port or at a com<n> link in the program folder.
 struct LinkRig {
     qx::AppState state;
     qx::CommLog log;
