@@ -1,9 +1,6 @@
-// A bank load that the device refuses or cuts off. What the operator sees: the
-// message boxes and the window given back (caption, controls, progress
-// hidden); what is recorded: the bank's record (BankFileLoaded, txtLOADED)
-// and what the device actually stored. After a lost connection the Switching
-// tab shows the time-out state at once, and Reconnect brings everything back.
-// Each fault of the upload itself is decided and tested in the upload.
+// A bank load that the device refuses or cuts off: the message boxes, the window given back, the bank's record
+// and what the device stored. After a lost connection the Switching tab shows the time-out state at once, and
+// Reconnect brings everything back. Each fault of the upload itself is tested in the upload.
 
 #include "banks/imageroutines.h"
 #include "windowrig.h"
@@ -15,98 +12,95 @@
 using namespace qx;
 using namespace qxtest;
 using Boxes = QList<QPair<QString, QString>>;
+using Ints = QList<int>;
 
 class TestFaultsUpload : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void loadUnderFault_data();
-    void loadUnderFault();
-};
-
-void TestFaultsUpload::loadUnderFault_data()
-{
-    QTest::addColumn<QString>("fault");
-    QTest::addColumn<int>("boxText"); // message shown after the start confirmation
-    QTest::addColumn<int>("boxTitle");
-    QTest::addColumn<int>("packets"); // data packets that reached the device
-    QTest::newRow("old firmware 2.11") << "old" << 16 << 17 << 0;
-    QTest::newRow("connection closed after 10 packets, then Reconnect") << "disconnect" << 22 << 4 << 10;
-}
-
-void TestFaultsUpload::loadUnderFault()
-{
-    QFETCH(QString, fault);
-    QFETCH(int, boxText);
-    QFETCH(int, boxTitle);
-    QFETCH(int, packets);
-    qx7emu::Options o;
-    if (fault == "old")
-        o.version = QStringLiteral("2.11.0001");
-    o.disconnectAfterPackets = fault == "disconnect" ? 10 : 0;
-    WindowRig rig(o);
-    qx7emu::DeviceState s;
-    s.windows[0] = {true, 5, 0};
-    s.backgroundBank = 2;
-    rig.emu.setState(s);
-    // A 64 x 64 picture: 8,200 bytes, 56 full packets and one of 136 bytes.
-    QImage picture(64, 64, QImage::Format_RGB32);
-    for (int y = 0; y < 64; ++y)
-        for (int x = 0; x < 64; ++x)
-            picture.setPixel(x, y, qRgb(x * 4, y * 4, (x ^ y) * 4));
-    picture.save(rig.folder.file("logo.bmp"));
-    MainWindow &w = rig.start();
-    QVERIFY(rig.connected());
-    rig.control<QListWidget>("lstFILES")->setCurrentRow(0);
-    rig.click("optBANK", 1);
-    // A bank that held something before: a failed load must not leave it named.
-    w.state().settings.BankFileLoaded[2] = QStringLiteral("old.bmp");
-    const auto record = [&] { return w.state().settings.BankFileLoaded[2] + '|' + Caption(rig.find("txtLOADED", 1)); };
-    // The window given back: its caption, no technical line, the locked controls usable, the progress hidden.
-    const auto restored = [&] {
-        QString usable;
-        for (const auto &[name, index] : {std::pair{"cmdDIR", -1}, {"lstFILES", -1}, {"optBANK", 0},
-                                          {"cmdRECONNECT", -1}, {"btnSWITCH", -1}, {"txtJOB", -1}, {"boxFRAMING", -1}})
-            usable += QString::number(rig.control(name, index)->isVisibleTo(&w) && rig.control(name, index)->isEnabled());
-        return Caption(rig.find("cmdLOAD")) + '|' + Caption(rig.find("labTECHINFO")) + '|' + usable;
-    };
-
-    rig.click("cmdLOAD");
-
-    const MessageTable &msg = w.state().msg;
-    QCOMPARE(rig.seams.boxes, (Boxes{{msg(23), msg(15)}, {msg(boxText), msg(boxTitle)}}));
-    QCOMPARE(restored(), QStringLiteral("Load image to selected bank||1111100"));
-    QCOMPARE(record(), QStringLiteral("|"));
-    w.link().flush(5000);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.emu.packetsReceived(), packets, 10000);
-    QVERIFY(!rig.emu.bank(1).complete);
-    if (fault == "old") {
-        QCOMPARE(rig.emu.commands(), QStringList{"#VERSION?"});
-        return;
+    void loadUnderFault_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<Ints>("outcome"); // the message and title shown after the start confirmation; packets sent
+        QTest::newRow("old firmware 2.11") << "old" << Ints{16, 17, 0};
+        QTest::newRow("connection closed after 10 packets, then Reconnect") << "disconnect" << Ints{22, 4, 10};
     }
+    void loadUnderFault()
+    {
+        QFETCH(QString, fault);
+        QFETCH(Ints, outcome);
+        qx7emu::Options o;
+        if (fault == "old")
+            o.version = QStringLiteral("2.11.0001");
+        o.disconnectAfterPackets = fault == "disconnect" ? 10 : 0;
+        WindowRig rig(o);
+        qx7emu::DeviceState s;
+        s.windows[0] = {true, 5, 0};
+        s.backgroundBank = 2;
+        rig.emu.setState(s);
+        // A 64 x 64 picture: 8,200 bytes, 56 full packets and one of 136 bytes.
+        QImage picture(64, 64, QImage::Format_RGB32);
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 64; ++x)
+                picture.setPixel(x, y, qRgb(x * 4, y * 4, (x ^ y) * 4));
+        picture.save(rig.folder.file("logo.bmp"));
+        MainWindow &w = rig.start();
+        QVERIFY(rig.connected());
+        rig.control<QListWidget>("lstFILES")->setCurrentRow(0);
+        rig.click("optBANK", 1);
+        // A bank that held something before: a failed load must not leave it named.
+        QString &named = w.state().settings.BankFileLoaded[2];
+        named = QStringLiteral("old.bmp");
+        const auto record = [&] { return named + '|' + Caption(rig.find("txtLOADED", 1)); };
+        // The window given back: its caption, no technical line, the locked controls usable, the progress hidden.
+        const auto restored = [&] {
+            QString shown = Caption(rig.find("cmdLOAD")) + '|' + Caption(rig.find("labTECHINFO")) + '|';
+            for (const auto &[name, index] : {std::pair{"cmdDIR", -1}, {"lstFILES", -1}, {"optBANK", 0},
+                                              {"cmdRECONNECT", -1}, {"btnSWITCH", -1}, {"txtJOB", -1},
+                                              {"boxFRAMING", -1}}) {
+                QWidget *c = rig.control(name, index);
+                shown += QString::number(c->isVisibleTo(&w) && c->isEnabled());
+            }
+            return shown;
+        };
 
-    // Every wait ends at its first poll on the lost link: the time-out state at once.
-    rig.timeouts = 0;
-    rig.click("labSWITCH");
-    QCOMPARE(rig.timeouts, 14);
-    QCOMPARE(rig.switching(), QStringLiteral("enabled 0000 full 0000 selected 0,20,40,60,84"));
+        rig.click("cmdLOAD");
 
-    o.disconnectAfterPackets = 0;
-    rig.emu.setOptions(o);
-    rig.click("cmdRECONNECT");
-    QVERIFY(!w.state().LinkFailed && !w.link().linkLost());
-    rig.click("labSWITCH");
-    QCOMPARE(rig.timeouts, 14);
-    QCOMPARE(rig.switching(), QStringLiteral("enabled 1000 full 0000 selected 5,20,40,60,81"));
+        const MessageTable &msg = w.state().msg;
+        QCOMPARE(rig.seams.boxes, (Boxes{{msg(23), msg(15)}, {msg(outcome[0]), msg(outcome[1])}}));
+        QCOMPARE(restored(), QStringLiteral("Load image to selected bank||1111100"));
+        QCOMPARE(record(), QStringLiteral("|"));
+        w.link().flush(5000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.emu.packetsReceived(), outcome[2], 10000);
+        QVERIFY(!rig.emu.bank(1).complete);
+        if (fault == "old") {
+            QCOMPARE(rig.emu.commands(), QStringList{"#VERSION?"});
+            return;
+        }
 
-    w.ShowTab(9);
-    rig.seams.boxes.clear();
-    rig.click("cmdLOAD");
-    QCOMPARE(rig.seams.boxes.size(), 1); // the start confirmation only
-    QCOMPARE(record(), QStringLiteral("logo.bmp|logo.bmp"));
-    QTRY_VERIFY_WITH_TIMEOUT(rig.emu.bank(1).complete, 10000);
-    QCOMPARE(rig.emu.bank(1).data, ConvertPixels(CapturePixels(picture, 64, 64), 64, 64));
-    QCOMPARE(rig.emu.connections(), 2);
-}
+        // Every wait ends at its first poll on the lost link: the time-out state at once.
+        rig.timeouts = 0;
+        rig.click("labSWITCH");
+        QCOMPARE(rig.timeouts, 14);
+        QCOMPARE(rig.switching(), QStringLiteral("enabled 0000 full 0000 selected 0,20,40,60,84"));
+
+        o.disconnectAfterPackets = 0;
+        rig.emu.setOptions(o);
+        rig.click("cmdRECONNECT");
+        QVERIFY(!w.state().LinkFailed && !w.link().linkLost());
+        rig.click("labSWITCH");
+        QCOMPARE(rig.timeouts, 14);
+        QCOMPARE(rig.switching(), QStringLiteral("enabled 1000 full 0000 selected 5,20,40,60,81"));
+
+        w.ShowTab(9);
+        rig.seams.boxes.clear();
+        rig.click("cmdLOAD");
+        QCOMPARE(rig.seams.boxes.size(), 1); // the start confirmation only
+        QCOMPARE(record(), QStringLiteral("logo.bmp|logo.bmp"));
+        QTRY_VERIFY_WITH_TIMEOUT(rig.emu.bank(1).complete, 10000);
+        QCOMPARE(rig.emu.bank(1).data, ConvertPixels(CapturePixels(picture, 64, 64), 64, 64));
+        QCOMPARE(rig.emu.connections(), 2);
+    }
+};
 
 QTEST_MAIN(TestFaultsUpload)
 #include "tst_faults_upload.moc"

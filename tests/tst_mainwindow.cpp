@@ -1,7 +1,7 @@
-// The main window driven like an operator would, offscreen: start-up with and
-// without settings files, the link settings group, presets, names, the log
-// column, the tab strip and the shutdown, against the emulator.
+// The main window driven like an operator would, offscreen, against the emulator: start-up, the link settings,
+// presets, names, the log column, the tab strip and the shutdown.
 
+#include "app/platform.h"
 #include "app/switchingpage.h"
 #include "app/widgets.h"
 #include "settings/settings.h"
@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <cmath>
@@ -21,296 +22,286 @@ using namespace qxtest;
 class TestMainWindow : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void freshStartDefaults();
-    void portBox_data();
-    void portBox();
-    void linkSettingsGroup();
-    void presetClicksSendRecall();
-    void diagnosticLogColumn();
-    void nameEditingShowsAtOnce();
-    void namesShowLiterally_data();
-    void namesShowLiterally();
-    void lockedControlsStayLegible_data();
-    void lockedControlsStayLegible();
-    void tabClicks_data();
-    void tabClicks();
-    void positionRoundTrip_data();
-    void positionRoundTrip();
+    void freshStartDefaults()
+    {
+        WindowRig rig({}, WindowRig::Link::Serial);
+        for (const char *name : {"Zeta.bmp", "a.BMP", "B.bmp"})
+            rig.write(name, "x");
+        MainWindow &w = rig.start();
+        QVERIFY(rig.seams.boxes.isEmpty() && w.link().serialPort().isOpen()); // serial port 1 opened through com1
+        QStringList listed; // the program folder, sorted without regard to case
+        for (int i = 0; i < rig.control<QListWidget>("lstFILES")->count(); ++i)
+            listed << rig.control<QListWidget>("lstFILES")->item(i)->text();
+        QCOMPARE(listed, (QStringList{"a.BMP", "B.bmp", "Zeta.bmp"}));
+        QCOMPARE(rig.control<QLineEdit>("txtDIR")->text() + '|' + rig.control<QLineEdit>("txtCOMPORT")->text(),
+                 rig.folder.path() + "|1");
+        // Only the Files and Setup page is shown; the verdicts, the log and the TCP box are hidden or off.
+        QString shown;
+        for (const char *name :
+             {"frameFILES", "framePRESETS", "frameSWITCH", "lstLOG", "labPICTUREBAD", "labPICTUREERROR"})
+            shown += QString::number(!rig.control(name)->isHidden());
+        for (const char *name : {"chkCOM", "txtTCPSETTINGS", "cmdLOAD"})
+            shown += QString::number(rig.control(name)->isEnabled());
+        QCOMPARE(shown, QStringLiteral("100000100"));
+        QVERIFY(!rig.control<QAbstractButton>("chkCOM")->isChecked());
+        // The selected tab is light, the others dark; preset buttons show their colour flat beside the caption.
+        QCOMPARE(BackColor(rig.control("btnFILES")), QColor(192, 192, 192));
+        QCOMPARE(BackColor(rig.control("btnPRESETS")), QColor(128, 128, 128));
+        QWidget *preset = rig.control("cmdPRESET", 1);
+        QCOMPARE(preset->grab().toImage().pixelColor(8, preset->height() / 2), QColor(192, 192, 192));
+    }
+
+    void linkSettingsGroup()
+    {
+        WindowRig rig({}, WindowRig::Link::None);
+        rig.writeConfig({"Com Port=150", "Com Port Settings=9600,e,7,2", "TCP Settings=127.0.0.1:1"});
+        MainWindow &w = rig.start({QStringLiteral("/c:#Y 0,204,1")});
+        const Settings &s = w.state().settings;
+        auto *port = rig.control<QLineEdit>("txtCOMPORT");
+        // 150 in the file: the box shows 100 and port 100 fails with its message only; "/c:" sends nothing.
+        QCOMPARE(port->text(), QStringLiteral("100"));
+        QCOMPARE(rig.seams.boxes,
+                 (QList<QPair<QString, QString>>{{MessageTable::defaultText(3), MessageTable::defaultText(4)}}));
+        QCOMPARE(w.log().messageCount(), 0);
+        rig.click("cmdCOMDEFAULTS");
+        QCOMPARE(s.ComPortSettings + '|' + s.TcpSettings, kDefaultComSettings + '|' + kDefaultTcpSettings);
+        QCOMPARE(rig.control<QLineEdit>("txtCOMSETTINGS")->text(), kDefaultComSettings);
+        QCOMPARE(s.ComPort, 100);
+        rig.click("chkCOM");
+        QCOMPARE(s.ComPort, 0);
+        QVERIFY(!port->isEnabled() && !rig.control("txtCOMSETTINGS")->isEnabled() &&
+                rig.control("txtTCPSETTINGS")->isEnabled());
+        rig.click("chkCOM");
+        // Coming back from TCP selects serial port 1; the link is not reopened by the box.
+        QCOMPARE(s.ComPort, 1);
+        QCOMPARE(port->text(), QStringLiteral("1"));
+        QCOMPARE(rig.seams.boxes.size(), 1);
+        // Typed port numbers: nothing is 1, at most 100, halves to even.
+        for (const auto &[typed, number] : {std::pair{"", 1}, {"250", 100}, {"2.5", 2}, {"3.5", 4}}) {
+            port->clear();
+            QTest::keyClicks(port, typed);
+            QCOMPARE(s.ComPort, number);
+        }
+    }
+
+    // Preset recalls go out as typed, awaiting nothing; the log column shows what went out and came in.
+    void presetsAndLogColumn()
+    {
+        WindowRig rig({}, WindowRig::Link::Serial);
+        rig.writeConfig({}, "Log=1");
+        const int designWidth = MainWindow().width();
+        MainWindow &w = rig.start();
+        QVERIFY(w.width() > designWidth && !rig.control("lstLOG")->isHidden());
+        rig.click("chkLOGLIST");
+        w.exchange().SendCommand("# \r");
+        w.exchange().WaitReply(QStringLiteral("~01@ OK"));
+        QStringList shown;
+        for (const char *name : {"lab2", "lab3", "labN", "labNN"})
+            shown << Caption(rig.find(name));
+        QCOMPARE(shown, (QStringList{"(sent 3) 23 20 0D ", "~01@ OK\r\n", "2", "2"}));
+        QCOMPARE(rig.control<QListWidget>("lstLOG")->count(), 2);
+        w.ShowTab(1);
+        rig.emu.clearReceived();
+        for (int n : {7, 16, 16})
+            rig.click("cmdPRESET", n);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.emu.received().size(), 3, 5000);
+        QByteArray wire;
+        for (const auto &c : rig.emu.received())
+            wire += c.raw;
+        QCOMPARE(wire, QByteArray("#PRST-RCL 7\r\n#PRST-RCL 16\r\n#PRST-RCL 16\r\n"));
+    }
+
+    void nameEditingShowsAtOnce()
+    {
+        WindowRig rig({}, WindowRig::Link::None);
+        rig.start();
+        auto *presets = rig.control<QListWidget>("lstPRESETNAMES");
+        auto *edit = rig.control<QLineEdit>("txtEDITPRESETNAME");
+        QVERIFY(!edit->isEnabled());
+        presets->setCurrentRow(17);
+        QVERIFY(edit->isEnabled());
+        QCOMPARE(edit->text(), QStringLiteral("Bank 2"));
+        edit->selectAll();
+        QTest::keyClicks(edit, QStringLiteral("<b>Logo</b>"));
+        QCOMPARE(presets->item(17)->text() + '|' + Caption(rig.find("optBANK", 1)), "bank2: <b>Logo</b>|<b>Logo</b>");
+        // A preset name shows in the list at once, on its button only after a restart.
+        presets->setCurrentRow(4);
+        edit->setText(QStringLiteral("Studio"));
+        QCOMPARE(presets->item(4)->text() + '|' + Caption(rig.find("cmdPRESET", 5)), "preset5: Studio|preset_5");
+        // Clearing an input name leaves the entry ending in its blank.
+        rig.control<QListWidget>("lstINPUTNAMES")->setCurrentRow(4);
+        rig.control<QLineEdit>("txtEDITINPUTNAME")->clear();
+        QCOMPARE(rig.control<QListWidget>("lstINPUTNAMES")->item(4)->text(), QStringLiteral("input5: "));
+    }
+
+    void namesShowLiterally_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<int>("tab");
+        QTest::newRow("preset button") << "cmdPRESET" << 1 << 1;
+        QTest::newRow("bank button of Files and Setup") << "optBANK" << 1 << 9;
+        QTest::newRow("input button of window 2") << "optWIN1INP" << 20 << 2;
+        QTest::newRow("bank button of the background") << "optWIN1INP" << 80 << 2;
+        QTest::newRow("Enabled box of window 1") << "chkWINENABLE" << 0 << 2;
+    }
+    void namesShowLiterally()
+    {
+        QFETCH(QString, control);
+        QFETCH(int, index);
+        QFETCH(int, tab);
+        WindowRig rig;
+        MainWindow &w = rig.start();
+        Settings &s = w.state().settings;
+        for (QString *names : {s.LabelIn.data(), s.LabelWin.data(), s.PresetName.data(), s.BankName.data()})
+            std::fill(names + 1, names + 5, QStringLiteral("&Start"));
+        w.SetUpNames();
+        w.ShowTab(tab);
+        if (tab == 2)
+            w.switching().RefreshSwitchState();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QCOMPARE(rig.control<QAbstractButton>(control, index)->text(), QStringLiteral("&&Start"));
+        // Alt+S is no mnemonic of a name: a mnemonic would take the focus to its button (and click it).
+        w.setFocus();
+        QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), &w);
+    }
+
+    void lockedControlsStayLegible_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<int>("role"); // the palette role the style draws the caption with
+        QTest::newRow("option button") << "optWIN1INP" << 0 << int(QPalette::WindowText);
+        QTest::newRow("push button") << "cmdLOAD" << -1 << int(QPalette::ButtonText);
+        QTest::newRow("label on a dark tab panel") << "labSWITCH" << -1 << int(QPalette::WindowText);
+    }
+    void lockedControlsStayLegible()
+    {
+        QFETCH(QString, control);
+        QFETCH(int, index);
+        QFETCH(int, role);
+        WindowRig rig({}, WindowRig::Link::None);
+        MainWindow &w = rig.start();
+        w.switching().LockSwitchControls();
+        w.setTabsEnabled(false); // as during a load; cmdLOAD is disabled without a picture
+        QWidget *locked = rig.control(control, index);
+        QVERIFY(locked && !locked->isEnabled());
+        QWidget *back = locked;
+        while (!back->property("qxBackColor").isValid())
+            back = back->parentWidget();
+        const auto luminance = [](const QColor &c) {
+            const auto lin = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+            return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF()) + 0.05;
+        };
+        const double text = luminance(locked->palette().color(QPalette::Disabled, QPalette::ColorRole(role)));
+        const double ratio = std::max(text, luminance(BackColor(back))) / std::min(text, luminance(BackColor(back)));
+        QVERIFY2(ratio >= 3, qPrintable(QString::number(ratio)));
+    }
+
+    void tabClicks_data()
+    {
+        QTest::addColumn<QString>("press");   // where the button goes down
+        QTest::addColumn<QString>("release"); // where it comes up
+        QTest::addColumn<int>("button");
+        QTest::addColumn<QString>("effect");
+        const int left = Qt::LeftButton;
+        QTest::newRow("label to panel") << "labSWITCH" << "btnSWITCH" << left << "read-back";
+        QTest::newRow("panel to label") << "btnSWITCH" << "labSWITCH" << left << "read-back";
+        QTest::newRow("right click") << "labSWITCH" << "labSWITCH" << int(Qt::RightButton) << "";
+        QTest::newRow("released on another tab") << "labSWITCH" << "btnPRESETS" << left << "";
+        QTest::newRow("About, left click") << "labABOUT" << "pictABOUT" << left << "about";
+    }
+    void tabClicks()
+    {
+        QFETCH(QString, press);
+        QFETCH(QString, release);
+        QFETCH(int, button);
+        QFETCH(QString, effect);
+        WindowRig rig;
+        rig.start();
+        QVERIFY(rig.connected());
+        QWidget *down = rig.control(press), *up = rig.control(release);
+        // The release reaches the widget that took the press, at the pointer's place.
+        QTest::mousePress(down, Qt::MouseButton(button));
+        const QPoint at = down->mapFromGlobal(up->mapToGlobal(up->rect().center()));
+        QTest::mouseRelease(down, Qt::MouseButton(button), {}, at);
+        QCOMPARE(!rig.emu.received().isEmpty(), effect == "read-back");
+        QCOMPARE(!rig.control("frameSWITCH")->isHidden(), effect == "read-back");
+        QCOMPARE(rig.seams.modals.size(), int(effect == "about"));
+    }
+
+    // Twips to pixels at start-up, pixels to twips at shutdown: after the first round the stored position
+    // stays the same at every start, on both sides of 0. The window's own round trip: closeDuringWait.
+    void positionRoundTrip_data()
+    {
+        QTest::addColumn<int>("twips");
+        QTest::addColumn<int>("pixels");
+        const std::pair<int, int> rows[] = {{-1000, -67}, {-45, -3}, {-8, -1}, {-7, 0}, {7, 0}, {8, 1}, {1200, 80}};
+        for (const auto &[twips, pixels] : rows)
+            QTest::addRow("%d twips", twips) << twips << pixels;
+    }
+    void positionRoundTrip()
+    {
+        QFETCH(int, twips);
+        QFETCH(int, pixels);
+        QCOMPARE(tw(twips), pixels);
+        QCOMPARE(tw(PixelsToTwips(pixels)), pixels);
+    }
+
+    // A close request ends what waits: a read-back of the Switching tab against late replies stops at its
+    // next wait, a real question box of a load closes. Nothing more is done; the shutdown runs once and
+    // writes both files, with the window's position, where the next start opens it.
+    void closeDuringWait_data()
+    {
+        QTest::addColumn<bool>("readBack"); // else the load's "Are you sure?" box is open
+        QTest::newRow("read-back of the Switching tab") << true;
+        QTest::newRow("question box of a load") << false;
+    }
+    void closeDuringWait()
+    {
+        QFETCH(bool, readBack);
+        qx7emu::Options o;
+        o.replyDelayMs = 50;
+        WindowRig rig(o);
+        qx7emu::DeviceState all; // 18 read-back commands
+        for (auto &window : all.windows)
+            window.enabled = true;
+        rig.emu.setState(all);
+        QImage(8, 8, QImage::Format_RGB32).save(rig.folder.file("logo.bmp"));
+        MainWindow &w = rig.start();
+        w.move(80, 40);
+        QVERIFY(QTest::qWaitForWindowExposed(&w) && rig.connected());
+        QVERIFY(QFile::remove(rig.folder.file("QX-7alt.ini")));
+        rig.control<QListWidget>("lstFILES")->setCurrentRow(0);
+        if (!readBack)
+            InstallGuiSeams(); // a real message box, closed only by the close request
+        QTimer t;
+        connect(&t, &QTimer::timeout, [&] {
+            if (readBack ? rig.emu.received().size() < 3 : !QApplication::activeModalWidget())
+                return;
+            t.stop();
+            readBack ? void(w.close()) : w.requestClose();
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+                box->button(QMessageBox::Ok)->click(); // left open, it would be answered some time
+        });
+        t.start(5);
+        rig.click(readBack ? "labSWITCH" : "cmdLOAD");
+        QCOMPARE(rig.seams.exits, QList<int>{0});
+        if (readBack) {
+            QTRY_VERIFY_WITH_TIMEOUT(rig.emu.commands().endsWith("#Y 1,338,4"), 5000);
+            QVERIFY2(rig.emu.commands().size() < 10, qPrintable(rig.emu.commands().join('|')));
+        } else {
+            QVERIFY(!rig.emu.waitForCommands(1, 100) && rig.emu.packetsReceived() == 0);
+        }
+        QCOMPARE(rig.read("startup.ini").split('\n').mid(0, 4),
+                 (QList<QByteArray>{";QX-7alt v1.0.7 startup configuration file\r", "Tongue=EN\r", "MainX= 1200 \r",
+                                    "MainY= 600 \r"}));
+        QVERIFY(!rig.read("QX-7alt.ini").isEmpty());
+        ScriptedSeams again; // scripted dialogs again, the termination request cleared
+        QCOMPARE(rig.start().pos(), QPoint(80, 40));
+    }
 };
-
-void TestMainWindow::freshStartDefaults()
-{
-    WindowRig rig({}, WindowRig::Link::Serial);
-    for (const char *name : {"Zeta.bmp", "a.BMP", "B.bmp"})
-        rig.write(name, "x");
-    MainWindow &w = rig.start();
-    QVERIFY(rig.seams.boxes.isEmpty()); // serial port 1 opened through com1
-    QVERIFY(w.link().serialPort().isOpen());
-    QCOMPARE(w.link().serialPort().baudRate(), 115200);
-    QVERIFY(w.exchange().Timer1.isActive());
-    QCOMPARE(w.pos(), QPoint(0, 0));
-    QStringList listed; // the program folder, sorted without regard to case
-    for (int i = 0; i < rig.control<QListWidget>("lstFILES")->count(); ++i)
-        listed << rig.control<QListWidget>("lstFILES")->item(i)->text();
-    QCOMPARE(listed, (QStringList{"a.BMP", "B.bmp", "Zeta.bmp"}));
-    QCOMPARE(rig.control<QLineEdit>("txtDIR")->text() + '|' + rig.control<QLineEdit>("txtCOMPORT")->text(),
-             rig.folder.path() + "|1");
-    // Only the Files and Setup page is shown; the verdicts, the log and the TCP box are hidden or off.
-    QStringList visible, enabled;
-    for (const char *name : {"frameFILES", "framePRESETS", "frameSWITCH", "lstLOG", "labPICTUREBAD", "labPICTUREERROR"})
-        visible << QString::number(!rig.control(name)->isHidden());
-    for (const char *name : {"chkCOM", "txtTCPSETTINGS", "cmdLOAD"})
-        enabled << QString::number(rig.control(name)->isEnabled());
-    QCOMPARE(visible.join(QString()) + '|' + enabled.join(QString()), QStringLiteral("100000|100"));
-    QVERIFY(!rig.control<QAbstractButton>("chkCOM")->isChecked());
-    // The selected tab is light, the others dark; preset buttons show their colour flat beside the caption.
-    QCOMPARE(BackColor(rig.control("btnFILES")), QColor(192, 192, 192));
-    QCOMPARE(BackColor(rig.control("btnPRESETS")), QColor(128, 128, 128));
-    QWidget *preset = rig.control("cmdPRESET", 1);
-    QCOMPARE(preset->grab().toImage().pixelColor(8, preset->height() / 2), QColor(192, 192, 192));
-}
-
-void TestMainWindow::portBox_data()
-{
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<int>("port");
-    QTest::newRow("nothing") << "" << 1;
-    QTest::newRow("250") << "250" << 100;
-    QTest::newRow("2.5 halves to even") << "2.5" << 2;
-    QTest::newRow("3.5 halves to even") << "3.5" << 4;
-}
-
-void TestMainWindow::portBox()
-{
-    QFETCH(QString, typed);
-    WindowRig rig({}, WindowRig::Link::None);
-    MainWindow &w = rig.start();
-    auto *box = rig.control<QLineEdit>("txtCOMPORT");
-    box->setText(QStringLiteral("77"));
-    box->clear();
-    QTest::keyClicks(box, typed);
-    QTEST(w.state().settings.ComPort, "port");
-}
-
-void TestMainWindow::linkSettingsGroup()
-{
-    WindowRig rig({}, WindowRig::Link::None);
-    rig.writeConfig({"Com Port=150", "Com Port Settings=9600,e,7,2", "TCP Settings=127.0.0.1:1"});
-    MainWindow &w = rig.start({QStringLiteral("/c:#Y 0,204,1")});
-    const Settings &s = w.state().settings;
-    // 150 in the file: the box shows 100 and port 100 is tried. It fails: only
-    // its message; the "/c:" command waits for nothing and is not sent.
-    QCOMPARE(rig.control<QLineEdit>("txtCOMPORT")->text(), QStringLiteral("100"));
-    QCOMPARE(rig.seams.boxes, (QList<QPair<QString, QString>>{{MessageTable::defaultText(3), MessageTable::defaultText(4)}}));
-    QCOMPARE(w.log().messageCount(), 0);
-    rig.click("cmdCOMDEFAULTS");
-    QCOMPARE(s.ComPortSettings + '|' + s.TcpSettings, kDefaultComSettings + '|' + kDefaultTcpSettings);
-    QCOMPARE(rig.control<QLineEdit>("txtCOMSETTINGS")->text(), kDefaultComSettings);
-    QCOMPARE(s.ComPort, 100);
-    rig.click("chkCOM");
-    QCOMPARE(s.ComPort, 0);
-    QVERIFY(!rig.control("txtCOMPORT")->isEnabled() && !rig.control("txtCOMSETTINGS")->isEnabled() &&
-            rig.control("txtTCPSETTINGS")->isEnabled());
-    rig.click("chkCOM");
-    // Coming back from TCP selects serial port 1; the link is not reopened by the box.
-    QCOMPARE(s.ComPort, 1);
-    QCOMPARE(rig.control<QLineEdit>("txtCOMPORT")->text(), QStringLiteral("1"));
-    QCOMPARE(rig.seams.boxes.size(), 1);
-}
-
-void TestMainWindow::presetClicksSendRecall()
-{
-    qx7emu::Options o;
-    o.silent = true; // no reply is awaited: the click returns at once
-    WindowRig rig(o);
-    MainWindow &w = rig.start();
-    QVERIFY(rig.connected());
-    w.ShowTab(1);
-    for (int n : {7, 16, 16})
-        rig.click("cmdPRESET", n);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.emu.received().size(), 3, 5000);
-    QByteArray wire;
-    for (const auto &c : rig.emu.received())
-        wire += c.raw;
-    QCOMPARE(wire, QByteArray("#PRST-RCL 7\r\n#PRST-RCL 16\r\n#PRST-RCL 16\r\n"));
-}
-
-void TestMainWindow::diagnosticLogColumn()
-{
-    WindowRig rig({}, WindowRig::Link::Serial);
-    rig.writeConfig({}, "Log=1");
-    const int designWidth = MainWindow().width();
-    MainWindow &w = rig.start();
-    QVERIFY(w.width() > designWidth && !rig.control("lstLOG")->isHidden());
-    rig.click("chkLOGLIST");
-    w.exchange().SendCommand("# \r");
-    w.exchange().WaitReply(QStringLiteral("~01@ OK"));
-    QStringList shown;
-    for (const char *name : {"lab2", "lab3", "labN", "labNN"})
-        shown << Caption(rig.find(name));
-    QCOMPARE(shown, (QStringList{"(sent 3) 23 20 0D ", "~01@ OK\r\n", "2", "2"}));
-    QCOMPARE(rig.control<QListWidget>("lstLOG")->count(), 2);
-}
-
-void TestMainWindow::nameEditingShowsAtOnce()
-{
-    WindowRig rig({}, WindowRig::Link::None);
-    MainWindow &w = rig.start();
-    auto *presets = rig.control<QListWidget>("lstPRESETNAMES");
-    auto *edit = rig.control<QLineEdit>("txtEDITPRESETNAME");
-    QVERIFY(!edit->isEnabled());
-    presets->setCurrentRow(17);
-    QVERIFY(edit->isEnabled());
-    QCOMPARE(edit->text(), QStringLiteral("Bank 2"));
-    edit->selectAll();
-    QTest::keyClicks(edit, QStringLiteral("<b>Logo</b>"));
-    QCOMPARE(w.state().settings.BankName[2], QStringLiteral("<b>Logo</b>"));
-    QCOMPARE(presets->item(17)->text(), QStringLiteral("bank2: <b>Logo</b>"));
-    QCOMPARE(Caption(rig.find("optBANK", 1)), QStringLiteral("<b>Logo</b>"));
-    // A preset name shows in the list at once, on its button only after a restart.
-    presets->setCurrentRow(4);
-    edit->setText(QStringLiteral("Studio"));
-    QCOMPARE(presets->item(4)->text(), QStringLiteral("preset5: Studio"));
-    QCOMPARE(Caption(rig.find("cmdPRESET", 5)), QStringLiteral("preset_5"));
-    // Clearing an input name leaves the entry ending in its blank.
-    rig.control<QListWidget>("lstINPUTNAMES")->setCurrentRow(4);
-    rig.control<QLineEdit>("txtEDITINPUTNAME")->clear();
-    QCOMPARE(rig.control<QListWidget>("lstINPUTNAMES")->item(4)->text(), QStringLiteral("input5: "));
-}
-
-void TestMainWindow::namesShowLiterally_data()
-{
-    QTest::addColumn<QString>("control");
-    QTest::addColumn<int>("index");
-    QTest::addColumn<int>("tab");
-    QTest::newRow("preset button") << "cmdPRESET" << 1 << 1;
-    QTest::newRow("bank button of Files and Setup") << "optBANK" << 1 << 9;
-    QTest::newRow("input button of window 2") << "optWIN1INP" << 20 << 2;
-    QTest::newRow("bank button of the background") << "optWIN1INP" << 80 << 2;
-    QTest::newRow("Enabled box of window 1") << "chkWINENABLE" << 0 << 2;
-}
-
-void TestMainWindow::namesShowLiterally()
-{
-    QFETCH(QString, control);
-    QFETCH(int, index);
-    QFETCH(int, tab);
-    WindowRig rig;
-    MainWindow &w = rig.start();
-    Settings &s = w.state().settings;
-    for (QString *names : {s.LabelIn.data(), s.LabelWin.data(), s.PresetName.data(), s.BankName.data()})
-        for (int n = 1; n <= 4; ++n)
-            names[n] = QStringLiteral("&Start");
-    w.SetUpNames();
-    w.ShowTab(tab);
-    if (tab == 2)
-        w.switching().RefreshSwitchState();
-    QVERIFY(QTest::qWaitForWindowActive(&w));
-    QCOMPARE(rig.control<QAbstractButton>(control, index)->text(), QStringLiteral("&&Start"));
-    // Alt+S is no mnemonic of a name: a mnemonic would take the focus to its button (and click it).
-    w.setFocus();
-    QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
-    QCOMPARE(QApplication::focusWidget(), &w);
-}
-
-void TestMainWindow::lockedControlsStayLegible_data()
-{
-    QTest::addColumn<QString>("control");
-    QTest::addColumn<int>("index");
-    QTest::addColumn<int>("role"); // the palette role the style draws the caption with
-    QTest::newRow("option button") << "optWIN1INP" << 0 << int(QPalette::WindowText);
-    QTest::newRow("push button") << "cmdLOAD" << -1 << int(QPalette::ButtonText);
-    QTest::newRow("label on a dark tab panel") << "labSWITCH" << -1 << int(QPalette::WindowText);
-}
-
-void TestMainWindow::lockedControlsStayLegible()
-{
-    QFETCH(QString, control);
-    QFETCH(int, index);
-    QFETCH(int, role);
-    WindowRig rig({}, WindowRig::Link::None);
-    MainWindow &w = rig.start();
-    w.switching().LockSwitchControls();
-    w.setTabsEnabled(false); // as during a load; cmdLOAD is disabled without a picture
-    QWidget *locked = rig.control(control, index);
-    QVERIFY(locked && !locked->isEnabled());
-    QWidget *back = locked;
-    while (!back->property("qxBackColor").isValid())
-        back = back->parentWidget();
-    const auto luminance = [](const QColor &c) {
-        const auto lin = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
-        return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF()) + 0.05;
-    };
-    const double text = luminance(locked->palette().color(QPalette::Disabled, QPalette::ColorRole(role)));
-    const double ratio = std::max(text, luminance(BackColor(back))) / std::min(text, luminance(BackColor(back)));
-    QVERIFY2(ratio >= 3, qPrintable(QString::number(ratio)));
-}
-
-void TestMainWindow::tabClicks_data()
-{
-    QTest::addColumn<QString>("press");   // where the button goes down
-    QTest::addColumn<QString>("release"); // where it comes up
-    QTest::addColumn<int>("button");
-    QTest::addColumn<QString>("effect");
-    const int left = Qt::LeftButton;
-    QTest::newRow("left click on the panel") << "btnSWITCH" << "btnSWITCH" << left << "read-back";
-    QTest::newRow("label to panel") << "labSWITCH" << "btnSWITCH" << left << "read-back";
-    QTest::newRow("panel to label") << "btnSWITCH" << "labSWITCH" << left << "read-back";
-    QTest::newRow("right click") << "labSWITCH" << "labSWITCH" << int(Qt::RightButton) << "";
-    QTest::newRow("released on another tab") << "labSWITCH" << "btnPRESETS" << left << "";
-    QTest::newRow("About, left click") << "labABOUT" << "pictABOUT" << left << "about";
-    QTest::newRow("About, right click") << "pictABOUT" << "pictABOUT" << int(Qt::RightButton) << "";
-}
-
-void TestMainWindow::tabClicks()
-{
-    QFETCH(QString, press);
-    QFETCH(QString, release);
-    QFETCH(int, button);
-    QFETCH(QString, effect);
-    WindowRig rig;
-    rig.start();
-    QVERIFY(rig.connected());
-    QWidget *down = rig.control(press), *up = rig.control(release);
-    // The release reaches the widget that took the press, at the pointer's place.
-    QTest::mousePress(down, Qt::MouseButton(button));
-    QTest::mouseRelease(down, Qt::MouseButton(button), {}, down->mapFromGlobal(up->mapToGlobal(up->rect().center())));
-    QCOMPARE(!rig.emu.received().isEmpty(), effect == "read-back");
-    QCOMPARE(!rig.control("frameSWITCH")->isHidden(), effect == "read-back");
-    QCOMPARE(rig.seams.modals.size(), int(effect == "about"));
-}
-
-// Twips to pixels at start-up, pixels to twips at shutdown: after the first
-// round the stored position stays the same at every start, on both sides of 0.
-void TestMainWindow::positionRoundTrip_data()
-{
-    QTest::addColumn<int>("twips");
-    QTest::addColumn<int>("pixels");
-    const std::pair<int, int> rows[] = {{-1000, -67}, {-45, -3}, {-8, -1}, {-7, 0}, {7, 0}, {8, 1}, {1200, 80}};
-    for (const auto &[twips, pixels] : rows)
-        QTest::addRow("%d twips", twips) << twips << pixels;
-}
-
-void TestMainWindow::positionRoundTrip()
-{
-    QFETCH(int, twips);
-    QFETCH(int, pixels);
-    QCOMPARE(tw(twips), pixels);
-    QCOMPARE(tw(PixelsToTwips(pixels)), pixels);
-    if (twips != 1200)
-        return;
-    // Closing the window writes its position; the next start opens there.
-    WindowRig rig({}, WindowRig::Link::None);
-    rig.start().move(pixels, pixels / 2);
-    QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
-    rig.window->close();
-    const QList<QByteArray> lines = rig.read("startup.ini").split('\n');
-    QCOMPARE(lines.mid(0, 4), (QList<QByteArray>{";QX-7alt v1.0.7 startup configuration file\r", "Tongue=EN\r",
-                                                 "MainX= 1200 \r", "MainY= 600 \r"}));
-    QVERIFY(!rig.read("QX-7alt.ini").isEmpty());
-    ClearTerminationRequest(); // left by the close
-    QCOMPARE(rig.start().pos(), QPoint(pixels, pixels / 2));
-}
 
 QTEST_MAIN(TestMainWindow)
 #include "tst_mainwindow.moc"

@@ -7,8 +7,6 @@
 #include "windowrig.h"
 
 #include <QCheckBox>
-#include <QGroupBox>
-#include <QPushButton>
 #include <QtTest>
 
 using namespace qx;
@@ -67,268 +65,207 @@ QStringList readBackCommands(const QString &asksFull)
 
 class TestSwitching : public QObject {
     Q_OBJECT
-
 private Q_SLOTS:
-    void controlsAndCaptions();
-    void readBack_data();
-    void readBack();
-    void click_data();
-    void click();
-    void cancelInWaitWindowEndsWaits();
-    void clicksDuringReadBackSendNothing();
+    void captions()
+    {
+        WindowRig rig({}, WindowRig::Link::None);
+        MainWindow &w = rig.start();
+        w.state().msg.set(11, "Direct");
+        w.state().msg.set(12, "Fenster");
+        Settings &s = w.state().settings;
+        s.LabelIn[5] = "";
+        s.BankName[2] = "Logo";
+        s.BankFileLoaded[2] = "picture2.bmp";
+        s.BankFileLoaded[4] = "picture4.bmp";
+        for (int i : {61, 84})
+            SetBackColor(rig.control("optWIN1INP", i), QColor(128, 128, 128));
+        w.switching().CaptionFrames();
+        w.ShowTab(2);
+        const auto text = [&](int i) { QObject *b = rig.find("optWIN1INP", i); return Caption(b) + '|' + ToolTip(b); };
+        QCOMPARE(Caption(rig.find("frameWINDOW4")) + '|' + Caption(rig.find("frameBACK")),
+                 QString("Fenster 4|Background"));
+        for (int i = 0; i < 80; i += 20)
+            QCOMPARE(text(i + 4) + text(i + 15) + text(i + 17), QString("|Input 16|Logo|picture2.bmp"));
+        QCOMPARE(text(81) + text(83) + text(84), QString("Logo|picture2.bmpBank 4|picture4.bmpDirect|"));
+        QCOMPARE(rig.switching(), QString("enabled 0000 full 0000 selected ")); // no button left marked
+    }
+
+    void readBack_data()
+    {
+        QTest::addColumn<DeviceState>("state");
+        QTest::addColumn<Readings>("readings"); // answered instead of the device's state
+        QTest::addColumn<bool>("stop");         // a stop request comes with window 2's input reading
+        QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<QString>("shown");
+        const DeviceState none;
+        QTest::newRow("full screen asked once per enabled window")
+            << device({false, true, false, true}, {0, 1, 2, 3}, {}, 0, 1) << Readings() << false
+            << readBackCommands("0101") << "enabled 0101 full 0101 selected 0,21,42,63,84";
+        QTest::newRow("banks override inputs, background bank 4")
+            << device({true, true}, {15, 6}, {0, 3, 0, 1}, 4, 0) << Readings() << false << readBackCommands("1100")
+            << "enabled 1100 full 0000 selected 15,38,40,76,83";
+        QTest::newRow("input 20 held at 16, bank 7 no bank, background 9 live")
+            << device({}, {0, 4, 20, 0}, {0, 7, 0, 5}, 9, 0) << Readings() << false << readBackCommands("0000")
+            << "enabled 0000 full 0000 selected 0,24,55,60,84";
+        QTest::newRow("stop request: windows 2 to 4 keep theirs")
+            << device({true}, {1, 2, 3, 4}, {}, 0, 0) << Readings() << true
+            << (readBackCommands("1000").mid(0, 9) << "#Y 1,338,4")
+            << "enabled 1000 full 0000 selected 1,30,47,66,84 marked 1,84";
+        QTest::newRow("enable 2: enabled, no full-screen query; full screen 2 is not on")
+            << none << Readings{{"#Y 1,302,1", "2"}, {"#Y 1,302,2", "1"}, {"#Y 1,201", "2"}} << false
+            << readBackCommands("0010") << "enabled 0110 full 0000 selected 0,20,40,60,84";
+        QTest::newRow("value: digits up to the comma after blanks, else 0")
+            << none << Readings{{"#Y 1,302,0", "on"}, {"#Y 1,300,0", "x7"},   {"#Y 1,300,1", " 9"},
+                                {"#Y 1,300,2", "-3"}, {"#Y 1,300,3", "11,3"}, {"#Y 1,338,4", "3,4"}}
+            << false << readBackCommands("0000") << "enabled 0000 full 0000 selected 0,29,40,71,82";
+    }
+    void readBack()
+    {
+        QFETCH(DeviceState, state);
+        QFETCH(Readings, readings);
+        QFETCH(bool, stop);
+        WindowRig rig;
+        MainWindow &w = startOn(rig, state, readings);
+        w.state().settings.LabelWin[3] = "Stage";
+        // Other selections, grayed boxes and a locked page: the read-back replaces them all.
+        for (int i : {5, 30, 47, 66, 82})
+            rig.control<QAbstractButton>("optWIN1INP", i)->setChecked(true);
+        for (int i = 0; i < 4; ++i)
+            for (const char *box : {"chkWINENABLE", "chkWINFULL"})
+                SwitchingPage::SetCheckValue(rig.control<QCheckBox>(box, i), 2);
+        w.switching().LockSwitchControls();
+        int inputReplies = 0;
+        connect(&w.exchange(), &CommandExchange::lineCut, this, [&] {
+            if (stop && w.exchange().RxLine.startsWith("~01@Y 1,300,") && ++inputReplies == 2)
+                w.exchange().StopRequested = true;
+        });
+
+        rig.click("labSWITCH");
+
+        QTEST(rig.switching(), "shown");
+        QCOMPARE(Caption(rig.find("chkWINENABLE", 2)) + '|' + Caption(rig.find("chkWINENABLE", 3)),
+                 QString("Stage|Window 4"));
+        QTEST(received(rig), "commands");
+        QCOMPARE(rig.timeouts, 0);
+        QVERIFY(rig.switchingIdle());
+    }
+
+    void click_data()
+    {
+        QTest::addColumn<DeviceState>("state");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("before"); // "grayed": the box set so from code; "tab": tab clicked at the reply
+        QTest::addColumn<QList<bool>>("answers"); // to the bank question
+        QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<QString>("fullNow"); // the full-screen boxes right after the click
+        QTest::addColumn<QString>("after");   // the page after the delayed read-back
+
+        // Source clicks: the windows show inputs 1 to 4 and the background the live input.
+        const DeviceState four = device({true, true, true, true}, {0, 1, 2, 3}, {}, 0, 0);
+        const auto source = [&](const char *tag, int button, QList<bool> answers, QStringList sent, const char *sel) {
+            QTest::newRow(tag) << four << "optWIN1INP" << button << "" << answers << sent << "0000"
+                               << QString("enabled 1111 full 0000 selected ") + sel;
+        };
+        source("window 4 input 16", 75, {}, {"#Y 0,300,15,3", "#Y 0,337,0,3"}, "0,21,42,75,84");
+        source("window 3 bank 3, OK", 58, {true}, {"#Y 0,337,3,2"}, "0,21,58,63,84");
+        source("window 3 bank 3, Cancel", 58, {false}, {}, "0,21,42,63,84");
+        source("background bank 1, OK", 80, {true}, {"#Y 0,337,1,4", "#Y 0,204,1"}, "0,21,42,63,80");
+        source("background bank 4, Cancel", 83, {false}, {"#Y 0,204,1"}, "0,21,42,63,84");
+        source("background live, already selected", 84, {}, {"#Y 0,337,0,4", "#Y 0,204,1"}, "0,21,42,63,84");
+
+        // Box clicks; `after`: the enabled and full-screen boxes after the read-back, inputs 1 on every window.
+        const auto box = [](const char *tag, DeviceState state, const char *name, int index, const char *before,
+                            QStringList commands, const char *fullNow, const char *after) {
+            QTest::newRow(tag) << state << name << index << before << QList<bool>() << commands << fullNow
+                               << QString(after) + " selected 0,20,40,60,84";
+        };
+        const DeviceState off = device({}, {}, {}, 0, 0);
+        box("clear Enabled of window 3", device({false, false, true}, {}, {}, 0, 0), "chkWINENABLE", 2, "",
+            {"#Y 0,302,0,2"}, "0000", "enabled 0000 full 0000");
+        box("grayed Enabled of window 4 enables", off, "chkWINENABLE", 3, "grayed", {"#Y 0,302,1,3"}, "0000",
+            "enabled 0001 full 0000");
+        box("tab clicked at the reply: read back after the command", off, "chkWINENABLE", 1, "tab", {"#Y 0,302,1,1"},
+            "0000", "enabled 0100 full 0000");
+        box("full screen on window 3 clears the others", device({true, true, false, true}, {}, {}, 0, 1), "chkWINFULL",
+            2, "", {"#Y 0,302,1,2", "#Y 0,201,1"}, "0010", "enabled 1111 full 1111");
+        box("full screen off on window 2 sends no window number", device({true, true}, {}, {}, 0, 1), "chkWINFULL", 1,
+            "", {"#Y 0,201,0"}, "1000", "enabled 1100 full 0000");
+    }
+    void click()
+    {
+        QFETCH(DeviceState, state);
+        QFETCH(QString, name);
+        QFETCH(int, index);
+        QFETCH(QString, before);
+        QFETCH(QList<bool>, answers);
+        QFETCH(QString, fullNow);
+        WindowRig rig;
+        MainWindow &w = startOn(rig, state);
+        rig.click("labSWITCH");
+        rig.emu.clearReceived();
+        rig.seams.answers = answers;
+        // The bank question comes while the wait window shows.
+        const auto scripted = seams().messageBox;
+        QList<bool> waitShown;
+        seams().messageBox = [&](const QString &text, const QString &title, bool okCancel) {
+            waitShown << (okCancel && w.waitWindow().isVisible());
+            return scripted(text, title, okCancel);
+        };
+        auto *button = rig.control<QAbstractButton>(name, index);
+        if (before == "grayed")
+            SwitchingPage::SetCheckValue(static_cast<QCheckBox *>(button), 2);
+        if (before == "tab")
+            connect(&w.exchange(), &CommandExchange::lineCut, this, [&rig] { rig.click("labSWITCH"); },
+                    Qt::SingleShotConnection);
+
+        button->click();
+
+        QTEST(received(rig), "commands");
+        const QList<QPair<QString, QString>> question{{w.state().msg(14), w.state().msg(15)}};
+        QCOMPARE(rig.seams.boxes, answers.isEmpty() ? decltype(question)() : question);
+        QCOMPARE(waitShown, answers.isEmpty() ? QList<bool>() : QList<bool>{true});
+        QVERIFY(!w.waitWindow().isVisible() && !w.switching().SwitchBusy);
+        QVERIFY2(rig.switching().contains(" full " + fullNow + " ") && rig.switching().endsWith(" usable 0"),
+                 qPrintable(rig.switching()));
+
+        // The read-back that Timer_switch starts after the command shows the Switching tab again.
+        w.ShowTab(1);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.switchingIdle() && rig.emu.commands().endsWith("#Y 1,338,4"), 10000);
+        QVERIFY(!rig.control("frameSWITCH")->isHidden());
+        QTEST(rig.switching(), "after");
+        QCOMPARE(rig.timeouts, 0);
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(!rig.control<QCheckBox>("chkWINENABLE", i)->isTristate() &&
+                    !rig.control<QCheckBox>("chkWINFULL", i)->isTristate());
+    }
+
+    void clicksDuringReadBackSendNothing()
+    {
+        WindowRig rig;
+        MainWindow &w = startOn(rig, device({true, false, true}, {3, 0, 7}, {0, 2}, 1, 1));
+        // The operator clicks all over the page while the read-back waits for the device.
+        int lines = 0;
+        const auto clicker = connect(&w.exchange(), &CommandExchange::lineCut, this, [&] {
+            ++lines;
+            for (const auto &[name, index] : {std::pair{"chkWINENABLE", 1}, {"chkWINFULL", 0}, {"optWIN1INP", lines},
+                                              {"optWIN1INP", 58}, {"optWIN1INP", 84}})
+                rig.control<QAbstractButton>(name, index)->click();
+        });
+        rig.click("labSWITCH");
+        disconnect(clicker);
+        QCOMPARE(lines, 16);
+        QCOMPARE(rig.emu.commands(), readBackCommands("1010"));
+        QVERIFY(rig.seams.boxes.isEmpty() && !w.switching().SwitchBusy);
+        // The clicks changed the page on screen: it is read back once more, then shows the device's state again.
+        QVERIFY(rig.control<QTimer>("Timer_switch")->isActive());
+        QTRY_COMPARE_WITH_TIMEOUT(rig.emu.commands(), readBackCommands("1010") + readBackCommands("1010"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.switchingIdle(), 5000);
+        const QString afterTick = rig.switching();
+        rig.click("labSWITCH");
+        QCOMPARE(afterTick, rig.switching());
+    }
 };
-
-void TestSwitching::controlsAndCaptions()
-{
-    WindowRig rig({}, WindowRig::Link::None);
-    MainWindow &w = rig.start();
-    // Each frame holds its own controls, inside it and not overlapping.
-    for (const char *name : {"frameWINDOW1", "frameWINDOW2", "frameWINDOW3", "frameWINDOW4", "frameBACK"}) {
-        QWidget *frame = rig.control(name);
-        const auto children = frame->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
-        QCOMPARE(children.size(), frame->objectName() == "frameBACK" ? 5 : 22);
-        QRegion covered;
-        for (QWidget *a : children) {
-            QVERIFY2(frame->rect().contains(a->geometry()) && !covered.intersects(a->geometry()),
-                     qPrintable(ControlName(a)));
-            covered += a->geometry();
-        }
-    }
-
-    w.state().msg.set(11, "Direct");
-    w.state().msg.set(12, "Fenster");
-    Settings &s = w.state().settings;
-    s.LabelIn[5] = "";
-    s.BankName[2] = "Logo";
-    s.BankFileLoaded[2] = "picture2.bmp";
-    s.BankFileLoaded[4] = "picture4.bmp";
-    SetBackColor(rig.control("optWIN1INP", 61), QColor(128, 128, 128));
-    SetBackColor(rig.control("optWIN1INP", 84), QColor(128, 128, 128));
-    w.switching().CaptionFrames();
-    w.ShowTab(2);
-    const auto text = [&](int i) { return Caption(rig.find("optWIN1INP", i)) + '|' + ToolTip(rig.find("optWIN1INP", i)); };
-    QCOMPARE(Caption(rig.find("frameWINDOW4")) + '|' + Caption(rig.find("frameBACK")), QString("Fenster 4|Background"));
-    for (int win = 0; win < 4; ++win)
-        QCOMPARE(text(20 * win + 4) + text(20 * win + 15) + text(20 * win + 17), QString("|Input 16|Logo|picture2.bmp"));
-    QCOMPARE(text(81) + text(83) + text(84), QString("Logo|picture2.bmpBank 4|picture4.bmpDirect|"));
-    QCOMPARE(rig.switching(), QString("enabled 0000 full 0000 selected ")); // no button left marked
-}
-
-void TestSwitching::readBack_data()
-{
-    QTest::addColumn<DeviceState>("state");
-    QTest::addColumn<Readings>("readings"); // answered instead of the device's state
-    QTest::addColumn<bool>("stop");         // a stop request comes with window 2's input reading
-    QTest::addColumn<QStringList>("commands");
-    QTest::addColumn<QString>("shown");
-
-    const DeviceState none;
-    QTest::newRow("example: window 1 on input 3, background bank 2")
-        << device({true}, {2}, {}, 2, 0) << Readings() << false << readBackCommands("1000")
-        << "enabled 1000 full 0000 selected 2,20,40,60,81";
-    QTest::newRow("full screen asked once per enabled window")
-        << device({false, true, false, true}, {0, 1, 2, 3}, {}, 0, 1) << Readings() << false << readBackCommands("0101")
-        << "enabled 0101 full 0101 selected 0,21,42,63,84";
-    QTest::newRow("banks override inputs, background bank 4")
-        << device({true, true}, {15, 6}, {0, 3, 0, 1}, 4, 0) << Readings() << false << readBackCommands("1100")
-        << "enabled 1100 full 0000 selected 15,38,40,76,83";
-    QTest::newRow("input 20 held at 16, bank 7 no bank, background 9 live")
-        << device({}, {0, 4, 20, 0}, {0, 7, 0, 5}, 9, 0) << Readings() << false << readBackCommands("0000")
-        << "enabled 0000 full 0000 selected 0,24,55,60,84";
-    QTest::newRow("stop request: windows 2 to 4 keep theirs")
-        << device({true}, {1, 2, 3, 4}, {}, 0, 0) << Readings() << true
-        << (readBackCommands("1000").mid(0, 9) << "#Y 1,338,4")
-        << "enabled 1000 full 0000 selected 1,30,47,66,84 marked 1,84";
-    QTest::newRow("enable value 2: enabled, no full-screen query")
-        << none << Readings{{"#Y 1,302,1", "2"}, {"#Y 1,302,2", "1"}, {"#Y 1,201", "1"}} << false
-        << readBackCommands("0010") << "enabled 0110 full 0010 selected 0,20,40,60,84";
-    QTest::newRow("full-screen value 2 is not on")
-        << none << Readings{{"#Y 1,302,0", "1"}, {"#Y 1,201", "2"}} << false << readBackCommands("1000")
-        << "enabled 1000 full 0000 selected 0,20,40,60,84";
-    QTest::newRow("value: digits up to the comma after blanks, else 0")
-        << none << Readings{{"#Y 1,302,0", "on"}, {"#Y 1,300,0", "x7"},   {"#Y 1,300,1", " 9"},
-                            {"#Y 1,300,2", "-3"}, {"#Y 1,300,3", "11,3"}, {"#Y 1,338,4", "3,4"}}
-        << false << readBackCommands("0000") << "enabled 0000 full 0000 selected 0,29,40,71,82";
-}
-
-void TestSwitching::readBack()
-{
-    QFETCH(DeviceState, state);
-    QFETCH(Readings, readings);
-    QFETCH(bool, stop);
-    WindowRig rig;
-    MainWindow &w = startOn(rig, state, readings);
-    w.state().settings.LabelWin[3] = "Stage";
-    // Other selections, grayed boxes and a locked page: the read-back replaces them all.
-    for (int i : {5, 30, 47, 66, 82})
-        rig.control<QAbstractButton>("optWIN1INP", i)->setChecked(true);
-    for (int i = 0; i < 4; ++i) {
-        SwitchingPage::SetCheckValue(rig.control<QCheckBox>("chkWINENABLE", i), 2);
-        SwitchingPage::SetCheckValue(rig.control<QCheckBox>("chkWINFULL", i), 2);
-    }
-    w.switching().LockSwitchControls();
-    int inputReplies = 0;
-    connect(&w.exchange(), &CommandExchange::lineCut, this, [&] {
-        if (stop && w.exchange().RxLine.startsWith("~01@Y 1,300,") && ++inputReplies == 2)
-            w.exchange().StopRequested = true;
-    });
-
-    rig.click("labSWITCH");
-
-    QTEST(rig.switching(), "shown");
-    QCOMPARE(Caption(rig.find("chkWINENABLE", 2)) + '|' + Caption(rig.find("chkWINENABLE", 3)), QString("Stage|Window 4"));
-    QTEST(received(rig), "commands");
-    QCOMPARE(rig.timeouts, 0);
-    QVERIFY(rig.switchingIdle());
-}
-
-void TestSwitching::click_data()
-{
-    QTest::addColumn<DeviceState>("state");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("index");
-    QTest::addColumn<QString>("before");      // "grayed": the box set so from code; "tab": tab clicked at the reply
-    QTest::addColumn<QList<bool>>("answers"); // to the bank question
-    QTest::addColumn<QStringList>("commands");
-    QTest::addColumn<QString>("fullNow"); // the full-screen boxes right after the click
-    QTest::addColumn<QString>("after");   // the page after the delayed read-back
-
-    // Source clicks: the windows show inputs 1 to 4 and the background the live input.
-    const DeviceState four = device({true, true, true, true}, {0, 1, 2, 3}, {}, 0, 0);
-    const auto source = [&](const char *tag, int button, QList<bool> answers, QStringList commands, const char *sel) {
-        QTest::newRow(tag) << four << "optWIN1INP" << button << "" << answers << commands << "0000"
-                           << QString("enabled 1111 full 0000 selected ") + sel;
-    };
-    source("window 1 input 1, already selected", 0, {}, {"#Y 0,300,0,0", "#Y 0,337,0,0"}, "0,21,42,63,84");
-    source("window 4 input 16", 75, {}, {"#Y 0,300,15,3", "#Y 0,337,0,3"}, "0,21,42,75,84");
-    source("window 3 bank 3, OK", 58, {true}, {"#Y 0,337,3,2"}, "0,21,58,63,84");
-    source("window 3 bank 3, Cancel", 58, {false}, {}, "0,21,42,63,84");
-    source("background bank 1, OK", 80, {true}, {"#Y 0,337,1,4", "#Y 0,204,1"}, "0,21,42,63,80");
-    source("background bank 4, Cancel", 83, {false}, {"#Y 0,204,1"}, "0,21,42,63,84");
-    source("background live, already selected", 84, {}, {"#Y 0,337,0,4", "#Y 0,204,1"}, "0,21,42,63,84");
-
-    // Box clicks; `after`: the enabled and full-screen boxes after the read-back, inputs 1 on every window.
-    const auto box = [](const char *tag, DeviceState state, const char *name, int index, const char *before,
-                        QStringList commands, const char *fullNow, const char *after) {
-        QTest::newRow(tag) << state << name << index << before << QList<bool>() << commands << fullNow
-                           << QString(after) + " selected 0,20,40,60,84";
-    };
-    const DeviceState off = device({}, {}, {}, 0, 0);
-    box("clear Enabled of window 3", device({false, false, true}, {}, {}, 0, 0), "chkWINENABLE", 2, "",
-        {"#Y 0,302,0,2"}, "0000", "enabled 0000 full 0000");
-    box("grayed Enabled of window 4 enables", off, "chkWINENABLE", 3, "grayed", {"#Y 0,302,1,3"}, "0000",
-        "enabled 0001 full 0000");
-    box("tab clicked at the reply: read back after the command", off, "chkWINENABLE", 1, "tab", {"#Y 0,302,1,1"},
-        "0000", "enabled 0100 full 0000");
-    box("full screen on window 3 clears the others", device({true, true, false, true}, {}, {}, 0, 1), "chkWINFULL", 2,
-        "", {"#Y 0,302,1,2", "#Y 0,201,1"}, "0010", "enabled 1111 full 1111");
-    box("full screen off on window 2 sends no window number", device({true, true}, {}, {}, 0, 1), "chkWINFULL", 1, "",
-        {"#Y 0,201,0"}, "1000", "enabled 1100 full 0000");
-}
-
-void TestSwitching::click()
-{
-    QFETCH(DeviceState, state);
-    QFETCH(QString, name);
-    QFETCH(int, index);
-    QFETCH(QString, before);
-    QFETCH(QList<bool>, answers);
-    QFETCH(QString, fullNow);
-    WindowRig rig;
-    MainWindow &w = startOn(rig, state);
-    rig.click("labSWITCH");
-    rig.emu.clearReceived();
-    rig.seams.answers = answers;
-    // The bank question comes while the wait window shows.
-    const auto scripted = seams().messageBox;
-    QList<bool> waitShown;
-    seams().messageBox = [&](const QString &text, const QString &title, bool okCancel) {
-        waitShown << (okCancel && w.waitWindow().isVisible());
-        return scripted(text, title, okCancel);
-    };
-    auto *button = rig.control<QAbstractButton>(name, index);
-    if (before == "grayed")
-        SwitchingPage::SetCheckValue(static_cast<QCheckBox *>(button), 2);
-    if (before == "tab")
-        connect(&w.exchange(), &CommandExchange::lineCut, this, [&rig] { rig.click("labSWITCH"); },
-                Qt::SingleShotConnection);
-
-    button->click();
-
-    QTEST(received(rig), "commands");
-    const MessageTable &msg = w.state().msg;
-    const QList<QPair<QString, QString>> question{{msg(14), msg(15)}};
-    QCOMPARE(rig.seams.boxes, answers.isEmpty() ? decltype(question)() : question);
-    QCOMPARE(waitShown, answers.isEmpty() ? QList<bool>() : QList<bool>{true});
-    QVERIFY(!w.waitWindow().isVisible() && !w.switching().SwitchBusy);
-    QVERIFY2(rig.switching().contains(" full " + fullNow + " ") && rig.switching().endsWith(" usable 0"),
-             qPrintable(rig.switching()));
-
-    // The read-back that Timer_switch starts after the command shows the Switching tab again.
-    w.ShowTab(1);
-    QVERIFY(QTest::qWaitFor(
-        [&] { return rig.switchingIdle() && rig.emu.commands().endsWith("#Y 1,338,4"); }, 10000));
-    QVERIFY(!rig.control("frameSWITCH")->isHidden());
-    QTEST(rig.switching(), "after");
-    QCOMPARE(rig.timeouts, 0);
-    for (int i = 0; i < 4; ++i)
-        QVERIFY(!rig.control<QCheckBox>("chkWINENABLE", i)->isTristate() &&
-                !rig.control<QCheckBox>("chkWINFULL", i)->isTristate());
-}
-
-void TestSwitching::cancelInWaitWindowEndsWaits()
-{
-    qx7emu::Options o;
-    o.silent = true;
-    WindowRig rig(o);
-    MainWindow &w = startOn(rig, {});
-    w.move(300, 200);
-    bool shownAtCancel = false;
-    QPoint centre;
-    QTimer::singleShot(50, &w.waitWindow(), [&] {
-        shownAtCancel = w.waitWindow().isVisible();
-        centre = w.waitWindow().frameGeometry().center();
-        rig.click("cmdCANCEL");
-    });
-    rig.control<QAbstractButton>("optWIN1INP", 44)->click();
-    // Cancel ended the input command's wait, and the bank command's wait right after it.
-    QVERIFY(shownAtCancel);
-    // The wait window opens over the middle of its window, not at the screen's corner.
-    QVERIFY2((centre - w.frameGeometry().center()).manhattanLength() < 8, qPrintable(QString::number(centre.x())));
-    QVERIFY(w.exchange().StopRequested);
-    QVERIFY(rig.emu.waitForCommands(2, 5000));
-    QCOMPARE(rig.emu.commands(), (QStringList{"#Y 0,300,4,2", "#Y 0,337,0,2"}));
-    QCOMPARE(rig.timeouts, 2);
-    QVERIFY(!w.waitWindow().isVisible());
-}
-
-void TestSwitching::clicksDuringReadBackSendNothing()
-{
-    WindowRig rig;
-    MainWindow &w = startOn(rig, device({true, false, true}, {3, 0, 7}, {0, 2}, 1, 1));
-    // The operator clicks all over the page while the read-back waits for the device.
-    int lines = 0;
-    const auto clicker = connect(&w.exchange(), &CommandExchange::lineCut, this, [&] {
-        ++lines;
-        for (const auto &[name, index] : {std::pair{"chkWINENABLE", 1}, {"chkWINFULL", 0}, {"optWIN1INP", lines},
-                                          {"optWIN1INP", 58}, {"optWIN1INP", 84}})
-            rig.control<QAbstractButton>(name, index)->click();
-    });
-    rig.click("labSWITCH");
-    disconnect(clicker);
-    QCOMPARE(lines, 16);
-    QCOMPARE(rig.emu.commands(), readBackCommands("1010"));
-    QVERIFY(rig.seams.boxes.isEmpty());
-    QVERIFY(!w.switching().SwitchBusy);
-    // The clicks changed the page on screen: it is read back once more, and then
-    // shows the device's state again.
-    QVERIFY(rig.control<QTimer>("Timer_switch")->isActive());
-    QTRY_COMPARE_WITH_TIMEOUT(rig.emu.commands(), readBackCommands("1010") + readBackCommands("1010"), 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(rig.switchingIdle(), 5000);
-    const QString afterTick = rig.switching();
-    rig.click("labSWITCH");
-    QCOMPARE(afterTick, rig.switching());
-}
 
 QTEST_MAIN(TestSwitching)
 #include "tst_switching.moc"

@@ -2,7 +2,6 @@
 
 #include "util/seams.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
 #include <QTime>
@@ -33,22 +32,17 @@ ScriptedSeams::ScriptedSeams()
 
 ScriptedSeams::~ScriptedSeams()
 {
-    qx::Seams &s = qx::seams();
-    s.messageBox = nullptr;
-    s.pauseLength = nullptr;
+    qx::Seams none;
+    none.programFolder = qx::seams().programFolder;
+    qx::seams() = none;
     qx::ClearTerminationRequest();
-    s.openUrl = nullptr;
-    s.pickFolder = nullptr;
-    s.exitProcess = nullptr;
-    s.showModal = nullptr;
 }
 
 TempProgramFolder::TempProgramFolder()
 {
     qx::seams().programFolder = dir.path();
-    // Every serial port number leads to a device that does not exist, so no
-    // test ever opens a real port; a test links the one it needs to the
-    // emulator's pseudo-terminal (which replaces the link).
+    // Every serial port number leads to a device that does not exist, so no test ever opens a real port; a test
+    // links the one it needs to the emulator's pseudo-terminal (which replaces the link).
     for (int n = 1; n <= 255; ++n)
         QFile::link(dir.filePath(QStringLiteral("no-device")), dir.filePath(QStringLiteral("com%1").arg(n)));
 }
@@ -77,13 +71,8 @@ bool LinkRig::openTcp(quint16 port)
     state.settings.TcpSettings = QStringLiteral("127.0.0.1:%1").arg(port);
     const qx::LinkOpenResult opened = ex.OpenLink();
     ex.startReceiveTimer();
-    if (opened != qx::LinkOpenResult::Opened)
-        return false;
-    QElapsedTimer t;
-    t.start();
-    while (link.tcpSocket().state() != QAbstractSocket::ConnectedState && t.elapsed() < 5000)
-        QTest::qWait(5);
-    return link.tcpSocket().state() == QAbstractSocket::ConnectedState;
+    return opened == qx::LinkOpenResult::Opened &&
+           QTest::qWaitFor([this] { return link.tcpSocket().state() == QAbstractSocket::ConnectedState; }, 5000);
 }
 
 bool LinkRig::openSerial(int n)

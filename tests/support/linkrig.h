@@ -1,7 +1,6 @@
 #pragma once
-// Test helpers: an application-side link (state, log, link, exchange) wired to
-// an emulator, a temporary program folder, and scripted dialogs so no test
-// ever blocks on a message box, a browser or a sleep.
+// Test helpers: an application-side link (state, log, link, exchange) wired to an emulator, a temporary
+// program folder, and scripted dialogs so no test ever blocks on a message box, a browser or a sleep.
 
 #include "link/commandexchange.h"
 #include "link/commlog.h"
@@ -16,11 +15,9 @@
 
 namespace qxtest {
 
-// Installs scripted seams for its lifetime: message boxes are recorded and
-// answered from `answers` (OK when the script runs out), the upload's pauses
-// last as `pauses` says (none unless given), URLs are recorded, the folder picker returns the folder it
-// starts in, and an exit request is recorded instead of ending the test. A termination request
-// left by a test is cleared.
+// Scripted seams for its lifetime: message boxes recorded and answered from `answers` (then OK), pauses as
+// `pauses` says (none unless given), URLs, exit requests and modal windows (accepted) recorded, the folder
+// picker returning its start. A termination request left by a test is cleared.
 struct ScriptedSeams {
     ScriptedSeams();
     ~ScriptedSeams();
@@ -32,8 +29,8 @@ struct ScriptedSeams {
     QList<QStringList> modals; // each modal window shown: title, then its labWARNING and labTEXT
 };
 
-// A temporary folder that stands in as the program folder for its lifetime.
-// Its com1..com255 entries lead nowhere until a test links one to the emulator.
+// A temporary folder that stands in as the program folder for its lifetime. Its com1..com255 entries lead
+// nowhere until a test links one to the emulator.
 struct TempProgramFolder {
     TempProgramFolder();
     ~TempProgramFolder();
@@ -42,24 +39,19 @@ struct TempProgramFolder {
     QTemporaryDir dir;
 };
 
-// The time of day in milliseconds of the first line of an emulator log that
-// contains `needle`; -1 when there is none.
+// The time of day in milliseconds of the first line of an emulator log that contains `needle`; -1 when none.
 qint64 EmulatorLogTime(const QString &logFile, const QByteArray &needle);
 
-// The application's side of the link, pointed at 127.0.0.1:port (TCP) or at
-// serial port `comPort` (through a com<n> link in the program folder).
+// The application's side of the link, pointed at 127.0.0.1:port or at a com<n> link in the program folder.
 struct LinkRig {
     qx::AppState state;
     qx::CommLog log;
     qx::DeviceLink link{state.settings};
     qx::CommandExchange ex{link, log};
 
-    // Opens TCP to 127.0.0.1:port and waits until connected; false on failure.
-    bool openTcp(quint16 port);
-    // Opens serial port n; the program folder must hold com<n>.
-    bool openSerial(int n);
-    // SendCommand(text) then WaitReply(prefix); returns ReplyText.
-    QString ask(const QByteArray &text, const QString &prefix);
+    bool openTcp(quint16 port); // opens TCP to 127.0.0.1:port and waits until connected; false on failure
+    bool openSerial(int n);     // opens serial port n; the program folder must hold com<n>
+    QString ask(const QByteArray &text, const QString &prefix); // SendCommand(text), WaitReply(prefix): ReplyText
 };
 
 } // namespace qxtest

@@ -1,8 +1,6 @@
 #include "windowrig.h"
 
 #include "app/switchingpage.h"
-#include "app/waitwindow.h"
-#include "app/warningwindow.h"
 #include "app/widgets.h"
 
 #include <QAbstractButton>
@@ -58,12 +56,13 @@ void WindowRig::click(const QString &name, int index) const
 QString WindowRig::switching() const
 {
     QString enabled, full;
+    QStringList selected, marked;
+    int usable = 0;
     for (int w = 0; w < 4; ++w) {
         enabled += QString::number(qx::SwitchingPage::CheckValue(control<QCheckBox>("chkWINENABLE", w)));
         full += QString::number(qx::SwitchingPage::CheckValue(control<QCheckBox>("chkWINFULL", w)));
+        usable += control("chkWINENABLE", w)->isEnabled() + control("chkWINFULL", w)->isEnabled();
     }
-    QStringList selected, marked;
-    int usable = 0;
     for (int i = 0; i < 85; ++i) {
         auto *b = control<QAbstractButton>("optWIN1INP", i);
         const QColor c = qx::BackColor(b);
@@ -73,8 +72,6 @@ QString WindowRig::switching() const
             marked << (c == QColor(128, 128, 128) ? "" : "?") + QString::number(i);
         usable += b->isEnabled();
     }
-    for (int w = 0; w < 4; ++w)
-        usable += control("chkWINENABLE", w)->isEnabled() + control("chkWINFULL", w)->isEnabled();
     return QStringLiteral("enabled %1 full %2 selected %3").arg(enabled, full, selected.join(',')) +
            (marked == selected ? QString() : " marked " + marked.join(',')) +
            (usable == 93 ? QString() : QStringLiteral(" usable %1").arg(usable));
@@ -89,8 +86,7 @@ bool WindowRig::switchingIdle() const
 void WindowRig::write(const QString &name, const QByteArray &bytes) const
 {
     QFile f(folder.file(name));
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
 }
 
 QByteArray WindowRig::read(const QString &name) const
