@@ -128,7 +128,9 @@ DeviceLink::DeviceLink(const LinkSettings &settings, QObject *parent)
     connect(&m_tcp, &QTcpSocket::connected, this, &DeviceLink::onTcpConnected);
     connect(&m_tcp, &QTcpSocket::errorOccurred, this, &DeviceLink::onTcpError);
     connect(&m_serial, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
-        if (e == QSerialPort::ResourceError && m_serial.isOpen())
+        // A device unplugged shows as a resource error or, when the system
+        // reports it as a failed read (a pseudo-terminal's other side closed), as a read error.
+        if ((e == QSerialPort::ResourceError || e == QSerialPort::ReadError) && m_serial.isOpen())
             markLost();
     });
 }

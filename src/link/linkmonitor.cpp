@@ -71,7 +71,7 @@ void LinkMonitor::apply(LinkOpenResult result)
         return;
     case LinkOpenResult::SerialFailed:
         logOutcome(QStringLiteral("port not available"));
-        setState(State::SerialMissing);
+        m_state = State::SerialMissing;
         scheduleRetry();
         return;
     case LinkOpenResult::TcpFailed:
@@ -90,6 +90,7 @@ void LinkMonitor::setState(State state)
 
 void LinkMonitor::scheduleRetry()
 {
+    // The state was set by the caller; the indicator learns of both at once.
     m_due = QDeadlineTimer(m_pauseMs);
     m_retry.start(m_pauseMs);
     m_countdown.start();
@@ -139,14 +140,14 @@ void LinkMonitor::onConnected()
 void LinkMonitor::onConnectFailed(const QString &reason)
 {
     logOutcome(reason);
-    setState(m_wasLost ? State::Lost : State::NoConnection);
+    m_state = m_wasLost ? State::Lost : State::NoConnection;
     scheduleRetry();
 }
 
 void LinkMonitor::onLost()
 {
     m_wasLost = true;
-    setState(State::Lost);
+    m_state = State::Lost;
     scheduleRetry();
 }
 
