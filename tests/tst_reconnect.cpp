@@ -51,7 +51,8 @@ void TestReconnect::linkComesBack()
     QVERIFY(indicator);
     QStringList shown; // every text the indicator took
     connect(&w.linkMonitor(), &LinkMonitor::changed, this, [&] { shown << indicator->text(); });
-    const QString connected = loss == Loss::Unplugged ? "Connected \u00B7 com1" : "Connected \u00B7 127.0.0.1:" + QString::number(port);
+    const QString connected =
+        "Connected \u00B7 " + (loss == Loss::Unplugged ? QString("com1") : "127.0.0.1:" + QString::number(port));
     if (loss != Loss::OffAtStart)
         QTRY_COMPARE(indicator->text(), connected);
 

@@ -273,6 +273,7 @@ void MainWindow::buildLinkIndicator()
         SetTag(l, QStringLiteral("empty"));
 
     m_monitor.setReopen([this] {
+        m_openedWith = m_state.settings;
         const LinkOpenResult result = m_exchange.OpenLink();
         m_state.LinkFailed = result != LinkOpenResult::Opened;
         return result;
@@ -286,7 +287,7 @@ void MainWindow::buildLinkIndicator()
 void MainWindow::showLinkState()
 {
     const MessageTable &msg = m_state.msg;
-    const Settings &s = m_state.settings;
+    const LinkSettings &s = m_openedWith;
     const bool tcp = s.ComPort == 0;
     const QString port = QString::number(s.ComPort);
     const QString where = tcp ? s.TcpSettings : QStringLiteral("com") + port;
@@ -346,6 +347,7 @@ void MainWindow::ShowTab(int tab)
 
 void MainWindow::OpenLink()
 {
+    m_openedWith = m_state.settings;
     const LinkOpenResult result = m_exchange.OpenLink();
     m_monitor.opened(result);
     m_state.LinkFailed = !ShowLinkOutcome(result, m_state.settings, m_state.msg);

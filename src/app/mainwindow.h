@@ -133,6 +133,7 @@ private:
     QPushButton *cmdTONGUE = nullptr;
     // Link indicator: a coloured mark and a short text.
     QLabel *labLINKMARK = nullptr, *labLINK = nullptr;
+    LinkSettings m_openedWith; // the settings of the last OpenLink, which the indicator names
 
     std::unique_ptr<SwitchingPage> m_switching;
     std::unique_ptr<WaitWindow> m_wait;
