@@ -259,6 +259,20 @@ quint16 Worker::listenTcp(quint16 port)
     return m_shared.tcpPort;
 }
 
+void Worker::stopTcp()
+{
+    if (!m_server)
+        return;
+    delete m_server;
+    m_server = nullptr;
+    for (QTcpSocket *socket : findChildren<QTcpSocket *>())
+        socket->abort();
+    if (logging())
+        log("conn", "tcp listening stopped, connections closed");
+    QMutexLocker lock(&m_shared.mutex);
+    m_shared.tcpPort = 0;
+}
+
 void Worker::acceptConnections()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
@@ -307,6 +321,36 @@ QString Worker::openPty(const QString &linkPath)
             m_links.append(linkPath);
     }
     return m_ptyPath;
+}
+
+void Worker::closePty(bool removeLinks)
+{
+    if (m_ptyFd < 0)
+        return;
+    delete m_ptySession;
+    delete m_ptyReadNotifier;
+    delete m_ptyWriteNotifier;
+    delete m_ptyHangupTimer;
+    m_ptySession = nullptr;
+    m_ptyReadNotifier = nullptr;
+    m_ptyWriteNotifier = nullptr;
+    m_ptyHangupTimer = nullptr;
+    m_ptyPending.clear();
+    m_ptyClientSeen = false;
+    m_ptyDeaf = false;
+    if (removeLinks) {
+        for (const QString &link : std::as_const(m_links)) {
+            const QFileInfo info(link);
+            if (info.isSymLink() && info.symLinkTarget() == QFileInfo(m_ptyPath).absoluteFilePath())
+                QFile::remove(link);
+        }
+        m_links.clear();
+    }
+    detail::closePty(m_ptyFd);
+    m_ptyFd = -1;
+    m_ptyPath.clear();
+    QMutexLocker lock(&m_shared.mutex);
+    m_shared.ptyPath.clear();
 }
 
 void Worker::readPty()
@@ -361,16 +405,7 @@ void Worker::shutdown()
     m_ptyReadNotifier = nullptr;
     m_ptyWriteNotifier = nullptr;
     m_ptyHangupTimer = nullptr;
-    if (m_ptyFd >= 0) {
-        for (const QString &link : std::as_const(m_links)) {
-            const QFileInfo info(link);
-            if (info.isSymLink() && info.symLinkTarget() == QFileInfo(m_ptyPath).absoluteFilePath())
-                QFile::remove(link);
-        }
-        m_links.clear();
-        detail::closePty(m_ptyFd);
-        m_ptyFd = -1;
-    }
+    closePty(true);
     m_log.close();
 }
 
@@ -415,6 +450,20 @@ QString Emulator::openPty(const QString &linkPath)
     QString result;
     d->inThread([&] { result = d->worker->openPty(linkPath); });
     return result;
+}
+
+void Emulator::stopTcp()
+{
+    d->inThread([w = d->worker] { w->stopTcp(); });
+}
+
+void Emulator::closePty()
+{
+    d->inThread([w = d->worker] {
+        if (w->logging())
+            w->log("conn", "pseudo-terminal closed");
+        w->closePty(false);
+    });
 }
 
 void Emulator::setOptions(const Options &options)

@@ -27,6 +27,8 @@ struct Options {
     bool fragment = false;          // replies go out in small pieces with short pauses
     int dropAck = 0;                // packet number that is never answered (0: none)
     int disconnectAfterPackets = 0; // closes the connection after this many packets (0: never)
+    int dropAfterCommands = 0;      // closes the connection after this many commands of it, answered
+                                    // first (0: never); the pseudo-terminal stops answering instead
     bool noLdimReply = false;       // "#LDIM" is accepted but not answered
     int garbage = 0;                // bytes of junk (NUL, FF, LF, CR among them) before every reply
     bool streamNoEol = false;       // after the first command, text without line ends until disconnected
@@ -81,6 +83,12 @@ public:
     // Creates a pseudo-terminal and returns its device path ("" on failure);
     // with `linkPath`, also makes a symbolic link of that name to it.
     QString openPty(const QString &linkPath = QString());
+    // The device switched off: stops listening and closes every TCP connection.
+    // listenTcp(port) with the same port switches it on again.
+    void stopTcp();
+    // The serial device unplugged: closes the pseudo-terminal; its links stay
+    // and lead nowhere. openPty makes a new one (with a new device path).
+    void closePty();
 
     void setOptions(const Options &options);
     Options options() const;

@@ -118,6 +118,7 @@ private:
     int m_uploadBank = 0;
     QByteArray m_image;       // data received so far, reserved to the announced size
     int m_sessionPackets = 0; // for the disconnect fault
+    int m_sessionCommands = 0; // for the drop-after-commands fault
 
     // Output held back by the delay or fragment options
     struct Pending {
@@ -148,7 +149,10 @@ public:
 
     // Run in the emulator's thread.
     quint16 listenTcp(quint16 port);
+    void stopTcp();
     QString openPty(const QString &linkPath);
+    // Unplugging leaves the links in place, leading nowhere; the end removes them.
+    void closePty(bool removeLinks);
     void shutdown();
 
     // For the sessions.

@@ -92,6 +92,9 @@ int main(int argc, char *argv[])
         {QStringLiteral("disconnect-after-packets"),
          QStringLiteral("Close the connection (pseudo-terminal: stop answering) after N data packets."),
          QStringLiteral("N")},
+        {QStringLiteral("drop-after-commands"),
+         QStringLiteral("Close the connection (pseudo-terminal: stop answering) after N commands of it."),
+         QStringLiteral("N")},
         {QStringLiteral("no-ldim-reply"), QStringLiteral("Accept \"#LDIM\" without answering it.")},
         {QStringLiteral("garbage"),
          QStringLiteral("Send N bytes of binary junk (NUL, FF, LF, CR among them; CR last) before every reply."),
@@ -132,6 +135,7 @@ int main(int argc, char *argv[])
         !readCount(parser, QStringLiteral("drop-ack"), options.dropAck) ||
         !readCount(parser, QStringLiteral("garbage"), options.garbage) ||
         !readCount(parser, QStringLiteral("disconnect-after-packets"), options.disconnectAfterPackets) ||
+        !readCount(parser, QStringLiteral("drop-after-commands"), options.dropAfterCommands) ||
         !readCount(parser, QStringLiteral("flood-seconds"), options.floodSeconds) ||
         !readCount(parser, QStringLiteral("flood-rate"), options.floodRate) ||
         !readCount(parser, QStringLiteral("deaf-after-packets"), options.deafAfterPackets))

@@ -96,6 +96,7 @@ void Session::resetParser()
     m_terminator = Terminator::None;
     m_lastCommand = -1;
     m_sessionPackets = 0;
+    m_sessionCommands = 0;
     m_muted = false;
     m_queue.clear();
     m_outputTimer.stop();
@@ -181,6 +182,13 @@ qint64 Session::feedCommand(const char *data, qint64 pos, qint64 size)
         error("command too long");
     else
         dispatch(m_line);
+    const int dropAfter = m_worker.options().dropAfterCommands;
+    if (dropAfter > 0 && ++m_sessionCommands >= dropAfter && !m_closing) {
+        if (m_worker.logging())
+            m_worker.log("conn", "dropped after the set number of commands");
+        dropConnection();
+        return size;
+    }
     if (m_worker.options().streamNoEol && !m_streaming)
         startStream();
     if (m_worker.options().flood && !m_flooding && m_floodSent == 0)

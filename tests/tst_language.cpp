@@ -286,7 +286,7 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray bytes = file.readAll();
         QCOMPARE(bytes, systemBytes(expected));
-        QCOMPARE(bytes.count("\r\nMessage=MSG("), 25);
+        QCOMPARE(bytes.count("\r\nMessage=MSG("), 36);
         QCOMPARE(QDir(m_folder).entryList(QDir::Files), QStringList{"QX-7alt_.lng"});
         QVERIFY(!WriteLanguageTemplate({one.get()}, "DE", m_folder + "/missing/QX-7alt_.lng"));
     }

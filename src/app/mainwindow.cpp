@@ -2,6 +2,7 @@
 
 #include "bankloader.h"
 #include "language/languagefile.h"
+#include "language/messagetable.h"
 #include "languagebox.h"
 #include "linksettings.h"
 #include "namelisteditor.h"
@@ -22,6 +23,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -78,7 +80,7 @@ private:
 } // namespace
 
 MainWindow::MainWindow()
-    : m_link(m_state.settings), m_exchange(m_link, m_log)
+    : m_link(m_state.settings), m_exchange(m_link, m_log), m_monitor(m_exchange, m_state.settings)
 {
     RegisterControl(this, this, QStringLiteral("frmMAIN"), ControlKind::Window);
     setWindowTitle(QStringLiteral("QX-7"));
@@ -121,6 +123,9 @@ MainWindow::MainWindow()
     });
     connect(&m_log, &CommLog::listCleared, lstLOG, &QListWidget::clear);
     connect(chkLOGLIST, &QCheckBox::toggled, &m_log, &CommLog::setFeedToList);
+
+    // Created last, after every designed control, so the controls keep their order.
+    buildLinkIndicator();
 }
 
 MainWindow::~MainWindow() = default;
@@ -256,6 +261,62 @@ void MainWindow::buildLogColumn()
     connect(cmdTONGUE, &QPushButton::clicked, this, &MainWindow::cmdTONGUE_Click);
 }
 
+void MainWindow::buildLinkIndicator()
+{
+    // In the free part of the left column, between the Switching and the Files tab panels.
+    labLINKMARK = MakeLabel(this, this, QStringLiteral("labLINKMARK"), QString(), QRect(120, 6405, 165, 165));
+    labLINK = MakeLabel(this, this, QStringLiteral("labLINK"), QString(), QRect(360, 6360, 1800, 840));
+    labLINK->setWordWrap(true);
+    labLINK->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Their texts come from the messages: nothing of them goes into the language template.
+    for (QLabel *l : {labLINKMARK, labLINK})
+        SetTag(l, QStringLiteral("empty"));
+
+    m_monitor.setReopen([this] {
+        m_openedWith = m_state.settings;
+        const LinkOpenResult result = m_exchange.OpenLink();
+        m_state.LinkFailed = result != LinkOpenResult::Opened;
+        return result;
+    });
+    m_monitor.setBusyCheck([this] {
+        return m_closing || m_banks->running() || m_switching->SwitchBusy || m_switching->Timer_switch.isActive();
+    });
+    connect(&m_monitor, &LinkMonitor::changed, this, &MainWindow::showLinkState);
+}
+
+void MainWindow::showLinkState()
+{
+    const MessageTable &msg = m_state.msg;
+    const LinkSettings &s = m_openedWith;
+    const bool tcp = s.ComPort == 0;
+    const QString port = QString::number(s.ComPort);
+    const QString where = tcp ? s.TcpSettings : QStringLiteral("com") + port;
+    const QString retrying = FillIn(msg(36), QString::number(m_monitor.secondsToRetry()));
+    QString text;
+    quint32 color = 0x000000C0; // red
+    switch (m_monitor.state()) {
+    case LinkMonitor::State::Connected: text = msg(31) + QStringLiteral(" \u00B7 ") + where; color = 0x0000A000; break;
+    case LinkMonitor::State::Connecting: text = msg(32); color = 0x0000C0E0; break;
+    case LinkMonitor::State::NotAnswering: text = msg(33); color = 0x0000C0E0; break;
+    case LinkMonitor::State::Lost: text = msg(34); break;
+    case LinkMonitor::State::NoConnection: text = msg(35); break;
+    case LinkMonitor::State::SerialMissing: text = FillIn(msg(37), port); break;
+    case LinkMonitor::State::AddressUnusable: text = msg(38) + QStringLiteral(" \u00B7 ") + where; break;
+    }
+    if (m_monitor.retryPending())
+        text += QStringLiteral(" \u00B7 ") + retrying;
+    labLINK->setText(text);
+    SetBackColor(labLINKMARK, ColorFromBgr(color));
+    const QDateTime last = m_monitor.lastReply();
+    const QString tip = msg(39) + QStringLiteral(": ")
+                        + (tcp ? QStringLiteral("TCP/IP ") + s.TcpSettings
+                               : QStringLiteral("com%1, %2").arg(port, s.ComPortSettings))
+                        + QLatin1Char('\n') + msg(40) + QStringLiteral(": ")
+                        + (last.isValid() ? last.toString(QStringLiteral("HH:mm:ss")) : msg(41));
+    labLINK->setToolTip(tip);
+    labLINKMARK->setToolTip(tip);
+}
+
 void MainWindow::onTabClicked(int tab)
 {
     ShowTab(tab);
@@ -286,7 +347,10 @@ void MainWindow::ShowTab(int tab)
 
 void MainWindow::OpenLink()
 {
-    m_state.LinkFailed = !ShowLinkOutcome(m_exchange.OpenLink(), m_state.settings, m_state.msg);
+    m_openedWith = m_state.settings;
+    const LinkOpenResult result = m_exchange.OpenLink();
+    m_monitor.opened(result);
+    m_state.LinkFailed = !ShowLinkOutcome(result, m_state.settings, m_state.msg);
 }
 
 void MainWindow::setTabsEnabled(bool enabled)

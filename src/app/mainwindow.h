@@ -7,6 +7,7 @@
 #include "link/commandexchange.h"
 #include "link/commlog.h"
 #include "link/devicelink.h"
+#include "link/linkmonitor.h"
 #include "state/appstate.h"
 
 #include <QColor>
@@ -72,6 +73,7 @@ public:
     CommLog &log() { return m_log; }
     DeviceLink &link() { return m_link; }
     CommandExchange &exchange() { return m_exchange; }
+    LinkMonitor &linkMonitor() { return m_monitor; }
     WaitWindow &waitWindow();
     WarningWindow &warningWindow();
     SwitchingPage &switching() { return *m_switching; }
@@ -90,6 +92,9 @@ private:
     void buildPresetsPage();
     void buildFilesPage();
     void buildLogColumn();
+    // The link indicator in the left column, seen whatever page is shown.
+    void buildLinkIndicator();
+    void showLinkState();
     void onTabClicked(int tab);
     void cmdPRESET_Click(int index);
     void pictABOUT_Click();
@@ -102,6 +107,7 @@ private:
     CommLog m_log;
     DeviceLink m_link;
     CommandExchange m_exchange;
+    LinkMonitor m_monitor;
 
     QColor NormalBackColor;
     QColor MarkBackColor;
@@ -125,6 +131,9 @@ private:
     QCheckBox *chkLOGLIST = nullptr;
     QLabel *Label1 = nullptr, *labN = nullptr, *lab = nullptr, *lab2 = nullptr, *lab3 = nullptr;
     QPushButton *cmdTONGUE = nullptr;
+    // Link indicator: a coloured mark and a short text.
+    QLabel *labLINKMARK = nullptr, *labLINK = nullptr;
+    LinkSettings m_openedWith; // the settings of the last OpenLink, which the indicator names
 
     std::unique_ptr<SwitchingPage> m_switching;
     std::unique_ptr<WaitWindow> m_wait;

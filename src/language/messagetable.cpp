@@ -54,7 +54,8 @@ const QList<int> &MessageTable::numbers()
         QList<int> l;
         for (int n = 1; n <= 23; ++n)
             l.append(n);
-        l << 29 << 30;
+        for (int n = 29; n <= 41; ++n)
+            l.append(n);
         return l;
     }();
     return list;
@@ -93,6 +94,18 @@ QString MessageTable::defaultText(int n)
     case 23: return QStringLiteral("Loading an image into bank will take a long time. Are you sure?");
     case 29: return QStringLiteral("QX-7alt control application v%1.%2").arg(kVersionMajor).arg(kVersionRevision);
     case 30: return aboutText();
+    // The link indicator.
+    case 31: return QStringLiteral("Connected");
+    case 32: return QStringLiteral("Connecting...");
+    case 33: return QStringLiteral("Not answering");
+    case 34: return QStringLiteral("Lost");
+    case 35: return QStringLiteral("No connection");
+    case 36: return QStringLiteral("retrying in %1 s");
+    case 37: return QStringLiteral("Serial port %1 not available");
+    case 38: return QStringLiteral("Address not usable");
+    case 39: return QStringLiteral("Link settings");
+    case 40: return QStringLiteral("Last reply");
+    case 41: return QStringLiteral("none yet");
     default: return QString();
     }
 }
@@ -117,6 +130,12 @@ void MessageTable::LookupMessage(QString &target, const QString &key, const QStr
         }
     }
     target = defaultText;
+}
+
+QString FillIn(const QString &text, const QString &value)
+{
+    QString out = text;
+    return out.replace(QLatin1String("%1"), value);
 }
 
 QString ExpandBars(const QString &text)

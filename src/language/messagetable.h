@@ -1,6 +1,7 @@
 #pragma once
-// The table of the 30 numbered interface messages, MSG(1)..MSG(30), with their
-// built-in English defaults. A language file may replace any of them.
+// The table of the numbered interface messages, MSG(1)..MSG(41), with their
+// built-in English defaults. A language file may replace any of them; one
+// without the later numbers (31 on: the link indicator) keeps their defaults.
 
 #include <QList>
 #include <QString>
@@ -22,7 +23,7 @@ public:
     QString operator()(int n) const;
     void set(int n, const QString &text);
 
-    // The numbers that have a key and a default, in table order: 1..23, 29, 30.
+    // The numbers that have a key and a default, in table order: 1..23, 29..41.
     static const QList<int> &numbers();
     static QString key(int n);          // "MSG(n)"
     static QString defaultText(int n);  // built-in English text
@@ -36,8 +37,11 @@ public:
                               MessageRecords &records, bool recordMode);
 
 private:
-    std::array<QString, 31> m_text;
+    std::array<QString, 42> m_text;
 };
+
+// `text` with its "%1" replaced by `value` (a language file's text may leave it out).
+QString FillIn(const QString &text, const QString &value);
 
 // Replaces every "|" by a line break, as MSG(20) and MSG(30) are shown.
 QString ExpandBars(const QString &text);

@@ -6,6 +6,7 @@
 #include "util/textutil.h"
 
 #include <QEventLoop>
+#include <QScopeGuard>
 #include <algorithm>
 #include <cstring>
 
@@ -228,6 +229,8 @@ void CommandExchange::pollOnce()
 
 void CommandExchange::WaitReply(const QString &prefix)
 {
+    ++m_waiting;
+    const auto done = qScopeGuard([this] { --m_waiting; });
     ReplyText.clear();
     bool found = false;
     int lines = kLineBudget;
@@ -251,8 +254,11 @@ void CommandExchange::WaitReply(const QString &prefix)
         if (stopped() || m_link.linkLost())
             break;
     }
-    if (!found)
+    if (!found) {
         m_log.LogLine(QStringLiteral("TIMEOUT ERROR"), CommLog::Received);
+        if (!stopped() && !m_link.linkLost())
+            Q_EMIT replyMissed();
+    }
 }
 
 } // namespace qx

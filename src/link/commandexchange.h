@@ -60,12 +60,17 @@ public:
     // A running sequence ends at its next wait: the operator's stop, or the
     // program asked to end.
     bool stopped() const;
+    // A WaitReply is running (possibly with another one nested in its events):
+    // nothing else may touch the link now.
+    bool busy() const { return m_waiting > 0; }
 
     DeviceLink &link() { return m_link; }
     CommLog &log() { return m_log; }
 
 Q_SIGNALS:
     void lineCut();
+    // A wait ended without a reply although the link was up and nobody stopped it.
+    void replyMissed();
 
 private:
     void pollOnce();
@@ -78,6 +83,7 @@ private:
     DeviceLink &m_link;
     CommLog &m_log;
     int m_pollMs = kPollMs;
+    int m_waiting = 0; // WaitReply calls running
 
     // RxBuffer is m_rx from m_rxHead on: cut lines leave the front in place
     // until it is worth moving the rest, so a line costs its own length and

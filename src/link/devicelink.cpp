@@ -11,7 +11,10 @@
 #include <QThread>
 
 #if defined(Q_OS_UNIX)
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #elif defined(Q_OS_WIN)
 #include <windows.h>
 #endif
@@ -81,6 +84,26 @@ bool DrainSerialOutput(QSerialPort &port, int stallMs)
 #endif
 }
 
+bool SetKeepAliveTimes(qintptr socket, int idleS, int intervalS, int count)
+{
+#if defined(Q_OS_LINUX)
+    const int fd = int(socket);
+    // Unacknowledged data would otherwise hold the connection for many minutes
+    // of retransmissions, during which no keep-alive probe is sent.
+    const unsigned userTimeoutMs = unsigned((idleS + intervalS * count) * 1000);
+    return ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleS, sizeof idleS) == 0
+           && ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &intervalS, sizeof intervalS) == 0
+           && ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count) == 0
+           && ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs) == 0;
+#else
+    Q_UNUSED(socket);
+    Q_UNUSED(idleS);
+    Q_UNUSED(intervalS);
+    Q_UNUSED(count);
+    return false;
+#endif
+}
+
 QString SerialPortLocation(int n)
 {
     const QString mapped = JoinPath(ProgramFolder(), QStringLiteral("com%1").arg(n));
@@ -102,8 +125,12 @@ DeviceLink::DeviceLink(const LinkSettings &settings, QObject *parent)
     connect(&m_serial, &QSerialPort::readyRead, this, &DeviceLink::serialDataArrived);
     connect(&m_tcp, &QTcpSocket::readyRead, this, &DeviceLink::socketDataArrived);
     connect(&m_tcp, &QTcpSocket::disconnected, this, &DeviceLink::markLost);
+    connect(&m_tcp, &QTcpSocket::connected, this, &DeviceLink::onTcpConnected);
+    connect(&m_tcp, &QTcpSocket::errorOccurred, this, &DeviceLink::onTcpError);
     connect(&m_serial, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
-        if (e == QSerialPort::ResourceError && m_serial.isOpen())
+        // A device unplugged shows as a resource error or, when the system
+        // reports it as a failed read (a pseudo-terminal's other side closed), as a read error.
+        if ((e == QSerialPort::ResourceError || e == QSerialPort::ReadError) && m_serial.isOpen())
             markLost();
     });
 }
@@ -113,9 +140,29 @@ bool DeviceLink::isTcp() const
     return m_settings.ComPort == 0;
 }
 
+void DeviceLink::onTcpConnected()
+{
+    m_wasConnected = true;
+    m_tcp.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    SetKeepAliveTimes(m_tcp.socketDescriptor(), kKeepAliveIdleS, kKeepAliveIntervalS, kKeepAliveCount);
+    Q_EMIT connected();
+}
+
+void DeviceLink::onTcpError()
+{
+    if (m_opening)
+        return;
+    // A connection that was up and failed (the keep-alive gave up, the peer
+    // reset it) is lost; one that never came up failed to connect.
+    if (m_wasConnected)
+        markLost();
+    else if (m_tcp.state() != QAbstractSocket::ConnectedState)
+        Q_EMIT connectFailed(m_tcp.errorString());
+}
+
 void DeviceLink::markLost()
 {
-    if (m_lost)
+    if (m_lost || m_opening)
         return;
     m_lost = true;
     Q_EMIT lost();
@@ -147,8 +194,10 @@ LinkOpenResult DeviceLink::OpenLink()
 
     // TCP: the connection itself is made in the background; only an address
     // or port that cannot be used is a failure here.
-    m_tcp.abort();
-    m_lost = false; // closing the old connection just reported it lost; the new one is not
+    m_opening = true;
+    m_tcp.abort(); // closing the old connection is no loss
+    m_opening = false;
+    m_wasConnected = false;
     QString rest = s.TcpSettings;
     QString host;
     SplitFirst(rest, host, QStringLiteral(":"));

@@ -69,18 +69,36 @@ public:
     QSerialPort &serialPort() { return m_serial; }   // MSComm1
     QTcpSocket &tcpSocket() { return m_tcp; }        // Winsock1
 
+    // A device switched off without closing the connection is noticed without
+    // any traffic of ours: the system probes an idle connection after this
+    // many seconds, then every interval, and gives up after `count` probes.
+    static constexpr int kKeepAliveIdleS = 3;
+    static constexpr int kKeepAliveIntervalS = 2;
+    static constexpr int kKeepAliveCount = 3;
+
 Q_SIGNALS:
     void serialDataArrived();
     void socketDataArrived();
     void lost();
+    // The TCP connection is up, or could not be made (the reason in words).
+    void connected();
+    void connectFailed(const QString &reason);
 
 private:
     void markLost();
+    void onTcpConnected();
+    void onTcpError();
 
     const LinkSettings &m_settings;
     QSerialPort m_serial;
     QTcpSocket m_tcp;
     bool m_lost = false;
+    bool m_wasConnected = false; // the current TCP connection was up at some time
+    bool m_opening = false;      // OpenLink is closing the old link itself
 };
+
+// Shortens the system's keep-alive times of a connected socket; false where
+// the platform does not let a program choose them (its defaults then apply).
+bool SetKeepAliveTimes(qintptr socket, int idleS, int intervalS, int count);
 
 } // namespace qx
