@@ -1,4 +1,4 @@
-// The main window driven like an operator would, offscreen, against the emulator: start-up, the link settings,
+// The main window driven as an operator would, offscreen, against the emulator: start-up, the link settings,
 // presets, names, the log column, the tab strip and the shutdown.
 
 #include "app/platform.h"
@@ -29,21 +29,18 @@ private Q_SLOTS:
             rig.write(name, "x");
         MainWindow &w = rig.start();
         QVERIFY(rig.seams.boxes.isEmpty() && w.link().serialPort().isOpen()); // serial port 1 opened through com1
-        QStringList listed; // the program folder, sorted without regard to case
-        for (int i = 0; i < rig.control<QListWidget>("lstFILES")->count(); ++i)
+        QStringList listed{rig.control<QLineEdit>("txtDIR")->text(), rig.control<QLineEdit>("txtCOMPORT")->text()};
+        for (int i = 0; i < rig.control<QListWidget>("lstFILES")->count(); ++i) // sorted without regard to case
             listed << rig.control<QListWidget>("lstFILES")->item(i)->text();
-        QCOMPARE(listed, (QStringList{"a.BMP", "B.bmp", "Zeta.bmp"}));
-        QCOMPARE(rig.control<QLineEdit>("txtDIR")->text() + '|' + rig.control<QLineEdit>("txtCOMPORT")->text(),
-                 rig.folder.path() + "|1");
+        QCOMPARE(listed, (QStringList{rig.folder.path(), "1", "a.BMP", "B.bmp", "Zeta.bmp"}));
         // Only the Files and Setup page is shown; the verdicts, the log and the TCP box are hidden or off.
         QString shown;
-        for (const char *name :
-             {"frameFILES", "framePRESETS", "frameSWITCH", "lstLOG", "labPICTUREBAD", "labPICTUREERROR"})
+        for (const char *name : {"frameFILES", "framePRESETS", "frameSWITCH", "lstLOG", "labPICTUREBAD",
+                                 "labPICTUREERROR"})
             shown += QString::number(!rig.control(name)->isHidden());
         for (const char *name : {"chkCOM", "txtTCPSETTINGS", "cmdLOAD"})
             shown += QString::number(rig.control(name)->isEnabled());
-        QCOMPARE(shown, QStringLiteral("100000100"));
-        QVERIFY(!rig.control<QAbstractButton>("chkCOM")->isChecked());
+        QCOMPARE(shown + QString::number(rig.control<QAbstractButton>("chkCOM")->isChecked()), "1000001000");
         // The selected tab is light, the others dark; preset buttons show their colour flat beside the caption.
         QCOMPARE(BackColor(rig.control("btnFILES")), QColor(192, 192, 192));
         QCOMPARE(BackColor(rig.control("btnPRESETS")), QColor(128, 128, 128));
@@ -60,22 +57,18 @@ private Q_SLOTS:
         auto *port = rig.control<QLineEdit>("txtCOMPORT");
         // 150 in the file: the box shows 100 and port 100 fails with its message only; "/c:" sends nothing.
         QCOMPARE(port->text(), QStringLiteral("100"));
-        QCOMPARE(rig.seams.boxes,
-                 (QList<QPair<QString, QString>>{{MessageTable::defaultText(3), MessageTable::defaultText(4)}}));
+        const QPair<QString, QString> failed{MessageTable::defaultText(3), MessageTable::defaultText(4)};
+        QCOMPARE(rig.seams.boxes, QList{failed});
         QCOMPARE(w.log().messageCount(), 0);
         rig.click("cmdCOMDEFAULTS");
-        QCOMPARE(s.ComPortSettings + '|' + s.TcpSettings, kDefaultComSettings + '|' + kDefaultTcpSettings);
-        QCOMPARE(rig.control<QLineEdit>("txtCOMSETTINGS")->text(), kDefaultComSettings);
-        QCOMPARE(s.ComPort, 100);
+        QCOMPARE(rig.control<QLineEdit>("txtCOMSETTINGS")->text() + '|' + s.TcpSettings,
+                 kDefaultComSettings + '|' + kDefaultTcpSettings);
         rig.click("chkCOM");
-        QCOMPARE(s.ComPort, 0);
-        QVERIFY(!port->isEnabled() && !rig.control("txtCOMSETTINGS")->isEnabled() &&
+        QVERIFY(s.ComPort == 0 && !port->isEnabled() && !rig.control("txtCOMSETTINGS")->isEnabled() &&
                 rig.control("txtTCPSETTINGS")->isEnabled());
         rig.click("chkCOM");
         // Coming back from TCP selects serial port 1; the link is not reopened by the box.
-        QCOMPARE(s.ComPort, 1);
-        QCOMPARE(port->text(), QStringLiteral("1"));
-        QCOMPARE(rig.seams.boxes.size(), 1);
+        QVERIFY(s.ComPort == 1 && port->text() == "1" && rig.seams.boxes.size() == 1);
         // Typed port numbers: nothing is 1, at most 100, halves to even.
         for (const auto &[typed, number] : {std::pair{"", 1}, {"250", 100}, {"2.5", 2}, {"3.5", 4}}) {
             port->clear();
@@ -119,10 +112,9 @@ private Q_SLOTS:
         auto *edit = rig.control<QLineEdit>("txtEDITPRESETNAME");
         QVERIFY(!edit->isEnabled());
         presets->setCurrentRow(17);
-        QVERIFY(edit->isEnabled());
-        QCOMPARE(edit->text(), QStringLiteral("Bank 2"));
+        QVERIFY(edit->isEnabled() && edit->text() == "Bank 2");
         edit->selectAll();
-        QTest::keyClicks(edit, QStringLiteral("<b>Logo</b>"));
+        QTest::keyClicks(edit, "<b>Logo</b>");
         QCOMPARE(presets->item(17)->text() + '|' + Caption(rig.find("optBANK", 1)), "bank2: <b>Logo</b>|<b>Logo</b>");
         // A preset name shows in the list at once, on its button only after a restart.
         presets->setCurrentRow(4);
@@ -147,8 +139,6 @@ private Q_SLOTS:
     }
     void namesShowLiterally()
     {
-        QFETCH(QString, control);
-        QFETCH(int, index);
         QFETCH(int, tab);
         WindowRig rig;
         MainWindow &w = rig.start();
@@ -160,6 +150,8 @@ private Q_SLOTS:
         if (tab == 2)
             w.switching().RefreshSwitchState();
         QVERIFY(QTest::qWaitForWindowActive(&w));
+        QFETCH(QString, control);
+        QFETCH(int, index);
         QCOMPARE(rig.control<QAbstractButton>(control, index)->text(), QStringLiteral("&&Start"));
         // Alt+S is no mnemonic of a name: a mnemonic would take the focus to its button (and click it).
         w.setFocus();
