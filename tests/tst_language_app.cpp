@@ -124,7 +124,8 @@ private Q_SLOTS:
             box->setCurrentIndex(box->findText("DE Deutsch"));
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         w.close();
-        QCOMPARE(app.read("startup.ini").split('\n').value(1), "Tongue=" + (choose.isEmpty() ? "FR" : choose).toLatin1() + '\r');
+        const QByteArray saved = "Tongue=" + (choose.isEmpty() ? "FR" : choose).toLatin1() + '\r';
+        QCOMPARE(app.read("startup.ini").split('\n').value(1), saved);
     }
 
     // The template button writes the file a translator starts from: every control with a caption or
