@@ -48,7 +48,7 @@ private Q_SLOTS:
         QCOMPARE(preset->grab().toImage().pixelColor(8, preset->height() / 2), QColor(192, 192, 192));
     }
 
-    void linkSettingsGroup()
+    void setupPageEdits()
     {
         WindowRig rig({}, WindowRig::Link::None);
         rig.writeConfig({"Com Port=150", "Com Port Settings=9600,e,7,2", "TCP Settings=127.0.0.1:1"});
@@ -75,6 +75,23 @@ private Q_SLOTS:
             QTest::keyClicks(port, typed);
             QCOMPARE(s.ComPort, number);
         }
+        // Names show in their lists as they are typed.
+        auto *presets = rig.control<QListWidget>("lstPRESETNAMES");
+        auto *edit = rig.control<QLineEdit>("txtEDITPRESETNAME");
+        QVERIFY(!edit->isEnabled());
+        presets->setCurrentRow(17);
+        QVERIFY(edit->isEnabled() && edit->text() == "Bank 2");
+        edit->selectAll();
+        QTest::keyClicks(edit, "<b>Logo</b>");
+        QCOMPARE(presets->item(17)->text() + '|' + Caption(rig.find("optBANK", 1)), "bank2: <b>Logo</b>|<b>Logo</b>");
+        // A preset name shows in the list at once, on its button only after a restart.
+        presets->setCurrentRow(4);
+        edit->setText(QStringLiteral("Studio"));
+        QCOMPARE(presets->item(4)->text() + '|' + Caption(rig.find("cmdPRESET", 5)), "preset5: Studio|preset_5");
+        // Clearing an input name leaves the entry ending in its blank.
+        rig.control<QListWidget>("lstINPUTNAMES")->setCurrentRow(4);
+        rig.control<QLineEdit>("txtEDITINPUTNAME")->clear();
+        QCOMPARE(rig.control<QListWidget>("lstINPUTNAMES")->item(4)->text(), QStringLiteral("input5: "));
     }
 
     // Preset recalls go out as typed, awaiting nothing; the log column shows what went out and came in.
@@ -102,28 +119,6 @@ private Q_SLOTS:
         for (const auto &c : rig.emu.received())
             wire += c.raw;
         QCOMPARE(wire, QByteArray("#PRST-RCL 7\r\n#PRST-RCL 16\r\n#PRST-RCL 16\r\n"));
-    }
-
-    void nameEditingShowsAtOnce()
-    {
-        WindowRig rig({}, WindowRig::Link::None);
-        rig.start();
-        auto *presets = rig.control<QListWidget>("lstPRESETNAMES");
-        auto *edit = rig.control<QLineEdit>("txtEDITPRESETNAME");
-        QVERIFY(!edit->isEnabled());
-        presets->setCurrentRow(17);
-        QVERIFY(edit->isEnabled() && edit->text() == "Bank 2");
-        edit->selectAll();
-        QTest::keyClicks(edit, "<b>Logo</b>");
-        QCOMPARE(presets->item(17)->text() + '|' + Caption(rig.find("optBANK", 1)), "bank2: <b>Logo</b>|<b>Logo</b>");
-        // A preset name shows in the list at once, on its button only after a restart.
-        presets->setCurrentRow(4);
-        edit->setText(QStringLiteral("Studio"));
-        QCOMPARE(presets->item(4)->text() + '|' + Caption(rig.find("cmdPRESET", 5)), "preset5: Studio|preset_5");
-        // Clearing an input name leaves the entry ending in its blank.
-        rig.control<QListWidget>("lstINPUTNAMES")->setCurrentRow(4);
-        rig.control<QLineEdit>("txtEDITINPUTNAME")->clear();
-        QCOMPARE(rig.control<QListWidget>("lstINPUTNAMES")->item(4)->text(), QStringLiteral("input5: "));
     }
 
     void namesShowLiterally_data()
