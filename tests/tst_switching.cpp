@@ -203,11 +203,10 @@ private Q_SLOTS:
         rig.emu.clearReceived();
         rig.seams.answers = answers;
         // The bank question comes while the wait window shows.
-        const auto scripted = seams().messageBox;
         QList<bool> waitShown;
-        seams().messageBox = [&](const QString &text, const QString &title, bool okCancel) {
-            waitShown << (okCancel && w.waitWindow().isVisible());
-            return scripted(text, title, okCancel);
+        seams().messageBox = [&, scripted = seams().messageBox](const QString &text, const QString &title, bool ok) {
+            waitShown << (ok && w.waitWindow().isVisible());
+            return scripted(text, title, ok);
         };
         auto *button = rig.control<QAbstractButton>(name, index);
         if (before == "grayed")
