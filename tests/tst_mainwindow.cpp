@@ -130,8 +130,8 @@ private Q_SLOTS:
         for (QString *names : {s.LabelIn.data(), s.LabelWin.data(), s.PresetName.data(), s.BankName.data()})
             std::fill(names + 1, names + 5, QStringLiteral("&Start"));
         w.SetUpNames();
-        const std::tuple<const char *, int, int> rows[] = {
-            {"cmdPRESET", 1, 1}, {"optBANK", 1, 9}, {"optWIN1INP", 20, 2}, {"optWIN1INP", 80, 2}, {"chkWINENABLE", 0, 2}};
+        const std::tuple<const char *, int, int> rows[] = {{"cmdPRESET", 1, 1}, {"optBANK", 1, 9},
+            {"optWIN1INP", 20, 2}, {"optWIN1INP", 80, 2}, {"chkWINENABLE", 0, 2}}; // control, index, tab
         for (const auto &[control, index, tab] : rows) {
             w.ShowTab(tab);
             if (tab == 2)
