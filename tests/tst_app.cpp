@@ -103,11 +103,10 @@ private Q_SLOTS:
     {
         QFETCH(QString, moment);
         qx7emu::Options o;
-        o.silent = moment == QLatin1String("version");
-        const bool uploading = moment == QLatin1String("upload") || moment == QLatin1String("exit");
-        o.replyDelayMs = uploading ? 20 : 0; // about two minutes of packets
+        o.silent = moment == "version";
+        o.replyDelayMs = moment == "upload" || moment == "exit" ? 20 : 0; // about two minutes of packets
         QTemporaryDir logDir;
-        o.logFile = logDir.filePath(QStringLiteral("emulator.log"));
+        o.logFile = logDir.filePath("emulator.log");
         qx7emu::Emulator emu(o);
         Installed app(emu.listenTcp(), QList<QByteArray>(36) << "Bank File Loaded1=old.bmp");
         QImage picture(720, 576, QImage::Format_RGB32);
@@ -115,21 +114,18 @@ private Q_SLOTS:
         QVERIFY(picture.save(app.dir.file("pic.bmp")));
         QProcess p;
         p.setWorkingDirectory(app.dir.path());
-        p.start(app.program, moment == QLatin1String("exit") ? QStringList{"--file", "pic.bmp", "--exit"}
-                             : QStringList{moment == QLatin1String("warning") ? "/f:missing.bmp" : "/f:pic.bmp"});
-        if (moment == QLatin1String("warning"))
-            QTRY_VERIFY_WITH_TIMEOUT(read(o.logFile).contains("tcp connection from"), 15000);
-        else if (moment == QLatin1String("version"))
-            QTRY_VERIFY_WITH_TIMEOUT(emu.commands().contains(QStringLiteral("#VERSION?")), 15000);
-        else
-            QTRY_VERIFY_WITH_TIMEOUT(emu.packetsReceived() >= 5, 30000);
+        p.start(app.program, moment == "exit" ? QStringList{"--file", "pic.bmp", "--exit"}
+                                              : QStringList{moment == "warning" ? "/f:missing.bmp" : "/f:pic.bmp"});
+        QTRY_VERIFY_WITH_TIMEOUT(moment == "warning"   ? read(o.logFile).contains("tcp connection from")
+                                 : moment == "version" ? emu.commands().contains("#VERSION?")
+                                                       : emu.packetsReceived() >= 5, 30000);
         ::kill(pid_t(p.processId()), SIGTERM);
         // A hang, or a 16 s wait and its message box, fails here.
         QVERIFY(p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit);
         QTEST(p.exitCode(), "status");
         QVERIFY(QFile::exists(app.dir.file("startup.ini")));
         QTEST(read(app.ini).split('\n').value(40).trimmed(), "bankRecord");
-        if (moment == QLatin1String("upload")) {
+        if (moment == "upload") {
             QVERIFY(emu.packetsReceived() < 5761);
             // The device had its pauses on the wire: after "# ", and between "#LDIM" and packet 1 (less 100 ms for
             // the emulator thread's own delays on a busy machine).
