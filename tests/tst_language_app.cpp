@@ -28,16 +28,14 @@ void writeLines(const WindowRig &rig, const QString &name, const QStringList &li
 QStringList frenchLines(const QStringList &first = {})
 {
     return QStringList{";QX-7alt v1.0.7 language file", ";Language=Français"} + first +
-           QString("Chapter=frmMAIN\nCaption=QX-7 Panneau de commande\n"
-                   "Name=labPRESETS\nCaption=Préréglages\nTooltip=Rappel rapide des préréglages\n"
-                   "Name=optBANK 2\nCaption=Mémoire 3\nName=labLANG\nCaption=<b>Langue</b>\n"
-                   "Chapter=frmWAIT\nName=labWAIT\nCaption=<i>Patience</i>\n"
-                   "Chapter=frmWARNING\nCaption=Attention\nName=labWARNING\nCaption=(rien)\n"
-                   "Name=cmdABOUT\nCaption=À propos\n"
-                   "Message=MSG(3)\nCaption=Échec|port série\n"
-                   "Message=MSG(20)\nCaption=Options|qx-7alt [/f:fichier]|  /e - quitter\n"
-                   "Message=MSG(29)\nCaption=Application QX-7alt v1.7 (FR)\n"
-                   "Message=MSG(30)\nCaption=<b>Norvel QX-7</b>||processeur vidéo\n;EOF")
+           QString("Chapter=frmMAIN\nCaption=QX-7 Panneau de commande\nName=labPRESETS\nCaption=Préréglages\n"
+                   "Tooltip=Rappel rapide des préréglages\nName=optBANK 2\nCaption=Mémoire 3\nName=labLANG\n"
+                   "Caption=<b>Langue</b>\nChapter=frmWAIT\nName=labWAIT\nCaption=<i>Patience</i>\n"
+                   "Chapter=frmWARNING\nCaption=Attention\nName=labWARNING\nCaption=(rien)\nName=cmdABOUT\n"
+                   "Caption=À propos\nMessage=MSG(3)\nCaption=Échec|port série\nMessage=MSG(20)\n"
+                   "Caption=Options|qx-7alt [/f:fichier]|  /e - quitter\nMessage=MSG(29)\n"
+                   "Caption=Application QX-7alt v1.7 (FR)\nMessage=MSG(30)\n"
+                   "Caption=<b>Norvel QX-7</b>||processeur vidéo\n;EOF")
                .split('\n');
 }
 
