@@ -54,7 +54,6 @@ struct App : WindowRig {
         writeConfig({"Com Port= 7 "}, line50);
         writeLines(*this, frenchFile, frenchLines(first));
     }
-    // The warning window's title, labWARNING and labTEXT.
     QStringList warningTexts() const
     {
         return {window->warningWindow().windowTitle(), Caption(find("labWARNING")), Caption(find("labTEXT"))};
@@ -112,8 +111,7 @@ private Q_SLOTS:
         QCOMPARE(app.read("startup.ini").split('\n').value(1), saved);
     }
 
-    // The template button writes the file a translator starts from: every control with a caption or
-    // tooltip, in the window's order of creation, each once, and the English messages, byte for byte.
+    // The template button writes the file a translator starts from, byte for byte, and ends the program.
     void templateButton()
     {
         App app("EN", "Log=1");
@@ -163,7 +161,6 @@ private Q_SLOTS:
                 auto *warning = app.control<QLabel>("labWARNING"), *text = app.control<QLabel>("labTEXT");
                 auto *url = app.control<QLabel>("labURL"), *folder = app.control<QLabel>("labFOLDER");
                 QWidget *about = app.control("cmdABOUT");
-                // Under the texts, the folder where the program keeps its files.
                 QCOMPARE(folder->text(), "Settings folder: " + QDir::toNativeSeparators(app.folder.path()));
                 for (QLabel *label : {warning, text, folder})
                     QVERIFY2(label->height() >= label->heightForWidth(label->width()), qPrintable(label->objectName()));
@@ -189,7 +186,6 @@ private Q_SLOTS:
             QCOMPARE(afterAbout, kFrenchAbout);
         QVERIFY(stillOpen && !w.warningWindow().isVisible());
         QCOMPARE(app.seams.urls, QList<QUrl>{QUrl(QString::fromLatin1(kProductUrl))});
-        // After OK: the design state as the language of the run made it, not the warning.
         QCOMPARE(app.warningTexts(), (QStringList{"Attention", "(rien)", "-"}));
     }
 };

@@ -145,7 +145,7 @@ private Q_SLOTS:
         }
     }
 
-    // Locked, an option button, a push button and a label on a dark tab panel stay legible.
+    // Locked controls stay legible, drawn with the palette role the style uses for their captions.
     void lockedControlsStayLegible()
     {
         WindowRig rig({}, WindowRig::Link::None);
@@ -156,7 +156,6 @@ private Q_SLOTS:
             const auto lin = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
             return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF()) + 0.05;
         };
-        // Each with the palette role the style draws its caption with.
         for (const auto &[control, index, role] : {std::tuple{"optWIN1INP", 0, QPalette::WindowText},
                                                    {"cmdLOAD", -1, QPalette::ButtonText},
                                                    {"labSWITCH", -1, QPalette::WindowText}}) {
