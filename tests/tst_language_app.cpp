@@ -92,11 +92,10 @@ private Q_SLOTS:
         QCOMPARE((QStringList{w.windowTitle(), Caption(app.find("labPRESETS")), ToolTip(app.find("labPRESETS")),
                               Caption(app.find("optBANK", 2)), Caption(app.find("cmdABOUT")),
                               Caption(app.find("labLANG")) + Caption(app.find("labWAIT")), app.seams.boxes[0].first,
-                              box->itemText(0) + '|' + box->itemText(1), box->currentText()}),
+                              box->currentText()}),
                  (QStringList{"QX-7 Panneau de commande", "Préréglages", "Rappel rapide des préréglages", "Bank 3",
-                              "À propos", "<b>Langue</b><i>Patience</i>", "Échec|port série",
-                              "DE Deutsch|FR Français", "FR Français"}));
-        QVERIFY(box->count() == 2 && app.seams.boxes.size() == 1);
+                              "À propos", "<b>Langue</b><i>Patience</i>", "Échec|port série", "FR Français"}));
+        QVERIFY(box->count() == 2 && box->findText("DE Deutsch") >= 0 && app.seams.boxes.size() == 1);
         QCOMPARE(app.seams.modals, QList<QStringList>{kFrenchAbout});
         QCOMPARE(app.warningTexts(), (QStringList{"Attention", "(rien)", "-"}));
         for (QWidget *window : QList<QWidget *>{&w, &w.waitWindow(), &w.warningWindow()})
@@ -160,14 +159,14 @@ private Q_SLOTS:
                 afterAbout = app.warningTexts();
                 auto *warning = app.control<QLabel>("labWARNING"), *text = app.control<QLabel>("labTEXT");
                 auto *url = app.control<QLabel>("labURL"), *folder = app.control<QLabel>("labFOLDER");
-                QWidget *about = app.control("cmdABOUT");
+                QWidget *button = app.control("cmdABOUT");
                 QCOMPARE(folder->text(), "Settings folder: " + QDir::toNativeSeparators(app.folder.path()));
                 for (QLabel *label : {warning, text, folder})
                     QVERIFY2(label->height() >= label->heightForWidth(label->width()), qPrintable(label->objectName()));
-                QVERIFY(url->width() >= url->sizeHint().width() && !url->geometry().intersects(about->geometry()));
+                QVERIFY(url->width() >= url->sizeHint().width() && !url->geometry().intersects(button->geometry()));
                 QVERIFY(warning->geometry().bottom() < text->geometry().top());
-                QVERIFY(folder->geometry().bottom() < std::min(url->y(), about->y()));
-                for (QWidget *c : {folder, url, about, app.control("cmdOK")})
+                QVERIFY(folder->geometry().bottom() < std::min(url->y(), button->y()));
+                for (QWidget *c : std::initializer_list<QWidget *>{folder, url, button, app.control("cmdOK")})
                     QVERIFY2(text->y() + text->heightForWidth(text->width()) <= c->y() &&
                                  dialog->rect().contains(c->geometry()), qPrintable(c->objectName()));
                 app.click("labWARNING");
