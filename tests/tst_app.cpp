@@ -1,6 +1,5 @@
-// The application as a whole process, as scripts and service managers start
-// and end it: command-line requests, "/e", termination signals and the
-// settings files that result. The program folder is a temporary copy.
+// The application as a whole process, as scripts and service managers start and end it: command-line requests,
+// "/e", termination signals and the settings files that result. The program folder is a temporary copy.
 
 #include "emulator.h"
 #include "linkrig.h"
@@ -21,26 +20,21 @@ QByteArray read(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// A copy of the program in a temporary folder where no serial port number leads
-// to a real device; with a port, its settings file points it at 127.0.0.1:port.
+// A copy of the program in a temporary program folder (its serial ports lead nowhere); with a port, its settings
+// file points it at 127.0.0.1:port.
 struct Installed {
     explicit Installed(quint16 port = 0, const QList<QByteArray> &more = {})
     {
-        const QString binary = QStringLiteral(QX_BIN_DIR "/qx-7alt");
-        QFile::copy(binary, program);
-        QFile::setPermissions(program, QFile::permissions(binary));
-        for (int n = 1; n <= 255; ++n)
-            QFile::link(dir.filePath(QStringLiteral("no-device")), dir.filePath(QStringLiteral("com%1").arg(n)));
-        if (port == 0)
-            return;
+        QFile::copy(QX_BIN_DIR "/qx-7alt", program);
+        QFile::setPermissions(program, QFile::permissions(QX_BIN_DIR "/qx-7alt"));
         QFile file(ini);
-        if (file.open(QIODevice::WriteOnly))
+        if (port != 0 && file.open(QIODevice::WriteOnly))
             for (const QByteArray &l : QList<QByteArray>{";x", "Com Port=0", "x", "TCP Settings=127.0.0.1:" +
                                                                                     QByteArray::number(port)} + more)
                 file.write(l + "\r\n");
     }
-    QTemporaryDir dir;
-    const QString program = dir.filePath(QStringLiteral("qx-7alt")), ini = dir.filePath(QStringLiteral("QX-7alt.ini"));
+    qxtest::TempProgramFolder dir;
+    const QString program = dir.file("qx-7alt"), ini = dir.file("QX-7alt.ini");
 };
 
 } // namespace
@@ -48,20 +42,33 @@ struct Installed {
 class TestApp : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void commandAndExitOverTcp()
+    void commandLine_data()
     {
-        qx7emu::Emulator emu;
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("out"); // the start of standard output
+        QTest::newRow("/c: and /e") << QStringList{"/c:#PRST-RCL 5", "/e"} << 0 << QByteArray();
+        QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray("QX-7alt " QX_VERSION_TEXT "\n");
+        const QByteArray help("Command line options for QX-7alt application:");
+        QTest::newRow("help") << QStringList{"--help"} << 0 << help;
+        QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 2 << QByteArray();
+    }
+    // Each ends at once and saves nothing; only "/c:" sends, lower-cased.
+    void commandLine()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, out);
+        qx7emu::Emulator emu; // a device to talk to, so no link message appears
         Installed app(emu.listenTcp());
         const QByteArray before = read(app.ini);
         QProcess p;
-        p.start(app.program, {QStringLiteral("/c:#PRST-RCL 5"), QStringLiteral("/e")});
+        p.start(app.program, args);
         QVERIFY(p.waitForFinished(20000));
-        QCOMPARE(p.exitCode(), 0);
-        QCOMPARE(emu.received().size(), 1);
-        QCOMPARE(emu.received().value(0).raw, QByteArray("#prst-rcl 5\r"));
-        // "/e" ends at once: nothing is saved.
-        QVERIFY(!QFile::exists(app.dir.filePath(QStringLiteral("startup.ini"))));
-        QCOMPARE(read(app.ini), before);
+        QTEST(p.exitCode(), "status");
+        QVERIFY(p.readAllStandardOutput().startsWith(out));
+        QCOMPARE(emu.received().size(), int(args.size() == 2));
+        QCOMPARE(emu.received().value(0).raw, QByteArray(args.size() == 2 ? "#prst-rcl 5\r" : ""));
+        QVERIFY(!QFile::exists(app.dir.file("startup.ini")) && read(app.ini) == before);
     }
 
 #ifdef Q_OS_UNIX
@@ -69,22 +76,15 @@ private Q_SLOTS:
     {
         Installed app;
         qx7emu::Emulator emu;
-        QVERIFY(!emu.openPty(app.dir.filePath(QStringLiteral("com1"))).isEmpty());
+        QVERIFY(!emu.openPty(app.dir.file("com1")).isEmpty());
         QProcess p;
-        p.start(app.program, {QStringLiteral("/c:#VERSION?")});
+        p.start(app.program, {"/c:#VERSION?"});
         QTRY_COMPARE_WITH_TIMEOUT(emu.commands().size(), 1, 15000); // the start-up has run
         ::kill(pid_t(p.processId()), SIGTERM);
-        QVERIFY(p.waitForFinished(15000));
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-
-        // The files hold the defaults of a first start (their format is the settings tests' matter).
-        QVERIFY(read(app.dir.filePath(QStringLiteral("startup.ini"))).contains("\r\nTongue=EN\r\nMainX="));
-        const QList<QByteArray> lines = read(app.ini).split('\n');
-        QCOMPARE(lines.size(), 51); // 50 lines, each ended by CR LF
-        QCOMPARE(lines[1] + lines[2] + lines[4] + lines[47],
-                 QByteArray("Com Port= 1 \rCom Port Settings=115200,n,8,1\rLabel In1=Input 1\rBank Name4=Bank 4\r"));
-        QVERIFY(lines[3].startsWith("TCP Settings=") && lines[3].endsWith(":5000\r"));
-        QCOMPARE(lines[48], "FolderSelected=" + QDir(app.dir.path()).absolutePath().toUtf8() + "\r");
+        QVERIFY(p.waitForFinished(15000) && p.exitStatus() == QProcess::NormalExit);
+        // Both files of a first start are saved (their bytes are the settings tests' matter).
+        QVERIFY(read(app.dir.file("startup.ini")).contains("\r\nTongue=EN\r\nMainX="));
+        QCOMPARE(read(app.ini).count("\r\n"), 50);
     }
 
     void terminationAtAnyMoment_data()
@@ -97,44 +97,38 @@ private Q_SLOTS:
         QTest::newRow("upload") << "upload" << QByteArray("Bank File Loaded1=") << 0;
         QTest::newRow("upload of a run with --exit") << "exit" << QByteArray("Bank File Loaded1=") << 1;
     }
-    // SIGTERM while the start-up sequence waits or uploads, or with a modal window
-    // open: the process ends soon, once, with both files saved, and the bank whose
-    // upload was cut short is recorded as holding nothing known.
+    // SIGTERM while the start-up sequence waits or uploads, or with a modal window open: the process ends soon,
+    // once, with both files saved, and the bank whose upload was cut short is recorded as holding nothing known.
     void terminationAtAnyMoment()
     {
         QFETCH(QString, moment);
         qx7emu::Options o;
-        o.silent = moment == QLatin1String("version");
-        const bool uploading = moment == QLatin1String("upload") || moment == QLatin1String("exit");
-        o.replyDelayMs = uploading ? 20 : 0; // about two minutes of packets
+        o.silent = moment == "version";
+        o.replyDelayMs = moment == "upload" || moment == "exit" ? 20 : 0; // about two minutes of packets
         QTemporaryDir logDir;
-        o.logFile = logDir.filePath(QStringLiteral("emulator.log"));
+        o.logFile = logDir.filePath("emulator.log");
         qx7emu::Emulator emu(o);
         Installed app(emu.listenTcp(), QList<QByteArray>(36) << "Bank File Loaded1=old.bmp");
         QImage picture(720, 576, QImage::Format_RGB32);
         picture.fill(Qt::darkCyan);
-        QVERIFY(picture.save(app.dir.filePath(QStringLiteral("pic.bmp"))));
-
+        QVERIFY(picture.save(app.dir.file("pic.bmp")));
         QProcess p;
         p.setWorkingDirectory(app.dir.path());
-        p.start(app.program, moment == QLatin1String("exit") ? QStringList{"--file", "pic.bmp", "--exit"}
-                             : QStringList{moment == QLatin1String("warning") ? "/f:missing.bmp" : "/f:pic.bmp"});
-        if (moment == QLatin1String("warning"))
-            QTRY_VERIFY_WITH_TIMEOUT(read(o.logFile).contains("tcp connection from"), 15000);
-        else if (moment == QLatin1String("version"))
-            QTRY_VERIFY_WITH_TIMEOUT(emu.commands().contains(QStringLiteral("#VERSION?")), 15000);
-        else
-            QTRY_VERIFY_WITH_TIMEOUT(emu.packetsReceived() >= 5, 30000);
+        p.start(app.program, moment == "exit" ? QStringList{"--file", "pic.bmp", "--exit"}
+                                              : QStringList{moment == "warning" ? "/f:missing.bmp" : "/f:pic.bmp"});
+        QTRY_VERIFY_WITH_TIMEOUT(moment == "warning"   ? read(o.logFile).contains("tcp connection from")
+                                 : moment == "version" ? emu.commands().contains("#VERSION?")
+                                                       : emu.packetsReceived() >= 5, 30000);
         ::kill(pid_t(p.processId()), SIGTERM);
-        QVERIFY(p.waitForFinished(10000)); // a hang, or a 16 s wait and its message box, fails here
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        // A hang, or a 16 s wait and its message box, fails here.
+        QVERIFY(p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit);
         QTEST(p.exitCode(), "status");
-        QVERIFY(QFile::exists(app.dir.filePath(QStringLiteral("startup.ini"))));
+        QVERIFY(QFile::exists(app.dir.file("startup.ini")));
         QTEST(read(app.ini).split('\n').value(40).trimmed(), "bankRecord");
-        if (moment == QLatin1String("upload")) {
+        if (moment == "upload") {
             QVERIFY(emu.packetsReceived() < 5761);
-            // The device had its pauses on the wire: after "# ", and between "#LDIM" and packet 1
-            // (less 100 ms for the emulator thread's own delays on a busy machine).
+            // The device had its pauses on the wire: after "# ", and between "#LDIM" and packet 1 (less 100 ms for
+            // the emulator thread's own delays on a busy machine).
             const qint64 resync = qxtest::EmulatorLogTime(o.logFile, " cmd # ");
             const qint64 ldim = qxtest::EmulatorLogTime(o.logFile, " cmd #LDIM ");
             const qint64 first = qxtest::EmulatorLogTime(o.logFile, " pkt number 1 length");
@@ -143,29 +137,6 @@ private Q_SLOTS:
         }
     }
 #endif
-
-    void longOptions_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("out");
-        QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray("QX-7alt " QX_VERSION_TEXT "\n");
-        QTest::newRow("help") << QStringList{"--help"} << 0
-                              << QByteArray("Command line options for QX-7alt application:");
-        QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 2 << QByteArray();
-    }
-    void longOptions()
-    {
-        QFETCH(QStringList, args);
-        qx7emu::Emulator emu; // a device to talk to, so no link message appears
-        Installed app(emu.listenTcp());
-        QProcess p;
-        p.start(app.program, args);
-        QVERIFY(p.waitForFinished(20000));
-        QTEST(p.exitCode(), "status");
-        QFETCH(QByteArray, out);
-        QVERIFY(p.readAllStandardOutput().startsWith(out));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestApp)

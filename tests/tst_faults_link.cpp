@@ -29,8 +29,7 @@ private Q_SLOTS:
         WindowRig app(o);
         MainWindow &w = app.start();
         QVERIFY(app.connected());
-        qint64 dropped = 0; // bytes the exchange reported as dropped
-        qint64 peakRx = 0;  // largest receive state seen after a data arrival
+        qint64 dropped = 0, peakRx = 0; // bytes the exchange reported as dropped; largest receive state seen
         connect(&w.log(), &CommLog::receivedChanged, this, [&](const QString &text) {
             static const QRegularExpression overflow(QStringLiteral("^RECEIVE OVERFLOW\\D*(\\d+)"));
             dropped += overflow.match(text).captured(1).toLongLong(); // 0 for other lines
@@ -67,11 +66,8 @@ private Q_SLOTS:
         w.exchange().setPollMs(CommandExchange::kPollMs);
         app.click("cmdRECONNECT");
         app.timeouts = 0;
-        // Closing the old connection must not leave the new one counted as lost (waits would end at once).
-        QVERIFY(!w.state().LinkFailed && !w.link().linkLost());
-        app.click("labSWITCH");
-        QCOMPARE(app.timeouts, 0);
-        QCOMPARE(app.switching(), QStringLiteral("enabled 0010 full 0000 selected 0,20,49,60,84"));
+        app.click("labSWITCH"); // no text of the old connection is left to spoil the replies
+        QCOMPARE(app.switching() + QString::number(app.timeouts), "enabled 0010 full 0000 selected 0,20,49,60,840");
         QTRY_COMPARE_WITH_TIMEOUT(app.emu.connections(), 2, 5000);
     }
 };

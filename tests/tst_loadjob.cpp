@@ -18,8 +18,7 @@ using namespace qxtest;
 
 namespace {
 
-// A varied picture of the given size.
-QImage pattern(int w, int h)
+QImage pattern(int w, int h) // a varied picture
 {
     QImage img(w, h, QImage::Format_RGB32);
     for (int y = 0; y < h; ++y)
@@ -36,15 +35,6 @@ QByteArray reference(const QString &path)
     const QImage img = reader.read();
     const int w = img.width() & ~1;
     return ConvertPixels(CapturePixels(img, w, img.height()), w, img.height());
-}
-
-// The window started with one 720 x 576 picture in the folder, selected in the file list.
-MainWindow &startWithPicture(WindowRig &rig)
-{
-    pattern(720, 576).save(rig.folder.file(QStringLiteral("logo.bmp")));
-    MainWindow &w = rig.start();
-    rig.control<QListWidget>("lstFILES")->setCurrentRow(0);
-    return w;
 }
 
 QString caption(const WindowRig &rig, const char *name, int index = -1) { return Caption(rig.find(name, index)); }
@@ -72,10 +62,9 @@ private Q_SLOTS:
         const QString previous = QDir::currentPath();
         QDir::setCurrent(rig.folder.path());
         // The command line lower-cases its switches; the file is found all the same.
-        MainWindow &w = rig.start({"/f:" + file.toUpper(), QStringLiteral("/b:2"), QStringLiteral("/e")});
+        MainWindow &w = rig.start({"/f:" + file.toUpper(), "/b:2", "/e"});
         QDir::setCurrent(previous);
-        QVERIFY(rig.result.exitNow);
-        QCOMPARE(rig.result.status, 0); // dialogs were shown: no exit status of its own
+        QVERIFY(rig.result.exitNow && rig.result.status == 0); // dialogs were shown: no exit status of its own
         const qx7emu::Bank bank = rig.emu.bank(1);
         if (!warning.isEmpty()) {
             QCOMPARE(rig.seams.modals.value(0).mid(1, 1), QStringList{warning});
@@ -86,9 +75,7 @@ private Q_SLOTS:
         QVERIFY2(rig.seams.boxes.isEmpty(), qPrintable(rig.seams.boxes.value(0).first));
         QVERIFY(bank.complete && bank.width == 74);
         QCOMPARE(bank.data, reference(rig.folder.file(file)));
-        QCOMPARE(w.state().settings.BankFileLoaded[2], file);
-        QCOMPARE(rig.emu.commands().mid(0, 3),
-                 (QStringList{"#VERSION?", "# ", QStringLiteral("#LDIM %1,1").arg(bank.data.size())}));
+        QCOMPARE(w.state().settings.BankFileLoaded[2], file); // the sequence on the wire: tst_upload
     }
 
     // The operator's load locks the window while it runs and gives it back after; it records the file for the
@@ -105,7 +92,9 @@ private Q_SLOTS:
     {
         QFETCH(QString, stop);
         WindowRig rig;
-        MainWindow &w = startWithPicture(rig);
+        pattern(720, 576).save(rig.folder.file("logo.bmp"));
+        MainWindow &w = rig.start();
+        rig.control<QListWidget>("lstFILES")->setCurrentRow(0);
         QVERIFY(rig.control("cmdLOAD")->isEnabled());
         QCOMPARE(caption(rig, "labPARAM"), QStringLiteral("720 x 576"));
         rig.click("optBANK", 2);
@@ -131,10 +120,11 @@ private Q_SLOTS:
         rig.click("cmdLOAD");
         probe.stop();
         QCOMPARE(seen, QStringLiteral("Stop0000000100001"));
+        // Given back: the caption, the locked controls usable, the progress hidden.
         QCOMPARE(caption(rig, "cmdLOAD"), QStringLiteral("Load image to selected bank"));
         QVERIFY(rig.control("cmdDIR")->isEnabled() && rig.control("lstFILES")->isEnabled() &&
                 rig.control("btnSWITCH")->isEnabled() && rig.control("optBANK", 0)->isEnabled());
-        QVERIFY(!rig.control("boxFRAMING")->isVisible());
+        QVERIFY(!rig.control("boxFRAMING")->isVisible() && caption(rig, "labTECHINFO").isEmpty());
         const QString loaded = stop.isEmpty() ? "logo.bmp" : "";
         QCOMPARE(caption(rig, "txtLOADED", 2) + '|' + w.state().settings.BankFileLoaded[3], loaded + '|' + loaded);
         QCOMPARE(rig.seams.boxes.value(0).first, MessageTable::defaultText(23));
@@ -145,7 +135,6 @@ private Q_SLOTS:
             return;
         }
         QCOMPARE(rig.seams.boxes.value(1).second, stop == "close" ? QString() : MessageTable::defaultText(8));
-        QCOMPARE(caption(rig, "labTECHINFO"), QString());
         const int packets = rig.emu.packetsReceived();
         QVERIFY(packets < 5761);
         QTest::qWait(100); // nothing may come after the stop
@@ -179,23 +168,19 @@ private Q_SLOTS:
         WindowRig rig(o, fault == "deaf" ? WindowRig::Link::Serial : WindowRig::Link::Tcp);
         if (fault == "nolink")
             rig.writeConfig({"Com Port=0", "x", "TCP Settings=127.0.0.1"});
-        const QString app = rig.folder.file(QStringLiteral("qx-7alt"));
-        QVERIFY(QFile::copy(QStringLiteral(QX_BIN_DIR "/qx-7alt"), app));
-        QFile::setPermissions(app, QFile::permissions(QStringLiteral(QX_BIN_DIR "/qx-7alt")));
-        pattern(40, 30).save(rig.folder.file(QStringLiteral("Logo.bmp")));
-        pattern(720, 576).save(rig.folder.file(QStringLiteral("Wide.bmp")));
+        const QString app = rig.folder.file("qx-7alt");
+        QVERIFY(QFile::copy(QX_BIN_DIR "/qx-7alt", app));
+        QFile::setPermissions(app, QFile::permissions(QX_BIN_DIR "/qx-7alt"));
+        pattern(40, 30).save(rig.folder.file("Logo.bmp"));
+        pattern(720, 576).save(rig.folder.file("Wide.bmp"));
         QProcess p;
         p.start(app, {"--file", rig.folder.file(file), "--bank", "4", "--exit"});
         QVERIFY(p.waitForFinished(120000));
         QCOMPARE(p.exitCode(), status);
-        if (status == 0)
-            QCOMPARE(rig.emu.bank(3).data, reference(rig.folder.file(file)));
-        else
-            QVERIFY(!p.readAllStandardError().isEmpty()); // the reason, on standard error
-        if (status == 2)
-            QVERIFY(!rig.emu.bank(3).complete && rig.emu.packetsReceived() == 0);
-        if (fault == "deaf")
-            QCOMPARE(rig.emu.packetsReceived(), 5);
+        QVERIFY(status == 0 || !p.readAllStandardError().isEmpty()); // the reason, on standard error
+        QCOMPARE(rig.emu.bank(3).complete, status == 0);
+        if (status == 2 || fault == "deaf")
+            QCOMPARE(rig.emu.packetsReceived(), fault == "deaf" ? 5 : 0);
     }
 };
 

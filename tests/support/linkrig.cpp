@@ -60,27 +60,24 @@ qint64 EmulatorLogTime(const QString &logFile, const QByteArray &needle)
     while (!log.atEnd()) {
         const QByteArray line = log.readLine();
         if (line.contains(needle))
-            return QTime::fromString(QString::fromLatin1(line.left(12)), QStringLiteral("HH:mm:ss.zzz")).msecsSinceStartOfDay();
+            return QTime::fromString(QString::fromLatin1(line.left(12)), "HH:mm:ss.zzz").msecsSinceStartOfDay();
     }
     return -1;
-}
-
-bool LinkRig::openTcp(quint16 port)
-{
-    state.settings.ComPort = 0;
-    state.settings.TcpSettings = QStringLiteral("127.0.0.1:%1").arg(port);
-    const qx::LinkOpenResult opened = ex.OpenLink();
-    ex.startReceiveTimer();
-    return opened == qx::LinkOpenResult::Opened &&
-           QTest::qWaitFor([this] { return link.tcpSocket().state() == QAbstractSocket::ConnectedState; }, 5000);
 }
 
 bool LinkRig::openSerial(int n)
 {
     state.settings.ComPort = n;
-    const qx::LinkOpenResult opened = ex.OpenLink();
+    const bool opened = ex.OpenLink() == qx::LinkOpenResult::Opened;
     ex.startReceiveTimer();
-    return opened == qx::LinkOpenResult::Opened;
+    return opened;
+}
+
+bool LinkRig::openTcp(quint16 port)
+{
+    state.settings.TcpSettings = QStringLiteral("127.0.0.1:%1").arg(port);
+    return openSerial(0) && // port 0: TCP
+           QTest::qWaitFor([this] { return link.tcpSocket().state() == QAbstractSocket::ConnectedState; }, 5000);
 }
 
 QString LinkRig::ask(const QByteArray &text, const QString &prefix)

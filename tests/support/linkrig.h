@@ -1,6 +1,6 @@
 #pragma once
-// Test helpers: an application-side link (state, log, link, exchange) wired to an emulator, a temporary
-// program folder, and scripted dialogs so no test ever blocks on a message box, a browser or a sleep.
+// Test helpers: the application's side of a link, a temporary program folder, and scripted dialogs so no test
+// ever blocks on a message box, a browser or a sleep.
 
 #include "link/commandexchange.h"
 #include "link/commlog.h"

@@ -33,8 +33,7 @@ qx::MainWindow &WindowRig::start(const QStringList &arguments)
 
 bool WindowRig::connected() const
 {
-    return QTest::qWaitFor(
-        [this] { return window->link().tcpSocket().state() == QAbstractSocket::ConnectedState; }, 5000);
+    return QTest::qWaitFor([this] { return window->link().tcpSocket().state() == QAbstractSocket::ConnectedState; });
 }
 
 QObject *WindowRig::find(const QString &name, int index) const
@@ -65,10 +64,9 @@ QString WindowRig::switching() const
     }
     for (int i = 0; i < 85; ++i) {
         auto *b = control<QAbstractButton>("optWIN1INP", i);
-        const QColor c = qx::BackColor(b);
         if (b->isChecked())
             selected << QString::number(i);
-        if (c != QColor(192, 192, 192))
+        if (const QColor c = qx::BackColor(b); c != QColor(192, 192, 192))
             marked << (c == QColor(128, 128, 128) ? "" : "?") + QString::number(i);
         usable += b->isEnabled();
     }
