@@ -17,10 +17,7 @@ namespace {
 
 const QString kHead = ";QX-7alt v" QX_VERSION_TEXT " language file";
 
-QByteArray systemBytes(const QString &text)
-{
-    return QStringEncoder(QStringConverter::System)(text);
-}
+QByteArray systemBytes(const QString &text) { return QStringEncoder(QStringConverter::System)(text); }
 
 // Writes `lines` with CR LF ends; a name ending in "/" makes a folder instead.
 void makeEntry(const QString &path, const QStringList &lines = {})
@@ -32,10 +29,7 @@ void makeEntry(const QString &path, const QStringList &lines = {})
 }
 
 // "a|b|c" as a list of its pieces; "" as the empty list.
-QStringList pieces(const char *text)
-{
-    return *text ? QString(text).split('|') : QStringList();
-}
+QStringList pieces(const char *text) { return *text ? QString(text).split('|') : QStringList(); }
 
 template <typename T>
 T *add(QWidget *window, const QString &name, ControlKind kind, const QString &caption = {}, int index = -1)
@@ -105,11 +99,7 @@ class TestLanguage : public QObject {
     QString m_folder; // the program folder, inside m_dir
 
 private slots:
-    void cleanup()
-    {
-        seams().programFolder.clear();
-        seams().sharedFolder.clear();
-    }
+    void cleanup() { seams().programFolder.clear(), seams().sharedFolder.clear(); }
 
     void init()
     {
@@ -158,8 +148,7 @@ private slots:
 
     void apply()
     {
-        QFETCH(QStringList, lines);
-        QFETCH(QStringList, changes);
+        QFETCH(QStringList, lines); QFETCH(QStringList, changes);
         makeEntry(m_folder + "/QX-7alt_DE.lng", QStringList{kHead, ";Language=Deutsch"} + lines);
         auto window = makeTestWindow();
         const QStringList design = snapshot(window.get());
@@ -187,9 +176,7 @@ private slots:
 
     void discover()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, line2);
-        QFETCH(QStringList, expected);
+        QFETCH(QString, name); QFETCH(QString, line2); QFETCH(QStringList, expected);
         makeEntry(m_folder + "/" + name, {kHead, line2});
         makeEntry(m_folder + "/QX-7alt_nl.lng/");                              // a folder is never a language
         makeEntry(m_folder + "/QX-7alt_de.lng", {";Language=Deutsch", "x=y"}); // nor a file without it on line 2
@@ -203,12 +190,9 @@ private slots:
     void languageBox()
     {
         const LanguageList list{{"FR", "DE", "FR", "IT"}, {"Français", "Deutsch", "French", ""}};
-        const LanguageBoxFill fill = FillLanguageBox(list, "FR");
-        QCOMPARE(fill.items, QStringList({"FR Français", "DE Deutsch", "FR French", "IT "}));
-        QCOMPARE(fill.selected, 2); // the later of two items with the code
-        QCOMPARE(FillLanguageBox(list, "fr").selected, -1);
-        QCOMPARE(LanguageFromItem("fr Français") + LanguageFromItem("IT ") + LanguageFromItem("PT Português do Brasil"),
-                 QString("FRITPT"));
+        QCOMPARE(FillLanguageBox(list, "FR").items, QStringList({"FR Français", "DE Deutsch", "FR French", "IT "}));
+        QCOMPARE(FillLanguageBox(list, "FR").selected * 10 + FillLanguageBox(list, "fr").selected, 19); // the later FR; "fr" none
+        QCOMPARE(LanguageFromItem("fr Français") + LanguageFromItem("IT "), QString("FRIT"));
     }
 
     void readByCode_data()
@@ -229,9 +213,7 @@ private slots:
 
     void readByCode()
     {
-        QFETCH(QStringList, entries);
-        QFETCH(QString, code);
-        QFETCH(QString, read);
+        QFETCH(QStringList, entries); QFETCH(QString, code); QFETCH(QString, read);
         for (const QString &e : entries)
             makeEntry(m_dir->filePath(e), {kHead, "Chapter=frmTEST", "Caption=" + e});
         if (QDir(m_folder).entryList(QDir::Files).size() < entries.filter(QRegularExpression("^prog/[^/]+$")).size())
@@ -240,9 +222,7 @@ private slots:
         MessageRecords messages{{"MSG(1)", "stale"}};
         ReadLanguageFile(code, controls, messages);
         QVERIFY(messages.isEmpty());
-        QCOMPARE(controls.size(), read.isEmpty() ? 0 : 1);
-        if (!read.isEmpty())
-            QCOMPARE(controls.first().Caption, read);
+        QCOMPARE(controls.size() == 1 ? controls.first().Caption : QString::number(controls.size()), read.isEmpty() ? "0" : read);
     }
 
     void templateBytes()
@@ -283,8 +263,7 @@ private slots:
         makeEntry(path, QStringList(300, "an older, longer template")); // replaced, not appended to
         QVERIFY(WriteLanguageTemplate({one.get(), two.get(), three.get()}, "DE", path));
         QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray bytes = file.readAll();
+        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         QCOMPARE(bytes, systemBytes(expected));
         QCOMPARE(bytes.count("\r\nMessage=MSG("), 25);
         QCOMPARE(QDir(m_folder).entryList(QDir::Files), QStringList{"QX-7alt_.lng"});

@@ -1,6 +1,5 @@
-// The device link: cutting received text into lines, waiting for replies,
-// opening the link over TCP and a pseudo-terminal, the communication log and
-// the firmware check — against the emulator over real sockets.
+// The device link: cutting received text into lines, waiting for replies, opening
+// the link and the firmware check, against the emulator over real sockets.
 
 #include "app/outcomes.h"
 #include "emulator.h"
@@ -24,12 +23,7 @@ struct Device {
     bool connected = false;
 };
 
-qx7emu::Options silentDevice()
-{
-    qx7emu::Options o;
-    o.silent = true;
-    return o;
-}
+qx7emu::Options silentDevice() { qx7emu::Options o; o.silent = true; return o; }
 
 } // namespace
 
@@ -149,10 +143,7 @@ private Q_SLOTS:
     }
     void openLink()
     {
-        QFETCH(int, comPort);
-        QFETCH(QString, settings);
-        QFETCH(int, result);
-        QFETCH(QString, text);
+        QFETCH(int, comPort); QFETCH(QString, settings); QFETCH(int, result); QFETCH(QString, text);
         TempProgramFolder folder;
         ScriptedSeams seams;
         qx7emu::Emulator emu;
@@ -184,43 +175,7 @@ private Q_SLOTS:
         QTest::newRow("baud not a number") << "fast,n,8,1" << false;
     }
 
-    void serialSettingsParsing()
-    {
-        QFETCH(QString, text);
-        QTEST(ParseSerialSettings(text).has_value(), "valid");
-    }
-
-    void logCounterAndList()
-    {
-        CommLog quiet;
-        quiet.setFeedToList(true);
-        quiet.LogLine(QStringLiteral("x"), CommLog::Sent);
-        // Without the diagnostic log only the counter moves.
-        QCOMPARE(quiet.countText() + quiet.lastSent() + quiet.diagnosticCountText(), QStringLiteral("100"));
-        QVERIFY(quiet.entries().isEmpty());
-
-        CommLog log;
-        log.setShowLog(true);
-        log.LogLine(QStringLiteral("a"), CommLog::Received);
-        QCOMPARE(log.lastReceived(), QStringLiteral("a"));
-        QVERIFY(log.entries().isEmpty()); // "feed to list" unticked
-        log.setFeedToList(true);
-        QSignalSpy cleared(&log, &CommLog::listCleared);
-        for (int i = 0; i < CommLog::kListLimit; ++i)
-            log.LogLine(QStringLiteral("line"), CommLog::Sent);
-        QCOMPARE(log.entries().size(), CommLog::kListLimit);
-        log.LogLine(QStringLiteral("10001st"), CommLog::Sent);
-        QVERIFY(log.entries().isEmpty()); // emptied, not trimmed
-        QCOMPARE(cleared.count(), 1);
-        log.LogLine(QStringLiteral("next"), CommLog::Sent);
-        QCOMPARE(log.entries(), QStringList{QStringLiteral("next")});
-
-        log.setFeedToList(false);
-        while (log.messageCount() != 65535)
-            log.LogLine(QString(), CommLog::Sent);
-        log.LogLine(QString(), CommLog::Sent);
-        QCOMPARE(log.countText(), QStringLiteral("0"));
-    }
+    void serialSettingsParsing() { QFETCH(QString, text); QTEST(ParseSerialSettings(text).has_value(), "valid"); }
 
     void versionCheck_data()
     {
@@ -236,9 +191,7 @@ private Q_SLOTS:
 
     void versionCheck()
     {
-        QFETCH(QString, version);
-        QFETCH(bool, silent);
-        QFETCH(int, verdict);
+        QFETCH(QString, version); QFETCH(bool, silent); QFETCH(int, verdict);
         qx7emu::Options o = silent ? silentDevice() : qx7emu::Options();
         o.version = version;
         Device d(o);
