@@ -25,12 +25,7 @@ QByteArray variedBankImage(int width, int height)
     return ConvertPixels(pixels, width, height);
 }
 
-template <class T> O opt(T O::*field, const T &value)
-{
-    O o;
-    o.*field = value;
-    return o;
-}
+template <class T> O opt(T O::*field, const T &value) { O o; o.*field = value; return o; }
 
 // Scripted dialogs and pauses, an emulator, the application's link to it, and what the window shows.
 struct Device {
@@ -39,11 +34,7 @@ struct Device {
     {
         UploadDisplay d;
         d.txtJOB = [this](const QString &t) { jobs << t; };
-        d.ShowProgress = [this](int p) {
-            progress << p;
-            if (onProgress)
-                onProgress();
-        };
+        d.ShowProgress = [this](int p) { progress << p; if (onProgress) onProgress(); };
         d.labTECHINFO = [this](const QString &t) { techInfo << t; };
         d.lab = [this](const QString &t) { lab = t; };
         return UploadImage(rig.ex, rig.state.msg, variedBankImage(width, height), width, height, bank, d);
@@ -78,12 +69,9 @@ private Q_SLOTS:
     }
     void plan()
     {
-        QFETCH(int, width);
-        QFETCH(int, height);
+        QFETCH(int, width); QFETCH(int, height);
         const PacketPlan p = PlanPackets(width, height);
-        QTEST(p.S, "size");
-        QTEST(p.P, "packets");
-        QTEST(p.R, "rest");
+        QTEST(p.S, "size"); QTEST(p.P, "packets"); QTEST(p.R, "rest");
         QByteArray image = variedBankImage(width, height);
         QCOMPARE(image.size(), p.S);
         const int number = p.R ? p.P + 1 : p.P, length = p.R ? p.R : kPacketData;
@@ -111,9 +99,7 @@ private Q_SLOTS:
     }
     void texts()
     {
-        QFETCH(int, ticks);
-        QFETCH(int, n);
-        QFETCH(int, packets);
+        QFETCH(int, ticks); QFETCH(int, n); QFETCH(int, packets);
         QTEST(ticks < 0 ? QString::number(ProgressPercent(n, packets)) : RateText(ticks, n), "text");
     }
 
@@ -131,10 +117,7 @@ private Q_SLOTS:
     }
     void uploadStoresBank()
     {
-        QFETCH(O, options);
-        QFETCH(int, width);
-        QFETCH(int, height);
-        QFETCH(int, bank);
+        QFETCH(O, options); QFETCH(int, width); QFETCH(int, height); QFETCH(int, bank);
         QTemporaryDir dir;
         options.logFile = dir.filePath(QStringLiteral("emulator.log"));
         Device dev(options);
@@ -148,8 +131,7 @@ private Q_SLOTS:
         dev.onProgress = [&] { dev.rig.ex.setPollMs(CommandExchange::kPollMs); };
 
         QCOMPARE(int(dev.upload(width, height, bank)), int(UploadOutcome::Done));
-        QVERIFY(!dev.rig.ex.StopRequested);
-        QVERIFY(dev.seams.boxes.isEmpty());
+        QVERIFY(!dev.rig.ex.StopRequested && dev.seams.boxes.isEmpty());
         // The device gets its pauses on the wire: after "# ", and between "#LDIM" and the first packet
         // (less 100 ms for the emulator thread's own delays on a busy machine; without them the gap is ~0).
         const qint64 resync = qxtest::EmulatorLogTime(options.logFile, " cmd # ");
@@ -165,9 +147,8 @@ private Q_SLOTS:
         QByteArrayList raws;
         for (const qx7emu::ReceivedCommand &c : dev.emu.received())
             raws << c.raw;
-        QCOMPARE(raws, (QByteArrayList{"#VERSION?\r", QByteArray("# \r\n\0", 5),
-                                       "#LDIM " + QByteArray::number(image.size()) + ',' + QByteArray::number(bank) +
-                                           QByteArray("\r\n\0", 3)}));
+        const QByteArray ldimCommand = "#LDIM " + QByteArray::number(image.size()) + ',' + QByteArray::number(bank);
+        QCOMPARE(raws, (QByteArrayList{"#VERSION?\r", QByteArray("# \r\n\0", 5), ldimCommand + QByteArray("\r\n\0", 3)}));
         QCOMPARE(dev.jobs, (QStringList{dev.rig.state.msg(6), dev.rig.state.msg(2)}));
         QTEST(dev.lab, "maxpacket");
         QList<int> progress{0}; // then one per full packet, and 100
@@ -195,8 +176,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("stopAt"); // the operator stops while this packet is under way (0: never)
         QTest::addColumn<int>("outcome");
         QTest::addColumn<int>("packets"); // full packets that reach the device
-        QTest::newRow("old firmware") << opt(&O::version, QStringLiteral("2.11.0001")) << 0
-                                      << int(UploadOutcome::OldFirmware) << 0;
+        QTest::newRow("old firmware") << opt(&O::version, QStringLiteral("2.11.0001")) << 0 << int(UploadOutcome::OldFirmware) << 0;
         QTest::newRow("silent device") << opt(&O::silent, true) << 0 << int(UploadOutcome::NoVersionReply) << 0;
         QTest::newRow("acknowledgement of packet 5 dropped")
             << opt(&O::dropAck, 5) << 0 << int(UploadOutcome::LinkFailed) << 5;
@@ -206,13 +186,10 @@ private Q_SLOTS:
     }
     void unfinished()
     {
-        QFETCH(O, options);
-        QFETCH(int, stopAt);
-        QFETCH(int, packets);
+        QFETCH(O, options); QFETCH(int, stopAt); QFETCH(int, packets);
         Device dev(options);
         QVERIFY(dev.connected);
-        dev.rig.log.setShowLog(true);
-        dev.rig.log.setFeedToList(true);
+        dev.rig.log.setShowLog(true), dev.rig.log.setFeedToList(true);
         if (options.silent)
             dev.rig.ex.setPollMs(0); // nothing will come: let the budget of polls run out at once
         dev.onProgress = [&] {
