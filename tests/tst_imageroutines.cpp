@@ -9,10 +9,7 @@ using namespace qx;
 
 namespace {
 
-quint32 bgr(int r, int g, int b)
-{
-    return quint32(r) | quint32(g) << 8 | quint32(b) << 16;
-}
+quint32 bgr(int r, int g, int b) { return quint32(r) | quint32(g) << 8 | quint32(b) << 16; }
 
 QByteArray bytes(std::initializer_list<int> values)
 {
@@ -29,40 +26,32 @@ class TestImageRoutines : public QObject {
 private Q_SLOTS:
     void header_data()
     {
-        QTest::addColumn<int>("width");
-        QTest::addColumn<int>("height");
-        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<int>("width"); QTest::addColumn<int>("height"); QTest::addColumn<QByteArray>("head");
         QTest::addColumn<int>("size");
         QTest::newRow("720x576") << 720 << 576 << bytes({0xA5, 0, 0, 0, 0xD0, 0x02, 0x40, 0x02}) << 829448;
         QTest::newRow("odd width taken even") << 3 << 1 << bytes({0xA5, 0, 0, 0, 0x02, 0x00, 0x01, 0x00}) << 12;
     }
     void header()
     {
-        QFETCH(int, width);
-        QFETCH(int, height);
+        QFETCH(int, width); QFETCH(int, height);
         const QByteArray image = ConvertPixels(QVector<quint32>(width * height, bgr(10, 20, 30)), width, height);
-        QTEST(int(image.size()), "size");
-        QTEST(image.left(8), "head");
+        QTEST(int(image.size()), "size"); QTEST(image.left(8), "head");
     }
 
     void pairSamples_data()
     {
-        QTest::addColumn<quint32>("first");
-        QTest::addColumn<quint32>("second");
+        QTest::addColumn<quint32>("first"); QTest::addColumn<quint32>("second");
         QTest::addColumn<QByteArray>("expected"); // Cb, Y, Cr, Y1
-        QTest::newRow("red then blue: chroma of the first") << bgr(255, 0, 0) << bgr(0, 0, 255)
-                                                            << bytes({90, 81, 240, 41});
+        QTest::newRow("red then blue: chroma of the first") << bgr(255, 0, 0) << bgr(0, 0, 255) << bytes({90, 81, 240, 41});
         QTest::newRow("unreadable colour is white") << 0xFFFFFFFFu << bgr(0, 0, 0) << bytes({128, 235, 128, 16});
     }
     void pairSamples()
     {
-        QFETCH(quint32, first);
-        QFETCH(quint32, second);
+        QFETCH(quint32, first); QFETCH(quint32, second);
         // The pair sits in the second row and second pair of a 4 x 2 picture of green, so a
         // wrong index or pair order shows up.
         QVector<quint32> pixels(8, bgr(0, 255, 0));
-        pixels[6] = first;
-        pixels[7] = second;
+        pixels[6] = first, pixels[7] = second;
         const QByteArray image = ConvertPixels(pixels, 4, 2);
         QTEST(image.mid(8 + 2 * 6, 4), "expected");
         QCOMPARE(image.mid(8, 4), bytes({54, 145, 34, 145}));

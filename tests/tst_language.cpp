@@ -1,5 +1,4 @@
-// Language files: finding them, reading and applying them to registered
-// windows, the language box, and the template writer.
+// Language files: finding them, reading and applying them to registered windows, and the template writer.
 
 #include "language/languagefile.h"
 #include "language/templatewriter.h"
@@ -187,14 +186,6 @@ private slots:
         QCOMPARE(found, expected);
     }
 
-    void languageBox()
-    {
-        const LanguageList list{{"FR", "DE", "FR", "IT"}, {"Français", "Deutsch", "French", ""}};
-        QCOMPARE(FillLanguageBox(list, "FR").items, QStringList({"FR Français", "DE Deutsch", "FR French", "IT "}));
-        QCOMPARE(FillLanguageBox(list, "FR").selected * 10 + FillLanguageBox(list, "fr").selected, 19); // the later FR; "fr" none
-        QCOMPARE(LanguageFromItem("fr Français") + LanguageFromItem("IT "), QString("FRIT"));
-    }
-
     void readByCode_data()
     {
         QTest::addColumn<QStringList>("entries"); // relative to the temporary folder; the program folder is "prog"
@@ -282,22 +273,13 @@ private slots:
         SetCaption(FindControl(t.get(), "labINFO"), "<i>Hinweis</i>");
         SetToolTip(FindControl(t.get(), "pictPREVIEW"), "Vorschau");
         SetCaption(FindControl(t.get(), "mnuFILE"), "Datei");
-        auto wait = makeWindow("frmWAIT", "Bitte warten"); // same control name, its own chapter
-        add<QPushButton>(wait.get(), "cmdLOAD", ControlKind::CommandButton, "Halt");
-        // The translator names the language on line 2 and gives the file a code; the template itself is never listed.
-        QVERIFY(WriteLanguageTemplate({t.get(), wait.get()}, "Testisch", LanguageTemplatePath()));
-        QVERIFY(DiscoverLanguages().LanguageCodes.isEmpty());
+        // The translator names the language on line 2 and gives the file a code.
+        QVERIFY(WriteLanguageTemplate({t.get()}, "Testisch", LanguageTemplatePath()));
         QVERIFY(QFile::rename(LanguageTemplatePath(), m_folder + "/QX-7alt_xx.lng"));
-        const LanguageList list = DiscoverLanguages();
-        QCOMPARE(list.LanguageCodes + list.LanguageNames, QStringList({"XX", "Testisch"}));
-
         auto fresh = makeTestWindow();
-        auto freshWait = makeWindow("frmWAIT", "Wait");
-        add<QPushButton>(freshWait.get(), "cmdLOAD", ControlKind::CommandButton, "Stop");
         MessageTable msg;
-        ApplyLanguageAtStart("XX", {fresh.get(), freshWait.get()}, msg);
+        ApplyLanguageAtStart("XX", {fresh.get()}, msg);
         QCOMPARE(snapshot(fresh.get()), snapshot(t.get()));
-        QCOMPARE(snapshot(freshWait.get()), snapshot(wait.get()));
         // A multi-line default comes back as its first line only; the translator joins it with "|".
         QCOMPARE(msg(20), MessageTable::defaultText(20).section("\r\n", 0, 0));
         QCOMPARE(msg(29), MessageTable::defaultText(29));
