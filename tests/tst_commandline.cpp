@@ -86,11 +86,6 @@ private slots:
             QVERIFY2(ok && error.isEmpty(), qPrintable(error));
             QCOMPARE(describe(req), expected);
         }
-        if (args.size() == 1 && args[0].startsWith('/')) { // the text parser alone gives the same
-            CommandLineRequests plain;
-            ParseCommandLine(args[0], plain);
-            QCOMPARE(describe(plain), expected);
-        }
     }
 
     void requestsResetButCommandTextKept()

@@ -46,10 +46,7 @@ struct Client {
     {
         termios mode{};
         fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY);
-        if (fd < 0 || tcgetattr(fd, &mode) != 0)
-            return false;
-        cfmakeraw(&mode);
-        return tcsetattr(fd, TCSANOW, &mode) == 0;
+        return fd >= 0 && tcgetattr(fd, &mode) == 0 && (cfmakeraw(&mode), tcsetattr(fd, TCSANOW, &mode) == 0);
     }
     void send(const QByteArray &bytes)
     {
@@ -226,8 +223,7 @@ private slots:
         client.send(bytes("junk\r\n\0# \r\n\0#Y 1,300,0\r#PRST-RCL 3\r\n#VERS"));
         client.send("ION?\r");
         QCOMPARE(client.readLines(4), (QByteArrayList{kOk, "~01@Y 1,300,0,0", "~01@PRST-RCL 3", kVersion}));
-        client.send("\n"); // its LF and NUL arrive late
-        client.send(bytes("\0"));
+        client.send("\n"), client.send(bytes("\0")); // its LF and NUL arrive late
         QCOMPARE(client.exchange("# \r"), kOk);
 
         QCOMPARE(emu.commands(), (QStringList{"# ", "#Y 1,300,0", "#PRST-RCL 3", "#VERSION?", "# "}));

@@ -157,8 +157,7 @@ private Q_SLOTS:
             QCOMPARE(rig.ask("#Y 0,300,5,2\r", QStringLiteral("~01@Y 0,300,")), QStringLiteral("~01@Y 0,300,5,2"));
             QCOMPARE(emu.state().windows[2].input, 5);
         }
-        QCOMPARE(seams.boxes.value(0), (text.isEmpty() ? QPair<QString, QString>() : qMakePair(text, "Communication failure")));
-        QCOMPARE(seams.boxes.size(), text.isEmpty() ? 0 : 1);
+        QCOMPARE(seams.boxes, (text.isEmpty() ? decltype(seams.boxes)() : decltype(seams.boxes){{text, "Communication failure"}}));
     }
 
     void serialSettingsParsing_data()
@@ -233,9 +232,8 @@ private Q_SLOTS:
 
     void floodOfLines()
     {
-        // A device that sends complete lines faster than they are taken: the
-        // receive state keeps the newest text, the log says how much went, and
-        // once the flood is over the device's reply is taken again.
+        // A device that sends lines faster than they are taken: the newest text is kept, the log says
+        // how much went, and once the flood is over the device's reply is taken again.
         QFETCH(bool, waiting);
         qx7emu::Options o;
         o.flood = true;

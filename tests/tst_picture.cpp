@@ -197,7 +197,6 @@ private Q_SLOTS:
         row("1280 x 480", L{fine(1280, 480)}, "load picture", 4005.0f, 1501.875f);
         row("one pixel wide keeps the width", L{fine(800, 600), fine(0, 40)}, "load picture", 3000.0f, 2250.0f);
         row("too large: frame back, error label kept", L{fine(800, 600), bad, big}, "error bad", 4005.0f, 2250.0f);
-        row("error: bad label kept", L{big, bad}, "error bad", 4005.0f, 2250.0f);
         row("accepted clears both", L{big, bad, fine(800, 600)}, "load picture", 3000.0f, 2250.0f);
     }
     void preview()

@@ -115,7 +115,6 @@ private slots:
         QTest::addColumn<QByteArray>("file"); QTest::addColumn<QString>("tongue"); QTest::addColumn<int>("x");
         QTest::addColumn<int>("y");
         const QByteArray h = kStartupHead;
-        QTest::newRow("header only") << h << "EN" << 0 << 0;
         QTest::newRow("keys renamed") << h + "Colour=NL\r\nA=5\r\nB=6\r\n" << "NL" << 5 << 6;
         QTest::newRow("header line not read") << QByteArray("Tongue=XX\r\n") << "EN" << 0 << 0;
         QTest::newRow("leading number") << h + "T=DE\r\nMainX=abc\r\nMainY=12px\r\n" << "DE" << 0 << 12;
@@ -147,7 +146,6 @@ private slots:
         row("keys not read", {{5, "Label In2=Second"}, {6, "Label In1=First"}}, "LabelIn:1", "Second");
         row("name with =", {{7, "Label In3=A = B"}}, "LabelIn:3", "A = B");
         row("last preset", {{40, "Preset16=Night"}}, "PresetName:16", "Night");
-        row("folder", {{49, "FolderSelected=/pics"}}, "FolderSelected", "/pics");
         row("log 1", {{50, "Log=1"}}, "ShowLog", "1");
         row("log 0", {{50, "Log=0"}}, "ShowLog", "0");
         row("log on a short file is a name", {{10, "Log=1"}}, "LabelIn:6", "1");
