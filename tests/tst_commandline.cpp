@@ -1,5 +1,4 @@
-// The command line: the "/" switch form, the long options for scripts, and
-// the case-insensitive lookup of lower-cased file names.
+// The command line: the "/" switch form, the long options for scripts, the lookup of lower-cased file names.
 
 #include "state/commandline.h"
 

@@ -1,5 +1,4 @@
-// The stand-in device: its command and packet checks, the fault options no
-// other test drives, both transports and the program.
+// The stand-in device: command and packet checks, fault options no other test drives, transports, the program.
 
 #include "emulator.h"
 
@@ -285,7 +284,6 @@ private slots:
         QFile bin(folder.filePath("banks/bank4.bin"));
         QVERIFY(bin.open(QIODevice::ReadOnly) && bin.readAll() == image);
         const QImage png(folder.filePath("banks/bank4.png"));
-        QCOMPARE(png.size(), QSize(4, 2));
         const QRgb want[4] = {qRgb(255, 255, 255), qRgb(255, 0, 0), qRgb(0, 0, 255), qRgb(0, 0, 0)};
         for (int i = 0; i < 8; ++i) {
             const QRgb c = png.pixel(i % 4, i / 4), w = want[i / 2];

@@ -1,5 +1,4 @@
-// The device link: cutting received text into lines, waiting for replies, opening
-// the link and the firmware check, against the emulator over real sockets.
+// The device link: cutting text into lines, waiting for replies, opening, the firmware check; over real sockets.
 
 #include "app/outcomes.h"
 #include "emulator.h"
@@ -48,8 +47,7 @@ private Q_SLOTS:
 
     void splitter()
     {
-        // The chunks arrive the way the socket's data-arrival event feeds them, with
-        // timer ticks in between; later ticks release lines still buffered.
+        // Chunks fed as the socket's data-arrival event feeds them, timer ticks between; later ticks release lines.
         QFETCH(QList<QByteArray>, chunks);
         LinkRig rig;
         rig.state.settings.ComPort = 0; // TCP mode, nothing connected: the chunks are the only input

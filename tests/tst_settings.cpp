@@ -1,5 +1,4 @@
-// The startup file and the main configuration file: exact bytes written,
-// positional reading of hand-edited files, and saves that keep the old file on failure.
+// The startup and main configuration files: bytes written, positional reading, failed saves keeping the old file.
 
 #include "settings/names.h"
 #include "settings/settingsfile.h"
@@ -38,17 +37,12 @@ QString field(const Settings &s, const QString &name)
     return all.value(name.section(QLatin1Char(':'), 0, 0), "?" + name);
 }
 
-QByteArray contents(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+QByteArray contents(const QString &path) { QFile f(path); return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray(); }
 
 void put(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
 }
 
 } // namespace
@@ -158,8 +152,7 @@ private slots:
         QTEST(field(m_state.settings, setting), "expected");
     }
 
-    // The files are written back in the encoding they were read in, so a file
-    // from an 8-bit code page keeps its accents and an untouched file its bytes.
+    // Files are written back in the encoding they were read in: accents kept, an untouched file byte for byte.
     void encodingKeptOnSave_data()
     {
         QTest::addColumn<QByteArray>("stored");  // the name of input 1 as stored

@@ -1,5 +1,4 @@
-// The bank upload: wire format, progress and rate texts, and uploads into the
-// emulator (complete, stopped, refused, failing link).
+// The bank upload: wire format, progress and rate texts, uploads into the emulator (done, stopped, refused, failed).
 
 #include "banks/imageroutines.h"
 #include "banks/upload.h"
