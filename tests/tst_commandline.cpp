@@ -59,8 +59,8 @@ private slots:
         sw("no blanks, empty pieces", "//e//b:2/", "bank=1|exit");
         sw("config path", "/i:D:\\Cfg\\Studio.INI", "config=d:\\cfg\\studio.ini");
         QTest::newRow("switches as arguments") << QStringList{"/e", "/h", "--x"} << "exit";
-        QTest::newRow("long: file bank exit")
-            << QStringList{"--file", "/Pics/Logo.BMP", "--bank", "2", "--exit"} << "file=/Pics/Logo.BMP|bank=1|exit|unattended";
+        QTest::newRow("long: file bank exit") << QStringList{"--file", "/Pics/Logo.BMP", "--bank", "2", "--exit"}
+                                              << "file=/Pics/Logo.BMP|bank=1|exit|unattended";
         QTest::newRow("long: = form") << QStringList{"--file=/a/B.jpg", "--bank=4"} << "file=/a/B.jpg|bank=3";
         QTest::newRow("long: command keeps case") << QStringList{"--command", "#Y 0,204,1"} << "cmd=#Y 0,204,1";
         QTest::newRow("long: help") << QStringList{"--help"} << "usage";

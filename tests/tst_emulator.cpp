@@ -229,7 +229,8 @@ private slots:
         QByteArrayList raws;
         for (const ReceivedCommand &c : emu.received())
             raws << c.raw;
-        QCOMPARE(raws, (QByteArrayList{bytes("# \r\n\0"), "#Y 1,300,0\r", "#PRST-RCL 3\r\n", bytes("#VERSION?\r\n\0"), "# \r"}));
+        QCOMPARE(raws,
+                 (QByteArrayList{bytes("# \r\n\0"), "#Y 1,300,0\r", "#PRST-RCL 3\r\n", bytes("#VERSION?\r\n\0"), "# \r"}));
     }
 
     void garbage()

@@ -121,7 +121,8 @@ private slots:
         QFETCH(QByteArray, file);
         put(inDir("startup.ini"), file);
         LoadSettings(m_state);
-        QTEST(m_state.settings.Tongue, "tongue"); QTEST(int(m_state.settings.MainX), "x"); QTEST(int(m_state.settings.MainY), "y");
+        QTEST(m_state.settings.Tongue, "tongue");
+        QTEST(int(m_state.settings.MainX), "x"); QTEST(int(m_state.settings.MainY), "y");
     }
 
     void mainConfig_data()

@@ -166,7 +166,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("stopAt"); // the operator stops while this packet is under way (0: never)
         QTest::addColumn<int>("outcome");
         QTest::addColumn<int>("packets"); // full packets that reach the device
-        QTest::newRow("old firmware") << opt(&O::version, QStringLiteral("2.11.0001")) << 0 << int(UploadOutcome::OldFirmware) << 0;
+        QTest::newRow("old firmware") << opt(&O::version, QString("2.11.0001")) << 0 << int(UploadOutcome::OldFirmware) << 0;
         QTest::newRow("silent device") << opt(&O::silent, true) << 0 << int(UploadOutcome::NoVersionReply) << 0;
         QTest::newRow("acknowledgement of packet 5 dropped")
             << opt(&O::dropAck, 5) << 0 << int(UploadOutcome::LinkFailed) << 5;
