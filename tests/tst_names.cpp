@@ -12,8 +12,7 @@ class TestNames : public QObject {
 private slots:
     void entries_data()
     {
-        QTest::addColumn<int>("list");
-        QTest::addColumn<int>("entry");
+        QTest::addColumn<int>("list"); QTest::addColumn<int>("entry");
         QTest::addColumn<QString>("text");      // the new name; "-" leaves the default
         QTest::addColumn<QString>("entryText"); // as the list shows it
         QTest::addColumn<int>("bankButton");
@@ -29,9 +28,7 @@ private slots:
     }
     void entries()
     {
-        QFETCH(int, list);
-        QFETCH(int, entry);
-        QFETCH(QString, text);
+        QFETCH(int, list); QFETCH(int, entry); QFETCH(QString, text);
         const NameList l = NameList(list);
         Settings s;
         // The bank word is MSG(10) of the chosen language; the others stay English.
@@ -57,12 +54,11 @@ private slots:
         s.LabelIn[5] = "Camera";
         FillDefaultNames(s, "P", "Bank");
         QCOMPARE(s.LabelIn[5] + s.LabelIn[6] + s.PresetName[12], QString("CameraInput 6P12"));
-        QVERIFY(s.LabelIn[0].isEmpty()); // slot 0 is never used
         // Without a selection nothing changes.
         QCOMPARE(SetNameAt(s, NameList::InputsAndWindows, -1, "x") + SetNameAt(s, NameList::PresetsAndBanks, 20, "x") +
                      NameAt(s, NameList::InputsAndWindows, -1),
                  QString());
-        QVERIFY(s.LabelIn[0].isEmpty() && s.PresetName[0].isEmpty());
+        QVERIFY(s.LabelIn[0].isEmpty() && s.PresetName[0].isEmpty()); // slot 0 is never used
     }
 };
 
