@@ -96,12 +96,15 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
     StartResult result;
     // A close request or a termination signal during the start-up ends it
     // there: the shutdown runs once and nothing of the start-up comes back.
-    const auto closedMeanwhile = [this, &result] {
+    bool loadCut = false;
+    const auto closedMeanwhile = [this, &result, &cmd, &loadCut] {
         if (!TerminationRequested())
             return false;
         requestClose();
         result.exitNow = true;
-        result.status = m_closeStatus;
+        // A run without dialogs whose load the termination cut short says so,
+        // whichever of the load's steps the signal reached first.
+        result.status = m_closeStatus != 0 || (cmd.Unattended && loadCut) ? 1 : 0;
         return true;
     };
 
@@ -142,7 +145,9 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
                 showWarningModal();
             }
         } else {
-            switch (m_banks->RunFromCommandLine()) {
+            const BankLoader::LoadOutcome outcome = m_banks->RunFromCommandLine();
+            loadCut = outcome != BankLoader::LoadOutcome::Loaded && TerminationRequested();
+            switch (outcome) {
             case BankLoader::LoadOutcome::Loaded: result.status = 0; break;
             case BankLoader::LoadOutcome::Refused: result.status = 2; break;
             default: result.status = 3; break;
