@@ -2,7 +2,6 @@
 
 #include "emulator.h"
 
-#include <QImage>
 #include <QtTest>
 
 #include <arpa/inet.h>
@@ -270,29 +269,6 @@ private slots:
         QVERIFY(!QFileInfo(file).isSymLink() && !QFileInfo(link).isSymLink()); // removed with the emulator
     }
 
-    void dumpBanks()
-    {
-        QTemporaryDir folder;
-        Options o;
-        o.dumpBanksDir = folder.filePath("banks");
-        Emulator emu(o);
-        Client client;
-        QVERIFY(client.connectTcp(emu.listenTcp()));
-        // Pixel pairs (Cb Y Cr Y): white, red, blue, black.
-        const QByteArray image = bankImage(4, 2).replace(8, 16, QByteArray::fromHex("80EB80EB5A51F051F0296E2980108010"));
-        client.send(ldim(image, 3) + allPackets(image));
-        QCOMPARE(client.readLines(2), (QByteArrayList{ldim(image, 3, true), "~01@ACK 1"}));
-        QFile bin(folder.filePath("banks/bank4.bin"));
-        QVERIFY(bin.open(QIODevice::ReadOnly) && bin.readAll() == image);
-        const QImage png(folder.filePath("banks/bank4.png"));
-        const QRgb want[4] = {qRgb(255, 255, 255), qRgb(255, 0, 0), qRgb(0, 0, 255), qRgb(0, 0, 0)};
-        for (int i = 0; i < 8; ++i) {
-            const QRgb c = png.pixel(i % 4, i / 4), w = want[i / 2];
-            QVERIFY2(qAbs(qRed(c) - qRed(w)) + qAbs(qGreen(c) - qGreen(w)) + qAbs(qBlue(c) - qBlue(w)) <= 4,
-                     qPrintable(QString::number(c, 16)));
-        }
-        QVERIFY(bankToRgbImage(image.left(11)).isNull());
-    }
 
     void program()
     {

@@ -8,7 +8,6 @@
 
 #include <QtWidgets>
 #include <QtTest>
-#include <memory>
 
 using namespace qx;
 
@@ -246,29 +245,6 @@ private slots:
         QVERIFY(!WriteLanguageTemplate({one.get()}, "DE", m_folder + "/missing/QX-7alt_.lng"));
     }
 
-    void templateRoundTrip()
-    {
-        // The texts of a translated run, written out and read back by a fresh run.
-        auto t = makeTestWindow();
-        t->setWindowTitle("Testfenster");
-        SetCaption(FindControl(t.get(), "cmdLOAD"), "Laden");
-        SetToolTip(FindControl(t.get(), "cmdLOAD"), "Lädt = das Bild");
-        SetCaption(FindControl(t.get(), "optBANK", 2), "Speicher  3");
-        SetTag(FindControl(t.get(), "optBANK", 3), "vier");
-        SetCaption(FindControl(t.get(), "labINFO"), "<i>Hinweis</i>");
-        SetToolTip(FindControl(t.get(), "pictPREVIEW"), "Vorschau");
-        SetCaption(FindControl(t.get(), "mnuFILE"), "Datei");
-        // The translator names the language on line 2 and gives the file a code.
-        QVERIFY(WriteLanguageTemplate({t.get()}, "Testisch", LanguageTemplatePath()));
-        QVERIFY(QFile::rename(LanguageTemplatePath(), m_folder + "/QX-7alt_xx.lng"));
-        auto fresh = makeTestWindow();
-        MessageTable msg;
-        ApplyLanguageAtStart("XX", {fresh.get()}, msg);
-        QCOMPARE(snapshot(fresh.get()), snapshot(t.get()));
-        // A multi-line default comes back as its first line only; the translator joins it with "|".
-        QCOMPARE(msg(20), MessageTable::defaultText(20).section("\r\n", 0, 0));
-        QCOMPARE(msg(29), MessageTable::defaultText(29));
-    }
 };
 
 QTEST_MAIN(TestLanguage)

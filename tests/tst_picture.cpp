@@ -180,43 +180,6 @@ private Q_SLOTS:
     }
 
     // A sequence of verdicts applied to the preview: what the labels, the Load button and the frame show.
-    void preview_data()
-    {
-        QTest::addColumn<QList<PreviewResult>>("results"); QTest::addColumn<QString>("shown");
-        QTest::addColumn<float>("previewWidth"); QTest::addColumn<float>("previewHeight");
-        const PreviewResult big{PictureVerdict::TooLarge, 2048, 1536, {}, {}},
-            bad{PictureVerdict::Error, 0, 0, QStringLiteral("Unsupported image format"), {}};
-        const auto fine = [](int w, int h) { return PreviewResult{PictureVerdict::Accepted, w, h, {}, {}}; };
-        using L = QList<PreviewResult>;
-        const auto row = [](const char *tag, const L &results, const char *shown, float w, float h) {
-            QTest::newRow(tag) << results << QString(shown) << w << h;
-        };
-        row("1920 x 1080, just below the frame ratio", L{fine(1920, 1080)}, "load picture", 4000.0f, 2250.0f);
-        row("1280 x 480", L{fine(1280, 480)}, "load picture", 4005.0f, 1501.875f);
-        row("one pixel wide keeps the width", L{fine(800, 600), fine(0, 40)}, "load picture", 3000.0f, 2250.0f);
-        row("too large: frame back, error label kept", L{fine(800, 600), bad, big}, "error bad", 4005.0f, 2250.0f);
-        row("accepted clears both", L{big, bad, fine(800, 600)}, "load picture", 3000.0f, 2250.0f);
-    }
-    void preview()
-    {
-        QFETCH(QList<PreviewResult>, results);
-        PreviewDisplay d;
-        for (const PreviewResult &r : results)
-            ApplyPreview(d, r, PreviewFrame());
-        QStringList shown;
-        for (const auto &[on, name] : {std::pair{d.errorVisible, "error"}, {d.badVisible, "bad"},
-                                       {d.loadEnabled, "load"}, {d.pictureShown, "picture"}})
-            if (on)
-                shown << name;
-        QTEST(shown.join(' '), "shown");
-        QCOMPARE(d.param, results.last().paramText());
-        if (results.last().verdict == PictureVerdict::Error)
-            QCOMPARE(d.errorText, results.last().errorText);
-        QFETCH(float, previewWidth); QFETCH(float, previewHeight);
-        // Exact: the window stores these single-precision values as they are.
-        QVERIFY2(d.previewWidth == previewWidth && d.previewHeight == previewHeight,
-                 qPrintable(QStringLiteral("%1 x %2").arg(d.previewWidth, 0, 'g', 10).arg(d.previewHeight, 0, 'g', 10)));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestPicture)

@@ -235,27 +235,6 @@ private Q_SLOTS:
             QVERIFY(!rig.control<QCheckBox>(i < 4 ? "chkWINENABLE" : "chkWINFULL", i % 4)->isTristate());
     }
 
-    void clicksDuringReadBackSendNothing()
-    {
-        WindowRig rig;
-        MainWindow &w = startOn(rig, device({true, false, true}, {3, 0, 7}, {0, 2}, 1, 1));
-        int lines = 0; // the operator clicks all over the page while the read-back waits for the device
-        const auto clicker = connect(&w.exchange(), &CommandExchange::lineCut, this, [&] {
-            ++lines;
-            for (const auto &[name, index] : {std::pair{"chkWINENABLE", 1}, {"chkWINFULL", 0}, {"optWIN1INP", lines},
-                                              {"optWIN1INP", 58}, {"optWIN1INP", 84}})
-                rig.control<QAbstractButton>(name, index)->click();
-        });
-        rig.click("labSWITCH");
-        disconnect(clicker);
-        QCOMPARE(lines, 16);
-        QCOMPARE(rig.emu.commands(), readBackCommands("1010"));
-        QVERIFY(rig.seams.boxes.isEmpty() && !w.switching().SwitchBusy);
-        // The clicks changed the page on screen: it is read back once more, then shows the device's state again.
-        QTRY_COMPARE_WITH_TIMEOUT(rig.emu.commands(), readBackCommands("1010") + readBackCommands("1010"), 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(rig.switchingIdle(), 5000);
-        QCOMPARE(rig.switching(), QStringLiteral("enabled 1010 full 1010 selected 3,37,47,60,80"));
-    }
 };
 
 QTEST_MAIN(TestSwitching)

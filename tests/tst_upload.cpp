@@ -148,17 +148,6 @@ private Q_SLOTS:
         QVERIFY(!dev.techInfo.isEmpty() && dev.techInfo.last().isEmpty());
     }
 
-    void rateShownAtTicksEndingIn111()
-    {
-        Device dev;
-        QVERIFY(dev.connected);
-        dev.rig.ex.Timer_time.stop(); // the ticks are scripted: the count seen before packet n (index n)
-        const QList<int> ticks = {0, 7, 7, 15, 15, 23, 24, 31, 31};
-        dev.onProgress = [&] { dev.rig.ex.TimeTicks = ticks.value(dev.progress.size() - 1, 31); };
-        QCOMPARE(int(dev.upload(64, 9)), int(UploadOutcome::Done)); // 8 full packets
-        // Tick 7 is due but under a second (no text); 15, 23 and 31 show the rate so far; repeats and 24 do not.
-        QCOMPARE(dev.techInfo, (QStringList{RateText(15, 3), RateText(23, 5), RateText(31, 7), QString()}));
-    }
 
     void unfinished_data()
     {
