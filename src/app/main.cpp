@@ -6,6 +6,7 @@
 #include "state/commandline.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <cstdio>
 
 namespace {
@@ -45,7 +46,14 @@ int main(int argc, char *argv[])
         return 0;
     }
     QApplication app(argc, argv);
+    // The application name is the window class the desktop entry's StartupWMClass names; the desktop
+    // file name is the application id on Wayland. The window's icon comes with the program, installed or not.
     app.setApplicationName(QStringLiteral("QX-7alt"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.example.qx7alt"));
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(icon);
     // The program ends through the main window's close request only.
     app.setQuitOnLastWindowClosed(false);
     qx::InstallGuiSeams();
