@@ -43,8 +43,10 @@ private Q_SLOTS:
         QVERIFY(install.waitForFinished(120000));
         QVERIFY2(install.exitCode() == 0, install.readAllStandardError().constData());
         for (const char *file : {"bin/qx-7alt", "bin/qx7-emulator", "share/applications/io.example.qx7alt.desktop",
-                                 "share/icons/hicolor/scalable/apps/qx-7alt.svg",
-                                 "share/metainfo/io.example.qx7alt.metainfo.xml", "share/qx-7alt/README"})
+                                 "share/icons/hicolor/scalable/apps/qx-7alt.svg", "share/qx-7alt/README",
+                                 "share/icons/hicolor/48x48/apps/qx-7alt.png", "share/doc/qx-7alt/copyright",
+                                 "share/metainfo/io.example.qx7alt.metainfo.xml", "share/doc/qx-7alt/changelog.gz",
+                                 "share/qx-7alt/QX-7alt_EN.lng", "share/qx-7alt/QX-7alt_DE.lng"})
             QVERIFY2(QFile::exists(prefix.filePath(file)), file);
         // The user's configuration folder selects the emulator; serial port 1 beside the program leads nowhere.
         const QString config = home.filePath(".config/QX-7alt");

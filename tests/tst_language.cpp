@@ -200,6 +200,48 @@ private slots:
                  read.isEmpty() ? "0" : read);
     }
 
+    // The languages the program ships, found where an installation puts them: each lists every text and message
+    // of the template, messages keep their line breaks and "%1"; the English one is the design texts and defaults.
+    void shippedLanguages_data()
+    {
+        QTest::addColumn<QString>("code"); QTest::addColumn<QString>("name");
+        QTest::newRow("English") << "EN" << "English";
+        QTest::newRow("German") << "DE" << "Deutsch";
+    }
+    void shippedLanguages()
+    {
+        QFETCH(QString, code); QFETCH(QString, name);
+        seams().sharedFolder = QX_LANGUAGE_DIR;
+        const LanguageList list = DiscoverLanguages();
+        QCOMPARE(list.LanguageNames.value(int(list.LanguageCodes.indexOf(code))), name);
+        ControlRecords want, got;
+        MessageRecords unused, messages;
+        ReadLanguageRecords(QX_TEST_DATA_DIR "/language_template.lng", want, unused);
+        ReadLanguageFile(code, got, messages);
+        const bool english = code == "EN";
+        const auto same = [&](const QString &a, const QString &b) {
+            return english ? a == b : a.isEmpty() == b.isEmpty();
+        };
+        QStringList wrong;
+        for (const ControlRecord &t : want) {
+            const auto g = std::find_if(got.cbegin(), got.cend(), [&](const ControlRecord &r) {
+                return r.Chapter == t.Chapter && r.Name == t.Name && r.Index == t.Index;
+            });
+            if (g == got.cend() || !same(g->Caption, t.Caption) || !same(g->Tooltip, t.Tooltip) || !same(g->Tag, t.Tag))
+                wrong << t.Name + ' ' + QString::number(t.Index);
+        }
+        for (int n : MessageTable::numbers()) {
+            const auto m = std::find_if(messages.cbegin(), messages.cend(),
+                                        [&](const MessageRecord &r) { return r.Key == MessageTable::key(n); });
+            const QString text = m == messages.cend() ? QString() : ExpandBars(m->Text);
+            const QString def = MessageTable::defaultText(n);
+            if (english ? text != def
+                        : text.isEmpty() || text.count("\r\n") != def.count("\r\n") || text.count("%1") != def.count("%1"))
+                wrong << MessageTable::key(n);
+        }
+        QCOMPARE(wrong, QStringList());
+    }
+
     void templateBytes()
     {
         auto one = makeWindow("frmONE", "One");
