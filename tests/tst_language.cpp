@@ -200,8 +200,8 @@ private slots:
                  read.isEmpty() ? "0" : read);
     }
 
-    // The languages the program ships, found where an installation puts them: each lists every text and message
-    // of the template, messages keep their line breaks and "%1"; the English one is the design texts and defaults.
+    // The shipped languages, found where an installation puts them: each gives every text and message of the
+    // template, messages keep their line breaks and "%1"; the English one is the design texts and defaults.
     void shippedLanguages_data()
     {
         QTest::addColumn<QString>("code"); QTest::addColumn<QString>("name");
@@ -218,28 +218,29 @@ private slots:
         MessageRecords unused, messages;
         ReadLanguageRecords(QX_TEST_DATA_DIR "/language_template.lng", want, unused);
         ReadLanguageFile(code, got, messages);
-        const bool english = code == "EN";
         const auto same = [&](const QString &a, const QString &b) {
-            return english ? a == b : a.isEmpty() == b.isEmpty();
+            return code == "EN" ? a == b : a.isEmpty() == b.isEmpty();
         };
         QStringList wrong;
-        for (const ControlRecord &t : want) {
-            const auto g = std::find_if(got.cbegin(), got.cend(), [&](const ControlRecord &r) {
-                return r.Chapter == t.Chapter && r.Name == t.Name && r.Index == t.Index;
-            });
-            if (g == got.cend() || !same(g->Caption, t.Caption) || !same(g->Tooltip, t.Tooltip) || !same(g->Tag, t.Tag))
+        for (const ControlRecord &t : want)
+            if (std::none_of(got.cbegin(), got.cend(), [&](const ControlRecord &r) {
+                    return r.Chapter == t.Chapter && r.Name == t.Name && r.Index == t.Index &&
+                           same(r.Caption, t.Caption) && same(r.Tooltip, t.Tooltip) && same(r.Tag, t.Tag);
+                }))
                 wrong << t.Name + ' ' + QString::number(t.Index);
-        }
+        MessageTable msg;
+        msg.LoadMessages(messages, false);
+        QStringList keys;
+        for (const MessageRecord &m : qAsConst(messages))
+            keys << m.Key;
         for (int n : MessageTable::numbers()) {
-            const auto m = std::find_if(messages.cbegin(), messages.cend(),
-                                        [&](const MessageRecord &r) { return r.Key == MessageTable::key(n); });
-            const QString text = m == messages.cend() ? QString() : ExpandBars(m->Text);
-            const QString def = MessageTable::defaultText(n);
-            if (english ? text != def
-                        : text.isEmpty() || text.count("\r\n") != def.count("\r\n") || text.count("%1") != def.count("%1"))
+            const QString text = ExpandBars(msg(n)), def = MessageTable::defaultText(n);
+            if (!keys.contains(MessageTable::key(n)) || !same(text, def) || text.count("\r\n") != def.count("\r\n") ||
+                text.count("%1") != def.count("%1"))
                 wrong << MessageTable::key(n);
         }
         QCOMPARE(wrong, QStringList());
+        QCOMPARE(keys.size(), MessageTable::numbers().size()); // and no other
     }
 
     void templateBytes()
