@@ -87,26 +87,21 @@ struct BmpReader {
         for (qint64 y = 0; y < height; ++y) {
             const uchar *in = d + dataAt + y * rowBytes;
             QRgb *out = row(image, y);
-            for (qint64 x = 0; x < width; ++x) {
-                switch (bits) {
-                case 1:
-                case 4:
-                case 8: {
+            if (bits == 24 || (bits == 32 && compression == BmpRgb)) { // blue, green, red (and a byte left unused)
+                for (qint64 x = 0; x < width; ++x, in += bits / 8)
+                    out[x] = qRgb(in[2], in[1], in[0]);
+            } else if (bits <= 8) {
+                for (qint64 x = 0; x < width; ++x) {
                     const qint64 bit = x * bits;
                     const int index = in[bit / 8] >> (8 - bits - bit % 8) & ((1 << bits) - 1);
                     if (index >= palette.size())
                         return false;
                     out[x] = palette[index];
-                    break;
                 }
-                case 24:
-                    out[x] = qRgb(in[3 * x + 2], in[3 * x + 1], in[3 * x]);
-                    break;
-                default: {
+            } else {
+                for (qint64 x = 0; x < width; ++x) {
                     const quint32 p = bits == 16 ? le16(in + 2 * x) : le32(in + 4 * x);
                     out[x] = qRgba(channel[0](p), channel[1](p), channel[2](p), alpha ? channel[3](p) : 255);
-                    break;
-                }
                 }
             }
         }
@@ -208,8 +203,8 @@ DecodedPicture DecodeBmp(const QByteArray &file, const SizeCheck &fits)
         return out;
 
     // Channel masks: those of the header (a 40-byte header is followed by
-    // them), or 5 bits each for 16-bit pixels; 32-bit ones without masks are
-    // read directly as blue, green, red and a fourth byte that is not alpha.
+    // them), or 5 bits each for 16-bit pixels. 32-bit pixels without masks
+    // are blue, green, red and a fourth byte that is not alpha.
     qint64 headersEnd = 14 + qint64(infoSize);
     quint32 masks[4] = {0x7C00, 0x03E0, 0x001F, 0};
     if (fields) {
@@ -220,8 +215,6 @@ DecodedPicture DecodeBmp(const QByteArray &file, const SizeCheck &fits)
             return out;
         for (int i = 0; i < count; ++i)
             masks[i] = le32(bmp.d + 54 + 4 * i);
-    } else if (bmp.bits == 32) {
-        masks[0] = 0xFF0000; masks[1] = 0xFF00; masks[2] = 0xFF;
     }
     quint32 seen = 0;
     for (int i = 0; i < 4; ++i) {
