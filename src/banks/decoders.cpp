@@ -173,7 +173,9 @@ DecodedPicture DecodeBmp(const QByteArray &file, const SizeCheck &fits)
     // The info header in full, fields it is too short to hold left 0.
     const quint32 infoSize = le32(bmp.d + 14);
     uchar info[124] = {};
-    if (infoSize < 12 || (infoSize > 12 && infoSize < 16) || bmp.n < 14 + qint64(infoSize))
+    const bool knownSize = infoSize == 12 || infoSize == 108 || infoSize == 124
+                           || (infoSize >= 16 && infoSize <= 64 && infoSize % 4 == 0);
+    if (!knownSize || bmp.n < 14 + qint64(infoSize))
         return out;
     std::memcpy(info, bmp.d + 14, std::min<size_t>(infoSize, sizeof info));
     const bool core = infoSize == 12; // the old header: 16-bit sizes, 3-byte palette entries
@@ -190,6 +192,8 @@ DecodedPicture DecodeBmp(const QByteArray &file, const SizeCheck &fits)
         return out;
     out.error = kUnreadableData;
 
+    if (le16(info + (core ? 8 : 12)) != 1) // planes
+        return out;
     bmp.bits = le16(info + (core ? 10 : 14));
     bmp.compression = core ? BmpRgb : le32(info + 16);
     const bool os2 = infoSize < 40 || infoSize == 64; // where 3 and 4 mean other compressions
