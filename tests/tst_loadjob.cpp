@@ -150,16 +150,20 @@ private Q_SLOTS:
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("fault");
         QTest::addColumn<int>("status");
-        QTest::newRow("loaded") << "Logo.bmp" << "" << 0;
-        QTest::newRow("old firmware") << "Logo.bmp" << "old" << 2;
-        QTest::newRow("no link") << "Logo.bmp" << "nolink" << 3;
-        QTest::newRow("device acknowledges but stops reading (serial)") << "Wide.bmp" << "deaf" << 3;
+        QTest::addColumn<QString>("reason"); // the last line on standard error, after MSG(21) and the path
+        QTest::newRow("loaded") << "Logo.bmp" << "" << 0 << "";
+        QTest::newRow("old firmware") << "Logo.bmp" << "old" << 2 << "";
+        QTest::newRow("damaged picture") << "Cut.bmp" << "" << 2 << "Unable to read image data";
+        QTest::newRow("picture too large") << "Huge.bmp" << "" << 2 << "1922 x 2 is larger than 1920 x 1200";
+        QTest::newRow("no link") << "Logo.bmp" << "nolink" << 3 << "";
+        QTest::newRow("device acknowledges but stops reading (serial)") << "Wide.bmp" << "deaf" << 3 << "";
     }
     void unattendedExitStatus()
     {
         QFETCH(QString, file);
         QFETCH(QString, fault);
         QFETCH(int, status);
+        QFETCH(QString, reason);
         qx7emu::Options o;
         if (fault == "old")
             o.version = QStringLiteral("2.11");
@@ -173,11 +177,17 @@ private Q_SLOTS:
         QFile::setPermissions(app, QFile::permissions(QX_BIN_DIR "/qx-7alt"));
         pattern(40, 30).save(rig.folder.file("Logo.bmp"));
         pattern(720, 576).save(rig.folder.file("Wide.bmp"));
+        pattern(1922, 2).save(rig.folder.file("Huge.bmp"));
+        QFile::copy(rig.folder.file("Logo.bmp"), rig.folder.file("Cut.bmp"));
+        QFile::resize(rig.folder.file("Cut.bmp"), 1000);
         QProcess p;
         p.start(app, {"--file", rig.folder.file(file), "--bank", "4", "--exit"});
         QVERIFY(p.waitForFinished(120000));
         QCOMPARE(p.exitCode(), status);
-        QVERIFY(status == 0 || !p.readAllStandardError().isEmpty()); // the reason, on standard error
+        const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+        QVERIFY(status == 0 || !err.isEmpty()); // the reason, on standard error
+        if (!reason.isEmpty())
+            QVERIFY2(err.endsWith(rig.folder.file(file) + '\n' + reason + '\n'), qPrintable(err));
         QCOMPARE(rig.emu.bank(3).complete, status == 0);
         if (status == 2 || fault == "deaf")
             QCOMPARE(rig.emu.packetsReceived(), fault == "deaf" ? 5 : 0);

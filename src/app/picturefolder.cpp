@@ -147,6 +147,7 @@ bool PictureFolderBox::PreviewPicture()
     m_imageWidth = result.ImageWidth;
     m_imageHeight = result.ImageHeight;
     m_picture = result.accepted() ? result.Picture1 : QImage();
+    m_refusal = result.reason();
     return result.accepted();
 }
 

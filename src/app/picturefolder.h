@@ -37,6 +37,8 @@ public:
     const QImage &picture() const { return m_picture; }
     qint32 imageWidth() const { return m_imageWidth; }
     qint32 imageHeight() const { return m_imageHeight; }
+    // Why the last preview was refused (PreviewResult::reason).
+    const QString &refusal() const { return m_refusal; }
     // A running load job keeps the folder and the selection as they are.
     void setLocked(bool locked);
 
@@ -67,6 +69,7 @@ private:
     qint32 m_imageWidth = 0; // even
     qint32 m_imageHeight = 0;
     QImage m_picture;
+    QString m_refusal;
 };
 
 } // namespace qx

@@ -121,9 +121,10 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
         const int bank = int(Clamp(cmd.LoadBankRequest, 0, 3));
         m_banks->SelectBank(bank);
         bool refused = false;
+        QString reason; // why the picture was refused, for a run without a window
         if (m_state.LinkFailed) {
             m_warning->SetWarning(m_state.msg(18));
-        } else if (!IsRegularFile(cmd.LoadFileRequest)) { // a FIFO or device would block the preview
+        } else if (!IsRegularFile(cmd.LoadFileRequest)) { // missing, or a FIFO or a device named like a picture
             m_warning->SetWarning(m_state.msg(19) + QStringLiteral("\r\n") + cmd.LoadFileRequest);
             m_state.LinkFailed = true;
             refused = true;
@@ -132,6 +133,7 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
                 show();
             if (!m_pictures->PreviewPicture()) {
                 m_warning->SetWarning(m_state.msg(21) + QStringLiteral("\r\n") + cmd.LoadFileRequest);
+                reason = m_pictures->refusal();
                 m_state.LinkFailed = true;
                 refused = true;
             }
@@ -140,6 +142,8 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
             m_warning->SetUsage(ExpandBars(m_state.msg(20)));
             if (cmd.Unattended) {
                 std::fprintf(stderr, "%s\n", qPrintable(m_warning->Warning()));
+                if (!reason.isEmpty())
+                    std::fprintf(stderr, "%s\n", qPrintable(reason));
                 result.status = refused ? 2 : 3;
             } else {
                 showWarningModal();

@@ -29,7 +29,8 @@ QString SplitPath(QString &path);
 // The names of the regular files of folder (not hidden, not folders, no links
 // to special files) whose extension in lower case is jpg, gif or bmp, sorted
 // without regard to case (the file list keeps this order). An empty or
-// unreadable folder gives none. With processEvents the interface's pending
+// unreadable folder gives none. "Without regard to case" follows the user's
+// collation (QCollator of the default locale). With processEvents the interface's pending
 // events are processed after each directory entry (see ListTreeFiles).
 QStringList ListImageFiles(const QString &folder, bool processEvents = false);
 
@@ -60,16 +61,20 @@ struct PreviewResult {
 
     bool accepted() const { return verdict == PictureVerdict::Accepted; }
     QString paramText() const; // labPARAM: "800 x 600"
+    // Why the picture is refused: the decoder's text, or the size rule
+    // ("1922 x 1200 is larger than 1920 x 1200"); "" when it is accepted.
+    QString reason() const;
 };
 
 // Decodes the picture file (BMP, GIF or JPG by content; the first frame of an
-// animated GIF; no automatic rotation) and judges it. The size is read from
-// the file's header first: a picture over the limits is refused with its real
-// size without its pixels being decoded. A file that cannot be decoded gives
-// verdict Error, size 0 x 0 and the decoder's error text; so does anything but
-// a regular file (never opened), and a BMP or JPEG that ends before its data
-// does. Picture1 is opaque: transparency is shown over black (OverBlack),
-// and in an uncompressed 32-bit BMP the fourth byte is not transparency.
+// animated GIF; no automatic rotation) and judges it. BMP and JPEG go through
+// the program's own decoders (decoders.h), GIF through Qt's reader. The size is
+// read from the file's header first: a picture over the limits is refused with
+// its real size without its pixels being decoded. A file that cannot be
+// decoded gives verdict Error, size 0 x 0 and the decoder's error text; so does
+// anything but a regular file (never read), a damaged file, and a BMP or JPEG
+// file over 64 MiB. Picture1 is opaque: transparency is shown over black
+// (OverBlack).
 PreviewResult PreviewPicture(const QString &LoadFileRequest);
 
 // Caps what one decoded picture may allocate (process-wide; done once, on the

@@ -6,6 +6,13 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace qx {
 
 namespace {
@@ -55,6 +62,36 @@ bool IsRegularFile(const QString &path)
 {
     // QFileInfo follows links, and on Unix it calls only a regular file a file.
     return QFileInfo(path).isFile();
+}
+
+bool OpenRegularFile(QFile &file, const QString &path, QString &why)
+{
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        why = errno == ENOENT ? QStringLiteral("File not found") : qt_error_string(errno);
+        return false;
+    }
+    struct stat status;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        why = QStringLiteral("Not a regular file");
+        return false;
+    }
+    if (file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return true;
+    ::close(fd);
+#else
+    if (!IsRegularFile(path)) {
+        why = QFileInfo::exists(path) ? QStringLiteral("Not a regular file") : QStringLiteral("File not found");
+        return false;
+    }
+    file.setFileName(path);
+    if (file.open(QIODevice::ReadOnly))
+        return true;
+#endif
+    why = file.errorString();
+    return false;
 }
 
 QStringList ListTreeFiles(const QString &folder, const QString &pattern, bool processEvents)

@@ -2,6 +2,7 @@
 // Lists the files of one folder whose names match a wildcard pattern. The
 // language discovery uses it to find the language files beside the program.
 
+#include <QFile>
 #include <QString>
 #include <QStringList>
 
@@ -26,5 +27,12 @@ QStringList ListTreeFiles(const QString &folder, const QString &pattern, bool pr
 // a FIFO or a device never counts: opening a FIFO without a writer blocks, and
 // a device such as /dev/zero never ends.
 bool IsRegularFile(const QString &path);
+
+// Opens path for reading when it is a regular file (or a link to one). The
+// open never waits (a FIFO without a writer would block it) and it is the open
+// file that is checked, so a path swapped for a special file after an earlier
+// check is refused all the same. On failure file stays closed and why says
+// "File not found", "Not a regular file" or the system's reason.
+bool OpenRegularFile(QFile &file, const QString &path, QString &why);
 
 } // namespace qx

@@ -1,0 +1,313 @@
+#include "decoders.h"
+
+#include <QScopeGuard>
+#include <QVector>
+#include <QtEndian>
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <turbojpeg.h>
+
+namespace qx {
+
+namespace {
+
+const QString kUnreadableData = QStringLiteral("Unable to read image data");
+
+enum : quint32 { BmpRgb = 0, BmpRle8 = 1, BmpRle4 = 2, BmpBitfields = 3, BmpAlphaBitfields = 6 };
+
+quint32 le32(const uchar *p) { return qFromLittleEndian<quint32>(p); }
+quint16 le16(const uchar *p) { return qFromLittleEndian<quint16>(p); }
+
+// A channel value of `bits` bits widened to 0..255: repeating its high bits
+// into the low ones keeps full scale full scale (5 bits: 31 -> 255, 16 -> 132);
+// a wider channel keeps its top 8 bits.
+int widenChannel(quint32 value, int bits)
+{
+    if (bits <= 0)
+        return 0;
+    if (bits >= 8)
+        return int(value >> (bits - 8));
+    quint32 wide = 0;
+    int have = 0;
+    for (; have < 8; have += bits)
+        wide = wide << bits | value;
+    return int(wide >> (have - 8));
+}
+
+// One channel of a bit-field pixel, by its mask.
+struct Channel {
+    quint32 mask = 0;
+    int shift = 0;
+    int bits = 0;
+    uchar narrow[256] = {}; // the widened values of a channel of up to 8 bits
+
+    // False for a mask whose bits are not one run.
+    bool set(quint32 m)
+    {
+        mask = m;
+        shift = m ? qCountTrailingZeroBits(m) : 0;
+        const quint32 run = m >> shift;
+        bits = m ? 32 - qCountLeadingZeroBits(run) : 0;
+        for (int v = 0; bits <= 8 && v < (1 << bits); ++v)
+            narrow[v] = uchar(widenChannel(quint32(v), bits));
+        return (run & (run + 1)) == 0;
+    }
+    int operator()(quint32 pixel) const
+    {
+        const quint32 v = (pixel & mask) >> shift;
+        return bits > 8 ? int(v >> (bits - 8)) : narrow[v];
+    }
+};
+
+struct BmpReader {
+    const uchar *d = nullptr;
+    qint64 n = 0;
+    qint32 width = 0, height = 0;
+    bool topDown = false;
+    int bits = 0;
+    quint32 compression = BmpRgb;
+    qint64 dataAt = 0;
+    QVector<QRgb> palette;
+    Channel channel[4]; // red, green, blue, alpha
+    bool alpha = false;
+
+    QRgb *row(QImage &image, qint64 y) const // y counted in file order
+    {
+        return reinterpret_cast<QRgb *>(image.scanLine(int(topDown ? y : height - 1 - y)));
+    }
+
+    // Uncompressed rows, each padded to 4 bytes.
+    bool readRows(QImage &image) const
+    {
+        const qint64 rowBytes = (qint64(width) * bits + 31) / 32 * 4;
+        if (n - dataAt < rowBytes * height)
+            return false;
+        for (qint64 y = 0; y < height; ++y) {
+            const uchar *in = d + dataAt + y * rowBytes;
+            QRgb *out = row(image, y);
+            if (bits == 24 || (bits == 32 && compression == BmpRgb)) { // blue, green, red (and a byte left unused)
+                for (qint64 x = 0; x < width; ++x, in += bits / 8)
+                    out[x] = qRgb(in[2], in[1], in[0]);
+            } else if (bits <= 8) {
+                for (qint64 x = 0; x < width; ++x) {
+                    const qint64 bit = x * bits;
+                    const int index = in[bit / 8] >> (8 - bits - bit % 8) & ((1 << bits) - 1);
+                    if (index >= palette.size())
+                        return false;
+                    out[x] = palette[index];
+                }
+            } else {
+                for (qint64 x = 0; x < width; ++x) {
+                    const quint32 p = bits == 16 ? le16(in + 2 * x) : le32(in + 4 * x);
+                    out[x] = qRgba(channel[0](p), channel[1](p), channel[2](p), alpha ? channel[3](p) : 255);
+                }
+            }
+        }
+        return true;
+    }
+
+    // Run-length data: pairs (count, colour), or 0 and a code: 0 ends a row,
+    // 1 ends the picture, 2 moves by the next two bytes, more gives that many
+    // colours one by one (padded to 2 bytes).
+    bool readRuns(QImage &image) const
+    {
+        const bool rle4 = compression == BmpRle4;
+        image.fill(palette.value(0)); // what the runs skip
+        qint64 x = 0, y = 0;
+        const auto put = [&](int index) {
+            if (x >= width || y >= height || index >= palette.size())
+                return false;
+            row(image, y)[x++] = palette[index];
+            return true;
+        };
+        const uchar *p = d + dataAt;
+        const uchar *end = d + n;
+        for (;;) {
+            if (end - p < 2)
+                return false;
+            const int count = p[0], code = p[1];
+            p += 2;
+            if (count > 0) {
+                for (int i = 0; i < count; ++i)
+                    if (!put(rle4 ? (i & 1 ? code & 15 : code >> 4) : code))
+                        return false;
+            } else if (code == 0) {
+                x = 0;
+                ++y;
+            } else if (code == 1) {
+                return true;
+            } else if (code == 2) {
+                if (end - p < 2)
+                    return false;
+                x += p[0];
+                y += p[1];
+                p += 2;
+                if (x > width || y > height)
+                    return false;
+            } else {
+                const qint64 bytes = rle4 ? (code + 1) / 2 : code;
+                if (end - p < bytes)
+                    return false;
+                for (int i = 0; i < code; ++i)
+                    if (!put(rle4 ? (i & 1 ? p[i / 2] & 15 : p[i / 2] >> 4) : p[i]))
+                        return false;
+                p += (bytes + 1) & ~qint64(1);
+            }
+        }
+    }
+};
+
+} // namespace
+
+DecodedPicture DecodeBmp(const QByteArray &file, const SizeCheck &fits)
+{
+    DecodedPicture out;
+    out.error = kUnreadableData;
+    BmpReader bmp;
+    bmp.d = reinterpret_cast<const uchar *>(file.constData());
+    bmp.n = file.size();
+    if (bmp.n < 18 || !file.startsWith("BM"))
+        return out;
+    // The info header in full, fields it is too short to hold left 0.
+    const quint32 infoSize = le32(bmp.d + 14);
+    uchar info[124] = {};
+    const bool knownSize = infoSize == 12 || infoSize == 108 || infoSize == 124
+                           || (infoSize >= 16 && infoSize <= 64 && infoSize % 4 == 0);
+    if (!knownSize || bmp.n < 14 + qint64(infoSize))
+        return out;
+    std::memcpy(info, bmp.d + 14, std::min<size_t>(infoSize, sizeof info));
+    const bool core = infoSize == 12; // the old header: 16-bit sizes, 3-byte palette entries
+    qint64 height = core ? le16(info + 6) : qint32(le32(info + 8));
+    bmp.width = core ? le16(info + 4) : qint32(le32(info + 4));
+    bmp.topDown = height < 0;
+    height = std::abs(height);
+    if (bmp.width <= 0 || height <= 0 || height > std::numeric_limits<qint32>::max())
+        return out;
+    bmp.height = qint32(height);
+    out.size = QSize(bmp.width, bmp.height);
+    out.error.clear();
+    if (!fits(out.size))
+        return out;
+    out.error = kUnreadableData;
+
+    if (le16(info + (core ? 8 : 12)) != 1) // planes
+        return out;
+    bmp.bits = le16(info + (core ? 10 : 14));
+    bmp.compression = core ? BmpRgb : le32(info + 16);
+    const bool os2 = infoSize < 40 || infoSize == 64; // where 3 and 4 mean other compressions
+    const bool fields = !os2 && (bmp.compression == BmpBitfields || bmp.compression == BmpAlphaBitfields);
+    const bool indexed = bmp.bits == 1 || bmp.bits == 4 || bmp.bits == 8;
+    const bool known = bmp.compression == BmpRgb ? indexed || bmp.bits == 16 || bmp.bits == 24 || bmp.bits == 32
+                       : bmp.compression == BmpRle8 ? bmp.bits == 8 && !bmp.topDown
+                       : bmp.compression == BmpRle4 ? bmp.bits == 4 && !bmp.topDown
+                       : fields && (bmp.bits == 16 || bmp.bits == 32);
+    if (!known)
+        return out;
+
+    // Channel masks: those of the header (a 40-byte header is followed by
+    // them), or 5 bits each for 16-bit pixels. 32-bit pixels without masks
+    // are blue, green, red and a fourth byte that is not alpha.
+    qint64 headersEnd = 14 + qint64(infoSize);
+    quint32 masks[4] = {0x7C00, 0x03E0, 0x001F, 0};
+    if (fields) {
+        const int count = infoSize >= 56 || bmp.compression == BmpAlphaBitfields ? 4 : 3;
+        if (infoSize == 40)
+            headersEnd += 4 * count;
+        if (bmp.n < 54 + 4 * count)
+            return out;
+        for (int i = 0; i < count; ++i)
+            masks[i] = le32(bmp.d + 54 + 4 * i);
+    }
+    quint32 seen = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (!bmp.channel[i].set(masks[i]) || (masks[i] & seen) || (bmp.bits == 16 && masks[i] > 0xFFFF))
+            return out;
+        seen |= masks[i];
+    }
+    bmp.alpha = masks[3] != 0;
+
+    // The palette lies between the headers and the pixels, and holds as many
+    // entries as the header says, as fit there, and as the bits can index.
+    // An offset inside the headers is bogus: the pixels then follow the palette.
+    const int entrySize = core ? 3 : 4;
+    const quint32 declared = le32(info + 32);
+    qint64 entries = indexed ? (core || declared == 0 ? 1 << bmp.bits : std::min<qint64>(declared, 1 << bmp.bits)) : 0;
+    bmp.dataAt = le32(bmp.d + 10);
+    if (bmp.dataAt > bmp.n)
+        return out;
+    if (bmp.dataAt >= headersEnd)
+        entries = std::min(entries, (bmp.dataAt - headersEnd) / entrySize);
+    else
+        bmp.dataAt = headersEnd + entries * entrySize;
+    if (headersEnd + entries * entrySize > bmp.n)
+        return out;
+    for (qint64 i = 0; i < entries; ++i) {
+        const uchar *e = bmp.d + headersEnd + i * entrySize;
+        bmp.palette.append(qRgb(e[2], e[1], e[0]));
+    }
+
+    QImage image(bmp.width, bmp.height, bmp.alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (image.isNull())
+        return out;
+    const bool runs = bmp.compression == BmpRle8 || bmp.compression == BmpRle4;
+    if (!(runs ? bmp.readRuns(image) : bmp.readRows(image)))
+        return out;
+    out.error.clear();
+    out.image = std::move(image);
+    return out;
+}
+
+DecodedPicture DecodeJpeg(const QByteArray &file, const SizeCheck &fits)
+{
+    DecodedPicture out;
+    tjhandle tj = tjInitDecompress();
+    if (!tj) {
+        out.error = QString::fromLocal8Bit(tjGetErrorStr2(nullptr));
+        return out;
+    }
+    const auto release = qScopeGuard([tj] { tjDestroy(tj); });
+    const auto *data = reinterpret_cast<const unsigned char *>(file.constData());
+    const auto size = static_cast<unsigned long>(file.size());
+    const auto failed = [&out, tj] {
+        out.error = QString::fromLocal8Bit(tjGetErrorStr2(tj));
+        return out;
+    };
+
+    // The header call also refuses chroma sampling it has no name for, after
+    // it has read the size; the decoder itself takes such pictures.
+    int width = 0, height = 0, sampling = -1, colourspace = -1;
+    if (tjDecompressHeader3(tj, data, size, &width, &height, &sampling, &colourspace) != 0
+        && (width < 1 || height < 1 || colourspace < 0))
+        return failed();
+    out.size = QSize(width, height);
+    if (!fits(out.size))
+        return out;
+
+    // CMYK comes out as it is stored and is scaled by its black here.
+    const bool cmyk = colourspace == TJCS_CMYK || colourspace == TJCS_YCCK;
+    const int format = cmyk ? TJPF_CMYK : Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? TJPF_BGRA : TJPF_ARGB;
+    QImage image(width, height, QImage::Format_RGB32);
+    if (image.isNull()) {
+        out.error = kUnreadableData;
+        return out;
+    }
+    if (tjDecompress2(tj, data, size, image.bits(), width, int(image.bytesPerLine()), height, format,
+                      TJFLAG_STOPONWARNING | TJFLAG_LIMITSCANS) != 0)
+        return failed();
+    if (cmyk) {
+        for (int y = 0; y < height; ++y) {
+            auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+            const uchar *p = image.scanLine(y);
+            for (int x = 0; x < width; ++x, p += 4) {
+                const int k = p[3];
+                line[x] = qRgb(k * p[0] / 255, k * p[1] / 255, k * p[2] / 255);
+            }
+        }
+    }
+    out.image = std::move(image);
+    return out;
+}
+
+} // namespace qx
