@@ -71,6 +71,16 @@ private Q_SLOTS:
         QVERIFY(startup.readAll().startsWith(";QX-7alt v1.0.7 startup configuration file\r\n"));
         QCOMPARE(ini.readAll().count("\r\n"), 50);
         QCOMPARE(listing(prefix.path()), installed);
+        // A file in the configuration folder's place: said once, naming the folder (standard error with --exit),
+        // and the run goes on.
+        QVERIFY(QDir(config).removeRecursively() && QFile(config).open(QIODevice::WriteOnly));
+        QFile link(home.filePath("link.ini"));
+        QVERIFY(link.open(QIODevice::WriteOnly) && link.write(";x\r\nCom Port=0\r\nx\r\nTCP Settings=127.0.0.1:" + port));
+        link.close();
+        p.start(prefix.filePath("bin/qx-7alt"), {"--config", link.fileName(), "--command", "#PRST-RCL 2", "--exit"});
+        QVERIFY(p.waitForFinished(15000) && p.exitCode() == 0);
+        QCOMPARE(QString(p.readAllStandardError()).count(config), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(emu.commands().size(), 2, 5000);
 #else
         QSKIP("the installed layout and termination signals are a Unix matter");
 #endif
