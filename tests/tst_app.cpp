@@ -96,7 +96,6 @@ private Q_SLOTS:
         QTest::newRow("version wait of a start-up load") << "version" << QByteArray("Bank File Loaded1=") << 0;
         QTest::newRow("upload") << "upload" << QByteArray("Bank File Loaded1=") << 0;
         QTest::newRow("upload of a run with --exit") << "exit" << QByteArray("Bank File Loaded1=") << 1;
-        // Sent before main runs and held blocked by the parent, as a signal in the first moments would be.
         QTest::newRow("at once, before the window exists") << "start" << QByteArray("Bank File Loaded1=old.bmp") << 1;
     }
     // SIGTERM while the start-up sequence waits or uploads, or with a modal window open: the process ends soon,
@@ -116,11 +115,9 @@ private Q_SLOTS:
         QVERIFY(picture.save(app.dir.file("pic.bmp")));
         QProcess p;
         p.setWorkingDirectory(app.dir.path());
-        if (moment == "start")
-            p.setChildProcessModifier([] {
-                sigset_t term;
-                sigemptyset(&term), sigaddset(&term, SIGTERM), sigprocmask(SIG_BLOCK, &term, nullptr);
-            });
+        if (moment == "start") // sent at once and held blocked until main takes it, as in the first moments
+            p.setChildProcessModifier(
+                [] { sigset_t t; sigemptyset(&t), sigaddset(&t, SIGTERM), sigprocmask(SIG_BLOCK, &t, nullptr); });
         p.start(app.program, moment == "exit" || moment == "start" ? QStringList{"--file", "pic.bmp", "--exit"}
                                               : QStringList{moment == "warning" ? "/f:missing.bmp" : "/f:pic.bmp"});
         QTRY_VERIFY_WITH_TIMEOUT(moment == "start"     ? p.waitForStarted()
