@@ -96,6 +96,7 @@ private Q_SLOTS:
         QTest::newRow("version wait of a start-up load") << "version" << QByteArray("Bank File Loaded1=") << 0;
         QTest::newRow("upload") << "upload" << QByteArray("Bank File Loaded1=") << 0;
         QTest::newRow("upload of a run with --exit") << "exit" << QByteArray("Bank File Loaded1=") << 1;
+        QTest::newRow("at once, before the window exists") << "start" << QByteArray("Bank File Loaded1=old.bmp") << 1;
     }
     // SIGTERM while the start-up sequence waits or uploads, or with a modal window open: the process ends soon,
     // once, with both files saved, and the bank whose upload was cut short is recorded as holding nothing known.
@@ -114,9 +115,13 @@ private Q_SLOTS:
         QVERIFY(picture.save(app.dir.file("pic.bmp")));
         QProcess p;
         p.setWorkingDirectory(app.dir.path());
-        p.start(app.program, moment == "exit" ? QStringList{"--file", "pic.bmp", "--exit"}
+        if (moment == "start") // sent at once and held blocked until main takes it, as in the first moments
+            p.setChildProcessModifier(
+                [] { sigset_t t; sigemptyset(&t), sigaddset(&t, SIGTERM), sigprocmask(SIG_BLOCK, &t, nullptr); });
+        p.start(app.program, moment == "exit" || moment == "start" ? QStringList{"--file", "pic.bmp", "--exit"}
                                               : QStringList{moment == "warning" ? "/f:missing.bmp" : "/f:pic.bmp"});
-        QTRY_VERIFY_WITH_TIMEOUT(moment == "warning"   ? read(o.logFile).contains("tcp connection from")
+        QTRY_VERIFY_WITH_TIMEOUT(moment == "start"     ? p.waitForStarted()
+                                 : moment == "warning" ? read(o.logFile).contains("tcp connection from")
                                  : moment == "version" ? emu.commands().contains("#VERSION?")
                                                        : emu.packetsReceived() >= 5, 30000);
         ::kill(pid_t(p.processId()), SIGTERM);

@@ -73,6 +73,15 @@ private Q_SLOTS:
         QVERIFY(startup.readAll().startsWith(";QX-7alt v1.0.7 startup configuration file\r\n"));
         QCOMPARE(ini.readAll().count("\r\n"), 50);
         QCOMPARE(listing(prefix.path()), installed);
+        // A file in the configuration folder's place: said once, naming the folder (standard error with --exit),
+        // and the run goes on.
+        const QString link = home.filePath("link.ini"); // still leads to the emulator
+        QVERIFY(QFile::rename(config + "/QX-7alt.ini", link) && QDir(config).removeRecursively() &&
+                QFile(config).open(QIODevice::WriteOnly));
+        p.start(prefix.filePath("bin/qx-7alt"), {"--config", link, "--command", "#PRST-RCL 2", "--exit"});
+        QVERIFY(p.waitForFinished(15000) && p.exitCode() == 0);
+        QCOMPARE(QString(p.readAllStandardError()).count(config), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(emu.commands().size(), 2, 5000);
 #else
         QSKIP("the installed layout and termination signals are a Unix matter");
 #endif

@@ -41,6 +41,10 @@ private Q_SLOTS:
         for (const char *name : {"chkCOM", "txtTCPSETTINGS", "cmdLOAD"})
             shown += QString::number(rig.control(name)->isEnabled());
         QCOMPARE(shown + QString::number(rig.control<QAbstractButton>("chkCOM")->isChecked()), "1000001000");
+        // No key reaches a control beyond the window's edge (the log column and its template button).
+        for (QObject *c : WindowControls(&w))
+            if (auto *k = qobject_cast<QWidget *>(c); k && k->isVisibleTo(&w) && (k->focusPolicy() & Qt::TabFocus))
+                QVERIFY2(w.rect().contains(QRect(k->mapTo(&w, QPoint()), k->size())), qPrintable(ControlName(c)));
         // The selected tab is light, the others dark; preset buttons show their colour flat beside the caption.
         QCOMPARE(BackColor(rig.control("btnFILES")), QColor(192, 192, 192));
         QCOMPARE(BackColor(rig.control("btnPRESETS")), QColor(128, 128, 128));
@@ -84,10 +88,15 @@ private Q_SLOTS:
         edit->selectAll();
         QTest::keyClicks(edit, "<b>Logo</b>");
         QCOMPARE(presets->item(17)->text() + '|' + Caption(rig.find("optBANK", 1)), "bank2: <b>Logo</b>|<b>Logo</b>");
-        // A preset name shows in the list at once, on its button only after a restart.
+        // A preset name shows in the list at once, on its button only after a restart. A pasted line break
+        // becomes a blank; no length limit applies, also when a list click puts the name back.
         presets->setCurrentRow(4);
-        edit->setText(QStringLiteral("Studio"));
-        QCOMPARE(presets->item(4)->text() + '|' + Caption(rig.find("cmdPRESET", 5)), "preset5: Studio|preset_5");
+        edit->clear();
+        edit->insert("Stu\ndio" + QString(32768, 'o'));
+        presets->setCurrentRow(0), presets->setCurrentRow(4);
+        const QString name = "Stu dio" + QString(32768, 'o');
+        QCOMPARE(presets->item(4)->text() + '|' + Caption(rig.find("cmdPRESET", 5)), "preset5: " + name + "|preset_5");
+        QCOMPARE(s.PresetName[5], name);
         // Clearing an input name leaves the entry ending in its blank.
         rig.control<QListWidget>("lstINPUTNAMES")->setCurrentRow(4);
         rig.control<QLineEdit>("txtEDITINPUTNAME")->clear();

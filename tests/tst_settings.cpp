@@ -76,7 +76,7 @@ private slots:
     {
         Settings &s = m_state.settings;
         s.LabelIn[1].clear();
-        s.LabelWin[4] = "A = B";
+        s.LabelWin[4] = "A = B\r\nC"; // a line break would shift every later line
         FillDefaultNames(s, kPresetDesignCaption, "Bank");
         s.Tongue = "DE", s.MainX = 1200, s.MainY = -45, s.ComPort = 0;
         s.ComPortSettings = "9600,n,8,1", s.TcpSettings = "127.0.0.1:5000";
@@ -91,7 +91,7 @@ private slots:
                 main += QStringLiteral("%1%2=%3\r\n").arg(key).arg(n).arg(value(n));
         };
         list("Label In", 16, [](int n) { return QStringLiteral("Input %1").arg(n); });
-        list("Label Win", 4, [](int n) { return n == 4 ? QStringLiteral("A = B") : QStringLiteral("Window %1").arg(n); });
+        list("Label Win", 4, [](int n) { return n == 4 ? QString("A = B  C") : QStringLiteral("Window %1").arg(n); });
         list("Preset", 16, [](int n) { return QStringLiteral("preset_%1").arg(n); });
         list("Bank File Loaded", 4, [](int n) { return n == 3 ? QStringLiteral("c:\\pics\\a.bmp") : QString(); });
         list("Bank Name", 4, [](int n) { return QStringLiteral("Bank %1").arg(n); });
@@ -114,7 +114,7 @@ private slots:
         QTest::newRow("leading number") << h + "T=DE\r\nMainX=abc\r\nMainY=12px\r\n" << "DE" << 0 << 12;
         QTest::newRow("halves to even") << h + "T=DE\r\nMainX=2.5\r\nMainY=3.5\r\n" << "DE" << 2 << 4;
         QTest::newRow("beyond 32 bits kept") << h + "T=DE\r\nMainX=1e20\r\nMainY=7\r\n" << "DE" << 0 << 7;
-        QTest::newRow("LF line ends") << QByteArray(";x\nTongue=IT\nMainX=3\nMainY=4\n") << "IT" << 3 << 4;
+        QTest::newRow("LF, CR, CR LF ends") << QByteArray(";x\nTongue=IT\rMainX=3\r\nMainY=4") << "IT" << 3 << 4;
     }
     void startupFile()
     {
@@ -160,20 +160,32 @@ private slots:
         QTest::addColumn<QString>("name");       // as read
         QTest::addColumn<QString>("renamed");    // before the save; "" for untouched
         QTest::addColumn<QByteArray>("written"); // as written back
+        QTest::addColumn<QString>("codec");      // "": the bytes as they are; else the file in it, "-" without mark
         const QByteArray sued1252("Kamera S\xFC" "d"), suedUtf8("Kamera S\xC3\xBC" "d"), high1252("\x80\x81\x9F");
-        QTest::newRow("utf-8") << suedUtf8 << "Kamera Süd" << "" << suedUtf8;
-        QTest::newRow("windows-1252") << sued1252 << "Kamera Süd" << "" << sued1252;
-        QTest::newRow("windows-1252 0x80-0x9F") << high1252 << "€\u0081Ÿ" << "" << high1252;
-        QTest::newRow("windows-1252 renamed") << sued1252 << "Kamera Süd" << "Nord ß" << QByteArray("Nord \xDF");
+        QTest::newRow("utf-8") << suedUtf8 << "Kamera Süd" << "" << suedUtf8 << "";
+        QTest::newRow("windows-1252") << sued1252 << "Kamera Süd" << "" << sued1252 << "";
+        QTest::newRow("windows-1252 0x80-0x9F") << high1252 << "€\u0081Ÿ" << "" << high1252 << "";
+        QTest::newRow("windows-1252 renamed")
+            << sued1252 << "Kamera Süd" << "Nord ß" << QByteArray("Nord \xDF") << "";
         QTest::newRow("no room in windows-1252: utf-8")
-            << sued1252 << "Kamera Süd" << "Süd Ω" << QByteArray("S\xC3\xBC" "d \xCE\xA9");
+            << sued1252 << "Kamera Süd" << "Süd Ω" << QByteArray("S\xC3\xBC" "d \xCE\xA9") << "";
+        QTest::newRow("utf-8 mark kept") << suedUtf8 << "Kamera Süd" << "" << suedUtf8 << "UTF-8";
+        QTest::newRow("utf-16 with mark") << suedUtf8 << "Kamera Süd" << "Ω" << QByteArray("\xCE\xA9") << "UTF-16LE";
+        QTest::newRow("utf-16 without mark: left alone") << suedUtf8 << "Kept" << "Nord" << suedUtf8 << "UTF-16LE-";
     }
     void encodingKeptOnSave()
     {
-        QFETCH(QByteArray, stored); QFETCH(QString, renamed); QFETCH(QByteArray, written);
+        QFETCH(QByteArray, stored); QFETCH(QString, renamed); QFETCH(QByteArray, written); QFETCH(QString, codec);
         Settings form;
         form.FolderSelected = "/pics", form.LabelIn[1] = "@";
-        const auto withName = [&](const QByteArray &name) { return MainConfigBytes(form).replace("@", name); };
+        const bool mark = !codec.endsWith('-');
+        const QByteArray codecName = codec.chopped(!mark).toLatin1();
+        const auto withName = [&](const QByteArray &name) {
+            const QByteArray bytes = MainConfigBytes(form).replace("@", name);
+            QStringEncoder to(codecName.constData(),
+                              mark ? QStringEncoder::Flag::WriteBom : QStringEncoder::Flag::Default);
+            return codec.isEmpty() ? bytes : QByteArray(to(QString::fromUtf8(bytes)));
+        };
         put(inDir("QX-7alt.ini"), withName(stored));
         LoadSettings(m_state);
         QTEST(m_state.settings.LabelIn[1], "name");

@@ -25,6 +25,9 @@ const char kLongUsage[] =
 
 int main(int argc, char *argv[])
 {
+    // Before anything else: a termination request in the first moments ends the
+    // run like any later one, with the status the run decides, never by the signal.
+    qx::InstallTerminationHandler();
     // The plain answers (--version, --help, a bad option) need no display.
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
@@ -61,7 +64,7 @@ int main(int argc, char *argv[])
         qx::InstallConsoleSeams();
 
     qx::MainWindow window;
-    qx::InstallTerminationHandler([&window] { window.requestClose(); });
+    qx::OnTermination([&window] { window.requestClose(); });
     const qx::MainWindow::StartResult start = window.Form_Load(arguments);
     if (start.exitNow)
         return start.status;

@@ -255,10 +255,18 @@ void MainWindow::buildLogColumn()
     lab2 = MakeLabel(this, this, QStringLiteral("lab2"), QStringLiteral("0"), QRect(kLogLeft, 720, kLogWidth, 495));
     lab3 = MakeLabel(this, this, QStringLiteral("lab3"), QStringLiteral("0"), QRect(kLogLeft, 1260, kLogWidth, 495));
     lstLOG = MakeList(this, this, QStringLiteral("lstLOG"), QRect(kLogLeft, 1800, kLogWidth, 6900));
-    lstLOG->hide();
     cmdTONGUE = MakeButton(this, this, QStringLiteral("cmdTONGUE"), QStringLiteral("tongue!"),
                            QRect(kLogLeft, 8820, 1215, 375));
     connect(cmdTONGUE, &QPushButton::clicked, this, &MainWindow::cmdTONGUE_Click);
+    // The column lies beyond the design width: hidden until the window is widened to show it, so that no key
+    // reaches a control nobody sees (Tab and Space would write the template and end the program).
+    showLogColumn(false);
+}
+
+void MainWindow::showLogColumn(bool shown)
+{
+    for (QWidget *w : std::initializer_list<QWidget *>{Label1, labN, chkLOGLIST, lab, lab2, lab3, lstLOG, cmdTONGUE})
+        w->setVisible(shown);
 }
 
 void MainWindow::buildLinkIndicator()

@@ -92,6 +92,7 @@ private:
     void buildPresetsPage();
     void buildFilesPage();
     void buildLogColumn();
+    void showLogColumn(bool shown);
     // The link indicator in the left column, seen whatever page is shown.
     void buildLinkIndicator();
     void showLinkState();

@@ -30,9 +30,28 @@ void onSignal(int)
 }
 } // namespace
 
-void InstallTerminationHandler(std::function<void()> onTerminate)
+void InstallTerminationHandler()
 {
     if (g_signalPipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+        return;
+    struct sigaction sa = {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigset_t ours;
+    sigemptyset(&ours);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        ::sigaction(sig, &sa, nullptr);
+        sigaddset(&ours, sig);
+    }
+    // A process started with these signals blocked would never see them;
+    // one that was sent meanwhile is handled now.
+    ::sigprocmask(SIG_UNBLOCK, &ours, nullptr);
+}
+
+void OnTermination(std::function<void()> onTerminate)
+{
+    if (g_signalPipe[0] < 0)
         return;
     auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [onTerminate = std::move(onTerminate)] {
@@ -40,15 +59,10 @@ void InstallTerminationHandler(std::function<void()> onTerminate)
         [[maybe_unused]] const auto n = ::read(g_signalPipe[0], &byte, 1);
         onTerminate();
     });
-    struct sigaction sa = {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(sig, &sa, nullptr);
 }
 #else
-void InstallTerminationHandler(std::function<void()>) {}
+void InstallTerminationHandler() {}
+void OnTermination(std::function<void()>) {}
 #endif
 
 void CloseOpenDialogs()

@@ -5,11 +5,14 @@
 
 namespace qx {
 
-// When the process is asked to end (SIGTERM, SIGINT, SIGHUP on Unix) the
-// termination request is set at once (a running wait or pause ends at its
-// next check) and `onTerminate` runs in the event loop, so the program can
-// close like the operator would. Install it before anything waits.
-void InstallTerminationHandler(std::function<void()> onTerminate);
+// First thing in main: from then on a request to end the process (SIGTERM,
+// SIGINT, SIGHUP on Unix, also one sent before and held blocked) sets the
+// termination request at once; a running wait or pause ends at its next check.
+void InstallTerminationHandler();
+// Once the window exists: `onTerminate` runs in the event loop after each such
+// request, also one that came before, so the program closes like the operator
+// would.
+void OnTermination(std::function<void()> onTerminate);
 
 // Closes every dialog on screen (message boxes, the folder picker, modal
 // windows) as if cancelled, so that nothing waits for an answer.

@@ -3,6 +3,7 @@
 
 #include "bankloader.h"
 #include "language/languagefile.h"
+#include "language/messagetable.h"
 #include "languagebox.h"
 #include "linksettings.h"
 #include "mainwindow.h"
@@ -18,6 +19,7 @@
 #include "widgets.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -62,6 +64,10 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
     m_language->FillLanguageBox();
     ApplyLanguageAtStart(m_state.settings.Tongue, {this, m_wait.get(), m_warning.get()}, m_state.msg);
     m_warning->CaptureDesign();
+    // Nothing can be saved in a configuration folder that cannot be used: the
+    // operator is told once, in the language just chosen, and the run goes on.
+    if (!ProgramFolderUsable())
+        MessageBox(FillIn(m_state.msg(42), QDir::toNativeSeparators(ProgramFolder())), m_state.msg(43));
 
     // 8. Window position (twips).
     move(tw(m_state.settings.MainX), tw(m_state.settings.MainY));
@@ -86,7 +92,7 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
         setFixedWidth(width() + lstLOG->width());
         lstLOG->clear();
         m_log.clearList();
-        lstLOG->show();
+        showLogColumn(true);
     }
 
     // 15, 16. Link and receive polling.

@@ -1,5 +1,7 @@
 #include "widgets.h"
 
+#include "util/textutil.h"
+
 #include <QCheckBox>
 #include <QFrame>
 #include <QGroupBox>
@@ -9,6 +11,9 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QValidator>
+
+#include <limits>
 
 namespace qx {
 
@@ -104,10 +109,29 @@ QGroupBox *MakeFrame(QWidget *window, QWidget *parent, const QString &name, cons
     return place(window, new QGroupBox(caption, parent), name, ControlKind::Frame, twips, index);
 }
 
+namespace {
+// A text box holds one line: a line break that is pasted, typed or set from
+// code becomes a blank before anyone sees the text, so no value carries one
+// into a settings file.
+class OneLineValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString &input, int &) const override
+    {
+        input = OneLine(input);
+        return Acceptable;
+    }
+};
+} // namespace
+
 QLineEdit *MakeTextBox(QWidget *window, QWidget *parent, const QString &name, const QString &text,
                        const QRect &twips, int index)
 {
-    return place(window, new QLineEdit(text, parent), name, ControlKind::TextBox, twips, index);
+    auto *w = new QLineEdit(parent);
+    w->setValidator(new OneLineValidator(w));
+    w->setMaxLength(std::numeric_limits<int>::max()); // names have no length limit
+    w->setText(text);
+    return place(window, w, name, ControlKind::TextBox, twips, index);
 }
 
 QListWidget *MakeList(QWidget *window, QWidget *parent, const QString &name, const QRect &twips, int index)

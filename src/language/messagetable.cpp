@@ -54,7 +54,7 @@ const QList<int> &MessageTable::numbers()
         QList<int> l;
         for (int n = 1; n <= 23; ++n)
             l.append(n);
-        for (int n = 29; n <= 41; ++n)
+        for (int n = 29; n <= 43; ++n)
             l.append(n);
         return l;
     }();
@@ -106,6 +106,8 @@ QString MessageTable::defaultText(int n)
     case 39: return QStringLiteral("Link settings");
     case 40: return QStringLiteral("Last reply");
     case 41: return QStringLiteral("none yet");
+    case 42: return QStringLiteral("Settings will not be saved: the folder %1 cannot be used.");
+    case 43: return QStringLiteral("Settings folder");
     default: return QString();
     }
 }

@@ -22,8 +22,7 @@ SettingLineReader::SettingLineReader(const QString &path)
     if (!m_open)
         return;
     m_text = DecodeFileText(file.readAll(), &m_encoding);
-    // As a text stream would: CR LF and LF end a line, a lone CR is dropped.
-    m_text.remove(QLatin1Char('\r'));
+    m_open = m_encoding != TextEncoding::NotText;
 }
 
 bool SettingLineReader::atEnd() const
@@ -35,11 +34,15 @@ QString SettingLineReader::readLine()
 {
     if (atEnd())
         return QString();
-    qsizetype end = m_text.indexOf(QLatin1Char('\n'), m_pos);
-    if (end < 0)
-        end = m_text.size();
+    // CR LF, LF and a lone CR (as old editors write) each end one line.
+    qsizetype end = m_pos;
+    while (end < m_text.size() && m_text.at(end) != QLatin1Char('\n') && m_text.at(end) != QLatin1Char('\r'))
+        ++end;
     const QString line = m_text.mid(m_pos, end - m_pos);
     m_pos = end + 1;
+    if (end < m_text.size() && m_text.at(end) == QLatin1Char('\r') && m_pos < m_text.size()
+        && m_text.at(m_pos) == QLatin1Char('\n'))
+        ++m_pos;
     return line;
 }
 

@@ -16,8 +16,8 @@ bool SplitSettingLine(const QString &line, QString &key, QString &value);
 
 class SettingLineReader {
 public:
-    // Reads the whole file at `path`: as UTF-8 when it is valid UTF-8, else as
-    // Windows-1252 (see DecodeFileText).
+    // Reads the whole file at `path` in the encoding DecodeFileText finds. A
+    // file that is not text counts as not open: nothing of it is read.
     explicit SettingLineReader(const QString &path);
 
     bool isOpen() const { return m_open; }
@@ -37,7 +37,7 @@ public:
 private:
     QString readLine();
 
-    QString m_text; // the file without carriage returns
+    QString m_text;
     qsizetype m_pos = 0;
     bool m_open = false;
     TextEncoding m_encoding = TextEncoding::Utf8;

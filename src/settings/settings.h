@@ -34,7 +34,8 @@ struct Settings : LinkSettings {
     QString FolderSelected;
     bool ShowLog = false;
     // The encoding each file was read in, so that a save writes it back the
-    // same way; a file that did not exist is written as UTF-8.
+    // same way; a file that did not exist is written as UTF-8, one that is
+    // not text (NotText) is not written.
     TextEncoding StartupEncoding = TextEncoding::Utf8;
     TextEncoding MainConfigEncoding = TextEncoding::Utf8;
 };

@@ -22,13 +22,22 @@ QString headerLine(const QString &what)
     return QStringLiteral(";%1 v%2 %3").arg(QLatin1String(kProductName), VersionText(), what);
 }
 
-// Every line ends with CR LF; the text goes back in the encoding the file was read in.
+// Every line ends with CR LF; the text goes back in the encoding the file was
+// read in. A line break inside a value would shift every later line of a file
+// that is read by position, so none gets through.
 QByteArray encodeLines(const QStringList &lines, TextEncoding encoding)
 {
     QString text;
     for (const QString &line : lines)
-        text += line + kCrLf;
+        text += OneLine(line) + kCrLf;
     return EncodeFileText(text, encoding);
+}
+
+// A file that was there but is not text is left as it is.
+void writeUnlessNotText(const QString &path, TextEncoding encoding, const QByteArray &bytes)
+{
+    if (encoding != TextEncoding::NotText)
+        WriteWholeFile(path, bytes);
 }
 
 // The leading-number value of a text, rounded half to even; nothing when it
@@ -162,8 +171,9 @@ QByteArray MainConfigBytes(const Settings &s)
 void SaveSettings(const AppState &state)
 {
     // Each file is replaced whole or, when that fails, left as it was.
-    WriteWholeFile(StartupPath(), StartupFileBytes(state.settings));
-    WriteWholeFile(MainConfigPath(state), MainConfigBytes(state.settings));
+    const Settings &s = state.settings;
+    writeUnlessNotText(StartupPath(), s.StartupEncoding, StartupFileBytes(s));
+    writeUnlessNotText(MainConfigPath(state), s.MainConfigEncoding, MainConfigBytes(s));
 }
 
 } // namespace qx

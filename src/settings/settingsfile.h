@@ -24,9 +24,11 @@ QString MainConfigPath(const AppState &state);
 // empty values never overwrite anything (the name lists keep what they held).
 void LoadSettings(AppState &state);
 
-// Writes both files, each in the encoding it was read in. Each file is
+// Writes both files, each in the encoding it was read in, every value on its
+// own line (a CR or LF in a value is written as a blank). Each file is
 // replaced as a whole or not at all, so a failing write (a full disk) never
-// leaves a truncated or empty file; failures are silent.
+// leaves a truncated or empty file; failures are silent. A file that was
+// found not to be text is left alone.
 void SaveSettings(const AppState &state);
 
 // The exact bytes of the two files (CRLF line ends, in the encoding each file

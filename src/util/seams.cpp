@@ -97,6 +97,12 @@ QString ProgramFolder()
     return config;
 }
 
+bool ProgramFolderUsable()
+{
+    const QFileInfo folder(ProgramFolder());
+    return folder.isDir() && folder.isWritable();
+}
+
 void ExitProcess(int status)
 {
     if (seams().exitProcess)

@@ -54,6 +54,10 @@ void OpenUrl(const QUrl &url);
 // when the executable sits in an installed layout (<exe dir>/../share/qx-7alt
 // exists) or its folder cannot be written.
 QString ProgramFolder();
+// Whether the program folder is a folder that files can be written in (the
+// configuration folder may be a file, a dangling link, or under a read-only
+// home).
+bool ProgramFolderUsable();
 // The installed shared files folder <exe dir>/../share/qx-7alt; "" when the
 // executable is not installed.
 QString SharedFolder();

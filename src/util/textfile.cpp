@@ -2,6 +2,7 @@
 
 #include <QSaveFile>
 #include <QStringDecoder>
+#include <QStringEncoder>
 
 namespace qx {
 
@@ -52,11 +53,28 @@ bool toWindows1252(const QString &text, QByteArray &bytes)
 
 QString DecodeFileText(const QByteArray &bytes, TextEncoding *encoding)
 {
-    QStringDecoder utf8(QStringConverter::Utf8);
-    QString text = utf8(bytes);
-    const TextEncoding used = utf8.hasError() ? TextEncoding::Windows1252 : TextEncoding::Utf8;
-    if (used == TextEncoding::Windows1252)
+    TextEncoding used = TextEncoding::Utf8;
+    QString text;
+    const auto decode = [&](QStringConverter::Encoding as, qsizetype skip) {
+        QStringDecoder decoder(as, QStringConverter::Flag::Stateless);
+        text = decoder(bytes.mid(skip));
+        return !decoder.hasError();
+    };
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
+        used = bytes.at(0) == '\xFF' ? TextEncoding::Utf16LE : TextEncoding::Utf16BE;
+        if (!decode(used == TextEncoding::Utf16LE ? QStringConverter::Utf16LE : QStringConverter::Utf16BE, 2))
+            used = TextEncoding::NotText;
+    } else if (bytes.startsWith("\xEF\xBB\xBF") && decode(QStringConverter::Utf8, 3)) {
+        used = TextEncoding::Utf8Marked;
+    } else if (!decode(QStringConverter::Utf8, 0)) {
+        used = TextEncoding::Windows1252;
         text = fromWindows1252(bytes);
+    }
+    // NUL is no character of a text file (UTF-16 without a mark, UTF-32, binary).
+    if (text.contains(QChar(0)))
+        used = TextEncoding::NotText;
+    if (used == TextEncoding::NotText)
+        text.clear();
     if (encoding)
         *encoding = used;
     return text;
@@ -65,9 +83,23 @@ QString DecodeFileText(const QByteArray &bytes, TextEncoding *encoding)
 QByteArray EncodeFileText(const QString &text, TextEncoding encoding)
 {
     QByteArray bytes;
-    if (encoding == TextEncoding::Windows1252 && toWindows1252(text, bytes))
-        return bytes;
-    return text.toUtf8();
+    switch (encoding) {
+    case TextEncoding::Windows1252:
+        if (toWindows1252(text, bytes))
+            return bytes;
+        return text.toUtf8();
+    case TextEncoding::Utf8Marked:
+        return "\xEF\xBB\xBF" + text.toUtf8();
+    case TextEncoding::Utf16LE:
+    case TextEncoding::Utf16BE: {
+        QStringEncoder encoder(encoding == TextEncoding::Utf16LE ? QStringConverter::Utf16LE
+                                                                 : QStringConverter::Utf16BE,
+                               QStringConverter::Flag::WriteBom);
+        return encoder(text);
+    }
+    default:
+        return text.toUtf8();
+    }
 }
 
 bool WriteWholeFile(const QString &path, const QByteArray &bytes)

@@ -3,24 +3,29 @@
 // and back, and how a file is replaced as a whole.
 //
 // The files carry one byte per character in an 8-bit code page on the systems
-// they come from, or UTF-8 when this program wrote them. Neither carries a
+// they come from, or UTF-8 when this program wrote them. Most carry no
 // marker, so a file that is valid UTF-8 is read as UTF-8 and any other file
-// as Windows-1252 (Latin-1 with printable characters in 0x80..0x9F).
+// as Windows-1252 (Latin-1 with printable characters in 0x80..0x9F). An
+// editor may have put a byte-order mark in front: UTF-8 and UTF-16 with a
+// mark are read as such and written back with the same mark. A file with NUL
+// bytes and no mark (UTF-16 without a mark, anything binary) is not text:
+// nothing of it is read and it is never written over.
 
 #include <QByteArray>
 #include <QString>
 
 namespace qx {
 
-enum class TextEncoding { Utf8, Windows1252 };
+enum class TextEncoding { Utf8, Windows1252, Utf8Marked, Utf16LE, Utf16BE, NotText };
 
-// The text of a file's bytes: UTF-8 when the bytes are valid UTF-8, else
-// Windows-1252. `encoding`, when given, receives the one that was used.
+// The text of a file's bytes (see above; "" for NotText). `encoding`, when
+// given, receives the one that was used.
 QString DecodeFileText(const QByteArray &bytes, TextEncoding *encoding = nullptr);
 
-// The bytes of `text` in `encoding`. A text with a character that Windows-1252
-// cannot hold is written as UTF-8 as a whole rather than lose the character;
-// the next reading recognises it as UTF-8.
+// The bytes of `text` in `encoding`, with its mark when it has one. A text
+// with a character that Windows-1252 cannot hold is written as UTF-8 as a
+// whole rather than lose the character; the next reading recognises it as
+// UTF-8. NotText gives UTF-8 (its file is never written).
 QByteArray EncodeFileText(const QString &text, TextEncoding encoding);
 
 // Replaces the file at `path` with `bytes` through a temporary file beside it.

@@ -89,6 +89,12 @@ int scanNumber(const QString &text, int pos)
 
 } // namespace
 
+QString OneLine(const QString &text)
+{
+    QString line = text;
+    return line.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+}
+
 double NumericValue(const QString &text)
 {
     int pos = 0;

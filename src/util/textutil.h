@@ -28,6 +28,10 @@ QString HexDump(const QByteArray &bytes);
 QString TrimBlanks(const QString &text);
 QString TrimLeadingBlanks(const QString &text);
 
+// `text` with every CR and LF replaced by a blank: a value of a one-line box
+// or of one line of a settings file.
+QString OneLine(const QString &text);
+
 // The number formed by the leading part of `text` (after leading blanks): an
 // optional sign, digits, an optional decimal point with digits and an optional
 // exponent. 0 when the text does not begin with a number ("12px" -> 12, "abc" -> 0).
