@@ -45,23 +45,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray startup = cut < 0 ? input : input.left(cut);
     const QByteArray main = cut < 0 ? input : input.mid(cut + 1);
     fuzz::writeFile(StartupPath(), startup);
-    AppState first;
-    fuzz::writeFile(MainConfigPath(first), main);
+    fuzz::writeFile(MainConfigPath({}), main);
 
-    LoadSettings(first);
-    QX_FUZZ_CHECK(first.settings.ComPort >= 0 && first.settings.ComPort <= 255);
+    Settings first;
+    LoadSettings(first, {});
+    QX_FUZZ_CHECK(first.ComPort >= 0 && first.ComPort <= 255);
 
-    SettingLineReader reader(MainConfigPath(first));
+    SettingLineReader reader(MainConfigPath({}));
     while (!reader.atEnd()) {
         const bool hasValue = reader.ReadSettingLine();
         QX_FUZZ_CHECK(hasValue == !reader.SettingValue.isEmpty());
         QX_FUZZ_CHECK(!outerBlank(reader.SettingKey) && !outerBlank(reader.SettingValue));
     }
 
-    SaveSettings(first);
-    AppState second;
-    LoadSettings(second);
-    QX_FUZZ_CHECK(sameSettings(first.settings, second.settings));
-    QX_FUZZ_CHECK(!second.settings.ShowLog);
+    SaveSettings(first, {});
+    Settings second;
+    LoadSettings(second, {});
+    QX_FUZZ_CHECK(sameSettings(first, second));
+    QX_FUZZ_CHECK(!second.ShowLog);
     return 0;
 }

@@ -66,7 +66,7 @@ private Q_SLOTS:
         QVERIFY(p.waitForFinished(20000));
         QTEST(p.exitCode(), "status");
         QVERIFY(p.readAllStandardOutput().startsWith(out));
-        QCOMPARE(emu.received().size(), int(args.size() == 2));
+        QTRY_COMPARE_WITH_TIMEOUT(emu.received().size(), int(args.size() == 2), 10000);
         QCOMPARE(emu.received().value(0).raw, QByteArray(args.size() == 2 ? "#prst-rcl 5\r" : ""));
         QVERIFY(!QFile::exists(app.dir.file("startup.ini")) && read(app.ini) == before);
     }

@@ -4,6 +4,7 @@
 
 #include "emulator.h"
 #include "linkrig.h"
+#include "util/version.h"
 
 #include <QDateTime>
 #include <QDirIterator>
@@ -70,7 +71,7 @@ private Q_SLOTS:
         // Both settings files were written there, the configuration with all its 50 lines.
         QFile startup(config + "/startup.ini"), ini(config + "/QX-7alt.ini");
         QVERIFY(startup.open(QIODevice::ReadOnly) && ini.open(QIODevice::ReadOnly));
-        QVERIFY(startup.readAll().startsWith(";QX-7alt v1.0.7 startup configuration file\r\n"));
+        QVERIFY(startup.readAll().startsWith(";QX-7alt v" QX_VERSION_TEXT " startup configuration file\r\n"));
         QCOMPARE(ini.readAll().count("\r\n"), 50);
         QCOMPARE(listing(prefix.path()), installed);
         // A file in the configuration folder's place: said once, naming the folder (standard error with --exit),

@@ -3,6 +3,7 @@
 // each once, in which order: the template's bytes.
 
 #include "util/seams.h"
+#include "util/version.h"
 #include "windowrig.h"
 
 #include <QComboBox>
@@ -27,7 +28,7 @@ void writeLines(const WindowRig &rig, const QString &name, const QStringList &li
 // breaks, markup that must show as typed. Records in `first` come before the others and so win.
 QStringList frenchLines(const QStringList &first = {})
 {
-    return QStringList{";QX-7alt v1.0.7 language file", ";Language=Français"} + first +
+    return QStringList{";QX-7alt v" QX_VERSION_TEXT " language file", ";Language=Français"} + first +
            QString("Chapter=frmMAIN\nCaption=QX-7 Panneau de commande\nName=labPRESETS\nCaption=Préréglages\n"
                    "Tooltip=Rappel rapide des préréglages\nName=optBANK 2\nCaption=Mémoire 3\nName=labLANG\n"
                    "Caption=<b>Langue</b>\nChapter=frmWAIT\nName=labWAIT\nCaption=<i>Patience</i>\n"
@@ -50,7 +51,8 @@ struct App : WindowRig {
         : WindowRig({}, Link::None)
     {
         writeLines(*this, "startup.ini",
-                   {";QX-7alt v1.0.7 startup configuration file", "Tongue=" + tongue, "MainX= 300 ", "MainY= 150 "});
+                   {";QX-7alt v" QX_VERSION_TEXT " startup configuration file", "Tongue=" + tongue, "MainX= 300 ",
+                    "MainY= 150 "});
         writeConfig({"Com Port= 7 "}, line50);
         writeLines(*this, frenchFile, frenchLines(first));
     }
@@ -80,9 +82,10 @@ private Q_SLOTS:
         QFETCH(QString, fileName);
         QFETCH(QString, choose);
         App app("FR", {}, fileName);
-        writeLines(app, "qx-7alt_de.lng", {";QX-7alt v1.0.7 language file", ";Language=Deutsch", "Caption=Steuerung"});
+        writeLines(app, "qx-7alt_de.lng",
+                   {";QX-7alt v" QX_VERSION_TEXT " language file", ";Language=Deutsch", "Caption=Steuerung"});
         // The template and a file without its language line are not listed.
-        writeLines(app, "QX-7alt_.lng", {";QX-7alt v1.0.7 language file", ";Language=EN"});
+        writeLines(app, "QX-7alt_.lng", {";QX-7alt v" QX_VERSION_TEXT " language file", ";Language=EN"});
         writeLines(app, "QX-7alt_IT.lng", {";Language=Italiano"});
         MainWindow &w = app.start({"/h"});
         // The bank names of the configuration replace the language file's; texts show as typed, never as markup;
@@ -125,9 +128,13 @@ private Q_SLOTS:
         QVERIFY(app.seams.exits == QList<int>{0} && w.isHidden());
         w.close();
         QVERIFY(app.read("startup.ini") == startupBefore && app.read("QX-7alt.ini") == configBefore);
-        QFile expected(QX_TEST_DATA_DIR "/language_template.lng");
+        QFile expected(QX_TEST_DATA_DIR "/language_template.lng"); // the version as this build names it
         QVERIFY(expected.open(QIODevice::ReadOnly));
-        QCOMPARE(app.read("QX-7alt_.lng"), expected.readAll());
+        QCOMPARE(app.read("QX-7alt_.lng"),
+                 expected.readAll()
+                     .replace("@QX_VERSION_TEXT@", QX_VERSION_TEXT)
+                     .replace("@QX_VERSION_MAJOR@", QByteArray::number(QX_VERSION_MAJOR))
+                     .replace("@QX_VERSION_REVISION@", QByteArray::number(QX_VERSION_REVISION)));
     }
 
     void warningTurnsIntoAbout_data()

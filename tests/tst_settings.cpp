@@ -2,6 +2,7 @@
 
 #include "settings/names.h"
 #include "settings/settingsfile.h"
+#include "state/appstate.h"
 #include "util/seams.h"
 #include "util/version.h"
 
@@ -81,7 +82,7 @@ private slots:
         s.Tongue = "DE", s.MainX = 1200, s.MainY = -45, s.ComPort = 0;
         s.ComPortSettings = "9600,n,8,1", s.TcpSettings = "127.0.0.1:5000";
         s.FolderSelected = "/pics", s.BankFileLoaded[3] = "c:\\pics\\a.bmp";
-        SaveSettings(m_state);
+        SaveSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
 
         QCOMPARE(contents(inDir("startup.ini")), kStartupHead + "Tongue=DE\r\nMainX= 1200 \r\nMainY=-45 \r\n");
         QString main = ";QX-7alt v" QX_VERSION_TEXT " main configuration file\r\nCom Port= 0 \r\n"
@@ -98,10 +99,10 @@ private slots:
         main += "FolderSelected=/pics\r\n\r\n"; // the log line is always written empty
         QCOMPARE(QString::fromUtf8(contents(inDir("QX-7alt.ini"))), main);
         // Every setting but the log flag is written, so equal bytes mean all came back.
-        AppState loaded;
-        LoadSettings(loaded);
-        QCOMPARE(MainConfigBytes(loaded.settings), MainConfigBytes(s));
-        QCOMPARE(StartupFileBytes(loaded.settings), StartupFileBytes(s));
+        Settings loaded;
+        LoadSettings(loaded, {});
+        QCOMPARE(MainConfigBytes(loaded), MainConfigBytes(s));
+        QCOMPARE(StartupFileBytes(loaded), StartupFileBytes(s));
     }
 
     void startupFile_data()
@@ -120,7 +121,7 @@ private slots:
     {
         QFETCH(QByteArray, file);
         put(inDir("startup.ini"), file);
-        LoadSettings(m_state);
+        LoadSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
         QTEST(m_state.settings.Tongue, "tongue");
         QTEST(int(m_state.settings.MainX), "x"); QTEST(int(m_state.settings.MainY), "y");
     }
@@ -149,7 +150,7 @@ private slots:
     {
         QFETCH(QByteArray, file); QFETCH(QString, setting);
         put(inDir("QX-7alt.ini"), file);
-        LoadSettings(m_state);
+        LoadSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
         QTEST(field(m_state.settings, setting), "expected");
     }
 
@@ -187,11 +188,11 @@ private slots:
             return codec.isEmpty() ? bytes : QByteArray(to(QString::fromUtf8(bytes)));
         };
         put(inDir("QX-7alt.ini"), withName(stored));
-        LoadSettings(m_state);
+        LoadSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
         QTEST(m_state.settings.LabelIn[1], "name");
         if (!renamed.isEmpty())
             m_state.settings.LabelIn[1] = renamed;
-        SaveSettings(m_state);
+        SaveSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
         QCOMPARE(contents(inDir("QX-7alt.ini")), withName(written));
     }
 
@@ -215,7 +216,7 @@ private slots:
         QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
         while (filler.write(QByteArray(512, 'x')) > 0) continue;
         m_state.settings.Tongue = "DE";
-        SaveSettings(m_state);
+        SaveSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
         QCOMPARE(contents(m_mounted + "/startup.ini"), QByteArray("old\r\n"));
         QCOMPARE(contents(m_mounted + "/QX-7alt.ini"), oldMain);
     }
@@ -233,7 +234,7 @@ private slots:
         QVERIFY(QDir(m_dir->path()).mkpath("other") && QDir(m_dir->path()).mkdir("taken.ini"));
         m_state.cmd.ConfigPathOverride = inDir(target);
         m_state.settings.TcpSettings = "127.0.0.1:7000";
-        SaveSettings(m_state);
+        SaveSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
         // The startup file is still written whole in the program folder; nothing else appears.
         QCOMPARE(contents(inDir("startup.ini")), StartupFileBytes(m_state.settings));
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
@@ -241,7 +242,7 @@ private slots:
         QVERIFY(QDir(inDir("taken.ini")).isEmpty());
         QCOMPARE(QDir(inDir("other")).entryList(QDir::Files), written ? QStringList{"custom.ini"} : QStringList());
         m_state.settings.TcpSettings.clear();
-        LoadSettings(m_state);
+        LoadSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
         QCOMPARE(m_state.settings.TcpSettings, written ? QString("127.0.0.1:7000") : kDefaultTcpSettings);
     }
 };

@@ -433,7 +433,7 @@ void MainWindow::Form_Unload()
     const QPoint at = pos();
     m_state.settings.MainX = PixelsToTwips(at.x());
     m_state.settings.MainY = PixelsToTwips(at.y());
-    SaveSettings(m_state);
+    SaveSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
     m_wait->hide();
     m_warning->hide();
 }

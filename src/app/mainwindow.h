@@ -9,6 +9,7 @@
 #include "link/devicelink.h"
 #include "link/linkmonitor.h"
 #include "state/appstate.h"
+#include "tabs.h"
 
 #include <QColor>
 #include <QWidget>
@@ -33,9 +34,6 @@ class PictureFolderBox;
 class SwitchingPage;
 class WaitWindow;
 class WarningWindow;
-
-// The pages of the tab strip, by the numbers ShowTab has always used.
-enum Tab : int { TabPresets = 1, TabSwitching = 2, TabFiles = 9 };
 
 class MainWindow : public QWidget {
     Q_OBJECT

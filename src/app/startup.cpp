@@ -57,7 +57,7 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
     ParseArguments(arguments, cmd, &error);
 
     // 5. Settings.
-    LoadSettings(m_state);
+    LoadSettings(m_state.settings, cmd.ConfigPathOverride);
     m_log.setShowLog(m_state.settings.ShowLog);
 
     // 6, 7. Languages.

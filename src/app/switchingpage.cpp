@@ -1,9 +1,9 @@
 #include "switchingpage.h"
 
 #include "link/commandexchange.h"
-#include "mainwindow.h"
 #include "state/appstate.h"
 #include "switching/switchprotocol.h"
+#include "tabs.h"
 #include "util/seams.h"
 #include "waitwindow.h"
 #include "widgets.h"

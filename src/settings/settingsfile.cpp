@@ -118,16 +118,15 @@ QString StartupPath()
     return JoinPath(ProgramFolder(), QStringLiteral("startup.ini"));
 }
 
-QString MainConfigPath(const AppState &state)
+QString MainConfigPath(const QString &configPathOverride)
 {
-    if (!state.cmd.ConfigPathOverride.isEmpty())
-        return state.cmd.ConfigPathOverride;
+    if (!configPathOverride.isEmpty())
+        return configPathOverride;
     return JoinPath(ProgramFolder(), QLatin1String(kProductName) + QStringLiteral(".ini"));
 }
 
-void LoadSettings(AppState &state)
+void LoadSettings(Settings &s, const QString &configPathOverride)
 {
-    Settings &s = state.settings;
     s.ShowLog = false;
     s.MainX = 0;
     s.MainY = 0;
@@ -138,7 +137,7 @@ void LoadSettings(AppState &state)
     s.FolderSelected = ProgramFolder();
 
     loadStartupFile(s);
-    loadMainConfig(s, MainConfigPath(state));
+    loadMainConfig(s, MainConfigPath(configPathOverride));
 }
 
 QByteArray StartupFileBytes(const Settings &s)
@@ -168,12 +167,11 @@ QByteArray MainConfigBytes(const Settings &s)
     return encodeLines(lines, s.MainConfigEncoding);
 }
 
-void SaveSettings(const AppState &state)
+void SaveSettings(const Settings &settings, const QString &configPathOverride)
 {
     // Each file is replaced whole or, when that fails, left as it was.
-    const Settings &s = state.settings;
-    writeUnlessNotText(StartupPath(), s.StartupEncoding, StartupFileBytes(s));
-    writeUnlessNotText(MainConfigPath(state), s.MainConfigEncoding, MainConfigBytes(s));
+    writeUnlessNotText(StartupPath(), settings.StartupEncoding, StartupFileBytes(settings));
+    writeUnlessNotText(MainConfigPath(configPathOverride), settings.MainConfigEncoding, MainConfigBytes(settings));
 }
 
 } // namespace qx

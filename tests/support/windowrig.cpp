@@ -2,6 +2,7 @@
 
 #include "app/switchingpage.h"
 #include "app/widgets.h"
+#include "util/version.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -95,7 +96,7 @@ QByteArray WindowRig::read(const QString &name) const
 
 void WindowRig::writeConfig(const QStringList &lines, const QString &line50) const
 {
-    QStringList all = QStringList{";QX-7alt v1.0.7 main configuration file"} + lines;
+    QStringList all = QStringList{";QX-7alt v" QX_VERSION_TEXT " main configuration file"} + lines;
     while (all.size() < 49)
         all << QString();
     write(QStringLiteral("QX-7alt.ini"), ((all << line50).join("\r\n") + "\r\n").toUtf8());
