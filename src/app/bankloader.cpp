@@ -5,6 +5,7 @@
 #include "banks/upload.h"
 #include "link/commandexchange.h"
 #include "link/commlog.h"
+#include "link/devicesession.h"
 #include "outcomes.h"
 #include "picturefolder.h"
 #include "settings/names.h"
@@ -25,9 +26,10 @@ namespace {
 constexpr int kFramingWidth = 1395; // twips, the 100 % width of the progress bar
 }
 
-BankLoader::BankLoader(QWidget *window, QWidget *frame, AppState &state, CommandExchange &exchange, CommLog &log,
+BankLoader::BankLoader(QWidget *window, QWidget *frame, AppState &state, DeviceSession &session, CommLog &log,
                        const PictureFolderBox &pictures)
-    : QObject(window), m_state(state), m_exchange(exchange), m_log(log), m_pictures(pictures)
+    : QObject(window), m_state(state), m_session(session), m_exchange(session.exchange()), m_log(log),
+      m_pictures(pictures)
 {
     QWidget *w = window;
     for (int i = 0; i < 4; ++i) {
@@ -124,6 +126,7 @@ void BankLoader::LoadImageJob()
         return;
     }
 
+    const DeviceSession::Lease lease = m_session.lease();
     if (m_state.settings.ShowLog)
         m_log.clearList();
     m_log.resetCount();
