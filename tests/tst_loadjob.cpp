@@ -154,6 +154,7 @@ private Q_SLOTS:
         QTest::newRow("old firmware") << "Logo.bmp" << "old" << 2;
         QTest::newRow("no link") << "Logo.bmp" << "nolink" << 3;
         QTest::newRow("device acknowledges but stops reading (serial)") << "Wide.bmp" << "deaf" << 3;
+        QTest::newRow("--command that never left") << "" << "nolink" << 3;
     }
     void unattendedExitStatus()
     {
@@ -174,7 +175,8 @@ private Q_SLOTS:
         pattern(40, 30).save(rig.folder.file("Logo.bmp"));
         pattern(720, 576).save(rig.folder.file("Wide.bmp"));
         QProcess p;
-        p.start(app, {"--file", rig.folder.file(file), "--bank", "4", "--exit"});
+        p.start(app, file.isEmpty() ? QStringList{"--command", "#PRST-RCL 1", "--exit"}
+                                    : QStringList{"--file", rig.folder.file(file), "--bank", "4", "--exit"});
         QVERIFY(p.waitForFinished(120000));
         QCOMPARE(p.exitCode(), status);
         QVERIFY(status == 0 || !p.readAllStandardError().isEmpty()); // the reason, on standard error
