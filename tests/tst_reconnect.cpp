@@ -154,7 +154,7 @@ void TestReconnect::session()
         const int tried = emu.connections();
         QCOMPARE(emu.listenTcp(port), port);
         emu.setOptions({});
-        ex.setPollMs(1000); // a wait that polled would take hours
+        ex.setPollMs(1000); // a wait that polled would outlast the test's time limit
         ex.WaitReply("~01@");
         QVERIFY(!QTest::qWaitFor([&] { return emu.connections() > tried; }, 300));
     }
