@@ -126,7 +126,6 @@ void BankLoader::LoadImageJob()
         return;
     }
 
-    const DeviceSession::Lease lease = m_session.lease();
     if (m_state.settings.ShowLog)
         m_log.clearList();
     m_log.resetCount();
@@ -162,7 +161,11 @@ void BankLoader::LoadImageJob()
     };
     display.labTECHINFO = [this](const QString &text) { labTECHINFO->setText(text); };
     display.lab = [this](const QString &text) { Q_EMIT technicalInfo(text); };
-    const UploadOutcome outcome = UploadImage(ex, msg, image, width, height, bank, display);
+    // The link is the job's until the upload is over; the outcome's box no longer holds it.
+    const UploadOutcome outcome = [&] {
+        const DeviceSession::Lease lease = m_session.lease();
+        return UploadImage(ex, msg, image, width, height, bank, display);
+    }();
     ShowUploadOutcome(outcome, msg);
 
     QString name = m_state.cmd.LoadFileRequest;
