@@ -120,6 +120,7 @@ void TestReconnect::session()
     qx7emu::Emulator emu;
     AppState state;
     CommLog log;
+    log.setShowLog(true);
     DeviceSession session(state.settings, log);
     LinkMonitor &monitor = session.monitor();
     monitor.setRetryBase(20);
@@ -134,6 +135,7 @@ void TestReconnect::session()
     state.settings.TcpSettings = "127.0.0.1:" + QString::number(port);
     QCOMPARE(session.open(), LinkOpenResult::Opened);
     QVERIFY(!ex.SendCommand("#PRST-RCL 1\r"));
+    QVERIFY(log.lastSent().startsWith("(not sent 12) 23 50"));
     QTRY_VERIFY(session.isConnected());
     QVERIFY(ex.SendCommand("#PRST-RCL 2\r"));
     QTRY_COMPARE(emu.commands(), QStringList{"#PRST-RCL 2"});
