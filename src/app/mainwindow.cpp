@@ -26,10 +26,10 @@
 #include <QDateTime>
 #include <QFrame>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
