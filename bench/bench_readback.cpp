@@ -13,7 +13,7 @@
 #include "emulator.h"
 #include "link/commandexchange.h"
 #include "link/commlog.h"
-#include "link/devicelink.h"
+#include "link/devicesession.h"
 #include "rounds.h"
 #include "state/appstate.h"
 #include "util/controls.h"
@@ -62,17 +62,6 @@ bool roundTrip(QTcpSocket &socket, QByteArray &pending, const QByteArray &comman
     }
 }
 
-bool waitUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -104,11 +93,10 @@ int main(int argc, char **argv)
     state.settings.ComPort = 0;
     state.settings.TcpSettings = QStringLiteral("127.0.0.1:%1").arg(port);
     qx::CommLog log;
-    qx::DeviceLink link(state.settings);
-    qx::CommandExchange exchange(link, log);
-    link.OpenLink();
-    exchange.startReceiveTimer();
-    if (!waitUntil([&] { return link.tcpSocket().state() == QAbstractSocket::ConnectedState; }, 5000)) {
+    qx::DeviceSession session(state.settings, log);
+    session.open();
+    session.exchange().startReceiveTimer();
+    if (!session.waitConnected(5000)) {
         std::fprintf(stderr, "bench-readback: no connection to the emulator\n");
         return 1;
     }
@@ -116,7 +104,7 @@ int main(int argc, char **argv)
     qx::RegisterControl(&window, &window, QStringLiteral("frmMAIN"), qx::ControlKind::Window);
     auto *frameSWITCH = new QWidget(&window);
     qx::WaitWindow wait(&window);
-    qx::SwitchingPage page(&window, frameSWITCH, state, exchange, QColor(192, 192, 192), QColor(128, 128, 128), wait,
+    qx::SwitchingPage page(&window, frameSWITCH, state, session, QColor(192, 192, 192), QColor(128, 128, 128), wait,
                            [&](int tab) {
                                if (tab == 2)
                                    page.ShowCaptions();

@@ -276,11 +276,20 @@ void Worker::stopTcp()
 void Worker::acceptConnections()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-        new TcpSession(*this, socket);
         if (logging())
             log("conn", "tcp connection from port " + QByteArray::number(socket->peerPort()));
-        QMutexLocker lock(&m_shared.mutex);
-        ++m_shared.connections;
+        {
+            QMutexLocker lock(&m_shared.mutex);
+            ++m_shared.connections;
+        }
+        if (options().closeOnAccept) {
+            if (logging())
+                log("conn", "closed on accept");
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        new TcpSession(*this, socket);
     }
 }
 

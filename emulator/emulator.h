@@ -29,6 +29,7 @@ struct Options {
     int disconnectAfterPackets = 0; // closes the connection after this many packets (0: never)
     int dropAfterCommands = 0;      // closes the connection after this many commands of it, answered
                                     // first (0: never); the pseudo-terminal stops answering instead
+    bool closeOnAccept = false;     // every TCP connection is closed the moment it is accepted
     bool noLdimReply = false;       // "#LDIM" is accepted but not answered
     int garbage = 0;                // bytes of junk (NUL, FF, LF, CR among them) before every reply
     bool streamNoEol = false;       // after the first command, text without line ends until disconnected

@@ -95,6 +95,7 @@ int main(int argc, char *argv[])
         {QStringLiteral("drop-after-commands"),
          QStringLiteral("Close the connection (pseudo-terminal: stop answering) after N commands of it."),
          QStringLiteral("N")},
+        {QStringLiteral("close-on-accept"), QStringLiteral("Close every TCP connection the moment it is accepted.")},
         {QStringLiteral("no-ldim-reply"), QStringLiteral("Accept \"#LDIM\" without answering it.")},
         {QStringLiteral("garbage"),
          QStringLiteral("Send N bytes of binary junk (NUL, FF, LF, CR among them; CR last) before every reply."),
@@ -126,6 +127,7 @@ int main(int argc, char *argv[])
     options.silent = parser.isSet(QStringLiteral("silent"));
     options.fragment = parser.isSet(QStringLiteral("fragment"));
     options.noLdimReply = parser.isSet(QStringLiteral("no-ldim-reply"));
+    options.closeOnAccept = parser.isSet(QStringLiteral("close-on-accept"));
     options.streamNoEol = parser.isSet(QStringLiteral("stream-no-eol"));
     options.flood = parser.isSet(QStringLiteral("flood"));
     options.logFile = parser.value(QStringLiteral("log"));

@@ -7,6 +7,7 @@
 #include "linkrig.h"
 #include "util/textutil.h"
 
+#include <QTcpServer>
 #include <QtTest>
 
 using namespace qx;
@@ -122,6 +123,16 @@ private Q_SLOTS:
         t.start();
         QCOMPARE(d.rig.ask("#VERSION?\r", QStringLiteral("~01@VERSION ")), QString());
         QVERIFY2(t.elapsed() >= 16000, qPrintable(QString::number(t.elapsed())));
+    }
+
+    void bytesTheDeviceNeverTook()
+    {
+        // A peer that takes the connection but never reads: the bytes only reach this side's system.
+        QTcpServer peer;
+        QVERIFY(peer.listen(QHostAddress::LocalHost));
+        LinkRig rig;
+        QVERIFY(rig.openTcp(peer.serverPort()) && rig.link.write(QByteArray(1 << 20, 'x')));
+        QVERIFY(!rig.link.flush(200));
     }
 
     void openLink_data()

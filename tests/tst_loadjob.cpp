@@ -157,6 +157,7 @@ private Q_SLOTS:
         QTest::newRow("picture too large") << "Huge.bmp" << "" << 2 << "1922 x 2 is larger than 1920 x 1200";
         QTest::newRow("no link") << "Logo.bmp" << "nolink" << 3 << "";
         QTest::newRow("device acknowledges but stops reading (serial)") << "Wide.bmp" << "deaf" << 3 << "";
+        QTest::newRow("--command that never left") << "" << "nolink" << 3 << "";
     }
     void unattendedExitStatus()
     {
@@ -181,7 +182,8 @@ private Q_SLOTS:
         QFile::copy(rig.folder.file("Logo.bmp"), rig.folder.file("Cut.bmp"));
         QFile::resize(rig.folder.file("Cut.bmp"), 1000);
         QProcess p;
-        p.start(app, {"--file", rig.folder.file(file), "--bank", "4", "--exit"});
+        p.start(app, file.isEmpty() ? QStringList{"--command", "#PRST-RCL 1", "--exit"}
+                                    : QStringList{"--file", rig.folder.file(file), "--bank", "4", "--exit"});
         QVERIFY(p.waitForFinished(120000));
         QCOMPARE(p.exitCode(), status);
         const QString err = QString::fromLocal8Bit(p.readAllStandardError());

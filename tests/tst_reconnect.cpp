@@ -1,10 +1,14 @@
 // The link comes back by itself: the device closes the connection, is
 // switched off, is not there at start, or its serial device goes away; the
-// indicator tells, a background retry reconnects, and the next click reaches
-// the device, all without a message box.
+// indicator tells, a background retry reconnects the link as last applied,
+// and the next click reaches the device, all without a message box. The
+// session alone: what is sent while the link is not up, the pauses between
+// retries and the lease that holds them back.
 
+#include "link/devicesession.h"
 #include "windowrig.h"
 
+#include <QLineEdit>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QTest>
@@ -18,9 +22,10 @@ private Q_SLOTS:
     void linkComesBack_data();
     void linkComesBack();
     void unansweredWaitShows();
+    void session();
 };
 
-enum class Loss { DeviceCloses, SwitchedOff, OffAtStart, Unplugged };
+enum class Loss { DeviceCloses, SwitchedOff, OffAtStart, Unplugged, EditedMeanwhile, IndicatorKey };
 
 void TestReconnect::linkComesBack_data()
 {
@@ -32,6 +37,8 @@ void TestReconnect::linkComesBack_data()
     QTest::newRow("device off at start") << Loss::OffAtStart << "No connection" << "(reconnect) connected";
     QTest::newRow("serial device unplugged") << Loss::Unplugged << "Serial port 1 not available"
                                              << "(reconnect) open";
+    QTest::newRow("settings edited, not applied") << Loss::EditedMeanwhile << "Lost" << "(reconnect) connected";
+    QTest::newRow("Space on the indicator") << Loss::IndicatorKey << "Lost" << "(reconnect) connected";
 }
 
 void TestReconnect::linkComesBack()
@@ -46,7 +53,7 @@ void TestReconnect::linkComesBack()
     if (loss == Loss::OffAtStart)
         rig.emu.stopTcp();
     MainWindow &w = rig.start();
-    w.linkMonitor().setRetryBase(20);
+    w.linkMonitor().setRetryBase(loss == Loss::IndicatorKey ? 600000 : 20);
     auto *indicator = rig.control<QLabel>("labLINK");
     QVERIFY(indicator);
     QStringList shown; // every text the indicator took
@@ -59,15 +66,24 @@ void TestReconnect::linkComesBack()
     w.ShowTab(TabPresets);
     switch (loss) {
     case Loss::DeviceCloses: rig.click("cmdPRESET", 1); break;
-    case Loss::SwitchedOff: rig.emu.stopTcp(); break;
     case Loss::Unplugged: rig.emu.closePty(); break;
     case Loss::OffAtStart: break;
+    default: rig.emu.stopTcp(); break;
     }
     QTRY_VERIFY(!shown.filter(QRegularExpression("^" + down + " \u00B7 retrying in \\d+ s$")).isEmpty());
-    if (loss == Loss::SwitchedOff || loss == Loss::OffAtStart)
-        QCOMPARE(rig.emu.listenTcp(port), port);
-    else if (loss == Loss::Unplugged)
+    if (loss == Loss::SwitchedOff) { // a read-back into the outage ends at once, each wait as a time-out
+        rig.click("labSWITCH");
+        QCOMPARE(rig.timeouts, 14);
+    } else if (loss == Loss::EditedMeanwhile) { // serial port 1 and a half-typed address, Reconnect not pressed
+        rig.control<QLineEdit>("txtTCPSETTINGS")->setText("127.0.0.1:");
+        rig.click("chkCOM");
+    }
+    if (loss == Loss::Unplugged)
         QVERIFY(!rig.emu.openPty(rig.folder.file("com1")).isEmpty());
+    else if (loss != Loss::DeviceCloses)
+        QCOMPARE(rig.emu.listenTcp(port), port);
+    if (loss == Loss::IndicatorKey)
+        QTest::keyClick(indicator, Qt::Key_Space);
     QTRY_COMPARE(indicator->text(), connected);
     QCOMPARE(w.log().lastReceived(), outcome);
     QVERIFY(!w.state().LinkFailed);
@@ -97,6 +113,56 @@ void TestReconnect::unansweredWaitShows()
     w.exchange().WaitReply("~01@VERSION ");
     QVERIFY(indicator->text().startsWith("Connected"));
     QVERIFY(indicator->toolTip().contains("Last reply: ") && !indicator->toolTip().contains("none yet"));
+}
+
+void TestReconnect::session()
+{
+    qx7emu::Emulator emu;
+    AppState state;
+    CommLog log;
+    log.setShowLog(true);
+    DeviceSession session(state.settings, log);
+    LinkMonitor &monitor = session.monitor();
+    monitor.setRetryBase(20);
+    CommandExchange &ex = session.exchange();
+    ex.startReceiveTimer();
+    state.settings.ComPort = 0;
+    state.settings.TcpSettings = "127.0.0.1:";
+    QCOMPARE(session.open(), LinkOpenResult::TcpFailed);
+    QVERIFY(monitor.state() == LinkMonitor::State::AddressUnusable && !monitor.retryPending()); // never retried
+    // Nothing written while the connection is being made goes out later.
+    const quint16 port = emu.listenTcp();
+    state.settings.TcpSettings = "127.0.0.1:" + QString::number(port);
+    QCOMPARE(session.open(), LinkOpenResult::Opened);
+    QVERIFY(!ex.SendCommand("#PRST-RCL 1\r"));
+    QVERIFY(log.lastSent().startsWith("(not sent 12) 23 50"));
+    QTRY_VERIFY(session.isConnected());
+    QVERIFY(ex.SendCommand("#PRST-RCL 2\r"));
+    QTRY_COMPARE(emu.commands(), QStringList{"#PRST-RCL 2"});
+    // A device that accepts and closes at once: the pause doubles up to five times the first.
+    qx7emu::Options o;
+    o.closeOnAccept = true;
+    emu.setOptions(o);
+    emu.stopTcp();
+    QCOMPARE(emu.listenTcp(port), port);
+    QTRY_VERIFY(emu.connections() >= 6);
+    QCOMPARE(monitor.nextPauseMs(), 100);
+    // While a sequence holds the lease no retry runs, and a wait on the dead link ends at once.
+    const int counted = log.messageCount();
+    {
+        const DeviceSession::Lease lease = session.lease();
+        emu.stopTcp();
+        QTRY_VERIFY(!session.isConnected() && !session.link().isConnecting());
+        const int tried = emu.connections();
+        QCOMPARE(emu.listenTcp(port), port);
+        emu.setOptions({});
+        ex.setPollMs(1000); // a wait that polled would outlast the test's time limit
+        ex.WaitReply("~01@");
+        QVERIFY(!QTest::qWaitFor([&] { return emu.connections() > tried; }, 300));
+    }
+    // Released, the retry connects; a connection that stays up starts the pauses again from the first.
+    QTRY_VERIFY(session.isConnected() && monitor.nextPauseMs() == 20);
+    QCOMPARE(log.messageCount(), counted + 1); // the time-out; the reconnect lines are not counted
 }
 
 QTEST_MAIN(TestReconnect)

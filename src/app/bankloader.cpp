@@ -5,6 +5,7 @@
 #include "banks/upload.h"
 #include "link/commandexchange.h"
 #include "link/commlog.h"
+#include "link/devicesession.h"
 #include "outcomes.h"
 #include "picturefolder.h"
 #include "settings/names.h"
@@ -25,9 +26,10 @@ namespace {
 constexpr int kFramingWidth = 1395; // twips, the 100 % width of the progress bar
 }
 
-BankLoader::BankLoader(QWidget *window, QWidget *frame, AppState &state, CommandExchange &exchange, CommLog &log,
+BankLoader::BankLoader(QWidget *window, QWidget *frame, AppState &state, DeviceSession &session, CommLog &log,
                        const PictureFolderBox &pictures)
-    : QObject(window), m_state(state), m_exchange(exchange), m_log(log), m_pictures(pictures)
+    : QObject(window), m_state(state), m_session(session), m_exchange(session.exchange()), m_log(log),
+      m_pictures(pictures)
 {
     QWidget *w = window;
     for (int i = 0; i < 4; ++i) {
@@ -159,7 +161,11 @@ void BankLoader::LoadImageJob()
     };
     display.labTECHINFO = [this](const QString &text) { labTECHINFO->setText(text); };
     display.lab = [this](const QString &text) { Q_EMIT technicalInfo(text); };
-    const UploadOutcome outcome = UploadImage(ex, msg, image, width, height, bank, display);
+    // The link is the job's until the upload is over; the outcome's box no longer holds it.
+    const UploadOutcome outcome = [&] {
+        const DeviceSession::Lease lease = m_session.lease();
+        return UploadImage(ex, msg, image, width, height, bank, display);
+    }();
     ShowUploadOutcome(outcome, msg);
 
     QString name = m_state.cmd.LoadFileRequest;

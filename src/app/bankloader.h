@@ -20,6 +20,7 @@ namespace qx {
 struct AppState;
 class CommandExchange;
 class CommLog;
+class DeviceSession;
 class PictureFolderBox;
 
 class BankLoader : public QObject {
@@ -30,7 +31,7 @@ public:
     // Creates optBANK(0..3), txtLOADED(0..3), cmdLOAD, boxFRAMING,
     // boxPROGRESS, txtPROGRESS, txtJOB and labTECHINFO in `frame`, registered
     // with `window` in this order. The job loads what `pictures` previewed.
-    BankLoader(QWidget *window, QWidget *frame, AppState &state, CommandExchange &exchange, CommLog &log,
+    BankLoader(QWidget *window, QWidget *frame, AppState &state, DeviceSession &session, CommLog &log,
                const PictureFolderBox &pictures);
 
     // Start-up: cmdLOAD in the window's back colour, disabled until a picture is previewed.
@@ -57,6 +58,7 @@ Q_SIGNALS:
 
 private:
     AppState &m_state;
+    DeviceSession &m_session;
     CommandExchange &m_exchange;
     CommLog &m_log;
     const PictureFolderBox &m_pictures;

@@ -26,6 +26,7 @@
 #include <QDateTime>
 #include <QFrame>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -52,6 +53,13 @@ public:
     }
     bool eventFilter(QObject *watched, QEvent *e) override
     {
+        if (e->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent *>(e)->key();
+            if (key != Qt::Key_Space && key != Qt::Key_Return && key != Qt::Key_Enter)
+                return false;
+            m_action();
+            return true;
+        }
         if (e->type() != QEvent::MouseButtonPress && e->type() != QEvent::MouseButtonRelease
             && e->type() != QEvent::MouseButtonDblClick)
             return false;
@@ -80,7 +88,7 @@ private:
 } // namespace
 
 MainWindow::MainWindow()
-    : m_link(m_state.settings), m_exchange(m_link, m_log), m_monitor(m_exchange, m_state.settings)
+    : m_session(m_state.settings, m_log), m_exchange(m_session.exchange())
 {
     RegisterControl(this, this, QStringLiteral("frmMAIN"), ControlKind::Window);
     setWindowTitle(QStringLiteral("QX-7"));
@@ -97,7 +105,7 @@ MainWindow::MainWindow()
                             QRect(2220, 120, 11415, 9135));
     m_wait = std::make_unique<WaitWindow>(this);
     m_wait->setCancelAction([this] { m_exchange.StopRequested = true; });
-    m_switching = std::make_unique<SwitchingPage>(this, frameSWITCH, m_state, m_exchange, NormalBackColor,
+    m_switching = std::make_unique<SwitchingPage>(this, frameSWITCH, m_state, m_session, NormalBackColor,
                                                   MarkBackColor, *m_wait, [this](int tab) { ShowTab(tab); });
 
     buildFilesPage();
@@ -106,8 +114,8 @@ MainWindow::MainWindow()
     RegisterControl(this, &m_exchange.Timer1, QStringLiteral("Timer1"), ControlKind::Timer);
     RegisterControl(this, &m_exchange.Timer_time, QStringLiteral("Timer_time"), ControlKind::Timer);
     RegisterControl(this, &m_switching->Timer_switch, QStringLiteral("Timer_switch"), ControlKind::Timer);
-    RegisterControl(this, &m_link.serialPort(), QStringLiteral("MSComm1"), ControlKind::Component);
-    RegisterControl(this, &m_link.tcpSocket(), QStringLiteral("Winsock1"), ControlKind::Component);
+    RegisterControl(this, &link().serialPort(), QStringLiteral("MSComm1"), ControlKind::Component);
+    RegisterControl(this, &link().tcpSocket(), QStringLiteral("Winsock1"), ControlKind::Component);
 
     m_warning = std::make_unique<WarningWindow>(m_state.msg, this);
 
@@ -197,7 +205,7 @@ void MainWindow::buildFilesPage()
     frameFILES = MakeFrame(this, this, QStringLiteral("frameFILES"), QStringLiteral("Files"),
                            QRect(2220, 120, 11415, 9135));
     m_pictures = std::make_unique<PictureFolderBox>(this, frameFILES, m_state);
-    m_banks = std::make_unique<BankLoader>(this, frameFILES, m_state, m_exchange, m_log, *m_pictures);
+    m_banks = std::make_unique<BankLoader>(this, frameFILES, m_state, m_session, m_log, *m_pictures);
     m_linkSettings = std::make_unique<LinkSettingsBox>(this, frameFILES, m_state.settings);
     connect(m_linkSettings.get(), &LinkSettingsBox::reconnectRequested, this, &MainWindow::OpenLink);
     m_inputNames = std::make_unique<NameListEditor>(
@@ -279,30 +287,27 @@ void MainWindow::buildLinkIndicator()
     // Their texts come from the messages: nothing of them goes into the language template.
     for (QLabel *l : {labLINKMARK, labLINK})
         SetTag(l, QStringLiteral("empty"));
-
-    m_monitor.setReopen([this] {
-        m_openedWith = m_state.settings;
-        const LinkOpenResult result = m_exchange.OpenLink();
-        m_state.LinkFailed = result != LinkOpenResult::Opened;
-        return result;
-    });
-    m_monitor.setBusyCheck([this] {
-        return m_closing || m_banks->running() || m_switching->SwitchBusy || m_switching->Timer_switch.isActive();
-    });
-    connect(&m_monitor, &LinkMonitor::changed, this, &MainWindow::showLinkState);
+    // A click on the indicator, or Space or Enter on it, tries the link again at once.
+    labLINK->setFocusPolicy(Qt::StrongFocus);
+    for (QLabel *l : {labLINKMARK, labLINK}) {
+        l->setCursor(Qt::PointingHandCursor);
+        l->installEventFilter(new ClickFilter(l, [this] { linkMonitor().retryNow(); }));
+    }
+    connect(&linkMonitor(), &LinkMonitor::changed, this, &MainWindow::showLinkState);
 }
 
 void MainWindow::showLinkState()
 {
     const MessageTable &msg = m_state.msg;
-    const LinkSettings &s = m_openedWith;
+    const LinkMonitor &monitor = m_session.monitor();
+    const LinkSettings &s = m_session.applied();
     const bool tcp = s.ComPort == 0;
     const QString port = QString::number(s.ComPort);
     const QString where = tcp ? s.TcpSettings : QStringLiteral("com") + port;
-    const QString retrying = FillIn(msg(36), QString::number(m_monitor.secondsToRetry()));
+    const QString retrying = FillIn(msg(36), QString::number(monitor.secondsToRetry()));
     QString text;
     quint32 color = 0x000000C0; // red
-    switch (m_monitor.state()) {
+    switch (monitor.state()) {
     case LinkMonitor::State::Connected: text = msg(31) + QStringLiteral(" \u00B7 ") + where; color = 0x0000A000; break;
     case LinkMonitor::State::Connecting: text = msg(32); color = 0x0000C0E0; break;
     case LinkMonitor::State::NotAnswering: text = msg(33); color = 0x0000C0E0; break;
@@ -311,11 +316,11 @@ void MainWindow::showLinkState()
     case LinkMonitor::State::SerialMissing: text = FillIn(msg(37), port); break;
     case LinkMonitor::State::AddressUnusable: text = msg(38) + QStringLiteral(" \u00B7 ") + where; break;
     }
-    if (m_monitor.retryPending())
+    if (monitor.retryPending())
         text += QStringLiteral(" \u00B7 ") + retrying;
     labLINK->setText(text);
     SetBackColor(labLINKMARK, ColorFromBgr(color));
-    const QDateTime last = m_monitor.lastReply();
+    const QDateTime last = monitor.lastReply();
     const QString tip = msg(39) + QStringLiteral(": ")
                         + (tcp ? QStringLiteral("TCP/IP ") + s.TcpSettings
                                : QStringLiteral("com%1, %2").arg(port, s.ComPortSettings))
@@ -355,10 +360,7 @@ void MainWindow::ShowTab(int tab)
 
 void MainWindow::OpenLink()
 {
-    m_openedWith = m_state.settings;
-    const LinkOpenResult result = m_exchange.OpenLink();
-    m_monitor.opened(result);
-    m_state.LinkFailed = !ShowLinkOutcome(result, m_state.settings, m_state.msg);
+    m_state.LinkFailed = !ShowLinkOutcome(m_session.open(), m_state.settings, m_state.msg);
 }
 
 void MainWindow::setTabsEnabled(bool enabled)
@@ -412,6 +414,7 @@ void MainWindow::requestClose()
     if (m_closing)
         return;
     m_closing = true;
+    m_closingLease.emplace(m_session);
     RequestTermination();
     m_exchange.StopRequested = true;
     if (m_state.cmd.Unattended && m_banks->running())
@@ -419,7 +422,7 @@ void MainWindow::requestClose()
     CloseOpenDialogs();
     Form_Unload();
     // What was sent before the end leaves before the process does.
-    m_link.flush();
+    link().flush();
     hide();
     ExitProcess(m_closeStatus);
 }

@@ -2,12 +2,11 @@
 // frmMAIN: the operator's only working window. A column of tab panels on the
 // left, one page per tab on the right (Presets, Switching, Files and Setup),
 // and, beyond the design width, the diagnostic column of the communication log.
-// It owns the application state, the link and the command exchange.
+// It owns the application state and the device session, and shows the
+// session's state in the link indicator.
 
-#include "link/commandexchange.h"
 #include "link/commlog.h"
-#include "link/devicelink.h"
-#include "link/linkmonitor.h"
+#include "link/devicesession.h"
 #include "state/appstate.h"
 #include "tabs.h"
 
@@ -15,6 +14,7 @@
 #include <QWidget>
 #include <array>
 #include <memory>
+#include <optional>
 
 class QCheckBox;
 class QFrame;
@@ -69,9 +69,10 @@ public:
 
     AppState &state() { return m_state; }
     CommLog &log() { return m_log; }
-    DeviceLink &link() { return m_link; }
-    CommandExchange &exchange() { return m_exchange; }
-    LinkMonitor &linkMonitor() { return m_monitor; }
+    DeviceSession &session() { return m_session; }
+    DeviceLink &link() { return m_session.link(); }
+    CommandExchange &exchange() { return m_session.exchange(); }
+    LinkMonitor &linkMonitor() { return m_session.monitor(); }
     WaitWindow &waitWindow();
     WarningWindow &warningWindow();
     SwitchingPage &switching() { return *m_switching; }
@@ -104,9 +105,9 @@ private:
 
     AppState m_state;
     CommLog m_log;
-    DeviceLink m_link;
-    CommandExchange m_exchange;
-    LinkMonitor m_monitor;
+    DeviceSession m_session;
+    CommandExchange &m_exchange;
+    std::optional<DeviceSession::Lease> m_closingLease; // the link stays as it is while the program ends
 
     QColor NormalBackColor;
     QColor MarkBackColor;
@@ -132,7 +133,6 @@ private:
     QPushButton *cmdTONGUE = nullptr;
     // Link indicator: a coloured mark and a short text.
     QLabel *labLINKMARK = nullptr, *labLINK = nullptr;
-    LinkSettings m_openedWith; // the settings of the last OpenLink, which the indicator names
 
     std::unique_ptr<SwitchingPage> m_switching;
     std::unique_ptr<WaitWindow> m_wait;

@@ -27,8 +27,14 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <cstdio>
+#include <optional>
 
 namespace qx {
+
+namespace {
+// How long the requests of the command line wait for a TCP connection.
+constexpr int kConnectWaitMs = 5000;
+} // namespace
 
 MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
 {
@@ -95,9 +101,15 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
         showLogColumn(true);
     }
 
-    // 15, 16. Link and receive polling.
+    // 15, 16. Link and receive polling. The requests of the command line
+    // hold the link until they are done; they go out once the connection is
+    // up (a command written before would be lost).
+    std::optional<DeviceSession::Lease> requests;
+    requests.emplace(m_session);
     OpenLink();
     m_exchange.startReceiveTimer();
+    if (!m_state.LinkFailed && (cmd.CommandRequested || !cmd.LoadFileRequest.isEmpty()))
+        m_session.waitConnected(kConnectWaitMs);
 
     StartResult result;
     // A close request or a termination signal during the start-up ends it
@@ -115,11 +127,14 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
     };
 
     // 17. The "/c:" command; no reply is awaited.
+    bool commandLeft = true;
     if (cmd.CommandRequested) {
-        if (m_state.LinkFailed)
+        commandLeft = !m_state.LinkFailed && m_exchange.SendCommand(ToBytes(cmd.CommandRequest) + '\r');
+        if (!commandLeft) {
             m_warning->SetWarning(m_state.msg(18));
-        else
-            m_exchange.SendCommand(ToBytes(cmd.CommandRequest) + '\r');
+            if (cmd.Unattended)
+                std::fprintf(stderr, "%s\n", qPrintable(m_warning->Warning()));
+        }
     }
 
     // 18. The "/f:" load.
@@ -165,6 +180,8 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
         }
     }
 
+    requests.reset();
+
     if (closedMeanwhile())
         return result;
 
@@ -173,13 +190,12 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
         pictABOUT_Click();
 
     // 20. "/e": end at once, without the shutdown. What the link still has to
-    // send goes out first, so a "/c:" command is not lost to a connection
-    // that was still being made.
+    // send goes out first, and has reached the device's side.
     if (closedMeanwhile())
         return result;
     if (cmd.ExitRequest) {
         // Without dialogs, a command that could not leave is a link failure.
-        if (!m_link.flush() && cmd.Unattended && result.status == 0)
+        if ((!link().flush() || !commandLeft) && cmd.Unattended && result.status == 0)
             result.status = 3;
         m_unloaded = true;
         result.exitNow = true;

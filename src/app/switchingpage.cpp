@@ -1,6 +1,6 @@
 #include "switchingpage.h"
 
-#include "link/commandexchange.h"
+#include "link/devicesession.h"
 #include "state/appstate.h"
 #include "switching/switchprotocol.h"
 #include "tabs.h"
@@ -38,18 +38,19 @@ constexpr int kBackRowsTop = 300;
 constexpr int kBackRowStep = 420;
 } // namespace
 
-SwitchingPage::SwitchingPage(QWidget *window, QWidget *frame, AppState &state, CommandExchange &exchange,
+SwitchingPage::SwitchingPage(QWidget *window, QWidget *frame, AppState &state, DeviceSession &session,
                              const QColor &normalBackColor, const QColor &markBackColor, WaitWindow &wait,
                              std::function<void(int)> showTab, QObject *parent)
-    : QObject(parent), m_state(state), m_exchange(exchange), m_normalBackColor(normalBackColor),
+    : QObject(parent), m_state(state), m_session(session), m_exchange(session.exchange()),
+      m_normalBackColor(normalBackColor),
       m_markBackColor(markBackColor), m_wait(wait), m_showTab(std::move(showTab))
 {
     Timer_switch.setInterval(500);
     Timer_switch.setSingleShot(true);
     connect(&Timer_switch, &QTimer::timeout, this, &SwitchingPage::Timer_switch_Timer);
 
-    // Cancel in the wait window stops the running exchange, so a source change
-    // against a dead link ends at once instead of after every time-out.
+    // Cancel in the wait window stops the running source change: its wait
+    // ends and nothing more of it is sent.
     m_wait.setCancelAction([this] { m_exchange.StopRequested = true; });
 
     createControls(window, frame);
@@ -239,6 +240,7 @@ void SwitchingPage::RefreshSwitchState()
         Timer_switch.start();
         return;
     }
+    const DeviceSession::Lease lease = m_session.lease();
     m_exchange.ClearReceive();
     m_exchange.StopRequested = false;
     SwitchBusy = true;
@@ -294,6 +296,7 @@ void SwitchingPage::optWIN1INP_Click(int Index)
     const SourceButton source = SourceOfButton(Index);
     if (source.kind == SourceButton::Invalid)
         return;
+    const DeviceSession::Lease lease = m_session.lease();
     LockSwitchControls();
     m_wait.show();
     m_exchange.ClearReceive();
@@ -301,6 +304,10 @@ void SwitchingPage::optWIN1INP_Click(int Index)
     m_exchange.StopRequested = false;
     SwitchBusy = true;
 
+    const auto send = [this](const QByteArray &command, const QString &replyPrefix) {
+        if (!m_exchange.StopRequested)
+            this->send(command, replyPrefix);
+    };
     // Showing a bank picture takes the device a long time: ask first.
     const auto confirmBank = [this] { return MessageBox(m_state.msg(14), m_state.msg(15), true); };
     const QString bankPrefix = WriteReplyPrefix(kParamBankSelect);
@@ -328,6 +335,7 @@ void SwitchingPage::chkWINENABLE_Click(int Index)
 {
     if (SwitchBusy || Index < 0 || Index >= kWindows)
         return;
+    const DeviceSession::Lease lease = m_session.lease();
     LockSwitchControls();
     // Held during the exchange so that a delayed read-back does not start
     // inside this wait and take its reply.
@@ -342,6 +350,7 @@ void SwitchingPage::chkWINFULL_Click(int Index)
 {
     if (SwitchBusy || Index < 0 || Index >= kWindows)
         return;
+    const DeviceSession::Lease lease = m_session.lease();
     SwitchBusy = true;
     LockSwitchControls();
     if (CheckValue(chkWINFULL[size_t(Index)]) != 0) {

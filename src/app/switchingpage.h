@@ -20,6 +20,7 @@ namespace qx {
 
 struct AppState;
 class CommandExchange;
+class DeviceSession;
 class WaitWindow;
 
 class SwitchingPage : public QObject {
@@ -29,7 +30,7 @@ public:
     // frameWINDOW1..4, frameBACK, chkWINENABLE(w) and chkWINFULL(w) for each
     // window, then optWIN1INP(0..84)); `frame` is frameSWITCH. `showTab` is
     // the main window's ShowTab, which the delayed read-back calls with 2.
-    SwitchingPage(QWidget *window, QWidget *frame, AppState &state, CommandExchange &exchange,
+    SwitchingPage(QWidget *window, QWidget *frame, AppState &state, DeviceSession &session,
                   const QColor &normalBackColor, const QColor &markBackColor, WaitWindow &wait,
                   std::function<void(int)> showTab, QObject *parent = nullptr);
 
@@ -70,6 +71,7 @@ private:
     int query(const QByteArray &command, const QString &replyPrefix);
 
     AppState &m_state;
+    DeviceSession &m_session;
     CommandExchange &m_exchange;
     QColor m_normalBackColor;
     QColor m_markBackColor;

@@ -30,10 +30,13 @@ CommandExchange::CommandExchange(DeviceLink &link, CommLog &log, QObject *parent
     });
 }
 
-void CommandExchange::SendCommand(const QByteArray &text)
+bool CommandExchange::SendCommand(const QByteArray &text)
 {
-    m_log.LogLine(QStringLiteral("(sent %1) ").arg(text.size()) + HexDump(text), CommLog::Sent);
-    m_link.write(text);
+    const bool written = m_link.write(text);
+    m_log.LogLine((written ? QStringLiteral("(sent %1) ") : QStringLiteral("(not sent %1) ")).arg(text.size())
+                      + HexDump(text),
+                  CommLog::Sent);
+    return written;
 }
 
 bool CommandExchange::stopped() const
@@ -51,10 +54,10 @@ void CommandExchange::ClearReceive()
     TcpRxBuffer.clear();
 }
 
-LinkOpenResult CommandExchange::OpenLink()
+LinkOpenResult CommandExchange::OpenLink(bool reopen)
 {
     ClearReceive();
-    return m_link.OpenLink();
+    return reopen ? m_link.reopen() : m_link.OpenLink();
 }
 
 namespace {
@@ -76,12 +79,10 @@ inline bool completesLine(char c)
 
 void CommandExchange::ReceivePoll()
 {
-    if (m_link.isTcp()) {
-        appendReceived(TcpRxBuffer);
-        TcpRxBuffer.clear();
-    } else {
-        appendReceived(m_link.readSerialInput());
-    }
+    // Only the channel in use is open: the other one gives nothing.
+    appendReceived(TcpRxBuffer);
+    TcpRxBuffer.clear();
+    appendReceived(m_link.readSerialInput());
     limitReceived();
     if (!RxLine.isEmpty())
         return; // the waiting line has not been taken yet
@@ -235,12 +236,15 @@ void CommandExchange::WaitReply(const QString &prefix)
     bool found = false;
     int lines = kLineBudget;
     const QByteArray wanted = ToBytes(prefix);
+    // Nothing can come over a link that is down: the wait ends at once, as a
+    // time-out, instead of after its whole budget.
+    const auto down = [this] { return !m_link.isConnected(); };
     while (!found && lines >= 1) {
         int polls = kPollBudget;
-        while (RxLine.isEmpty() && polls >= 1) {
+        while (RxLine.isEmpty() && polls >= 1 && !down()) {
             pollOnce();
             --polls;
-            if (stopped() || m_link.linkLost())
+            if (stopped())
                 break;
         }
         if (!RxLine.isEmpty()) {
@@ -251,12 +255,12 @@ void CommandExchange::WaitReply(const QString &prefix)
             RxLine.clear();
         }
         --lines;
-        if (stopped() || m_link.linkLost())
+        if (stopped() || down())
             break;
     }
     if (!found) {
         m_log.LogLine(QStringLiteral("TIMEOUT ERROR"), CommLog::Received);
-        if (!stopped() && !m_link.linkLost())
+        if (!stopped() && !down())
             Q_EMIT replyMissed();
     }
 }

@@ -30,12 +30,16 @@ public:
 
     CommandExchange(DeviceLink &link, CommLog &log, QObject *parent = nullptr);
 
-    void SendCommand(const QByteArray &text);
+    // Writes one command; false when the link was not open and connected, in
+    // which case nothing is queued and the log says "(not sent N)".
+    bool SendCommand(const QByteArray &text);
     void WaitReply(const QString &prefix);
     void ClearReceive();
     void ReceivePoll();
-    // (Re)opens the link with an empty receive state (start-up and Reconnect).
-    LinkOpenResult OpenLink();
+    // Opens the link from the settings as they are now (start-up and
+    // Reconnect), or again as last opened (`reopen`: a background retry),
+    // with an empty receive state.
+    LinkOpenResult OpenLink(bool reopen = false);
 
     // Starts the 10 ms receive polling (done once the link has been opened).
     void startReceiveTimer() { Timer1.start(); }

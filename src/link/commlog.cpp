@@ -14,6 +14,17 @@ void CommLog::LogLine(const QString &text, int kind)
         return;
     m_diagCountText = m_countText;
     Q_EMIT diagnosticCountChanged(m_diagCountText);
+    show(text, kind);
+}
+
+void CommLog::LogNote(const QString &text, int kind)
+{
+    if (m_showLog)
+        show(text, kind);
+}
+
+void CommLog::show(const QString &text, int kind)
+{
     if (m_feedToList) {
         m_entries.append(text);
         Q_EMIT entryAdded(text);

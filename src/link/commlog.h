@@ -18,6 +18,9 @@ public:
     explicit CommLog(QObject *parent = nullptr);
 
     void LogLine(const QString &text, int kind);
+    // A line of the program's own about the link (a background retry): shown
+    // like the others, but the counter of sent and received text stays.
+    void LogNote(const QString &text, int kind);
 
     void setShowLog(bool on) { m_showLog = on; }
     bool showLog() const { return m_showLog; }
@@ -44,6 +47,8 @@ Q_SIGNALS:
     void listCleared();
 
 private:
+    void show(const QString &text, int kind);
+
     bool m_showLog = false;
     bool m_feedToList = false;
     qint32 m_count = 0;

@@ -13,6 +13,9 @@
 #if defined(Q_OS_UNIX)
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#if defined(Q_OS_LINUX)
+#include <linux/sockios.h>
+#endif
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #elif defined(Q_OS_WIN)
@@ -84,6 +87,34 @@ bool DrainSerialOutput(QSerialPort &port, int stallMs)
 #endif
 }
 
+bool DrainTcpOutput(qintptr socket, int stallMs)
+{
+#if defined(Q_OS_LINUX) && defined(SIOCOUTQ)
+    // The queue holds what was not yet sent and what the peer did not yet
+    // acknowledge; a peer that stops reading keeps it from shrinking.
+    const int fd = int(socket);
+    QElapsedTimer sinceProgress;
+    sinceProgress.start();
+    int last = -1;
+    for (;;) {
+        int queued = 0;
+        if (fd < 0 || ::ioctl(fd, SIOCOUTQ, &queued) != 0 || queued <= 0)
+            return true;
+        if (queued != last) {
+            last = queued;
+            sinceProgress.restart();
+        } else if (sinceProgress.elapsed() >= stallMs) {
+            return false;
+        }
+        QThread::msleep(1);
+    }
+#else
+    Q_UNUSED(socket);
+    Q_UNUSED(stallMs);
+    return true;
+#endif
+}
+
 bool SetKeepAliveTimes(qintptr socket, int idleS, int intervalS, int count)
 {
 #if defined(Q_OS_LINUX)
@@ -104,19 +135,36 @@ bool SetKeepAliveTimes(qintptr socket, int idleS, int intervalS, int count)
 #endif
 }
 
-QString SerialPortLocation(int n)
+namespace {
+
+// The program folder's com<n> entry when there is one, else the platform's
+// name for the port.
+QString SerialPortEntry(int n)
 {
     const QString mapped = JoinPath(ProgramFolder(), QStringLiteral("com%1").arg(n));
     const QFileInfo info(mapped);
-    if (info.isSymLink() || info.exists()) {
-        const QString target = info.canonicalFilePath();
-        return target.isEmpty() ? mapped : target;
-    }
+    if (info.isSymLink() || info.exists())
+        return mapped;
 #ifdef Q_OS_WIN
     return QStringLiteral("COM%1").arg(n);
 #else
     return QStringLiteral("/dev/ttyS%1").arg(n - 1);
 #endif
+}
+
+// The device an entry leads to now; an entry that leads nowhere stays itself
+// (and fails to open).
+QString FollowEntry(const QString &entry)
+{
+    const QString target = QFileInfo(entry).canonicalFilePath();
+    return target.isEmpty() ? entry : target;
+}
+
+} // namespace
+
+QString SerialPortLocation(int n)
+{
+    return FollowEntry(SerialPortEntry(n));
 }
 
 DeviceLink::DeviceLink(const LinkSettings &settings, QObject *parent)
@@ -137,7 +185,20 @@ DeviceLink::DeviceLink(const LinkSettings &settings, QObject *parent)
 
 bool DeviceLink::isTcp() const
 {
-    return m_settings.ComPort == 0;
+    return m_applied.ComPort == 0;
+}
+
+bool DeviceLink::isConnected() const
+{
+    if (m_lost)
+        return false;
+    return isTcp() ? m_tcp.state() == QAbstractSocket::ConnectedState : m_serial.isOpen();
+}
+
+bool DeviceLink::isConnecting() const
+{
+    return isTcp() && (m_tcp.state() == QAbstractSocket::HostLookupState
+                       || m_tcp.state() == QAbstractSocket::ConnectingState);
 }
 
 void DeviceLink::onTcpConnected()
@@ -170,8 +231,25 @@ void DeviceLink::markLost()
 
 LinkOpenResult DeviceLink::OpenLink()
 {
+    const bool wasTcp = isTcp();
+    m_applied = m_settings;
+    if (!isTcp())
+        m_serialEntry = SerialPortEntry(m_applied.ComPort);
+    // The channel left behind is closed, so nothing more arrives on it.
+    if (isTcp() && !wasTcp)
+        m_serial.close();
+    if (!isTcp() && wasTcp) {
+        m_opening = true;
+        m_tcp.abort();
+        m_opening = false;
+    }
+    return reopen();
+}
+
+LinkOpenResult DeviceLink::reopen()
+{
     m_lost = false;
-    const LinkSettings &s = m_settings;
+    const LinkSettings &s = m_applied;
     if (s.ComPort != 0) {
         if (m_serial.isOpen())
             m_serial.close();
@@ -180,7 +258,7 @@ LinkOpenResult DeviceLink::OpenLink()
         if (!line) {
             failed = true;
         } else {
-            m_serial.setPortName(SerialPortLocation(s.ComPort));
+            m_serial.setPortName(FollowEntry(m_serialEntry));
             failed = !m_serial.open(QIODevice::ReadWrite);
             if (!failed) {
                 failed = !(m_serial.setBaudRate(line->baud) && m_serial.setParity(line->parity)
@@ -210,14 +288,14 @@ LinkOpenResult DeviceLink::OpenLink()
     return LinkOpenResult::Opened;
 }
 
-void DeviceLink::write(const QByteArray &bytes)
+bool DeviceLink::write(const QByteArray &bytes)
 {
-    if (isTcp()) {
-        if (m_tcp.state() != QAbstractSocket::UnconnectedState)
-            m_tcp.write(bytes);
-    } else if (m_serial.isOpen()) {
-        m_serial.write(bytes);
-    }
+    // A socket still connecting would keep the bytes and send them whenever
+    // the connection comes up: long after the operator asked for them.
+    if (!isConnected())
+        return false;
+    QIODevice &channel = isTcp() ? static_cast<QIODevice &>(m_tcp) : m_serial;
+    return channel.write(bytes) == bytes.size();
 }
 
 QByteArray DeviceLink::readSerialInput()
@@ -240,15 +318,13 @@ qint64 DeviceLink::pendingBytes() const
 bool DeviceLink::flush(int stallMs)
 {
     if (isTcp()) {
-        if (m_tcp.state() == QAbstractSocket::HostLookupState || m_tcp.state() == QAbstractSocket::ConnectingState)
-            m_tcp.waitForConnected(stallMs);
         // Each round waits for some bytes to be taken; a peer that stops
         // reading leaves the socket full and ends the wait after stallMs.
         while (m_tcp.bytesToWrite() > 0) {
             if (m_tcp.state() != QAbstractSocket::ConnectedState || !m_tcp.waitForBytesWritten(stallMs))
                 return false;
         }
-        return true;
+        return m_tcp.state() != QAbstractSocket::ConnectedState || DrainTcpOutput(m_tcp.socketDescriptor(), stallMs);
     }
     if (!m_serial.isOpen())
         return true; // nothing can have been queued

@@ -1,7 +1,11 @@
 #pragma once
 // The one link to the device: a serial port (MSComm1) or a TCP connection
-// (Winsock1), chosen by ComPort (0 = TCP). OpenLink (re)opens it from the
-// link settings; the command exchange writes and reads through it.
+// (Winsock1), chosen by ComPort (0 = TCP). OpenLink takes the link settings
+// as they are at that moment and opens them; reopen opens the same again.
+// Edits of the settings boxes in between change nothing here. The command
+// exchange writes and reads through it.
+
+#include "settings/settings.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -10,8 +14,6 @@
 #include <optional>
 
 namespace qx {
-
-struct LinkSettings;
 
 // "baud,parity,data bits,stop bits", e.g. "115200,n,8,1".
 struct SerialLineSettings {
@@ -30,6 +32,10 @@ QString SerialPortLocation(int n);
 // Waits until the serial driver has sent what it holds; false when its queue
 // stops shrinking for `stallMs`.
 bool DrainSerialOutput(QSerialPort &port, int stallMs);
+// Waits until the system's send queue of a connected socket is empty (every
+// byte taken by the peer's side); false when it stops shrinking for `stallMs`.
+// True at once where the platform cannot tell.
+bool DrainTcpOutput(qintptr socket, int stallMs);
 
 // How OpenLink ended. A TCP connection is made in the background, so Opened
 // only says that the address could be used.
@@ -38,15 +44,26 @@ enum class LinkOpenResult { Opened, SerialFailed, TcpFailed };
 class DeviceLink : public QObject {
     Q_OBJECT
 public:
-    // The settings are read at every OpenLink and write (ComPort chooses the channel).
+    // `settings` are the operator's settings; only OpenLink reads them.
     explicit DeviceLink(const LinkSettings &settings, QObject *parent = nullptr);
 
-    // Opens the link from the settings; the caller tells the operator of a
-    // failure. Called at start-up and by the Reconnect button.
+    // Applies the settings as they are now (a serial port number becomes the
+    // device it names at this moment) and opens the link; the caller tells the
+    // operator of a failure. Called at start-up and by the Reconnect button.
     LinkOpenResult OpenLink();
+    // Opens again what the last OpenLink applied: the same channel, address
+    // and serial device, whatever the settings boxes hold now.
+    LinkOpenResult reopen();
+    // The settings the last OpenLink applied.
+    const LinkSettings &applied() const { return m_applied; }
 
-    // Writes bytes to the link chosen by ComPort; fails silently when closed.
-    void write(const QByteArray &bytes);
+    // Writes bytes to the open link; false, and nothing is queued, when the
+    // port is not open or the socket is not connected at this moment.
+    bool write(const QByteArray &bytes);
+    // The port is open, or the TCP connection is up, and not lost since.
+    bool isConnected() const;
+    // A TCP connection is being made.
+    bool isConnecting() const;
     // Everything the serial port received since the last read ("" when closed).
     QByteArray readSerialInput();
     // Everything the socket holds (the data-arrival event's GetData).
@@ -56,10 +73,10 @@ public:
     // device gone) until the next OpenLink.
     bool linkLost() const { return m_lost; }
     // A write only queues the bytes; they leave when events run. Before a
-    // blocking pause or the end of the process this waits until everything
-    // written has left the process (TCP: taken by the socket; serial: written
-    // to the port and drained). It gives up when nothing leaves for `stallMs`
-    // and returns whether everything left.
+    // blocking pause, a success or the end of the process this waits until
+    // everything written has left (TCP: taken by the socket and by the peer's
+    // side; serial: written to the port and drained). It gives up when nothing
+    // leaves for `stallMs` and returns whether everything left.
     static constexpr int kDrainStallMs = 2000;
     bool flush(int stallMs = kDrainStallMs);
     // Bytes written but not yet taken by the socket or the port.
@@ -90,6 +107,8 @@ private:
     void onTcpError();
 
     const LinkSettings &m_settings;
+    LinkSettings m_applied;
+    QString m_serialEntry; // serial: the program folder's com<n> entry or the platform's name
     QSerialPort m_serial;
     QTcpSocket m_tcp;
     bool m_lost = false;

@@ -15,11 +15,14 @@ namespace {
 constexpr int kBusyRecheckMs = 100;
 } // namespace
 
-LinkMonitor::LinkMonitor(CommandExchange &exchange, const LinkSettings &settings, QObject *parent)
-    : QObject(parent), m_exchange(exchange), m_settings(settings)
+LinkMonitor::LinkMonitor(CommandExchange &exchange, std::function<bool()> idle,
+                         std::function<LinkOpenResult()> reopen, QObject *parent)
+    : QObject(parent), m_exchange(exchange), m_idle(std::move(idle)), m_reopen(std::move(reopen))
 {
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &LinkMonitor::retry);
+    m_steady.setSingleShot(true);
+    connect(&m_steady, &QTimer::timeout, this, &LinkMonitor::nowUp);
     m_countdown.setInterval(1000);
     connect(&m_countdown, &QTimer::timeout, this, &LinkMonitor::changed);
     DeviceLink &link = exchange.link();
@@ -28,6 +31,7 @@ LinkMonitor::LinkMonitor(CommandExchange &exchange, const LinkSettings &settings
     connect(&link, &DeviceLink::lost, this, &LinkMonitor::onLost);
     connect(&exchange, &CommandExchange::lineCut, this, [this] {
         m_lastReply = QDateTime::currentDateTime();
+        nowUp();
         if (m_state == State::NotAnswering)
             setState(State::Connected);
         else
@@ -51,6 +55,7 @@ void LinkMonitor::opened(LinkOpenResult result)
     m_wasLost = false;
     m_retry.stop();
     m_countdown.stop();
+    m_steady.stop();
     apply(result);
 }
 
@@ -58,12 +63,8 @@ void LinkMonitor::apply(LinkOpenResult result)
 {
     switch (result) {
     case LinkOpenResult::Opened:
-        if (!m_exchange.link().isTcp()) {
-            logOutcome(QStringLiteral("open"));
-            m_pauseMs = m_baseMs;
-            m_wasLost = false;
-            setState(State::Connected);
-        } else if (m_exchange.link().tcpSocket().state() == QAbstractSocket::ConnectedState) {
+        if (m_exchange.link().isConnected()) {
+            logOutcome(m_exchange.link().isTcp() ? QStringLiteral("connected") : QStringLiteral("open"));
             onConnected();
         } else {
             setState(State::Connecting);
@@ -98,43 +99,50 @@ void LinkMonitor::scheduleRetry()
     Q_EMIT changed();
 }
 
-bool LinkMonitor::idle() const
-{
-    return !m_exchange.busy() && !(m_busy && m_busy());
-}
-
 void LinkMonitor::retry()
 {
-    // Never inside a wait, an upload or a switching sequence, and never a
+    // Never while a sequence holds the link or a wait runs, and never a
     // second connection beside a live one.
-    if (!idle()) {
+    if (!m_idle()) {
         m_retry.start(std::min(m_baseMs, kBusyRecheckMs));
         return;
     }
-    DeviceLink &link = m_exchange.link();
-    if (link.isTcp() ? link.tcpSocket().state() != QAbstractSocket::UnconnectedState
-                     : m_state == State::Connected) {
-        m_countdown.stop();
-        return;
-    }
     m_countdown.stop();
+    DeviceLink &link = m_exchange.link();
+    if (link.isConnected() || link.isConnecting())
+        return;
     m_attempt = true;
-    m_exchange.log().LogLine(QStringLiteral("(reconnect) ")
-                                 + (link.isTcp() ? m_settings.TcpSettings
-                                                 : QStringLiteral("com%1").arg(m_settings.ComPort)),
+    const LinkSettings &s = link.applied();
+    m_exchange.log().LogNote(QStringLiteral("(reconnect) ")
+                                 + (link.isTcp() ? s.TcpSettings : QStringLiteral("com%1").arg(s.ComPort)),
                              CommLog::Sent);
-    if (m_reopen)
-        apply(m_reopen());
+    apply(m_reopen());
+}
+
+void LinkMonitor::retryNow()
+{
+    if (m_exchange.link().isConnected() || m_exchange.link().isConnecting())
+        return;
+    m_retry.stop();
+    retry();
 }
 
 void LinkMonitor::onConnected()
 {
     logOutcome(QStringLiteral("connected"));
-    m_pauseMs = m_baseMs;
-    m_wasLost = false;
     m_retry.stop();
     m_countdown.stop();
+    m_steady.start(m_baseMs * kSteady);
     setState(State::Connected);
+}
+
+void LinkMonitor::nowUp()
+{
+    m_steady.stop();
+    if (!m_exchange.link().isConnected())
+        return;
+    m_pauseMs = m_baseMs;
+    m_wasLost = false;
 }
 
 void LinkMonitor::onConnectFailed(const QString &reason)
@@ -146,6 +154,7 @@ void LinkMonitor::onConnectFailed(const QString &reason)
 
 void LinkMonitor::onLost()
 {
+    m_steady.stop();
     m_wasLost = true;
     m_state = State::Lost;
     scheduleRetry();
@@ -155,7 +164,7 @@ void LinkMonitor::logOutcome(const QString &text)
 {
     if (!std::exchange(m_attempt, false))
         return;
-    m_exchange.log().LogLine(QStringLiteral("(reconnect) ") + text, CommLog::Received);
+    m_exchange.log().LogNote(QStringLiteral("(reconnect) ") + text, CommLog::Received);
 }
 
 } // namespace qx

@@ -3,9 +3,12 @@
 // connection is up, was lost or could not be made, whether the serial port
 // opened, whether the last wait went unanswered, and when the device last
 // sent a line. A lost or failed link is opened again in the background while
-// no exchange runs: after a pause that starts at one second and doubles up to
-// thirty. Retries are silent; each one and its outcome go to the
-// communication log.
+// the session is idle: after a pause that starts at one second and doubles up
+// to five, so a device that comes back is found within seconds. A connection
+// counts as up, and the pauses start again from the first, only once it has
+// stayed open for a while or the device has answered: a device that accepts
+// and closes at once is not retried every second. Retries are silent; each
+// one and its outcome go to the communication log without moving its counter.
 
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -16,7 +19,6 @@
 namespace qx {
 
 class CommandExchange;
-struct LinkSettings;
 enum class LinkOpenResult;
 
 class LinkMonitor : public QObject {
@@ -32,25 +34,28 @@ public:
         AddressUnusable, // the TCP settings name no usable address (no retry)
     };
     static constexpr int kRetryBaseMs = 1000;
-    static constexpr int kRetryLongest = 30; // the longest pause, in multiples of the first
+    static constexpr int kRetryLongest = 5; // the longest pause, in multiples of the first
+    static constexpr int kSteady = 3;       // a connection open this many first pauses counts as up
 
-    LinkMonitor(CommandExchange &exchange, const LinkSettings &settings, QObject *parent = nullptr);
+    // `idle` says when the link may be reopened; `reopen` opens it again as
+    // last applied, telling nobody.
+    LinkMonitor(CommandExchange &exchange, std::function<bool()> idle, std::function<LinkOpenResult()> reopen,
+                QObject *parent = nullptr);
 
-    // The owner's sequences that talk to the device between waits (the load
-    // job, a switching sequence): no retry while this says so.
-    void setBusyCheck(std::function<bool()> busy) { m_busy = std::move(busy); }
-    // What a retry runs: opens the link again, telling nobody.
-    void setReopen(std::function<LinkOpenResult()> reopen) { m_reopen = std::move(reopen); }
     // The first pause; tests shorten it.
     void setRetryBase(int ms) { m_baseMs = m_pauseMs = ms; }
 
     // The link was opened by the start-up or the Reconnect button: the state
     // follows from the result, and the pauses start again from the first.
     void opened(LinkOpenResult result);
+    // The operator asks for a retry now (a click on the indicator): a link
+    // that is down is opened again as soon as the session is idle.
+    void retryNow();
 
     State state() const { return m_state; }
     bool retryPending() const { return m_retry.isActive(); }
     int secondsToRetry() const; // at least 1 while a retry is pending
+    int nextPauseMs() const { return m_pauseMs; }
     QDateTime lastReply() const { return m_lastReply; }
 
 Q_SIGNALS:
@@ -64,12 +69,11 @@ private:
     void onConnected();
     void onConnectFailed(const QString &reason);
     void onLost();
-    bool idle() const;
+    void nowUp(); // the pauses start again from the first
     void logOutcome(const QString &text);
 
     CommandExchange &m_exchange;
-    const LinkSettings &m_settings;
-    std::function<bool()> m_busy;
+    std::function<bool()> m_idle;
     std::function<LinkOpenResult()> m_reopen;
     State m_state = State::Connecting;
     int m_baseMs = kRetryBaseMs;
@@ -78,6 +82,7 @@ private:
     bool m_wasLost = false;       // failed retries after a loss still count as lost
     QTimer m_retry;
     QTimer m_countdown; // once a second while a retry is pending, for the indicator
+    QTimer m_steady;    // a connection that stays open this long counts as up
     QDeadlineTimer m_due;
     QDateTime m_lastReply;
 };

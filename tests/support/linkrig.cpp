@@ -77,7 +77,7 @@ bool LinkRig::openTcp(quint16 port)
 {
     state.settings.TcpSettings = QStringLiteral("127.0.0.1:%1").arg(port);
     return openSerial(0) && // port 0: TCP
-           QTest::qWaitFor([this] { return link.tcpSocket().state() == QAbstractSocket::ConnectedState; }, 5000);
+           QTest::qWaitFor([this] { return link.isConnected(); }, 5000);
 }
 
 QString LinkRig::ask(const QByteArray &text, const QString &prefix)

@@ -34,7 +34,7 @@ qx::MainWindow &WindowRig::start(const QStringList &arguments)
 
 bool WindowRig::connected() const
 {
-    return QTest::qWaitFor([this] { return window->link().tcpSocket().state() == QAbstractSocket::ConnectedState; });
+    return QTest::qWaitFor([this] { return window->session().isConnected(); });
 }
 
 QObject *WindowRig::find(const QString &name, int index) const

@@ -1,0 +1,43 @@
+#include "devicesession.h"
+
+#include "util/seams.h"
+
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+
+namespace qx {
+
+DeviceSession::DeviceSession(const LinkSettings &settings, CommLog &log, QObject *parent)
+    : QObject(parent), m_link(settings), m_exchange(m_link, log),
+      m_monitor(m_exchange, [this] { return idle(); }, [this] { return m_exchange.OpenLink(true); })
+{
+}
+
+LinkOpenResult DeviceSession::open()
+{
+    const LinkOpenResult result = m_exchange.OpenLink();
+    m_monitor.opened(result);
+    return result;
+}
+
+bool DeviceSession::waitConnected(int ms)
+{
+    const QDeadlineTimer deadline(ms);
+    while (m_link.isConnecting() && !deadline.hasExpired() && !TerminationRequested()) {
+        // Woken by the outcome; the short tick also covers a wake-up lost to
+        // an event loop nested in this one.
+        QEventLoop loop;
+        QTimer tick;
+        tick.setSingleShot(true);
+        connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
+        connect(&m_link, &DeviceLink::connected, &loop, &QEventLoop::quit);
+        connect(&m_link, &DeviceLink::connectFailed, &loop, &QEventLoop::quit);
+        tick.start(int(std::clamp<qint64>(deadline.remainingTime(), 0, 50)));
+        loop.exec();
+    }
+    return m_link.isConnected();
+}
+
+} // namespace qx

@@ -1,0 +1,62 @@
+#pragma once
+// The device session: the one owner of the link to the device, its command
+// exchange and its monitor. It keeps the link settings as last applied (by
+// the start-up or the Reconnect button); a background retry opens exactly
+// those again, so settings being edited wait for Reconnect. Sequences that
+// talk to the device between waits (the start-up's requests, the load job, a
+// switching sequence) hold a lease for as long as they run; no retry touches
+// the link while one is held.
+
+#include "commandexchange.h"
+#include "devicelink.h"
+#include "linkmonitor.h"
+
+#include <QObject>
+
+namespace qx {
+
+class CommLog;
+struct LinkSettings;
+
+class DeviceSession : public QObject {
+    Q_OBJECT
+public:
+    // `settings` are the operator's settings, read when the link is opened.
+    DeviceSession(const LinkSettings &settings, CommLog &log, QObject *parent = nullptr);
+
+    // The start-up and Reconnect: applies the settings as they are now, opens
+    // the link, and the retry pauses start again from the first.
+    LinkOpenResult open();
+    // Processes events while a TCP connection is being made, for at most
+    // `ms`; true when the link is up. A termination request ends it.
+    bool waitConnected(int ms);
+    bool isConnected() const { return m_link.isConnected(); }
+    const LinkSettings &applied() const { return m_link.applied(); }
+
+    // Held by a sequence for its whole run; leases nest.
+    class [[nodiscard]] Lease {
+    public:
+        explicit Lease(DeviceSession &session) : m_session(session) { ++m_session.m_leases; }
+        ~Lease() { --m_session.m_leases; }
+        Lease(const Lease &) = delete;
+        Lease &operator=(const Lease &) = delete;
+
+    private:
+        DeviceSession &m_session;
+    };
+    Lease lease() { return Lease(*this); }
+    // Neither a lease is held nor a wait runs: the link may be reopened.
+    bool idle() const { return m_leases == 0 && !m_exchange.busy(); }
+
+    DeviceLink &link() { return m_link; }
+    CommandExchange &exchange() { return m_exchange; }
+    LinkMonitor &monitor() { return m_monitor; }
+
+private:
+    DeviceLink m_link;
+    CommandExchange m_exchange;
+    LinkMonitor m_monitor;
+    int m_leases = 0;
+};
+
+} // namespace qx
