@@ -15,6 +15,10 @@
 #include <QThread>
 #include <QTime>
 
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#endif
+
 namespace qx7emu {
 
 namespace detail {
@@ -23,6 +27,20 @@ namespace {
 
 constexpr int kReadChunk = 16384;
 constexpr int kHangupPollMs = 10; // how often a pseudo-terminal without a client is looked at
+constexpr int kDeafReceiveBuffer = 4096;
+
+// A deaf device must really stop taking bytes: left alone, the system's
+// receive buffer grows to megabytes and swallows a whole upload. Set on the
+// listening socket, the limit holds for every connection it accepts.
+void limitReceiveBuffer(qintptr descriptor)
+{
+#ifdef Q_OS_UNIX
+    const int size = kDeafReceiveBuffer;
+    ::setsockopt(int(descriptor), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+#else
+    Q_UNUSED(descriptor);
+#endif
+}
 
 // Control bytes and bytes above 7E as <XX>, so that a log line stays one line.
 QByteArray printable(const QByteArray &text)
@@ -253,6 +271,8 @@ quint16 Worker::listenTcp(quint16 port)
         m_server = nullptr;
         return 0;
     }
+    if (options().deafAfterPackets > 0)
+        limitReceiveBuffer(m_server->socketDescriptor());
     QObject::connect(m_server, &QTcpServer::newConnection, this, [this] { acceptConnections(); });
     QMutexLocker lock(&m_shared.mutex);
     m_shared.tcpPort = m_server->serverPort();
