@@ -106,7 +106,7 @@ BankLoader::LoadOutcome BankLoader::RunFromCommandLine()
 void BankLoader::ForgetCutLoad()
 {
     if (m_running)
-        m_state.settings.BankFileLoaded[size_t(Clamp(m_state.cmd.LoadBankRequest, 0, 3) + 1)].clear();
+        m_state.settings.BankFileLoaded[size_t(m_bank + 1)].clear();
 }
 
 void BankLoader::LoadImageJob()
@@ -135,7 +135,7 @@ void BankLoader::LoadImageJob()
     for (int i = 0; i < 4; ++i)
         if (optBANK[size_t(i)]->isChecked())
             bank = i;
-    m_state.cmd.LoadBankRequest = bank;
+    m_bank = bank;
 
     for (QWidget *w : std::initializer_list<QWidget *>{boxFRAMING, boxPROGRESS, txtPROGRESS, txtJOB})
         w->show();
@@ -168,7 +168,7 @@ void BankLoader::LoadImageJob()
     }();
     ShowUploadOutcome(outcome, msg);
 
-    QString name = m_state.cmd.LoadFileRequest;
+    QString name = m_pictures.previewedFile();
     SplitPath(name);
     if (ex.StopRequested || outcome != UploadOutcome::Done)
         name.clear();

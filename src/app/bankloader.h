@@ -64,6 +64,7 @@ private:
     const PictureFolderBox &m_pictures;
     bool m_running = false;
     bool m_commandLineRun = false;
+    int m_bank = 0; // index 0..3 of the bank the job loads (the selected optBANK)
     LoadOutcome m_lastOutcome = LoadOutcome::None;
 
     std::array<QRadioButton *, 4> optBANK{};
