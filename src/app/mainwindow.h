@@ -123,7 +123,7 @@ private:
 
     QColor NormalBackColor;
     QColor MarkBackColor;
-    QString PresetCaption; // design caption of cmdPRESET(1)
+    QString m_presetCaption; // design caption of cmdPRESET(1)
 
     // Tab strip and pages.
     QFrame *btnPRESETS = nullptr, *btnSWITCH = nullptr, *btnFILES = nullptr, *pictABOUT = nullptr;

@@ -61,7 +61,7 @@ PictureFolderBox::PictureFolderBox(QWidget *window, QWidget *frame, AppState &st
     connect(lstFILES, &QListWidget::currentRowChanged, this, &PictureFolderBox::lstFILES_Click);
 }
 
-void PictureFolderBox::SetUpDesign(const QColor &back)
+void PictureFolderBox::setUpDesign(const QColor &back)
 {
     SetBackColor(cmdDIR, back);
     SetBackColor(cmdREFRESH, back);
@@ -75,7 +75,7 @@ void PictureFolderBox::setLocked(bool locked)
         w->setEnabled(!locked);
 }
 
-void PictureFolderBox::ShowFolder()
+void PictureFolderBox::showFolder()
 {
     txtDIR->setText(m_state.settings.FolderSelected);
     ListImageFiles();

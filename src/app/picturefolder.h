@@ -25,9 +25,9 @@ public:
     PictureFolderBox(QWidget *window, QWidget *frame, AppState &state);
 
     // Start-up: the buttons in the window's back colour, the verdicts hidden.
-    void SetUpDesign(const QColor &back);
+    void setUpDesign(const QColor &back);
     // Shows FolderSelected in the folder box and lists its picture files.
-    void ShowFolder();
+    void showFolder();
     void ListImageFiles();
     // Decodes `file`, checks its size and shows it; true when the picture
     // can be loaded. `file` becomes the previewed file.

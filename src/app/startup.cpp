@@ -53,15 +53,15 @@ void MainWindow::setUpWindow()
     // 1. Design values.
     NormalBackColor = BackColor(btnPRESETS);
     MarkBackColor = BackColor(btnFILES);
-    PresetCaption = cmdPRESET[1]->text();
+    m_presetCaption = cmdPRESET[1]->text();
     // (The preview frame's design size is the picture folder's own.)
 
     // 2. Colours and the hidden verdicts.
     for (QWidget *w : std::initializer_list<QWidget *>{framePRESETS, frameFILES, frameSWITCH})
         SetBackColor(w, NormalBackColor);
-    m_pictures->SetUpDesign(NormalBackColor);
-    m_banks->SetUpDesign(NormalBackColor);
-    m_linkSettings->SetUpDesign(NormalBackColor);
+    m_pictures->setUpDesign(NormalBackColor);
+    m_banks->setUpDesign(NormalBackColor);
+    m_linkSettings->setUpDesign(NormalBackColor);
 
     // 3. Flags (the load job starts with its own clear).
     m_exchange.StopRequested = false;
@@ -78,7 +78,7 @@ void MainWindow::loadSettingsAndLanguage()
     // 6, 7. Languages.
     m_language->FillLanguageBox();
     ApplyLanguageAtStart(m_state.settings.Tongue, {this, m_wait.get(), m_warning.get()}, m_state.msg);
-    m_warning->CaptureDesign();
+    m_warning->captureDesign();
     // Nothing can be saved in a configuration folder that cannot be used: the
     // operator is told once, in the language just chosen, and the run goes on.
     if (!ProgramFolderUsable())
@@ -91,7 +91,7 @@ void MainWindow::showSettings()
     move(tw(m_state.settings.MainX), tw(m_state.settings.MainY));
 
     // 9. Link settings boxes.
-    m_linkSettings->SetUpLinkSettings();
+    m_linkSettings->setUpLinkSettings();
 
     // 10. Names and the captions that show them.
     SetUpNames();
@@ -100,7 +100,7 @@ void MainWindow::showSettings()
     m_switching->CaptionFrames();
 
     // 12. Picture folder.
-    m_pictures->ShowFolder();
+    m_pictures->showFolder();
 
     // 13. Files and Setup page.
     ShowTab(TabFiles);
@@ -176,9 +176,9 @@ bool MainWindow::sendRequestedCommand()
         return true;
     const bool commandLeft = !m_state.LinkFailed && m_exchange.SendCommand(ToBytes(cmd.CommandRequest) + '\r');
     if (!commandLeft) {
-        m_warning->SetWarning(m_state.msg(18));
+        m_warning->setWarning(m_state.msg(18));
         if (cmd.Unattended)
-            std::fprintf(stderr, "%s\n", qPrintable(m_warning->Warning()));
+            std::fprintf(stderr, "%s\n", qPrintable(m_warning->warning()));
     }
     return commandLeft;
 }
@@ -188,29 +188,29 @@ bool MainWindow::loadRequestedFile(int &status)
     // 18. The "/f:" load.
     const CommandLineRequests &cmd = m_state.cmd;
     const int bank = int(Clamp(cmd.LoadBankRequest, 0, 3));
-    m_banks->SelectBank(bank);
+    m_banks->selectBank(bank);
     bool refused = false;
     QString reason; // why the picture was refused, for a run without a window
     if (m_state.LinkFailed) {
-        m_warning->SetWarning(m_state.msg(18));
+        m_warning->setWarning(m_state.msg(18));
     } else if (!IsRegularFile(cmd.LoadFileRequest)) { // missing, or a FIFO or a device named like a picture
-        m_warning->SetWarning(m_state.msg(19) + QStringLiteral("\r\n") + cmd.LoadFileRequest);
+        m_warning->setWarning(m_state.msg(19) + QStringLiteral("\r\n") + cmd.LoadFileRequest);
         m_state.LinkFailed = true;
         refused = true;
     } else {
         if (!cmd.Unattended)
             show();
         if (!m_pictures->PreviewPicture(cmd.LoadFileRequest)) {
-            m_warning->SetWarning(m_state.msg(21) + QStringLiteral("\r\n") + cmd.LoadFileRequest);
+            m_warning->setWarning(m_state.msg(21) + QStringLiteral("\r\n") + cmd.LoadFileRequest);
             reason = m_pictures->refusal();
             m_state.LinkFailed = true;
             refused = true;
         }
     }
     if (m_state.LinkFailed) {
-        m_warning->SetUsage(ExpandBars(m_state.msg(20)));
+        m_warning->setUsage(ExpandBars(m_state.msg(20)));
         if (cmd.Unattended) {
-            std::fprintf(stderr, "%s\n", qPrintable(m_warning->Warning()));
+            std::fprintf(stderr, "%s\n", qPrintable(m_warning->warning()));
             if (!reason.isEmpty())
                 std::fprintf(stderr, "%s\n", qPrintable(reason));
             status = refused ? 2 : 3;
@@ -219,7 +219,7 @@ bool MainWindow::loadRequestedFile(int &status)
         }
         return false;
     }
-    const BankLoader::LoadOutcome outcome = m_banks->RunFromCommandLine();
+    const BankLoader::LoadOutcome outcome = m_banks->runFromCommandLine();
     const bool cut = outcome != BankLoader::LoadOutcome::Loaded && TerminationRequested();
     switch (outcome) {
     case BankLoader::LoadOutcome::Loaded: status = 0; break;
