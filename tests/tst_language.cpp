@@ -1,7 +1,6 @@
-// Language files: finding them, reading and applying them to registered windows, and the template writer.
+// Language files: reading them, applying them to registered windows; the shipped ones complete.
 
 #include "language/languagefile.h"
-#include "language/templatewriter.h"
 #include "util/controls.h"
 #include "util/seams.h"
 #include "util/version.h"
@@ -14,17 +13,6 @@ using namespace qx;
 namespace {
 
 const QString kHead = ";QX-7alt v" QX_VERSION_TEXT " language file";
-
-QByteArray systemBytes(const QString &text) { return QStringEncoder(QStringConverter::System)(text); }
-
-// Writes `lines` with CR LF ends; a name ending in "/" makes a folder instead.
-void makeEntry(const QString &path, const QStringList &lines = {})
-{
-    QDir().mkpath(path.endsWith('/') ? path : QFileInfo(path).path());
-    QFile f(path);
-    if (!path.endsWith('/') && f.open(QIODevice::WriteOnly))
-        f.write(systemBytes(lines.join("\r\n") + "\r\n"));
-}
 
 // "a|b|c" as a list of its pieces; "" as the empty list.
 QStringList pieces(const char *text) { return *text ? QString(text).split('|') : QStringList(); }
@@ -93,8 +81,7 @@ QStringList differences(const QStringList &design, const QObject *window, const 
 class TestLanguage : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString m_folder; // the program folder, inside m_dir
+    std::unique_ptr<QTemporaryDir> m_dir; // the program folder
 
 private slots:
     void cleanup() { seams().programFolder.clear(), seams().sharedFolder.clear(); }
@@ -102,10 +89,7 @@ private slots:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        m_folder = m_dir->filePath("prog");
-        QVERIFY(QDir().mkpath(m_folder));
-        seams().programFolder = m_folder;
-        seams().sharedFolder = m_dir->filePath("share"); // where an installation puts its language files
+        seams().programFolder = m_dir->path();
     }
 
     void apply_data()
@@ -127,27 +111,18 @@ private slots:
         row("first record wins, later line within it",
             "Chapter=frmTEST|Name=optBANK|Caption=X|Caption=All|Name=optBANK 2|Caption=Two",
             "optBANK[0].caption=All|optBANK[1].caption=All|optBANK[2].caption=All|optBANK[3].caption=All");
-        row("indexed before unindexed", "Chapter=frmTEST|Name=optBANK 2|Caption=Two|Name=optBANK|Caption=All",
-            "optBANK[0].caption=All|optBANK[1].caption=All|optBANK[2].caption=Two|optBANK[3].caption=All");
-        row("index after blanks, rounded, leading number",
-            "Chapter=frmTEST|Name=optBANK    2.5|Caption=A|Name=optBANK 1st|Caption=B|Name=optBANK x|Caption=C|"
-            "Name=cmdLOAD 0|Caption=D",
-            "optBANK[2].caption=A|optBANK[1].caption=B|optBANK[0].caption=C");
-        row("empty values and stray fields ignored",
-            "Caption=Lost|Tag=Lost|Chapter=frmTEST|Name=cmdLOAD|Caption=L|Caption=  |Tooltip=T|;Caption=x|Tag",
-            "cmdLOAD.caption=L|cmdLOAD.tooltip=T");
         row("message then caption; tooltip and tag still go to the control",
             "Chapter=frmTEST|Name=cmdLOAD|Message=MSG(3)|Caption=Port kaputt|Tooltip=T|Tag=t",
             "cmdLOAD.tooltip=T|cmdLOAD.tag=t|MSG(3)=Port kaputt");
-        row("empty message line: caption goes to the newest record",
-            "Chapter=frmTEST|Message=MSG(3)|Caption=A|Message=|Caption=B|Name=cmdLOAD|Message=|Caption=C",
-            "MSG(3)=B|cmdLOAD.caption=C");
     }
 
     void apply()
     {
         QFETCH(QStringList, lines); QFETCH(QStringList, changes);
-        makeEntry(m_folder + "/QX-7alt_DE.lng", QStringList{kHead, ";Language=Deutsch"} + lines);
+        QFile file(m_dir->filePath("QX-7alt_DE.lng"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QStringEncoder(QStringConverter::System)((QStringList{kHead, ";Language=Deutsch"} + lines).join("\r\n")));
+        file.close();
         auto window = makeTestWindow();
         const QStringList design = snapshot(window.get());
         MessageTable msg;
@@ -155,49 +130,6 @@ private slots:
 
         ApplyLanguageAtStart("DE", {window.get()}, msg);
         QCOMPARE(differences(design, window.get(), msg), changes);
-    }
-
-    // Languages listed for the box and the file read for a code.
-    void findByCode_data()
-    {
-        QTest::addColumn<QStringList>("entries"); // under the temporary folder, "#" then line 2 if not ";Language=X"
-        QTest::addColumn<QString>("code"); QTest::addColumn<QString>("read"); // the file read, "" for none
-        QTest::addColumn<QStringList>("listed"); // "CODE=Name"
-        const auto row = [](const char *tag, const char *entries, const char *code, const char *read, const char *listed) {
-            QTest::newRow(tag) << pieces(entries) << QString(code) << QString(read) << pieces(listed);
-        };
-        row("line 2 names the language, key in any case; lower-case file found by upper-case code",
-            "prog/qx-7alt_fr.LNG#;LANGUAGE = Français", "FR", "prog/qx-7alt_fr.LNG", "FR=Français");
-        row("exact name preferred", "prog/QX-7alt_fr.lng|prog/QX-7alt_FR.lng", "FR", "prog/QX-7alt_FR.lng", "FR=X|FR=X");
-        row("blank code never listed; a folder never read", "prog/QX-7alt_ .lng", "NL", "", "");
-        row("file name in other case, empty name", "prog/qx-7ALT_es.LNG#;Language=", "ES", "prog/qx-7ALT_es.LNG", "ES=");
-        row("code leading out of the folder", "prog/QX-7alt_x/|evil.lng", "x/../../evil", "", "");
-        row("installed file", "share/QX-7alt_it.lng", "IT", "share/QX-7alt_it.lng", "IT=X");
-        row("program folder wins over installed", "share/QX-7alt_FR.lng|prog/qx-7alt_fr.LNG", "FR", "prog/qx-7alt_fr.LNG",
-            "FR=X");
-    }
-
-    void findByCode()
-    {
-        QFETCH(QStringList, entries); QFETCH(QString, code); QFETCH(QString, read);
-        for (const QString &e : entries)
-            makeEntry(m_dir->filePath(e.section('#', 0, 0)),
-                      {kHead, e.contains('#') ? e.section('#', 1) : ";Language=X", "Chapter=frmTEST", "Caption=" + e});
-        if (QDir(m_folder).entryList(QDir::Files).size() < entries.filter(QRegularExpression("^prog/[^/]+$")).size())
-            QSKIP("names that differ in case are one file here");
-        makeEntry(m_folder + "/QX-7alt_nl.lng/");                              // a folder is never a language
-        makeEntry(m_folder + "/QX-7alt_de.lng", {";Language=Deutsch", "x=y"}); // nor a file without it on line 2
-        const LanguageList list = DiscoverLanguages();
-        QStringList found;
-        for (int i = 0; i < list.LanguageCodes.size(); ++i)
-            found << list.LanguageCodes.at(i) + "=" + list.LanguageNames.value(i, "<missing>");
-        QTEST(found, "listed");
-        ControlRecords controls{ControlRecord()};
-        MessageRecords messages{{"MSG(1)", "stale"}};
-        ReadLanguageFile(code, controls, messages);
-        QVERIFY(messages.isEmpty());
-        QCOMPARE(controls.size() == 1 ? controls.first().Caption.section('#', 0, 0) : QString::number(controls.size()),
-                 read.isEmpty() ? "0" : read);
     }
 
     // The shipped languages, found where an installation puts them: each gives every text and message of the
@@ -242,52 +174,6 @@ private slots:
         QCOMPARE(wrong, QStringList());
         QCOMPARE(keys.size(), MessageTable::numbers().size()); // and no other
     }
-
-    void templateBytes()
-    {
-        auto one = makeWindow("frmONE", "One");
-        add<QPushButton>(one.get(), "cmdGO", ControlKind::CommandButton, "Go")->setToolTip("Start it");
-        add<QRadioButton>(one.get(), "optBANK", ControlKind::OptionButton, "A", 0);
-        SetTag(add<QRadioButton>(one.get(), "optBANK", ControlKind::OptionButton, "B", 12), "b");
-        add<QLabel>(one.get(), "labEMPTY", ControlKind::Label);
-        SetTag(add<QLabel>(one.get(), "labHIDDEN", ControlKind::Label, "Hid"), "empty");
-        SetTag(add<QCheckBox>(one.get(), "chkX", ControlKind::CheckBox), "t");
-        add<QGroupBox>(one.get(), "frameF", ControlKind::Frame, "Fenêtre");
-        add<QLabel>(one.get(), "pictLOGO", ControlKind::Image, "not written", 3)->setToolTip("Logo");
-        add<QLabel>(one.get(), "pictNONE", ControlKind::PictureBox, "cap");
-        SetTag(add<QAction>(one.get(), "mnuFILE", ControlKind::Menu), "empty");
-        add<QLineEdit>(one.get(), "txtDIR", ControlKind::TextBox)->setToolTip("Folder");
-        add<QLabel>(one.get(), "labTWO", ControlKind::Label, "Line 1\nLine 2");
-        auto two = makeWindow("frmTWO", "Two");
-        SetTag(two.get(), "empty");
-        add<QLabel>(two.get(), "labA", ControlKind::Label, "A");
-        auto three = makeWindow("frmTHREE", "");
-
-        const QString sep(38, '_');
-        QString expected = ";QX-7alt v" QX_VERSION_TEXT " language file\r\n;Language=DE\r\n\r\n" + sep +
-                           "\r\nChapter=frmONE\r\nCaption=One\r\n\r\n\r\n"
-                           "Name=cmdGO\r\nCaption=Go\r\nTooltip=Start it\r\n"
-                           "Name=optBANK  0 \r\nCaption=A\r\nName=optBANK  12 \r\nCaption=B\r\nTag=b\r\n"
-                           "Name=chkX\r\nTag=t\r\nName=frameF\r\nCaption=Fenêtre\r\nName=pictLOGO\r\nTooltip=Logo\r\n"
-                           "Name=mnuFILE\r\nCaption=\r\nName=labTWO\r\nCaption=Line 1\nLine 2\r\n\r\n" +
-                           sep + "\r\nChapter=frmTWO\r\n\r\n\r\nName=labA\r\nCaption=A\r\n\r\n" + sep +
-                           "\r\nChapter=frmTHREE\r\nCaption=\r\n\r\n\r\n\r\n" + sep + "\r\nMiscellaneous\r\n\r\n";
-        for (int n : MessageTable::numbers())
-            expected += QString("Message=MSG(%1)\r\nCaption=%2\r\n").arg(n).arg(MessageTable::defaultText(n));
-        expected += "\r\n;EOF\r\n";
-
-        const QString path = LanguageTemplatePath();
-        QCOMPARE(path, m_folder + "/QX-7alt_.lng");
-        makeEntry(path, QStringList(300, "an older, longer template")); // replaced, not appended to
-        QVERIFY(WriteLanguageTemplate({one.get(), two.get(), three.get()}, "DE", path));
-        QFile file(path);
-        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        QCOMPARE(bytes, systemBytes(expected));
-        QCOMPARE(bytes.count("\r\nMessage=MSG("), 38);
-        QCOMPARE(QDir(m_folder).entryList(QDir::Files), QStringList{"QX-7alt_.lng"});
-        QVERIFY(!WriteLanguageTemplate({one.get()}, "DE", m_folder + "/missing/QX-7alt_.lng"));
-    }
-
 };
 
 QTEST_MAIN(TestLanguage)

@@ -79,19 +79,23 @@ private Q_SLOTS:
     }
 
     // The operator's load locks the window while it runs and gives it back after; it records the file for the
-    // bank only when the whole picture went out. Stopped (second click, answered OK) or closed after 100 packets,
-    // nothing more is sent; closed, the shutdown ran once and the saved file claims nothing for the bank.
+    // bank only when the whole picture went out. Stopped (second click, answered OK), closed or cut off by the
+    // device after 100 packets, nothing more is sent; closed, the shutdown ran once and the saved file claims
+    // nothing for the bank.
     void operatorLoad_data()
     {
         QTest::addColumn<QString>("stop");
         QTest::newRow("runs to the end") << "";
         QTest::newRow("stop button") << "button";
         QTest::newRow("window closed") << "close";
+        QTest::newRow("connection closed by the device") << "device";
     }
     void operatorLoad()
     {
         QFETCH(QString, stop);
-        WindowRig rig;
+        qx7emu::Options o;
+        o.disconnectAfterPackets = stop == "device" ? 101 : 0;
+        WindowRig rig(o);
         pattern(720, 576).save(rig.folder.file("logo.bmp"));
         MainWindow &w = rig.start();
         rig.control<QListWidget>("lstFILES")->setCurrentRow(0);
@@ -111,7 +115,7 @@ private Q_SLOTS:
                     seen += QString::number(rig.control("optBANK", i)->isEnabled());
                 seen += QString::number(rig.control("boxFRAMING")->isVisible());
             }
-            if (stop.isEmpty() || rig.emu.packetsReceived() <= 100)
+            if (stop.isEmpty() || stop == "device" || rig.emu.packetsReceived() <= 100)
                 return;
             probe.stop();
             stop == "close" ? void(w.close()) : rig.click("cmdLOAD");
@@ -134,7 +138,8 @@ private Q_SLOTS:
             QCOMPARE(rig.emu.packetsReceived(), 5761);
             return;
         }
-        QCOMPARE(rig.seams.boxes.value(1).second, stop == "close" ? QString() : MessageTable::defaultText(8));
+        QCOMPARE(rig.seams.boxes.value(1).second,
+                 stop == "close" ? QString() : MessageTable::defaultText(stop == "button" ? 8 : 4));
         const int packets = rig.emu.packetsReceived();
         QVERIFY(packets < 5761);
         QTest::qWait(100); // nothing may come after the stop

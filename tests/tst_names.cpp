@@ -1,4 +1,4 @@
-// Names of inputs, windows, presets and banks: defaults, list entries, editing.
+// Names of inputs, windows, presets and banks: list entries and editing.
 
 #include "settings/names.h"
 
@@ -17,9 +17,7 @@ private slots:
         QTest::addColumn<QString>("entryText"); // as the list shows it
         QTest::addColumn<int>("bankButton");
         const int in = int(NameList::InputsAndWindows), pr = int(NameList::PresetsAndBanks);
-        QTest::newRow("input 16 default") << in << 15 << "-" << "input16: Input 16" << -1;
         QTest::newRow("window 1 default") << in << 16 << "-" << "win1: Window 1" << -1;
-        QTest::newRow("preset 16 default") << pr << 15 << "-" << "preset16: preset_16" << -1;
         QTest::newRow("bank 4 default: the language's word") << pr << 19 << "-" << "bank4: Banque 4" << 3;
         QTest::newRow("input 5 cleared") << in << 4 << "" << "input5: " << -1;
         QTest::newRow("window 4") << in << 19 << "Main" << "win4: Main" << -1;
@@ -46,19 +44,6 @@ private slots:
             for (int e = 0; e < kNameEntryCount; ++e)
                 if (other != l || e != entry)
                     QCOMPARE(NameEntryText(s, other, e), NameEntryText(before, other, e));
-    }
-
-    void defaultsOnlyForEmptyNames()
-    {
-        Settings s;
-        s.LabelIn[5] = "Camera";
-        FillDefaultNames(s, "P", "Bank");
-        QCOMPARE(s.LabelIn[5] + s.LabelIn[6] + s.PresetName[12], QString("CameraInput 6P12"));
-        // Without a selection nothing changes.
-        QCOMPARE(SetNameAt(s, NameList::InputsAndWindows, -1, "x") + SetNameAt(s, NameList::PresetsAndBanks, 20, "x") +
-                     NameAt(s, NameList::InputsAndWindows, -1),
-                 QString());
-        QVERIFY(s.LabelIn[0].isEmpty() && s.PresetName[0].isEmpty()); // slot 0 is never used
     }
 };
 

@@ -152,7 +152,9 @@ private Q_SLOTS:
         QTest::addColumn<DeviceState>("state");
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("index");
-        QTest::addColumn<QString>("before"); // "grayed": the box set so from code; "tab": tab clicked at the reply
+        // "grayed": the box set so from code; "tab": tab clicked at the reply; "cancel": Cancel in the wait window
+        // of a device that answers nothing
+        QTest::addColumn<QString>("before");
         QTest::addColumn<QList<bool>>("answers"); // to the bank question
         QTest::addColumn<QStringList>("commands");
         QTest::addColumn<QString>("fullNow"); // the full-screen boxes right after the click
@@ -160,11 +162,13 @@ private Q_SLOTS:
 
         // Source clicks: the windows show inputs 1 to 4 and the background the live input.
         const DeviceState four = device({true, true, true, true}, {0, 1, 2, 3}, {}, 0, 0);
-        const auto source = [&](const char *tag, int button, QList<bool> answers, QStringList sent, const char *sel) {
-            QTest::newRow(tag) << four << "optWIN1INP" << button << "" << answers << sent << "0000"
+        const auto source = [&](const char *tag, int button, QList<bool> answers, QStringList sent, const char *sel,
+                                const char *before = "") {
+            QTest::newRow(tag) << four << "optWIN1INP" << button << before << answers << sent << "0000"
                                << QString("enabled 1111 full 0000 selected ") + sel;
         };
         source("window 4 input 16", 75, {}, {"#Y 0,300,15,3", "#Y 0,337,0,3"}, "0,21,42,75,84");
+        source("Cancel in the wait window", 75, {}, {"#Y 0,300,15,3"}, "0,21,42,75,84", "cancel");
         source("window 3 bank 3, OK", 58, {true}, {"#Y 0,337,3,2"}, "0,21,58,63,84");
         source("window 3 bank 3, Cancel", 58, {false}, {}, "0,21,42,63,84");
         source("background bank 1, OK", 80, {true}, {"#Y 0,337,1,4", "#Y 0,204,1"}, "0,21,42,63,80");
@@ -214,10 +218,15 @@ private Q_SLOTS:
         if (before == "tab")
             connect(&w.exchange(), &CommandExchange::lineCut, this, [&rig] { rig.click("labSWITCH"); },
                     Qt::SingleShotConnection);
+        qx7emu::Options o = rig.emu.options();
+        o.silent = before == "cancel";
+        rig.emu.setOptions(o);
+        connect(&w.log(), &CommLog::sentChanged, this,
+                [&] { QTimer::singleShot(0, &w, [&] { if (o.silent) rig.click("cmdCANCEL"); }); });
 
         button->click();
 
-        QTEST(received(rig), "commands");
+        rig.emu.setOptions(o = {});
         const QList<QPair<QString, QString>> question{{w.state().msg(14), w.state().msg(15)}};
         QCOMPARE(rig.seams.boxes, answers.isEmpty() ? decltype(question)() : question);
         QCOMPARE(waitShown, answers.isEmpty() ? QList<bool>() : QList<bool>{true});
@@ -230,7 +239,9 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(rig.switchingIdle() && rig.emu.commands().endsWith("#Y 1,338,4"), 10000);
         QVERIFY(!rig.control("frameSWITCH")->isHidden());
         QTEST(rig.switching(), "after");
-        QCOMPARE(rig.timeouts, 0);
+        QCOMPARE(rig.timeouts, int(before == "cancel"));
+        const QStringList sent = received(rig);
+        QTEST(sent.mid(0, sent.indexOf("# ")), "commands"); // the read-back begins with "# "
         for (int i = 0; i < 8; ++i)
             QVERIFY(!rig.control<QCheckBox>(i < 4 ? "chkWINENABLE" : "chkWINFULL", i % 4)->isTristate());
     }
