@@ -283,7 +283,7 @@ private slots:
         QFile file(path);
         const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         QCOMPARE(bytes, systemBytes(expected));
-        QCOMPARE(bytes.count("\r\nMessage=MSG("), 38);
+        QCOMPARE(bytes.count("\r\nMessage=MSG("), 39);
         QCOMPARE(QDir(m_folder).entryList(QDir::Files), QStringList{"QX-7alt_.lng"});
         QVERIFY(!WriteLanguageTemplate({one.get()}, "DE", m_folder + "/missing/QX-7alt_.lng"));
     }

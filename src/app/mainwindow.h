@@ -97,6 +97,7 @@ private:
     void showLinkState();
     void onTabClicked(int tab);
     void cmdPRESET_Click(int index);
+    void presetKey(int index);
     void pictABOUT_Click();
     void cmdTONGUE_Click();
     // Shows frmWARNING modally, owned by this window.
