@@ -63,13 +63,13 @@ BankLoader::BankLoader(QWidget *window, QWidget *frame, AppState &state, DeviceS
     connect(cmdLOAD, &QPushButton::clicked, this, &BankLoader::LoadImageJob);
 }
 
-void BankLoader::SetUpDesign(const QColor &back)
+void BankLoader::setUpDesign(const QColor &back)
 {
     SetBackColor(cmdLOAD, back);
     cmdLOAD->setEnabled(false);
 }
 
-void BankLoader::ShowNames(const QColor &back)
+void BankLoader::showNames(const QColor &back)
 {
     const Settings &s = m_state.settings;
     for (int n = 1; n <= kBanks; ++n) {
@@ -79,12 +79,12 @@ void BankLoader::ShowNames(const QColor &back)
     }
 }
 
-void BankLoader::SetBankName(int bank, const QString &name)
+void BankLoader::setBankName(int bank, const QString &name)
 {
     SetNameCaption(optBANK[size_t(bank)], name);
 }
 
-void BankLoader::SelectBank(int bank)
+void BankLoader::selectBank(int bank)
 {
     optBANK[size_t(bank)]->setChecked(true);
 }
@@ -94,7 +94,7 @@ void BankLoader::setLoadable(bool loadable)
     cmdLOAD->setEnabled(loadable);
 }
 
-BankLoader::LoadOutcome BankLoader::RunFromCommandLine()
+BankLoader::LoadOutcome BankLoader::runFromCommandLine()
 {
     cmdLOAD->setEnabled(true);
     m_commandLineRun = true;
@@ -103,10 +103,10 @@ BankLoader::LoadOutcome BankLoader::RunFromCommandLine()
     return m_lastOutcome;
 }
 
-void BankLoader::ForgetCutLoad()
+void BankLoader::forgetCutLoad()
 {
     if (m_running)
-        m_state.settings.BankFileLoaded[size_t(Clamp(m_state.cmd.LoadBankRequest, 0, 3) + 1)].clear();
+        m_state.settings.BankFileLoaded[size_t(m_bank + 1)].clear();
 }
 
 void BankLoader::LoadImageJob()
@@ -135,7 +135,7 @@ void BankLoader::LoadImageJob()
     for (int i = 0; i < 4; ++i)
         if (optBANK[size_t(i)]->isChecked())
             bank = i;
-    m_state.cmd.LoadBankRequest = bank;
+    m_bank = bank;
 
     for (QWidget *w : std::initializer_list<QWidget *>{boxFRAMING, boxPROGRESS, txtPROGRESS, txtJOB})
         w->show();
@@ -168,7 +168,7 @@ void BankLoader::LoadImageJob()
     }();
     ShowUploadOutcome(outcome, msg);
 
-    QString name = m_state.cmd.LoadFileRequest;
+    QString name = m_pictures.previewedFile();
     SplitPath(name);
     if (ex.StopRequested || outcome != UploadOutcome::Done)
         name.clear();

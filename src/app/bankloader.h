@@ -35,20 +35,20 @@ public:
                const PictureFolderBox &pictures);
 
     // Start-up: cmdLOAD in the window's back colour, disabled until a picture is previewed.
-    void SetUpDesign(const QColor &back);
+    void setUpDesign(const QColor &back);
     // The bank names on the bank buttons, in `back`, and the file each bank holds.
-    void ShowNames(const QColor &back);
-    void SetBankName(int bank, const QString &name); // bank 0..3
-    void SelectBank(int bank);
+    void showNames(const QColor &back);
+    void setBankName(int bank, const QString &name); // bank 0..3
+    void selectBank(int bank);
     void setLoadable(bool loadable);
 
     // The load button's handler; while a job runs, the stop request.
     void LoadImageJob();
     // The "/f:" load: no confirmation question; returns when the job is over.
-    LoadOutcome RunFromCommandLine();
+    LoadOutcome runFromCommandLine();
     bool running() const { return m_running; }
     // Shutdown: a load cut short leaves its bank holding nothing known.
-    void ForgetCutLoad();
+    void forgetCutLoad();
 
 Q_SIGNALS:
     // The job locks the rest of the window while it runs.
@@ -64,6 +64,7 @@ private:
     const PictureFolderBox &m_pictures;
     bool m_running = false;
     bool m_commandLineRun = false;
+    int m_bank = 0; // index 0..3 of the bank the job loads (the selected optBANK)
     LoadOutcome m_lastOutcome = LoadOutcome::None;
 
     std::array<QRadioButton *, 4> optBANK{};

@@ -47,7 +47,7 @@ LinkSettingsBox::LinkSettingsBox(QWidget *window, QWidget *frame, Settings &sett
     connect(cmdRECONNECT, &QPushButton::clicked, this, &LinkSettingsBox::reconnectRequested);
 }
 
-void LinkSettingsBox::SetUpDesign(const QColor &back)
+void LinkSettingsBox::setUpDesign(const QColor &back)
 {
     for (QWidget *w : std::initializer_list<QWidget *>{cmdRECONNECT, cmdCOMDEFAULTS, chkCOM})
         SetBackColor(w, back);
@@ -59,7 +59,7 @@ void LinkSettingsBox::setLocked(bool locked)
     cmdCOMDEFAULTS->setEnabled(!locked);
 }
 
-void LinkSettingsBox::SetUpLinkSettings()
+void LinkSettingsBox::setUpLinkSettings()
 {
     chkCOM->setChecked(m_settings.ComPort == 0);
     chkCOM_Click();

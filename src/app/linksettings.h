@@ -25,9 +25,9 @@ public:
     LinkSettingsBox(QWidget *window, QWidget *frame, Settings &settings);
 
     // Start-up: the buttons and the check box in the window's back colour.
-    void SetUpDesign(const QColor &back);
+    void setUpDesign(const QColor &back);
     // Start-up: tick chkCOM for TCP and fill the boxes through its handler.
-    void SetUpLinkSettings();
+    void setUpLinkSettings();
     // A running load job keeps the link as it is.
     void setLocked(bool locked);
 

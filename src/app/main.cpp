@@ -32,19 +32,19 @@ int main(int argc, char *argv[])
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    qx::CommandLineRequests probe;
+    qx::CommandLineRequests requests;
     QString error;
-    const bool parsed = qx::ParseArguments(arguments, probe, &error);
+    const bool parsed = qx::ParseArguments(arguments, requests, &error);
     const QString usage = qx::MessageTable::defaultText(20);
     if (!parsed) {
         std::fprintf(stderr, "%s\n%s\n", qPrintable(error), qPrintable(usage));
         return 2;
     }
-    if (probe.VersionRequest) {
+    if (requests.VersionRequest) {
         std::printf("%s\n", qPrintable(qx::VersionLine()));
         return 0;
     }
-    if (probe.UsageRequest) {
+    if (requests.UsageRequest) {
         std::printf("%s\n\n%s\n", qPrintable(usage), kLongUsage);
         return 0;
     }
@@ -60,12 +60,12 @@ int main(int argc, char *argv[])
     // The program ends through the main window's close request only.
     app.setQuitOnLastWindowClosed(false);
     qx::InstallGuiSeams();
-    if (probe.Unattended)
+    if (requests.Unattended)
         qx::InstallConsoleSeams();
 
     qx::MainWindow window;
     qx::OnTermination([&window] { window.requestClose(); });
-    const qx::MainWindow::StartResult start = window.Form_Load(arguments);
+    const qx::MainWindow::StartResult start = window.Form_Load(requests);
     if (start.exitNow)
         return start.status;
     window.show();

@@ -251,7 +251,7 @@ void MainWindow::buildFilesPage()
     connect(m_presetNames.get(), &NameListEditor::nameEdited, this, [this](int entry, const QString &name) {
         const int bank = BankButtonOfEntry(NameList::PresetsAndBanks, entry);
         if (bank >= 0)
-            m_banks->SetBankName(bank, name);
+            m_banks->setBankName(bank, name);
     });
     // The load job locks the folder, the link and the other tabs while it runs.
     connect(m_banks.get(), &BankLoader::runningChanged, this, [this](bool running) {
@@ -266,14 +266,14 @@ void MainWindow::buildFilesPage()
 void MainWindow::SetUpNames()
 {
     Settings &s = m_state.settings;
-    FillDefaultNames(s, PresetCaption, m_state.msg(10));
+    FillDefaultNames(s, m_presetCaption, m_state.msg(10));
     m_inputNames->Fill();
     m_presetNames->Fill();
     for (int n = 1; n <= kPresets; ++n) {
         SetNameCaption(cmdPRESET[size_t(n)], s.PresetName[size_t(n)]);
         SetBackColor(cmdPRESET[size_t(n)], NormalBackColor);
     }
-    m_banks->ShowNames(NormalBackColor);
+    m_banks->showNames(NormalBackColor);
 }
 
 void MainWindow::buildLogColumn()
@@ -455,7 +455,7 @@ void MainWindow::Form_Unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
-    m_banks->ForgetCutLoad();
+    m_banks->forgetCutLoad();
     const QPoint at = pos();
     m_state.settings.MainX = PixelsToTwips(at.x());
     m_state.settings.MainY = PixelsToTwips(at.y());

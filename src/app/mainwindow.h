@@ -48,9 +48,8 @@ public:
     MainWindow();
     ~MainWindow() override;
 
-    // The start-up sequence; `arguments` are the program's arguments without
-    // the program name.
-    StartResult Form_Load(const QStringList &arguments);
+    // The start-up sequence, for what the command line asked (read by main).
+    StartResult Form_Load(const CommandLineRequests &requests);
 
     void ShowTab(int tab);
 
@@ -87,6 +86,19 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // The steps of the start-up sequence.
+    void setUpWindow();
+    void loadSettingsAndLanguage();
+    void showSettings();
+    void startLink();
+    // What the command line asked for, while `linkHeld` keeps the link for
+    // the command and the load: the command (false when it did not leave),
+    // the load (true when a termination cut it short, `status` its exit
+    // status), the About box and the end.
+    StartResult runCommandLineRequests(std::optional<DeviceSession::Lease> &linkHeld);
+    bool sendRequestedCommand();
+    bool loadRequestedFile(int &status);
+
     void buildTabStrip();
     void buildPresetsPage();
     void buildFilesPage();
@@ -112,7 +124,7 @@ private:
 
     QColor NormalBackColor;
     QColor MarkBackColor;
-    QString PresetCaption; // design caption of cmdPRESET(1)
+    QString m_presetCaption; // design caption of cmdPRESET(1)
 
     // Tab strip and pages.
     QFrame *btnPRESETS = nullptr, *btnSWITCH = nullptr, *btnFILES = nullptr, *pictABOUT = nullptr;

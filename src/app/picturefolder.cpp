@@ -61,7 +61,7 @@ PictureFolderBox::PictureFolderBox(QWidget *window, QWidget *frame, AppState &st
     connect(lstFILES, &QListWidget::currentRowChanged, this, &PictureFolderBox::lstFILES_Click);
 }
 
-void PictureFolderBox::SetUpDesign(const QColor &back)
+void PictureFolderBox::setUpDesign(const QColor &back)
 {
     SetBackColor(cmdDIR, back);
     SetBackColor(cmdREFRESH, back);
@@ -75,7 +75,7 @@ void PictureFolderBox::setLocked(bool locked)
         w->setEnabled(!locked);
 }
 
-void PictureFolderBox::ShowFolder()
+void PictureFolderBox::showFolder()
 {
     txtDIR->setText(m_state.settings.FolderSelected);
     ListImageFiles();
@@ -107,13 +107,13 @@ void PictureFolderBox::lstFILES_Click()
     const QListWidgetItem *item = lstFILES->currentItem();
     if (!item)
         return;
-    m_state.cmd.LoadFileRequest = JoinPath(m_state.settings.FolderSelected, item->text());
-    PreviewPicture();
+    PreviewPicture(JoinPath(m_state.settings.FolderSelected, item->text()));
 }
 
-bool PictureFolderBox::PreviewPicture()
+bool PictureFolderBox::PreviewPicture(const QString &file)
 {
-    const PreviewResult result = qx::PreviewPicture(m_state.cmd.LoadFileRequest);
+    m_previewedFile = file;
+    const PreviewResult result = qx::PreviewPicture(m_previewedFile);
     PreviewFrame frame;
     frame.PreviewWidth = m_previewWidth;
     frame.PreviewHeight = m_previewHeight;

@@ -25,13 +25,16 @@ public:
     PictureFolderBox(QWidget *window, QWidget *frame, AppState &state);
 
     // Start-up: the buttons in the window's back colour, the verdicts hidden.
-    void SetUpDesign(const QColor &back);
+    void setUpDesign(const QColor &back);
     // Shows FolderSelected in the folder box and lists its picture files.
-    void ShowFolder();
+    void showFolder();
     void ListImageFiles();
-    // Decodes LoadFileRequest, checks its size and shows it; true when the
-    // picture can be loaded.
-    bool PreviewPicture();
+    // Decodes `file`, checks its size and shows it; true when the picture
+    // can be loaded. `file` becomes the previewed file.
+    bool PreviewPicture(const QString &file);
+    // The file the preview shows: the operator's pick in the list or the
+    // command line's picture; the load job loads it.
+    const QString &previewedFile() const { return m_previewedFile; }
     // The decoded picture of the last accepted preview, and the size to load
     // (the width rounded down to even).
     const QImage &picture() const { return m_picture; }
@@ -70,6 +73,7 @@ private:
     qint32 m_imageHeight = 0;
     QImage m_picture;
     QString m_refusal;
+    QString m_previewedFile;
 };
 
 } // namespace qx

@@ -9,7 +9,6 @@
 #include "mainwindow.h"
 #include "picturefolder.h"
 #include "settings/settingsfile.h"
-#include "state/commandline.h"
 #include "switchingpage.h"
 #include "util/seams.h"
 #include "util/textutil.h"
@@ -36,50 +35,63 @@ namespace {
 constexpr int kConnectWaitMs = 5000;
 } // namespace
 
-MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
+MainWindow::StartResult MainWindow::Form_Load(const CommandLineRequests &requests)
 {
-    CommandLineRequests &cmd = m_state.cmd;
+    setUpWindow();                      // 1-3
+    m_state.cmd = requests;             // 4: read by main, not changed afterwards
+    loadSettingsAndLanguage();          // 5-7
+    showSettings();                     // 8-14
+    // The requests of the command line hold the link until they are done;
+    // they go out once the connection is up (a command written before would be lost).
+    std::optional<DeviceSession::Lease> requestsHoldLink(std::in_place, m_session);
+    startLink();                        // 15, 16
+    return runCommandLineRequests(requestsHoldLink); // 17-20
+}
 
+void MainWindow::setUpWindow()
+{
     // 1. Design values.
     NormalBackColor = BackColor(btnPRESETS);
     MarkBackColor = BackColor(btnFILES);
-    PresetCaption = cmdPRESET[1]->text();
+    m_presetCaption = cmdPRESET[1]->text();
     // (The preview frame's design size is the picture folder's own.)
 
     // 2. Colours and the hidden verdicts.
     for (QWidget *w : std::initializer_list<QWidget *>{framePRESETS, frameFILES, frameSWITCH})
         SetBackColor(w, NormalBackColor);
-    m_pictures->SetUpDesign(NormalBackColor);
-    m_banks->SetUpDesign(NormalBackColor);
-    m_linkSettings->SetUpDesign(NormalBackColor);
+    m_pictures->setUpDesign(NormalBackColor);
+    m_banks->setUpDesign(NormalBackColor);
+    m_linkSettings->setUpDesign(NormalBackColor);
 
     // 3. Flags (the load job starts with its own clear).
     m_exchange.StopRequested = false;
     m_log.resetCount();
     m_switching->SwitchBusy = false;
+}
 
-    // 4. Command line (errors of the long options were reported by main).
-    QString error;
-    ParseArguments(arguments, cmd, &error);
-
+void MainWindow::loadSettingsAndLanguage()
+{
     // 5. Settings.
-    LoadSettings(m_state.settings, cmd.ConfigPathOverride);
+    LoadSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
     m_log.setShowLog(m_state.settings.ShowLog);
 
     // 6, 7. Languages.
     m_language->FillLanguageBox();
     ApplyLanguageAtStart(m_state.settings.Tongue, {this, m_wait.get(), m_warning.get()}, m_state.msg);
-    m_warning->CaptureDesign();
+    m_warning->captureDesign();
     // Nothing can be saved in a configuration folder that cannot be used: the
     // operator is told once, in the language just chosen, and the run goes on.
     if (!ProgramFolderUsable())
         MessageBox(FillIn(m_state.msg(42), QDir::toNativeSeparators(ProgramFolder())), m_state.msg(43));
+}
 
+void MainWindow::showSettings()
+{
     // 8. Window position (twips).
     move(tw(m_state.settings.MainX), tw(m_state.settings.MainY));
 
     // 9. Link settings boxes.
-    m_linkSettings->SetUpLinkSettings();
+    m_linkSettings->setUpLinkSettings();
 
     // 10. Names and the captions that show them.
     SetUpNames();
@@ -88,7 +100,7 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
     m_switching->CaptionFrames();
 
     // 12. Picture folder.
-    m_pictures->ShowFolder();
+    m_pictures->showFolder();
 
     // 13. Files and Setup page.
     ShowTab(TabFiles);
@@ -100,17 +112,21 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
         m_log.clearList();
         showLogColumn(true);
     }
+}
 
-    // 15, 16. Link and receive polling. The requests of the command line
-    // hold the link until they are done; they go out once the connection is
-    // up (a command written before would be lost).
-    std::optional<DeviceSession::Lease> requests;
-    requests.emplace(m_session);
+void MainWindow::startLink()
+{
+    // 15, 16. Link and receive polling.
+    const CommandLineRequests &cmd = m_state.cmd;
     OpenLink();
     m_exchange.startReceiveTimer();
     if (!m_state.LinkFailed && (cmd.CommandRequested || !cmd.LoadFileRequest.isEmpty()))
         m_session.waitConnected(kConnectWaitMs);
+}
 
+MainWindow::StartResult MainWindow::runCommandLineRequests(std::optional<DeviceSession::Lease> &linkHeld)
+{
+    const CommandLineRequests &cmd = m_state.cmd;
     StartResult result;
     // A close request or a termination signal during the start-up ends it
     // there: the shutdown runs once and nothing of the start-up comes back.
@@ -126,61 +142,10 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
         return true;
     };
 
-    // 17. The "/c:" command; no reply is awaited.
-    bool commandLeft = true;
-    if (cmd.CommandRequested) {
-        commandLeft = !m_state.LinkFailed && m_exchange.SendCommand(ToBytes(cmd.CommandRequest) + '\r');
-        if (!commandLeft) {
-            m_warning->SetWarning(m_state.msg(18));
-            if (cmd.Unattended)
-                std::fprintf(stderr, "%s\n", qPrintable(m_warning->Warning()));
-        }
-    }
-
-    // 18. The "/f:" load.
-    if (!cmd.LoadFileRequest.isEmpty()) {
-        const int bank = int(Clamp(cmd.LoadBankRequest, 0, 3));
-        m_banks->SelectBank(bank);
-        bool refused = false;
-        QString reason; // why the picture was refused, for a run without a window
-        if (m_state.LinkFailed) {
-            m_warning->SetWarning(m_state.msg(18));
-        } else if (!IsRegularFile(cmd.LoadFileRequest)) { // missing, or a FIFO or a device named like a picture
-            m_warning->SetWarning(m_state.msg(19) + QStringLiteral("\r\n") + cmd.LoadFileRequest);
-            m_state.LinkFailed = true;
-            refused = true;
-        } else {
-            if (!cmd.Unattended)
-                show();
-            if (!m_pictures->PreviewPicture()) {
-                m_warning->SetWarning(m_state.msg(21) + QStringLiteral("\r\n") + cmd.LoadFileRequest);
-                reason = m_pictures->refusal();
-                m_state.LinkFailed = true;
-                refused = true;
-            }
-        }
-        if (m_state.LinkFailed) {
-            m_warning->SetUsage(ExpandBars(m_state.msg(20)));
-            if (cmd.Unattended) {
-                std::fprintf(stderr, "%s\n", qPrintable(m_warning->Warning()));
-                if (!reason.isEmpty())
-                    std::fprintf(stderr, "%s\n", qPrintable(reason));
-                result.status = refused ? 2 : 3;
-            } else {
-                showWarningModal();
-            }
-        } else {
-            const BankLoader::LoadOutcome outcome = m_banks->RunFromCommandLine();
-            loadCut = outcome != BankLoader::LoadOutcome::Loaded && TerminationRequested();
-            switch (outcome) {
-            case BankLoader::LoadOutcome::Loaded: result.status = 0; break;
-            case BankLoader::LoadOutcome::Refused: result.status = 2; break;
-            default: result.status = 3; break;
-            }
-        }
-    }
-
-    requests.reset();
+    const bool commandLeft = sendRequestedCommand(); // 17
+    if (!cmd.LoadFileRequest.isEmpty())
+        loadCut = loadRequestedFile(result.status);   // 18
+    linkHeld.reset();
 
     if (closedMeanwhile())
         return result;
@@ -201,6 +166,67 @@ MainWindow::StartResult MainWindow::Form_Load(const QStringList &arguments)
         result.exitNow = true;
     }
     return result;
+}
+
+bool MainWindow::sendRequestedCommand()
+{
+    // 17. The "/c:" command; no reply is awaited.
+    const CommandLineRequests &cmd = m_state.cmd;
+    if (!cmd.CommandRequested)
+        return true;
+    const bool commandLeft = !m_state.LinkFailed && m_exchange.SendCommand(ToBytes(cmd.CommandRequest) + '\r');
+    if (!commandLeft) {
+        m_warning->setWarning(m_state.msg(18));
+        if (cmd.Unattended)
+            std::fprintf(stderr, "%s\n", qPrintable(m_warning->warning()));
+    }
+    return commandLeft;
+}
+
+bool MainWindow::loadRequestedFile(int &status)
+{
+    // 18. The "/f:" load.
+    const CommandLineRequests &cmd = m_state.cmd;
+    const int bank = int(Clamp(cmd.LoadBankRequest, 0, 3));
+    m_banks->selectBank(bank);
+    bool refused = false;
+    QString reason; // why the picture was refused, for a run without a window
+    if (m_state.LinkFailed) {
+        m_warning->setWarning(m_state.msg(18));
+    } else if (!IsRegularFile(cmd.LoadFileRequest)) { // missing, or a FIFO or a device named like a picture
+        m_warning->setWarning(m_state.msg(19) + QStringLiteral("\r\n") + cmd.LoadFileRequest);
+        m_state.LinkFailed = true;
+        refused = true;
+    } else {
+        if (!cmd.Unattended)
+            show();
+        if (!m_pictures->PreviewPicture(cmd.LoadFileRequest)) {
+            m_warning->setWarning(m_state.msg(21) + QStringLiteral("\r\n") + cmd.LoadFileRequest);
+            reason = m_pictures->refusal();
+            m_state.LinkFailed = true;
+            refused = true;
+        }
+    }
+    if (m_state.LinkFailed) {
+        m_warning->setUsage(ExpandBars(m_state.msg(20)));
+        if (cmd.Unattended) {
+            std::fprintf(stderr, "%s\n", qPrintable(m_warning->warning()));
+            if (!reason.isEmpty())
+                std::fprintf(stderr, "%s\n", qPrintable(reason));
+            status = refused ? 2 : 3;
+        } else {
+            showWarningModal();
+        }
+        return false;
+    }
+    const BankLoader::LoadOutcome outcome = m_banks->runFromCommandLine();
+    const bool cut = outcome != BankLoader::LoadOutcome::Loaded && TerminationRequested();
+    switch (outcome) {
+    case BankLoader::LoadOutcome::Loaded: status = 0; break;
+    case BankLoader::LoadOutcome::Refused: status = 2; break;
+    default: status = 3; break;
+    }
+    return cut;
 }
 
 } // namespace qx

@@ -68,10 +68,10 @@ WarningWindow::WarningWindow(const MessageTable &msg, QWidget *owner) : QDialog(
     labWARNING->setText(QStringLiteral("-"));
     labTEXT->setText(QStringLiteral("-"));
     labURL->setText(QString::fromLatin1(kProductUrlText));
-    CaptureDesign();
+    captureDesign();
 }
 
-void WarningWindow::CaptureDesign()
+void WarningWindow::captureDesign()
 {
     m_design = {windowTitle(), labWARNING->text(), labTEXT->text(), labURL->text(), labFOLDER->text()};
 }
@@ -87,9 +87,9 @@ void WarningWindow::ResetToDesign()
     FitToTexts();
 }
 
-void WarningWindow::SetWarning(const QString &text) { labWARNING->setText(text); }
-QString WarningWindow::Warning() const { return labWARNING->text(); }
-void WarningWindow::SetUsage(const QString &text) { labTEXT->setText(text); }
+void WarningWindow::setWarning(const QString &text) { labWARNING->setText(text); }
+QString WarningWindow::warning() const { return labWARNING->text(); }
+void WarningWindow::setUsage(const QString &text) { labTEXT->setText(text); }
 
 void WarningWindow::FillAboutTexts()
 {

@@ -27,14 +27,14 @@ public:
     void FillAboutTexts();
     // Remembers the current texts as the design state (after the language of
     // the run has been applied) and goes back to it when OK closes the window.
-    void CaptureDesign();
+    void captureDesign();
     void ResetToDesign();
 
     // The reason a command-line request cannot be carried out (labWARNING),
     // and the text below it (labTEXT).
-    void SetWarning(const QString &text);
-    QString Warning() const;
-    void SetUsage(const QString &text);
+    void setWarning(const QString &text);
+    QString warning() const;
+    void setUsage(const QString &text);
 
     // Places the controls: the two text labels keep their designed places but
     // grow downwards when their texts need more room (a longer translation, a

@@ -10,10 +10,11 @@
 
 namespace qx {
 
-// What the command line asked for (filled once at start-up).
+// What the command line asked for: read once by main, handed to the start-up,
+// never changed afterwards.
 struct CommandLineRequests {
     QString ConfigPathOverride;   // "i:" / --config
-    QString LoadFileRequest;      // "/f:" / --file; also the file the preview shows
+    QString LoadFileRequest;      // "/f:" / --file
     qint32 LoadBankRequest = 0;   // bank index 0..3
     bool CommandRequested = false;
     QString CommandRequest;       // "/c:" / --command, without terminator

@@ -2,6 +2,7 @@
 
 #include "app/switchingpage.h"
 #include "app/widgets.h"
+#include "state/commandline.h"
 #include "util/version.h"
 
 #include <QAbstractButton>
@@ -23,7 +24,9 @@ WindowRig::WindowRig(const qx7emu::Options &device, Link link) : emu(device)
 qx::MainWindow &WindowRig::start(const QStringList &arguments)
 {
     window = std::make_unique<qx::MainWindow>();
-    result = window->Form_Load(arguments);
+    qx::CommandLineRequests requests;
+    qx::ParseArguments(arguments, requests, nullptr);
+    result = window->Form_Load(requests);
     window->log().setShowLog(true);
     QObject::connect(&window->log(), &qx::CommLog::receivedChanged, window.get(),
                      [this](const QString &text) { timeouts += text == QLatin1String("TIMEOUT ERROR"); });
