@@ -12,6 +12,7 @@
 #include "platform.h"
 #include "settings/names.h"
 #include "settings/settingsfile.h"
+#include "switching/switchprotocol.h"
 #include "switchingpage.h"
 #include "util/seams.h"
 #include "util/textutil.h"
@@ -395,7 +396,7 @@ void MainWindow::setTabsEnabled(bool enabled)
 void MainWindow::cmdPRESET_Click(int index)
 {
     // The device may answer; the next wait throws that line away as foreign.
-    m_exchange.SendCommand(QByteArray("#PRST-RCL ") + QByteArray::number(index) + "\r\n");
+    m_exchange.SendCommand(PresetRecall(index));
 }
 
 void MainWindow::pictABOUT_Click()
