@@ -144,7 +144,8 @@ bool RequestServer::listen(const QString &name)
     if (m_server->listen(name))
         return true;
     // Nobody answered under this name (the caller asked first): what is
-    // there is left from a run that ended without closing it.
+    // there is left from a run that ended without closing it. (Qt replaces
+    // a stale socket file itself on most systems; this covers the others.)
     QLocalServer::removeServer(name);
     return m_server->listen(name);
 }
