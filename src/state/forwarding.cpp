@@ -1,7 +1,8 @@
 #include "forwarding.h"
 
+#include "util/seams.h"
+
 #include <QCryptographicHash>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QLocalServer>
@@ -17,8 +18,6 @@ const QByteArray kRequestTag = "QX7";
 constexpr int kConnectMs = 3000;
 // How often a queued request looks whether the link has become free.
 constexpr int kRetryMs = 100;
-
-int toNumber(const QByteArray &text, bool *ok) { return text.toInt(ok); }
 } // namespace
 
 QString InstanceName(const QString &folder)
@@ -76,10 +75,10 @@ std::optional<CommandLineRequests> DecodeRequests(const QByteArray &line)
         } else if (name == "file") {
             req.LoadFileRequest = value;
         } else if (name == "bank") {
-            req.LoadBankRequest = toNumber(value.toLatin1(), &ok);
+            req.LoadBankRequest = value.toInt(&ok);
             ok = ok && req.LoadBankRequest >= 0 && req.LoadBankRequest <= 3;
         } else if (name == "preset") {
-            req.PresetRequest = toNumber(value.toLatin1(), &ok);
+            req.PresetRequest = value.toInt(&ok);
             ok = ok && req.PresetRequest >= 1 && req.PresetRequest <= kPresets;
         } else if (name == "exit") {
             req.ExitRequest = true;
@@ -118,6 +117,8 @@ ForwardReply exchange(QLocalSocket &socket, const CommandLineRequests &req)
     socket.flush();
     QByteArray answer;
     while (!answer.contains('\n') && answer.size() < kMaxRequestLine) {
+        if (TerminationRequested())
+            return {1, {}}; // the request stays with the running program
         if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(1000)
             && socket.state() != QLocalSocket::ConnectedState)
             break;
