@@ -64,6 +64,7 @@ private Q_SLOTS:
         row("handed over: command", {"--command", "#Y 0,204,1", "--exit"}, 0, {}, "#Y 0,204,1\r", true);
         row("handed over: preset", {"--preset", "3"}, 0, {}, "#PRST-RCL 3\r\n", true);
         row("handed over: missing picture", {"--file", "none.bmp"}, 2, {}, {}, true);
+        row("handed over: nothing, window to the front", {}, 0, {}, {}, true);
     }
     // Each ends at once and saves nothing; what it asks for reaches the device, through the running program if any.
     void commandLine()
