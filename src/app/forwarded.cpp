@@ -47,10 +47,13 @@ ForwardReply MainWindow::runForwarded(const CommandLineRequests &req)
     if (!m_session.isConnected())
         return {3, msg(18)};
     switch (m_banks->runFromCommandLine(!req.ExitRequest)) {
-    case BankLoader::LoadOutcome::Loaded: return {};
+    case BankLoader::LoadOutcome::Loaded:
+        return {};
     case BankLoader::LoadOutcome::Refused:
-    case BankLoader::LoadOutcome::Cancelled: return {2, {}};
-    default: return {3, {}};
+    case BankLoader::LoadOutcome::Cancelled:
+        return {2, {}};
+    default:
+        return {3, {}};
     }
 }
 

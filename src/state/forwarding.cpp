@@ -27,8 +27,8 @@ QString InstanceName(const QString &folder)
     if (user.isEmpty())
         user = qEnvironmentVariable("USERNAME");
     const QByteArray key = (canonical.isEmpty() ? folder : canonical).toUtf8() + '\n' + user.toUtf8();
-    return QStringLiteral("qx-7alt-")
-           + QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(24));
+    return QStringLiteral("qx-7alt-") +
+           QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(24));
 }
 
 bool HasForwardedRequests(const CommandLineRequests &req)
@@ -119,8 +119,8 @@ ForwardReply exchange(QLocalSocket &socket, const CommandLineRequests &req)
     while (!answer.contains('\n') && answer.size() < kMaxRequestLine) {
         if (TerminationRequested())
             return {1, {}}; // the request stays with the running program
-        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(1000)
-            && socket.state() != QLocalSocket::ConnectedState)
+        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(1000) &&
+            socket.state() != QLocalSocket::ConnectedState)
             break;
         answer += socket.read(kMaxRequestLine);
     }
@@ -201,8 +201,7 @@ void RequestServer::runNext()
         QTimer::singleShot(0, this, &RequestServer::runNext);
 }
 
-std::optional<ForwardReply> ForwardOrListen(const QString &name, const CommandLineRequests &req,
-                                            RequestServer *server)
+std::optional<ForwardReply> ForwardOrListen(const QString &name, const CommandLineRequests &req, RequestServer *server)
 {
     // Two programs started together: the first listens, the second hands over.
     QLockFile lock(QDir(QDir::tempPath()).filePath(name + QStringLiteral(".lock")));

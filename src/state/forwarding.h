@@ -79,7 +79,6 @@ private:
 // it ends before answering); or, when none listens, lets `server` (if any)
 // listen under `name` and returns nullopt. The check and the listening are
 // one step for programs started at the same moment.
-std::optional<ForwardReply> ForwardOrListen(const QString &name, const CommandLineRequests &req,
-                                            RequestServer *server);
+std::optional<ForwardReply> ForwardOrListen(const QString &name, const CommandLineRequests &req, RequestServer *server);
 
 } // namespace qx
