@@ -3,9 +3,11 @@
 
 #include "emulator.h"
 #include "linkrig.h"
+#include "state/forwarding.h"
 #include "util/version.h"
 
 #include <QImage>
+#include <QLocalSocket>
 #include <QtTest>
 
 #ifdef Q_OS_UNIX
@@ -46,29 +48,53 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("out"); // the start of standard output
-        QTest::newRow("/c: and /e") << QStringList{"/c:#PRST-RCL 5", "/e"} << 0 << QByteArray();
-        QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray("QX-7alt " QX_VERSION_TEXT "\n");
-        const QByteArray help("Command line options for QX-7alt application:");
-        QTest::newRow("help") << QStringList{"--help"} << 0 << help;
-        QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 2 << QByteArray();
+        QTest::addColumn<QByteArray>("out");  // the start of standard output
+        QTest::addColumn<QByteArray>("sent"); // what reached the device
+        QTest::addColumn<bool>("running");    // a first program holds com1 (a stale socket was in its way)
+        const auto row = [](const char *name, const QStringList &args, int status, const QByteArray &out,
+                            const QByteArray &sent = {}, bool running = false) {
+            QTest::newRow(name) << args << status << out << sent << running;
+        };
+        row("/c: and /e", {"/c:#PRST-RCL 5", "/e"}, 0, {}, "#prst-rcl 5\r");
+        row("version", {"--version"}, 0, "QX-7alt " QX_VERSION_TEXT "\n");
+        row("help", {"--help"}, 0, "Command line options for QX-7alt application:");
+        row("unknown option", {"--frobnicate"}, 2, {});
+        row("preset 17", {"--preset", "17", "--exit"}, 2, {});
+        row("preset, exit", {"--preset", "16", "--exit"}, 0, {}, "#PRST-RCL 16\r\n");
+        row("handed over: command", {"--command", "#Y 0,204,1", "--exit"}, 0, {}, "#Y 0,204,1\r", true);
+        row("handed over: preset", {"--preset", "3"}, 0, {}, "#PRST-RCL 3\r\n", true);
+        row("handed over: missing picture", {"--file", "none.bmp"}, 2, {}, {}, true);
+        row("handed over: nothing, window to the front", {}, 0, {}, {}, true);
     }
-    // Each ends at once and saves nothing; only "/c:" sends, lower-cased.
+    // Each ends at once and saves nothing; what it asks for reaches the device, through the running program if any.
     void commandLine()
     {
         QFETCH(QStringList, args);
         QFETCH(QByteArray, out);
+        QFETCH(QByteArray, sent);
+        QFETCH(bool, running);
         qx7emu::Emulator emu; // a device to talk to, so no link message appears
-        Installed app(emu.listenTcp());
+        Installed app(running ? 0 : emu.listenTcp());
+        QProcess first;
+        QLocalSocket probe;
+        if (running) {
+            QVERIFY(!emu.openPty(app.dir.file("com1")).isEmpty());
+            const QString name = qx::InstanceName(app.dir.path());
+            QVERIFY(QFile(QDir::temp().filePath(name)).open(QIODevice::WriteOnly));
+            first.start(app.program);
+            QTRY_VERIFY_WITH_TIMEOUT((probe.abort(), probe.connectToServer(name), probe.waitForConnected(100)), 15000);
+        }
         const QByteArray before = read(app.ini);
         QProcess p;
         p.start(app.program, args);
         QVERIFY(p.waitForFinished(20000));
         QTEST(p.exitCode(), "status");
         QVERIFY(p.readAllStandardOutput().startsWith(out));
-        QTRY_COMPARE_WITH_TIMEOUT(emu.received().size(), int(args.size() == 2), 10000);
-        QCOMPARE(emu.received().value(0).raw, QByteArray(args.size() == 2 ? "#prst-rcl 5\r" : ""));
+        QTRY_COMPARE_WITH_TIMEOUT(emu.received().size(), int(!sent.isEmpty()), 10000);
+        QCOMPARE(emu.received().value(0).raw, sent);
         QVERIFY(!QFile::exists(app.dir.file("startup.ini")) && read(app.ini) == before);
+        first.terminate();
+        QVERIFY(!running || first.waitForFinished(15000));
     }
 
 #ifdef Q_OS_UNIX

@@ -131,6 +131,28 @@ private Q_SLOTS:
         QCOMPARE(wire, QByteArray("#PRST-RCL 7\r\n#PRST-RCL 16\r\n#PRST-RCL 16\r\n"));
     }
 
+    // F1..F12 and Shift+F1..F4 recall presets on any page, over a text box that then types nothing; while a
+    // sequence holds the link a key does nothing and the indicator says so.
+    void presetKeys()
+    {
+        WindowRig rig;
+        MainWindow &w = rig.start();
+        QVERIFY(QTest::qWaitForWindowActive(&w) && rig.connected());
+        auto *edit = rig.control<QLineEdit>("txtDIR");
+        edit->setFocus();
+        {
+            const DeviceSession::Lease held = w.session().lease();
+            QTest::keyClick(&w, Qt::Key_F2);
+            QCOMPARE(Caption(rig.find("labLINK")), "Busy: preset 2 not recalled");
+        }
+        QTest::keyClick(&w, Qt::Key_F5, Qt::ShiftModifier);
+        QTest::keyClick(&w, Qt::Key_F1);
+        QTest::keyClick(edit, Qt::Key_F12);
+        QTest::keyClick(&w, Qt::Key_F4, Qt::ShiftModifier);
+        QCOMPARE(rig.control("cmdPRESET", 16)->toolTip() + '|' + edit->text(), "Key Shift+F4|" + rig.folder.path());
+        QTRY_COMPARE_WITH_TIMEOUT(rig.emu.commands(), (QStringList{"#PRST-RCL 1", "#PRST-RCL 12", "#PRST-RCL 16"}), 5000);
+    }
+
     // Preset, bank and input names and the Enabled box of window 1 show "&" as typed.
     void namesShowLiterally()
     {

@@ -94,10 +94,10 @@ void BankLoader::setLoadable(bool loadable)
     cmdLOAD->setEnabled(loadable);
 }
 
-BankLoader::LoadOutcome BankLoader::runFromCommandLine()
+BankLoader::LoadOutcome BankLoader::runFromCommandLine(bool confirm)
 {
     cmdLOAD->setEnabled(true);
-    m_commandLineRun = true;
+    m_commandLineRun = !confirm;
     LoadImageJob();
     m_commandLineRun = false;
     return m_lastOutcome;

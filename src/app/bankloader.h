@@ -44,8 +44,9 @@ public:
 
     // The load button's handler; while a job runs, the stop request.
     void LoadImageJob();
-    // The "/f:" load: no confirmation question; returns when the job is over.
-    LoadOutcome runFromCommandLine();
+    // The "/f:" load: no confirmation question unless `confirm` (a load handed
+    // over by a second start without --exit, as if clicked); returns when the job is over.
+    LoadOutcome runFromCommandLine(bool confirm = false);
     bool running() const { return m_running; }
     // Shutdown: a load cut short leaves its bank holding nothing known.
     void forgetCutLoad();

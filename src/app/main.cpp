@@ -4,6 +4,8 @@
 #include "mainwindow.h"
 #include "platform.h"
 #include "state/commandline.h"
+#include "state/forwarding.h"
+#include "util/seams.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -15,12 +17,16 @@ const char kLongUsage[] =
     "  --file PATH     picture to load into a bank\n"
     "  --bank N        bank 1 to 4 (default 1)\n"
     "  --command TEXT  protocol command sent at start-up\n"
+    "  --preset N      recall preset N (1 to 16; another number ends with status 2)\n"
     "  --exit          end when done; with --file the exit status tells the outcome:\n"
     "                  0 loaded, 2 refused before anything reached the bank, 3 link failure\n"
     "  --config PATH   main configuration file to use\n"
     "  --help          this text\n"
     "  --version       the program's version\n"
-    "With these options a load shows no dialogs: messages go to standard error.";
+    "With these options a load shows no dialogs: messages go to standard error.\n"
+    "While the program runs in the same folder, a second start hands its requests\n"
+    "to it and ends with the status it reports; without requests the running\n"
+    "window comes to the front.";
 } // namespace
 
 int main(int argc, char *argv[])
@@ -64,10 +70,23 @@ int main(int argc, char *argv[])
         qx::InstallConsoleSeams();
 
     qx::MainWindow window;
+    // One program per folder holds the link: a later start hands its requests
+    // over. A run that ends by itself does not take any.
+    bool started = false;
+    qx::RequestServer server([&] { return started && window.session().idle() && !window.closing(); },
+                             [&window](const qx::CommandLineRequests &r) { return window.runForwarded(r); });
+    const auto reply = qx::ForwardOrListen(qx::InstanceName(qx::ProgramFolder()), requests,
+                                           requests.ExitRequest ? nullptr : &server);
+    if (reply) {
+        if (!reply->message.isEmpty())
+            std::fprintf(stderr, "%s\n", qPrintable(reply->message));
+        return reply->status;
+    }
     qx::OnTermination([&window] { window.requestClose(); });
     const qx::MainWindow::StartResult start = window.Form_Load(requests);
     if (start.exitNow)
         return start.status;
+    started = true;
     window.show();
     const int status = app.exec();
     return window.closing() ? window.closeStatus() : status;

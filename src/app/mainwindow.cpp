@@ -12,6 +12,7 @@
 #include "platform.h"
 #include "settings/names.h"
 #include "settings/settingsfile.h"
+#include "switching/switchprotocol.h"
 #include "switchingpage.h"
 #include "util/seams.h"
 #include "util/textutil.h"
@@ -33,6 +34,8 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
+#include <QTimer>
 #include <utility>
 
 namespace qx {
@@ -197,7 +200,28 @@ void MainWindow::buildPresetsPage()
                                     QRect(left, top, 3135, 735), n);
         connect(b, &QPushButton::clicked, this, [this, n] { cmdPRESET_Click(n); });
         cmdPRESET[size_t(n)] = b;
+        // F1..F12 and Shift+F1..F4, on every page and over a text box (which
+        // then types nothing).
+        const QKeySequence key(n <= 12 ? QKeyCombination(Qt::Key(Qt::Key_F1 + n - 1))
+                                       : QKeyCombination(Qt::ShiftModifier, Qt::Key(Qt::Key_F1 + n - 13)));
+        b->setToolTip(QStringLiteral("Key ") + key.toString(QKeySequence::PortableText));
+        auto *shortcut = new QShortcut(key, this);
+        shortcut->setContext(Qt::ApplicationShortcut);
+        shortcut->setAutoRepeat(false);
+        connect(shortcut, &QShortcut::activated, this, [this, n] { presetKey(n); });
     }
+}
+
+void MainWindow::presetKey(int index)
+{
+    // A load or a switching sequence holds the link: the key does nothing,
+    // and the indicator says why for a moment.
+    if (!m_session.idle()) {
+        labLINK->setText(FillIn(m_state.msg(44), QString::number(index)));
+        QTimer::singleShot(3000, this, &MainWindow::showLinkState);
+        return;
+    }
+    cmdPRESET_Click(index);
 }
 
 void MainWindow::buildFilesPage()
@@ -372,7 +396,7 @@ void MainWindow::setTabsEnabled(bool enabled)
 void MainWindow::cmdPRESET_Click(int index)
 {
     // The device may answer; the next wait throws that line away as foreign.
-    m_exchange.SendCommand(QByteArray("#PRST-RCL ") + QByteArray::number(index) + "\r\n");
+    m_exchange.SendCommand(PresetRecall(index));
 }
 
 void MainWindow::pictABOUT_Click()

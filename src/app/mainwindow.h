@@ -8,6 +8,7 @@
 #include "link/commlog.h"
 #include "link/devicesession.h"
 #include "state/appstate.h"
+#include "state/forwarding.h"
 #include "tabs.h"
 
 #include <QColor>
@@ -66,6 +67,11 @@ public:
     // 0, or 1 for a run without dialogs whose load was cut short.
     int closeStatus() const { return m_closeStatus; }
 
+    // What a second start handed over (a command, a preset, a load; nothing:
+    // the window comes to the front), carried out as the operator would once
+    // nothing else holds the link. Status as a run with --exit decides.
+    ForwardReply runForwarded(const CommandLineRequests &req);
+
     AppState &state() { return m_state; }
     CommLog &log() { return m_log; }
     DeviceSession &session() { return m_session; }
@@ -97,6 +103,8 @@ private:
     // status), the About box and the end.
     StartResult runCommandLineRequests(std::optional<DeviceSession::Lease> &linkHeld);
     bool sendRequestedCommand();
+    // Sends the requested command and preset recall; false when one did not leave.
+    bool sendRequests(const CommandLineRequests &req);
     bool loadRequestedFile(int &status);
 
     void buildTabStrip();
@@ -109,6 +117,7 @@ private:
     void showLinkState();
     void onTabClicked(int tab);
     void cmdPRESET_Click(int index);
+    void presetKey(int index);
     void pictABOUT_Click();
     void cmdTONGUE_Click();
     // Shows frmWARNING modally, owned by this window.

@@ -120,7 +120,7 @@ void MainWindow::startLink()
     const CommandLineRequests &cmd = m_state.cmd;
     OpenLink();
     m_exchange.startReceiveTimer();
-    if (!m_state.LinkFailed && (cmd.CommandRequested || !cmd.LoadFileRequest.isEmpty()))
+    if (!m_state.LinkFailed && (cmd.CommandRequested || cmd.PresetRequest != 0 || !cmd.LoadFileRequest.isEmpty()))
         m_session.waitConnected(kConnectWaitMs);
 }
 
@@ -170,11 +170,11 @@ MainWindow::StartResult MainWindow::runCommandLineRequests(std::optional<DeviceS
 
 bool MainWindow::sendRequestedCommand()
 {
-    // 17. The "/c:" command; no reply is awaited.
+    // 17. The "/c:" command, then the preset recall; no reply is awaited.
     const CommandLineRequests &cmd = m_state.cmd;
-    if (!cmd.CommandRequested)
+    if (!cmd.CommandRequested && cmd.PresetRequest == 0)
         return true;
-    const bool commandLeft = !m_state.LinkFailed && m_exchange.SendCommand(ToBytes(cmd.CommandRequest) + '\r');
+    const bool commandLeft = !m_state.LinkFailed && sendRequests(cmd);
     if (!commandLeft) {
         m_warning->setWarning(m_state.msg(18));
         if (cmd.Unattended)

@@ -54,7 +54,7 @@ const QList<int> &MessageTable::numbers()
         QList<int> l;
         for (int n = 1; n <= 23; ++n)
             l.append(n);
-        for (int n = 29; n <= 43; ++n)
+        for (int n = 29; n <= 44; ++n)
             l.append(n);
         return l;
     }();
@@ -108,6 +108,7 @@ QString MessageTable::defaultText(int n)
     case 41: return QStringLiteral("none yet");
     case 42: return QStringLiteral("Settings will not be saved: the folder %1 cannot be used.");
     case 43: return QStringLiteral("Settings folder");
+    case 44: return QStringLiteral("Busy: preset %1 not recalled");
     default: return QString();
     }
 }

@@ -18,6 +18,7 @@ struct CommandLineRequests {
     qint32 LoadBankRequest = 0;   // bank index 0..3
     bool CommandRequested = false;
     QString CommandRequest;       // "/c:" / --command, without terminator
+    qint32 PresetRequest = 0;     // --preset: preset 1..16 to recall, 0 none
     bool ExitRequest = false;
     bool HelpRequest = false;
     // Long options with --exit: the run ends by itself, so nobody answers a

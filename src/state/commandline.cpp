@@ -17,6 +17,7 @@ void resetRequests(CommandLineRequests &req)
     req.ConfigPathOverride.clear();
     req.LoadFileRequest.clear();
     req.LoadBankRequest = 0;
+    req.PresetRequest = 0;
     req.CommandRequested = false;
     req.ExitRequest = false;
     req.HelpRequest = false;
@@ -46,7 +47,8 @@ bool parseLongOptions(const QStringList &args, CommandLineRequests &req, QString
             name.truncate(eq);
         }
         const bool takesValue = name == QLatin1String("file") || name == QLatin1String("bank")
-                             || name == QLatin1String("command") || name == QLatin1String("config");
+                             || name == QLatin1String("command") || name == QLatin1String("config")
+                             || name == QLatin1String("preset");
         const bool isFlag = name == QLatin1String("exit") || name == QLatin1String("help")
                          || name == QLatin1String("version");
         if (!takesValue && !isFlag)
@@ -73,6 +75,12 @@ bool parseLongOptions(const QStringList &args, CommandLineRequests &req, QString
             if (!ok)
                 return fail(QStringLiteral("invalid bank number: %1").arg(value));
             req.LoadBankRequest = bankIndex(bank);
+        } else if (name == QLatin1String("preset")) {
+            bool ok = false;
+            const int preset = value.trimmed().toInt(&ok);
+            if (!ok || preset < 1 || preset > kPresets)
+                return fail(QStringLiteral("invalid preset number: %1").arg(value));
+            req.PresetRequest = preset;
         } else if (name == QLatin1String("command")) {
             req.CommandRequest = value;
             req.CommandRequested = true;

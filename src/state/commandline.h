@@ -4,8 +4,8 @@
 //    "i:config", "h", "?" or "help". Each switch is lower-cased whole, so
 //    file names arrive in lower case (see ResolvePathIgnoringCase).
 //  - the long-option form for scripts, chosen when the first argument begins
-//    with "--": --file PATH, --bank N, --command TEXT, --exit, --config PATH,
-//    --help, --version. Values keep their case and may contain "/".
+//    with "--": --file PATH, --bank N, --command TEXT, --preset N, --exit,
+//    --config PATH, --help, --version. Values keep their case and may contain "/".
 
 #include "state/appstate.h"
 

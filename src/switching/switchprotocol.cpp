@@ -22,6 +22,11 @@ QByteArray ReadCommand(int parameter, int window)
     return c + '\r';
 }
 
+QByteArray PresetRecall(int preset)
+{
+    return "#PRST-RCL " + QByteArray::number(preset) + "\r\n";
+}
+
 QByteArray WriteCommand(int parameter, int value, int window)
 {
     QByteArray c = "#Y 0," + QByteArray::number(parameter) + ',' + QByteArray::number(value);

@@ -34,6 +34,9 @@ QString SyncReplyPrefix(); // "~01@ OK"
 
 // "#Y 1,<parameter>,<window>" CR; a negative window leaves the window number out ("#Y 1,201").
 QByteArray ReadCommand(int parameter, int window = -1);
+// "#PRST-RCL <n>" CR LF: recalls preset n (1..16); unlike the "#Y"
+// commands it ends with both characters.
+QByteArray PresetRecall(int preset);
 // "#Y 0,<parameter>,<value>,<window>" CR: the value comes before the window
 // number; a negative window leaves it out ("#Y 0,201,1").
 QByteArray WriteCommand(int parameter, int value, int window = -1);
