@@ -56,18 +56,18 @@ std::optional<SerialLineSettings> ParseSerialSettings(const QString &text)
     return s;
 }
 
-bool DrainSerialOutput(QSerialPort &port, int stallMs)
+#if defined(Q_OS_UNIX) && (defined(TIOCOUTQ) || defined(SIOCOUTQ))
+// Waits until a kernel queue of the descriptor (asked for with `request`) is
+// empty, as long as it keeps shrinking: a port held by flow control or a peer
+// that stops reading must not hang the program.
+static bool WaitQueueEmpty(int fd, unsigned long request, int stallMs)
 {
-#if defined(Q_OS_UNIX) && defined(TIOCOUTQ)
-    // Waits until the driver's output queue is empty, as long as it keeps
-    // shrinking (a port held by flow control must not hang the program).
-    const int fd = int(port.handle());
     QElapsedTimer sinceProgress;
     sinceProgress.start();
     int last = -1;
     for (;;) {
         int queued = 0;
-        if (fd < 0 || ::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0)
+        if (fd < 0 || ::ioctl(fd, request, &queued) != 0 || queued <= 0)
             return true;
         if (queued != last) {
             last = queued;
@@ -77,6 +77,14 @@ bool DrainSerialOutput(QSerialPort &port, int stallMs)
         }
         QThread::msleep(1);
     }
+}
+#endif
+
+bool DrainSerialOutput(QSerialPort &port, int stallMs)
+{
+#if defined(Q_OS_UNIX) && defined(TIOCOUTQ)
+    // The driver's output queue.
+    return WaitQueueEmpty(int(port.handle()), TIOCOUTQ, stallMs);
 #elif defined(Q_OS_WIN)
     Q_UNUSED(stallMs);
     return ::FlushFileBuffers(port.handle()) != 0;
@@ -92,22 +100,7 @@ bool DrainTcpOutput(qintptr socket, int stallMs)
 #if defined(Q_OS_LINUX) && defined(SIOCOUTQ)
     // The queue holds what was not yet sent and what the peer did not yet
     // acknowledge; a peer that stops reading keeps it from shrinking.
-    const int fd = int(socket);
-    QElapsedTimer sinceProgress;
-    sinceProgress.start();
-    int last = -1;
-    for (;;) {
-        int queued = 0;
-        if (fd < 0 || ::ioctl(fd, SIOCOUTQ, &queued) != 0 || queued <= 0)
-            return true;
-        if (queued != last) {
-            last = queued;
-            sinceProgress.restart();
-        } else if (sinceProgress.elapsed() >= stallMs) {
-            return false;
-        }
-        QThread::msleep(1);
-    }
+    return WaitQueueEmpty(int(socket), SIOCOUTQ, stallMs);
 #else
     Q_UNUSED(socket);
     Q_UNUSED(stallMs);
