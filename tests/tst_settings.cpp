@@ -153,6 +153,8 @@ private slots:
         const QByteArray sued1252("Kamera S\xFC" "d"), suedUtf8("Kamera S\xC3\xBC" "d"), high1252("\x80\x81\x9F");
         QTest::newRow("windows-1252") << sued1252 << "Kamera Süd" << "" << sued1252 << "";
         QTest::newRow("windows-1252 0x80-0x9F") << high1252 << "€\u0081Ÿ" << "" << high1252 << "";
+        QTest::newRow("windows-1252 that would read back as utf-8") << QByteArray("\xC3\xA9\xFC") << "Ã©ü" << "Ã©"
+                                                                    << QByteArray("\xC3\x83\xC2\xA9") << "";
         QTest::newRow("utf-8 mark kept") << suedUtf8 << "Kamera Süd" << "" << suedUtf8 << "UTF-8";
         QTest::newRow("utf-16 with mark") << suedUtf8 << "Kamera Süd" << "Ω" << QByteArray("\xCE\xA9") << "UTF-16LE";
         QTest::newRow("utf-16 without mark: left alone") << suedUtf8 << "Kept" << "Nord" << suedUtf8 << "UTF-16LE-";

@@ -3,6 +3,7 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <algorithm>
 
 namespace qx {
 
@@ -51,6 +52,17 @@ bool toWindows1252(const QString &text, QByteArray &bytes)
 
 } // namespace
 
+// Whether a reader would take these bytes for UTF-8 text beyond ASCII.
+static bool readsAsUtf8(const QByteArray &bytes)
+{
+    const bool beyondAscii = std::any_of(bytes.cbegin(), bytes.cend(), [](char c) { return uchar(c) >= 0x80; });
+    if (!beyondAscii)
+        return false;
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const QString ignored = decoder(bytes);
+    return !decoder.hasError();
+}
+
 QString DecodeFileText(const QByteArray &bytes, TextEncoding *encoding)
 {
     TextEncoding used = TextEncoding::Utf8;
@@ -85,7 +97,10 @@ QByteArray EncodeFileText(const QString &text, TextEncoding encoding)
     QByteArray bytes;
     switch (encoding) {
     case TextEncoding::Windows1252:
-        if (toWindows1252(text, bytes))
+        // Bytes that happen to form UTF-8 would be read back as UTF-8 and
+        // change their meaning: such a text is written in UTF-8 instead, as
+        // one Windows-1252 cannot hold.
+        if (toWindows1252(text, bytes) && !readsAsUtf8(bytes))
             return bytes;
         return text.toUtf8();
     case TextEncoding::Utf8Marked:
