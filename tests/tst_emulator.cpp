@@ -2,6 +2,7 @@
 
 #include "emulator.h"
 
+#include <QProcess>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -108,6 +109,36 @@ private slots:
         QVERIFY(replies.isEmpty());
         for (int b = 0; b < 4; ++b)
             QVERIFY(!emu.bank(b).complete);
+    }
+
+    // The program as ./run and scripts start it: refused options end with 2, a good start says where it listens.
+    void program_data()
+    {
+        QTest::addColumn<QStringList>("args"); QTest::addColumn<int>("status");
+        QTest::newRow("firmware option") << QStringList{"--tcp", "0", "--firmware", "3.1"} << -1;
+        QTest::newRow("port beyond 65535") << QStringList{"--tcp", "65536"} << 2;
+        QTest::newRow("count not a number") << QStringList{"--tcp", "0", "--noise", "x"} << 2;
+    }
+    void program()
+    {
+        QFETCH(QStringList, args); QFETCH(int, status);
+        QProcess emu;
+        emu.start(QX_BIN_DIR "/qx7-emulator", args);
+        if (status >= 0) {
+            QVERIFY(emu.waitForFinished(10000));
+            QCOMPARE(emu.exitCode(), status);
+            return;
+        }
+        QVERIFY(emu.waitForReadyRead(10000));
+        const QByteArray listening = emu.readLine().trimmed();
+        QVERIFY2(listening.startsWith("tcp 127.0.0.1:"), listening.constData());
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, quint16(listening.mid(14).toUInt()));
+        QVERIFY(client.waitForConnected(5000) && client.write("#VERSION?\r") == 10);
+        while (!client.canReadLine() && client.waitForReadyRead(5000)) continue;
+        QCOMPARE(client.readLine(), QByteArray("~01@VERSION 3.1\r\n"));
+        emu.kill();
+        emu.waitForFinished(5000);
     }
 };
 

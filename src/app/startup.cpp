@@ -137,8 +137,10 @@ MainWindow::StartResult MainWindow::runCommandLineRequests(std::optional<DeviceS
         requestClose();
         result.exitNow = true;
         // A run without dialogs whose load the termination cut short says so,
-        // whichever of the load's steps the signal reached first.
-        result.status = m_closeStatus != 0 || (cmd.Unattended && loadCut) ? 1 : 0;
+        // whichever of the load's steps the signal reached first; an outcome
+        // the load had already reached without dialogs (refused, link
+        // failure) stands; with dialogs a close is a close.
+        result.status = m_closeStatus != 0 || (cmd.Unattended && loadCut) ? 1 : cmd.Unattended ? result.status : 0;
         return true;
     };
 
