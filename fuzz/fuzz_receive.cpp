@@ -97,7 +97,7 @@ struct Rig {
     CommLog log;
     DeviceLink link{settings};
     CommandExchange exchange{link, log};
-    Rig() { settings.ComPort = 0; } // TCP: ReceivePoll takes TcpRxBuffer; the socket is never opened
+    Rig() { settings.ComPort = 0; } // TCP settings; the socket is never opened, ReceivePoll takes TcpRxBuffer
 };
 
 // The byte count of an overflow log line with the given ending, or -1.
