@@ -4,6 +4,7 @@
 #include "app/platform.h"
 #include "app/switchingpage.h"
 #include "app/widgets.h"
+#include "language/messagetable.h"
 #include "settings/settings.h"
 #include "util/seams.h"
 #include "util/version.h"
@@ -102,6 +103,28 @@ private Q_SLOTS:
         rig.control<QListWidget>("lstINPUTNAMES")->setCurrentRow(4);
         rig.control<QLineEdit>("txtEDITINPUTNAME")->clear();
         QCOMPARE(rig.control<QListWidget>("lstINPUTNAMES")->item(4)->text(), QStringLiteral("input5: "));
+    }
+
+    // Files with NUL bytes are read without them (the language file's "Cap\0tion=" line sets the title), the
+    // operator is told once of them and of a settings file that is not text; the shutdown writes the first
+    // clean and leaves the other as it was.
+    void filesWithNulBytes()
+    {
+        WindowRig rig({}, WindowRig::Link::Serial);
+        rig.write("startup.ini", QByteArray(";\0\r\nTongue=D\0E\r\n", 16));
+        rig.write("QX-7alt_DE.lng", QByteArray(";\r\n;Language=Deutsch\r\nMessage=MSG(43)\r\nCap\0tion=Ordner\r\n", 56));
+        const QByteArray picture("BM\x06\0\0\0", 6);
+        rig.write("QX-7alt.ini", picture);
+        MainWindow &w = rig.start();
+        const auto told = [&](int n, const char *file) {
+            return FillIn(MessageTable::defaultText(n), QDir::toNativeSeparators(rig.folder.file(file)));
+        };
+        const QString text = told(65, "startup.ini") + "\r\n\r\n" + told(66, "QX-7alt_DE.lng") + "\r\n\r\n"
+                             + told(67, "QX-7alt.ini");
+        QCOMPARE(rig.seams.boxes, (QList<QPair<QString, QString>>{{text, "Ordner"}}));
+        w.close();
+        QVERIFY(rig.read("startup.ini").contains(" startup configuration file\r\nTongue=DE\r\nMainX="));
+        QCOMPARE(rig.read("QX-7alt.ini"), picture);
     }
 
     // Preset recalls go out as typed, awaiting nothing; the log column shows what went out and came in.
