@@ -152,6 +152,23 @@ private Q_SLOTS:
         // 159, 90, 40); 6-17-5 bits with 4 of alpha (32, 65536, 16, 8 -> 130, 128, 132, 136) shown over black.
         row("32-bit 11-11-10", write("111110.bmp", bmpHeader(2, 1, 32, 3, hex("0000E0FF00FC1F00FF030000"))
                                                         + hex("FFFFFFFFA0400BA0")), ok, "2 x 1", {0xFFFFFF, 0x285A9F});
+        row("32-bit 6-17-5, 4 alpha bits",
+            write("61754.bmp", bmpHeader(2, 1, 32, 3, hex("0000C00FE0FF3F001F000000000000F0"), 124)
+                                   + hex("FFFFFFFF10002088")), ok, "2 x 1", {0xFFFFFF, 0x464445});
+        // The pixels start where the file header says: an old-style header, 8 bits, a palette of 2 entries.
+        row("short palette of the old header", write("os2.bmp", hex("424D2400000000000000200000000C000000040001000100080000FF000000FF00010100")), ok, "4 x 1",
+            {0x00FF00, 0xFF, 0xFF, 0x00FF00});
+        // Run-length pictures 4 (RLE4: 6) x 2, a palette of 2 colours (green, red); damage is refused.
+        const auto rle = [&](const char *name, int width, int bits, const char *runs) {
+            QByteArray b = bmpHeader(width, 2, bits, bits == 8 ? 1 : 2, hex("00FF00000000FF00")) + hex(runs);
+            return write(name, b.replace(46, 1, "\x02"));
+        };
+        row("rle4 runs and single colours", rle("rle4.bmp", 6, 4, "0310000301000001"), ok, "6 x 2",
+            QVector<quint32>(6, 0x00FF00) + QVector<quint32>{0xFF, 0x00FF00, 0xFF, 0x00FF00, 0xFF, 0x00FF00});
+        row("rle past the row end", rle("rle-row.bmp", 4, 8, "05010001"), error, unreadable);
+        row("rle past the top row", rle("rle-top.bmp", 4, 8, "040100000401000004010001"), error, unreadable);
+        row("rle colour beyond the palette", rle("rle-colour.bmp", 4, 8, "04020001"), error, unreadable);
+        row("rle without its end code", rle("rle-end.bmp", 4, 8, "0401"), error, unreadable);
         // Masks are single runs of bits that do not overlap; a pixel names a colour of the palette.
         row("split channel mask", write("split.bmp", bmpHeader(2, 1, 16, 3, hex("00F40000E00300001F000000"))
                                                         + hex("FFFF0000")), error, unreadable);
