@@ -105,25 +105,21 @@ private Q_SLOTS:
         QCOMPARE(rig.control<QListWidget>("lstINPUTNAMES")->item(4)->text(), QStringLiteral("input5: "));
     }
 
-    // Files with NUL bytes are read without them (the language file's "Cap\0tion=" line sets the title), the
-    // operator is told once of them and of a settings file that is not text; the shutdown writes the first
-    // clean and leaves the other as it was.
+    // NUL bytes are left out (the language file's "Cap\0tion=" line sets the title) and the operator is told
+    // once, also of a settings file that is not text; the shutdown writes the first clean, leaves the other.
     void filesWithNulBytes()
     {
         WindowRig rig({}, WindowRig::Link::Serial);
+        const QByteArray picture("BM\x06\0", 4);
         rig.write("startup.ini", QByteArray(";\0\r\nTongue=D\0E\r\n", 16));
-        rig.write("QX-7alt_DE.lng", QByteArray(";\r\n;Language=Deutsch\r\nMessage=MSG(43)\r\nCap\0tion=Ordner\r\n", 56));
-        const QByteArray picture("BM\x06\0\0\0", 6);
+        rig.write("QX-7alt_DE.lng", QByteArray(";\r\n;\r\nMessage=MSG(43)\r\nCap\0tion=Ordner\r\n", 40));
         rig.write("QX-7alt.ini", picture);
-        MainWindow &w = rig.start();
-        const auto told = [&](int n, const char *file) {
-            return FillIn(MessageTable::defaultText(n), QDir::toNativeSeparators(rig.folder.file(file)));
-        };
-        const QString text = told(65, "startup.ini") + "\r\n\r\n" + told(66, "QX-7alt_DE.lng") + "\r\n\r\n"
-                             + told(67, "QX-7alt.ini");
-        QCOMPARE(rig.seams.boxes, (QList<QPair<QString, QString>>{{text, "Ordner"}}));
-        w.close();
-        QVERIFY(rig.read("startup.ini").contains(" startup configuration file\r\nTongue=DE\r\nMainX="));
+        rig.start().close();
+        QStringList told;
+        for (const auto &[n, file] : {std::pair{65, "startup.ini"}, {66, "QX-7alt_DE.lng"}, {67, "QX-7alt.ini"}})
+            told << FillIn(MessageTable::defaultText(n), QDir::toNativeSeparators(rig.folder.file(file)));
+        QCOMPARE(rig.seams.boxes, (QList<QPair<QString, QString>>{{told.join("\r\n\r\n"), "Ordner"}}));
+        QVERIFY(rig.read("startup.ini").contains(" file\r\nTongue=DE\r\nMainX="));
         QCOMPARE(rig.read("QX-7alt.ini"), picture);
     }
 
