@@ -87,7 +87,7 @@ QString DecodeFileText(const QByteArray &bytes, TextEncoding *encoding, bool *nu
         return !decoder.hasError();
     };
     if (utf16) {
-        used = kept.at(0) == '\xFF' ? TextEncoding::Utf16LE : TextEncoding::Utf16BE;
+        used = bytes.at(0) == '\xFF' ? TextEncoding::Utf16LE : TextEncoding::Utf16BE;
         if (!decode(used == TextEncoding::Utf16LE ? QStringConverter::Utf16LE : QStringConverter::Utf16BE, 2))
             used = TextEncoding::NotText;
     } else if (kept.startsWith("\xEF\xBB\xBF") && decode(QStringConverter::Utf8, 3)) {
