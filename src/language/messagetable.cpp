@@ -56,6 +56,8 @@ const QList<int> &MessageTable::numbers()
             l.append(n);
         for (int n = 29; n <= 44; ++n)
             l.append(n);
+        for (int n = 65; n <= 67; ++n)
+            l.append(n);
         return l;
     }();
     return list;
@@ -109,6 +111,10 @@ QString MessageTable::defaultText(int n)
     case 42: return QStringLiteral("Settings will not be saved: the folder %1 cannot be used.");
     case 43: return QStringLiteral("Settings folder");
     case 44: return QStringLiteral("Busy: preset %1 not recalled");
+    // What reading the settings and language files had to leave out.
+    case 65: return QStringLiteral("%1 held NUL bytes. They were left out and everything else was read; the next save of the settings writes the file without them.");
+    case 66: return QStringLiteral("%1 held NUL bytes. They were left out and everything else was read.");
+    case 67: return QStringLiteral("%1 is not a text file: no setting was read from it. It is left as it is, so changes are not saved in it.");
     default: return QString();
     }
 }
