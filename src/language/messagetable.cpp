@@ -56,6 +56,8 @@ const QList<int> &MessageTable::numbers()
             l.append(n);
         for (int n = 29; n <= 44; ++n)
             l.append(n);
+        for (int n = 60; n <= 64; ++n)
+            l.append(n);
         return l;
     }();
     return list;
@@ -109,6 +111,12 @@ QString MessageTable::defaultText(int n)
     case 42: return QStringLiteral("Settings will not be saved: the folder %1 cannot be used.");
     case 43: return QStringLiteral("Settings folder");
     case 44: return QStringLiteral("Busy: preset %1 not recalled");
+    // The serial port list.
+    case 60: return QStringLiteral("%1 is not a link and is left as it is. Remove it, or choose another port number, to pick a port from the list.");
+    case 61: return QStringLiteral("Serial port");
+    case 62: return QStringLiteral("The link %1 could not be made.");
+    case 63: return QStringLiteral("no serial port found");
+    case 64: return QStringLiteral("choose a serial port");
     default: return QString();
     }
 }
