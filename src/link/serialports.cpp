@@ -116,9 +116,8 @@ QString SerialPortCaption(const SerialPortListing &port)
         if (!part.isEmpty() && !about.contains(part))
             about << part;
     }
-    QString caption = QFileInfo(port.stableName).fileName();
-    if (caption.isEmpty())
-        caption = port.stableName;
+    // A stable name's folder is the same for every port; a device is shown whole.
+    QString caption = port.stableName == port.device ? port.device : QFileInfo(port.stableName).fileName();
     if (port.stableName != port.device)
         caption += QStringLiteral(" (") + QFileInfo(port.device).fileName() + QLatin1Char(')');
     if (!about.isEmpty())
