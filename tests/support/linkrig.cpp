@@ -19,6 +19,8 @@ ScriptedSeams::ScriptedSeams()
     qx::ClearTerminationRequest();
     s.openUrl = [this](const QUrl &url) { urls.append(url); };
     s.pickFolder = [](const QString &start) { return start; };
+    s.serialPorts = [this] { return ports; };
+    s.serialByIdFolder = QStringLiteral("/nonexistent/serial/by-id");
     s.exitProcess = [this](int status) { exits.append(status); };
     s.showModal = [this](QObject *window) {
         QStringList texts{window->property("windowTitle").toString()};
