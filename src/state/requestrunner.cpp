@@ -310,7 +310,9 @@ RequestOutcome RequestRunner::load(const Request &request)
     if (!picture.accepted())
         return RequestOutcome::of(Reason::Refused,
                                   msg(21) + QLatin1Char('\n') + request.file + QLatin1Char('\n') + picture.reason());
-    if (!m_session.isConnected())
+    // Another sender is told at once that nothing can go out; the operator's
+    // own click runs into the upload's version check, which says so.
+    if (request.origin != RequestOrigin::Operator && !m_session.isConnected())
         return RequestOutcome::of(Reason::LinkDown, msg(18));
 
     CommandExchange &ex = m_session.exchange();
