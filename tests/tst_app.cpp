@@ -108,6 +108,7 @@ private Q_SLOTS:
         QTest::newRow("refused, with its reason") << QStringList{"--file", "text.bmp", "--exit"} << "link" << 2
                                                   << "Image file is of wrong format:\n";
         QTest::newRow("link down") << QStringList{"--preset", "3", "--exit"} << "" << 3 << "Can't set the communication";
+        QTest::newRow("signalled before it was taken") << QStringList{"--preset", "3", "--exit"} << "signal" << 1 << "";
         QTest::newRow("no display for the second start") << QStringList{"--preset", "3", "--exit"} << "display" << 0
                                                          << "";
     }
@@ -137,7 +138,18 @@ private Q_SLOTS:
                 env.remove(v);
             p.setProcessEnvironment(env);
         }
+#ifdef Q_OS_UNIX
+        if (setting == "signal") // sent at once and held blocked until main takes it
+            p.setChildProcessModifier(
+                [] { sigset_t t; sigemptyset(&t), sigaddset(&t, SIGTERM), sigprocmask(SIG_BLOCK, &t, nullptr); });
+#endif
         p.start(app.program, args);
+#ifdef Q_OS_UNIX
+        if (setting == "signal") {
+            QVERIFY(p.waitForStarted());
+            ::kill(pid_t(p.processId()), SIGTERM);
+        }
+#endif
         QVERIFY(p.waitForFinished(20000));
         QTEST(p.exitCode(), "status");
         QFETCH(QString, error);
@@ -147,6 +159,10 @@ private Q_SLOTS:
             QVERIFY(emu.bank(2).complete && !emu.bank(0).complete);
         if (setting == "display")
             QTRY_COMPARE_WITH_TIMEOUT(emu.commands(), QStringList{"#PRST-RCL 3"}, 10000);
+        if (setting == "signal") {
+            QTest::qWait(200); // nothing may arrive later either
+            QCOMPARE(emu.commands(), QStringList{});
+        }
         first.terminate();
         QVERIFY(first.waitForFinished(15000));
     }

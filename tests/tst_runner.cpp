@@ -144,16 +144,25 @@ private Q_SLOTS:
         }
     }
 
-    // An attended request may ask: a bank into a window is confirmed first, and a cancelled one sends nothing
-    // of its own.
+    // An attended request may ask: a bank into a window is confirmed first, and a cancelled one sends nothing of
+    // its own; the old firmware box of a load is shown once the link is free again, so the retry can run.
     void attendedAsks()
     {
-        Core c;
+        qx7emu::Options o;
+        o.version = QStringLiteral("2.11");
+        Core c(o);
         c.seams.answers = {false};
         QCOMPARE(c.core.runner.execute(Request::switching(source(1, SwitchChange::SourceKind::Bank, 2),
                                                           RequestOrigin::Operator)).status, 2);
         QCOMPARE(c.seams.boxes.value(0).first, MessageTable::defaultText(14));
         QVERIFY(!c.emu.commands().contains("#Y 0,337,2,0"));
+        QImage(64, 32, QImage::Format_RGB32).save(c.folder.file("pic.bmp"));
+        bool idle = false;
+        seams().messageBox = [&](const QString &, const QString &, bool) { return idle = c.core.session.idle(); };
+        const RequestOutcome old =
+            c.core.runner.execute(Request::load(c.folder.file("pic.bmp"), 1, RequestOrigin::Operator));
+        QCOMPARE(old.message, MessageTable::defaultText(16));
+        QVERIFY(idle);
     }
 
     void waitsUntilFree_data()
