@@ -280,7 +280,11 @@ void RequestServer::accept()
         }
         auto client = std::make_shared<Client>();
         client->idle.setSingleShot(true);
-        connect(&client->idle, &QTimer::timeout, this, [this, socket] { drop(socket); });
+        // Queued: the timer belongs to what drop() ends.
+        connect(&client->idle, &QTimer::timeout, this, [this, socket = QPointer<QLocalSocket>(socket)] {
+            if (socket)
+                drop(socket);
+        }, Qt::QueuedConnection);
         client->idle.start(m_idleMs);
         m_clients.insert(socket, client);
         connect(socket, &QLocalSocket::disconnected, this, [this, socket] { drop(socket); });
