@@ -194,11 +194,10 @@ QList<Request> HandOverRequests(const CommandLineRequests &req, RequestOrigin or
 namespace {
 // The request out, the answer in; the running program holds the connection
 // for as long as it works on the request (a load may take minutes). Asked to
-// end meanwhile, the sender goes, and what has not started is dropped.
+// end meanwhile (also before the line has left: a write only queues it), the
+// sender goes, and what has not started is dropped.
 ForwardReply exchange(QLocalSocket &socket, const CommandLineRequests &req)
 {
-    if (TerminationRequested())
-        return {1, {}};
     socket.write(EncodeRequests(req));
     QByteArray answer;
     while (!answer.contains('\n') && answer.size() < kMaxRequestLine) {
