@@ -3,10 +3,12 @@
 
 #include "app/switchingpage.h"
 #include "app/widgets.h"
+#include "state/requestrunner.h"
 #include "util/seams.h"
 #include "windowrig.h"
 
 #include <QCheckBox>
+#include <QSignalSpy>
 #include <QtTest>
 
 using namespace qx;
@@ -132,9 +134,9 @@ private Q_SLOTS:
                 SwitchingPage::SetCheckValue(rig.control<QCheckBox>(box, i), 2);
         w.switching().LockSwitchControls();
         int inputReplies = 0;
-        connect(&w.exchange(), &CommandExchange::lineCut, this, [&] {
-            if (stop && w.exchange().RxLine.startsWith("~01@Y 1,300,") && ++inputReplies == 2)
-                w.exchange().StopRequested = true;
+        connect(&w.session().exchange(), &CommandExchange::lineCut, this, [&] {
+            if (stop && w.session().exchange().RxLine.startsWith("~01@Y 1,300,") && ++inputReplies == 2)
+                w.session().exchange().StopRequested = true;
         });
 
         rig.click("labSWITCH");
@@ -145,6 +147,23 @@ private Q_SLOTS:
         QTEST(received(rig), "commands");
         QCOMPARE(rig.timeouts, 0);
         QVERIFY(rig.switchingIdle());
+    }
+
+    // A change another sender asks for is read back by the runner and shown on the page, which stays hidden
+    // behind the page the operator left open.
+    void changeFromElsewhere()
+    {
+        WindowRig rig;
+        MainWindow &w = rig.start();
+        QVERIFY(rig.connected());
+        SwitchChange change;
+        change.window = 2;
+        change.source = 5;
+        QSignalSpy done(&w.runner(), &RequestRunner::finished);
+        w.runner().submit(Request::switching(change, RequestOrigin::HandOver, false));
+        QVERIFY(done.wait(10000));
+        QVERIFY2(rig.switching().contains(",24,"), qPrintable(rig.switching()));
+        QVERIFY(!rig.control("frameFILES")->isHidden() && rig.control("frameSWITCH")->isHidden());
     }
 
     void click_data()
@@ -206,17 +225,17 @@ private Q_SLOTS:
         rig.click("labSWITCH");
         rig.emu.clearReceived();
         rig.seams.answers = answers;
-        // The bank question comes while the wait window shows.
+        // The bank question comes while the wait window shows; no lease holds the link meanwhile.
         QList<bool> waitShown;
         seams().messageBox = [&, scripted = seams().messageBox](const QString &text, const QString &title, bool ok) {
-            waitShown << (ok && w.waitWindow().isVisible());
+            waitShown << (ok && w.waitWindow().isVisible() && w.session().idle());
             return scripted(text, title, ok);
         };
         auto *button = rig.control<QAbstractButton>(name, index);
         if (before == "grayed")
             SwitchingPage::SetCheckValue(static_cast<QCheckBox *>(button), 2);
         if (before == "tab")
-            connect(&w.exchange(), &CommandExchange::lineCut, this, [&rig] { rig.click("labSWITCH"); },
+            connect(&w.session().exchange(), &CommandExchange::lineCut, this, [&rig] { rig.click("labSWITCH"); },
                     Qt::SingleShotConnection);
         qx7emu::Options o = rig.emu.options();
         o.silent = before == "cancel";

@@ -9,9 +9,11 @@
 #include "util/seams.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QIcon>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace {
 const char kLongUsage[] =
@@ -64,6 +66,19 @@ int main(int argc, char *argv[])
         std::printf("%s\n\n%s\n", qPrintable(usage), kLongUsage);
         return 0;
     }
+    // One program per folder holds the link: a later start of the same user
+    // hands its requests over. That is decided before any display is needed
+    // (a start from cron, ssh or a daemon has none).
+    std::optional<qx::InstanceGate> gate;
+    {
+        QCoreApplication console(argc, argv);
+        gate.emplace(qx::ProgramFolder());
+        if (const auto reply = gate->forward(requests)) {
+            if (!reply->message.isEmpty())
+                std::fprintf(stderr, "%s\n", qPrintable(reply->message));
+            return reply->status;
+        }
+    }
     QApplication app(argc, argv);
     // The application name is the window class the desktop entry's StartupWMClass names; the desktop
     // file name is the application id on Wayland. The window's icon comes with the program, installed or not.
@@ -79,24 +94,18 @@ int main(int argc, char *argv[])
     if (requests.Unattended)
         qx::InstallConsoleSeams();
 
-    qx::MainWindow window;
-    // One program per folder holds the link: a later start hands its requests
-    // over. A run that ends by itself does not take any.
-    bool started = false;
-    qx::RequestServer server([&] { return started && window.session().idle() && !window.closing(); },
-                             [&window](const qx::CommandLineRequests &r) { return window.runForwarded(r); });
-    const auto reply = qx::ForwardOrListen(qx::InstanceName(qx::ProgramFolder()), requests,
-                                           requests.ExitRequest ? nullptr : &server);
-    if (reply) {
-        if (!reply->message.isEmpty())
-            std::fprintf(stderr, "%s\n", qPrintable(reply->message));
-        return reply->status;
-    }
+    qx::AppCore core;
+    qx::MainWindow window(core);
+    // A run that ends by itself takes no requests of others.
+    qx::RequestServer server(core.runner, [&window] { window.bringToFront(); });
+    if (!requests.ExitRequest)
+        gate->listen(server);
+    gate.reset();
     qx::OnTermination([&window] { window.requestClose(); });
     const qx::MainWindow::StartResult start = window.Form_Load(requests);
     if (start.exitNow)
         return start.status;
-    started = true;
+    core.runner.open();
     window.show();
     const int status = app.exec();
     return window.closing() ? window.closeStatus() : status;

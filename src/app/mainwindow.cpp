@@ -90,8 +90,8 @@ private:
 };
 } // namespace
 
-MainWindow::MainWindow()
-    : m_session(m_state.settings, m_log), m_exchange(m_session.exchange())
+MainWindow::MainWindow(AppCore &core)
+    : m_state(core.state), m_log(core.log), m_session(core.session), m_runner(core.runner)
 {
     RegisterControl(this, this, QStringLiteral("frmMAIN"), ControlKind::Window);
     setWindowTitle(QStringLiteral("QX-7"));
@@ -107,20 +107,24 @@ MainWindow::MainWindow()
     frameSWITCH = MakeFrame(this, this, QStringLiteral("frameSWITCH"), QStringLiteral("Switching"),
                             QRect(2220, 120, 11415, 9135));
     m_wait = std::make_unique<WaitWindow>(this);
-    m_wait->setCancelAction([this] { m_exchange.StopRequested = true; });
+    m_wait->setCancelAction([this] { m_session.exchange().StopRequested = true; });
     m_switching = std::make_unique<SwitchingPage>(this, frameSWITCH, m_state, m_session, NormalBackColor,
                                                   MarkBackColor, *m_wait, [this](int tab) { ShowTab(tab); });
 
     buildFilesPage();
     buildLogColumn();
 
-    RegisterControl(this, &m_exchange.Timer1, QStringLiteral("Timer1"), ControlKind::Timer);
-    RegisterControl(this, &m_exchange.Timer_time, QStringLiteral("Timer_time"), ControlKind::Timer);
+    RegisterControl(this, &m_session.exchange().Timer1, QStringLiteral("Timer1"), ControlKind::Timer);
+    RegisterControl(this, &m_session.exchange().Timer_time, QStringLiteral("Timer_time"), ControlKind::Timer);
     RegisterControl(this, &m_switching->Timer_switch, QStringLiteral("Timer_switch"), ControlKind::Timer);
     RegisterControl(this, &link().serialPort(), QStringLiteral("MSComm1"), ControlKind::Component);
     RegisterControl(this, &link().tcpSocket(), QStringLiteral("Winsock1"), ControlKind::Component);
 
     m_warning = std::make_unique<WarningWindow>(m_state.msg, this);
+
+    // The page and the runner share what the device's switching state was last read as.
+    connect(m_switching.get(), &SwitchingPage::readBack, &m_runner, &RequestRunner::setSwitchState);
+    connect(&m_runner, &RequestRunner::stateChanged, this, [this] { m_switching->showState(m_runner.switchState()); });
 
     // The log column mirrors the communication log.
     connect(&m_log, &CommLog::countChanged, labNN, &QLabel::setText);
@@ -215,14 +219,14 @@ void MainWindow::buildPresetsPage()
 
 void MainWindow::presetKey(int index)
 {
-    // A load or a switching sequence holds the link: the key does nothing,
-    // and the indicator says why for a moment.
-    if (!m_session.idle()) {
-        labLINK->setText(FillIn(m_state.msg(44), QString::number(index)));
+    // Like a click: sent between the exchanges of a read-back or a switching
+    // command. A load keeps the link: the key does nothing, and the indicator
+    // says why for a moment.
+    const RequestOutcome outcome = m_runner.execute(Request::recall(index, RequestOrigin::Key));
+    if (outcome.reason == RequestOutcome::Reason::Busy) {
+        labLINK->setText(outcome.message);
         QTimer::singleShot(3000, this, &MainWindow::showLinkState);
-        return;
     }
-    cmdPRESET_Click(index);
 }
 
 void MainWindow::buildFilesPage()
@@ -230,7 +234,7 @@ void MainWindow::buildFilesPage()
     frameFILES = MakeFrame(this, this, QStringLiteral("frameFILES"), QStringLiteral("Files"),
                            QRect(2220, 120, 11415, 9135));
     m_pictures = std::make_unique<PictureFolderBox>(this, frameFILES, m_state);
-    m_banks = std::make_unique<BankLoader>(this, frameFILES, m_state, m_session, m_log, *m_pictures);
+    m_banks = std::make_unique<BankLoader>(this, frameFILES, m_state, m_runner, *m_pictures);
     m_linkSettings = std::make_unique<LinkSettingsBox>(this, frameFILES, m_state.settings);
     connect(m_linkSettings.get(), &LinkSettingsBox::reconnectRequested, this, &MainWindow::OpenLink);
     m_inputNames = std::make_unique<NameListEditor>(
@@ -397,7 +401,15 @@ void MainWindow::setTabsEnabled(bool enabled)
 void MainWindow::cmdPRESET_Click(int index)
 {
     // The device may answer; the next wait throws that line away as foreign.
-    m_exchange.SendCommand(PresetRecall(index));
+    m_runner.execute(Request::recall(index, RequestOrigin::Operator));
+}
+
+void MainWindow::bringToFront()
+{
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
 }
 
 void MainWindow::pictABOUT_Click()
@@ -410,6 +422,7 @@ void MainWindow::showWarningModal()
 {
     if (TerminationRequested())
         return;
+    const DialogOpen open;
     if (seams().showModal)
         seams().showModal(m_warning.get());
     else
@@ -441,8 +454,8 @@ void MainWindow::requestClose()
     m_closing = true;
     m_closingLease.emplace(m_session);
     RequestTermination();
-    m_exchange.StopRequested = true;
-    if (m_state.cmd.Unattended && m_banks->running())
+    m_session.exchange().StopRequested = true;
+    if (m_state.cmd.Unattended && m_runner.loadRunning())
         m_closeStatus = 1;
     CloseOpenDialogs();
     Form_Unload();
@@ -457,7 +470,7 @@ void MainWindow::Form_Unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
-    m_banks->forgetCutLoad();
+    m_runner.close();
     const QPoint at = pos();
     m_state.settings.MainX = PixelsToTwips(at.x());
     m_state.settings.MainY = PixelsToTwips(at.y());

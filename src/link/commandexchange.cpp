@@ -228,11 +228,31 @@ void CommandExchange::pollOnce()
     loop.exec();
 }
 
+bool CommandExchange::flush()
+{
+    return m_link.flush();
+}
+
+bool CommandExchange::linkLost() const
+{
+    return m_link.linkLost();
+}
+
+qint64 CommandExchange::pendingBytes() const
+{
+    return m_link.pendingBytes();
+}
+
 void CommandExchange::WaitReply(const QString &prefix)
 {
-    ++m_waiting;
-    const auto done = qScopeGuard([this] { --m_waiting; });
+    if (++m_waiting == 1)
+        Q_EMIT waitingChanged(true);
+    const auto done = qScopeGuard([this] {
+        if (--m_waiting == 0)
+            Q_EMIT waitingChanged(false);
+    });
     ReplyText.clear();
+    m_lastWaitPolls = 0;
     bool found = false;
     int lines = kLineBudget;
     const QByteArray wanted = ToBytes(prefix);
@@ -243,6 +263,7 @@ void CommandExchange::WaitReply(const QString &prefix)
         int polls = kPollBudget;
         while (RxLine.isEmpty() && polls >= 1 && !down()) {
             pollOnce();
+            ++m_lastWaitPolls;
             --polls;
             if (stopped())
                 break;

@@ -48,6 +48,9 @@ public:
     // device does not cost 16 s per wait; the product keeps 2 ms.
     void setPollMs(int ms) { m_pollMs = ms; }
     int pollMs() const { return m_pollMs; }
+    // Polls the last WaitReply made: a wait that found nothing made its whole
+    // budget, kLineBudget x kPollBudget polls of at least pollMs() each.
+    int lastWaitPolls() const { return m_lastWaitPolls; }
 
     // Received text not yet split into lines (RxBuffer): a copy, and its size.
     QByteArray rxBuffer() const { return m_rx.mid(m_rxHead); }
@@ -70,11 +73,19 @@ public:
 
     DeviceLink &link() { return m_link; }
     CommLog &log() { return m_log; }
+    // What a sequence asks of the link through the exchange it was lent:
+    // whether what was written has reached the device's side, whether the
+    // link was lost since it was opened, and how many bytes still wait to go.
+    bool flush();
+    bool linkLost() const;
+    qint64 pendingBytes() const;
 
 Q_SIGNALS:
     void lineCut();
     // A wait ended without a reply although the link was up and nobody stopped it.
     void replyMissed();
+    // busy() changed.
+    void waitingChanged(bool busy);
 
 private:
     void pollOnce();
@@ -88,6 +99,7 @@ private:
     CommLog &m_log;
     int m_pollMs = kPollMs;
     int m_waiting = 0; // WaitReply calls running
+    int m_lastWaitPolls = 0;
 
     // RxBuffer is m_rx from m_rxHead on: cut lines leave the front in place
     // until it is worth moving the rest, so a line costs its own length and
