@@ -120,6 +120,8 @@ void BankLoader::LoadImageJob()
             ex.StopRequested = true;
         return;
     }
+    if (m_held)
+        return;
     if (!m_commandLineRun && !MessageBox(msg(23), msg(15), true)) {
         ex.StopRequested = true;
         m_lastOutcome = LoadOutcome::Cancelled;

@@ -48,6 +48,8 @@ public:
     // over by a second start without --exit, as if clicked); returns when the job is over.
     LoadOutcome runFromCommandLine(bool confirm = false);
     bool running() const { return m_running; }
+    // While a remote request holds the link, the load button starts nothing.
+    void setHeld(bool held) { m_held = held; }
     // Shutdown: a load cut short leaves its bank holding nothing known.
     void forgetCutLoad();
 
@@ -64,6 +66,7 @@ private:
     CommLog &m_log;
     const PictureFolderBox &m_pictures;
     bool m_running = false;
+    bool m_held = false;
     bool m_commandLineRun = false;
     int m_bank = 0; // index 0..3 of the bank the job loads (the selected optBANK)
     LoadOutcome m_lastOutcome = LoadOutcome::None;

@@ -21,6 +21,7 @@ const char kLongUsage[] =
     "  --exit          end when done; with --file the exit status tells the outcome:\n"
     "                  0 loaded, 2 refused before anything reached the bank, 3 link failure\n"
     "  --config PATH   main configuration file to use\n"
+    "  --control-port N  remote control (HTTP on TCP N, OSC on UDP N) for this run\n"
     "  --help          this text\n"
     "  --version       the program's version\n"
     "With these options a load shows no dialogs: messages go to standard error.\n"
@@ -87,6 +88,7 @@ int main(int argc, char *argv[])
     if (start.exitNow)
         return start.status;
     started = true;
+    window.startRemote(requests.ControlPort);
     window.show();
     const int status = app.exec();
     return window.closing() ? window.closeStatus() : status;

@@ -10,6 +10,9 @@
 #include "picturefolder.h"
 #include "outcomes.h"
 #include "platform.h"
+#include "remote/remotecontrol.h"
+#include "remote/sessiongateway.h"
+#include "remotebox.h"
 #include "settings/names.h"
 #include "settings/settingsfile.h"
 #include "switching/switchprotocol.h"
@@ -20,6 +23,7 @@
 #include "warningwindow.h"
 #include "widgets.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -137,6 +141,31 @@ MainWindow::MainWindow()
 
     // Created last, after every designed control, so the controls keep their order.
     buildLinkIndicator();
+    m_remoteBox = std::make_unique<RemoteBox>(this, frameFILES, m_state.msg);
+
+    // Remote requests run when nothing of the operator's holds the link or waits for an answer.
+    m_gateway = std::make_unique<SessionGateway>(
+        m_state, m_session,
+        [this] { return !m_closing && !QApplication::activeModalWidget() && !m_switching->SwitchBusy; },
+        [this] { return m_banks->running(); });
+    m_remote = std::make_unique<RemoteControl>(*m_gateway);
+    // While one runs the Switching page and the load button start nothing of their own; the page
+    // reads the device back afterwards when it is shown.
+    connect(m_gateway.get(), &SessionGateway::runningChanged, this, [this](bool running) {
+        m_switching->SwitchBusy = running;
+        m_banks->setHeld(running);
+        if (running)
+            return;
+        m_banks->showNames(NormalBackColor);
+        if (frameSWITCH->isVisible())
+            m_switching->Timer_switch.start();
+    });
+    connect(m_banks.get(), &BankLoader::runningChanged, m_gateway.get(), &SessionGateway::touch);
+}
+
+void MainWindow::startRemote(quint16 portOverride)
+{
+    m_remoteBox->start(*m_remote, ProgramFolder(), portOverride);
 }
 
 MainWindow::~MainWindow() = default;
@@ -327,21 +356,14 @@ void MainWindow::showLinkState()
     const LinkSettings &s = m_session.applied();
     const bool tcp = s.ComPort == 0;
     const QString port = QString::number(s.ComPort);
-    const QString where = tcp ? s.TcpSettings : QStringLiteral("com") + port;
-    const QString retrying = FillIn(msg(36), QString::number(monitor.secondsToRetry()));
-    QString text;
+    const QString text = LinkStateText(monitor, s, msg);
     quint32 color = 0x000000C0; // red
     switch (monitor.state()) {
-    case LinkMonitor::State::Connected: text = msg(31) + QStringLiteral(" \u00B7 ") + where; color = 0x0000A000; break;
-    case LinkMonitor::State::Connecting: text = msg(32); color = 0x0000C0E0; break;
-    case LinkMonitor::State::NotAnswering: text = msg(33); color = 0x0000C0E0; break;
-    case LinkMonitor::State::Lost: text = msg(34); break;
-    case LinkMonitor::State::NoConnection: text = msg(35); break;
-    case LinkMonitor::State::SerialMissing: text = FillIn(msg(37), port); break;
-    case LinkMonitor::State::AddressUnusable: text = msg(38) + QStringLiteral(" \u00B7 ") + where; break;
+    case LinkMonitor::State::Connected: color = 0x0000A000; break;
+    case LinkMonitor::State::Connecting:
+    case LinkMonitor::State::NotAnswering: color = 0x0000C0E0; break;
+    default: break;
     }
-    if (monitor.retryPending())
-        text += QStringLiteral(" \u00B7 ") + retrying;
     labLINK->setText(text);
     SetBackColor(labLINKMARK, ColorFromBgr(color));
     const QDateTime last = monitor.lastReply();
@@ -396,7 +418,8 @@ void MainWindow::setTabsEnabled(bool enabled)
 void MainWindow::cmdPRESET_Click(int index)
 {
     // The device may answer; the next wait throws that line away as foreign.
-    m_exchange.SendCommand(PresetRecall(index));
+    if (m_exchange.SendCommand(PresetRecall(index)))
+        m_gateway->presetRecalled(index);
 }
 
 void MainWindow::pictABOUT_Click()

@@ -32,6 +32,9 @@ class LanguageBox;
 class LinkSettingsBox;
 class NameListEditor;
 class PictureFolderBox;
+class RemoteBox;
+class RemoteControl;
+class SessionGateway;
 class SwitchingPage;
 class WaitWindow;
 class WarningWindow;
@@ -81,6 +84,12 @@ public:
     WaitWindow &waitWindow();
     WarningWindow &warningWindow();
     SwitchingPage &switching() { return *m_switching; }
+    SessionGateway &gateway() { return *m_gateway; }
+    RemoteControl &remote() { return *m_remote; }
+
+    // Starts the remote control as remote.ini says, or on `portOverride`
+    // (--control-port) for this run. Called once the start-up is over.
+    void startRemote(quint16 portOverride);
 
     // The names lists and the captions that show names: the preset buttons,
     // the bank buttons and the files the banks hold (start-up step).
@@ -156,6 +165,9 @@ private:
     QLabel *labLINKMARK = nullptr, *labLINK = nullptr;
 
     std::unique_ptr<SwitchingPage> m_switching;
+    std::unique_ptr<SessionGateway> m_gateway;
+    std::unique_ptr<RemoteControl> m_remote;
+    std::unique_ptr<RemoteBox> m_remoteBox;
     std::unique_ptr<WaitWindow> m_wait;
     std::unique_ptr<WarningWindow> m_warning;
     bool m_unloaded = false;

@@ -56,6 +56,8 @@ const QList<int> &MessageTable::numbers()
             l.append(n);
         for (int n = 29; n <= 44; ++n)
             l.append(n);
+        for (int n = 70; n <= 71; ++n)
+            l.append(n);
         return l;
     }();
     return list;
@@ -109,6 +111,8 @@ QString MessageTable::defaultText(int n)
     case 42: return QStringLiteral("Settings will not be saved: the folder %1 cannot be used.");
     case 43: return QStringLiteral("Settings folder");
     case 44: return QStringLiteral("Busy: preset %1 not recalled");
+    case 70: return QStringLiteral("Remote control on port %1");
+    case 71: return QStringLiteral("Remote control: port %1 cannot be opened");
     default: return QString();
     }
 }
