@@ -182,6 +182,11 @@ quint16 HttpRemote::boundPort() const
 bool HttpRemote::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
 {
     socket->setProperty(kBytesProperty, qint64(0));
+    // A request that asks for a WebSocket is upgraded by the server once this
+    // returns, whatever is answered here: nothing is, and the path and the
+    // access are checked as the socket is taken over.
+    if (request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0)
+        return true;
     QHttpServerResponder responder = makeResponder(request, socket);
     const QUrlQuery query = request.query();
     const QString queryToken = query.queryItemValue(QStringLiteral("token"));

@@ -72,6 +72,10 @@ QByteArray OscRemote::encode(const OscMessage &message)
             lo_message_add_int32(m, a.value.toInt());
         else if (a.type == 's')
             lo_message_add_string(m, a.value.toString().toUtf8().constData());
+        else if (a.type == 'T')
+            lo_message_add_true(m);
+        else if (a.type == 'F')
+            lo_message_add_false(m);
     }
     size_t length = 0;
     void *data = lo_message_serialise(m, message.address.toUtf8().constData(), nullptr, &length);
