@@ -12,7 +12,8 @@
 #include "remote/httpremote.h"
 #include "remote/oscremote.h"
 #include "remote/remotecontrol.h"
-#include "remote/sessiongateway.h"
+#include "remote/runnergateway.h"
+#include "state/requestrunner.h"
 #include "rounds.h"
 #include "state/appstate.h"
 #include "switching/switchprotocol.h"
@@ -52,7 +53,9 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "no link to the emulator\n");
         return 1;
     }
-    qx::SessionGateway gateway(state, session, [] { return true; }, [] { return false; });
+    qx::RequestRunner runner(state, log, session);
+    runner.open();
+    qx::RunnerGateway gateway(runner);
     qx::RemoteControl remote(gateway);
     qx::RemoteSettings settings;
     settings.enabled = true;
@@ -104,7 +107,7 @@ int main(int argc, char *argv[])
 
         lastState.clear();
         t.start();
-        gateway.presetRecalled(preset == 16 ? 1 : preset + 1); // a change, as a click would make
+        runner.execute(qx::Request::recall(preset == 16 ? 1 : preset + 1, qx::RequestOrigin::Operator)); // a click
         wsDelay << until(t, [&] { return !lastState.isEmpty(); });
 
         httpRatio << viaHttp.last() / std::max(direct.last(), 1e-3);

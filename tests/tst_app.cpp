@@ -80,7 +80,7 @@ private Q_SLOTS:
         if (running) {
             QVERIFY(!emu.openPty(app.dir.file("com1")).isEmpty());
             const QString name = qx::InstanceName(app.dir.path());
-            QVERIFY(QFile(QDir::temp().filePath(name)).open(QIODevice::WriteOnly));
+            QVERIFY(QFile(name).open(QIODevice::WriteOnly));
             first.start(app.program);
             QTRY_VERIFY_WITH_TIMEOUT((probe.abort(), probe.connectToServer(name), probe.waitForConnected(100)), 15000);
         }

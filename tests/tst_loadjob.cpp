@@ -98,6 +98,7 @@ private Q_SLOTS:
         WindowRig rig(o);
         pattern(720, 576).save(rig.folder.file("logo.bmp"));
         MainWindow &w = rig.start();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
         rig.control<QListWidget>("lstFILES")->setCurrentRow(0);
         QVERIFY(rig.control("cmdLOAD")->isEnabled());
         QCOMPARE(caption(rig, "labPARAM"), QStringLiteral("720 x 576"));
@@ -114,6 +115,9 @@ private Q_SLOTS:
                 for (int i = 0; i < 4; ++i)
                     seen += QString::number(rig.control("optBANK", i)->isEnabled());
                 seen += QString::number(rig.control("boxFRAMING")->isVisible());
+                // A preset key waits for no load: it is refused, and the indicator says so.
+                QTest::keyClick(&w, Qt::Key_F3);
+                seen += caption(rig, "labLINK") == "Busy: preset 3 not recalled" ? "" : " key not refused";
             }
             if (stop.isEmpty() || stop == "device" || rig.emu.packetsReceived() <= 100)
                 return;
@@ -136,6 +140,7 @@ private Q_SLOTS:
             QCOMPARE(caption(rig, "txtPROGRESS") + '|' + caption(rig, "lab"), QStringLiteral("100%|maxpacket: 1680"));
             QCOMPARE(rig.emu.bank(2).data, reference(rig.folder.file(QStringLiteral("logo.bmp"))));
             QCOMPARE(rig.emu.packetsReceived(), 5761);
+            QVERIFY(!rig.emu.commands().contains("#PRST-RCL 3"));
             return;
         }
         QCOMPARE(rig.seams.boxes.value(1).second,

@@ -109,12 +109,12 @@ private Q_SLOTS:
     {
         WindowRig rig({}, WindowRig::Link::Serial);
         rig.writeConfig({}, "Log=1");
-        const int designWidth = MainWindow().width();
+        const int designWidth = [] { AppCore core; return MainWindow(core).width(); }();
         MainWindow &w = rig.start();
         QVERIFY(w.width() > designWidth && !rig.control("lstLOG")->isHidden());
         rig.click("chkLOGLIST");
-        w.exchange().SendCommand("# \r");
-        w.exchange().WaitReply(QStringLiteral("~01@ OK"));
+        w.session().exchange().SendCommand("# \r");
+        w.session().exchange().WaitReply(QStringLiteral("~01@ OK"));
         QStringList shown;
         for (const char *name : {"lab2", "lab3", "labN", "labNN"})
             shown << Caption(rig.find(name));
@@ -131,8 +131,8 @@ private Q_SLOTS:
         QCOMPARE(wire, QByteArray("#PRST-RCL 7\r\n#PRST-RCL 16\r\n#PRST-RCL 16\r\n"));
     }
 
-    // F1..F12 and Shift+F1..F4 recall presets on any page, over a text box that then types nothing; while a
-    // sequence holds the link a key does nothing and the indicator says so.
+    // F1..F12 and Shift+F1..F4 recall presets on any page, over a text box that then types nothing; like a
+    // click, a key goes out between the exchanges of a sequence that holds the link (a load refuses it: tst_loadjob).
     void presetKeys()
     {
         WindowRig rig;
@@ -143,14 +143,14 @@ private Q_SLOTS:
         {
             const DeviceSession::Lease held = w.session().lease();
             QTest::keyClick(&w, Qt::Key_F2);
-            QCOMPARE(Caption(rig.find("labLINK")), "Busy: preset 2 not recalled");
         }
         QTest::keyClick(&w, Qt::Key_F5, Qt::ShiftModifier);
         QTest::keyClick(&w, Qt::Key_F1);
         QTest::keyClick(edit, Qt::Key_F12);
         QTest::keyClick(&w, Qt::Key_F4, Qt::ShiftModifier);
         QCOMPARE(rig.control("cmdPRESET", 16)->toolTip() + '|' + edit->text(), "Key Shift+F4|" + rig.folder.path());
-        QTRY_COMPARE_WITH_TIMEOUT(rig.emu.commands(), (QStringList{"#PRST-RCL 1", "#PRST-RCL 12", "#PRST-RCL 16"}), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.emu.commands(),
+                                  (QStringList{"#PRST-RCL 2", "#PRST-RCL 1", "#PRST-RCL 12", "#PRST-RCL 16"}), 5000);
     }
 
     // Preset, bank and input names and the Enabled box of window 1 show "&" as typed.

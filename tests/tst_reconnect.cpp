@@ -103,14 +103,14 @@ void TestReconnect::unansweredWaitShows()
     WindowRig rig(o);
     MainWindow &w = rig.start();
     QVERIFY(rig.connected());
-    w.exchange().setPollMs(0);
-    w.exchange().SendCommand("#VERSION?\r");
-    w.exchange().WaitReply("~01@VERSION ");
+    w.session().exchange().setPollMs(0);
+    w.session().exchange().SendCommand("#VERSION?\r");
+    w.session().exchange().WaitReply("~01@VERSION ");
     auto *indicator = rig.control<QLabel>("labLINK");
     QCOMPARE(indicator->text(), QString("Not answering"));
     rig.emu.setOptions({});
-    w.exchange().SendCommand("#VERSION?\r");
-    w.exchange().WaitReply("~01@VERSION ");
+    w.session().exchange().SendCommand("#VERSION?\r");
+    w.session().exchange().WaitReply("~01@VERSION ");
     QVERIFY(indicator->text().startsWith("Connected"));
     QVERIFY(indicator->toolTip().contains("Last reply: ") && !indicator->toolTip().contains("none yet"));
 }

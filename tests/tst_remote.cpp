@@ -9,7 +9,8 @@
 #include "remote/httpremote.h"
 #include "remote/oscremote.h"
 #include "remote/remotecontrol.h"
-#include "remote/sessiongateway.h"
+#include "remote/runnergateway.h"
+#include "state/requestrunner.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -35,13 +36,16 @@ struct Reply {
 
 // The panel with its remote control, connected to an emulator over TCP.
 struct RemoteRig {
-    explicit RemoteRig(bool allowOthers = false, const QList<OscRemote::Target> &feedback = {})
+    explicit RemoteRig(bool allowOthers = false, const QList<OscRemote::Target> &feedback = {},
+                       const qx7emu::Options &device = {})
+        : emu(device)
     {
         seams.pauses = {{500, 1}, {5000, 1}};
         state.settings.ComPort = 0;
         state.settings.TcpSettings = QStringLiteral("127.0.0.1:%1").arg(emu.listenTcp());
         session.open();
         session.waitConnected(5000);
+        runner.open();
         RemoteSettings s;
         s.enabled = true;
         s.port = 0; // each listener takes a free port
@@ -52,14 +56,17 @@ struct RemoteRig {
     }
     quint16 httpPort() const { return remote.http()->boundPort(); }
 
-    // One HTTP exchange, written as a client writes it; `head` adds header lines.
-    Reply http(const QByteArray &method, const QByteArray &path, const QByteArray &body = {},
-               const QByteArray &head = {})
+    // One HTTP request, written as a client writes it (`head` adds header
+    // lines), and its answer, read once it is complete.
+    void send(QTcpSocket &socket, const QByteArray &method, const QByteArray &path, const QByteArray &body = {},
+              const QByteArray &head = {})
     {
-        QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, httpPort());
         socket.write(method + ' ' + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(httpPort()) + "\r\n"
                      + head + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    }
+    static Reply answer(QTcpSocket &socket)
+    {
         QByteArray in;
         const auto complete = [&] {
             in += socket.readAll();
@@ -71,14 +78,21 @@ struct RemoteRig {
             return {};
         return {in.mid(9, 3).toInt(), QJsonDocument::fromJson(in.mid(in.indexOf("\r\n\r\n") + 4)).object()};
     }
+    Reply http(const QByteArray &method, const QByteArray &path, const QByteArray &body = {},
+               const QByteArray &head = {})
+    {
+        QTcpSocket socket;
+        send(socket, method, path, body, head);
+        return answer(socket);
+    }
 
     ScriptedSeams seams;
     qx7emu::Emulator emu;
     AppState state;
     CommLog log;
     DeviceSession session{state.settings, log};
-    bool loadRunning = false;
-    SessionGateway gateway{state, session, [] { return true; }, [this] { return loadRunning; }};
+    RequestRunner runner{state, log, session};
+    RunnerGateway gateway{runner};
     RemoteControl remote{gateway};
 };
 
@@ -216,7 +230,8 @@ void TestRemote::access()
         socket.connectToHost(QHostAddress::LocalHost, rig.httpPort());
         socket.write("GET " + path + " HTTP/1.1\r\n" + h + "\r\n");
         QByteArray in;
-        QTest::qWaitFor([&] { in += socket.readAll(); return in.contains("\r\n\r\n{"); }, 10000);
+        if (!QTest::qWaitFor([&] { in += socket.readAll(); return in.contains("\r\n\r\n{"); }, 10000))
+            return Reply{};
         return Reply{in.mid(9, 3).toInt(), {}};
     }();
     QCOMPARE(reply.status, status);
@@ -263,8 +278,21 @@ void TestRemote::bankUpload()
     QFETCH(bool, loadRunning);
     QFETCH(int, status);
     RemoteRig rig;
-    rig.loadRunning = loadRunning;
-    const Reply reply = rig.http("PUT", "/api/v1/bank/2?name=/x/logo%0A.bmp", body);
+    QTcpSocket client;
+    if (loadRunning) {
+        // While another load into bank 1 runs (its waits let the listener answer), this one comes.
+        connect(&rig.runner, &RequestRunner::loadStarted, this,
+                [&] { rig.send(client, "PUT", "/api/v1/bank/2?name=/x/logo%0A.bmp", body); });
+        RemoteRequest first;
+        first.kind = RemoteRequest::Kind::Load;
+        first.number = 1;
+        first.picture = smallBmp();
+        first.name = QStringLiteral("first.bmp");
+        rig.gateway.submit(first, this, [](const RemoteOutcome &) {});
+    } else {
+        rig.send(client, "PUT", "/api/v1/bank/2?name=/x/logo%0A.bmp", body);
+    }
+    const Reply reply = RemoteRig::answer(client);
     QCOMPARE(reply.status, status);
     const bool loaded = status == 200;
     QCOMPARE(rig.emu.bank(1).complete, loaded);

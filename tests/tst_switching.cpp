@@ -132,9 +132,9 @@ private Q_SLOTS:
                 SwitchingPage::SetCheckValue(rig.control<QCheckBox>(box, i), 2);
         w.switching().LockSwitchControls();
         int inputReplies = 0;
-        connect(&w.exchange(), &CommandExchange::lineCut, this, [&] {
-            if (stop && w.exchange().RxLine.startsWith("~01@Y 1,300,") && ++inputReplies == 2)
-                w.exchange().StopRequested = true;
+        connect(&w.session().exchange(), &CommandExchange::lineCut, this, [&] {
+            if (stop && w.session().exchange().RxLine.startsWith("~01@Y 1,300,") && ++inputReplies == 2)
+                w.session().exchange().StopRequested = true;
         });
 
         rig.click("labSWITCH");
@@ -216,7 +216,7 @@ private Q_SLOTS:
         if (before == "grayed")
             SwitchingPage::SetCheckValue(static_cast<QCheckBox *>(button), 2);
         if (before == "tab")
-            connect(&w.exchange(), &CommandExchange::lineCut, this, [&rig] { rig.click("labSWITCH"); },
+            connect(&w.session().exchange(), &CommandExchange::lineCut, this, [&rig] { rig.click("labSWITCH"); },
                     Qt::SingleShotConnection);
         qx7emu::Options o = rig.emu.options();
         o.silent = before == "cancel";

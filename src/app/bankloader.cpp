@@ -1,15 +1,10 @@
 #include "bankloader.h"
 
-#include "banks/imageroutines.h"
-#include "banks/picture.h"
 #include "banks/upload.h"
-#include "link/commandexchange.h"
-#include "link/commlog.h"
-#include "link/devicesession.h"
-#include "outcomes.h"
 #include "picturefolder.h"
 #include "settings/names.h"
 #include "state/appstate.h"
+#include "state/requestrunner.h"
 #include "util/seams.h"
 #include "util/textutil.h"
 #include "widgets.h"
@@ -26,10 +21,9 @@ namespace {
 constexpr int kFramingWidth = 1395; // twips, the 100 % width of the progress bar
 }
 
-BankLoader::BankLoader(QWidget *window, QWidget *frame, AppState &state, DeviceSession &session, CommLog &log,
+BankLoader::BankLoader(QWidget *window, QWidget *frame, AppState &state, RequestRunner &runner,
                        const PictureFolderBox &pictures)
-    : QObject(window), m_state(state), m_session(session), m_exchange(session.exchange()), m_log(log),
-      m_pictures(pictures)
+    : QObject(window), m_state(state), m_runner(runner), m_pictures(pictures)
 {
     QWidget *w = window;
     for (int i = 0; i < 4; ++i) {
@@ -61,6 +55,15 @@ BankLoader::BankLoader(QWidget *window, QWidget *frame, AppState &state, DeviceS
     txtPROGRESS->raise();
 
     connect(cmdLOAD, &QPushButton::clicked, this, &BankLoader::LoadImageJob);
+    connect(&m_runner, &RequestRunner::loadStarted, this, &BankLoader::loadStarted);
+    connect(&m_runner, &RequestRunner::loadEnded, this, &BankLoader::loadEnded);
+    connect(&m_runner, &RequestRunner::loadText, txtJOB, &QLabel::setText);
+    connect(&m_runner, &RequestRunner::loadProgress, this, [this](int percent) {
+        boxPROGRESS->resize(std::max(1, tw(ProgressBarWidth(kFramingWidth, percent))), boxPROGRESS->height());
+        txtPROGRESS->setText(ProgressText(percent));
+    });
+    connect(&m_runner, &RequestRunner::loadTechnical, labTECHINFO, &QLabel::setText);
+    connect(&m_runner, &RequestRunner::loadDiagnostic, this, &BankLoader::technicalInfo);
 }
 
 void BankLoader::setUpDesign(const QColor &back)
@@ -94,104 +97,52 @@ void BankLoader::setLoadable(bool loadable)
     cmdLOAD->setEnabled(loadable);
 }
 
-BankLoader::LoadOutcome BankLoader::runFromCommandLine(bool confirm)
-{
-    cmdLOAD->setEnabled(true);
-    m_commandLineRun = !confirm;
-    LoadImageJob();
-    m_commandLineRun = false;
-    return m_lastOutcome;
-}
-
-void BankLoader::forgetCutLoad()
-{
-    if (m_running)
-        m_state.settings.BankFileLoaded[size_t(m_bank + 1)].clear();
-}
-
 void BankLoader::LoadImageJob()
 {
-    CommandExchange &ex = m_exchange;
     const MessageTable &msg = m_state.msg;
-
-    // A click while a job runs is the stop button.
-    if (m_running) {
+    // A click while a load runs is the stop button.
+    if (m_runner.loadRunning()) {
         if (MessageBox(msg(9), msg(8), true))
-            ex.StopRequested = true;
+            m_runner.stopLoad();
         return;
     }
-    if (m_held)
+    if (!MessageBox(msg(23), msg(15), true))
         return;
-    if (!m_commandLineRun && !MessageBox(msg(23), msg(15), true)) {
-        ex.StopRequested = true;
-        m_lastOutcome = LoadOutcome::Cancelled;
-        return;
-    }
-
-    if (m_state.settings.ShowLog)
-        m_log.clearList();
-    m_log.resetCount();
-    ex.StopRequested = false;
-    m_running = true;
     int bank = 0;
     for (int i = 0; i < 4; ++i)
         if (optBANK[size_t(i)]->isChecked())
             bank = i;
-    m_bank = bank;
+    // The runner tells the operator of a refusal or a link failure itself.
+    m_runner.execute(Request::load(m_pictures.previewedFile(), bank + 1, RequestOrigin::Operator));
+}
 
+void BankLoader::loadStarted()
+{
     for (QWidget *w : std::initializer_list<QWidget *>{boxFRAMING, boxPROGRESS, txtPROGRESS, txtJOB})
         w->show();
     boxPROGRESS->resize(1, boxPROGRESS->height()); // one twip: the narrowest bar there is
-    const QString caption = cmdLOAD->text();
-    cmdLOAD->setText(msg(7));
-
+    m_caption = cmdLOAD->text();
+    m_loadEnabled = cmdLOAD->isEnabled();
+    cmdLOAD->setText(m_state.msg(7));
+    cmdLOAD->setEnabled(true); // the stop button
     for (QRadioButton *b : optBANK)
         b->setEnabled(false);
     Q_EMIT runningChanged(true);
-
-    txtJOB->setText(msg(1));
+    txtJOB->setText(m_state.msg(1));
     txtPROGRESS->clear();
     QCoreApplication::processEvents();
+}
 
-    const qint32 width = m_pictures.imageWidth(), height = m_pictures.imageHeight();
-    const QByteArray image = ConvertPixels(CapturePixels(m_pictures.picture(), width, height), width, height);
-    UploadDisplay display;
-    display.txtJOB = [this](const QString &text) { txtJOB->setText(text); };
-    display.ShowProgress = [this](int percent) {
-        boxPROGRESS->resize(std::max(1, tw(ProgressBarWidth(kFramingWidth, percent))), boxPROGRESS->height());
-        txtPROGRESS->setText(ProgressText(percent));
-    };
-    display.labTECHINFO = [this](const QString &text) { labTECHINFO->setText(text); };
-    display.lab = [this](const QString &text) { Q_EMIT technicalInfo(text); };
-    // The link is the job's until the upload is over; the outcome's box no longer holds it.
-    const UploadOutcome outcome = [&] {
-        const DeviceSession::Lease lease = m_session.lease();
-        return UploadImage(ex, msg, image, width, height, bank, display);
-    }();
-    ShowUploadOutcome(outcome, msg);
-
-    QString name = m_pictures.previewedFile();
-    SplitPath(name);
-    if (ex.StopRequested || outcome != UploadOutcome::Done)
-        name.clear();
-    txtLOADED[size_t(bank)]->setText(name);
-    m_state.settings.BankFileLoaded[size_t(bank + 1)] = name;
-
-    switch (outcome) {
-    case UploadOutcome::Done: m_lastOutcome = LoadOutcome::Loaded; break;
-    case UploadOutcome::Stopped: m_lastOutcome = LoadOutcome::Stopped; break;
-    case UploadOutcome::OldFirmware: m_lastOutcome = LoadOutcome::Refused; break;
-    case UploadOutcome::NoVersionReply:
-    case UploadOutcome::LinkFailed: m_lastOutcome = LoadOutcome::LinkFailed; break;
-    }
-
-    cmdLOAD->setText(caption);
+void BankLoader::loadEnded(int bank)
+{
+    txtLOADED[size_t(bank - 1)]->setText(m_state.settings.BankFileLoaded[size_t(bank)]);
+    cmdLOAD->setText(m_caption);
+    cmdLOAD->setEnabled(m_loadEnabled);
     for (QRadioButton *b : optBANK)
         b->setEnabled(true);
     Q_EMIT runningChanged(false);
     for (QWidget *w : std::initializer_list<QWidget *>{boxFRAMING, boxPROGRESS, txtPROGRESS, txtJOB})
         w->hide();
-    m_running = false;
 }
 
 } // namespace qx

@@ -3,13 +3,17 @@
 #include "language/messagetable.h"
 #include "mainwindow.h"
 #include "platform.h"
+#include "remote/remotecontrol.h"
+#include "remote/runnergateway.h"
 #include "state/commandline.h"
 #include "state/forwarding.h"
 #include "util/seams.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QIcon>
 #include <cstdio>
+#include <optional>
 
 namespace {
 const char kLongUsage[] =
@@ -55,6 +59,19 @@ int main(int argc, char *argv[])
         std::printf("%s\n\n%s\n", qPrintable(usage), kLongUsage);
         return 0;
     }
+    // One program per folder holds the link: a later start of the same user
+    // hands its requests over. That is decided before any display is needed
+    // (a start from cron, ssh or a daemon has none).
+    std::optional<qx::InstanceGate> gate;
+    {
+        QCoreApplication console(argc, argv);
+        gate.emplace(qx::ProgramFolder());
+        if (const auto reply = gate->forward(requests)) {
+            if (!reply->message.isEmpty())
+                std::fprintf(stderr, "%s\n", qPrintable(reply->message));
+            return reply->status;
+        }
+    }
     QApplication app(argc, argv);
     // The application name is the window class the desktop entry's StartupWMClass names; the desktop
     // file name is the application id on Wayland. The window's icon comes with the program, installed or not.
@@ -70,25 +87,22 @@ int main(int argc, char *argv[])
     if (requests.Unattended)
         qx::InstallConsoleSeams();
 
-    qx::MainWindow window;
-    // One program per folder holds the link: a later start hands its requests
-    // over. A run that ends by itself does not take any.
-    bool started = false;
-    qx::RequestServer server([&] { return started && window.session().idle() && !window.closing(); },
-                             [&window](const qx::CommandLineRequests &r) { return window.runForwarded(r); });
-    const auto reply = qx::ForwardOrListen(qx::InstanceName(qx::ProgramFolder()), requests,
-                                           requests.ExitRequest ? nullptr : &server);
-    if (reply) {
-        if (!reply->message.isEmpty())
-            std::fprintf(stderr, "%s\n", qPrintable(reply->message));
-        return reply->status;
-    }
+    qx::AppCore core;
+    qx::MainWindow window(core);
+    // Other programs in the room reach the device through the runner too.
+    qx::RunnerGateway gateway(core.runner);
+    qx::RemoteControl remote(gateway);
+    // A run that ends by itself takes no requests of others.
+    qx::RequestServer server(core.runner, [&window] { window.bringToFront(); });
+    if (!requests.ExitRequest)
+        gate->listen(server);
+    gate.reset();
     qx::OnTermination([&window] { window.requestClose(); });
     const qx::MainWindow::StartResult start = window.Form_Load(requests);
     if (start.exitNow)
         return start.status;
-    started = true;
-    window.startRemote(requests.ControlPort);
+    core.runner.open();
+    window.startRemote(remote, requests.ControlPort);
     window.show();
     const int status = app.exec();
     return window.closing() ? window.closeStatus() : status;

@@ -10,8 +10,6 @@
 #include "picturefolder.h"
 #include "outcomes.h"
 #include "platform.h"
-#include "remote/remotecontrol.h"
-#include "remote/sessiongateway.h"
 #include "remotebox.h"
 #include "settings/names.h"
 #include "settings/settingsfile.h"
@@ -94,8 +92,8 @@ private:
 };
 } // namespace
 
-MainWindow::MainWindow()
-    : m_session(m_state.settings, m_log), m_exchange(m_session.exchange())
+MainWindow::MainWindow(AppCore &core)
+    : m_state(core.state), m_log(core.log), m_session(core.session), m_runner(core.runner)
 {
     RegisterControl(this, this, QStringLiteral("frmMAIN"), ControlKind::Window);
     setWindowTitle(QStringLiteral("QX-7"));
@@ -111,15 +109,15 @@ MainWindow::MainWindow()
     frameSWITCH = MakeFrame(this, this, QStringLiteral("frameSWITCH"), QStringLiteral("Switching"),
                             QRect(2220, 120, 11415, 9135));
     m_wait = std::make_unique<WaitWindow>(this);
-    m_wait->setCancelAction([this] { m_exchange.StopRequested = true; });
+    m_wait->setCancelAction([this] { m_session.exchange().StopRequested = true; });
     m_switching = std::make_unique<SwitchingPage>(this, frameSWITCH, m_state, m_session, NormalBackColor,
                                                   MarkBackColor, *m_wait, [this](int tab) { ShowTab(tab); });
 
     buildFilesPage();
     buildLogColumn();
 
-    RegisterControl(this, &m_exchange.Timer1, QStringLiteral("Timer1"), ControlKind::Timer);
-    RegisterControl(this, &m_exchange.Timer_time, QStringLiteral("Timer_time"), ControlKind::Timer);
+    RegisterControl(this, &m_session.exchange().Timer1, QStringLiteral("Timer1"), ControlKind::Timer);
+    RegisterControl(this, &m_session.exchange().Timer_time, QStringLiteral("Timer_time"), ControlKind::Timer);
     RegisterControl(this, &m_switching->Timer_switch, QStringLiteral("Timer_switch"), ControlKind::Timer);
     RegisterControl(this, &link().serialPort(), QStringLiteral("MSComm1"), ControlKind::Component);
     RegisterControl(this, &link().tcpSocket(), QStringLiteral("Winsock1"), ControlKind::Component);
@@ -142,30 +140,11 @@ MainWindow::MainWindow()
     // Created last, after every designed control, so the controls keep their order.
     buildLinkIndicator();
     m_remoteBox = std::make_unique<RemoteBox>(this, frameFILES, m_state.msg);
-
-    // Remote requests run when nothing of the operator's holds the link or waits for an answer.
-    m_gateway = std::make_unique<SessionGateway>(
-        m_state, m_session,
-        [this] { return !m_closing && !QApplication::activeModalWidget() && !m_switching->SwitchBusy; },
-        [this] { return m_banks->running(); });
-    m_remote = std::make_unique<RemoteControl>(*m_gateway);
-    // While one runs the Switching page and the load button start nothing of their own; the page
-    // reads the device back afterwards when it is shown.
-    connect(m_gateway.get(), &SessionGateway::runningChanged, this, [this](bool running) {
-        m_switching->SwitchBusy = running;
-        m_banks->setHeld(running);
-        if (running)
-            return;
-        m_banks->showNames(NormalBackColor);
-        if (frameSWITCH->isVisible())
-            m_switching->Timer_switch.start();
-    });
-    connect(m_banks.get(), &BankLoader::runningChanged, m_gateway.get(), &SessionGateway::touch);
 }
 
-void MainWindow::startRemote(quint16 portOverride)
+void MainWindow::startRemote(RemoteControl &remote, quint16 portOverride)
 {
-    m_remoteBox->start(*m_remote, ProgramFolder(), portOverride);
+    m_remoteBox->start(remote, ProgramFolder(), portOverride);
 }
 
 MainWindow::~MainWindow() = default;
@@ -243,14 +222,14 @@ void MainWindow::buildPresetsPage()
 
 void MainWindow::presetKey(int index)
 {
-    // A load or a switching sequence holds the link: the key does nothing,
-    // and the indicator says why for a moment.
-    if (!m_session.idle()) {
-        labLINK->setText(FillIn(m_state.msg(44), QString::number(index)));
+    // Like a click: sent between the exchanges of a read-back or a switching
+    // command. A load keeps the link: the key does nothing, and the indicator
+    // says why for a moment.
+    const RequestOutcome outcome = m_runner.execute(Request::recall(index, RequestOrigin::Key));
+    if (outcome.reason == RequestOutcome::Reason::Busy) {
+        labLINK->setText(outcome.message);
         QTimer::singleShot(3000, this, &MainWindow::showLinkState);
-        return;
     }
-    cmdPRESET_Click(index);
 }
 
 void MainWindow::buildFilesPage()
@@ -258,7 +237,7 @@ void MainWindow::buildFilesPage()
     frameFILES = MakeFrame(this, this, QStringLiteral("frameFILES"), QStringLiteral("Files"),
                            QRect(2220, 120, 11415, 9135));
     m_pictures = std::make_unique<PictureFolderBox>(this, frameFILES, m_state);
-    m_banks = std::make_unique<BankLoader>(this, frameFILES, m_state, m_session, m_log, *m_pictures);
+    m_banks = std::make_unique<BankLoader>(this, frameFILES, m_state, m_runner, *m_pictures);
     m_linkSettings = std::make_unique<LinkSettingsBox>(this, frameFILES, m_state.settings);
     connect(m_linkSettings.get(), &LinkSettingsBox::reconnectRequested, this, &MainWindow::OpenLink);
     m_inputNames = std::make_unique<NameListEditor>(
@@ -418,8 +397,15 @@ void MainWindow::setTabsEnabled(bool enabled)
 void MainWindow::cmdPRESET_Click(int index)
 {
     // The device may answer; the next wait throws that line away as foreign.
-    if (m_exchange.SendCommand(PresetRecall(index)))
-        m_gateway->presetRecalled(index);
+    m_runner.execute(Request::recall(index, RequestOrigin::Operator));
+}
+
+void MainWindow::bringToFront()
+{
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
 }
 
 void MainWindow::pictABOUT_Click()
@@ -432,6 +418,7 @@ void MainWindow::showWarningModal()
 {
     if (TerminationRequested())
         return;
+    const DialogOpen open;
     if (seams().showModal)
         seams().showModal(m_warning.get());
     else
@@ -463,8 +450,8 @@ void MainWindow::requestClose()
     m_closing = true;
     m_closingLease.emplace(m_session);
     RequestTermination();
-    m_exchange.StopRequested = true;
-    if (m_state.cmd.Unattended && m_banks->running())
+    m_session.exchange().StopRequested = true;
+    if (m_state.cmd.Unattended && m_runner.loadRunning())
         m_closeStatus = 1;
     CloseOpenDialogs();
     Form_Unload();
@@ -479,7 +466,7 @@ void MainWindow::Form_Unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
-    m_banks->forgetCutLoad();
+    m_runner.close();
     const QPoint at = pos();
     m_state.settings.MainX = PixelsToTwips(at.x());
     m_state.settings.MainY = PixelsToTwips(at.y());

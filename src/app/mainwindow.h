@@ -2,13 +2,11 @@
 // frmMAIN: the operator's only working window. A column of tab panels on the
 // left, one page per tab on the right (Presets, Switching, Files and Setup),
 // and, beyond the design width, the diagnostic column of the communication log.
-// It owns the application state and the device session, and shows the
-// session's state in the link indicator.
+// It is a view over the core that main() makes (state, log, session, request
+// runner): it shows the session's state in the link indicator and hands the
+// operator's clicks and keys to the runner as requests.
 
-#include "link/commlog.h"
-#include "link/devicesession.h"
-#include "state/appstate.h"
-#include "state/forwarding.h"
+#include "state/appcore.h"
 #include "tabs.h"
 
 #include <QColor>
@@ -34,7 +32,6 @@ class NameListEditor;
 class PictureFolderBox;
 class RemoteBox;
 class RemoteControl;
-class SessionGateway;
 class SwitchingPage;
 class WaitWindow;
 class WarningWindow;
@@ -49,7 +46,7 @@ public:
         int status = 0;
     };
 
-    MainWindow();
+    explicit MainWindow(AppCore &core);
     ~MainWindow() override;
 
     // The start-up sequence, for what the command line asked (read by main).
@@ -70,26 +67,21 @@ public:
     // 0, or 1 for a run without dialogs whose load was cut short.
     int closeStatus() const { return m_closeStatus; }
 
-    // What a second start handed over (a command, a preset, a load; nothing:
-    // the window comes to the front), carried out as the operator would once
-    // nothing else holds the link. Status as a run with --exit decides.
-    ForwardReply runForwarded(const CommandLineRequests &req);
+    // A second start without requests: the window comes to the front.
+    void bringToFront();
 
     AppState &state() { return m_state; }
     CommLog &log() { return m_log; }
     DeviceSession &session() { return m_session; }
+    RequestRunner &runner() { return m_runner; }
     DeviceLink &link() { return m_session.link(); }
-    CommandExchange &exchange() { return m_session.exchange(); }
     LinkMonitor &linkMonitor() { return m_session.monitor(); }
     WaitWindow &waitWindow();
     WarningWindow &warningWindow();
     SwitchingPage &switching() { return *m_switching; }
-    SessionGateway &gateway() { return *m_gateway; }
-    RemoteControl &remote() { return *m_remote; }
-
-    // Starts the remote control as remote.ini says, or on `portOverride`
-    // (--control-port) for this run. Called once the start-up is over.
-    void startRemote(quint16 portOverride);
+    // Starts `remote` as remote.ini says, or on `portOverride` (--control-port)
+    // for this run, shown in the Remote control group. Called once the start-up is over.
+    void startRemote(RemoteControl &remote, quint16 portOverride);
 
     // The names lists and the captions that show names: the preset buttons,
     // the bank buttons and the files the banks hold (start-up step).
@@ -106,15 +98,15 @@ private:
     void loadSettingsAndLanguage();
     void showSettings();
     void startLink();
-    // What the command line asked for, while `linkHeld` keeps the link for
-    // the command and the load: the command (false when it did not leave),
-    // the load (true when a termination cut it short, `status` its exit
-    // status), the About box and the end.
-    StartResult runCommandLineRequests(std::optional<DeviceSession::Lease> &linkHeld);
-    bool sendRequestedCommand();
-    // Sends the requested command and preset recall; false when one did not leave.
-    bool sendRequests(const CommandLineRequests &req);
-    bool loadRequestedFile(int &status);
+    // What the command line asked for, through the runner: the command and
+    // the preset, the load, the About box and the end.
+    StartResult runCommandLineRequests();
+    // The load of "/f:": previewed and its bank selected as the operator would,
+    // then loaded; a refusal shown in the warning window (or, without
+    // dialogs, on standard error).
+    RequestOutcome loadRequestedFile();
+    // Without dialogs, what the sender is told goes to standard error.
+    void report(const RequestOutcome &outcome);
 
     void buildTabStrip();
     void buildPresetsPage();
@@ -133,10 +125,10 @@ private:
     void showWarningModal();
     void Form_Unload();
 
-    AppState m_state;
-    CommLog m_log;
-    DeviceSession m_session;
-    CommandExchange &m_exchange;
+    AppState &m_state;
+    CommLog &m_log;
+    DeviceSession &m_session;
+    RequestRunner &m_runner;
     std::optional<DeviceSession::Lease> m_closingLease; // the link stays as it is while the program ends
 
     QColor NormalBackColor;
@@ -165,8 +157,6 @@ private:
     QLabel *labLINKMARK = nullptr, *labLINK = nullptr;
 
     std::unique_ptr<SwitchingPage> m_switching;
-    std::unique_ptr<SessionGateway> m_gateway;
-    std::unique_ptr<RemoteControl> m_remote;
     std::unique_ptr<RemoteBox> m_remoteBox;
     std::unique_ptr<WaitWindow> m_wait;
     std::unique_ptr<WarningWindow> m_warning;

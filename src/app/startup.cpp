@@ -7,6 +7,7 @@
 #include "languagebox.h"
 #include "linksettings.h"
 #include "mainwindow.h"
+#include "state/forwarding.h"
 #include "picturefolder.h"
 #include "settings/settingsfile.h"
 #include "switchingpage.h"
@@ -41,11 +42,8 @@ MainWindow::StartResult MainWindow::Form_Load(const CommandLineRequests &request
     m_state.cmd = requests;             // 4: read by main, not changed afterwards
     loadSettingsAndLanguage();          // 5-7
     showSettings();                     // 8-14
-    // The requests of the command line hold the link until they are done;
-    // they go out once the connection is up (a command written before would be lost).
-    std::optional<DeviceSession::Lease> requestsHoldLink(std::in_place, m_session);
     startLink();                        // 15, 16
-    return runCommandLineRequests(requestsHoldLink); // 17-20
+    return runCommandLineRequests();    // 17-20
 }
 
 void MainWindow::setUpWindow()
@@ -64,7 +62,7 @@ void MainWindow::setUpWindow()
     m_linkSettings->setUpDesign(NormalBackColor);
 
     // 3. Flags (the load job starts with its own clear).
-    m_exchange.StopRequested = false;
+    m_session.exchange().StopRequested = false;
     m_log.resetCount();
     m_switching->SwitchBusy = false;
 }
@@ -119,36 +117,58 @@ void MainWindow::startLink()
     // 15, 16. Link and receive polling.
     const CommandLineRequests &cmd = m_state.cmd;
     OpenLink();
-    m_exchange.startReceiveTimer();
-    if (!m_state.LinkFailed && (cmd.CommandRequested || cmd.PresetRequest != 0 || !cmd.LoadFileRequest.isEmpty()))
+    m_session.exchange().startReceiveTimer();
+    // The requests of the command line go out once the connection is up (a
+    // command written before would be lost); no retry reopens the link
+    // meanwhile. The lease covers the wait only, never a box.
+    if (!m_state.LinkFailed && HasForwardedRequests(cmd)) {
+        const DeviceSession::Lease lease = m_session.lease();
         m_session.waitConnected(kConnectWaitMs);
+    }
 }
 
-MainWindow::StartResult MainWindow::runCommandLineRequests(std::optional<DeviceSession::Lease> &linkHeld)
+MainWindow::StartResult MainWindow::runCommandLineRequests()
 {
     const CommandLineRequests &cmd = m_state.cmd;
     StartResult result;
+    // The first request that did not succeed decides the status.
+    RequestOutcome outcome;
+    const auto take = [&outcome](const RequestOutcome &o) {
+        if (outcome.done())
+            outcome = o;
+    };
+    // 17. The command, then the preset recall; no reply is awaited.
+    for (const Request &r : HandOverRequests(cmd, RequestOrigin::CommandLine)) {
+        if (r.kind == RequestKind::Load)
+            continue;
+        const RequestOutcome sent = m_state.LinkFailed ? RequestOutcome::of(RequestOutcome::Reason::LinkDown, m_state.msg(18))
+                                                       : m_runner.execute(r);
+        if (!sent.done()) {
+            m_warning->setWarning(m_state.msg(18));
+            report(sent);
+        }
+        take(sent);
+    }
+    // 18. The load.
+    if (!cmd.LoadFileRequest.isEmpty())
+        take(loadRequestedFile());
+
     // A close request or a termination signal during the start-up ends it
     // there: the shutdown runs once and nothing of the start-up comes back.
-    bool loadCut = false;
-    const auto closedMeanwhile = [this, &result, &cmd, &loadCut] {
+    // A run without dialogs reports a request that the end cut short (a
+    // command that did not leave, a load not finished) with status 1; an
+    // outcome it had reached without dialogs (refused, link failure) stands;
+    // with dialogs a close is a close.
+    const auto closedMeanwhile = [this, &result, &cmd, &outcome] {
         if (!TerminationRequested())
             return false;
         requestClose();
         result.exitNow = true;
-        // A run without dialogs whose load the termination cut short says so,
-        // whichever of the load's steps the signal reached first; an outcome
-        // the load had already reached without dialogs (refused, link
-        // failure) stands; with dialogs a close is a close.
-        result.status = m_closeStatus != 0 || (cmd.Unattended && loadCut) ? 1 : cmd.Unattended ? result.status : 0;
+        const bool cut = outcome.reason == RequestOutcome::Reason::Terminated ||
+                         outcome.reason == RequestOutcome::Reason::LinkDown;
+        result.status = m_closeStatus != 0 || (cmd.Unattended && cut) ? 1 : cmd.Unattended ? outcome.status : 0;
         return true;
     };
-
-    const bool commandLeft = sendRequestedCommand(); // 17
-    if (!cmd.LoadFileRequest.isEmpty())
-        loadCut = loadRequestedFile(result.status);   // 18
-    linkHeld.reset();
-
     if (closedMeanwhile())
         return result;
 
@@ -161,74 +181,55 @@ MainWindow::StartResult MainWindow::runCommandLineRequests(std::optional<DeviceS
     if (closedMeanwhile())
         return result;
     if (cmd.ExitRequest) {
-        // Without dialogs, a command that could not leave is a link failure.
-        if ((!link().flush() || !commandLeft) && cmd.Unattended && result.status == 0)
-            result.status = 3;
+        if (!link().flush() && outcome.done())
+            take(RequestOutcome::of(RequestOutcome::Reason::LinkFailure, m_state.msg(18)));
+        // Without dialogs the status tells the outcome.
+        result.status = cmd.Unattended ? outcome.status : 0;
         m_unloaded = true;
         result.exitNow = true;
     }
     return result;
 }
 
-bool MainWindow::sendRequestedCommand()
+void MainWindow::report(const RequestOutcome &outcome)
 {
-    // 17. The "/c:" command, then the preset recall; no reply is awaited.
-    const CommandLineRequests &cmd = m_state.cmd;
-    if (!cmd.CommandRequested && cmd.PresetRequest == 0)
-        return true;
-    const bool commandLeft = !m_state.LinkFailed && sendRequests(cmd);
-    if (!commandLeft) {
-        m_warning->setWarning(m_state.msg(18));
-        if (cmd.Unattended)
-            std::fprintf(stderr, "%s\n", qPrintable(m_warning->warning()));
-    }
-    return commandLeft;
+    if (m_state.cmd.Unattended && !outcome.message.isEmpty())
+        std::fprintf(stderr, "%s\n", qPrintable(outcome.message));
 }
 
-bool MainWindow::loadRequestedFile(int &status)
+RequestOutcome MainWindow::loadRequestedFile()
 {
-    // 18. The "/f:" load.
+    // 18. The "/f:" load, into the bank it names, as the operator would pick them.
     const CommandLineRequests &cmd = m_state.cmd;
-    const int bank = int(Clamp(cmd.LoadBankRequest, 0, 3));
-    m_banks->selectBank(bank);
-    bool refused = false;
-    QString reason; // why the picture was refused, for a run without a window
+    const Request request = HandOverRequests(cmd, RequestOrigin::CommandLine).constLast();
+    m_banks->selectBank(request.bank - 1);
+    RequestOutcome outcome;
+    bool uploaded = false;
     if (m_state.LinkFailed) {
-        m_warning->setWarning(m_state.msg(18));
-    } else if (!IsRegularFile(cmd.LoadFileRequest)) { // missing, or a FIFO or a device named like a picture
-        m_warning->setWarning(m_state.msg(19) + QStringLiteral("\r\n") + cmd.LoadFileRequest);
-        m_state.LinkFailed = true;
-        refused = true;
+        outcome = RequestOutcome::of(RequestOutcome::Reason::LinkDown, m_state.msg(18));
     } else {
         if (!cmd.Unattended)
             show();
-        if (!m_pictures->PreviewPicture(cmd.LoadFileRequest)) {
-            m_warning->setWarning(m_state.msg(21) + QStringLiteral("\r\n") + cmd.LoadFileRequest);
-            reason = m_pictures->refusal();
-            m_state.LinkFailed = true;
-            refused = true;
-        }
+        if (IsRegularFile(request.file))
+            m_pictures->PreviewPicture(request.file);
+        const QMetaObject::Connection started =
+            connect(&m_runner, &RequestRunner::loadStarted, this, [&uploaded] { uploaded = true; });
+        outcome = m_runner.execute(request);
+        disconnect(started);
     }
-    if (m_state.LinkFailed) {
+    report(outcome);
+    // A picture refused, or no link to load it over: the warning window says
+    // so with the usage, and the program stays (until "/e"). What the upload
+    // itself met, the runner has told already.
+    if (!outcome.done() && !uploaded && outcome.reason != RequestOutcome::Reason::Terminated) {
+        m_state.LinkFailed = true;
+        // The message and the file; why the picture was refused goes to standard error only.
+        m_warning->setWarning(outcome.message.section(QLatin1Char('\n'), 0, 1).replace(QLatin1Char('\n'), QStringLiteral("\r\n")));
         m_warning->setUsage(ExpandBars(m_state.msg(20)));
-        if (cmd.Unattended) {
-            std::fprintf(stderr, "%s\n", qPrintable(m_warning->warning()));
-            if (!reason.isEmpty())
-                std::fprintf(stderr, "%s\n", qPrintable(reason));
-            status = refused ? 2 : 3;
-        } else {
+        if (!cmd.Unattended)
             showWarningModal();
-        }
-        return false;
     }
-    const BankLoader::LoadOutcome outcome = m_banks->runFromCommandLine();
-    const bool cut = outcome != BankLoader::LoadOutcome::Loaded && TerminationRequested();
-    switch (outcome) {
-    case BankLoader::LoadOutcome::Loaded: status = 0; break;
-    case BankLoader::LoadOutcome::Refused: status = 2; break;
-    default: status = 3; break;
-    }
-    return cut;
+    return outcome;
 }
 
 } // namespace qx

@@ -230,8 +230,12 @@ void CommandExchange::pollOnce()
 
 void CommandExchange::WaitReply(const QString &prefix)
 {
-    ++m_waiting;
-    const auto done = qScopeGuard([this] { --m_waiting; });
+    if (++m_waiting == 1)
+        Q_EMIT waitingChanged(true);
+    const auto done = qScopeGuard([this] {
+        if (--m_waiting == 0)
+            Q_EMIT waitingChanged(false);
+    });
     ReplyText.clear();
     bool found = false;
     int lines = kLineBudget;

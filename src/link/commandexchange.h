@@ -75,6 +75,8 @@ Q_SIGNALS:
     void lineCut();
     // A wait ended without a reply although the link was up and nobody stopped it.
     void replyMissed();
+    // busy() changed.
+    void waitingChanged(bool busy);
 
 private:
     void pollOnce();

@@ -13,6 +13,14 @@ DeviceSession::DeviceSession(const LinkSettings &settings, CommLog &log, QObject
     : QObject(parent), m_link(settings), m_exchange(m_link, log),
       m_monitor(m_exchange, [this] { return idle(); }, [this] { return m_exchange.OpenLink(true); })
 {
+    connect(&m_exchange, &CommandExchange::waitingChanged, this, [this] { Q_EMIT idleChanged(idle()); });
+}
+
+void DeviceSession::addLease(int delta)
+{
+    m_leases += delta;
+    if (m_leases == 0 || (m_leases == 1 && delta > 0))
+        Q_EMIT idleChanged(idle());
 }
 
 LinkOpenResult DeviceSession::open()

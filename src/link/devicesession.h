@@ -36,8 +36,8 @@ public:
     // Held by a sequence for its whole run; leases nest.
     class [[nodiscard]] Lease {
     public:
-        explicit Lease(DeviceSession &session) : m_session(session) { ++m_session.m_leases; }
-        ~Lease() { --m_session.m_leases; }
+        explicit Lease(DeviceSession &session) : m_session(session) { m_session.addLease(1); }
+        ~Lease() { m_session.addLease(-1); }
         Lease(const Lease &) = delete;
         Lease &operator=(const Lease &) = delete;
 
@@ -52,7 +52,13 @@ public:
     CommandExchange &exchange() { return m_exchange; }
     LinkMonitor &monitor() { return m_monitor; }
 
+Q_SIGNALS:
+    // idle() may have changed (a lease taken or given back, a wait begun or ended).
+    void idleChanged(bool idle);
+
 private:
+    void addLease(int delta);
+
     DeviceLink m_link;
     CommandExchange m_exchange;
     LinkMonitor m_monitor;

@@ -1,5 +1,6 @@
 #include "forwarding.h"
 
+#include "state/requestrunner.h"
 #include "util/seams.h"
 
 #include <QCryptographicHash>
@@ -10,25 +11,88 @@
 #include <QLockFile>
 #include <QTimer>
 
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace qx {
 
 namespace {
 const QByteArray kRequestTag = "QX7";
 // How long a start waits for the running program to take its connection.
 constexpr int kConnectMs = 3000;
-// How often a queued request looks whether the link has become free.
-constexpr int kRetryMs = 100;
+// How often the server looks whether it still listens (the toolkit closes it
+// when taking a connection fails, say for want of descriptors).
+constexpr int kWatchMs = 1000;
 } // namespace
+
+quint64 CurrentUser()
+{
+#ifdef Q_OS_UNIX
+    return quint64(::getuid());
+#else
+    return 0;
+#endif
+}
+
+std::optional<quint64> PeerUser(qintptr descriptor)
+{
+#if defined(Q_OS_LINUX)
+    struct ucred cred {};
+    socklen_t length = sizeof cred;
+    if (::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &cred, &length) != 0 || length != sizeof cred)
+        return std::nullopt;
+    return quint64(cred.uid);
+#elif defined(Q_OS_UNIX)
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (::getpeereid(int(descriptor), &uid, &gid) != 0)
+        return std::nullopt;
+    return quint64(uid);
+#else
+    // A named pipe made with the user's access option admits nobody else.
+    Q_UNUSED(descriptor);
+    return CurrentUser();
+#endif
+}
+
+bool IsPrivateFolder(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           quint64(st.st_uid) == CurrentUser() && (st.st_mode & 077) == 0;
+#else
+    return QFileInfo(path).isDir();
+#endif
+}
+
+QString PrivateRuntimeFolder()
+{
+#ifdef Q_OS_UNIX
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (IsPrivateFolder(runtime))
+        return runtime;
+    const QString own = QDir(QDir::tempPath()).filePath(QStringLiteral("qx-7alt-%1").arg(CurrentUser()));
+    ::mkdir(QFile::encodeName(own).constData(), 0700); // there already: checked below like any other
+    return IsPrivateFolder(own) ? own : QString();
+#else
+    return QDir::tempPath();
+#endif
+}
 
 QString InstanceName(const QString &folder)
 {
+    const QString runtime = PrivateRuntimeFolder();
+    if (runtime.isEmpty())
+        return {};
     const QString canonical = QFileInfo(folder).canonicalFilePath();
-    QString user = qEnvironmentVariable("USER");
-    if (user.isEmpty())
-        user = qEnvironmentVariable("USERNAME");
-    const QByteArray key = (canonical.isEmpty() ? folder : canonical).toUtf8() + '\n' + user.toUtf8();
-    return QStringLiteral("qx-7alt-") +
-           QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(24));
+    const QByteArray key = (canonical.isEmpty() ? folder : canonical).toUtf8();
+    return QDir(runtime).filePath(
+        QStringLiteral("qx-7alt-") +
+        QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(24)));
 }
 
 bool HasForwardedRequests(const CommandLineRequests &req)
@@ -108,19 +172,38 @@ std::optional<ForwardReply> DecodeReply(const QByteArray &line)
     return reply;
 }
 
+QList<Request> HandOverRequests(const CommandLineRequests &req, RequestOrigin origin)
+{
+    const bool attended = !req.Unattended;
+    QList<Request> list;
+    if (req.CommandRequested)
+        list << Request::raw(req.CommandRequest, origin, attended);
+    if (req.PresetRequest != 0)
+        list << Request::recall(req.PresetRequest, origin, attended);
+    if (!req.LoadFileRequest.isEmpty())
+        list << Request::load(req.LoadFileRequest, req.LoadBankRequest + 1, origin, attended);
+    return list;
+}
+
 namespace {
 // The request out, the answer in; the running program holds the connection
-// for as long as it works on the request (a load may take minutes).
+// for as long as it works on the request (a load may take minutes). Asked to
+// end meanwhile, the sender goes, and what has not started is dropped.
 ForwardReply exchange(QLocalSocket &socket, const CommandLineRequests &req)
 {
+    if (TerminationRequested())
+        return {1, {}};
     socket.write(EncodeRequests(req));
-    socket.flush();
     QByteArray answer;
     while (!answer.contains('\n') && answer.size() < kMaxRequestLine) {
-        if (TerminationRequested())
-            return {1, {}}; // the request stays with the running program
-        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(1000) &&
-            socket.state() != QLocalSocket::ConnectedState)
+        if (TerminationRequested()) {
+            socket.abort();
+            return {1, {}};
+        }
+        if (socket.bytesToWrite() > 0)
+            socket.waitForBytesWritten(100);
+        else if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(100) &&
+                 socket.state() != QLocalSocket::ConnectedState)
             break;
         answer += socket.read(kMaxRequestLine);
     }
@@ -131,92 +214,188 @@ ForwardReply exchange(QLocalSocket &socket, const CommandLineRequests &req)
 }
 } // namespace
 
-RequestServer::RequestServer(std::function<bool()> ready, Handler handle, QObject *parent)
-    : QObject(parent), m_server(new QLocalServer(this)), m_ready(std::move(ready)), m_handle(std::move(handle))
+struct RequestServer::Client {
+    QByteArray line;            // what came so far
+    bool taken = false;         // the whole line came
+    QList<quint64> ids;         // its requests still to end
+    ForwardReply reply;         // the first that did not succeed, else success
+    QTimer idle;
+};
+
+RequestServer::RequestServer(RequestRunner &runner, std::function<void()> toFront, QObject *parent)
+    : QObject(parent), m_server(new QLocalServer(this)), m_runner(runner), m_toFront(std::move(toFront))
 {
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     connect(m_server, &QLocalServer::newConnection, this, &RequestServer::accept);
+    connect(&m_runner, &RequestRunner::finished, this, &RequestServer::finished);
+    auto *watch = new QTimer(this);
+    connect(watch, &QTimer::timeout, this, &RequestServer::relisten);
+    watch->start(kWatchMs);
 }
 
-RequestServer::~RequestServer() = default;
-
-bool RequestServer::listen(const QString &name)
+RequestServer::~RequestServer()
 {
-    if (m_server->listen(name))
+    for (QLocalSocket *socket : m_clients.keys())
+        drop(socket);
+}
+
+bool RequestServer::listen(const QString &path)
+{
+    m_path = path;
+    if (path.isEmpty())
+        return false;
+    if (m_server->listen(path))
         return true;
     // Nobody answered under this name (the caller asked first): what is
-    // there is left from a run that ended without closing it. (Qt replaces
-    // a stale socket file itself on most systems; this covers the others.)
-    QLocalServer::removeServer(name);
-    return m_server->listen(name);
+    // there is left from a run that ended without closing it.
+    QLocalServer::removeServer(path);
+    return m_server->listen(path);
+}
+
+bool RequestServer::isListening() const
+{
+    return m_server->isListening();
+}
+
+void RequestServer::relisten()
+{
+    if (!m_path.isEmpty() && !m_server->isListening())
+        listen(m_path);
 }
 
 void RequestServer::accept()
 {
     while (QLocalSocket *socket = m_server->nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        // Only a program of the same user may ask, and only so many at once.
+        const std::optional<quint64> peer = PeerUser(socket->socketDescriptor());
+        if (!peer || *peer != CurrentUser() || m_clients.size() >= kMaxConnections) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        auto client = std::make_shared<Client>();
+        client->idle.setSingleShot(true);
+        connect(&client->idle, &QTimer::timeout, this, [this, socket] { drop(socket); });
+        client->idle.start(kRequestIdleMs);
+        m_clients.insert(socket, client);
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket] { drop(socket); });
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readFrom(socket); });
         readFrom(socket);
     }
+    relisten();
 }
 
 void RequestServer::readFrom(QLocalSocket *socket)
 {
-    if (!socket->canReadLine()) {
-        if (socket->bytesAvailable() > kMaxRequestLine)
-            socket->abort();
+    const std::shared_ptr<Client> client = m_clients.value(socket);
+    if (!client || client->taken)
+        return;
+    client->line += socket->read(kMaxRequestLine + 1 - client->line.size());
+    const qsizetype end = client->line.indexOf('\n');
+    if (end < 0 && client->line.size() <= kMaxRequestLine)
+        return;
+    client->taken = true; // one request per connection
+    client->idle.stop();
+    // Too long is refused whole: nothing of it runs.
+    if (end < 0) {
+        answer(socket, {2, QStringLiteral("Request longer than %1 bytes.").arg(kMaxRequestLine)});
         return;
     }
-    const QByteArray line = socket->readLine(kMaxRequestLine + 1);
-    disconnect(socket, &QLocalSocket::readyRead, this, nullptr); // one request per connection
-    const std::optional<CommandLineRequests> req = DecodeRequests(line);
+    const std::optional<CommandLineRequests> req = DecodeRequests(client->line.left(end));
     if (!req) {
-        socket->write(EncodeReply({2, QStringLiteral("Request not understood.")}));
-        socket->disconnectFromServer();
+        answer(socket, {2, QStringLiteral("Request not understood.")});
         return;
     }
-    m_queue.append({socket, *req});
-    // Carried out from the event loop, never inside the socket's own signal.
-    QTimer::singleShot(0, this, &RequestServer::runNext);
+    const QList<Request> requests = HandOverRequests(*req);
+    if (requests.isEmpty()) {
+        if (m_toFront)
+            m_toFront();
+        answer(socket, {});
+        return;
+    }
+    for (const Request &r : requests) {
+        const quint64 id = m_runner.submit(r);
+        client->ids << id;
+        m_pending.insert(id, socket);
+    }
 }
 
-void RequestServer::runNext()
+void RequestServer::finished(quint64 id, const RequestOutcome &outcome)
 {
-    if (m_running || m_queue.isEmpty())
+    QLocalSocket *socket = m_pending.take(id);
+    const std::shared_ptr<Client> client = socket ? m_clients.value(socket) : nullptr;
+    if (!client)
         return;
-    if (!m_ready()) {
-        QTimer::singleShot(kRetryMs, this, &RequestServer::runNext);
-        return;
+    client->ids.removeOne(id);
+    if (outcome.status != 0 && client->reply.status == 0) {
+        client->reply = {outcome.status, outcome.message};
+        // What follows a failed request does not run.
+        const QList<quint64> rest = client->ids;
+        for (const quint64 later : rest) {
+            m_pending.remove(later);
+            client->ids.removeOne(later);
+            m_runner.withdraw(later);
+        }
     }
-    m_running = true;
-    const Pending next = m_queue.takeFirst();
-    const ForwardReply reply = m_handle(next.req);
-    if (next.socket) {
-        next.socket->write(EncodeReply(reply));
-        next.socket->flush();
-        next.socket->disconnectFromServer();
-    }
-    m_running = false;
-    if (!m_queue.isEmpty())
-        QTimer::singleShot(0, this, &RequestServer::runNext);
+    if (client->ids.isEmpty())
+        answer(socket, client->reply);
 }
 
-std::optional<ForwardReply> ForwardOrListen(const QString &name, const CommandLineRequests &req, RequestServer *server)
+void RequestServer::answer(QLocalSocket *socket, const ForwardReply &reply)
 {
+    socket->write(EncodeReply(reply));
+    socket->flush();
+    socket->disconnectFromServer();
+}
+
+void RequestServer::drop(QLocalSocket *socket)
+{
+    const std::shared_ptr<Client> client = m_clients.take(socket);
+    if (!client)
+        return;
+    // Nobody waits for these any more: those not started are dropped.
+    for (const quint64 id : std::as_const(client->ids)) {
+        m_pending.remove(id);
+        m_runner.withdraw(id);
+    }
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
+}
+
+InstanceGate::InstanceGate(const QString &programFolder) : m_name(InstanceName(programFolder))
+{
+    if (m_name.isEmpty())
+        return;
     // Two programs started together: the first listens, the second hands over.
-    QLockFile lock(QDir(QDir::tempPath()).filePath(name + QStringLiteral(".lock")));
-    lock.setStaleLockTime(10000);
-    const bool locked = lock.tryLock(kConnectMs + 2000);
+    m_lock = std::make_unique<QLockFile>(m_name + QStringLiteral(".lock"));
+    m_lock->setStaleLockTime(10000);
+    if (!m_lock->tryLock(kConnectMs + 2000))
+        m_lock.reset();
+}
+
+InstanceGate::~InstanceGate() = default;
+
+std::optional<ForwardReply> InstanceGate::forward(const CommandLineRequests &req)
+{
+    if (m_name.isEmpty())
+        return std::nullopt;
     QLocalSocket socket;
-    socket.connectToServer(name);
-    const bool running = socket.waitForConnected(kConnectMs);
-    if (!running && server)
-        server->listen(name);
-    if (locked)
-        lock.unlock();
-    if (!running)
+    socket.connectToServer(m_name);
+    if (!socket.waitForConnected(kConnectMs))
+        return std::nullopt;
+    // Whatever listens there must be this user's own program.
+    const std::optional<quint64> peer = PeerUser(socket.socketDescriptor());
+    if (!peer || *peer != CurrentUser())
         return std::nullopt;
     return exchange(socket, req);
+}
+
+bool InstanceGate::listen(RequestServer &server)
+{
+    const bool listening = !m_name.isEmpty() && server.listen(m_name);
+    m_lock.reset();
+    return listening;
 }
 
 } // namespace qx

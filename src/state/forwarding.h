@@ -1,28 +1,43 @@
 #pragma once
 // One program per folder. The first start in a program folder listens on a
-// local socket named after that folder and its user; a later start hands its
-// command-line requests to it and ends with the status it reports. The two
-// talk in single lines:
+// local socket named after that folder, in a folder only this user can
+// create files in; a later start of the same user hands its command-line
+// requests to it and ends with the status it reports. Both ends check that
+// the other belongs to the same user before sending or taking anything. The
+// two talk in single lines:
 //   request  "QX7 command=<text> file=<path> bank=<n> preset=<n> exit=1\n"
 //   answer   "<status> <message>\n"
 // Every value is percent-encoded, so neither holds a blank or a line end; a
-// field that is not asked for is left out.
+// field that is not asked for is left out. The running program carries the
+// requests out through its request runner; a request whose sender has gone
+// before it started is dropped.
 
 #include "state/appstate.h"
+#include "state/request.h"
 
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QLocalServer;
 class QLocalSocket;
+class QLockFile;
+class QTimer;
 
 namespace qx {
 
-// The longest request line a server reads; a longer one is refused.
+class RequestRunner;
+
+// The longest request line a server reads; a longer one is refused whole.
 constexpr qsizetype kMaxRequestLine = 64 * 1024;
+// How long a connection may stay without a whole request line.
+constexpr int kRequestIdleMs = 5000;
+// Connections served at once; one more is closed at once.
+constexpr int kMaxConnections = 64;
 
 // What a running program reports for a handed-over request.
 struct ForwardReply {
@@ -30,12 +45,31 @@ struct ForwardReply {
     QString message; // for the sender's standard error; may be empty
 };
 
-// The socket name for `folder` (a hash of its canonical path and the user).
+// The platform's side of the hand-over's privacy.
+// The user this program runs as.
+quint64 CurrentUser();
+// The user at the other end of a connected local socket; nullopt when the
+// platform cannot tell (then nobody is trusted).
+std::optional<quint64> PeerUser(qintptr descriptor);
+// Whether `path` is a folder itself (not a link to one), owned by the current
+// user, that no other user may enter or write to.
+bool IsPrivateFolder(const QString &path);
+// Where the socket and its lock file live: $XDG_RUNTIME_DIR when it is such a
+// folder, else "qx-7alt-<user id>" in the temporary folder (made with mode
+// 0700 when missing). Checked on every call; "" when neither is private, and
+// then nothing is handed over.
+QString PrivateRuntimeFolder();
+
+// The socket's path for the program folder `folder` (a hash of its canonical
+// path, in PrivateRuntimeFolder()); "" when there is no private folder.
 QString InstanceName(const QString &folder);
 
 // Whether `req` asks for something a running program can do; without such a
 // request a second start only brings the running window to the front.
 bool HasForwardedRequests(const CommandLineRequests &req);
+// What the running program carries out for `req`, in order: the command, the
+// preset recall, the load. Unattended when the sender ends by itself.
+QList<Request> HandOverRequests(const CommandLineRequests &req, RequestOrigin origin = RequestOrigin::HandOver);
 
 // The request line for `req` (a file is made absolute first), and back. A
 // line that is not a request gives nullopt.
@@ -44,41 +78,61 @@ std::optional<CommandLineRequests> DecodeRequests(const QByteArray &line);
 QByteArray EncodeReply(const ForwardReply &reply);
 std::optional<ForwardReply> DecodeReply(const QByteArray &line);
 
-// The running program's side. Requests are carried out one at a time, in the
-// order they came, each once `ready` says so (the link is free, the start-up
-// is over); `handle` runs in the event loop and may process events itself.
+// The running program's side: takes one request line per connection from
+// programs of the same user and hands its requests to the runner; answers
+// once they have all ended (the first that did not succeed decides). Without
+// requests the window comes to the front (`toFront`).
 class RequestServer : public QObject {
     Q_OBJECT
 public:
-    using Handler = std::function<ForwardReply(const CommandLineRequests &)>;
-    RequestServer(std::function<bool()> ready, Handler handle, QObject *parent = nullptr);
+    RequestServer(RequestRunner &runner, std::function<void()> toFront, QObject *parent = nullptr);
     ~RequestServer() override;
 
-    // Listens under `name`, user-private. A socket left by a run that ended
+    // Listens under `path`, user-private. A socket left by a run that ended
     // without closing it is taken over.
-    bool listen(const QString &name);
+    bool listen(const QString &path);
+    bool isListening() const;
+    // Connections open now.
+    int connections() const { return int(m_clients.size()); }
 
 private:
+    struct Client;
     void accept();
     void readFrom(QLocalSocket *socket);
-    void runNext();
+    void answer(QLocalSocket *socket, const ForwardReply &reply);
+    void drop(QLocalSocket *socket);
+    void finished(quint64 id, const RequestOutcome &outcome);
+    void relisten();
 
-    struct Pending {
-        QPointer<QLocalSocket> socket;
-        CommandLineRequests req;
-    };
     QLocalServer *m_server;
-    std::function<bool()> m_ready;
-    Handler m_handle;
-    QList<Pending> m_queue;
-    bool m_running = false;
+    QString m_path;
+    RequestRunner &m_runner;
+    std::function<void()> m_toFront;
+    QHash<QLocalSocket *, std::shared_ptr<Client>> m_clients;
+    QHash<quint64, QLocalSocket *> m_pending; // request id -> its sender
 };
 
-// The start of a program: hands `req` to the program already listening under
-// `name` and returns its answer once it has carried them out (status 3 when
-// it ends before answering); or, when none listens, lets `server` (if any)
-// listen under `name` and returns nullopt. The check and the listening are
-// one step for programs started at the same moment.
-std::optional<ForwardReply> ForwardOrListen(const QString &name, const CommandLineRequests &req, RequestServer *server);
+// The start of a program. Holds the folder's lock from the check to the
+// listening, so that of two programs started together one listens and the
+// other hands over; needs no display.
+class InstanceGate {
+public:
+    explicit InstanceGate(const QString &programFolder);
+    ~InstanceGate();
+    InstanceGate(const InstanceGate &) = delete;
+    InstanceGate &operator=(const InstanceGate &) = delete;
+
+    // Hands `req` to the program of this user that runs for this folder and
+    // returns its answer once it has carried them out (status 3 when it ends
+    // before answering, 1 when this start is asked to end first: its
+    // requests are then dropped); nullopt when none runs.
+    std::optional<ForwardReply> forward(const CommandLineRequests &req);
+    // Lets `server` listen, then lets go of the lock.
+    bool listen(RequestServer &server);
+
+private:
+    QString m_name;
+    std::unique_ptr<QLockFile> m_lock;
+};
 
 } // namespace qx

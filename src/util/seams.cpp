@@ -39,12 +39,26 @@ Seams &seams()
     return instance;
 }
 
+void DialogWatch::add(int delta)
+{
+    m_open += delta;
+    Q_EMIT changed(m_open);
+}
+
+DialogWatch &dialogs()
+{
+    static DialogWatch instance;
+    return instance;
+}
+
 bool MessageBox(const QString &text, const QString &title, bool okCancel)
 {
     if (TerminationRequested())
         return false;
-    if (seams().messageBox)
+    if (seams().messageBox) {
+        const DialogOpen open;
         return seams().messageBox(text, title, okCancel);
+    }
     std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
     return true;
 }

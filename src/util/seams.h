@@ -38,6 +38,30 @@ struct Seams {
 
 Seams &seams();
 
+// The dialogs the operator has open now: every MessageBox counts itself, and
+// the window counts its modal windows with a DialogOpen. Requests of other
+// senders wait until none is open.
+class DialogWatch : public QObject {
+    Q_OBJECT
+public:
+    int open() const { return m_open; }
+    void add(int delta);
+
+Q_SIGNALS:
+    void changed(int open);
+
+private:
+    int m_open = 0;
+};
+DialogWatch &dialogs();
+class [[nodiscard]] DialogOpen {
+public:
+    DialogOpen() { dialogs().add(1); }
+    ~DialogOpen() { dialogs().add(-1); }
+    DialogOpen(const DialogOpen &) = delete;
+    DialogOpen &operator=(const DialogOpen &) = delete;
+};
+
 // Convenience wrappers that fall back to harmless defaults when no seam is
 // installed (no GUI): a message box prints to standard error and answers OK.
 // Once the program has been asked to end, no box is shown and the answer is

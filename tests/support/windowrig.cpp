@@ -23,15 +23,19 @@ WindowRig::WindowRig(const qx7emu::Options &device, Link link) : emu(device)
 
 qx::MainWindow &WindowRig::start(const QStringList &arguments)
 {
-    window = std::make_unique<qx::MainWindow>();
+    window.reset();
+    core = std::make_unique<qx::AppCore>();
+    window = std::make_unique<qx::MainWindow>(*core);
     qx::CommandLineRequests requests;
     qx::ParseArguments(arguments, requests, nullptr);
     result = window->Form_Load(requests);
     window->log().setShowLog(true);
     QObject::connect(&window->log(), &qx::CommLog::receivedChanged, window.get(),
                      [this](const QString &text) { timeouts += text == QLatin1String("TIMEOUT ERROR"); });
-    if (!result.exitNow)
+    if (!result.exitNow) {
+        core->runner.open();
         window->show();
+    }
     return *window;
 }
 

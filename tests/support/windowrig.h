@@ -22,6 +22,7 @@ struct WindowRig {
     TempProgramFolder folder;
     ScriptedSeams seams;
     qx7emu::Emulator emu;
+    std::unique_ptr<qx::AppCore> core; // what main() makes below the window
     std::unique_ptr<qx::MainWindow> window;
     qx::MainWindow::StartResult result;
     int timeouts = 0; // "TIMEOUT ERROR" lines logged after the start-up

@@ -1,0 +1,87 @@
+#include "request.h"
+
+#include "util/devicecounts.h"
+
+namespace qx {
+
+bool SwitchChange::valid() const
+{
+    switch (what) {
+    case What::Source:
+        if (window == kBackground)
+            return sourceKind == SourceKind::Bank && source >= 0 && source <= kBanks;
+        return window >= 1 && window <= kWindows &&
+               (sourceKind == SourceKind::Input ? source >= 1 && source <= kInputs : source >= 1 && source <= kBanks);
+    case What::Enable:
+        return window >= 1 && window <= kWindows;
+    case What::FullScreen:
+        return window >= 1 && window <= kWindows;
+    }
+    return false;
+}
+
+Request Request::recall(int preset, RequestOrigin origin, bool attended)
+{
+    Request r;
+    r.kind = RequestKind::Preset;
+    r.origin = origin;
+    r.attended = attended;
+    r.preset = preset;
+    return r;
+}
+
+Request Request::raw(const QString &command, RequestOrigin origin, bool attended)
+{
+    Request r;
+    r.kind = RequestKind::Command;
+    r.origin = origin;
+    r.attended = attended;
+    r.command = command;
+    return r;
+}
+
+Request Request::switching(const SwitchChange &change, RequestOrigin origin, bool attended)
+{
+    Request r;
+    r.kind = RequestKind::Switch;
+    r.origin = origin;
+    r.attended = attended;
+    r.change = change;
+    return r;
+}
+
+Request Request::load(const QString &file, int bank, RequestOrigin origin, bool attended)
+{
+    Request r;
+    r.kind = RequestKind::Load;
+    r.origin = origin;
+    r.attended = attended;
+    r.file = file;
+    r.bank = bank;
+    return r;
+}
+
+int RequestOutcome::statusOf(Reason reason)
+{
+    switch (reason) {
+    case Reason::Done:
+        return 0;
+    case Reason::Terminated:
+    case Reason::Dropped:
+        return 1;
+    case Reason::Busy:
+    case Reason::Refused:
+        return 2;
+    case Reason::LinkDown:
+    case Reason::LinkFailure:
+        return 3;
+    }
+    return 3;
+}
+
+RequestOutcome RequestOutcome::of(Reason reason, const QString &message)
+{
+    return {statusOf(reason), reason, message};
+}
+
+} // namespace qx

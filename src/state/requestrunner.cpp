@@ -1,0 +1,365 @@
+#include "requestrunner.h"
+
+#include "banks/imageroutines.h"
+#include "banks/picture.h"
+#include "banks/upload.h"
+#include "link/commlog.h"
+#include "link/devicesession.h"
+#include "state/appstate.h"
+#include "switching/switchprotocol.h"
+#include "util/seams.h"
+#include "util/textutil.h"
+#include "util/treefile.h"
+
+#include <QTimer>
+
+namespace qx {
+
+using Reason = RequestOutcome::Reason;
+
+RequestRunner::RequestRunner(AppState &state, CommLog &log, DeviceSession &session, QObject *parent)
+    : QObject(parent), m_state(state), m_log(log), m_session(session)
+{
+    qRegisterMetaType<RequestOutcome>();
+    connect(&m_session, &DeviceSession::idleChanged, this, &RequestRunner::updateReady);
+    connect(&dialogs(), &DialogWatch::changed, this, &RequestRunner::updateReady);
+}
+
+RequestRunner::~RequestRunner() = default;
+
+RequestRunner::Hold::Hold(RequestRunner &runner) : m_runner(runner)
+{
+    ++m_runner.m_holds;
+    m_runner.updateReady();
+}
+
+RequestRunner::Hold::~Hold()
+{
+    --m_runner.m_holds;
+    m_runner.updateReady();
+}
+
+bool RequestRunner::isReady() const
+{
+    return m_open && !m_closed && !m_running && m_holds == 0 && dialogs().open() == 0 && m_session.idle() &&
+           !TerminationRequested();
+}
+
+bool RequestRunner::loadRunning() const
+{
+    return m_loading;
+}
+
+int RequestRunner::queued() const
+{
+    return int(m_queue.size());
+}
+
+void RequestRunner::updateReady()
+{
+    const bool ready = isReady();
+    if (ready != m_ready) {
+        m_ready = ready;
+        Q_EMIT readyChanged(ready);
+    }
+    // Started from the event loop, never inside the signal that freed the link.
+    if (ready && !m_queue.isEmpty() && !m_runScheduled) {
+        m_runScheduled = true;
+        QTimer::singleShot(0, this, &RequestRunner::runNext);
+    }
+}
+
+quint64 RequestRunner::submit(const Request &request)
+{
+    const quint64 id = m_nextId++;
+    m_queue.append({id, request});
+    if (m_closed)
+        QTimer::singleShot(0, this, &RequestRunner::close);
+    updateReady();
+    return id;
+}
+
+void RequestRunner::withdraw(quint64 id)
+{
+    for (qsizetype i = 0; i < m_queue.size(); ++i) {
+        if (m_queue[i].id == id) {
+            m_queue.removeAt(i);
+            Q_EMIT finished(id, RequestOutcome::of(Reason::Dropped));
+            return;
+        }
+    }
+}
+
+void RequestRunner::open()
+{
+    m_open = true;
+    updateReady();
+}
+
+void RequestRunner::close()
+{
+    m_closed = true;
+    if (m_loading)
+        m_state.settings.BankFileLoaded[size_t(m_loadBank)].clear();
+    while (!m_queue.isEmpty())
+        Q_EMIT finished(m_queue.takeFirst().id, RequestOutcome::of(Reason::Terminated));
+    updateReady();
+}
+
+void RequestRunner::stopLoad()
+{
+    if (m_loading)
+        m_session.exchange().StopRequested = true;
+}
+
+void RequestRunner::setSwitchState(const SwitchState &state)
+{
+    m_switch = state;
+    Q_EMIT stateChanged();
+}
+
+void RequestRunner::runNext()
+{
+    m_runScheduled = false;
+    if (!isReady() || m_queue.isEmpty())
+        return;
+    const Queued next = m_queue.takeFirst();
+    m_running = true;
+    updateReady();
+    const RequestOutcome outcome = run(next.request);
+    m_running = false;
+    Q_EMIT finished(next.id, outcome);
+    updateReady();
+}
+
+RequestOutcome RequestRunner::execute(const Request &request)
+{
+    // A preset goes out between the exchanges of whatever runs, as a click
+    // always did; only a load keeps the link to itself.
+    if (request.kind == RequestKind::Preset && !m_loading)
+        return recall(request);
+    if (m_running || m_loading)
+        return RequestOutcome::of(Reason::Busy, request.kind == RequestKind::Preset
+                                                    ? FillIn(m_state.msg(44), QString::number(request.preset))
+                                                    : QString());
+    m_running = true;
+    updateReady();
+    const RequestOutcome outcome = run(request);
+    m_running = false;
+    updateReady();
+    return outcome;
+}
+
+RequestOutcome RequestRunner::run(const Request &request)
+{
+    if (TerminationRequested())
+        return RequestOutcome::of(Reason::Terminated);
+    switch (request.kind) {
+    case RequestKind::Preset:
+        return recall(request);
+    case RequestKind::Command:
+        return command(request);
+    case RequestKind::Switch:
+        return switching(request);
+    case RequestKind::Load:
+        return load(request);
+    }
+    return RequestOutcome::of(Reason::Refused);
+}
+
+RequestOutcome RequestRunner::tell(const Request &request, Reason reason, const QString &text, const QString &title)
+{
+    if (request.attended && !title.isEmpty())
+        MessageBox(text, title);
+    return RequestOutcome::of(reason, text);
+}
+
+namespace {
+// A command that left: written, and taken by the device's side of the link.
+// The operator's own clicks do not wait for that, as before.
+bool Sent(DeviceSession &session, const QByteArray &bytes, RequestOrigin origin)
+{
+    if (!session.exchange().SendCommand(bytes))
+        return false;
+    return origin == RequestOrigin::Operator || origin == RequestOrigin::Key || session.link().flush();
+}
+} // namespace
+
+RequestOutcome RequestRunner::recall(const Request &request)
+{
+    if (request.preset < 1 || request.preset > kPresets)
+        return RequestOutcome::of(Reason::Refused);
+    if (!Sent(m_session, PresetRecall(request.preset), request.origin))
+        return RequestOutcome::of(m_session.isConnected() ? Reason::LinkFailure : Reason::LinkDown, m_state.msg(18));
+    Q_EMIT presetRecalled(request.preset);
+    return RequestOutcome::of(Reason::Done);
+}
+
+RequestOutcome RequestRunner::command(const Request &request)
+{
+    if (request.command.size() > kMaxCommandLength)
+        return RequestOutcome::of(Reason::Refused, QStringLiteral("Command longer than %1 characters.").arg(kMaxCommandLength));
+    if (!Sent(m_session, ToBytes(request.command) + '\r', request.origin))
+        return RequestOutcome::of(m_session.isConnected() ? Reason::LinkFailure : Reason::LinkDown, m_state.msg(18));
+    return RequestOutcome::of(Reason::Done);
+}
+
+RequestOutcome RequestRunner::switching(const Request &request)
+{
+    const SwitchChange &c = request.change;
+    if (!c.valid())
+        return RequestOutcome::of(Reason::Refused);
+    if (!m_session.isConnected())
+        return RequestOutcome::of(Reason::LinkDown, m_state.msg(18));
+    // Showing a bank picture takes the device a long time: the operator is asked
+    // first, outside the exchange; a request without anybody to ask stands for itself.
+    const bool bank = c.what == SwitchChange::What::Source && c.sourceKind == SwitchChange::SourceKind::Bank &&
+                      !(c.window == SwitchChange::kBackground && c.source == 0);
+    const bool confirmed = !bank || !request.attended || MessageBox(m_state.msg(14), m_state.msg(15), true);
+
+    CommandExchange &ex = m_session.exchange();
+    bool answered = true;
+    {
+        const DeviceSession::Lease lease = m_session.lease();
+        ex.ClearReceive();
+        ex.StopRequested = false;
+        const auto send = [&](const QByteArray &command, const QString &prefix) {
+            if (ex.StopRequested)
+                return;
+            ex.SendCommand(command);
+            ex.WaitReply(prefix);
+            answered = answered && !ex.ReplyText.isEmpty();
+        };
+        const QString bankPrefix = WriteReplyPrefix(kParamBankSelect);
+        const int w = c.window - 1;
+        switch (c.what) {
+        case SwitchChange::What::Source:
+            if (c.window == SwitchChange::kBackground) {
+                if (confirmed)
+                    send(WriteCommand(kParamBankSelect, c.source, kBackgroundWindow), bankPrefix);
+                // The device wants this after every background change, even a cancelled one.
+                send(WriteCommand(kParamBackgroundSet, 1), WriteReplyPrefix(kParamBackgroundSet));
+            } else if (c.sourceKind == SwitchChange::SourceKind::Input) {
+                send(WriteCommand(kParamInput, c.source - 1, w), WriteReplyPrefix(kParamInput));
+                send(WriteCommand(kParamBankSelect, 0, w), bankPrefix); // no bank: the input itself
+            } else if (confirmed) {
+                send(WriteCommand(kParamBankSelect, c.source, w), bankPrefix);
+            }
+            break;
+        case SwitchChange::What::Enable:
+            send(WriteCommand(kParamEnabled, c.on ? 1 : 0, w), WriteReplyPrefix(kParamEnabled));
+            break;
+        case SwitchChange::What::FullScreen:
+            if (c.on) {
+                send(WriteCommand(kParamEnabled, 1, w), WriteReplyPrefix(kParamEnabled));
+                send(WriteCommand(kParamFullScreen, 1), WriteReplyPrefix(kParamFullScreen));
+            } else {
+                send(WriteCommand(kParamFullScreen, 0), WriteReplyPrefix(kParamFullScreen));
+            }
+            break;
+        }
+        if (answered && !ex.StopRequested)
+            readBack();
+    }
+    if (TerminationRequested())
+        return RequestOutcome::of(Reason::Terminated);
+    if (!answered)
+        return RequestOutcome::of(Reason::LinkFailure, m_state.msg(22));
+    if (!confirmed)
+        return RequestOutcome::of(Reason::Refused);
+    return RequestOutcome::of(Reason::Done);
+}
+
+void RequestRunner::readBack()
+{
+    CommandExchange &ex = m_session.exchange();
+    const auto query = [&ex](const QByteArray &command, const QString &prefix) {
+        ex.SendCommand(command);
+        ex.WaitReply(prefix);
+        return ValueAfterPrefix(ex.ReplyText, prefix);
+    };
+    SwitchState s;
+    query(SyncCommand(), SyncReplyPrefix());
+    s.fullScreen = 0;
+    for (int w = 0; w < kWindows; ++w) {
+        const int e = query(ReadCommand(kParamEnabled, w), ReadReplyPrefix(kParamEnabled));
+        s.enabled[size_t(w)] = e > 0 ? 1 : 0;
+        if (e == 1 && query(ReadCommand(kParamFullScreen), ReadReplyPrefix(kParamFullScreen)) == 1)
+            s.fullScreen = 1;
+    }
+    for (int w = 0; w < kWindows; ++w) {
+        const int input = query(ReadCommand(kParamInput, w), ReadReplyPrefix(kParamInput));
+        const int bank = query(ReadCommand(kParamBankShown, w), ReadReplyPrefix(kParamBankShown));
+        s.sourceButton[size_t(w)] = WindowSelection(w, input, bank);
+    }
+    s.sourceButton[kBackgroundWindow] =
+        BackgroundSelection(query(ReadCommand(kParamBankShown, kBackgroundWindow), ReadReplyPrefix(kParamBankShown)));
+    s.known = !ex.StopRequested;
+    setSwitchState(s);
+}
+
+RequestOutcome RequestRunner::load(const Request &request)
+{
+    const MessageTable &msg = m_state.msg;
+    if (request.bank < 1 || request.bank > kBanks)
+        return RequestOutcome::of(Reason::Refused);
+    // Missing, or a FIFO or a device named like a picture.
+    if (!IsRegularFile(request.file))
+        return RequestOutcome::of(Reason::Refused, msg(19) + QLatin1Char('\n') + request.file);
+    const PreviewResult picture = PreviewPicture(request.file);
+    if (!picture.accepted())
+        return RequestOutcome::of(Reason::Refused,
+                                  msg(21) + QLatin1Char('\n') + request.file + QLatin1Char('\n') + picture.reason());
+    // Another sender is told at once that nothing can go out; the operator's
+    // own click runs into the upload's version check, which says so.
+    if (request.origin != RequestOrigin::Operator && !m_session.isConnected())
+        return RequestOutcome::of(Reason::LinkDown, msg(18));
+
+    CommandExchange &ex = m_session.exchange();
+    if (m_state.settings.ShowLog)
+        m_log.clearList();
+    m_log.resetCount();
+    ex.StopRequested = false;
+    m_loading = true;
+    m_loadBank = request.bank;
+    Q_EMIT loadStarted(request.bank);
+    Q_EMIT stateChanged();
+
+    const qint32 width = picture.ImageWidth, height = picture.ImageHeight;
+    const QByteArray image = ConvertPixels(CapturePixels(picture.Picture1, width, height), width, height);
+    UploadDisplay display;
+    display.txtJOB = [this](const QString &text) { Q_EMIT loadText(text); };
+    display.ShowProgress = [this](int percent) { Q_EMIT loadProgress(percent); };
+    display.labTECHINFO = [this](const QString &text) { Q_EMIT loadTechnical(text); };
+    display.lab = [this](const QString &text) { Q_EMIT loadDiagnostic(text); };
+    // The link is the job's until the upload is over; the outcome's box no longer holds it.
+    const UploadOutcome upload = [&] {
+        const DeviceSession::Lease lease = m_session.lease();
+        return UploadImage(ex, msg, image, width, height, request.bank - 1, display);
+    }();
+
+    QString name = request.file;
+    SplitPath(name);
+    const bool loaded = upload == UploadOutcome::Done && !ex.StopRequested;
+    if (!loaded)
+        name.clear();
+    m_state.settings.BankFileLoaded[size_t(request.bank)] = name;
+    m_loading = false;
+    Q_EMIT loadEnded(request.bank, loaded);
+    Q_EMIT stateChanged();
+
+    switch (upload) {
+    case UploadOutcome::Done:
+        return RequestOutcome::of(loaded ? Reason::Done : Reason::Terminated);
+    case UploadOutcome::Stopped:
+        return RequestOutcome::of(Reason::Terminated);
+    case UploadOutcome::OldFirmware:
+        return tell(request, Reason::Refused, msg(16), msg(17));
+    case UploadOutcome::NoVersionReply:
+    case UploadOutcome::LinkFailed:
+        break;
+    }
+    return tell(request, TerminationRequested() ? Reason::Terminated : Reason::LinkFailure, msg(22), msg(4));
+}
+
+} // namespace qx

@@ -1,0 +1,142 @@
+#pragma once
+// The request runner: the one way from a request to the device. Every entry
+// point (the window's clicks and keys, the command line, a second start, a
+// remote) hands it Requests; it carries them out one at a time through the
+// device session and is the only place that turns how a request ended into
+// an exit status and a message.
+//
+// Requests of other senders wait while the operator is busy: a question, a
+// warning or a wait window is open, or the operator's own load or switching
+// sequence runs (the window takes a Hold for each). They never touch the
+// operator's selection, preview, bank or page. The operator's own requests
+// (clicks and keys) run at once through execute(): a preset recall goes out
+// between the exchanges of a read-back or a switching command, as a click
+// does; during a load it is refused (Busy).
+
+#include "state/request.h"
+
+#include <QList>
+#include <QObject>
+#include <array>
+
+namespace qx {
+
+struct AppState;
+class CommLog;
+class DeviceSession;
+
+// The device's switching state as last read back (by the runner's own
+// read-back after a switching request, or by the Switching page).
+struct SwitchState {
+    bool known = false;                // a read-back has completed
+    std::array<int, 5> sourceButton{}; // window 1..4, background: the selected source button (SourceOfButton)
+    std::array<int, 4> enabled{};      // window 1..4: 0 off, 1 on, 2 unknown
+    int fullScreen = 2;                // 0 off, 1 on, 2 unknown
+};
+
+class RequestRunner : public QObject {
+    Q_OBJECT
+public:
+    RequestRunner(AppState &state, CommLog &log, DeviceSession &session, QObject *parent = nullptr);
+    ~RequestRunner() override;
+
+    // Queues a request of another sender; it runs when the runner is ready,
+    // after those queued before it, and ends with finished(id, outcome).
+    quint64 submit(const Request &request);
+    // Drops a queued request whose sender is gone (finished with Dropped); a
+    // request already running finishes and is recorded as a click would be.
+    void withdraw(quint64 id);
+    // Runs one of the operator's own requests now (a click, a key) and returns
+    // its outcome; finished is not signalled for it. A second request while
+    // one runs is refused (Busy) unless it is a preset recall outside a load.
+    RequestOutcome execute(const Request &request);
+
+    // Queued requests may start: the runner is open, runs nothing, the
+    // operator holds nothing and no sequence holds the link.
+    bool isReady() const;
+    // A load runs (the operator's own or another sender's).
+    bool loadRunning() const;
+    // Requests waiting, in order.
+    int queued() const;
+
+    // Taken by the window for every question, warning or wait window it
+    // shows and for its own device sequences; requests wait while one is held.
+    class [[nodiscard]] Hold {
+    public:
+        explicit Hold(RequestRunner &runner);
+        ~Hold();
+        Hold(const Hold &) = delete;
+        Hold &operator=(const Hold &) = delete;
+
+    private:
+        RequestRunner &m_runner;
+    };
+    Hold hold() { return Hold(*this); }
+
+    // Queued requests start only once the start-up is over; close() ends the
+    // queue for good (queued requests finish with Terminated), and a load cut
+    // short leaves its bank holding nothing known.
+    void open();
+    void close();
+
+    // Stops the running load at its next wait (the stop button).
+    void stopLoad();
+
+    AppState &state() { return m_state; }
+    CommLog &log() { return m_log; }
+    DeviceSession &session() { return m_session; }
+    const SwitchState &switchState() const { return m_switch; }
+    // The Switching page reports what its own read-back found.
+    void setSwitchState(const SwitchState &state);
+
+Q_SIGNALS:
+    void finished(quint64 id, qx::RequestOutcome outcome);
+    // A preset recall has left, whatever its origin.
+    void presetRecalled(int preset);
+    // Read-back results, a bank's record or the load's busy state changed.
+    void stateChanged();
+    void readyChanged(bool ready);
+    // The load's display: which bank (1..4) it loads, its job text, its
+    // progress, its technical lines; loadEnded after the bank's record is set.
+    void loadStarted(int bank);
+    void loadText(const QString &text);
+    void loadProgress(int percent);
+    void loadTechnical(const QString &line); // labTECHINFO
+    void loadDiagnostic(const QString &line); // the diagnostic column
+    void loadEnded(int bank, bool loaded);
+
+private:
+    struct Queued {
+        quint64 id = 0;
+        Request request;
+    };
+    void updateReady();
+    void runNext();
+    RequestOutcome run(const Request &request);
+    RequestOutcome recall(const Request &request);
+    RequestOutcome command(const Request &request);
+    RequestOutcome switching(const Request &request);
+    RequestOutcome load(const Request &request);
+    void readBack();
+    // Shows `text` titled `title` to an attended request's operator, or puts
+    // it into the outcome's message of an unattended one.
+    RequestOutcome tell(const Request &request, RequestOutcome::Reason reason, const QString &text,
+                        const QString &title);
+
+    AppState &m_state;
+    CommLog &m_log;
+    DeviceSession &m_session;
+    QList<Queued> m_queue;
+    quint64 m_nextId = 1;
+    int m_holds = 0;
+    bool m_open = false;
+    bool m_closed = false;
+    bool m_running = false;
+    bool m_loading = false;
+    bool m_ready = false;
+    bool m_runScheduled = false;
+    int m_loadBank = 0; // 1..4 while a load runs
+    SwitchState m_switch;
+};
+
+} // namespace qx
