@@ -97,6 +97,76 @@ private Q_SLOTS:
         QVERIFY(!running || first.waitForFinished(15000));
     }
 
+    void handOver_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("setting"); // "link": the running program has a link; "display": no display here
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("error"); // the start of standard error
+        QTest::newRow("load into bank 3") << QStringList{"--file", "pic.bmp", "--bank", "3", "--exit"} << "link" << 0
+                                          << "";
+        QTest::newRow("refused, with its reason") << QStringList{"--file", "text.bmp", "--exit"} << "link" << 2
+                                                  << "Image file is of wrong format:\n";
+        QTest::newRow("link down") << QStringList{"--preset", "3", "--exit"} << "" << 3 << "Can't set the communication";
+        QTest::newRow("signalled before it was taken") << QStringList{"--preset", "3", "--exit"} << "signal" << 1 << "";
+        QTest::newRow("no display for the second start") << QStringList{"--preset", "3", "--exit"} << "display" << 0
+                                                         << "";
+    }
+    // A second start hands its requests over and ends with what the running program reports: a load arrives in
+    // the bank it names, a refusal and a link failure come back with their messages. Deciding that needs no display.
+    void handOver()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, setting);
+        qx7emu::Emulator emu;
+        Installed app(setting.isEmpty() ? 1 : 0); // port 1: nothing listens
+        QVERIFY(setting.isEmpty() || !emu.openPty(app.dir.file("com1")).isEmpty());
+        QVERIFY(QImage(64, 32, QImage::Format_RGB32).save(app.dir.file("pic.bmp")));
+        QFile text(app.dir.file("text.bmp"));
+        QVERIFY(text.open(QIODevice::WriteOnly) && text.write("not a picture") > 0);
+        text.close();
+        QProcess first;
+        first.start(app.program);
+        QLocalSocket probe;
+        const QString name = qx::InstanceName(app.dir.path());
+        QTRY_VERIFY_WITH_TIMEOUT((probe.abort(), probe.connectToServer(name), probe.waitForConnected(100)), 15000);
+        QProcess p;
+        p.setWorkingDirectory(app.dir.path());
+        if (setting == "display") {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            for (const char *v : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+                env.remove(v);
+            p.setProcessEnvironment(env);
+        }
+#ifdef Q_OS_UNIX
+        if (setting == "signal") // sent at once and held blocked until main takes it
+            p.setChildProcessModifier(
+                [] { sigset_t t; sigemptyset(&t), sigaddset(&t, SIGTERM), sigprocmask(SIG_BLOCK, &t, nullptr); });
+#endif
+        p.start(app.program, args);
+#ifdef Q_OS_UNIX
+        if (setting == "signal") {
+            QVERIFY(p.waitForStarted());
+            ::kill(pid_t(p.processId()), SIGTERM);
+        }
+#endif
+        QVERIFY(p.waitForFinished(20000));
+        QTEST(p.exitCode(), "status");
+        QFETCH(QString, error);
+        const QString stderrText = QString::fromLocal8Bit(p.readAllStandardError());
+        QVERIFY2(error.isEmpty() ? stderrText.isEmpty() : stderrText.startsWith(error), qPrintable(stderrText));
+        if (args.contains("--bank"))
+            QVERIFY(emu.bank(2).complete && !emu.bank(0).complete);
+        if (setting == "display")
+            QTRY_COMPARE_WITH_TIMEOUT(emu.commands(), QStringList{"#PRST-RCL 3"}, 10000);
+        if (setting == "signal") {
+            QTest::qWait(200); // nothing may arrive later either
+            QCOMPARE(emu.commands(), QStringList{});
+        }
+        first.terminate();
+        QVERIFY(first.waitForFinished(15000));
+    }
+
 #ifdef Q_OS_UNIX
     void terminationSavesDefaults()
     {
@@ -123,6 +193,8 @@ private Q_SLOTS:
         QTest::newRow("upload") << "upload" << QByteArray("Bank File Loaded1=") << 0;
         QTest::newRow("upload of a run with --exit") << "exit" << QByteArray("Bank File Loaded1=") << 1;
         QTest::newRow("at once, before the window exists") << "start" << QByteArray("Bank File Loaded1=old.bmp") << 1;
+        QTest::newRow("at once, a command that did not leave") << "command" << QByteArray("Bank File Loaded1=old.bmp")
+                                                               << 1;
     }
     // SIGTERM while the start-up sequence waits or uploads, or with a modal window open: the process ends soon,
     // once, with both files saved, and the bank whose upload was cut short is recorded as holding nothing known.
@@ -141,12 +213,13 @@ private Q_SLOTS:
         QVERIFY(picture.save(app.dir.file("pic.bmp")));
         QProcess p;
         p.setWorkingDirectory(app.dir.path());
-        if (moment == "start") // sent at once and held blocked until main takes it, as in the first moments
+        if (moment == "start" || moment == "command") // sent at once and held blocked until main takes it, as in the first moments
             p.setChildProcessModifier(
                 [] { sigset_t t; sigemptyset(&t), sigaddset(&t, SIGTERM), sigprocmask(SIG_BLOCK, &t, nullptr); });
-        p.start(app.program, moment == "exit" || moment == "start" ? QStringList{"--file", "pic.bmp", "--exit"}
+        p.start(app.program, moment == "command"                      ? QStringList{"--command", "#Y 0,204,1", "--exit"}
+                             : moment == "exit" || moment == "start" ? QStringList{"--file", "pic.bmp", "--exit"}
                                               : QStringList{moment == "warning" ? "/f:missing.bmp" : "/f:pic.bmp"});
-        QTRY_VERIFY_WITH_TIMEOUT(moment == "start"     ? p.waitForStarted()
+        QTRY_VERIFY_WITH_TIMEOUT(moment == "start" || moment == "command" ? p.waitForStarted()
                                  : moment == "warning" ? read(o.logFile).contains("tcp connection from")
                                  : moment == "version" ? emu.commands().contains("#VERSION?")
                                                        : emu.packetsReceived() >= 5, 30000);

@@ -3,10 +3,12 @@
 
 #include "app/switchingpage.h"
 #include "app/widgets.h"
+#include "state/requestrunner.h"
 #include "util/seams.h"
 #include "windowrig.h"
 
 #include <QCheckBox>
+#include <QSignalSpy>
 #include <QtTest>
 
 using namespace qx;
@@ -147,6 +149,23 @@ private Q_SLOTS:
         QVERIFY(rig.switchingIdle());
     }
 
+    // A change another sender asks for is read back by the runner and shown on the page, which stays hidden
+    // behind the page the operator left open.
+    void changeFromElsewhere()
+    {
+        WindowRig rig;
+        MainWindow &w = rig.start();
+        QVERIFY(rig.connected());
+        SwitchChange change;
+        change.window = 2;
+        change.source = 5;
+        QSignalSpy done(&w.runner(), &RequestRunner::finished);
+        w.runner().submit(Request::switching(change, RequestOrigin::HandOver, false));
+        QVERIFY(done.wait(10000));
+        QVERIFY2(rig.switching().contains(",24,"), qPrintable(rig.switching()));
+        QVERIFY(!rig.control("frameFILES")->isHidden() && rig.control("frameSWITCH")->isHidden());
+    }
+
     void click_data()
     {
         QTest::addColumn<DeviceState>("state");
@@ -206,10 +225,10 @@ private Q_SLOTS:
         rig.click("labSWITCH");
         rig.emu.clearReceived();
         rig.seams.answers = answers;
-        // The bank question comes while the wait window shows.
+        // The bank question comes while the wait window shows; no lease holds the link meanwhile.
         QList<bool> waitShown;
         seams().messageBox = [&, scripted = seams().messageBox](const QString &text, const QString &title, bool ok) {
-            waitShown << (ok && w.waitWindow().isVisible());
+            waitShown << (ok && w.waitWindow().isVisible() && w.session().idle());
             return scripted(text, title, ok);
         };
         auto *button = rig.control<QAbstractButton>(name, index);

@@ -124,6 +124,10 @@ MainWindow::MainWindow(AppCore &core)
 
     m_warning = std::make_unique<WarningWindow>(m_state.msg, this);
 
+    // The page and the runner share what the device's switching state was last read as.
+    connect(m_switching.get(), &SwitchingPage::readBack, &m_runner, &RequestRunner::setSwitchState);
+    connect(&m_runner, &RequestRunner::stateChanged, this, [this] { m_switching->showState(m_runner.switchState()); });
+
     // The log column mirrors the communication log.
     connect(&m_log, &CommLog::countChanged, labNN, &QLabel::setText);
     connect(m_banks.get(), &BankLoader::technicalInfo, lab, &QLabel::setText);

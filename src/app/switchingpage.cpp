@@ -2,6 +2,7 @@
 
 #include "link/devicesession.h"
 #include "state/appstate.h"
+#include "state/requestrunner.h"
 #include "switching/switchprotocol.h"
 #include "tabs.h"
 #include "util/seams.h"
@@ -287,6 +288,40 @@ void SwitchingPage::RefreshSwitchState()
     for (QRadioButton *b : optWIN1INP)
         b->setEnabled(true);
     SwitchBusy = false;
+    if (!m_exchange.StopRequested)
+        Q_EMIT readBack(shownState());
+}
+
+SwitchState SwitchingPage::shownState() const
+{
+    SwitchState s;
+    s.known = true;
+    s.fullScreen = 0;
+    for (int w = 0; w < kWindows; ++w) {
+        s.enabled[size_t(w)] = CheckValue(chkWINENABLE[size_t(w)]);
+        if (CheckValue(chkWINFULL[size_t(w)]) == 1)
+            s.fullScreen = 1;
+    }
+    for (int i = 0; i < kSourceButtons; ++i)
+        if (optWIN1INP[size_t(i)]->isChecked() && SourceOfButton(i).kind != SourceButton::Invalid)
+            s.sourceButton[size_t(SourceOfButton(i).window)] = i;
+    return s;
+}
+
+void SwitchingPage::showState(const SwitchState &state)
+{
+    if (!state.known || SwitchBusy || state == shownState())
+        return;
+    // The controls' own handlers find SwitchBusy set and send nothing.
+    SwitchBusy = true;
+    ShowCaptions(); // every source button back in the normal colour
+    for (int w = 0; w < kWindows; ++w) {
+        SetCheckValue(chkWINENABLE[size_t(w)], state.enabled[size_t(w)]);
+        SetCheckValue(chkWINFULL[size_t(w)], state.enabled[size_t(w)] == 1 && state.fullScreen == 1 ? 1 : 0);
+    }
+    for (const int button : state.sourceButton)
+        selectSource(button);
+    SwitchBusy = false;
 }
 
 void SwitchingPage::optWIN1INP_Click(int Index)
@@ -296,25 +331,27 @@ void SwitchingPage::optWIN1INP_Click(int Index)
     const SourceButton source = SourceOfButton(Index);
     if (source.kind == SourceButton::Invalid)
         return;
-    const DeviceSession::Lease lease = m_session.lease();
     LockSwitchControls();
     m_wait.show();
     m_exchange.ClearReceive();
     SetBackColor(optWIN1INP[size_t(Index)], m_normalBackColor);
     m_exchange.StopRequested = false;
     SwitchBusy = true;
+    // Showing a bank picture takes the device a long time: ask first, while
+    // the wait window shows. The sequence holds the link only once the answer
+    // is in: no lease covers a box.
+    const bool confirmed = source.kind != SourceButton::Bank || MessageBox(m_state.msg(14), m_state.msg(15), true);
+    const DeviceSession::Lease lease = m_session.lease();
 
     const auto send = [this](const QByteArray &command, const QString &replyPrefix) {
         if (!m_exchange.StopRequested)
             this->send(command, replyPrefix);
     };
-    // Showing a bank picture takes the device a long time: ask first.
-    const auto confirmBank = [this] { return MessageBox(m_state.msg(14), m_state.msg(15), true); };
     const QString bankPrefix = WriteReplyPrefix(kParamBankSelect);
     if (source.window == kBackgroundWindow) {
         if (source.kind == SourceButton::Live)
             send(WriteCommand(kParamBankSelect, 0, kBackgroundWindow), bankPrefix);
-        else if (confirmBank())
+        else if (confirmed)
             send(WriteCommand(kParamBankSelect, source.number, kBackgroundWindow), bankPrefix);
         // The device wants this after every background change, even a cancelled one.
         send(WriteCommand(kParamBackgroundSet, 1), WriteReplyPrefix(kParamBackgroundSet));
@@ -322,7 +359,7 @@ void SwitchingPage::optWIN1INP_Click(int Index)
         send(WriteCommand(kParamInput, source.number, source.window), WriteReplyPrefix(kParamInput));
         // No bank, so the window shows the input itself.
         send(WriteCommand(kParamBankSelect, 0, source.window), bankPrefix);
-    } else if (confirmBank()) {
+    } else if (confirmed) {
         send(WriteCommand(kParamBankSelect, source.number, source.window), bankPrefix);
     }
 

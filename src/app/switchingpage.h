@@ -19,6 +19,7 @@ class QWidget;
 namespace qx {
 
 struct AppState;
+struct SwitchState;
 class CommandExchange;
 class DeviceSession;
 class WaitWindow;
@@ -44,6 +45,9 @@ public:
     void ShowCaptions();
     // Start-up: "Window 1".."Window 4" and "Background" in the current language.
     void CaptionFrames();
+    // Sets the controls from a read-back another sender's switching request
+    // made, sending nothing; ignored while the page's own sequence runs.
+    void showState(const SwitchState &state);
 
     // Event handlers; the buttons' clicked signals run them, and the page runs
     // them itself after setting a Value from code, as the operator's click would.
@@ -59,7 +63,13 @@ public:
     bool SwitchBusy = false; // a read-back or a switching command is under way
     QTimer Timer_switch;     // 500 ms, one shot: the read-back after a command
 
+Q_SIGNALS:
+    // What the page's own read-back found.
+    void readBack(const qx::SwitchState &state);
+
 private:
+    // The page's controls as a switching state.
+    SwitchState shownState() const;
     // The frame of window 0..3, or frameBACK for 4.
     QGroupBox *frameOf(int window) const;
     void createControls(QWidget *window, QWidget *frame);

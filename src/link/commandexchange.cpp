@@ -237,6 +237,7 @@ void CommandExchange::WaitReply(const QString &prefix)
             Q_EMIT waitingChanged(false);
     });
     ReplyText.clear();
+    m_lastWaitPolls = 0;
     bool found = false;
     int lines = kLineBudget;
     const QByteArray wanted = ToBytes(prefix);
@@ -247,6 +248,7 @@ void CommandExchange::WaitReply(const QString &prefix)
         int polls = kPollBudget;
         while (RxLine.isEmpty() && polls >= 1 && !down()) {
             pollOnce();
+            ++m_lastWaitPolls;
             --polls;
             if (stopped())
                 break;

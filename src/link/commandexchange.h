@@ -48,6 +48,9 @@ public:
     // device does not cost 16 s per wait; the product keeps 2 ms.
     void setPollMs(int ms) { m_pollMs = ms; }
     int pollMs() const { return m_pollMs; }
+    // Polls the last WaitReply made: a wait that found nothing made its whole
+    // budget, kLineBudget x kPollBudget polls of at least pollMs() each.
+    int lastWaitPolls() const { return m_lastWaitPolls; }
 
     // Received text not yet split into lines (RxBuffer): a copy, and its size.
     QByteArray rxBuffer() const { return m_rx.mid(m_rxHead); }
@@ -90,6 +93,7 @@ private:
     CommLog &m_log;
     int m_pollMs = kPollMs;
     int m_waiting = 0; // WaitReply calls running
+    int m_lastWaitPolls = 0;
 
     // RxBuffer is m_rx from m_rxHead on: cut lines leave the front in place
     // until it is worth moving the rest, so a line costs its own length and

@@ -58,6 +58,12 @@ std::optional<quint64> PeerUser(qintptr descriptor)
 #endif
 }
 
+bool SameUser(qintptr descriptor, quint64 user)
+{
+    const std::optional<quint64> peer = PeerUser(descriptor);
+    return peer && *peer == user;
+}
+
 bool IsPrivateFolder(const QString &path)
 {
 #ifdef Q_OS_UNIX
@@ -267,8 +273,7 @@ void RequestServer::accept()
 {
     while (QLocalSocket *socket = m_server->nextPendingConnection()) {
         // Only a program of the same user may ask, and only so many at once.
-        const std::optional<quint64> peer = PeerUser(socket->socketDescriptor());
-        if (!peer || *peer != CurrentUser() || m_clients.size() >= kMaxConnections) {
+        if (!SameUser(socket->socketDescriptor(), m_user) || m_clients.size() >= kMaxConnections) {
             socket->abort();
             socket->deleteLater();
             continue;
@@ -276,7 +281,7 @@ void RequestServer::accept()
         auto client = std::make_shared<Client>();
         client->idle.setSingleShot(true);
         connect(&client->idle, &QTimer::timeout, this, [this, socket] { drop(socket); });
-        client->idle.start(kRequestIdleMs);
+        client->idle.start(m_idleMs);
         m_clients.insert(socket, client);
         connect(socket, &QLocalSocket::disconnected, this, [this, socket] { drop(socket); });
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readFrom(socket); });
@@ -385,8 +390,7 @@ std::optional<ForwardReply> InstanceGate::forward(const CommandLineRequests &req
     if (!socket.waitForConnected(kConnectMs))
         return std::nullopt;
     // Whatever listens there must be this user's own program.
-    const std::optional<quint64> peer = PeerUser(socket.socketDescriptor());
-    if (!peer || *peer != CurrentUser())
+    if (!SameUser(socket.socketDescriptor()))
         return std::nullopt;
     return exchange(socket, req);
 }

@@ -51,6 +51,8 @@ quint64 CurrentUser();
 // The user at the other end of a connected local socket; nullopt when the
 // platform cannot tell (then nobody is trusted).
 std::optional<quint64> PeerUser(qintptr descriptor);
+// Whether the other end of a connected local socket runs as `user`.
+bool SameUser(qintptr descriptor, quint64 user = CurrentUser());
 // Whether `path` is a folder itself (not a link to one), owned by the current
 // user, that no other user may enter or write to.
 bool IsPrivateFolder(const QString &path);
@@ -94,6 +96,10 @@ public:
     bool isListening() const;
     // Connections open now.
     int connections() const { return int(m_clients.size()); }
+    // The user whose programs may hand over (this one), and how long a
+    // connection may stay without a whole line (kRequestIdleMs).
+    void setUser(quint64 user) { m_user = user; }
+    void setIdleTimeout(int ms) { m_idleMs = ms; }
 
 private:
     struct Client;
@@ -110,6 +116,8 @@ private:
     std::function<void()> m_toFront;
     QHash<QLocalSocket *, std::shared_ptr<Client>> m_clients;
     QHash<quint64, QLocalSocket *> m_pending; // request id -> its sender
+    quint64 m_user = CurrentUser();
+    int m_idleMs = kRequestIdleMs;
 };
 
 // The start of a program. Holds the folder's lock from the check to the

@@ -10,9 +10,9 @@
 
 namespace qx {
 
-// The longest raw command a request carries (the device's commands are a few
-// dozen characters); a longer one is refused whole, nothing of it is sent.
-constexpr int kMaxCommandLength = 1024;
+// The longest raw command a request carries: the device answers a longer
+// line with an error. A longer one is refused whole, nothing of it is sent.
+constexpr int kMaxCommandLength = 256;
 
 enum class RequestOrigin { Operator, Key, CommandLine, HandOver, Remote };
 enum class RequestKind { Preset, Command, Switch, Load };

@@ -32,6 +32,12 @@ struct SwitchState {
     std::array<int, 5> sourceButton{}; // window 1..4, background: the selected source button (SourceOfButton)
     std::array<int, 4> enabled{};      // window 1..4: 0 off, 1 on, 2 unknown
     int fullScreen = 2;                // 0 off, 1 on, 2 unknown
+
+    bool operator==(const SwitchState &o) const
+    {
+        return known == o.known && sourceButton == o.sourceButton && enabled == o.enabled && fullScreen == o.fullScreen;
+    }
+    bool operator!=(const SwitchState &o) const { return !(*this == o); }
 };
 
 class RequestRunner : public QObject {

@@ -1,0 +1,389 @@
+// The request runner and the hand-over, without a window: what each kind of request sends and how it ends, when
+// queued requests may start, and the hand-over's line, its privacy and its senders that go away.
+
+#include "emulator.h"
+#include "linkrig.h"
+#include "state/appcore.h"
+#include "state/forwarding.h"
+#include "switching/switchprotocol.h"
+#include "util/seams.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QSignalSpy>
+#include <QtTest>
+
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+Q_DECLARE_METATYPE(qx::Request)
+
+using namespace qx;
+using namespace qxtest;
+using Reason = RequestOutcome::Reason;
+
+namespace {
+
+// The core as main() makes it, its link up to the emulator (none: to a port nobody listens on).
+struct Core {
+    explicit Core(const qx7emu::Options &o = {}, bool link = true, bool open = true) : emu(o)
+    {
+        core.state.settings.ComPort = 0;
+        core.state.settings.TcpSettings = QStringLiteral("127.0.0.1:%1").arg(link ? emu.listenTcp() : 1);
+        core.session.open();
+        core.session.waitConnected(5000);
+        core.session.exchange().setPollMs(0); // a silent device must not cost 16 s a wait
+        core.session.exchange().startReceiveTimer();
+        if (open)
+            core.runner.open();
+    }
+    ScriptedSeams seams;
+    TempProgramFolder folder;
+    qx7emu::Emulator emu;
+    AppCore core;
+};
+
+SwitchChange source(int window, SwitchChange::SourceKind kind, int number)
+{
+    SwitchChange c;
+    c.window = window;
+    c.sourceKind = kind;
+    c.source = number;
+    return c;
+}
+
+} // namespace
+
+class TestRunner : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void outcomes_data()
+    {
+        QTest::addColumn<Request>("request");
+        QTest::addColumn<QString>("device"); // "", "old" firmware, "silent", "none" (nothing listens)
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message"); // the start of the outcome's message
+        QTest::addColumn<QString>("sent");    // the first command the device got
+        const auto row = [](const char *name, const Request &r, const QString &device, int status,
+                            const QString &message, const QString &sent) {
+            QTest::newRow(name) << r << device << status << message << sent;
+        };
+        const auto from = RequestOrigin::HandOver;
+        const QString linkDown = MessageTable::defaultText(18);
+        row("preset", Request::recall(3, from, false), "", 0, "", "#PRST-RCL 3");
+        row("preset 17", Request::recall(17, from, false), "", 2, "", "");
+        row("command", Request::raw("#Y 0,204,1", from, false), "", 0, "", "#Y 0,204,1");
+        row("command of the longest length", Request::raw("#" + QString(kMaxCommandLength - 1, 'x'), from), "", 0, "",
+            "#" + QString(kMaxCommandLength - 1, 'x'));
+        row("command too long: nothing sent", Request::raw("#" + QString(kMaxCommandLength, 'x'), from), "", 2,
+            "Command longer", "");
+        row("command, link down", Request::raw("#Y 0,204,1", from, false), "none", 3, linkDown, "");
+        row("preset, link down", Request::recall(3, from, false), "none", 3, linkDown, "");
+        row("load into bank 3", Request::load("pic.bmp", 3, from, false), "", 0, "", "#VERSION?");
+        row("load: missing picture", Request::load("none.bmp", 3, from, false), "", 2,
+            MessageTable::defaultText(19), "");
+        row("load: not a picture", Request::load("QX-7alt.ini", 3, from, false), "", 2,
+            MessageTable::defaultText(21), "");
+        row("load: bank 5", Request::load("pic.bmp", 5, from, false), "", 2, "", "");
+        row("load: old firmware, no box", Request::load("pic.bmp", 3, from, false), "old", 2,
+            MessageTable::defaultText(16), "#VERSION?");
+        row("load: silent device, no box", Request::load("pic.bmp", 3, from, false), "silent", 3,
+            MessageTable::defaultText(22), "#VERSION?");
+        row("load: link down", Request::load("pic.bmp", 3, from, false), "none", 3, linkDown, "");
+        row("window 2 to input 5", Request::switching(source(2, SwitchChange::SourceKind::Input, 5), from, false), "",
+            0, "", "#Y 0,300,4,1");
+        row("background to bank 2", Request::switching(source(5, SwitchChange::SourceKind::Bank, 2), from, false),
+            "", 0, "", "#Y 0,337,2,4");
+        row("window 5 to an input", Request::switching(source(5, SwitchChange::SourceKind::Input, 1), from), "", 2,
+            "", "");
+    }
+    // Each request of another sender ends with the status and message of one mapping; nothing reaches the device
+    // before the checks pass, an unattended request shows no box, and a load records its bank.
+    void outcomes()
+    {
+        QFETCH(Request, request);
+        QFETCH(QString, device);
+        qx7emu::Options o;
+        o.silent = device == "silent";
+        o.version = device == "old" ? QStringLiteral("2.11") : o.version;
+        Core c(o, device != "none");
+        QVERIFY(c.core.session.isConnected() == (device != "none"));
+        QImage(64, 32, QImage::Format_RGB32).save(c.folder.file("pic.bmp"));
+        QFile(c.folder.file("QX-7alt.ini")).open(QIODevice::WriteOnly);
+        if (request.kind == RequestKind::Load)
+            request.file = c.folder.file(request.file);
+        QSignalSpy done(&c.core.runner, &RequestRunner::finished);
+        QSignalSpy recalled(&c.core.runner, &RequestRunner::presetRecalled);
+        const quint64 id = c.core.runner.submit(request);
+        QVERIFY(done.wait(20000));
+        const auto outcome = done.at(0).at(1).value<RequestOutcome>();
+        QCOMPARE(done.at(0).at(0).toULongLong(), id);
+        QTEST(outcome.status, "status");
+        QFETCH(QString, message);
+        QVERIFY2(message.isEmpty() || outcome.message.startsWith(message), qPrintable(outcome.message));
+        QFETCH(QString, sent);
+        QTRY_COMPARE(c.emu.commands().value(0), sent);
+        QVERIFY(c.seams.boxes.isEmpty());
+        QCOMPARE(recalled.size(), int(request.kind == RequestKind::Preset && outcome.done()));
+        if (request.kind == RequestKind::Load && request.bank == 3) {
+            QCOMPARE(c.emu.bank(2).complete, outcome.done());
+            QCOMPARE(c.core.state.settings.BankFileLoaded[3], outcome.done() ? "pic.bmp" : "");
+            QCOMPARE(c.emu.bank(0).complete || c.emu.bank(1).complete || c.emu.bank(3).complete, false);
+        }
+        if (request.kind == RequestKind::Switch && outcome.done()) {
+            const SwitchState &s = c.core.runner.switchState();
+            QVERIFY(s.known);
+            QCOMPARE(s.sourceButton[1] == InputButton(1, 4), request.change.window == 2);
+            QCOMPARE(s.sourceButton[4] == BankButton(kBackgroundWindow, 2), request.change.window == 5);
+        }
+    }
+
+    // An attended request may ask: a bank into a window is confirmed first, and a cancelled one sends nothing of
+    // its own; the old firmware box of a load is shown once the link is free again, so the retry can run.
+    void attendedAsks()
+    {
+        qx7emu::Options o;
+        o.version = QStringLiteral("2.11");
+        Core c(o);
+        c.seams.answers = {false};
+        QCOMPARE(c.core.runner.execute(Request::switching(source(1, SwitchChange::SourceKind::Bank, 2),
+                                                          RequestOrigin::Operator)).status, 2);
+        QCOMPARE(c.seams.boxes.value(0).first, MessageTable::defaultText(14));
+        QVERIFY(!c.emu.commands().contains("#Y 0,337,2,0"));
+        QImage(64, 32, QImage::Format_RGB32).save(c.folder.file("pic.bmp"));
+        bool idle = false;
+        seams().messageBox = [&](const QString &, const QString &, bool) { return idle = c.core.session.idle(); };
+        const RequestOutcome old =
+            c.core.runner.execute(Request::load(c.folder.file("pic.bmp"), 1, RequestOrigin::Operator));
+        QCOMPARE(old.message, MessageTable::defaultText(16));
+        QVERIFY(idle);
+    }
+
+    void waitsUntilFree_data()
+    {
+        QTest::addColumn<QString>("busy");
+        for (const char *b : {"a box open", "the window holds", "a sequence holds the link", "a wait runs",
+                              "the start-up not over"})
+            QTest::newRow(b) << QString(b);
+    }
+    // A request of another sender waits while the operator is busy and starts once they are done; readiness is a
+    // signal, never polled.
+    void waitsUntilFree()
+    {
+        QFETCH(QString, busy);
+        Core c({}, true, busy != "the start-up not over");
+        RequestRunner &runner = c.core.runner;
+        QSignalSpy ready(&runner, &RequestRunner::readyChanged);
+        QSignalSpy done(&runner, &RequestRunner::finished);
+        {
+            const auto startUpOver = qScopeGuard([&] { runner.open(); });
+            std::optional<DialogOpen> box;
+            std::optional<RequestRunner::Hold> hold;
+            std::optional<DeviceSession::Lease> lease;
+            if (busy == "a box open")
+                box.emplace();
+            else if (busy == "the window holds")
+                hold.emplace(runner);
+            else if (busy == "a sequence holds the link")
+                lease.emplace(c.core.session);
+            if (busy == "a wait runs") {
+                QTimer::singleShot(0, &runner, [&] { runner.submit(Request::recall(4, RequestOrigin::HandOver)); });
+                c.core.session.exchange().SendCommand("#VERSION?\r");
+                c.core.session.exchange().WaitReply(QStringLiteral("~01@VERSION "));
+                QVERIFY(!c.emu.commands().contains("#PRST-RCL 4") || c.emu.commands().indexOf("#PRST-RCL 4") > 0);
+            } else {
+                QVERIFY(!runner.isReady());
+                runner.submit(Request::recall(4, RequestOrigin::HandOver));
+                QTest::qWait(50); // nothing may start meanwhile
+                QCOMPARE(done.size(), 0);
+            }
+        }
+        QVERIFY(done.wait(5000));
+        QCOMPARE(done.at(0).at(1).value<RequestOutcome>().status, 0);
+        QTRY_COMPARE(c.emu.commands().value(c.emu.commands().size() - 1), QStringLiteral("#PRST-RCL 4"));
+        QVERIFY(!ready.isEmpty() && ready.constLast().at(0).toBool());
+    }
+
+    // A queued request whose sender went is dropped, and one after it still runs; closing ends the queue.
+    void withdrawnAndClosed()
+    {
+        Core c;
+        RequestRunner &runner = c.core.runner;
+        QSignalSpy done(&runner, &RequestRunner::finished);
+        quint64 gone = 0, stays = 0, last = 0;
+        {
+            const RequestRunner::Hold hold(runner);
+            gone = runner.submit(Request::recall(5, RequestOrigin::HandOver));
+            stays = runner.submit(Request::recall(6, RequestOrigin::HandOver));
+            runner.withdraw(gone);
+            QCOMPARE(done.size(), 1);
+            QCOMPARE(done.at(0).at(1).value<RequestOutcome>().reason, Reason::Dropped);
+            QCOMPARE(done.at(0).at(1).value<RequestOutcome>().status, 1);
+        }
+        QTRY_COMPARE(done.size(), 2);
+        QCOMPARE(done.at(1).at(0).toULongLong(), stays);
+        {
+            const RequestRunner::Hold hold(runner);
+            last = runner.submit(Request::recall(7, RequestOrigin::HandOver));
+            runner.close();
+        }
+        QCOMPARE(done.size(), 3);
+        QCOMPARE(done.at(2).at(0).toULongLong(), last);
+        QCOMPARE(done.at(2).at(1).value<RequestOutcome>().status, 1);
+        QTRY_COMPARE(c.emu.commands(), QStringList{"#PRST-RCL 6"});
+    }
+
+    void requestLine_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("decoded"); // command|file|bank|preset|exit, "-" when refused
+        QTest::newRow("all fields") << QByteArray("QX7 command=%23Y%200 file=%2Fa%20b.bmp bank=2 preset=16 exit=1")
+                                    << "#Y 0|/a b.bmp|2|16|1";
+        QTest::newRow("a later version's field") << QByteArray("QX7 preset=1 colour=red") << "||0|1|0";
+        QTest::newRow("line break in a value stays") << QByteArray("QX7 command=a%0Ab") << "a\nb||0|0|0";
+        QTest::newRow("another tag") << QByteArray("QX8 preset=1") << "-";
+        QTest::newRow("field without value sign") << QByteArray("QX7 preset") << "-";
+        QTest::newRow("bank 4") << QByteArray("QX7 bank=4") << "-";
+        QTest::newRow("preset 0") << QByteArray("QX7 preset=0") << "-";
+        QTest::newRow("preset 17") << QByteArray("QX7 preset=17") << "-";
+    }
+    void requestLine()
+    {
+        QFETCH(QByteArray, line);
+        const std::optional<CommandLineRequests> r = DecodeRequests(line);
+        const QString decoded = r ? QStringList{r->CommandRequest, r->LoadFileRequest, QString::number(r->LoadBankRequest),
+                                                QString::number(r->PresetRequest), QString::number(r->Unattended)}
+                                        .join('|')
+                                  : QStringLiteral("-");
+        QTEST(decoded, "decoded");
+        if (r)
+            QCOMPARE(DecodeRequests(EncodeRequests(*r))->CommandRequest, r->CommandRequest);
+    }
+
+#ifdef Q_OS_UNIX
+    void privateFolder_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("mine");
+        QTest::newRow("own, 0700") << "0700" << true;
+        QTest::newRow("others may enter") << "0711" << false;
+        QTest::newRow("group may write") << "0770" << false;
+        QTest::newRow("a link to a private folder") << "link" << false;
+        QTest::newRow("a file") << "file" << false;
+        QTest::newRow("missing") << "missing" << false;
+        if (::getuid() == 0)
+            QTest::newRow("another user's") << "other" << false;
+    }
+    // Only a folder of this user's own that nobody else may enter holds the socket and its lock; without one
+    // nothing is handed over. $XDG_RUNTIME_DIR is taken only when it is such a folder.
+    void privateFolder()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("f"), target = dir.filePath("t");
+        QDir().mkdir(target);
+        QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        if (kind == "link")
+            QFile::link(target, path);
+        else if (kind == "file")
+            QFile(path).open(QIODevice::WriteOnly);
+        else if (kind != "missing")
+            QDir().mkdir(path), ::chmod(QFile::encodeName(path), kind == "other" ? 0700 : kind.toUInt(nullptr, 8));
+        if (kind == "other")
+            QVERIFY(::chown(QFile::encodeName(path), 65534, 65534) == 0);
+        QTEST(IsPrivateFolder(path), "mine");
+        QFETCH(bool, mine);
+        // As $XDG_RUNTIME_DIR (else a folder of the user's own in the temporary folder is made), then as that
+        // folder of the user's own.
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR"), tmp = qgetenv("TMPDIR");
+        QTemporaryDir other;
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(path));
+        qputenv("TMPDIR", QFile::encodeName(other.path()));
+        const QString first = PrivateRuntimeFolder();
+        const QString own = dir.filePath(QStringLiteral("qx-7alt-%1").arg(CurrentUser()));
+        ::rename(QFile::encodeName(path), QFile::encodeName(own));
+        qputenv("TMPDIR", QFile::encodeName(dir.path()));
+        const QString second = PrivateRuntimeFolder();
+        qputenv("XDG_RUNTIME_DIR", runtime);
+        qputenv("TMPDIR", tmp);
+        QCOMPARE(first, mine ? path : other.filePath(QStringLiteral("qx-7alt-%1").arg(CurrentUser())));
+        QCOMPARE(second, mine || kind == "missing" ? own : QString());
+        QVERIFY(second.isEmpty() || IsPrivateFolder(second));
+    }
+
+    // The user at the other end of a local socket is known, and only the same user passes.
+    void peerUser()
+    {
+        int fds[2];
+        QVERIFY(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) == 0);
+        QCOMPARE(PeerUser(fds[0]), std::optional<quint64>(::getuid()));
+        QVERIFY(SameUser(fds[0]) && !SameUser(fds[0], CurrentUser() + 1));
+        ::close(fds[0]), ::close(fds[1]);
+        QVERIFY(!PeerUser(-1));
+    }
+#endif
+
+    void server_data()
+    {
+        QTest::addColumn<QByteArray>("send");
+        QTest::addColumn<QString>("peer");
+        QTest::addColumn<QByteArray>("reply"); // the start of the answer; "" the connection closed without one
+        QTest::newRow("preset") << QByteArray("QX7 preset=2 exit=1\n") << "" << QByteArray("0 \n");
+        QTest::newRow("not a request") << QByteArray("hello\n") << "" << QByteArray("2 Request%20not");
+        QTest::newRow("line over the limit: refused whole")
+            << "QX7 command=" + QByteArray(kMaxRequestLine, 'x') + "\n" << "" << QByteArray("2 Request%20longer");
+        QTest::newRow("no line end within the limit") << QByteArray(kMaxRequestLine + 1, 'x') << ""
+                                                      << QByteArray("2 Request%20longer");
+        QTest::newRow("idle: closed") << QByteArray("QX7 pre") << "" << QByteArray();
+        QTest::newRow("another user") << QByteArray("QX7 preset=2\n") << "other" << QByteArray();
+        QTest::newRow("sender gone before start") << QByteArray("QX7 preset=2\n") << "gone" << QByteArray();
+        QTest::newRow("command fails: the preset after it does not run")
+            << QByteArray("QX7 command=") + QByteArray(kMaxCommandLength + 1, 'x') + " preset=2 exit=1\n" << ""
+            << QByteArray("2 Command");
+    }
+    // The running program's side: one line per connection, answered once its requests have ended; too long,
+    // malformed, idle, of another user or of a sender that went: nothing reaches the device.
+    void server()
+    {
+        QFETCH(QByteArray, send);
+        QFETCH(QString, peer);
+        Core c;
+        RequestServer server(c.core.runner, {});
+        server.setIdleTimeout(200);
+        if (peer == "other")
+            server.setUser(CurrentUser() + 1);
+        QTemporaryDir dir;
+        QVERIFY(server.listen(dir.filePath("s")));
+        std::optional<RequestRunner::Hold> hold;
+        if (peer == "gone")
+            hold.emplace(c.core.runner);
+        QLocalSocket socket;
+        socket.connectToServer(dir.filePath("s"));
+        QVERIFY(socket.waitForConnected(1000));
+        socket.write(send);
+        if (peer == "gone") {
+            QTRY_COMPARE(c.core.runner.queued(), 1);
+            socket.abort();
+            QTRY_COMPARE(c.core.runner.queued(), 0);
+            hold.reset();
+        }
+        QByteArray answer;
+        QTRY_VERIFY_WITH_TIMEOUT((answer += socket.isOpen() ? socket.readAll() : QByteArray(),
+                                  socket.state() != QLocalSocket::ConnectedState), 5000);
+        QTRY_COMPARE(server.connections(), 0);
+        QFETCH(QByteArray, reply);
+        QVERIFY2(reply.isEmpty() ? answer.isEmpty() : answer.startsWith(reply), answer.left(80).constData());
+        QTest::qWait(50); // a dropped request stays dropped
+        QTRY_COMPARE(c.emu.commands(), reply.startsWith("0") ? QStringList{"#PRST-RCL 2"} : QStringList{});
+        QVERIFY(server.isListening());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRunner)
+#include "tst_runner.moc"
