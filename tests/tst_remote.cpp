@@ -117,6 +117,7 @@ private Q_SLOTS:
     void boundAddress();
     void bankUpload_data();
     void bankUpload();
+    void waitsForTheOperator();
     void webSocketClients();
     void osc_data();
     void osc();
@@ -301,6 +302,24 @@ void TestRemote::bankUpload()
     if (loaded)
         QCOMPARE(rig.http("GET", "/api/v1/state").json.value(QLatin1String("banks")).toArray().at(1).toObject()
                      .value(QLatin1String("file")).toString(), QStringLiteral("logo.bmp"));
+}
+
+void TestRemote::waitsForTheOperator()
+{
+    RemoteRig rig;
+    QTcpSocket stays, leaves;
+    {
+        // A question open in the window: remote requests wait, and one whose client leaves is dropped.
+        const RequestRunner::Hold question = rig.runner.hold();
+        rig.send(stays, "POST", "/api/v1/preset/2");
+        rig.send(leaves, "POST", "/api/v1/preset/3");
+        QVERIFY(QTest::qWaitFor([&] { return rig.runner.queued() == 2; }, 10000));
+        leaves.abort();
+        QVERIFY(QTest::qWaitFor([&] { return rig.runner.queued() == 1; }, 10000));
+        QVERIFY(rig.emu.commands().isEmpty());
+    }
+    QCOMPARE(RemoteRig::answer(stays).status, 200);
+    QCOMPARE(rig.emu.commands(), QStringList{"#PRST-RCL 2"});
 }
 
 void TestRemote::webSocketClients()
