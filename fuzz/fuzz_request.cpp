@@ -30,9 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const QByteArray again = EncodeRequests(*req);
         QX_FUZZ_CHECK(again.endsWith('\n') && again.count('\n') == 1);
         const std::optional<CommandLineRequests> back = DecodeRequests(again);
+        // A bank goes with a file only.
         QX_FUZZ_CHECK(back && back->CommandRequest == req->CommandRequest &&
                       back->PresetRequest == req->PresetRequest && back->ExitRequest == req->ExitRequest &&
-                      back->LoadBankRequest == req->LoadBankRequest);
+                      back->LoadBankRequest == (req->LoadFileRequest.isEmpty() ? 0 : req->LoadBankRequest));
         const QList<Request> requests = HandOverRequests(*req);
         QX_FUZZ_CHECK(requests.size() <= 3 && requests.isEmpty() == !HasForwardedRequests(*req));
         for (const Request &r : requests)

@@ -68,40 +68,29 @@ private Q_SLOTS:
         QTest::addColumn<Request>("request");
         QTest::addColumn<QString>("device"); // "", "old" firmware, "silent", "none" (nothing listens)
         QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("message"); // the start of the outcome's message
-        QTest::addColumn<QString>("sent");    // the first command the device got
-        const auto row = [](const char *name, const Request &r, const QString &device, int status,
-                            const QString &message, const QString &sent) {
-            QTest::newRow(name) << r << device << status << message << sent;
-        };
+        QTest::addColumn<int>("message"); // MSG number the outcome's message begins with; 0 none
+        QTest::addColumn<QString>("sent"); // the first command the device got
         const auto from = RequestOrigin::HandOver;
-        const QString linkDown = MessageTable::defaultText(18);
-        row("preset", Request::recall(3, from, false), "", 0, "", "#PRST-RCL 3");
-        row("preset 17", Request::recall(17, from, false), "", 2, "", "");
-        row("command", Request::raw("#Y 0,204,1", from, false), "", 0, "", "#Y 0,204,1");
-        row("command of the longest length", Request::raw("#" + QString(kMaxCommandLength - 1, 'x'), from), "", 0, "",
-            "#" + QString(kMaxCommandLength - 1, 'x'));
-        row("command too long: nothing sent", Request::raw("#" + QString(kMaxCommandLength, 'x'), from), "", 2,
-            "Command longer", "");
-        row("command, link down", Request::raw("#Y 0,204,1", from, false), "none", 3, linkDown, "");
-        row("preset, link down", Request::recall(3, from, false), "none", 3, linkDown, "");
-        row("load into bank 3", Request::load("pic.bmp", 3, from, false), "", 0, "", "#VERSION?");
-        row("load: missing picture", Request::load("none.bmp", 3, from, false), "", 2,
-            MessageTable::defaultText(19), "");
-        row("load: not a picture", Request::load("QX-7alt.ini", 3, from, false), "", 2,
-            MessageTable::defaultText(21), "");
-        row("load: bank 5", Request::load("pic.bmp", 5, from, false), "", 2, "", "");
-        row("load: old firmware, no box", Request::load("pic.bmp", 3, from, false), "old", 2,
-            MessageTable::defaultText(16), "#VERSION?");
-        row("load: silent device, no box", Request::load("pic.bmp", 3, from, false), "silent", 3,
-            MessageTable::defaultText(22), "#VERSION?");
-        row("load: link down", Request::load("pic.bmp", 3, from, false), "none", 3, linkDown, "");
-        row("window 2 to input 5", Request::switching(source(2, SwitchChange::SourceKind::Input, 5), from, false), "",
-            0, "", "#Y 0,300,4,1");
-        row("background to bank 2", Request::switching(source(5, SwitchChange::SourceKind::Bank, 2), from, false),
-            "", 0, "", "#Y 0,337,2,4");
-        row("window 5 to an input", Request::switching(source(5, SwitchChange::SourceKind::Input, 1), from), "", 2,
-            "", "");
+        const QString longest = "#" + QString(kMaxCommandLength - 1, 'x');
+        const auto window = [from](int w, SwitchChange::SourceKind kind, int n) {
+            return Request::switching(source(w, kind, n), from, false);
+        };
+        QTest::newRow("preset") << Request::recall(3, from, false) << "" << 0 << 0 << "#PRST-RCL 3";
+        QTest::newRow("preset 17") << Request::recall(17, from, false) << "" << 2 << 0 << "";
+        QTest::newRow("command, the longest") << Request::raw(longest, from, false) << "" << 0 << 0 << longest;
+        QTest::newRow("command too long") << Request::raw(longest + 'x', from, false) << "" << 2 << 0 << "";
+        QTest::newRow("command, link down") << Request::raw("#Y 0,204,1", from, false) << "none" << 3 << 18 << "";
+        QTest::newRow("load into bank 3") << Request::load("pic.bmp", 3, from, false) << "" << 0 << 0 << "#VERSION?";
+        QTest::newRow("load: missing picture") << Request::load("none.bmp", 3, from, false) << "" << 2 << 19 << "";
+        QTest::newRow("load: old firmware") << Request::load("pic.bmp", 3, from, false) << "old" << 2 << 16
+                                            << "#VERSION?";
+        QTest::newRow("load: silent device") << Request::load("pic.bmp", 3, from, false) << "silent" << 3 << 22
+                                             << "#VERSION?";
+        QTest::newRow("load: link down") << Request::load("pic.bmp", 3, from, false) << "none" << 3 << 18 << "";
+        QTest::newRow("window 2 to input 5") << window(2, SwitchChange::SourceKind::Input, 5) << "" << 0 << 0
+                                             << "#Y 0,300,4,1";
+        QTest::newRow("background to bank 2") << window(5, SwitchChange::SourceKind::Bank, 2) << "" << 0 << 0
+                                              << "#Y 0,337,2,4";
     }
     // Each request of another sender ends with the status and message of one mapping; nothing reaches the device
     // before the checks pass, an unattended request shows no box, and a load records its bank.
@@ -115,7 +104,6 @@ private Q_SLOTS:
         Core c(o, device != "none");
         QVERIFY(c.core.session.isConnected() == (device != "none"));
         QImage(64, 32, QImage::Format_RGB32).save(c.folder.file("pic.bmp"));
-        QFile(c.folder.file("QX-7alt.ini")).open(QIODevice::WriteOnly);
         if (request.kind == RequestKind::Load)
             request.file = c.folder.file(request.file);
         QSignalSpy done(&c.core.runner, &RequestRunner::finished);
@@ -125,8 +113,8 @@ private Q_SLOTS:
         const auto outcome = done.at(0).at(1).value<RequestOutcome>();
         QCOMPARE(done.at(0).at(0).toULongLong(), id);
         QTEST(outcome.status, "status");
-        QFETCH(QString, message);
-        QVERIFY2(message.isEmpty() || outcome.message.startsWith(message), qPrintable(outcome.message));
+        QFETCH(int, message);
+        QVERIFY2(!message || outcome.message.startsWith(MessageTable::defaultText(message)), qPrintable(outcome.message));
         QFETCH(QString, sent);
         QTRY_COMPARE(c.emu.commands().value(0), sent);
         QVERIFY(c.seams.boxes.isEmpty());
@@ -168,8 +156,7 @@ private Q_SLOTS:
     void waitsUntilFree_data()
     {
         QTest::addColumn<QString>("busy");
-        for (const char *b : {"a box open", "the window holds", "a sequence holds the link", "a wait runs",
-                              "the start-up not over"})
+        for (const char *b : {"a box open", "the window holds", "a sequence holds the link", "the start-up not over"})
             QTest::newRow(b) << QString(b);
     }
     // A request of another sender waits while the operator is busy and starts once they are done; readiness is a
@@ -192,17 +179,10 @@ private Q_SLOTS:
                 hold.emplace(runner);
             else if (busy == "a sequence holds the link")
                 lease.emplace(c.core.session);
-            if (busy == "a wait runs") {
-                QTimer::singleShot(0, &runner, [&] { runner.submit(Request::recall(4, RequestOrigin::HandOver)); });
-                c.core.session.exchange().SendCommand("#VERSION?\r");
-                c.core.session.exchange().WaitReply(QStringLiteral("~01@VERSION "));
-                QVERIFY(!c.emu.commands().contains("#PRST-RCL 4") || c.emu.commands().indexOf("#PRST-RCL 4") > 0);
-            } else {
-                QVERIFY(!runner.isReady());
-                runner.submit(Request::recall(4, RequestOrigin::HandOver));
-                QTest::qWait(50); // nothing may start meanwhile
-                QCOMPARE(done.size(), 0);
-            }
+            QVERIFY(!runner.isReady());
+            runner.submit(Request::recall(4, RequestOrigin::HandOver));
+            QTest::qWait(50); // nothing may start meanwhile
+            QCOMPARE(done.size(), 0);
         }
         QVERIFY(done.wait(5000));
         QCOMPARE(done.at(0).at(1).value<RequestOutcome>().status, 0);
@@ -242,15 +222,13 @@ private Q_SLOTS:
     void requestLine_data()
     {
         QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<QString>("decoded"); // command|file|bank|preset|exit, "-" when refused
+        QTest::addColumn<QString>("decoded"); // command|file|bank|preset|unattended, "-" when refused
         QTest::newRow("all fields") << QByteArray("QX7 command=%23Y%200 file=%2Fa%20b.bmp bank=2 preset=16 exit=1")
                                     << "#Y 0|/a b.bmp|2|16|1";
         QTest::newRow("a later version's field") << QByteArray("QX7 preset=1 colour=red") << "||0|1|0";
-        QTest::newRow("line break in a value stays") << QByteArray("QX7 command=a%0Ab") << "a\nb||0|0|0";
         QTest::newRow("another tag") << QByteArray("QX8 preset=1") << "-";
-        QTest::newRow("field without value sign") << QByteArray("QX7 preset") << "-";
+        QTest::newRow("field without a value") << QByteArray("QX7 preset") << "-";
         QTest::newRow("bank 4") << QByteArray("QX7 bank=4") << "-";
-        QTest::newRow("preset 0") << QByteArray("QX7 preset=0") << "-";
         QTest::newRow("preset 17") << QByteArray("QX7 preset=17") << "-";
     }
     void requestLine()
@@ -262,8 +240,6 @@ private Q_SLOTS:
                                         .join('|')
                                   : QStringLiteral("-");
         QTEST(decoded, "decoded");
-        if (r)
-            QCOMPARE(DecodeRequests(EncodeRequests(*r))->CommandRequest, r->CommandRequest);
     }
 
 #ifdef Q_OS_UNIX
@@ -275,46 +251,38 @@ private Q_SLOTS:
         QTest::newRow("others may enter") << "0711" << false;
         QTest::newRow("group may write") << "0770" << false;
         QTest::newRow("a link to a private folder") << "link" << false;
-        QTest::newRow("a file") << "file" << false;
-        QTest::newRow("missing") << "missing" << false;
         if (::getuid() == 0)
             QTest::newRow("another user's") << "other" << false;
     }
-    // Only a folder of this user's own that nobody else may enter holds the socket and its lock; without one
-    // nothing is handed over. $XDG_RUNTIME_DIR is taken only when it is such a folder.
+    // Only a folder of this user's own that nobody else may enter holds the socket and its lock: $XDG_RUNTIME_DIR
+    // when it is one, else "qx-7alt-<uid>" in the temporary folder, made when missing; neither: no hand-over.
     void privateFolder()
     {
         QFETCH(QString, kind);
-        QTemporaryDir dir;
-        const QString path = dir.filePath("f"), target = dir.filePath("t");
-        QDir().mkdir(target);
-        QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFETCH(bool, mine);
+        QTemporaryDir dir, tmp;
+        const QString path = dir.filePath("f"), own = tmp.filePath(QStringLiteral("qx-7alt-%1").arg(CurrentUser()));
+        QDir().mkdir(dir.filePath("t"));
+        ::chmod(QFile::encodeName(dir.filePath("t")), 0700);
         if (kind == "link")
-            QFile::link(target, path);
-        else if (kind == "file")
-            QFile(path).open(QIODevice::WriteOnly);
-        else if (kind != "missing")
+            QFile::link(dir.filePath("t"), path);
+        else
             QDir().mkdir(path), ::chmod(QFile::encodeName(path), kind == "other" ? 0700 : kind.toUInt(nullptr, 8));
         if (kind == "other")
             QVERIFY(::chown(QFile::encodeName(path), 65534, 65534) == 0);
-        QTEST(IsPrivateFolder(path), "mine");
-        QFETCH(bool, mine);
-        // As $XDG_RUNTIME_DIR (else a folder of the user's own in the temporary folder is made), then as that
-        // folder of the user's own.
-        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR"), tmp = qgetenv("TMPDIR");
-        QTemporaryDir other;
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR"), temp = qgetenv("TMPDIR");
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(path));
-        qputenv("TMPDIR", QFile::encodeName(other.path()));
-        const QString first = PrivateRuntimeFolder();
-        const QString own = dir.filePath(QStringLiteral("qx-7alt-%1").arg(CurrentUser()));
+        qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+        const QString asRuntime = PrivateRuntimeFolder();
+        ::rename(QFile::encodeName(own), QFile::encodeName(tmp.filePath("made")));
         ::rename(QFile::encodeName(path), QFile::encodeName(own));
-        qputenv("TMPDIR", QFile::encodeName(dir.path()));
-        const QString second = PrivateRuntimeFolder();
+        qputenv("XDG_RUNTIME_DIR", "");
+        const QString asOwn = PrivateRuntimeFolder();
         qputenv("XDG_RUNTIME_DIR", runtime);
-        qputenv("TMPDIR", tmp);
-        QCOMPARE(first, mine ? path : other.filePath(QStringLiteral("qx-7alt-%1").arg(CurrentUser())));
-        QCOMPARE(second, mine || kind == "missing" ? own : QString());
-        QVERIFY(second.isEmpty() || IsPrivateFolder(second));
+        qputenv("TMPDIR", temp);
+        QCOMPARE(asRuntime, mine ? path : own);
+        QCOMPARE(asOwn, mine ? own : QString());
+        QVERIFY(IsPrivateFolder(tmp.filePath("made")) != mine);
     }
 
     // The user at the other end of a local socket is known, and only the same user passes.

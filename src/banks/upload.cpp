@@ -122,7 +122,7 @@ private:
     // What was sent must have left before the device is given its pause, and
     // before the upload counts as done; a device that stops taking bytes is
     // a link failure, not a success.
-    bool sent() { return m_ex.link().flush(); }
+    bool sent() { return m_ex.flush(); }
     // Sends one packet and waits for any line; true when one came.
     bool sendAcknowledged(const QByteArray &packet)
     {
@@ -170,7 +170,7 @@ UploadOutcome Uploader::run(const QByteArray &image, qint32 width, qint32 height
     m_ex.WaitReply(QString());
     if (m_ex.stopped())
         return UploadOutcome::Stopped;
-    if (m_ex.link().linkLost())
+    if (m_ex.linkLost())
         return linkFailed();
 
     // Announce the size; a missing answer is only logged by the wait.
@@ -183,7 +183,7 @@ UploadOutcome Uploader::run(const QByteArray &image, qint32 width, qint32 height
     m_ex.WaitReply(QStringLiteral("~01@LDIM"));
     if (m_ex.stopped())
         return UploadOutcome::Stopped;
-    if (m_ex.link().linkLost())
+    if (m_ex.linkLost())
         return linkFailed();
 
     showProgress(0);
@@ -207,11 +207,11 @@ UploadOutcome Uploader::run(const QByteArray &image, qint32 width, qint32 height
         const bool acknowledged = sendAcknowledged(packet);
         if (m_ex.stopped())
             break;
-        if (!acknowledged || m_ex.link().linkLost())
+        if (!acknowledged || m_ex.linkLost())
             return linkFailed();
         // Lines that acknowledge packets the device never took would let the
         // unsent bytes pile up in the program.
-        if (m_ex.link().pendingBytes() > kMaxBacklog && !sent())
+        if (m_ex.pendingBytes() > kMaxBacklog && !sent())
             return linkFailed();
     }
     techInfo(QString());
@@ -227,7 +227,7 @@ UploadOutcome Uploader::run(const QByteArray &image, qint32 width, qint32 height
         if (!acknowledged)
             return linkFailed();
     }
-    if (!sent() || m_ex.link().linkLost())
+    if (!sent() || m_ex.linkLost())
         return linkFailed();
     return UploadOutcome::Done;
 }

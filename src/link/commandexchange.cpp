@@ -228,6 +228,21 @@ void CommandExchange::pollOnce()
     loop.exec();
 }
 
+bool CommandExchange::flush()
+{
+    return m_link.flush();
+}
+
+bool CommandExchange::linkLost() const
+{
+    return m_link.linkLost();
+}
+
+qint64 CommandExchange::pendingBytes() const
+{
+    return m_link.pendingBytes();
+}
+
 void CommandExchange::WaitReply(const QString &prefix)
 {
     if (++m_waiting == 1)

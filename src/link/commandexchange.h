@@ -73,6 +73,12 @@ public:
 
     DeviceLink &link() { return m_link; }
     CommLog &log() { return m_log; }
+    // What a sequence asks of the link through the exchange it was lent:
+    // whether what was written has reached the device's side, whether the
+    // link was lost since it was opened, and how many bytes still wait to go.
+    bool flush();
+    bool linkLost() const;
+    qint64 pendingBytes() const;
 
 Q_SIGNALS:
     void lineCut();

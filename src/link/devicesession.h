@@ -40,6 +40,8 @@ public:
         ~Lease() { m_session.addLease(-1); }
         Lease(const Lease &) = delete;
         Lease &operator=(const Lease &) = delete;
+        // The exchange, lent for as long as the lease is held.
+        CommandExchange &exchange() const { return m_session.m_exchange; }
 
     private:
         DeviceSession &m_session;

@@ -13,49 +13,47 @@ bool SwitchChange::valid() const
         return window >= 1 && window <= kWindows &&
                (sourceKind == SourceKind::Input ? source >= 1 && source <= kInputs : source >= 1 && source <= kBanks);
     case What::Enable:
-        return window >= 1 && window <= kWindows;
     case What::FullScreen:
         return window >= 1 && window <= kWindows;
     }
     return false;
 }
 
-Request Request::recall(int preset, RequestOrigin origin, bool attended)
+namespace {
+Request Made(RequestKind kind, RequestOrigin origin, bool attended)
 {
     Request r;
-    r.kind = RequestKind::Preset;
+    r.kind = kind;
     r.origin = origin;
     r.attended = attended;
+    return r;
+}
+} // namespace
+
+Request Request::recall(int preset, RequestOrigin origin, bool attended)
+{
+    Request r = Made(RequestKind::Preset, origin, attended);
     r.preset = preset;
     return r;
 }
 
 Request Request::raw(const QString &command, RequestOrigin origin, bool attended)
 {
-    Request r;
-    r.kind = RequestKind::Command;
-    r.origin = origin;
-    r.attended = attended;
+    Request r = Made(RequestKind::Command, origin, attended);
     r.command = command;
     return r;
 }
 
 Request Request::switching(const SwitchChange &change, RequestOrigin origin, bool attended)
 {
-    Request r;
-    r.kind = RequestKind::Switch;
-    r.origin = origin;
-    r.attended = attended;
+    Request r = Made(RequestKind::Switch, origin, attended);
     r.change = change;
     return r;
 }
 
 Request Request::load(const QString &file, int bank, RequestOrigin origin, bool attended)
 {
-    Request r;
-    r.kind = RequestKind::Load;
-    r.origin = origin;
-    r.attended = attended;
+    Request r = Made(RequestKind::Load, origin, attended);
     r.file = file;
     r.bank = bank;
     return r;

@@ -181,7 +181,7 @@ bool Sent(DeviceSession &session, const QByteArray &bytes, RequestOrigin origin)
 {
     if (!session.exchange().SendCommand(bytes))
         return false;
-    return origin == RequestOrigin::Operator || origin == RequestOrigin::Key || session.link().flush();
+    return origin == RequestOrigin::Operator || origin == RequestOrigin::Key || session.exchange().flush();
 }
 } // namespace
 
@@ -335,7 +335,7 @@ RequestOutcome RequestRunner::load(const Request &request)
     // The link is the job's until the upload is over; the outcome's box no longer holds it.
     const UploadOutcome upload = [&] {
         const DeviceSession::Lease lease = m_session.lease();
-        return UploadImage(ex, msg, image, width, height, request.bank - 1, display);
+        return UploadImage(lease.exchange(), msg, image, width, height, request.bank - 1, display);
     }();
 
     QString name = request.file;
