@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QHostInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -42,7 +43,8 @@ RemoteBox::RemoteBox(QWidget *window, QWidget *frame, const MessageTable &msg) :
     connect(chkREMOTEOTHERS, &QCheckBox::clicked, this, &RemoteBox::changed);
     connect(txtREMOTEPORT, &QLineEdit::editingFinished, this, &RemoteBox::changed);
     connect(cmdREMOTECOPY, &QPushButton::clicked, this, [this] {
-        const QString host = m_settings.allowOthers ? QStringLiteral("<this computer>") : QStringLiteral("127.0.0.1");
+        // Other computers reach this one by its name on the network.
+        const QString host = m_settings.allowOthers ? QHostInfo::localHostName() : QStringLiteral("127.0.0.1");
         const quint16 port = m_override ? m_override : m_settings.port;
         QString url = QStringLiteral("http://%1:%2/").arg(host).arg(port);
         if (m_settings.allowOthers)
