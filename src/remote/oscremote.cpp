@@ -3,11 +3,19 @@
 #include <QUdpSocket>
 #include <QVariant>
 #include <cstdlib>
+#include <cstring>
 #include <lo/lo.h>
 
 namespace qx {
 
 namespace {
+template <typename T> T copied(const char *at)
+{
+    T value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+
 QHostAddress plain(const QHostAddress &a)
 {
     // A dual-stack socket reports IPv4 senders as ::ffff:a.b.c.d.
@@ -106,13 +114,16 @@ bool OscRemote::decode(const QByteArray &bytes, OscMessage &message)
     for (int i = 0; i < argc && types && types[i]; ++i) {
         OscArgument a;
         a.type = types[i];
+        // liblo's argument pointers point into the message, where an 8-byte
+        // union need not be aligned: the values are copied out byte by byte.
+        const auto *at = reinterpret_cast<const char *>(argv[i]);
         switch (types[i]) {
-        case 'i': a.value = argv[i]->i; break;
-        case 'h': a.value = qlonglong(argv[i]->h); break;
-        case 'f': a.value = double(argv[i]->f); break;
-        case 'd': a.value = argv[i]->d; break;
+        case 'i': a.value = copied<qint32>(at); break;
+        case 'h': a.value = qlonglong(copied<qint64>(at)); break;
+        case 'f': a.value = double(copied<float>(at)); break;
+        case 'd': a.value = copied<double>(at); break;
         case 's':
-        case 'S': a.value = QString::fromUtf8(&argv[i]->s); break;
+        case 'S': a.value = QString::fromUtf8(at); break;
         default: break;
         }
         message.arguments << a;
