@@ -17,27 +17,26 @@ namespace qx {
 RemoteBox::RemoteBox(QWidget *window, QWidget *frame, const MessageTable &msg) : QObject(window), m_msg(msg)
 {
     QWidget *w = window;
-    labREMOTE = MakeLabel(w, frame, QStringLiteral("labREMOTE"), QStringLiteral("Remote control (HTTP, OSC):"),
-                          QRect(120, 7260, 4800, 255));
-    chkREMOTE = MakeCheckBox(w, frame, QStringLiteral("chkREMOTE"), QStringLiteral("Enable remote control"),
-                             QRect(120, 7560, 2400, 315));
+    // Below the serial port list of the link settings; the note goes under the name lists.
+    chkREMOTE = MakeCheckBox(w, frame, QStringLiteral("chkREMOTE"), QStringLiteral("Remote control (HTTP, OSC)"),
+                             QRect(120, 7950, 2640, 315));
     chkREMOTE->setToolTip(QStringLiteral("Other programs drive the device through this program: HTTP, a web "
                                          "remote and OSC"));
     labREMOTEPORT = MakeLabel(w, frame, QStringLiteral("labREMOTEPORT"), QStringLiteral("Port"),
-                              QRect(2640, 7590, 720, 255));
-    txtREMOTEPORT = MakeTextBox(w, frame, QStringLiteral("txtREMOTEPORT"), QString(), QRect(3360, 7560, 900, 315));
+                              QRect(2880, 7980, 600, 255));
+    txtREMOTEPORT = MakeTextBox(w, frame, QStringLiteral("txtREMOTEPORT"), QString(), QRect(3480, 7950, 900, 315));
     txtREMOTEPORT->setToolTip(QStringLiteral("TCP port of the HTTP API and UDP port of OSC (5007 unless changed)"));
     chkREMOTEOTHERS = MakeCheckBox(w, frame, QStringLiteral("chkREMOTEOTHERS"), QStringLiteral("Allow other computers"),
-                                   QRect(120, 7920, 2400, 315));
+                                   QRect(120, 8310, 2640, 315));
     chkREMOTEOTHERS->setToolTip(QStringLiteral("OFF=only programs on this computer; ON=HTTP with the token, OSC from "
                                                "the addresses listed in remote.ini"));
-    txtREMOTETOKEN = MakeTextBox(w, frame, QStringLiteral("txtREMOTETOKEN"), QString(), QRect(120, 8280, 3600, 315));
+    txtREMOTETOKEN = MakeTextBox(w, frame, QStringLiteral("txtREMOTETOKEN"), QString(), QRect(120, 8700, 3330, 315));
     txtREMOTETOKEN->setReadOnly(true);
     txtREMOTETOKEN->setToolTip(QStringLiteral("The token other computers show: Authorization: Bearer … or ?token=…"));
-    cmdREMOTECOPY = MakeButton(w, frame, QStringLiteral("cmdREMOTECOPY"), QStringLiteral("Copy"),
-                               QRect(3840, 8250, 1080, 375));
+    cmdREMOTECOPY = MakeButton(w, frame, QStringLiteral("cmdREMOTECOPY"), QStringLiteral("Copy address"),
+                               QRect(3510, 8670, 1410, 375));
     cmdREMOTECOPY->setToolTip(QStringLiteral("Copies the web remote's address with the token"));
-    labREMOTENOTE = MakeLabel(w, frame, QStringLiteral("labREMOTENOTE"), QString(), QRect(120, 8700, 4800, 315));
+    labREMOTENOTE = MakeLabel(w, frame, QStringLiteral("labREMOTENOTE"), QString(), QRect(5280, 8580, 6000, 255));
 
     connect(chkREMOTE, &QCheckBox::clicked, this, &RemoteBox::changed);
     connect(chkREMOTEOTHERS, &QCheckBox::clicked, this, &RemoteBox::changed);

@@ -23,9 +23,9 @@ class RemoteControl;
 class RemoteBox : public QObject {
     Q_OBJECT
 public:
-    // Creates labREMOTE, chkREMOTE, labREMOTEPORT, txtREMOTEPORT,
-    // chkREMOTEOTHERS, txtREMOTETOKEN, cmdREMOTECOPY and labREMOTENOTE in
-    // `frame`, registered with `window` in this order.
+    // Creates chkREMOTE, labREMOTEPORT, txtREMOTEPORT, chkREMOTEOTHERS,
+    // txtREMOTETOKEN, cmdREMOTECOPY and labREMOTENOTE in `frame`, registered
+    // with `window` in this order.
     RemoteBox(QWidget *window, QWidget *frame, const MessageTable &msg);
 
     // Reads remote.ini from `folder` (writing it when a token had to be made)
@@ -45,7 +45,6 @@ private:
     QString m_path;
     quint16 m_override = 0;
 
-    QLabel *labREMOTE = nullptr;
     QCheckBox *chkREMOTE = nullptr;
     QLabel *labREMOTEPORT = nullptr;
     QLineEdit *txtREMOTEPORT = nullptr;
