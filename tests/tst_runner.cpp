@@ -169,7 +169,10 @@ private Q_SLOTS:
         QSignalSpy ready(&runner, &RequestRunner::readyChanged);
         QSignalSpy done(&runner, &RequestRunner::finished);
         {
-            const auto startUpOver = qScopeGuard([&] { runner.open(); });
+            const auto startUpOver = qScopeGuard([&] {
+                if (busy == "the start-up not over")
+                    runner.open();
+            });
             std::optional<DialogOpen> box;
             std::optional<RequestRunner::Hold> hold;
             std::optional<DeviceSession::Lease> lease;

@@ -194,11 +194,10 @@ QList<Request> HandOverRequests(const CommandLineRequests &req, RequestOrigin or
 namespace {
 // The request out, the answer in; the running program holds the connection
 // for as long as it works on the request (a load may take minutes). Asked to
-// end meanwhile, the sender goes, and what has not started is dropped.
+// end meanwhile (also before the line has left: a write only queues it), the
+// sender goes, and what has not started is dropped.
 ForwardReply exchange(QLocalSocket &socket, const CommandLineRequests &req)
 {
-    if (TerminationRequested())
-        return {1, {}};
     socket.write(EncodeRequests(req));
     QByteArray answer;
     while (!answer.contains('\n') && answer.size() < kMaxRequestLine) {
@@ -280,7 +279,11 @@ void RequestServer::accept()
         }
         auto client = std::make_shared<Client>();
         client->idle.setSingleShot(true);
-        connect(&client->idle, &QTimer::timeout, this, [this, socket] { drop(socket); });
+        // Queued: the timer belongs to what drop() ends.
+        connect(&client->idle, &QTimer::timeout, this, [this, socket = QPointer<QLocalSocket>(socket)] {
+            if (socket)
+                drop(socket);
+        }, Qt::QueuedConnection);
         client->idle.start(m_idleMs);
         m_clients.insert(socket, client);
         connect(socket, &QLocalSocket::disconnected, this, [this, socket] { drop(socket); });

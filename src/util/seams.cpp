@@ -75,6 +75,7 @@ void Sleep(int ms)
 
 QString PickFolder(const QString &start)
 {
+    const DialogOpen open;
     return seams().pickFolder ? seams().pickFolder(start) : start;
 }
 

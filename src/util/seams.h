@@ -38,8 +38,9 @@ struct Seams {
 
 Seams &seams();
 
-// The dialogs the operator has open now: every MessageBox counts itself, and
-// the window counts its modal windows with a DialogOpen. Requests of other
+// The dialogs the operator has open now: every MessageBox and the folder
+// picker count themselves, and the window counts its modal windows with a
+// DialogOpen. Requests of other
 // senders wait until none is open.
 class DialogWatch : public QObject {
     Q_OBJECT
