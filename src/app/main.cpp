@@ -4,6 +4,8 @@
 #include "link/serialports.h"
 #include "mainwindow.h"
 #include "platform.h"
+#include "remote/remotecontrol.h"
+#include "remote/runnergateway.h"
 #include "state/commandline.h"
 #include "state/forwarding.h"
 #include "util/seams.h"
@@ -25,6 +27,7 @@ const char kLongUsage[] =
     "  --exit          end when done; with --file the exit status tells the outcome:\n"
     "                  0 loaded, 2 refused before anything reached the bank, 3 link failure\n"
     "  --config PATH   main configuration file to use\n"
+    "  --control-port N  remote control (HTTP on TCP N, OSC on UDP N) for this run\n"
     "  --help          this text\n"
     "  --version       the program's version\n"
     "  --list-ports    the serial ports, one a line: stable name, device, description\n"
@@ -96,6 +99,9 @@ int main(int argc, char *argv[])
 
     qx::AppCore core;
     qx::MainWindow window(core);
+    // Other programs in the room reach the device through the runner too.
+    qx::RunnerGateway gateway(core.runner);
+    qx::RemoteControl remote(gateway);
     // A run that ends by itself takes no requests of others.
     qx::RequestServer server(core.runner, [&window] { window.bringToFront(); });
     if (!requests.ExitRequest)
@@ -106,6 +112,7 @@ int main(int argc, char *argv[])
     if (start.exitNow)
         return start.status;
     core.runner.open();
+    window.startRemote(remote, requests.ControlPort);
     window.show();
     const int status = app.exec();
     return window.closing() ? window.closeStatus() : status;

@@ -10,6 +10,7 @@
 #include "picturefolder.h"
 #include "outcomes.h"
 #include "platform.h"
+#include "remotebox.h"
 #include "settings/names.h"
 #include "settings/settingsfile.h"
 #include "switching/switchprotocol.h"
@@ -20,6 +21,7 @@
 #include "warningwindow.h"
 #include "widgets.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -142,6 +144,12 @@ MainWindow::MainWindow(AppCore &core)
     // Created last, after every designed control, so the controls keep their order.
     buildLinkIndicator();
     m_linkSettings->buildPortList(this, frameFILES, m_state.msg);
+    m_remoteBox = std::make_unique<RemoteBox>(this, frameFILES, m_state.msg);
+}
+
+void MainWindow::startRemote(RemoteControl &remote, quint16 portOverride)
+{
+    m_remoteBox->start(remote, ProgramFolder(), portOverride);
 }
 
 MainWindow::~MainWindow() = default;
@@ -332,21 +340,14 @@ void MainWindow::showLinkState()
     const LinkSettings &s = m_session.applied();
     const bool tcp = s.ComPort == 0;
     const QString port = QString::number(s.ComPort);
-    const QString where = tcp ? s.TcpSettings : QStringLiteral("com") + port;
-    const QString retrying = FillIn(msg(36), QString::number(monitor.secondsToRetry()));
-    QString text;
+    const QString text = LinkStateText(monitor, s, msg);
     quint32 color = 0x000000C0; // red
     switch (monitor.state()) {
-    case LinkMonitor::State::Connected: text = msg(31) + QStringLiteral(" \u00B7 ") + where; color = 0x0000A000; break;
-    case LinkMonitor::State::Connecting: text = msg(32); color = 0x0000C0E0; break;
-    case LinkMonitor::State::NotAnswering: text = msg(33); color = 0x0000C0E0; break;
-    case LinkMonitor::State::Lost: text = msg(34); break;
-    case LinkMonitor::State::NoConnection: text = msg(35); break;
-    case LinkMonitor::State::SerialMissing: text = FillIn(msg(37), port); break;
-    case LinkMonitor::State::AddressUnusable: text = msg(38) + QStringLiteral(" \u00B7 ") + where; break;
+    case LinkMonitor::State::Connected: color = 0x0000A000; break;
+    case LinkMonitor::State::Connecting:
+    case LinkMonitor::State::NotAnswering: color = 0x0000C0E0; break;
+    default: break;
     }
-    if (monitor.retryPending())
-        text += QStringLiteral(" \u00B7 ") + retrying;
     labLINK->setText(text);
     SetBackColor(labLINKMARK, ColorFromBgr(color));
     const QDateTime last = monitor.lastReply();

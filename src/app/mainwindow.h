@@ -30,6 +30,8 @@ class LanguageBox;
 class LinkSettingsBox;
 class NameListEditor;
 class PictureFolderBox;
+class RemoteBox;
+class RemoteControl;
 class SwitchingPage;
 class WaitWindow;
 class WarningWindow;
@@ -77,6 +79,9 @@ public:
     WaitWindow &waitWindow();
     WarningWindow &warningWindow();
     SwitchingPage &switching() { return *m_switching; }
+    // Starts `remote` as remote.ini says, or on `portOverride` (--control-port)
+    // for this run, shown in the Remote control group. Called once the start-up is over.
+    void startRemote(RemoteControl &remote, quint16 portOverride);
 
     // The names lists and the captions that show names: the preset buttons,
     // the bank buttons and the files the banks hold (start-up step).
@@ -152,6 +157,7 @@ private:
     QLabel *labLINKMARK = nullptr, *labLINK = nullptr;
 
     std::unique_ptr<SwitchingPage> m_switching;
+    std::unique_ptr<RemoteBox> m_remoteBox;
     std::unique_ptr<WaitWindow> m_wait;
     std::unique_ptr<WarningWindow> m_warning;
     bool m_unloaded = false;

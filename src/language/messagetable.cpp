@@ -58,6 +58,8 @@ const QList<int> &MessageTable::numbers()
             l.append(n);
         for (int n = 60; n <= 67; ++n)
             l.append(n);
+        for (int n = 70; n <= 71; ++n)
+            l.append(n);
         return l;
     }();
     return list;
@@ -121,6 +123,9 @@ QString MessageTable::defaultText(int n)
     case 65: return QStringLiteral("%1 held NUL bytes. They were left out and everything else was read; the next save of the settings writes the file without them.");
     case 66: return QStringLiteral("%1 held NUL bytes. They were left out and everything else was read.");
     case 67: return QStringLiteral("%1 is not a text file: no setting was read from it. It is left as it is, so changes are not saved in it.");
+    // The remote control's note.
+    case 70: return QStringLiteral("Remote control on port %1");
+    case 71: return QStringLiteral("Remote control: port %1 cannot be opened");
     default: return QString();
     }
 }

@@ -1,10 +1,10 @@
 #pragma once
 // The table of the numbered interface messages, MSG(1)..MSG(44) and
-// MSG(60)..MSG(67), with their built-in English defaults. A language file may
-// replace any of them; one without the later numbers (31 on: the link
-// indicator, the settings folder, the busy note of the preset keys, the serial
-// port list, the notes on files read without their NUL bytes) keeps their
-// defaults.
+// MSG(60)..MSG(67), MSG(70)..MSG(71), with their built-in English defaults. A
+// language file may replace any of them; one without the later numbers (31 on:
+// the link indicator, the settings folder, the busy note of the preset keys,
+// the serial port list, the notes on files read without their NUL bytes, the
+// remote control's note) keeps their defaults.
 
 #include <QList>
 #include <QString>
@@ -26,7 +26,7 @@ public:
     QString operator()(int n) const;
     void set(int n, const QString &text);
 
-    // The numbers that have a key and a default, in table order: 1..23, 29..44, 60..67.
+    // The numbers that have a key and a default, in table order: 1..23, 29..44, 60..67, 70..71.
     static const QList<int> &numbers();
     static QString key(int n);          // "MSG(n)"
     static QString defaultText(int n);  // built-in English text
@@ -40,7 +40,7 @@ public:
                               MessageRecords &records, bool recordMode);
 
 private:
-    std::array<QString, 68> m_text;
+    std::array<QString, 72> m_text;
 };
 
 // `text` with its "%1" replaced by `value` (a language file's text may leave it out).

@@ -3,6 +3,7 @@
 #include "commandexchange.h"
 #include "commlog.h"
 #include "devicelink.h"
+#include "language/messagetable.h"
 #include "settings/settings.h"
 
 #include <algorithm>
@@ -172,6 +173,40 @@ void LinkMonitor::logOutcome(const QString &text)
         return;
     m_attemptStarted.start();
     m_exchange.log().LogNote(QStringLiteral("(reconnect) ") + text, CommLog::Received);
+}
+
+QString LinkStateText(const LinkMonitor &monitor, const LinkSettings &s, const MessageTable &msg)
+{
+    const QString port = QString::number(s.ComPort);
+    const QString where = s.ComPort == 0 ? s.TcpSettings : QStringLiteral("com") + port;
+    const QString dot = QStringLiteral(" \u00B7 ");
+    QString text;
+    switch (monitor.state()) {
+    case LinkMonitor::State::Connected: text = msg(31) + dot + where; break;
+    case LinkMonitor::State::Connecting: text = msg(32); break;
+    case LinkMonitor::State::NotAnswering: text = msg(33); break;
+    case LinkMonitor::State::Lost: text = msg(34); break;
+    case LinkMonitor::State::NoConnection: text = msg(35); break;
+    case LinkMonitor::State::SerialMissing: text = FillIn(msg(37), port); break;
+    case LinkMonitor::State::AddressUnusable: text = msg(38) + dot + where; break;
+    }
+    if (monitor.retryPending())
+        text += dot + FillIn(msg(36), QString::number(monitor.secondsToRetry()));
+    return text;
+}
+
+QString LinkStateKey(LinkMonitor::State state)
+{
+    switch (state) {
+    case LinkMonitor::State::Connected: return QStringLiteral("connected");
+    case LinkMonitor::State::Connecting: return QStringLiteral("connecting");
+    case LinkMonitor::State::NotAnswering: return QStringLiteral("not-answering");
+    case LinkMonitor::State::Lost: return QStringLiteral("lost");
+    case LinkMonitor::State::NoConnection: return QStringLiteral("no-connection");
+    case LinkMonitor::State::SerialMissing: return QStringLiteral("serial-missing");
+    case LinkMonitor::State::AddressUnusable: return QStringLiteral("address-unusable");
+    }
+    return QString();
 }
 
 } // namespace qx

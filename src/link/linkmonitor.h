@@ -20,7 +20,9 @@
 namespace qx {
 
 class CommandExchange;
+class MessageTable;
 enum class LinkOpenResult;
+struct LinkSettings;
 
 class LinkMonitor : public QObject {
     Q_OBJECT
@@ -89,5 +91,11 @@ private:
     QElapsedTimer m_attemptStarted; // the last open or retry
     QDateTime m_lastReply;
 };
+
+// What the link indicator says: "Connected · 127.0.0.1:5000", "Lost ·
+// retrying in 4 s", … in the current language, for the link as last applied.
+QString LinkStateText(const LinkMonitor &monitor, const LinkSettings &applied, const MessageTable &msg);
+// The state as a word for other programs: "connected", "lost", …
+QString LinkStateKey(LinkMonitor::State state);
 
 } // namespace qx

@@ -19,6 +19,7 @@ struct CommandLineRequests {
     bool CommandRequested = false;
     QString CommandRequest;       // "/c:" / --command, without terminator
     qint32 PresetRequest = 0;     // --preset: preset 1..16 to recall, 0 none
+    quint16 ControlPort = 0;      // --control-port: the remote control on this port for this run, 0 none
     bool ExitRequest = false;
     bool HelpRequest = false;
     // Long options with --exit: the run ends by itself, so nobody answers a

@@ -48,7 +48,7 @@ bool parseLongOptions(const QStringList &args, CommandLineRequests &req, QString
         }
         const bool takesValue = name == QLatin1String("file") || name == QLatin1String("bank")
                              || name == QLatin1String("command") || name == QLatin1String("config")
-                             || name == QLatin1String("preset");
+                             || name == QLatin1String("preset") || name == QLatin1String("control-port");
         const bool isFlag = name == QLatin1String("exit") || name == QLatin1String("help")
                          || name == QLatin1String("version");
         if (!takesValue && !isFlag)
@@ -81,6 +81,12 @@ bool parseLongOptions(const QStringList &args, CommandLineRequests &req, QString
             if (!ok || preset < 1 || preset > kPresets)
                 return fail(QStringLiteral("invalid preset number: %1").arg(value));
             req.PresetRequest = preset;
+        } else if (name == QLatin1String("control-port")) {
+            bool ok = false;
+            const uint port = value.trimmed().toUInt(&ok);
+            if (!ok || port < 1 || port > 65535)
+                return fail(QStringLiteral("invalid port number: %1").arg(value));
+            req.ControlPort = quint16(port);
         } else if (name == QLatin1String("command")) {
             req.CommandRequest = value;
             req.CommandRequested = true;

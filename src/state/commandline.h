@@ -5,7 +5,7 @@
 //    file names arrive in lower case (see ResolvePathIgnoringCase).
 //  - the long-option form for scripts, chosen when the first argument begins
 //    with "--": --file PATH, --bank N, --command TEXT, --preset N, --exit,
-//    --config PATH, --help, --version. Values keep their case and may contain "/".
+//    --config PATH, --control-port N, --help, --version. Values keep their case and may contain "/".
 
 #include "state/appstate.h"
 

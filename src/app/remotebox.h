@@ -1,0 +1,57 @@
+#pragma once
+// The "Remote control" group of the Files and Setup page: the check box that
+// turns the HTTP and OSC listeners on, their port, "Allow other computers",
+// the token other computers must show (with a button that copies the web
+// remote's address with it) and a note of what runs. Its settings are
+// remote.ini's; every change is written there at once and applied.
+
+#include "remote/remotesettings.h"
+
+#include <QObject>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QWidget;
+
+namespace qx {
+
+class MessageTable;
+class RemoteControl;
+
+class RemoteBox : public QObject {
+    Q_OBJECT
+public:
+    // Creates chkREMOTE, labREMOTEPORT, txtREMOTEPORT, chkREMOTEOTHERS,
+    // txtREMOTETOKEN, cmdREMOTECOPY and labREMOTENOTE in `frame`, registered
+    // with `window` in this order.
+    RemoteBox(QWidget *window, QWidget *frame, const MessageTable &msg);
+
+    // Reads remote.ini from `folder` (writing it when a token had to be made)
+    // and starts what it says; `portOverride` (--control-port) turns the
+    // listeners on for this run on that port, and the group then only shows it.
+    void start(RemoteControl &remote, const QString &folder, quint16 portOverride);
+    const RemoteSettings &settings() const { return m_settings; }
+
+private:
+    void changed();
+    void showNote();
+    void save();
+
+    const MessageTable &m_msg;
+    RemoteControl *m_remote = nullptr;
+    RemoteSettings m_settings;
+    QString m_path;
+    quint16 m_override = 0;
+
+    QCheckBox *chkREMOTE = nullptr;
+    QLabel *labREMOTEPORT = nullptr;
+    QLineEdit *txtREMOTEPORT = nullptr;
+    QCheckBox *chkREMOTEOTHERS = nullptr;
+    QLineEdit *txtREMOTETOKEN = nullptr;
+    QPushButton *cmdREMOTECOPY = nullptr;
+    QLabel *labREMOTENOTE = nullptr;
+};
+
+} // namespace qx

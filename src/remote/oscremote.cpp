@@ -1,0 +1,199 @@
+#include "oscremote.h"
+
+#include <QUdpSocket>
+#include <QVariant>
+#include <cstdlib>
+#include <cstring>
+#include <lo/lo.h>
+
+namespace qx {
+
+namespace {
+template <typename T> T copied(const char *at)
+{
+    T value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+
+QHostAddress plain(const QHostAddress &a)
+{
+    // A dual-stack socket reports IPv4 senders as ::ffff:a.b.c.d.
+    bool v4 = false;
+    const quint32 ip = a.toIPv4Address(&v4);
+    return v4 ? QHostAddress(ip) : a;
+}
+} // namespace
+
+bool OscSenderAllowed(const QHostAddress &sender, bool allowOthers, const QList<QHostAddress> &allowed)
+{
+    const QHostAddress from = plain(sender);
+    if (from.isLoopback())
+        return true;
+    if (!allowOthers)
+        return false;
+    for (const QHostAddress &a : allowed)
+        if (plain(a) == from)
+            return true;
+    return false;
+}
+
+OscRemote::OscRemote(RemoteGateway &gateway, bool allowOthers, const QList<QHostAddress> &allowed,
+                     const QList<Target> &feedback, QObject *parent)
+    : QObject(parent), m_gateway(gateway), m_allowOthers(allowOthers), m_allowed(allowed), m_feedback(feedback)
+{
+    m_changed.setSingleShot(true);
+    m_changed.setInterval(0);
+    connect(&m_changed, &QTimer::timeout, this, &OscRemote::sendFeedback);
+    connect(&m_gateway, &RemoteGateway::changed, &m_changed, qOverload<>(&QTimer::start));
+}
+
+bool OscRemote::start(const QHostAddress &address, quint16 port, QString *error)
+{
+    auto *socket = new QUdpSocket(this);
+    if (!socket->bind(address, port)) {
+        if (error)
+            *error = socket->errorString();
+        delete socket;
+        return false;
+    }
+    m_socket = socket;
+    connect(socket, &QUdpSocket::readyRead, this, &OscRemote::readDatagrams);
+    return true;
+}
+
+QHostAddress OscRemote::boundAddress() const
+{
+    return m_socket ? m_socket->localAddress() : QHostAddress();
+}
+
+quint16 OscRemote::boundPort() const
+{
+    return m_socket ? m_socket->localPort() : 0;
+}
+
+QByteArray OscRemote::encode(const OscMessage &message)
+{
+    lo_message m = lo_message_new();
+    for (const OscArgument &a : message.arguments) {
+        if (a.type == 'i')
+            lo_message_add_int32(m, a.value.toInt());
+        else if (a.type == 's')
+            lo_message_add_string(m, a.value.toString().toUtf8().constData());
+        else if (a.type == 'T')
+            lo_message_add_true(m);
+        else if (a.type == 'F')
+            lo_message_add_false(m);
+    }
+    size_t length = 0;
+    void *data = lo_message_serialise(m, message.address.toUtf8().constData(), nullptr, &length);
+    QByteArray bytes;
+    if (data)
+        bytes = QByteArray(static_cast<const char *>(data), qsizetype(length));
+    std::free(data);
+    lo_message_free(m);
+    return bytes;
+}
+
+bool OscRemote::decode(const QByteArray &bytes, OscMessage &message)
+{
+    // liblo reads the buffer in place; it wants it writable and aligned as received.
+    QByteArray copy = bytes;
+    const char *path = lo_get_path(copy.data(), copy.size());
+    if (!path || bytes.startsWith("#bundle"))
+        return false;
+    int result = 0;
+    lo_message m = lo_message_deserialise(copy.data(), size_t(copy.size()), &result);
+    if (!m)
+        return false;
+    message.address = QString::fromUtf8(path);
+    message.arguments.clear();
+    const char *types = lo_message_get_types(m);
+    lo_arg **argv = lo_message_get_argv(m);
+    const int argc = lo_message_get_argc(m);
+    for (int i = 0; i < argc && types && types[i]; ++i) {
+        OscArgument a;
+        a.type = types[i];
+        // liblo's argument pointers point into the message, where an 8-byte
+        // union need not be aligned: the values are copied out byte by byte.
+        const auto *at = reinterpret_cast<const char *>(argv[i]);
+        switch (types[i]) {
+        case 'i': a.value = copied<qint32>(at); break;
+        case 'h': a.value = qlonglong(copied<qint64>(at)); break;
+        case 'f': a.value = double(copied<float>(at)); break;
+        case 'd': a.value = copied<double>(at); break;
+        case 's':
+        case 'S': a.value = QString::fromUtf8(at); break;
+        default: break;
+        }
+        message.arguments << a;
+    }
+    lo_message_free(m);
+    return true;
+}
+
+void OscRemote::readDatagrams()
+{
+    while (m_socket->hasPendingDatagrams()) {
+        const qint64 size = m_socket->pendingDatagramSize();
+        QByteArray bytes(qsizetype(std::clamp<qint64>(size, 0, kMaxDatagram)), Qt::Uninitialized);
+        QHostAddress from;
+        quint16 port = 0;
+        const qint64 read = m_socket->readDatagram(bytes.data(), bytes.size(), &from, &port);
+        // Too large or cut short: not a message of ours, and not answered.
+        if (read < 0 || size > kMaxDatagram || !OscSenderAllowed(from, m_allowOthers, m_allowed))
+            continue;
+        bytes.truncate(qsizetype(read));
+        handle(bytes, {from, port});
+    }
+}
+
+void OscRemote::handle(const QByteArray &bytes, const Target &from)
+{
+    OscMessage message;
+    if (!decode(bytes, message)) {
+        sendTo({OscMessage{QStringLiteral("/qx7/error"), {OscArgument{'s', QStringLiteral("not an OSC message")}}}},
+               from);
+        return;
+    }
+    const OscCall call = ParseOscCall(message.address, message.arguments);
+    if (call.kind == OscCall::Kind::Refusal) {
+        sendTo({OscMessage{QStringLiteral("/qx7/error"), {OscArgument{'s', call.reason}}}}, from);
+        return;
+    }
+    m_senders.removeAll(from);
+    m_senders.append(from);
+    while (m_senders.size() > kMaxSenders)
+        m_senders.removeFirst();
+    if (call.kind == OscCall::Kind::State) {
+        sendTo(OscFeedback(m_gateway.state()), from);
+        return;
+    }
+    m_gateway.submit(call.request, this, [this, from](const RemoteOutcome &outcome) {
+        if (outcome.result != RemoteOutcome::Result::Done)
+            sendTo({OscMessage{QStringLiteral("/qx7/error"), {OscArgument{'s', outcome.message}}}}, from);
+    });
+}
+
+void OscRemote::sendTo(const QList<OscMessage> &messages, const Target &to)
+{
+    for (const OscMessage &m : messages)
+        m_socket->writeDatagram(encode(m), to.first, to.second);
+}
+
+void OscRemote::sendFeedback()
+{
+    if (!m_socket)
+        return;
+    const QList<OscMessage> messages = OscFeedback(m_gateway.state());
+    QList<Target> targets = m_feedback;
+    for (const Target &t : std::as_const(m_senders))
+        if (!targets.contains(t))
+            targets << t;
+    for (const Target &t : std::as_const(targets))
+        // Bound to 127.0.0.1, nothing may leave this computer.
+        if (m_allowOthers || plain(t.first).isLoopback())
+            sendTo(messages, t);
+}
+
+} // namespace qx

@@ -1,0 +1,444 @@
+#include "remoteapi.h"
+
+#include "util/devicecounts.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QStringList>
+#include <optional>
+
+namespace qx {
+
+namespace {
+
+// A plain decimal number within low..high: digits only, no sign, no blanks.
+std::optional<int> numberIn(const QString &text, int low, int high)
+{
+    if (text.isEmpty() || text.size() > 5)
+        return std::nullopt;
+    int n = 0;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+        n = n * 10 + (c.unicode() - '0');
+    }
+    if (n < low || n > high)
+        return std::nullopt;
+    return n;
+}
+
+ApiCall refusal(int status, const QString &reason)
+{
+    ApiCall call;
+    call.status = status;
+    call.reason = reason;
+    return call;
+}
+
+ApiCall request(const RemoteRequest &r)
+{
+    ApiCall call;
+    call.kind = ApiCall::Kind::Request;
+    call.status = 0;
+    call.request = r;
+    return call;
+}
+
+// The JSON object of a body, or the reason it is none.
+std::optional<QJsonObject> jsonObject(const QByteArray &body, QString &reason)
+{
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(body, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+        reason = QStringLiteral("the body is not a JSON object");
+        return std::nullopt;
+    }
+    return doc.object();
+}
+
+// A whole number in a JSON value: 5 or 5.0, never "5" or 5.5.
+std::optional<int> jsonInteger(const QJsonValue &v, int low, int high)
+{
+    if (!v.isDouble())
+        return std::nullopt;
+    const double d = v.toDouble();
+    if (d < low || d > high || d != double(int(d)))
+        return std::nullopt;
+    return int(d);
+}
+
+ApiCall sourceCall(int window, const QByteArray &body)
+{
+    QString reason;
+    const auto object = jsonObject(body, reason);
+    if (!object)
+        return refusal(400, reason);
+    const bool background = window == 0;
+    RemoteRequest r;
+    r.kind = RemoteRequest::Kind::Source;
+    r.window = window;
+    if (object->size() == 1 && object->contains(QLatin1String("input"))) {
+        // The background's only input is the live DVI input, input 1.
+        const auto input = jsonInteger(object->value(QLatin1String("input")), 1, background ? 1 : kInputs);
+        if (!input)
+            return refusal(400, background ? QStringLiteral("the background has one input: {\"input\": 1}")
+                                           : QStringLiteral("input must be a number from 1 to 16"));
+        r.source = RemoteRequest::Source::Input;
+        r.number = *input;
+        return request(r);
+    }
+    if (object->size() == 1 && object->contains(QLatin1String("bank"))) {
+        const auto bank = jsonInteger(object->value(QLatin1String("bank")), 1, kBanks);
+        if (!bank)
+            return refusal(400, QStringLiteral("bank must be a number from 1 to 4"));
+        r.source = RemoteRequest::Source::Bank;
+        r.number = *bank;
+        return request(r);
+    }
+    return refusal(400, QStringLiteral("expected {\"input\": n} or {\"bank\": n}"));
+}
+
+ApiCall switchCall(RemoteRequest::Kind kind, int window, const QByteArray &body)
+{
+    QString reason;
+    const auto object = jsonObject(body, reason);
+    if (!object)
+        return refusal(400, reason);
+    const QJsonValue on = object->value(QLatin1String("on"));
+    if (object->size() != 1 || !on.isBool())
+        return refusal(400, QStringLiteral("expected {\"on\": true} or {\"on\": false}"));
+    RemoteRequest r;
+    r.kind = kind;
+    r.window = window;
+    r.on = on.toBool();
+    return request(r);
+}
+
+} // namespace
+
+ApiCall ParseApiCall(const QByteArray &method, const QString &path, const QByteArray &body)
+{
+    const bool get = method == "GET";
+    const bool post = method == "POST";
+    const bool put = method == "PUT";
+    if (path == QLatin1String("/") || path == QLatin1String("/index.html")) {
+        if (!get)
+            return refusal(405, QStringLiteral("only GET is allowed here"));
+        ApiCall call;
+        call.kind = ApiCall::Kind::Page;
+        call.status = 200;
+        return call;
+    }
+    const QString prefix = QStringLiteral("/api/v1/");
+    if (!path.startsWith(prefix))
+        return refusal(404, QStringLiteral("no such resource"));
+    const QStringList parts = path.mid(prefix.size()).split(QLatin1Char('/'));
+    const auto is = [&parts](std::initializer_list<const char *> names) {
+        if (parts.size() != int(names.size()))
+            return false;
+        int i = 0;
+        for (const char *name : names) {
+            if (name && parts.at(i) != QLatin1String(name))
+                return false;
+            ++i;
+        }
+        return true;
+    };
+    const auto wrongMethod = [](const char *allowed) {
+        return refusal(405, QStringLiteral("only %1 is allowed here").arg(QLatin1String(allowed)));
+    };
+
+    if (is({"state"}) || is({"ws"})) {
+        if (!get)
+            return wrongMethod("GET");
+        ApiCall call;
+        call.kind = parts.at(0) == QLatin1String("ws") ? ApiCall::Kind::WebSocket : ApiCall::Kind::State;
+        call.status = 200;
+        return call;
+    }
+    if (is({"preset", nullptr})) {
+        if (!post)
+            return wrongMethod("POST");
+        const auto preset = numberIn(parts.at(1), 1, kPresets);
+        if (!preset)
+            return refusal(400, QStringLiteral("preset must be a number from 1 to 16"));
+        RemoteRequest r;
+        r.kind = RemoteRequest::Kind::Preset;
+        r.preset = *preset;
+        return request(r);
+    }
+    if (is({"background", "source"})) {
+        if (!post)
+            return wrongMethod("POST");
+        return sourceCall(0, body);
+    }
+    if (is({"window", nullptr, nullptr})) {
+        const QString &what = parts.at(2);
+        const bool known = what == QLatin1String("source") || what == QLatin1String("enabled")
+                        || what == QLatin1String("fullscreen");
+        if (!known)
+            return refusal(404, QStringLiteral("no such resource"));
+        if (!post)
+            return wrongMethod("POST");
+        const auto window = numberIn(parts.at(1), 1, kWindows);
+        if (!window)
+            return refusal(400, QStringLiteral("window must be a number from 1 to 4"));
+        if (what == QLatin1String("source"))
+            return sourceCall(*window, body);
+        return switchCall(what == QLatin1String("enabled") ? RemoteRequest::Kind::Enabled
+                                                           : RemoteRequest::Kind::FullScreen,
+                          *window, body);
+    }
+    if (is({"bank", nullptr})) {
+        if (!put)
+            return wrongMethod("PUT");
+        const auto bank = numberIn(parts.at(1), 1, kBanks);
+        if (!bank)
+            return refusal(400, QStringLiteral("bank must be a number from 1 to 4"));
+        if (body.size() > kMaxPictureBytes)
+            return refusal(413, QStringLiteral("a picture of at most 64 MiB"));
+        if (!LooksLikePicture(body))
+            return refusal(415, QStringLiteral("the body is not a BMP, GIF or JPEG picture"));
+        RemoteRequest r;
+        r.kind = RemoteRequest::Kind::Load;
+        r.number = *bank;
+        r.picture = body;
+        return request(r);
+    }
+    return refusal(404, QStringLiteral("no such resource"));
+}
+
+bool LooksLikePicture(const QByteArray &body)
+{
+    return body.startsWith("BM") || body.startsWith("GIF87a") || body.startsWith("GIF89a")
+        || body.startsWith("\xFF\xD8\xFF");
+}
+
+QString CleanFileName(const QString &name)
+{
+    QString n = name;
+    const int slash = int(std::max(n.lastIndexOf(QLatin1Char('/')), n.lastIndexOf(QLatin1Char('\\'))));
+    if (slash >= 0)
+        n = n.mid(slash + 1);
+    QString clean;
+    for (const QChar c : std::as_const(n))
+        if (c.isPrint())
+            clean += c;
+    return clean.trimmed().left(120);
+}
+
+int HttpStatus(const RemoteOutcome &outcome)
+{
+    switch (outcome.result) {
+    case RemoteOutcome::Result::Done: return 200;
+    case RemoteOutcome::Result::Busy: return 409;
+    case RemoteOutcome::Result::Refused: return 422;
+    case RemoteOutcome::Result::LinkDown:
+    case RemoteOutcome::Result::LinkFailure:
+    case RemoteOutcome::Result::Terminated: return 503;
+    }
+    return 500;
+}
+
+QJsonObject ErrorJson(const QString &reason)
+{
+    return QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), reason}};
+}
+
+QJsonObject OutcomeJson(const RemoteOutcome &outcome)
+{
+    if (outcome.result == RemoteOutcome::Result::Done)
+        return QJsonObject{{QStringLiteral("ok"), true}};
+    return ErrorJson(outcome.message);
+}
+
+namespace {
+QJsonValue sourceJson(const RemoteState::Window &w)
+{
+    if (!w.known)
+        return QJsonValue::Null;
+    if (w.bank > 0)
+        return QJsonObject{{QStringLiteral("bank"), w.bank}};
+    return QJsonObject{{QStringLiteral("input"), w.input}};
+}
+} // namespace
+
+QJsonObject StateJson(const RemoteState &s)
+{
+    QJsonArray presets;
+    for (int n = 1; n <= kPresets; ++n)
+        presets.append(QJsonObject{{QStringLiteral("number"), n}, {QStringLiteral("name"), s.presetNames[size_t(n - 1)]}});
+    QJsonArray windows;
+    for (int n = 1; n <= kWindows; ++n) {
+        const RemoteState::Window &w = s.windows[size_t(n - 1)];
+        QJsonObject o{{QStringLiteral("number"), n},
+                      {QStringLiteral("name"), s.windowNames[size_t(n - 1)]},
+                      {QStringLiteral("source"), sourceJson(w)}};
+        o.insert(QStringLiteral("enabled"), w.known ? QJsonValue(w.enabled) : QJsonValue(QJsonValue::Null));
+        o.insert(QStringLiteral("fullscreen"), w.known ? QJsonValue(w.fullscreen) : QJsonValue(QJsonValue::Null));
+        windows.append(o);
+    }
+    QJsonArray banks;
+    for (int n = 1; n <= kBanks; ++n)
+        banks.append(QJsonObject{{QStringLiteral("number"), n},
+                                 {QStringLiteral("name"), s.bankNames[size_t(n - 1)]},
+                                 {QStringLiteral("file"), s.bankFiles[size_t(n - 1)]}});
+    return QJsonObject{
+        {QStringLiteral("link"),
+         QJsonObject{{QStringLiteral("state"), s.linkState}, {QStringLiteral("text"), s.linkText}}},
+        {QStringLiteral("presetLast"), s.presetLast},
+        {QStringLiteral("presets"), presets},
+        {QStringLiteral("windows"), windows},
+        {QStringLiteral("background"), QJsonObject{{QStringLiteral("source"), sourceJson(s.background)}}},
+        {QStringLiteral("banks"), banks},
+        {QStringLiteral("busy"), s.busy},
+        {QStringLiteral("version"), s.version},
+    };
+}
+
+namespace {
+
+// An OSC number argument as a whole number: i, h, or a float holding one.
+std::optional<int> oscInteger(const OscArgument &a, int low, int high)
+{
+    double d = 0;
+    switch (a.type) {
+    case 'i':
+    case 'h':
+        if (a.value.toLongLong() < low || a.value.toLongLong() > high)
+            return std::nullopt;
+        return int(a.value.toLongLong());
+    case 'f':
+    case 'd':
+        d = a.value.toDouble();
+        if (!(d >= low && d <= high) || d != double(int(d)))
+            return std::nullopt;
+        return int(d);
+    default:
+        return std::nullopt;
+    }
+}
+
+// On or off: 0/1 as a number, or the OSC types T and F.
+std::optional<bool> oscFlag(const OscArgument &a)
+{
+    if (a.type == 'T' || a.type == 'F')
+        return a.type == 'T';
+    const auto n = oscInteger(a, 0, 1);
+    if (!n)
+        return std::nullopt;
+    return *n == 1;
+}
+
+OscCall oscRefusal(const QString &reason)
+{
+    OscCall call;
+    call.reason = reason;
+    return call;
+}
+
+OscCall oscRequest(const RemoteRequest &r)
+{
+    OscCall call;
+    call.kind = OscCall::Kind::Request;
+    call.request = r;
+    return call;
+}
+
+} // namespace
+
+OscCall ParseOscCall(const QString &address, const QList<OscArgument> &arguments)
+{
+    const QString prefix = QStringLiteral("/qx7/");
+    if (address == QLatin1String("/qx7/state")) {
+        if (!arguments.isEmpty())
+            return oscRefusal(QStringLiteral("/qx7/state takes no arguments"));
+        OscCall call;
+        call.kind = OscCall::Kind::State;
+        return call;
+    }
+    if (!address.startsWith(prefix))
+        return oscRefusal(QStringLiteral("unknown address"));
+    const QStringList parts = address.mid(prefix.size()).split(QLatin1Char('/'));
+    if (arguments.size() != 1)
+        return oscRefusal(QStringLiteral("%1 takes one argument").arg(address));
+    const OscArgument &arg = arguments.first();
+
+    if (parts == QStringList{QStringLiteral("preset")}) {
+        const auto preset = oscInteger(arg, 1, kPresets);
+        if (!preset)
+            return oscRefusal(QStringLiteral("preset must be 1 to 16"));
+        RemoteRequest r;
+        r.kind = RemoteRequest::Kind::Preset;
+        r.preset = *preset;
+        return oscRequest(r);
+    }
+    int window = -1;
+    QString what;
+    if (parts.size() == 2 && parts.at(0) == QLatin1String("background")) {
+        window = 0;
+        what = parts.at(1);
+    } else if (parts.size() == 3 && parts.at(0) == QLatin1String("window")) {
+        const auto n = numberIn(parts.at(1), 1, kWindows);
+        if (!n)
+            return oscRefusal(QStringLiteral("window must be 1 to 4"));
+        window = *n;
+        what = parts.at(2);
+    } else {
+        return oscRefusal(QStringLiteral("unknown address"));
+    }
+
+    RemoteRequest r;
+    r.window = window;
+    if (what == QLatin1String("input") || what == QLatin1String("bank")) {
+        const bool bank = what == QLatin1String("bank");
+        const int high = bank ? kBanks : (window == 0 ? 1 : kInputs);
+        const auto n = oscInteger(arg, 1, high);
+        if (!n)
+            return oscRefusal(QStringLiteral("%1 must be 1 to %2").arg(what).arg(high));
+        r.kind = RemoteRequest::Kind::Source;
+        r.source = bank ? RemoteRequest::Source::Bank : RemoteRequest::Source::Input;
+        r.number = *n;
+        return oscRequest(r);
+    }
+    if (window > 0 && (what == QLatin1String("enabled") || what == QLatin1String("fullscreen"))) {
+        const auto on = oscFlag(arg);
+        if (!on)
+            return oscRefusal(QStringLiteral("%1 must be 0 or 1").arg(what));
+        r.kind = what == QLatin1String("enabled") ? RemoteRequest::Kind::Enabled : RemoteRequest::Kind::FullScreen;
+        r.on = *on;
+        return oscRequest(r);
+    }
+    return oscRefusal(QStringLiteral("unknown address"));
+}
+
+QString SourceText(const RemoteState::Window &w)
+{
+    if (!w.known)
+        return QString();
+    if (w.bank > 0)
+        return QStringLiteral("bank %1").arg(w.bank);
+    return QStringLiteral("input %1").arg(w.input);
+}
+
+QList<OscMessage> OscFeedback(const RemoteState &s)
+{
+    const auto text = [](const QString &t) { return OscArgument{'s', t}; };
+    const auto integer = [](int n) { return OscArgument{'i', n}; };
+    QList<OscMessage> out;
+    out << OscMessage{QStringLiteral("/qx7/link"), {text(s.linkText)}};
+    out << OscMessage{QStringLiteral("/qx7/preset/last"), {integer(s.presetLast)}};
+    for (int n = 1; n <= kWindows; ++n) {
+        const RemoteState::Window &w = s.windows[size_t(n - 1)];
+        const QString base = QStringLiteral("/qx7/window/%1/").arg(n);
+        out << OscMessage{base + QStringLiteral("source"), {text(SourceText(w))}};
+        out << OscMessage{base + QStringLiteral("enabled"), {integer(w.enabled ? 1 : 0)}};
+        out << OscMessage{base + QStringLiteral("fullscreen"), {integer(w.fullscreen ? 1 : 0)}};
+    }
+    out << OscMessage{QStringLiteral("/qx7/background/source"), {text(SourceText(s.background))}};
+    out << OscMessage{QStringLiteral("/qx7/busy"), {integer(s.busy ? 1 : 0)}};
+    return out;
+}
+
+} // namespace qx

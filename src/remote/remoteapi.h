@@ -1,0 +1,80 @@
+#pragma once
+// The remote control's codecs, as plain functions: an HTTP route with its
+// body, or an OSC address with its arguments, becomes a request or a refusal
+// with its reason; an outcome becomes an HTTP status; the state becomes the
+// JSON object the API and the WebSocket send and the OSC feedback messages.
+// The listeners only move bytes; every decision on outside input is made here.
+
+#include "remotegateway.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QVariant>
+
+namespace qx {
+
+// The largest picture body a bank upload takes, and the largest JSON body.
+constexpr qint64 kMaxPictureBytes = 64LL * 1024 * 1024;
+constexpr qint64 kMaxJsonBytes = 4096;
+
+struct ApiCall {
+    enum class Kind {
+        Refusal,   // answer `status` with `reason`
+        Page,      // the web remote
+        State,     // GET /api/v1/state
+        WebSocket, // GET /api/v1/ws without an upgrade: refused (400) by the listener
+        Request,   // `request` goes to the gateway
+    };
+    Kind kind = Kind::Refusal;
+    int status = 400;
+    QString reason;
+    RemoteRequest request;
+};
+
+// The call that `method` on `path` with `body` is. Paths are matched exactly
+// (no trailing "/"); numbers are plain decimal within their range.
+ApiCall ParseApiCall(const QByteArray &method, const QString &path, const QByteArray &body);
+
+// 200 done, 409 busy, 503 link down or failed, 422 refused, 503 ending.
+int HttpStatus(const RemoteOutcome &outcome);
+// The JSON answer of an outcome: {"ok": true} or {"ok": false, "error": reason}.
+QJsonObject OutcomeJson(const RemoteOutcome &outcome);
+QJsonObject ErrorJson(const QString &reason);
+
+// Whether `body` begins as a BMP, GIF or JPEG file does.
+bool LooksLikePicture(const QByteArray &body);
+// A bank's recorded file name from what a client sent: the last path
+// component, line breaks and control characters removed, at most 120
+// characters; "" when nothing is left.
+QString CleanFileName(const QString &name);
+
+// {"link": {...}, "presetLast": n, "presets": [...], "windows": [...],
+//  "background": {...}, "banks": [...], "busy": b, "version": "..."}
+QJsonObject StateJson(const RemoteState &state);
+
+// One OSC argument as liblo hands it over: its type tag and its value.
+struct OscArgument {
+    char type = 0; // 'i', 'h', 'f', 'd', 's', 'T', 'F', ...
+    QVariant value;
+};
+
+struct OscCall {
+    enum class Kind { Refusal, State, Request };
+    Kind kind = Kind::Refusal;
+    QString reason;
+    RemoteRequest request;
+};
+OscCall ParseOscCall(const QString &address, const QList<OscArgument> &arguments);
+
+// The feedback after a change or on /qx7/state: address and arguments.
+struct OscMessage {
+    QString address;
+    QList<OscArgument> arguments;
+};
+QList<OscMessage> OscFeedback(const RemoteState &state);
+// "input 5", "bank 2", or "" before the first read-back.
+QString SourceText(const RemoteState::Window &window);
+
+} // namespace qx

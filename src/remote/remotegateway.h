@@ -1,0 +1,83 @@
+#pragma once
+// What the remote listeners (HTTP, WebSocket, OSC) need of the program: a
+// door for requests, each answered once with its outcome, and the state they
+// show, with a signal when it changes. Every request through it is an
+// unattended one: it never opens a dialog, never changes what the operator
+// has selected, and waits while the operator's own sequence holds the link.
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <functional>
+
+namespace qx {
+
+struct RemoteRequest {
+    enum class Kind { Preset, Source, Enabled, FullScreen, Load };
+    enum class Source { Input, Bank };
+    Kind kind = Kind::Preset;
+    int preset = 0;                 // Preset: 1..16
+    int window = 0;                 // 1..4, or 0 for the background (Source only)
+    Source source = Source::Input;  // Source: an input or a bank
+    int number = 0;                 // Source: input 1..16 (the background: 1, its live input) or bank 1..4;
+                                    // Load: bank 1..4
+    bool on = false;                // Enabled, FullScreen
+    QByteArray picture;             // Load: the picture file's bytes
+    QString name;                   // Load: the file name recorded for the bank
+};
+
+struct RemoteOutcome {
+    enum class Result {
+        Done,
+        Busy,        // refused: a load runs, or too many requests wait
+        LinkDown,    // nothing sent: the link is not up
+        Refused,     // the picture was refused (its reason in message) or the firmware is too old
+        LinkFailure, // the link failed on the way
+        Terminated,  // the program is ending
+    };
+    Result result = Result::Done;
+    QString message;
+};
+
+// What the listeners show of the device and the program.
+struct RemoteState {
+    struct Window {
+        bool known = false;      // read back from the device at least once
+        int input = 0;           // 1..16 (the background: 1, its live input), 0 when a bank is shown
+        int bank = 0;            // 1..4, 0 when an input is shown
+        bool enabled = false;    // windows only
+        bool fullscreen = false; // windows only
+    };
+    QString linkState; // "connected", "connecting", "not-answering", "lost", "no-connection",
+                       // "serial-missing", "address-unusable"
+    QString linkText;  // as the link indicator shows it
+    int presetLast = 0; // 0: none recalled in this run
+    std::array<QString, 16> presetNames;
+    std::array<QString, 4> windowNames;
+    std::array<QString, 4> bankNames;
+    std::array<QString, 4> bankFiles;
+    std::array<Window, 4> windows;
+    Window background;
+    bool busy = false; // a load runs
+    QString version;
+};
+
+class RemoteGateway : public QObject {
+    Q_OBJECT
+public:
+    using Done = std::function<void(const RemoteOutcome &)>;
+    using QObject::QObject;
+
+    // Queues the request; `done` runs once with its outcome, unless `sender`
+    // is gone by then (its request is then dropped if it has not started).
+    virtual void submit(const RemoteRequest &request, QObject *sender, Done done) = 0;
+    virtual RemoteState state() const = 0;
+
+Q_SIGNALS:
+    // The link state, the last preset, a read-back, a bank record or busy changed.
+    void changed();
+};
+
+} // namespace qx

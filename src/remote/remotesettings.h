@@ -1,0 +1,60 @@
+#pragma once
+// The settings of the remote control, kept in a file of their own beside the
+// two settings files, "remote.ini": one "key=value" line each, CR LF line
+// ends. Lines this program does not know (comments, keys of a later version)
+// are kept as they are and written back in their place, so a hand-edited file
+// keeps its notes.
+//
+//   Enabled=0                 the listeners run (1) or not (0)
+//   Port=5007                 HTTP on this TCP port, OSC on this UDP port
+//   AllowOtherComputers=0     0: both listen on 127.0.0.1 only
+//   Token=<32 hex digits>     what HTTP clients must show when other computers are allowed
+//   OscAllowed=192.0.2.7, …   senders OSC is taken from when other computers are allowed
+//   OscFeedback=127.0.0.1:9000, …  where every reply and state change is sent as well
+//
+// The token is made once, from the system's random source, when the file has none.
+
+#include <QHostAddress>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+namespace qx {
+
+constexpr quint16 kDefaultRemotePort = 5007;
+// At most this many entries of each address list are used; a longer list is refused whole.
+constexpr int kMaxRemoteAddresses = 32;
+
+struct RemoteSettings {
+    bool enabled = false;
+    quint16 port = kDefaultRemotePort;
+    bool allowOthers = false;
+    QString token;
+    QList<QHostAddress> oscAllowed;
+    QList<QPair<QHostAddress, quint16>> oscFeedback;
+
+    // Lines of the file as read, each with its key ("" for a line without
+    // one); known keys are rewritten in place, unknown lines kept.
+    QStringList lines;
+};
+
+// "remote.ini" in `folder`.
+QString RemoteSettingsPath(const QString &folder);
+
+// Reads the file; a missing or unreadable file gives the defaults. Values
+// that do not read (a port of 0 or above 65535, an address that is none, a
+// list that is too long) keep their defaults. `tokenMade` is set when the
+// file had no usable token and one was made.
+RemoteSettings LoadRemoteSettings(const QString &path, bool *tokenMade = nullptr);
+// Writes the file whole (CR LF); the token is a secret, so the file is the
+// owner's only. False when it could not be written.
+bool SaveRemoteSettings(const QString &path, RemoteSettings &settings);
+
+// A new token: 32 hexadecimal digits from the system's random source.
+QString MakeRemoteToken();
+
+// Both texts the same, compared in a time that does not depend on where they differ.
+bool SameSecret(const QByteArray &a, const QByteArray &b);
+
+} // namespace qx

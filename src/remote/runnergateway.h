@@ -1,0 +1,51 @@
+#pragma once
+// The remote gateway on the request runner: every remote request is a
+// runner request of origin Remote, unattended (it never opens a dialog,
+// never touches the operator's selection, shows a bank picture without
+// asking, and waits while the operator is busy). At most 32 wait; a request
+// whose sender is gone is withdrawn. While a load runs, requests are refused.
+
+#include "remotegateway.h"
+#include "state/request.h"
+
+#include <QHash>
+#include <QPointer>
+#include <memory>
+
+class QTemporaryDir;
+
+namespace qx {
+
+class RequestRunner;
+
+class RunnerGateway : public RemoteGateway {
+    Q_OBJECT
+public:
+    static constexpr int kQueueLimit = 32;
+
+    explicit RunnerGateway(RequestRunner &runner, QObject *parent = nullptr);
+    ~RunnerGateway() override;
+
+    void submit(const RemoteRequest &request, QObject *sender, Done done) override;
+    RemoteState state() const override;
+
+    // The runner's request for a remote one (a load's file aside).
+    static Request toRequest(const RemoteRequest &request);
+    // How a runner's outcome reaches a remote sender.
+    static RemoteOutcome toOutcome(const RequestOutcome &outcome);
+
+private:
+    struct Pending {
+        QPointer<QObject> sender;
+        Done done;
+        QMetaObject::Connection senderGone;
+        std::shared_ptr<QTemporaryDir> folder; // a load's picture, for as long as it runs
+    };
+    void finished(quint64 id, const RequestOutcome &outcome);
+
+    RequestRunner &m_runner;
+    QHash<quint64, Pending> m_pending;
+    int m_presetLast = 0;
+};
+
+} // namespace qx
