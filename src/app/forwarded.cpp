@@ -15,7 +15,7 @@ bool MainWindow::sendRequests(const CommandLineRequests &req)
     if (req.CommandRequested)
         left = m_exchange.SendCommand(ToBytes(req.CommandRequest) + '\r') && left;
     if (req.PresetRequest != 0)
-        left = m_exchange.SendCommand(PresetRecall(req.PresetRequest)) && left;
+        left = recallPreset(req.PresetRequest) && left;
     return left;
 }
 

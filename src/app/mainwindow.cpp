@@ -1,12 +1,14 @@
 #include "mainwindow.h"
 
 #include "bankloader.h"
+#include "focuskeeper.h"
 #include "language/languagefile.h"
 #include "language/messagetable.h"
 #include "language/templatewriter.h"
 #include "languagebox.h"
 #include "linksettings.h"
 #include "namelisteditor.h"
+#include "pagekeys.h"
 #include "picturefolder.h"
 #include "outcomes.h"
 #include "platform.h"
@@ -19,6 +21,7 @@
 #include "waitwindow.h"
 #include "warningwindow.h"
 #include "widgets.h"
+#include "windowscaler.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -96,7 +99,7 @@ MainWindow::MainWindow()
     RegisterControl(this, this, QStringLiteral("frmMAIN"), ControlKind::Window);
     setWindowTitle(QStringLiteral("QX-7"));
     UseDesignLook(this);
-    setFixedSize(tw(kClientWidth), tw(kClientHeight));
+    resize(tw(kClientWidth), tw(kClientHeight));
 
     buildTabStrip();
     // The pages are built in these colours; the start-up takes them again.
@@ -137,6 +140,8 @@ MainWindow::MainWindow()
 
     // Created last, after every designed control, so the controls keep their order.
     buildLinkIndicator();
+    buildKeyboardAndMarks();
+    m_scaler = std::make_unique<WindowScaler>(this, QSize(tw(kClientWidth), tw(kClientHeight)));
 }
 
 MainWindow::~MainWindow() = default;
@@ -217,8 +222,7 @@ void MainWindow::presetKey(int index)
     // A load or a switching sequence holds the link: the key does nothing,
     // and the indicator says why for a moment.
     if (!m_session.idle()) {
-        labLINK->setText(FillIn(m_state.msg(44), QString::number(index)));
-        QTimer::singleShot(3000, this, &MainWindow::showLinkState);
+        m_note.show(FillIn(m_state.msg(44), QString::number(index)));
         return;
     }
     cmdPRESET_Click(index);
@@ -318,6 +322,56 @@ void MainWindow::buildLinkIndicator()
         l->installEventFilter(new ClickFilter(l, [this] { linkMonitor().retryNow(); }));
     }
     connect(&linkMonitor(), &LinkMonitor::changed, this, &MainWindow::showLinkState);
+    connect(&m_note, &IndicatorNote::changed, this, &MainWindow::showLinkState);
+}
+
+void MainWindow::buildKeyboardAndMarks()
+{
+    // The tab panels and the About panel take the focus; Space or Enter on
+    // one is a click on it. Each shows the focus it has, as the indicator does.
+    for (QFrame *panel : {btnPRESETS, btnSWITCH, btnFILES, pictABOUT}) {
+        panel->setFocusPolicy(Qt::StrongFocus);
+        ShowFocusFrame(panel);
+    }
+    ShowFocusFrame(labLINK);
+    new PageKeys(this,
+                 {{TabPresets, btnPRESETS}, {TabSwitching, btnSWITCH}, {TabFiles, btnFILES},
+                  {PageKeys::kAbout, pictABOUT}},
+                 [this] { return shownTab(); },
+                 [this](int tab) { tab == PageKeys::kAbout ? pictABOUT_Click() : onTabClicked(tab); });
+
+    connect(&m_tally, &PresetTally::changed, this, &MainWindow::markTally);
+    // A link that comes up again may find a device restarted meanwhile.
+    connect(&linkMonitor(), &LinkMonitor::changed, this,
+            [this] { m_tally.linkUp(linkMonitor().state() == LinkMonitor::State::Connected); });
+    connect(m_switching.get(), &SwitchingPage::commandNotSent, this, [this] { m_note.show(m_state.msg(50)); });
+
+    labLANGNOTE = MakeLabel(this, frameFILES, QStringLiteral("labLANGNOTE"), QString(), QRect(9600, 5280, 1700, 720));
+    SetTag(labLANGNOTE, QStringLiteral("empty"));
+    connect(m_language.get(), &LanguageBox::languageChosen, this, [this] { labLANGNOTE->setText(m_state.msg(52)); });
+}
+
+void MainWindow::markTally(int current, int previous)
+{
+    // Marked in bold with the line "Last recalled here" under the key: no
+    // colour, since the device's own state is not known.
+    for (const int n : {previous, current}) {
+        if (n < 1 || n > kPresets)
+            continue;
+        QPushButton *b = cmdPRESET[size_t(n)];
+        QFont f = b->font();
+        f.setBold(n == current);
+        b->setFont(f);
+        QString tip = b->toolTip().section(QLatin1Char('\n'), 0, 0);
+        if (n == current)
+            tip += QLatin1Char('\n') + m_state.msg(51);
+        b->setToolTip(tip);
+    }
+}
+
+int MainWindow::shownTab() const
+{
+    return !framePRESETS->isHidden() ? TabPresets : !frameSWITCH->isHidden() ? TabSwitching : TabFiles;
 }
 
 void MainWindow::showLinkState()
@@ -342,7 +396,8 @@ void MainWindow::showLinkState()
     }
     if (monitor.retryPending())
         text += QStringLiteral(" \u00B7 ") + retrying;
-    labLINK->setText(text);
+    // A note stays its full time whatever the link reports meanwhile.
+    labLINK->setText(m_note.active() ? m_note.text() : text);
     SetBackColor(labLINKMARK, ColorFromBgr(color));
     const QDateTime last = monitor.lastReply();
     const QString tip = msg(39) + QStringLiteral(": ")
@@ -384,6 +439,7 @@ void MainWindow::ShowTab(int tab)
 
 void MainWindow::OpenLink()
 {
+    m_tally.reset();
     m_state.LinkFailed = !ShowLinkOutcome(m_session.open(), m_state.settings, m_state.msg);
 }
 
@@ -396,7 +452,17 @@ void MainWindow::setTabsEnabled(bool enabled)
 void MainWindow::cmdPRESET_Click(int index)
 {
     // The device may answer; the next wait throws that line away as foreign.
-    m_exchange.SendCommand(PresetRecall(index));
+    recallPreset(index);
+}
+
+bool MainWindow::recallPreset(int index)
+{
+    if (!m_exchange.SendCommand(PresetRecall(index))) {
+        m_note.show(m_state.msg(50));
+        return false;
+    }
+    m_tally.recalled(index);
+    return true;
 }
 
 void MainWindow::pictABOUT_Click()

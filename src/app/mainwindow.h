@@ -9,6 +9,8 @@
 #include "link/devicesession.h"
 #include "state/appstate.h"
 #include "state/forwarding.h"
+#include "state/indicatornote.h"
+#include "switching/presettally.h"
 #include "tabs.h"
 
 #include <QColor>
@@ -35,6 +37,7 @@ class PictureFolderBox;
 class SwitchingPage;
 class WaitWindow;
 class WarningWindow;
+class WindowScaler;
 
 class MainWindow : public QWidget {
     Q_OBJECT
@@ -81,6 +84,11 @@ public:
     WaitWindow &waitWindow();
     WarningWindow &warningWindow();
     SwitchingPage &switching() { return *m_switching; }
+    // The preset this program last recalled, marked on its button.
+    PresetTally &tally() { return m_tally; }
+    // The note shown in the link indicator for a while.
+    IndicatorNote &note() { return m_note; }
+    WindowScaler &scaler() { return *m_scaler; }
 
     // The names lists and the captions that show names: the preset buttons,
     // the bank buttons and the files the banks hold (start-up step).
@@ -115,8 +123,16 @@ private:
     // The link indicator in the left column, seen whatever page is shown.
     void buildLinkIndicator();
     void showLinkState();
+    // The keys that change the page, the focus frames, the tally's mark and
+    // the note of the language box (created after every designed control).
+    void buildKeyboardAndMarks();
+    void markTally(int current, int previous);
+    // The tab whose page is shown.
+    int shownTab() const;
     void onTabClicked(int tab);
     void cmdPRESET_Click(int index);
+    // Every preset recall, whoever asked: sent, it is the tally's; not sent, the indicator says so.
+    bool recallPreset(int index);
     void presetKey(int index);
     void pictABOUT_Click();
     void cmdTONGUE_Click();
@@ -154,6 +170,10 @@ private:
     QPushButton *cmdTONGUE = nullptr;
     // Link indicator: a coloured mark and a short text.
     QLabel *labLINKMARK = nullptr, *labLINK = nullptr;
+    QLabel *labLANGNOTE = nullptr; // "applies at the next start", once a language is chosen
+    PresetTally m_tally;
+    IndicatorNote m_note;
+    std::unique_ptr<WindowScaler> m_scaler;
 
     std::unique_ptr<SwitchingPage> m_switching;
     std::unique_ptr<WaitWindow> m_wait;

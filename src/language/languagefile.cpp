@@ -1,6 +1,7 @@
 #include "languagefile.h"
 
 #include "settings/settingline.h"
+#include "toolkittranslation.h"
 #include "util/controls.h"
 #include "util/seams.h"
 #include "util/textutil.h"
@@ -207,6 +208,9 @@ void ApplyLanguageAtStart(const QString &tongue, const QList<QObject *> &windows
     MessageRecords messages;
     ReadLanguageFile(tongue, controls, messages);
     msg.LoadMessages(messages, false);
+    // The toolkit's own texts (standard buttons, text box menus) follow the
+    // language file; without one, the windows stay English and so do they.
+    LoadToolkitTranslation(FindLanguageFile(tongue).isEmpty() ? QString() : tongue);
     for (QObject *window : windows)
         ApplyLanguage(window, controls);
 }

@@ -1,8 +1,9 @@
 #pragma once
-// The table of the numbered interface messages, MSG(1)..MSG(44), with their
+// The table of the numbered interface messages, MSG(1)..MSG(52), with their
 // built-in English defaults. A language file may replace any of them; one
 // without the later numbers (31 on: the link indicator, the settings folder,
-// the busy note of the preset keys) keeps their defaults.
+// the notes of the indicator, the preset tally, the language box) keeps their
+// defaults.
 
 #include <QList>
 #include <QString>
@@ -24,7 +25,7 @@ public:
     QString operator()(int n) const;
     void set(int n, const QString &text);
 
-    // The numbers that have a key and a default, in table order: 1..23, 29..44.
+    // The numbers that have a key and a default, in table order: 1..23, 29..44, 50..52.
     static const QList<int> &numbers();
     static QString key(int n);          // "MSG(n)"
     static QString defaultText(int n);  // built-in English text
@@ -38,7 +39,7 @@ public:
                               MessageRecords &records, bool recordMode);
 
 private:
-    std::array<QString, 45> m_text;
+    std::array<QString, 53> m_text;
 };
 
 // `text` with its "%1" replaced by `value` (a language file's text may leave it out).
@@ -46,5 +47,12 @@ QString FillIn(const QString &text, const QString &value);
 
 // Replaces every "|" by a line break, as MSG(20) and MSG(30) are shown.
 QString ExpandBars(const QString &text);
+
+// A text written with its own line breaks at a fixed width (the about text)
+// made of paragraphs that wrap where the window needs: a break stays after a
+// line that ends a sentence or a heading (".", ":", "!", "?"), before an
+// empty line and before a line that begins with a blank; any other break
+// becomes one blank.
+QString JoinWrappedLines(const QString &text);
 
 } // namespace qx
