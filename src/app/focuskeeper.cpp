@@ -16,7 +16,7 @@ public:
             m_style = m_control->frameStyle();
             m_width = m_control->lineWidth();
             m_control->setFrameStyle(QFrame::Box | QFrame::Plain);
-            m_control->setLineWidth(2);
+            m_control->setLineWidth(3);
         } else if (e->type() == QEvent::FocusOut) {
             m_control->setFrameStyle(m_style);
             m_control->setLineWidth(m_width);

@@ -353,8 +353,9 @@ void MainWindow::buildKeyboardAndMarks()
 
 void MainWindow::markTally(int current, int previous)
 {
-    // Marked in bold with the line "Last recalled here" under the key: no
-    // colour, since the device's own state is not known.
+    // Marked by a bold caption, a dark bar at its left edge and the line
+    // "Last recalled here" under the key; no colour, which would claim to
+    // know the device's state.
     for (const int n : {previous, current}) {
         if (n < 1 || n > kPresets)
             continue;
@@ -362,6 +363,9 @@ void MainWindow::markTally(int current, int previous)
         QFont f = b->font();
         f.setBold(n == current);
         b->setFont(f);
+        SetBackColor(b, BackColor(b));
+        if (n == current)
+            b->setStyleSheet(b->styleSheet() + QStringLiteral("QPushButton { border-left: 8px solid #000000; }"));
         QString tip = b->toolTip().section(QLatin1Char('\n'), 0, 0);
         if (n == current)
             tip += QLatin1Char('\n') + m_state.msg(51);

@@ -34,8 +34,9 @@ WindowScaler::WindowScaler(QWidget *window, const QSize &design) : QObject(windo
             continue;
         m_placeOf.insert(w, m_places.size());
         m_places.push_back({w, w->geometry(), w->geometry()});
-        if (w->testAttribute(Qt::WA_SetFont))
-            m_fonts.push_back({w, w->font().pointSizeF()});
+        // Every control gets its font set: one drawn through a style sheet
+        // (the command buttons) would not follow its window's font.
+        m_fonts.push_back({w, w->font().pointSizeF()});
         w->installEventFilter(this);
     }
     window->installEventFilter(this);
