@@ -341,9 +341,13 @@ void MainWindow::buildKeyboardAndMarks()
                  [this](int tab) { tab == PageKeys::kAbout ? pictABOUT_Click() : onTabClicked(tab); });
 
     connect(&m_tally, &PresetTally::changed, this, &MainWindow::markTally);
-    // A link that comes up again may find a device restarted meanwhile.
-    connect(&linkMonitor(), &LinkMonitor::changed, this,
-            [this] { m_tally.linkUp(linkMonitor().state() == LinkMonitor::State::Connected); });
+    // A link that comes up again may find a device restarted meanwhile; a
+    // wait that went unanswered is no new link.
+    connect(&linkMonitor(), &LinkMonitor::changed, this, [this] {
+        const LinkMonitor::State state = linkMonitor().state();
+        if (state != LinkMonitor::State::NotAnswering)
+            m_tally.linkUp(state == LinkMonitor::State::Connected);
+    });
     connect(m_switching.get(), &SwitchingPage::commandNotSent, this, [this] { m_note.show(m_state.msg(50)); });
 
     labLANGNOTE = MakeLabel(this, frameFILES, QStringLiteral("labLANGNOTE"), QString(), QRect(9600, 5280, 1700, 720));
