@@ -306,6 +306,8 @@ private Q_SLOTS:
             QTRY_VERIFY(rig.control(name)->hasFocus());
             QVERIFY2(rig.control(name)->grab().toImage() != before, name);
         }
+        QTest::keyClick(w.focusWidget(), Qt::Key_Backtab); // the panels are in the Tab order
+        QCOMPARE(ControlName(w.focusWidget()), "btnFILES");
         QTest::keyClick(&w, Qt::Key_2, Qt::ControlModifier);
         QTRY_VERIFY_WITH_TIMEOUT(rig.switchingIdle(), 5000);
         auto *input4 = rig.control<QAbstractButton>("optWIN1INP", 23);
