@@ -5,6 +5,7 @@
 #include "app/switchingpage.h"
 #include "app/widgets.h"
 #include "app/windowscaler.h"
+#include "language/messagetable.h"
 #include "settings/settings.h"
 #include "state/commandline.h"
 #include "util/layoutfit.h"
@@ -107,6 +108,24 @@ private Q_SLOTS:
         rig.control<QListWidget>("lstINPUTNAMES")->setCurrentRow(4);
         rig.control<QLineEdit>("txtEDITINPUTNAME")->clear();
         QCOMPARE(rig.control<QListWidget>("lstINPUTNAMES")->item(4)->text(), QStringLiteral("input5: "));
+    }
+
+    // NUL bytes are left out (the language file's "Cap\0tion=" line sets the title) and the operator is told
+    // once, also of a settings file that is not text; the shutdown writes the first clean, leaves the other.
+    void filesWithNulBytes()
+    {
+        WindowRig rig({}, WindowRig::Link::Serial);
+        const QByteArray picture("BM\x06\0", 4);
+        rig.write("startup.ini", QByteArray(";\0\r\nTongue=D\0E\r\n", 16));
+        rig.write("QX-7alt_DE.lng", QByteArray(";\r\n;\r\nMessage=MSG(43)\r\nCap\0tion=Ordner\r\n", 40));
+        rig.write("QX-7alt.ini", picture);
+        rig.start().close();
+        QStringList told;
+        for (const auto &[n, file] : {std::pair{65, "startup.ini"}, {66, "QX-7alt_DE.lng"}, {67, "QX-7alt.ini"}})
+            told << FillIn(MessageTable::defaultText(n), QDir::toNativeSeparators(rig.folder.file(file)));
+        QCOMPARE(rig.seams.boxes, (QList<QPair<QString, QString>>{{told.join("\r\n\r\n"), "Ordner"}}));
+        QVERIFY(rig.read("startup.ini").contains(" file\r\nTongue=DE\r\nMainX="));
+        QCOMPARE(rig.read("QX-7alt.ini"), picture);
     }
 
     // Preset recalls go out as typed, awaiting nothing; the log column shows what went out and came in.

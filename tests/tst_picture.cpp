@@ -144,10 +144,14 @@ private Q_SLOTS:
         row("32-bit with an alpha mask",
             write("v5alpha.bmp", bmpHeader(2, 1, 32, 3, hex("0000FF0000FF0000FF000000000000FF"), 124)
                                      + hex("0000FF80FFFFFF00")), ok, "2 x 1", {0x000080, 0});
-        // Channels of any width are widened to 8 bits: 11-11-10 bits (1280, 720, 160 -> 160, 90, 40); 6-17-5
-        // bits with 4 of alpha (32, 65536, 16, 8 -> 130, 128, 132, 136) shown over black.
+        // An alpha channel that is 0 everywhere is no transparency: the colours show as they are.
+        row("32-bit with an alpha mask, alpha 0 everywhere",
+            write("v5alpha0.bmp", bmpHeader(2, 1, 32, 3, hex("0000FF0000FF0000FF000000000000FF"), 124)
+                                      + hex("0000FF00FFFFFF00")), ok, "2 x 1", {0x0000FF, 0xFFFFFF});
+        // Channels of any width come to 8 bits, wider ones rounded to nearest: 11-11-10 bits (1280, 720, 160 ->
+        // 159, 90, 40); 6-17-5 bits with 4 of alpha (32, 65536, 16, 8 -> 130, 128, 132, 136) shown over black.
         row("32-bit 11-11-10", write("111110.bmp", bmpHeader(2, 1, 32, 3, hex("0000E0FF00FC1F00FF030000"))
-                                                        + hex("FFFFFFFFA0400BA0")), ok, "2 x 1", {0xFFFFFF, 0x285AA0});
+                                                        + hex("FFFFFFFFA0400BA0")), ok, "2 x 1", {0xFFFFFF, 0x285A9F});
         row("32-bit 6-17-5, 4 alpha bits",
             write("61754.bmp", bmpHeader(2, 1, 32, 3, hex("0000C00FE0FF3F001F000000000000F0"), 124)
                                    + hex("FFFFFFFF10002088")), ok, "2 x 1", {0xFFFFFF, 0x464445});
@@ -165,6 +169,22 @@ private Q_SLOTS:
         row("rle past the top row", rle("rle-top.bmp", 4, 8, "040100000401000004010001"), error, unreadable);
         row("rle colour beyond the palette", rle("rle-colour.bmp", 4, 8, "04020001"), error, unreadable);
         row("rle without its end code", rle("rle-end.bmp", 4, 8, "0401"), error, unreadable);
+        // Masks are single runs of bits that do not overlap; a pixel names a colour of the palette.
+        row("split channel mask", write("split.bmp", bmpHeader(2, 1, 16, 3, hex("00F40000E00300001F000000"))
+                                                        + hex("FFFF0000")), error, unreadable);
+        row("overlapping masks", write("overlap.bmp", bmpHeader(2, 1, 16, 3, hex("00F80000E00F00001F000000"))
+                                                         + hex("FFFF0000")), error, unreadable);
+        row("palette index beyond the palette", write("index.bmp", bmpHeader(4, 1, 8, 0, hex("00FF00000000FF00"))
+                                                                       + hex("00010200")), error, unreadable);
+        // Kinds of BMP that exist but are not read say so, apart from damage.
+        for (const auto &[kind, bits, compression, infoSize, height] :
+             {std::tuple{"BMP with 2 bits per pixel", 2, 0, 40, 1}, {"BMP with 64 bits per pixel", 64, 0, 40, 1},
+              {"BMP holding a JPEG", 0, 4, 40, 1}, {"BMP holding a PNG", 0, 5, 40, 1}, {"CMYK BMP", 32, 11, 40, 1},
+              {"OS/2 BMP with Huffman compression", 1, 3, 64, 1},
+              {"OS/2 BMP with 24-bit run-length compression", 24, 4, 64, 1},
+              {"Top-down BMP with run-length compression", 8, 1, 40, -1}})
+            row(kind, write(QString(kind).remove(QLatin1Char('/')) + ".bmp", bmpHeader(4, height, bits, quint32(compression), {}, infoSize)),
+                error, qPrintable(kind + QStringLiteral(" is not supported")));
     }
 
     void verdict()

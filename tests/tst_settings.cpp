@@ -157,7 +157,15 @@ private slots:
                                                                     << QByteArray("\xC3\x83\xC2\xA9") << "";
         QTest::newRow("utf-8 mark kept") << suedUtf8 << "Kamera Süd" << "" << suedUtf8 << "UTF-8";
         QTest::newRow("utf-16 with mark") << suedUtf8 << "Kamera Süd" << "Ω" << QByteArray("\xCE\xA9") << "UTF-16LE";
-        QTest::newRow("utf-16 without mark: left alone") << suedUtf8 << "Kept" << "Nord" << suedUtf8 << "UTF-16LE-";
+        // NUL bytes are left out, also inside a character, and the save writes the file without them.
+        const auto nul = [](const char *bytes, int size) { return QByteArray(bytes, size); };
+        QTest::newRow("windows-1252 with nul") << nul("Kamera S\0\xFC" "d", 11) << "Kamera Süd" << "" << sued1252 << "";
+        QTest::newRow("nul inside a utf-8 character") << nul("Kamera S\xC3\0\xBC" "d", 12) << "Kamera Süd" << ""
+                                                      << suedUtf8 << "";
+        QTest::newRow("utf-16 with mark and nul") << nul("Kamera\0 S\xC3\xBC" "d", 12) << "Kamera Süd" << ""
+                                                  << suedUtf8 << "UTF-16LE";
+        // Control bytes besides the NULs: binary, nothing read, never written over.
+        QTest::newRow("binary: left alone") << nul("\x01\0\x02", 3) << "Kept" << "Nord" << nul("\x01\0\x02", 3) << "";
     }
     void encodingKeptOnSave()
     {

@@ -78,12 +78,18 @@ void MainWindow::loadSettingsAndLanguage()
 
     // 6, 7. Languages.
     m_language->FillLanguageBox();
-    ApplyLanguageAtStart(m_state.settings.Tongue, {this, m_wait.get(), m_warning.get()}, m_state.msg);
+    const QString cleanedLanguageFile =
+        ApplyLanguageAtStart(m_state.settings.Tongue, {this, m_wait.get(), m_warning.get()}, m_state.msg);
     m_warning->captureDesign();
     // Nothing can be saved in a configuration folder that cannot be used: the
     // operator is told once, in the language just chosen, and the run goes on.
     if (!ProgramFolderUsable())
         MessageBox(FillIn(m_state.msg(42), QDir::toNativeSeparators(ProgramFolder())), m_state.msg(43));
+    // So is every file that could not be read as it was, so that no edit is
+    // lost without a word.
+    const QString notice = ReadingNotice(m_state.settings, m_state.cmd.ConfigPathOverride, cleanedLanguageFile, m_state.msg);
+    if (!notice.isEmpty())
+        MessageBox(notice, m_state.msg(43));
 }
 
 void MainWindow::showSettings()

@@ -15,20 +15,50 @@ namespace {
 
 const QString kUnreadableData = QStringLiteral("Unable to read image data");
 
-enum : quint32 { BmpRgb = 0, BmpRle8 = 1, BmpRle4 = 2, BmpBitfields = 3, BmpAlphaBitfields = 6 };
+enum : quint32 {
+    BmpRgb = 0, BmpRle8 = 1, BmpRle4 = 2, BmpBitfields = 3, BmpJpeg = 4, BmpPng = 5, BmpAlphaBitfields = 6,
+    BmpCmyk = 11, BmpCmykRle4 = 13,
+    Os2Huffman = 3, Os2Rle24 = 4, // the same numbers in an OS/2 header
+};
+
+// Why a BMP that the decoder does not read is refused: the kind, when it is a
+// kind of BMP that exists but is not read here, else the words for damage.
+QString unreadBmpKind(int bits, quint32 compression, bool os2, bool topDown)
+{
+    const auto notSupported = [](const QString &what) { return what + QStringLiteral(" is not supported"); };
+    if (os2 && compression == Os2Huffman)
+        return notSupported(QStringLiteral("OS/2 BMP with Huffman compression"));
+    if (os2 && compression == Os2Rle24)
+        return notSupported(QStringLiteral("OS/2 BMP with 24-bit run-length compression"));
+    if (!os2 && compression == BmpJpeg)
+        return notSupported(QStringLiteral("BMP holding a JPEG"));
+    if (!os2 && compression == BmpPng)
+        return notSupported(QStringLiteral("BMP holding a PNG"));
+    if (compression >= BmpCmyk && compression <= BmpCmykRle4)
+        return notSupported(QStringLiteral("CMYK BMP"));
+    if (compression == BmpRgb && (bits == 2 || bits == 64))
+        return notSupported(QStringLiteral("BMP with %1 bits per pixel").arg(bits));
+    if ((compression == BmpRle8 || compression == BmpRle4) && topDown)
+        return notSupported(QStringLiteral("Top-down BMP with run-length compression"));
+    return kUnreadableData;
+}
 
 quint32 le32(const uchar *p) { return qFromLittleEndian<quint32>(p); }
 quint16 le16(const uchar *p) { return qFromLittleEndian<quint16>(p); }
 
-// A channel value of `bits` bits widened to 0..255: repeating its high bits
-// into the low ones keeps full scale full scale (5 bits: 31 -> 255, 16 -> 132);
-// a wider channel keeps its top 8 bits.
+// A channel value of `bits` bits widened to 0..255. A narrow one repeats its
+// high bits into the low ones, which keeps full scale full scale (5 bits:
+// 31 -> 255, 16 -> 132), as viewers widen it; a wider one is scaled and
+// rounded to the nearest step (11 bits: 1280 -> 159, where its top 8 bits
+// give 160). The quotient is never a half: the divisor is odd.
 int widenChannel(quint32 value, int bits)
 {
     if (bits <= 0)
         return 0;
-    if (bits >= 8)
-        return int(value >> (bits - 8));
+    if (bits > 8) {
+        const quint64 full = (quint64(1) << bits) - 1;
+        return int((quint64(value) * 255 + full / 2) / full);
+    }
     quint32 wide = 0;
     int have = 0;
     for (; have < 8; have += bits)
@@ -57,7 +87,7 @@ struct Channel {
     int operator()(quint32 pixel) const
     {
         const quint32 v = (pixel & mask) >> shift;
-        return bits > 8 ? int(v >> (bits - 8)) : narrow[v];
+        return bits > 8 ? widenChannel(v, bits) : narrow[v];
     }
 };
 
@@ -159,6 +189,23 @@ struct BmpReader {
     }
 };
 
+// An alpha channel that is 0 everywhere was never meant as transparency (an
+// editor wrote the mask but no alpha): the picture is taken as opaque, as
+// viewers take it.
+void opaqueWhenAlphaAllZero(QImage &image)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        if (std::any_of(line, line + image.width(), [](QRgb p) { return qAlpha(p) != 0; }))
+            return;
+    }
+    for (int y = 0; y < image.height(); ++y) {
+        QRgb *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        std::for_each(line, line + image.width(), [](QRgb &p) { p |= 0xFF000000u; });
+    }
+    image.reinterpretAsFormat(QImage::Format_RGB32);
+}
+
 } // namespace
 
 DecodedPicture DecodeBmp(const QByteArray &file, const SizeCheck &fits)
@@ -203,8 +250,10 @@ DecodedPicture DecodeBmp(const QByteArray &file, const SizeCheck &fits)
                        : bmp.compression == BmpRle8 ? bmp.bits == 8 && !bmp.topDown
                        : bmp.compression == BmpRle4 ? bmp.bits == 4 && !bmp.topDown
                        : fields && (bmp.bits == 16 || bmp.bits == 32);
-    if (!known)
+    if (!known) {
+        out.error = unreadBmpKind(bmp.bits, bmp.compression, os2, bmp.topDown);
         return out;
+    }
 
     // Channel masks: those of the header (a 40-byte header is followed by
     // them), or 5 bits each for 16-bit pixels. 32-bit pixels without masks
@@ -254,6 +303,8 @@ DecodedPicture DecodeBmp(const QByteArray &file, const SizeCheck &fits)
     const bool runs = bmp.compression == BmpRle8 || bmp.compression == BmpRle4;
     if (!(runs ? bmp.readRuns(image) : bmp.readRows(image)))
         return out;
+    if (bmp.alpha)
+        opaqueWhenAlphaAllZero(image);
     out.error.clear();
     out.image = std::move(image);
     return out;

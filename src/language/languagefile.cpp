@@ -68,13 +68,13 @@ void ReadLanguageFile(const QString &code, ControlRecords &controls, MessageReco
         ReadLanguageRecords(path, controls, messages);
 }
 
-void ReadLanguageRecords(const QString &path, ControlRecords &controls, MessageRecords &messages)
+bool ReadLanguageRecords(const QString &path, ControlRecords &controls, MessageRecords &messages)
 {
     controls.clear();
     messages.clear();
     SettingLineReader reader(path);
     if (!reader.isOpen())
-        return;
+        return false;
 
     // Field lines before the first "Chapter=" or "Name=" line land here and are dropped.
     ControlRecord unused;
@@ -104,7 +104,7 @@ void ReadLanguageRecords(const QString &path, ControlRecords &controls, MessageR
             controls.append(record);
             messageMode = false;
             if (tooLarge)
-                return; // the index does not convert: reading ends here
+                return reader.nulsLeftOut(); // the index does not convert: reading ends here
         } else if (key == QLatin1String("caption")) {
             if (messageMode)
                 messages.last().Text = value;
@@ -119,6 +119,7 @@ void ReadLanguageRecords(const QString &path, ControlRecords &controls, MessageR
             messageMode = true;
         }
     }
+    return reader.nulsLeftOut();
 }
 
 LanguageList DiscoverLanguages()
@@ -202,17 +203,19 @@ void ApplyLanguage(QObject *window, const ControlRecords &records)
     }
 }
 
-void ApplyLanguageAtStart(const QString &tongue, const QList<QObject *> &windows, MessageTable &msg)
+QString ApplyLanguageAtStart(const QString &tongue, const QList<QObject *> &windows, MessageTable &msg)
 {
     ControlRecords controls;
     MessageRecords messages;
-    ReadLanguageFile(tongue, controls, messages);
+    const QString path = FindLanguageFile(tongue);
+    const bool nulsLeftOut = !path.isEmpty() && ReadLanguageRecords(path, controls, messages);
     msg.LoadMessages(messages, false);
     // The toolkit's own texts (standard buttons, text box menus) follow the
     // language file; without one, the windows stay English and so do they.
-    LoadToolkitTranslation(FindLanguageFile(tongue).isEmpty() ? QString() : tongue);
+    LoadToolkitTranslation(path.isEmpty() ? QString() : tongue);
     for (QObject *window : windows)
         ApplyLanguage(window, controls);
+    return nulsLeftOut ? path : QString();
 }
 
 } // namespace qx

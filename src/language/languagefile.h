@@ -59,8 +59,8 @@ QString FindLanguageFile(const QString &code);
 // Fills `controls` and `messages` afresh from the language file of `code`
 // (see FindLanguageFile); both stay empty when there is no such file.
 void ReadLanguageFile(const QString &code, ControlRecords &controls, MessageRecords &messages);
-// The same for a file given by its path.
-void ReadLanguageRecords(const QString &path, ControlRecords &controls, MessageRecords &messages);
+// The same for a file given by its path; true when NUL bytes were left out of it.
+bool ReadLanguageRecords(const QString &path, ControlRecords &controls, MessageRecords &messages);
 
 // Lists the language files of the program folder, then those of the installed
 // shared files folder whose names the program folder does not hold, whose
@@ -83,7 +83,8 @@ void ApplyLanguage(QObject *window, const ControlRecords &records);
 // Reads the language file of `tongue`, fills `msg` from it (a message that
 // the file does not give keeps its default) and applies it to each window in
 // order (null windows are skipped). With the file, the toolkit's translation
-// of that language is installed too.
-void ApplyLanguageAtStart(const QString &tongue, const QList<QObject *> &windows, MessageTable &msg);
+// of that language is installed too. Returns the file when NUL bytes were
+// left out of it, else "".
+QString ApplyLanguageAtStart(const QString &tongue, const QList<QObject *> &windows, MessageTable &msg);
 
 } // namespace qx

@@ -58,6 +58,8 @@ const QList<int> &MessageTable::numbers()
             l.append(n);
         for (int n = 50; n <= 52; ++n)
             l.append(n);
+        for (int n = 65; n <= 67; ++n)
+            l.append(n);
         return l;
     }();
     return list;
@@ -114,6 +116,10 @@ QString MessageTable::defaultText(int n)
     case 50: return QStringLiteral("Not sent: link lost");
     case 51: return QStringLiteral("Last recalled here");
     case 52: return QStringLiteral("The language applies at the next start.");
+    // What reading the settings and language files had to leave out.
+    case 65: return QStringLiteral("%1 held NUL bytes. They were left out and everything else was read; the next save of the settings writes the file without them.");
+    case 66: return QStringLiteral("%1 held NUL bytes. They were left out and everything else was read.");
+    case 67: return QStringLiteral("%1 is not a text file: no setting was read from it. It is left as it is, so changes are not saved in it.");
     default: return QString();
     }
 }

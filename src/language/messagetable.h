@@ -1,9 +1,9 @@
 #pragma once
-// The table of the numbered interface messages, MSG(1)..MSG(52), with their
+// The table of the numbered interface messages, MSG(1)..MSG(67), with their
 // built-in English defaults. A language file may replace any of them; one
 // without the later numbers (31 on: the link indicator, the settings folder,
-// the notes of the indicator, the preset tally, the language box) keeps their
-// defaults.
+// the notes of the indicator, the preset tally, the language box, the notes
+// on files read without their NUL bytes) keeps their defaults.
 
 #include <QList>
 #include <QString>
@@ -25,7 +25,7 @@ public:
     QString operator()(int n) const;
     void set(int n, const QString &text);
 
-    // The numbers that have a key and a default, in table order: 1..23, 29..44, 50..52.
+    // The numbers that have a key and a default, in table order: 1..23, 29..44, 50..52, 65..67.
     static const QList<int> &numbers();
     static QString key(int n);          // "MSG(n)"
     static QString defaultText(int n);  // built-in English text
@@ -39,7 +39,7 @@ public:
                               MessageRecords &records, bool recordMode);
 
 private:
-    std::array<QString, 53> m_text;
+    std::array<QString, 68> m_text;
 };
 
 // `text` with its "%1" replaced by `value` (a language file's text may leave it out).

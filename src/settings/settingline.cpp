@@ -21,7 +21,7 @@ SettingLineReader::SettingLineReader(const QString &path)
     m_open = file.open(QIODevice::ReadOnly);
     if (!m_open)
         return;
-    m_text = DecodeFileText(file.readAll(), &m_encoding);
+    m_text = DecodeFileText(file.readAll(), &m_encoding, &m_nulsLeftOut);
     m_open = m_encoding != TextEncoding::NotText;
 }
 

@@ -16,14 +16,17 @@ bool SplitSettingLine(const QString &line, QString &key, QString &value);
 
 class SettingLineReader {
 public:
-    // Reads the whole file at `path` in the encoding DecodeFileText finds. A
-    // file that is not text counts as not open: nothing of it is read.
+    // Reads the whole file at `path` in the encoding DecodeFileText finds,
+    // without its NUL bytes. A file that is not text counts as not open:
+    // nothing of it is read.
     explicit SettingLineReader(const QString &path);
 
     bool isOpen() const { return m_open; }
     bool atEnd() const;
     // The encoding the file was read in (UTF-8 when it could not be opened).
     TextEncoding encoding() const { return m_encoding; }
+    // Whether NUL bytes were left out of the file's text.
+    bool nulsLeftOut() const { return m_nulsLeftOut; }
 
     // Reads the next line into SettingKey and SettingValue (both empty past the
     // end or when the file is not open); true when SettingValue is not empty.
@@ -40,6 +43,7 @@ private:
     QString m_text;
     qsizetype m_pos = 0;
     bool m_open = false;
+    bool m_nulsLeftOut = false;
     TextEncoding m_encoding = TextEncoding::Utf8;
 };
 

@@ -38,6 +38,10 @@ struct Settings : LinkSettings {
     // not text (NotText) is not written.
     TextEncoding StartupEncoding = TextEncoding::Utf8;
     TextEncoding MainConfigEncoding = TextEncoding::Utf8;
+    // Whether NUL bytes were left out of each file as it was read; the save
+    // writes it without them.
+    bool StartupNulsLeftOut = false;
+    bool MainConfigNulsLeftOut = false;
 };
 
 } // namespace qx

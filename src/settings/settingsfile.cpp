@@ -1,10 +1,12 @@
 #include "settingsfile.h"
 
+#include "language/messagetable.h"
 #include "settings/settingline.h"
 #include "util/seams.h"
 #include "util/textfile.h"
 #include "util/textutil.h"
 
+#include <QDir>
 #include <QStringList>
 
 #include <limits>
@@ -69,6 +71,7 @@ void loadStartupFile(Settings &s)
 {
     SettingLineReader reader(StartupPath());
     s.StartupEncoding = reader.encoding();
+    s.StartupNulsLeftOut = reader.nulsLeftOut();
     reader.skipLine();
     if (reader.ReadSettingLine())
         s.Tongue = reader.SettingValue;
@@ -86,6 +89,7 @@ void loadMainConfig(Settings &s, const QString &path)
 {
     SettingLineReader reader(path);
     s.MainConfigEncoding = reader.encoding();
+    s.MainConfigNulsLeftOut = reader.nulsLeftOut();
     reader.skipLine();
     if (reader.ReadSettingLine()) {
         // A text that is not a whole number leaves the serial port at 1.
@@ -165,6 +169,23 @@ QByteArray MainConfigBytes(const Settings &s)
     lines << QStringLiteral("FolderSelected=") + s.FolderSelected;
     lines << QString(); // the log flag's line stays empty
     return encodeLines(lines, s.MainConfigEncoding);
+}
+
+QString ReadingNotice(const Settings &s, const QString &configPathOverride, const QString &cleanedLanguageFile,
+                      const MessageTable &msg)
+{
+    QStringList notes;
+    const auto note = [&](bool applies, int n, const QString &path) {
+        if (applies)
+            notes << FillIn(msg(n), QDir::toNativeSeparators(path));
+    };
+    const QString mainConfig = MainConfigPath(configPathOverride);
+    note(s.StartupNulsLeftOut, 65, StartupPath());
+    note(s.MainConfigNulsLeftOut, 65, mainConfig);
+    note(!cleanedLanguageFile.isEmpty(), 66, cleanedLanguageFile);
+    note(s.StartupEncoding == TextEncoding::NotText, 67, StartupPath());
+    note(s.MainConfigEncoding == TextEncoding::NotText, 67, mainConfig);
+    return notes.join(QStringLiteral("\r\n\r\n"));
 }
 
 void SaveSettings(const Settings &settings, const QString &configPathOverride)

@@ -11,6 +11,8 @@
 
 namespace qx {
 
+class MessageTable;
+
 // The startup file: "startup.ini" in the program folder.
 QString StartupPath();
 
@@ -31,6 +33,14 @@ void LoadSettings(Settings &settings, const QString &configPathOverride);
 // leaves a truncated or empty file; failures are silent. A file that was
 // found not to be text is left alone.
 void SaveSettings(const Settings &settings, const QString &configPathOverride);
+
+// What the operator is told once the files of a start-up are read, one
+// paragraph per file: a settings file NUL bytes were left out of (MSG(65)),
+// the language file `cleanedLanguageFile` when NULs were left out of it
+// (MSG(66)), a settings file that is not text (MSG(67)). "" when all were
+// read as they were.
+QString ReadingNotice(const Settings &settings, const QString &configPathOverride,
+                      const QString &cleanedLanguageFile, const MessageTable &msg);
 
 // The exact bytes of the two files (CRLF line ends, in the encoding each file
 // was read in; UTF-8 where a character has no place in Windows-1252).

@@ -63,32 +63,52 @@ static bool readsAsUtf8(const QByteArray &bytes)
     return !decoder.hasError();
 }
 
-QString DecodeFileText(const QByteArray &bytes, TextEncoding *encoding)
+// Whether a text holds a control character that no text file has; line ends,
+// tabs, form feeds and the old end-of-file mark are text.
+static bool holdsBinaryControls(const QString &text)
+{
+    return std::any_of(text.cbegin(), text.cend(), [](QChar ch) {
+        const char16_t u = ch.unicode();
+        return u < 0x20 && u != u'\t' && u != u'\n' && u != u'\r' && u != u'\f' && u != u'\v' && u != 0x1A;
+    });
+}
+
+QString DecodeFileText(const QByteArray &bytes, TextEncoding *encoding, bool *nulsLeftOut)
 {
     TextEncoding used = TextEncoding::Utf8;
     QString text;
+    // Outside UTF-16 a NUL byte is left out before the bytes are decoded, so a
+    // character whose bytes it split reads whole again.
+    const bool utf16 = bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF");
+    const QByteArray kept = utf16 ? bytes : QByteArray(bytes).replace('\0', QByteArray());
     const auto decode = [&](QStringConverter::Encoding as, qsizetype skip) {
         QStringDecoder decoder(as, QStringConverter::Flag::Stateless);
-        text = decoder(bytes.mid(skip));
+        text = decoder(kept.mid(skip));
         return !decoder.hasError();
     };
-    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
+    if (utf16) {
         used = bytes.at(0) == '\xFF' ? TextEncoding::Utf16LE : TextEncoding::Utf16BE;
         if (!decode(used == TextEncoding::Utf16LE ? QStringConverter::Utf16LE : QStringConverter::Utf16BE, 2))
             used = TextEncoding::NotText;
-    } else if (bytes.startsWith("\xEF\xBB\xBF") && decode(QStringConverter::Utf8, 3)) {
+    } else if (kept.startsWith("\xEF\xBB\xBF") && decode(QStringConverter::Utf8, 3)) {
         used = TextEncoding::Utf8Marked;
     } else if (!decode(QStringConverter::Utf8, 0)) {
         used = TextEncoding::Windows1252;
-        text = fromWindows1252(bytes);
+        text = fromWindows1252(kept);
     }
-    // NUL is no character of a text file (UTF-16 without a mark, UTF-32, binary).
-    if (text.contains(QChar(0)))
+    const qsizetype before = text.size();
+    text.remove(QChar(0));
+    const bool dropped = kept.size() != bytes.size() || text.size() != before;
+    // A file whose NULs were among other control bytes is binary; one without
+    // NULs is text whatever it holds, as it always was.
+    if (dropped && holdsBinaryControls(text))
         used = TextEncoding::NotText;
     if (used == TextEncoding::NotText)
         text.clear();
     if (encoding)
         *encoding = used;
+    if (nulsLeftOut)
+        *nulsLeftOut = dropped && used != TextEncoding::NotText;
     return text;
 }
 
