@@ -42,6 +42,21 @@ void limitReceiveBuffer(qintptr descriptor)
 #endif
 }
 
+// The listen queue's length when the emulator accepts as usual.
+constexpr int kListenBacklog = 50;
+
+// Sets the length of a listening socket's queue of connections not yet
+// accepted (Linux lets a listening socket be told again).
+void setListenBacklog(qintptr descriptor, int backlog)
+{
+#ifdef Q_OS_UNIX
+    ::listen(int(descriptor), backlog);
+#else
+    Q_UNUSED(descriptor);
+    Q_UNUSED(backlog);
+#endif
+}
+
 // Control bytes and bytes above 7E as <XX>, so that a log line stays one line.
 QByteArray printable(const QByteArray &text)
 {
@@ -274,15 +289,48 @@ quint16 Worker::listenTcp(quint16 port)
     if (options().deafAfterPackets > 0)
         limitReceiveBuffer(m_server->socketDescriptor());
     QObject::connect(m_server, &QTcpServer::newConnection, this, [this] { acceptConnections(); });
+    if (options().blackHole)
+        startBlackHole();
     QMutexLocker lock(&m_shared.mutex);
     m_shared.tcpPort = m_server->serverPort();
     return m_shared.tcpPort;
+}
+
+void Worker::startBlackHole()
+{
+    // With a backlog of 0 the system queues one connection; while that one
+    // waits unaccepted, every further connection request is dropped without
+    // an answer, as by a device that is off behind a switch (Linux).
+    m_server->pauseAccepting();
+    setListenBacklog(m_server->socketDescriptor(), 0);
+    m_filler = new QTcpSocket(this);
+    m_filler->connectToHost(QHostAddress::LocalHost, m_server->serverPort());
+    m_filler->waitForConnected(5000);
+    m_fillerPort = m_filler->localPort();
+    if (logging())
+        log("conn", "tcp black hole: connection requests get no answer");
+}
+
+void Worker::endBlackHole()
+{
+    if (!m_server || !m_filler)
+        return;
+    delete m_filler;
+    m_filler = nullptr;
+    setListenBacklog(m_server->socketDescriptor(), kListenBacklog);
+    if (logging())
+        log("conn", "tcp black hole ended");
+    // The filler still waits in the queue: it is accepted and closed unseen.
+    m_server->resumeAccepting();
 }
 
 void Worker::stopTcp()
 {
     if (!m_server)
         return;
+    delete m_filler;
+    m_filler = nullptr;
+    m_fillerPort = 0;
     delete m_server;
     m_server = nullptr;
     for (QTcpSocket *socket : findChildren<QTcpSocket *>())
@@ -296,6 +344,12 @@ void Worker::stopTcp()
 void Worker::acceptConnections()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        if (m_fillerPort != 0 && socket->peerPort() == m_fillerPort) {
+            m_fillerPort = 0;
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         if (logging())
             log("conn", "tcp connection from port " + QByteArray::number(socket->peerPort()));
         {
@@ -479,6 +533,11 @@ QString Emulator::openPty(const QString &linkPath)
     QString result;
     d->inThread([&] { result = d->worker->openPty(linkPath); });
     return result;
+}
+
+void Emulator::endBlackHole()
+{
+    d->inThread([w = d->worker] { w->endBlackHole(); });
 }
 
 void Emulator::stopTcp()

@@ -30,6 +30,9 @@ struct Options {
     int dropAfterCommands = 0;      // closes the connection after this many commands of it, answered
                                     // first (0: never); the pseudo-terminal stops answering instead
     bool closeOnAccept = false;     // every TCP connection is closed the moment it is accepted
+    bool blackHole = false;         // listenTcp keeps its queue full and accepts nothing: connection attempts
+                                    // get no answer at all, not even a refusal (a device behind a switch that
+                                    // is off), until endBlackHole
     bool noLdimReply = false;       // "#LDIM" is accepted but not answered
     int garbage = 0;                // bytes of junk (NUL, FF, LF, CR among them) before every reply
     bool streamNoEol = false;       // after the first command, text without line ends until disconnected
@@ -90,6 +93,8 @@ public:
     // The serial device unplugged: closes the pseudo-terminal; its links stay
     // and lead nowhere. openPty makes a new one (with a new device path).
     void closePty();
+    // The device behind the black hole comes back: the listener accepts again.
+    void endBlackHole();
 
     void setOptions(const Options &options);
     Options options() const;

@@ -150,6 +150,7 @@ public:
     // Run in the emulator's thread.
     quint16 listenTcp(quint16 port);
     void stopTcp();
+    void endBlackHole();
     QString openPty(const QString &linkPath);
     // Unplugging leaves the links in place, leading nowhere; the end removes them.
     void closePty(bool removeLinks);
@@ -172,6 +173,7 @@ public:
 
 private:
     void acceptConnections();
+    void startBlackHole();
     void readPty();
     void writePtyPending();
 
@@ -183,6 +185,8 @@ private:
     QFile m_log;
 
     QTcpServer *m_server = nullptr;
+    QTcpSocket *m_filler = nullptr; // the connection that keeps a black hole's queue full
+    quint16 m_fillerPort = 0;       // its port, until its other end is accepted and closed
 
     int m_ptyFd = -1;
     QString m_ptyPath;

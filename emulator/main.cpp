@@ -8,6 +8,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <cstdio>
 
 #ifdef Q_OS_UNIX
@@ -96,6 +97,11 @@ int main(int argc, char *argv[])
          QStringLiteral("Close the connection (pseudo-terminal: stop answering) after N commands of it."),
          QStringLiteral("N")},
         {QStringLiteral("close-on-accept"), QStringLiteral("Close every TCP connection the moment it is accepted.")},
+        {QStringLiteral("black-hole"),
+         QStringLiteral("For S seconds (0: for ever) answer no TCP connection request at all, not even with a "
+                        "refusal, as a device behind a switch that is off (the listener's queue is kept full; "
+                        "Linux); then accept as usual."),
+         QStringLiteral("S")},
         {QStringLiteral("no-ldim-reply"), QStringLiteral("Accept \"#LDIM\" without answering it.")},
         {QStringLiteral("garbage"),
          QStringLiteral("Send N bytes of binary junk (NUL, FF, LF, CR among them; CR last) before every reply."),
@@ -122,6 +128,7 @@ int main(int argc, char *argv[])
     parser.process(app);
 
     qx7emu::Options options;
+    int blackHoleSeconds = 0;
     if (parser.isSet(QStringLiteral("firmware")))
         options.version = parser.value(QStringLiteral("firmware"));
     options.silent = parser.isSet(QStringLiteral("silent"));
@@ -140,8 +147,10 @@ int main(int argc, char *argv[])
         !readCount(parser, QStringLiteral("drop-after-commands"), options.dropAfterCommands) ||
         !readCount(parser, QStringLiteral("flood-seconds"), options.floodSeconds) ||
         !readCount(parser, QStringLiteral("flood-rate"), options.floodRate) ||
-        !readCount(parser, QStringLiteral("deaf-after-packets"), options.deafAfterPackets))
+        !readCount(parser, QStringLiteral("deaf-after-packets"), options.deafAfterPackets) ||
+        !readCount(parser, QStringLiteral("black-hole"), blackHoleSeconds))
         return 2;
+    options.blackHole = parser.isSet(QStringLiteral("black-hole"));
 
     const bool tcp = parser.isSet(QStringLiteral("tcp"));
     const QString link = parser.value(QStringLiteral("link"));
@@ -172,6 +181,8 @@ int main(int argc, char *argv[])
         std::printf("pty %s\n", qPrintable(path));
     }
     std::fflush(stdout);
+    if (options.blackHole && blackHoleSeconds > 0)
+        QTimer::singleShot(blackHoleSeconds * 1000, &app, [&emulator] { emulator.endBlackHole(); });
 
     quitOnSignals(app);
     return app.exec();

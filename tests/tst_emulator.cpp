@@ -116,6 +116,7 @@ private slots:
     {
         QTest::addColumn<QStringList>("args"); QTest::addColumn<int>("status");
         QTest::newRow("firmware option") << QStringList{"--tcp", "0", "--firmware", "3.1"} << -1;
+        QTest::newRow("black hole for a second") << QStringList{"--tcp", "0", "--firmware", "3.1", "--black-hole", "1"} << -1;
         QTest::newRow("port beyond 65535") << QStringList{"--tcp", "65536"} << 2;
         QTest::newRow("count not a number") << QStringList{"--tcp", "0", "--noise", "x"} << 2;
     }

@@ -58,6 +58,7 @@ private Q_SLOTS:
         written.write(";x\r\nCom Port=0\r\nx\r\nTCP Settings=127.0.0.1:" + port + "\r\n");
         written.close();
         QVERIFY(QFile::link(prefix.filePath("no-device"), prefix.filePath("bin/com1")));
+        QVERIFY(QDir(home.path()).mkdir("Pictures")); // no picture folder stored: it starts there
         const QStringList installed = listing(prefix.path());
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -72,7 +73,9 @@ private Q_SLOTS:
         QFile startup(config + "/startup.ini"), ini(config + "/QX-7alt.ini");
         QVERIFY(startup.open(QIODevice::ReadOnly) && ini.open(QIODevice::ReadOnly));
         QVERIFY(startup.readAll().startsWith(";QX-7alt v" QX_VERSION_TEXT " startup configuration file\r\n"));
-        QCOMPARE(ini.readAll().count("\r\n"), 50);
+        const QByteArray saved = ini.readAll();
+        QCOMPARE(saved.count("\r\n"), 50);
+        QVERIFY(saved.contains("\r\nFolderSelected=" + QFile::encodeName(home.filePath("Pictures")) + "\r\n"));
         QCOMPARE(listing(prefix.path()), installed);
         // A file in the configuration folder's place: said once, naming the folder (standard error with --exit),
         // and the run goes on.

@@ -98,7 +98,8 @@ private Q_SLOTS:
         auto *box = app.control<QComboBox>("comboLANG");
         QCOMPARE((QStringList{w.windowTitle(), Caption(app.find("labPRESETS")), ToolTip(app.find("labPRESETS")),
                               Caption(app.find("optBANK", 2)), Caption(app.find("cmdABOUT")),
-                              Caption(app.find("labLANG")) + Caption(app.find("labWAIT")), app.seams.boxes[0].first,
+                              Caption(app.find("labLANG")) + Caption(app.find("labWAIT")),
+                              app.seams.boxes[0].first.section("\r\n", 0, 0),
                               box->currentText()}),
                  (QStringList{"QX-7 Panneau de commande", "Préréglages", "Rappel rapide des préréglages", "Bank 3",
                               "À propos", "<b>Langue</b><i>Patience</i>", "Échec|port série", "FR Français"}));

@@ -3,6 +3,7 @@
 #include "app/outcomes.h"
 #include "emulator.h"
 #include "language/messagetable.h"
+#include "link/serialports.h"
 #include "link/versioncheck.h"
 #include "linkrig.h"
 #include "util/textutil.h"
@@ -141,7 +142,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("comPort"); // com3 leads to the emulator, com4 nowhere
         QTest::addColumn<QString>("settings"); QTest::addColumn<int>("result");
         QTest::addColumn<QString>("text"); // of the box the window shows, titled "Communication failure"
-        const QString comFail = QStringLiteral("Com port open failure");
+        const QString comFail = QStringLiteral("Com port open failure\r\ncom%1 \u2192 %2"); // the entry's target
         const int serial = int(LinkOpenResult::SerialFailed), tcp = int(LinkOpenResult::TcpFailed);
         QTest::newRow("serial through the com link") << 3 << "115200,o,8,1" << int(LinkOpenResult::Opened) << "";
         QTest::newRow("bad parity") << 3 << "115200,x,8,1" << serial << comFail;
@@ -161,13 +162,74 @@ private Q_SLOTS:
         rig.state.settings.TcpSettings = settings;
         QCOMPARE(int(rig.ex.OpenLink()), result);
         QVERIFY(seams.boxes.isEmpty());
-        QCOMPARE(ShowLinkOutcome(LinkOpenResult(result), rig.state.settings, rig.state.msg), text.isEmpty());
+        QCOMPARE(ShowLinkOutcome(LinkOpenResult(result), rig.link, rig.state.msg), text.isEmpty());
+        if (comPort != 0 && !text.isEmpty())
+            text = text.arg(comPort).arg(QFileInfo(folder.file(QString("com%1").arg(comPort))).symLinkTarget());
         if (text.isEmpty()) {
             rig.ex.startReceiveTimer();
             QCOMPARE(rig.ask("#Y 0,300,5,2\r", QStringLiteral("~01@Y 0,300,")), QStringLiteral("~01@Y 0,300,5,2"));
             QCOMPARE(emu.state().windows[2].input, 5);
         }
         QCOMPARE(seams.boxes, decltype(seams.boxes)(text.isEmpty() ? 0 : 1, {text, "Communication failure"}));
+    }
+
+    void serialPortList()
+    {
+        // Each port under its stable name, with the com<n> entries that lead to it, one a line for
+        // --list-ports; an adapter plugged in is listed once its node and its name have appeared.
+        TempProgramFolder folder;
+        ScriptedSeams seams;
+        QTemporaryDir dev;
+        const QString byId = dev.filePath("serial/by-id");
+        const auto plug = [&](const QString &node, const QString &name) {
+            QFile(dev.filePath(node)).open(QIODevice::WriteOnly);
+            return name.isEmpty() || QFile::link("../../" + node, byId + "/" + name);
+        };
+        QVERIFY(QDir().mkpath(byId) && plug("ttyUSB0", "usb-FTDI_FT232R_A1B2-if00-port0") && plug("ttyACM0", {}));
+        qx::seams().serialByIdFolder = byId;
+        seams.ports = {{dev.filePath("ttyUSB0"), "FT232R\tUSB UART", "FTDI", "A1B2"}, {dev.filePath("ttyACM0"), {}, {}, {}}};
+        for (const char *entry : {"com5", "com12"})
+            QVERIFY(QFile::remove(folder.file(entry)));
+        QVERIFY(QFile::link(byId + "/usb-FTDI_FT232R_A1B2-if00-port0", folder.file("com12")) &&
+                QFile::link(dev.filePath("ttyUSB0"), folder.file("com5")));
+        SerialPortWatcher watcher;
+        QCOMPARE(SerialPortLines(watcher.ports()),
+                 byId + "/usb-FTDI_FT232R_A1B2-if00-port0\t" + dev.filePath("ttyUSB0") + "\tFT232R USB UART\tcom5,com12\n" +
+                     dev.filePath("ttyACM0") + "\t" + dev.filePath("ttyACM0") + "\t\t\n");
+        QSignalSpy changed(&watcher, &SerialPortWatcher::changed);
+        seams.ports.append({dev.filePath("ttyUSB1"), "USB-Serial Controller", "Prolific", {}});
+        QVERIFY(plug("ttyUSB1", "usb-Prolific_USB-Serial_Controller-if00-port0"));
+        QTRY_COMPARE(watcher.ports().value(2).stableName, byId + "/usb-Prolific_USB-Serial_Controller-if00-port0");
+        QVERIFY(!changed.isEmpty());
+    }
+
+    void chooseSerialPort_data()
+    {
+        QTest::addColumn<QString>("entry"); // what com7 is before: a link, nothing, a file, a folder
+        QTest::addColumn<int>("result");
+        QTest::newRow("a link is replaced") << "link" << int(PortChoice::Linked);
+        QTest::newRow("no entry") << "" << int(PortChoice::Linked);
+        QTest::newRow("a file is left alone") << "file" << int(PortChoice::NotALink);
+        QTest::newRow("a folder is left alone") << "folder" << int(PortChoice::NotALink);
+    }
+    void chooseSerialPort()
+    {
+        QFETCH(QString, entry); QFETCH(int, result);
+        TempProgramFolder folder; // com7 leads nowhere
+        const QString com7 = folder.file("com7");
+        if (entry != "link")
+            QVERIFY(QFile::remove(com7));
+        if (entry == "file")
+            QVERIFY(QFile(com7).open(QIODevice::WriteOnly) && QFile(com7).resize(4));
+        if (entry == "folder")
+            QVERIFY(QDir().mkdir(com7) && QFile(com7 + "/inside").open(QIODevice::WriteOnly));
+        SerialPortListing port;
+        port.stableName = "/dev/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0";
+        QCOMPARE(int(ChooseSerialPort(7, port)), result);
+        const QFileInfo now(com7);
+        QCOMPARE(now.symLinkTarget(), result == int(PortChoice::Linked) ? port.stableName : QString());
+        QVERIFY(entry != "file" || now.size() == 4);
+        QVERIFY(entry != "folder" || QFile::exists(com7 + "/inside"));
     }
 
     void serialSettingsParsing_data()

@@ -16,6 +16,9 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QComboBox>
+#include <QLabel>
+#include <QTemporaryDir>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
@@ -68,7 +71,8 @@ private Q_SLOTS:
         auto *port = rig.control<QLineEdit>("txtCOMPORT");
         // 150 in the file: the box shows 100 and port 100 fails with its message only; "/c:" sends nothing.
         QCOMPARE(port->text(), QStringLiteral("100"));
-        const QPair<QString, QString> failed{MessageTable::defaultText(3), MessageTable::defaultText(4)};
+        const QString tried = "\r\ncom100 \u2192 " + QFileInfo(rig.folder.file("com100")).symLinkTarget();
+        const QPair<QString, QString> failed{MessageTable::defaultText(3) + tried, MessageTable::defaultText(4)};
         QCOMPARE(rig.seams.boxes, QList{failed});
         QCOMPARE(w.log().messageCount(), 0);
         rig.click("cmdCOMDEFAULTS");
@@ -126,6 +130,39 @@ private Q_SLOTS:
         QCOMPARE(rig.seams.boxes, (QList<QPair<QString, QString>>{{told.join("\r\n\r\n"), "Ordner"}}));
         QVERIFY(rig.read("startup.ini").contains(" file\r\nTongue=DE\r\nMainX="));
         QCOMPARE(rig.read("QX-7alt.ini"), picture);
+    }
+
+    void serialPortList()
+    {
+        // The operator picks the adapter by its stable name: com<n> of the program folder becomes a link to it
+        // (the settings keep the number) and Reconnect opens it. A file in the entry's place is left alone.
+        WindowRig rig({}, WindowRig::Link::None);
+        QTemporaryDir dev;
+        const QString byId = dev.filePath("serial/by-id"), stable = byId + "/usb-Example_QX-7_0001-if00";
+        const QString pty = rig.emu.openPty();
+        QVERIFY(QDir().mkpath(byId) && QFile::link(pty, stable));
+        rig.seams.ports = {{pty, "QX-7 emulator", "Example", "0001"}};
+        qx::seams().serialByIdFolder = byId;
+        rig.start();
+        auto *ports = rig.control<QComboBox>("comboPORTS");
+        QCOMPARE(ports->itemText(0), "usb-Example_QX-7_0001-if00 (" + QFileInfo(pty).fileName() +
+                                         ") \u2013 QX-7 emulator, Example, 0001");
+        QCOMPARE(ports->currentIndex(), -1);
+        QVERIFY(QFile::remove(rig.folder.file("com3")));
+        rig.write("com3", "mine");
+        for (const char *number : {"2", "3"}) {
+            rig.control<QLineEdit>("txtCOMPORT")->setText(number);
+            ports->setFocus();
+            QTest::keyClick(ports, Qt::Key_Down); // the operator's choice
+        }
+        QCOMPARE(QFileInfo(rig.folder.file("com2")).symLinkTarget(), stable);
+        QCOMPARE(rig.read("com3"), QByteArray("mine"));
+        QCOMPARE(rig.seams.boxes.last(), qMakePair(FillIn(MessageTable::defaultText(60), rig.folder.file("com3")),
+                                                   MessageTable::defaultText(61)));
+        rig.control<QLineEdit>("txtCOMPORT")->setText("2");
+        QCOMPARE(ports->currentIndex(), 0); // the port com2 leads to
+        rig.click("cmdRECONNECT");
+        QTRY_COMPARE(rig.control<QLabel>("labLINK")->text(), QString("Connected \u00B7 com2"));
     }
 
     // Preset recalls go out as typed, awaiting nothing; the log column shows what went out and came in.

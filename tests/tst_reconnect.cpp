@@ -11,6 +11,8 @@
 #include <QLineEdit>
 #include <QLabel>
 #include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace qx;
@@ -23,6 +25,7 @@ private Q_SLOTS:
     void linkComesBack();
     void unansweredWaitShows();
     void session();
+    void blackHoledDevice();
 };
 
 enum class Loss { DeviceCloses, SwitchedOff, OffAtStart, Unplugged, EditedMeanwhile, IndicatorKey };
@@ -163,6 +166,36 @@ void TestReconnect::session()
     // Released, the retry connects; a connection that stays up starts the pauses again from the first.
     QTRY_VERIFY(session.isConnected() && monitor.nextPauseMs() == 20);
     QCOMPARE(log.messageCount(), counted + 1); // the time-out; the reconnect lines are not counted
+}
+
+void TestReconnect::blackHoledDevice()
+{
+    // A device behind a switch that is off: connection requests get no answer,
+    // not even a refusal. The attempt is abandoned after its own time-out and
+    // the next goes out at once, its pause counted from the attempt's start, so
+    // the device is connected soon after it comes back.
+    QTemporaryDir dir;
+    qx7emu::Options o;
+    o.blackHole = true;
+    o.logFile = dir.filePath("emu.log");
+    qx7emu::Emulator emu(o);
+    AppState state;
+    CommLog log;
+    DeviceSession session(state.settings, log);
+    session.monitor().setRetryBase(2000);
+    QSignalSpy failed(&session.link(), &DeviceLink::connectFailed);
+    state.settings.ComPort = 0;
+    state.settings.TcpSettings = "127.0.0.1:" + QString::number(emu.listenTcp());
+    QCOMPARE(session.open(), LinkOpenResult::Opened);
+    QVERIFY(failed.wait(DeviceLink::kConnectTimeoutMs + 5000));
+    QCOMPARE(failed.at(0).at(0).toString(), QString("no answer"));
+    QTRY_VERIFY_WITH_TIMEOUT(session.link().isConnecting(), 1000); // not after the first pause of 2 s
+    emu.endBlackHole();
+    QTRY_VERIFY_WITH_TIMEOUT(session.isConnected(), 10000);
+    QCOMPARE(session.monitor().state(), LinkMonitor::State::Connected);
+    const qint64 back = EmulatorLogTime(o.logFile, "tcp black hole ended");
+    const qint64 connected = EmulatorLogTime(o.logFile, "tcp connection from port");
+    QVERIFY(back >= 0 && connected >= back && connected - back < 5000);
 }
 
 QTEST_MAIN(TestReconnect)

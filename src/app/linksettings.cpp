@@ -1,11 +1,16 @@
 #include "linksettings.h"
 
+#include "language/messagetable.h"
 #include "link/commandexchange.h"
+#include "link/serialports.h"
 #include "settings/settings.h"
+#include "util/seams.h"
 #include "util/textutil.h"
 #include "widgets.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -47,6 +52,66 @@ LinkSettingsBox::LinkSettingsBox(QWidget *window, QWidget *frame, Settings &sett
     connect(cmdRECONNECT, &QPushButton::clicked, this, &LinkSettingsBox::reconnectRequested);
 }
 
+void LinkSettingsBox::buildPortList(QWidget *window, QWidget *frame, const MessageTable &msg)
+{
+    m_msg = &msg;
+    labPORTS = MakeLabel(window, frame, QStringLiteral("labPORTS"), QStringLiteral("Serial ports found:"),
+                         QRect(120, 7260, 4800, 255));
+    comboPORTS = new QComboBox(frame);
+    RegisterControl(window, comboPORTS, QStringLiteral("comboPORTS"), ControlKind::ComboBox);
+    comboPORTS->setGeometry(twRect(120, 7560, 4800, 315));
+    comboPORTS->setToolTip(QStringLiteral("Links the com port number above to the chosen port; "
+                                          "press Reconnect to use it"));
+    m_ports = new SerialPortWatcher(this);
+    connect(m_ports, &SerialPortWatcher::changed, this, &LinkSettingsBox::showPorts);
+    // Only the operator's choice writes the link, never a refill.
+    connect(comboPORTS, &QComboBox::activated, this, &LinkSettingsBox::comboPORTS_Click);
+    showPorts();
+}
+
+void LinkSettingsBox::showPorts()
+{
+    if (!comboPORTS)
+        return;
+    const QList<SerialPortListing> &ports = m_ports->ports();
+    const QString entry = QStringLiteral("com%1").arg(m_settings.ComPort);
+    comboPORTS->clear();
+    int chosen = -1;
+    for (const SerialPortListing &p : ports) {
+        comboPORTS->addItem(SerialPortCaption(p));
+        comboPORTS->setItemData(comboPORTS->count() - 1,
+                                QDir::toNativeSeparators(p.stableName) + QLatin1Char('\n') + p.device,
+                                Qt::ToolTipRole);
+        const bool leadsHere = p.comEntries.split(QLatin1Char(',')).contains(entry)
+                               || PlatformPortNumber(p) == m_settings.ComPort;
+        if (chosen < 0 && leadsHere)
+            chosen = comboPORTS->count() - 1;
+    }
+    comboPORTS->setPlaceholderText((*m_msg)(ports.isEmpty() ? 63 : 64));
+    comboPORTS->setCurrentIndex(chosen);
+    comboPORTS->setEnabled(!chkCOM->isChecked() && cmdRECONNECT->isEnabled() && !ports.isEmpty());
+}
+
+void LinkSettingsBox::comboPORTS_Click(int index)
+{
+    const QList<SerialPortListing> &ports = m_ports->ports();
+    if (index < 0 || index >= ports.size())
+        return;
+    const SerialPortListing port = ports[index];
+    if (const int n = PlatformPortNumber(port)) {
+        txtCOMPORT->setText(QString::number(n)); // Windows: the port is the choice
+    } else {
+        const QString entry = QDir::toNativeSeparators(SerialEntryPath(m_settings.ComPort));
+        switch (ChooseSerialPort(m_settings.ComPort, port)) {
+        case PortChoice::Linked: break;
+        case PortChoice::NotALink: MessageBox(FillIn((*m_msg)(60), entry), (*m_msg)(61)); break;
+        case PortChoice::Failed: MessageBox(FillIn((*m_msg)(62), entry), (*m_msg)(61)); break;
+        }
+    }
+    m_ports->refresh(); // the com<n> entries changed
+    showPorts();
+}
+
 void LinkSettingsBox::setUpDesign(const QColor &back)
 {
     for (QWidget *w : std::initializer_list<QWidget *>{cmdRECONNECT, cmdCOMDEFAULTS, chkCOM})
@@ -57,6 +122,7 @@ void LinkSettingsBox::setLocked(bool locked)
 {
     cmdRECONNECT->setEnabled(!locked);
     cmdCOMDEFAULTS->setEnabled(!locked);
+    showPorts();
 }
 
 void LinkSettingsBox::setUpLinkSettings()
@@ -86,12 +152,14 @@ void LinkSettingsBox::chkCOM_Click()
     }
     txtCOMSETTINGS->setText(s.ComPortSettings);
     txtTCPSETTINGS->setText(s.TcpSettings);
+    showPorts();
 }
 
 void LinkSettingsBox::txtCOMPORT_Change()
 {
     const double value = RoundHalfEven(NumericValue(txtCOMPORT->text()));
     m_settings.ComPort = qint32(std::max(1.0, std::min(100.0, value)));
+    showPorts(); // the port the new number's entry leads to
 }
 
 void LinkSettingsBox::cmdCOMDEFAULTS_Click()

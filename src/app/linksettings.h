@@ -7,6 +7,7 @@
 
 class QCheckBox;
 class QColor;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -14,6 +15,8 @@ class QWidget;
 
 namespace qx {
 
+class MessageTable;
+class SerialPortWatcher;
 struct Settings;
 class LinkSettingsBox : public QObject {
     Q_OBJECT
@@ -23,6 +26,11 @@ public:
     // cmdRECONNECT in `frame`, registered with `window` in this order. The
     // boxes edit `settings`; cmdRECONNECT asks for the link to be opened again.
     LinkSettingsBox(QWidget *window, QWidget *frame, Settings &settings);
+
+    // Creates labPORTS and comboPORTS, the serial ports the system reports,
+    // after the window's designed controls. Choosing one links the program
+    // folder's com<n> entry (n: the port number box) to it.
+    void buildPortList(QWidget *window, QWidget *frame, const MessageTable &msg);
 
     // Start-up: the buttons and the check box in the window's back colour.
     void setUpDesign(const QColor &back);
@@ -38,6 +46,8 @@ private:
     void chkCOM_Click();
     void txtCOMPORT_Change();
     void cmdCOMDEFAULTS_Click();
+    void showPorts();           // fills comboPORTS, the port com<n> leads to chosen
+    void comboPORTS_Click(int index);
 
     Settings &m_settings;
     QLabel *labSETTINGS = nullptr;
@@ -50,6 +60,10 @@ private:
     QLineEdit *txtTCPSETTINGS = nullptr;
     QPushButton *cmdCOMDEFAULTS = nullptr;
     QPushButton *cmdRECONNECT = nullptr;
+    QLabel *labPORTS = nullptr;
+    QComboBox *comboPORTS = nullptr;
+    SerialPortWatcher *m_ports = nullptr;
+    const MessageTable *m_msg = nullptr;
 };
 
 } // namespace qx

@@ -1,6 +1,7 @@
 // qx-7alt: the operator's control panel for one QX-7.
 
 #include "language/messagetable.h"
+#include "link/serialports.h"
 #include "mainwindow.h"
 #include "platform.h"
 #include "state/commandline.h"
@@ -10,6 +11,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 const char kLongUsage[] =
@@ -23,6 +25,8 @@ const char kLongUsage[] =
     "  --config PATH   main configuration file to use\n"
     "  --help          this text\n"
     "  --version       the program's version\n"
+    "  --list-ports    the serial ports, one a line: stable name, device, description\n"
+    "                  and the com<n> entries leading to it, separated by tabs\n"
     "With these options a load shows no dialogs: messages go to standard error.\n"
     "While the program runs in the same folder, a second start hands its requests\n"
     "to it and ends with the status it reports; without requests the running\n"
@@ -34,6 +38,12 @@ int main(int argc, char *argv[])
     // Before anything else: a termination request in the first moments ends the
     // run like any later one, with the status the run decides, never by the signal.
     qx::InstallTerminationHandler();
+    // The serial ports, one a line, without a window or a display (the
+    // program folder's com<n> entries need the executable's folder).
+    if (argc == 2 && std::strcmp(argv[1], "--list-ports") == 0) {
+        QCoreApplication core(argc, argv);
+        return qx::PrintSerialPorts();
+    }
     // The plain answers (--version, --help, a bad option) need no display.
     QStringList arguments;
     for (int i = 1; i < argc; ++i)

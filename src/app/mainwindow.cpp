@@ -140,6 +140,7 @@ MainWindow::MainWindow()
 
     // Created last, after every designed control, so the controls keep their order.
     buildLinkIndicator();
+    m_linkSettings->buildPortList(this, frameFILES, m_state.msg);
     buildKeyboardAndMarks();
     m_scaler = std::make_unique<WindowScaler>(this, QSize(tw(kClientWidth), tw(kClientHeight)));
 }
@@ -448,7 +449,7 @@ void MainWindow::ShowTab(int tab)
 void MainWindow::OpenLink()
 {
     m_tally.reset();
-    m_state.LinkFailed = !ShowLinkOutcome(m_session.open(), m_state.settings, m_state.msg);
+    m_state.LinkFailed = !ShowLinkOutcome(m_session.open(), m_session.link(), m_state.msg);
 }
 
 void MainWindow::setTabsEnabled(bool enabled)

@@ -8,16 +8,16 @@
 
 namespace qx {
 
-bool ShowLinkOutcome(LinkOpenResult result, const LinkSettings &settings, const MessageTable &msg)
+bool ShowLinkOutcome(LinkOpenResult result, const DeviceLink &link, const MessageTable &msg)
 {
     switch (result) {
     case LinkOpenResult::Opened:
         return true;
     case LinkOpenResult::SerialFailed:
-        MessageBox(msg(3), msg(4));
+        MessageBox(msg(3) + QStringLiteral("\r\n") + link.attempted(), msg(4));
         break;
     case LinkOpenResult::TcpFailed:
-        MessageBox(msg(5) + QStringLiteral(" - ") + settings.TcpSettings, msg(4));
+        MessageBox(msg(5) + QStringLiteral(" - ") + link.applied().TcpSettings, msg(4));
         break;
     }
     return false;

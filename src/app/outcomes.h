@@ -5,14 +5,15 @@
 
 namespace qx {
 
+class DeviceLink;
 class MessageTable;
-struct LinkSettings;
 enum class LinkOpenResult;
 enum class UploadOutcome;
 
-// A serial port that would not open: MSG(3) titled MSG(4); an unusable TCP
-// address: MSG(5) " - " TcpSettings titled MSG(4). Returns whether the link opened.
-bool ShowLinkOutcome(LinkOpenResult result, const LinkSettings &settings, const MessageTable &msg);
+// A serial port that would not open: MSG(3) and, on a second line, what was
+// tried ("com1 → /dev/ttyS0"), titled MSG(4); an unusable TCP address:
+// MSG(5) " - " TcpSettings titled MSG(4). Returns whether the link opened.
+bool ShowLinkOutcome(LinkOpenResult result, const DeviceLink &link, const MessageTable &msg);
 
 // Old firmware: MSG(16) titled MSG(17); no usable version reply or a dead link
 // during the upload: MSG(22) titled MSG(4). Nothing for a finished or stopped upload.

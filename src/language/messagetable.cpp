@@ -58,7 +58,7 @@ const QList<int> &MessageTable::numbers()
             l.append(n);
         for (int n = 50; n <= 52; ++n)
             l.append(n);
-        for (int n = 65; n <= 67; ++n)
+        for (int n = 60; n <= 67; ++n)
             l.append(n);
         return l;
     }();
@@ -116,6 +116,12 @@ QString MessageTable::defaultText(int n)
     case 50: return QStringLiteral("Not sent: link lost");
     case 51: return QStringLiteral("Last recalled here");
     case 52: return QStringLiteral("The language applies at the next start.");
+    // The serial port list.
+    case 60: return QStringLiteral("%1 is not a link and is left as it is. Remove it, or choose another port number, to pick a port from the list.");
+    case 61: return QStringLiteral("Serial port");
+    case 62: return QStringLiteral("The link %1 could not be made.");
+    case 63: return QStringLiteral("no serial port found");
+    case 64: return QStringLiteral("choose a serial port");
     // What reading the settings and language files had to leave out.
     case 65: return QStringLiteral("%1 held NUL bytes. They were left out and everything else was read; the next save of the settings writes the file without them.");
     case 66: return QStringLiteral("%1 held NUL bytes. They were left out and everything else was read.");

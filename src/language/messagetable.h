@@ -1,9 +1,10 @@
 #pragma once
-// The table of the numbered interface messages, MSG(1)..MSG(67), with their
-// built-in English defaults. A language file may replace any of them; one
-// without the later numbers (31 on: the link indicator, the settings folder,
-// the notes of the indicator, the preset tally, the language box, the notes
-// on files read without their NUL bytes) keeps their defaults.
+// The table of the numbered interface messages, MSG(1)..MSG(44), MSG(50)..
+// MSG(52) and MSG(60)..MSG(67), with their built-in English defaults. A
+// language file may replace any of them; one without the later numbers (31
+// on: the link indicator, the settings folder, the notes of the indicator, the
+// preset tally, the language box, the serial port list, the notes on files
+// read without their NUL bytes) keeps their defaults.
 
 #include <QList>
 #include <QString>
@@ -25,7 +26,7 @@ public:
     QString operator()(int n) const;
     void set(int n, const QString &text);
 
-    // The numbers that have a key and a default, in table order: 1..23, 29..44, 50..52, 65..67.
+    // The numbers that have a key and a default, in table order: 1..23, 29..44, 50..52, 60..67.
     static const QList<int> &numbers();
     static QString key(int n);          // "MSG(n)"
     static QString defaultText(int n);  // built-in English text

@@ -5,6 +5,7 @@
 #include "util/textutil.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHostAddress>
@@ -174,6 +175,17 @@ DeviceLink::DeviceLink(const LinkSettings &settings, QObject *parent)
         if ((e == QSerialPort::ResourceError || e == QSerialPort::ReadError) && m_serial.isOpen())
             markLost();
     });
+    m_connectTimer.setSingleShot(true);
+    connect(&m_connectTimer, &QTimer::timeout, this, &DeviceLink::onConnectTimeout);
+}
+
+QString DeviceLink::attempted() const
+{
+    if (isTcp())
+        return m_applied.TcpSettings;
+    const QFileInfo entry(m_serialEntry);
+    const QString target = entry.isSymLink() ? entry.symLinkTarget() : m_serialEntry;
+    return QStringLiteral("com%1 \u2192 %2").arg(m_applied.ComPort).arg(QDir::toNativeSeparators(target));
 }
 
 bool DeviceLink::isTcp() const
@@ -194,8 +206,25 @@ bool DeviceLink::isConnecting() const
                        || m_tcp.state() == QAbstractSocket::ConnectingState);
 }
 
+void DeviceLink::abortQuietly()
+{
+    m_connectTimer.stop();
+    m_opening = true;
+    m_tcp.abort();
+    m_opening = false;
+}
+
+void DeviceLink::onConnectTimeout()
+{
+    if (!isConnecting())
+        return;
+    abortQuietly();
+    Q_EMIT connectFailed(QStringLiteral("no answer"));
+}
+
 void DeviceLink::onTcpConnected()
 {
+    m_connectTimer.stop();
     m_wasConnected = true;
     m_tcp.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     SetKeepAliveTimes(m_tcp.socketDescriptor(), kKeepAliveIdleS, kKeepAliveIntervalS, kKeepAliveCount);
@@ -206,6 +235,7 @@ void DeviceLink::onTcpError()
 {
     if (m_opening)
         return;
+    m_connectTimer.stop();
     // A connection that was up and failed (the keep-alive gave up, the peer
     // reset it) is lost; one that never came up failed to connect.
     if (m_wasConnected)
@@ -231,11 +261,8 @@ LinkOpenResult DeviceLink::OpenLink()
     // The channel left behind is closed, so nothing more arrives on it.
     if (isTcp() && !wasTcp)
         m_serial.close();
-    if (!isTcp() && wasTcp) {
-        m_opening = true;
-        m_tcp.abort();
-        m_opening = false;
-    }
+    if (!isTcp() && wasTcp)
+        abortQuietly();
     return reopen();
 }
 
@@ -265,9 +292,7 @@ LinkOpenResult DeviceLink::reopen()
 
     // TCP: the connection itself is made in the background; only an address
     // or port that cannot be used is a failure here.
-    m_opening = true;
-    m_tcp.abort(); // closing the old connection is no loss
-    m_opening = false;
+    abortQuietly(); // closing the old connection is no loss
     m_wasConnected = false;
     QString rest = s.TcpSettings;
     QString host;
@@ -278,6 +303,8 @@ LinkOpenResult DeviceLink::reopen()
     if (!port || *port < 1 || *port > 65535 || hostName.isEmpty())
         return LinkOpenResult::TcpFailed;
     m_tcp.connectToHost(hostName, quint16(*port));
+    if (isConnecting())
+        m_connectTimer.start(m_connectTimeoutMs);
     return LinkOpenResult::Opened;
 }
 

@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QSerialPort>
 #include <QTcpSocket>
+#include <QTimer>
 #include <optional>
 
 namespace qx {
@@ -54,6 +55,9 @@ public:
     // Opens again what the last OpenLink applied: the same channel, address
     // and serial device, whatever the settings boxes hold now.
     LinkOpenResult reopen();
+    // What the last OpenLink tried, in words: "com1 → /dev/ttyS0" (the
+    // entry and where it leads), or the address.
+    QString attempted() const;
     // The settings the last OpenLink applied.
     const LinkSettings &applied() const { return m_applied; }
 
@@ -92,6 +96,11 @@ public:
     static constexpr int kKeepAliveIdleS = 3;
     static constexpr int kKeepAliveIntervalS = 2;
     static constexpr int kKeepAliveCount = 3;
+    // A connection attempt that gets no answer at all (a device behind a
+    // switch that is off drops it without a refusal) is abandoned after this
+    // long rather than the system's own half minute, and counts as failed.
+    static constexpr int kConnectTimeoutMs = 3000;
+    void setConnectTimeout(int ms) { m_connectTimeoutMs = ms; } // tests shorten it
 
 Q_SIGNALS:
     void serialDataArrived();
@@ -105,6 +114,8 @@ private:
     void markLost();
     void onTcpConnected();
     void onTcpError();
+    void onConnectTimeout();
+    void abortQuietly(); // closes the socket without reporting a loss
 
     const LinkSettings &m_settings;
     LinkSettings m_applied;
@@ -114,6 +125,8 @@ private:
     bool m_lost = false;
     bool m_wasConnected = false; // the current TCP connection was up at some time
     bool m_opening = false;      // OpenLink is closing the old link itself
+    QTimer m_connectTimer;       // runs while a connection attempt is unanswered
+    int m_connectTimeoutMs = kConnectTimeoutMs;
 };
 
 // Shortens the system's keep-alive times of a connected socket; false where

@@ -56,6 +56,7 @@ void LinkMonitor::opened(LinkOpenResult result)
     m_retry.stop();
     m_countdown.stop();
     m_steady.stop();
+    m_attemptStarted.start();
     apply(result);
 }
 
@@ -89,11 +90,12 @@ void LinkMonitor::setState(State state)
     Q_EMIT changed();
 }
 
-void LinkMonitor::scheduleRetry()
+void LinkMonitor::scheduleRetry(qint64 spentMs)
 {
     // The state was set by the caller; the indicator learns of both at once.
-    m_due = QDeadlineTimer(m_pauseMs);
-    m_retry.start(m_pauseMs);
+    const int pause = int(std::clamp<qint64>(m_pauseMs - spentMs, 0, m_pauseMs));
+    m_due = QDeadlineTimer(pause);
+    m_retry.start(pause);
     m_countdown.start();
     m_pauseMs = std::min(m_pauseMs * 2, m_baseMs * kRetryLongest);
     Q_EMIT changed();
@@ -113,6 +115,7 @@ void LinkMonitor::retry()
         return;
     m_attempt = true;
     const LinkSettings &s = link.applied();
+    m_attemptStarted.start();
     m_exchange.log().LogNote(QStringLiteral("(reconnect) ")
                                  + (link.isTcp() ? s.TcpSettings : QStringLiteral("com%1").arg(s.ComPort)),
                              CommLog::Sent);
@@ -149,7 +152,10 @@ void LinkMonitor::onConnectFailed(const QString &reason)
 {
     logOutcome(reason);
     m_state = m_wasLost ? State::Lost : State::NoConnection;
-    scheduleRetry();
+    // The pause is counted from the attempt's start: an attempt abandoned
+    // unanswered after seconds is followed by the next within the longest
+    // pause, so a device that comes back is still found within it.
+    scheduleRetry(m_attemptStarted.elapsed());
 }
 
 void LinkMonitor::onLost()
@@ -164,6 +170,7 @@ void LinkMonitor::logOutcome(const QString &text)
 {
     if (!std::exchange(m_attempt, false))
         return;
+    m_attemptStarted.start();
     m_exchange.log().LogNote(QStringLiteral("(reconnect) ") + text, CommLog::Received);
 }
 

@@ -12,6 +12,7 @@
 
 #include <QDateTime>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <functional>
@@ -64,7 +65,8 @@ Q_SIGNALS:
 private:
     void apply(LinkOpenResult result);
     void setState(State state);
-    void scheduleRetry();
+    // `spentMs` of the pause have passed already (in an attempt that got no answer).
+    void scheduleRetry(qint64 spentMs = 0);
     void retry();
     void onConnected();
     void onConnectFailed(const QString &reason);
@@ -84,6 +86,7 @@ private:
     QTimer m_countdown; // once a second while a retry is pending, for the indicator
     QTimer m_steady;    // a connection that stays open this long counts as up
     QDeadlineTimer m_due;
+    QElapsedTimer m_attemptStarted; // the last open or retry
     QDateTime m_lastReply;
 };
 

@@ -7,6 +7,8 @@
 #include "util/textutil.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QStringList>
 
 #include <limits>
@@ -65,6 +67,17 @@ void writeList(QStringList &lines, const QString &key, const std::array<QString,
 {
     for (size_t n = 1; n < N; ++n)
         lines << key + QString::number(n) + QLatin1Char('=') + list[n];
+}
+
+// A copied program shows its own folder at first; an installed one keeps its
+// files in a hidden configuration folder, where nobody puts pictures, so it
+// starts in the user's pictures folder (or home).
+QString defaultPictureFolder()
+{
+    if (!KeptInConfigFolder())
+        return ProgramFolder();
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    return !pictures.isEmpty() && QFileInfo(pictures).isDir() ? pictures : QDir::homePath();
 }
 
 void loadStartupFile(Settings &s)
@@ -138,7 +151,7 @@ void LoadSettings(Settings &s, const QString &configPathOverride)
     s.ComPort = 1;
     s.ComPortSettings = kDefaultComSettings;
     s.TcpSettings = kDefaultTcpSettings;
-    s.FolderSelected = ProgramFolder();
+    s.FolderSelected = defaultPictureFolder();
 
     loadStartupFile(s);
     loadMainConfig(s, MainConfigPath(configPathOverride));

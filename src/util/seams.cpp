@@ -97,6 +97,11 @@ QString ProgramFolder()
     return config;
 }
 
+bool KeptInConfigFolder()
+{
+    return seams().programFolder.isEmpty() && ProgramFolder() != QCoreApplication::applicationDirPath();
+}
+
 bool ProgramFolderUsable()
 {
     const QFileInfo folder(ProgramFolder());

@@ -4,6 +4,7 @@
 // the folder picker, the web-page opener and the program folder. The GUI
 // installs the real ones; tests install scripted ones.
 
+#include <QList>
 #include <QObject>
 #include <QRect>
 #include <QString>
@@ -11,6 +12,14 @@
 #include <functional>
 
 namespace qx {
+
+// A serial port as the system reports it.
+struct SystemSerialPort {
+    QString device;       // "/dev/ttyUSB0", "COM3"
+    QString description;  // "FT232R USB UART"
+    QString manufacturer; // "FTDI"
+    QString serialNumber;
+};
 
 struct Seams {
     // Shows `text` with `title`; OK only, or OK and Cancel when `okCancel`.
@@ -39,6 +48,11 @@ struct Seams {
     // The folder of the files an installation shares (language files); empty
     // means the one beside the installed executable, if any.
     QString sharedFolder;
+    // The serial ports the system reports; tests give their own list, so no
+    // test enumerates the machine's ports.
+    std::function<QList<SystemSerialPort>()> serialPorts;
+    // The folder of stable serial port names; empty means /dev/serial/by-id.
+    QString serialByIdFolder;
 };
 
 Seams &seams();
@@ -59,6 +73,9 @@ void OpenUrl(const QUrl &url);
 // when the executable sits in an installed layout (<exe dir>/../share/qx-7alt
 // exists) or its folder cannot be written.
 QString ProgramFolder();
+// Whether the program keeps its files in the user's configuration folder
+// (installed), not beside its executable (copied).
+bool KeptInConfigFolder();
 // Whether the program folder is a folder that files can be written in (the
 // configuration folder may be a file, a dangling link, or under a read-only
 // home).

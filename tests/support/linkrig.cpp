@@ -21,6 +21,8 @@ ScriptedSeams::ScriptedSeams()
     s.pickFolder = [](const QString &start) { return start; };
     // A screen where the window fits at its designed size (the offscreen one is smaller).
     s.availableArea = [](const QPoint &) { return QRect(0, 0, 1920, 1080); };
+    s.serialPorts = [this] { return ports; };
+    s.serialByIdFolder = QStringLiteral("/nonexistent/serial/by-id");
     s.exitProcess = [this](int status) { exits.append(status); };
     s.showModal = [this](QObject *window) {
         QStringList texts{window->property("windowTitle").toString()};

@@ -6,6 +6,7 @@
 #include "link/commlog.h"
 #include "link/devicelink.h"
 #include "state/appstate.h"
+#include "util/seams.h"
 
 #include <QHash>
 #include <QList>
@@ -16,7 +17,8 @@
 namespace qxtest {
 
 // Scripted seams for its lifetime: message boxes recorded and answered from `answers` (then OK), pauses as
-// `pauses` says (none unless given), URLs, exit requests and modal windows (accepted) recorded, the folder
+// `pauses` says (none unless given), the serial ports of `ports` (no stable names unless a test gives their
+// folder), URLs, exit requests and modal windows (accepted) recorded, the folder
 // picker returning its start. A termination request left by a test is cleared.
 struct ScriptedSeams {
     ScriptedSeams();
@@ -24,6 +26,7 @@ struct ScriptedSeams {
     QList<QPair<QString, QString>> boxes; // (text, title) in order
     QList<bool> answers;
     QHash<int, int> pauses; // designed length -> length in this test (ms)
+    QList<qx::SystemSerialPort> ports;
     QList<QUrl> urls;
     QList<int> exits;
     QList<QStringList> modals; // each modal window shown: title, then its labWARNING and labTEXT
