@@ -98,4 +98,7 @@ else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
       "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6network6 (>= 6.4), libqt6serialport6 (>= 6.4), libqt6httpserver6 (>= 6.4), libqt6websockets6 (>= 6.4), liblo7 (>= 0.31), qt6-qpa-plugins")
 endif()
+# The toolkit's translations give the standard buttons and the text box menus
+# the language of the language file; without them those stay English.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 include(CPack)

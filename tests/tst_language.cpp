@@ -1,6 +1,7 @@
 // Language files: reading them, applying them to registered windows; the shipped ones complete.
 
 #include "language/languagefile.h"
+#include "language/toolkittranslation.h"
 #include "util/controls.h"
 #include "util/seams.h"
 #include "util/version.h"
@@ -173,6 +174,11 @@ private slots:
         }
         QCOMPARE(wrong, QStringList());
         QCOMPARE(keys.size(), MessageTable::numbers().size()); // and no other
+        // The About box wraps the description as one paragraph between the title and the features.
+        QCOMPARE(JoinWrappedLines(ExpandBars(msg(30))).split("\r\n").size(), 3);
+        // The toolkit's standard buttons in the same language.
+        QVERIFY(LoadToolkitTranslation(code) == (code == "DE"));
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), code == "DE" ? "Abbrechen" : "Cancel");
     }
 };
 

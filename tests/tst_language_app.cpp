@@ -2,14 +2,18 @@
 // application, started from a temporary program folder with scripted dialogs. Which controls the files reach,
 // each once, in which order: the template's bytes.
 
+#include "app/platform.h"
 #include "util/seams.h"
 #include "util/version.h"
 #include "windowrig.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QStringEncoder>
 #include <QTest>
 #include <QTimer>
@@ -138,6 +142,42 @@ private Q_SLOTS:
                      .replace("@QX_VERSION_REVISION@", QByteArray::number(QX_VERSION_REVISION)));
     }
 
+    // The toolkit's own texts follow the language file of the run: a question box's standard buttons in
+    // German with the German file, in English without one. Choosing a language says, in the language of the
+    // run, that it applies at the next start.
+    void toolkitTexts_data()
+    {
+        QTest::addColumn<bool>("germanFile");
+        QTest::addColumn<QString>("shown"); // the buttons, then the note
+        QTest::newRow("German file") << true << "Abbrechen|OK|Gilt ab dem nächsten Start.";
+        QTest::newRow("German stored, no file") << false << "Cancel|OK|The language applies at the next start.";
+    }
+    void toolkitTexts()
+    {
+        QFETCH(bool, germanFile);
+        App app("DE");
+        if (germanFile)
+            writeLines(app, "QX-7alt_DE.lng", {";QX-7alt v" QX_VERSION_TEXT " language file", ";Language=Deutsch",
+                                               "Message=MSG(52)", "Caption=Gilt ab dem nächsten Start."});
+        app.start();
+        InstallGuiSeams();
+        QStringList shown;
+        QTimer t;
+        connect(&t, &QTimer::timeout, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                t.stop();
+                for (QAbstractButton *b : box->buttons())
+                    shown << b->text().remove('&');
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        t.start(5);
+        QVERIFY(MessageBox("?", "?", true));
+        shown.sort();
+        Q_EMIT app.control<QComboBox>("comboLANG")->activated(0);
+        QTEST((shown << Caption(app.find("labLANGNOTE"))).join('|'), "shown");
+    }
+
     void warningTurnsIntoAbout_data()
     {
         QTest::addColumn<QString>("about"); // MSG(30), "" for the French file's
@@ -172,6 +212,9 @@ private Q_SLOTS:
                 for (QLabel *label : {warning, text, folder})
                     QVERIFY2(label->height() >= label->heightForWidth(label->width()), qPrintable(label->objectName()));
                 QVERIFY(url->width() >= url->sizeHint().width() && !url->geometry().intersects(button->geometry()));
+                // A long main text keeps a blank line's gap above the second one.
+                const int needed = warning->y() + warning->heightForWidth(warning->width());
+                QVERIFY(text->y() == 136 || text->y() - needed >= warning->fontMetrics().lineSpacing());
                 QVERIFY(warning->geometry().bottom() < text->geometry().top());
                 QVERIFY(folder->geometry().bottom() < std::min(url->y(), button->y()));
                 for (QWidget *c : std::initializer_list<QWidget *>{folder, url, button, app.control("cmdOK")})
@@ -191,6 +234,8 @@ private Q_SLOTS:
         QCOMPARE(shown, (QStringList{"Attention", w.state().msg(18), afterAbout.value(2)}));
         if (about.isEmpty())
             QCOMPARE(afterAbout, kFrenchAbout);
+        else // lines broken where the translator typed them wrap as one paragraph
+            QVERIFY(afterAbout.value(1).startsWith("Une très longue description Une très"));
         QVERIFY(stillOpen && !w.warningWindow().isVisible());
         QCOMPARE(app.seams.urls, QList<QUrl>{QUrl(QString::fromLatin1(kProductUrl))});
         QCOMPARE(app.warningTexts(), (QStringList{"Attention", "(rien)", "-"}));

@@ -341,6 +341,20 @@ private Q_SLOTS:
         rig.ex.ClearReceive(); // as every device sequence begins
         QCOMPARE(rig.ask("# \r", QStringLiteral("~01@ OK")), QStringLiteral("~01@ OK"));
     }
+
+    // The list of the diagnostic column is emptied when its 10,001st line comes, not trimmed from the top.
+    void logListClearedAtItsLimit()
+    {
+        CommLog log;
+        log.setShowLog(true), log.setFeedToList(true);
+        for (int i = 1; i <= CommLog::kListLimit; ++i)
+            log.LogLine(QString::number(i), CommLog::Sent);
+        QCOMPARE(log.entries().size(), CommLog::kListLimit);
+        log.LogLine("one too many", CommLog::Received);
+        QVERIFY(log.entries().isEmpty());
+        log.LogLine("next", CommLog::Received);
+        QCOMPARE(log.entries(), QStringList{"next"});
+    }
 };
 
 QTEST_GUILESS_MAIN(TestLink)

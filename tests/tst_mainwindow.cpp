@@ -4,13 +4,18 @@
 #include "app/platform.h"
 #include "app/switchingpage.h"
 #include "app/widgets.h"
+#include "app/windowscaler.h"
 #include "language/messagetable.h"
 #include "settings/settings.h"
+#include "state/commandline.h"
+#include "util/layoutfit.h"
 #include "util/seams.h"
 #include "util/version.h"
 #include "windowrig.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QSignalSpy>
 #include <QComboBox>
 #include <QLabel>
 #include <QTemporaryDir>
@@ -204,7 +209,8 @@ private Q_SLOTS:
         QTest::keyClick(&w, Qt::Key_F1);
         QTest::keyClick(edit, Qt::Key_F12);
         QTest::keyClick(&w, Qt::Key_F4, Qt::ShiftModifier);
-        QCOMPARE(rig.control("cmdPRESET", 16)->toolTip() + '|' + edit->text(), "Key Shift+F4|" + rig.folder.path());
+        QCOMPARE(rig.control("cmdPRESET", 16)->toolTip() + '|' + edit->text(),
+                 "Key Shift+F4\nLast recalled here|" + rig.folder.path());
         QTRY_COMPARE_WITH_TIMEOUT(rig.emu.commands(),
                                   (QStringList{"#PRST-RCL 2", "#PRST-RCL 1", "#PRST-RCL 12", "#PRST-RCL 16"}), 5000);
     }
@@ -287,6 +293,169 @@ private Q_SLOTS:
         QCOMPARE(!rig.emu.received().isEmpty(), effect == "read-back");
         QCOMPARE(!rig.control("frameSWITCH")->isHidden(), effect == "read-back");
         QCOMPARE(rig.seams.modals.size(), int(effect == "about"));
+    }
+
+    // The page keys from the Files and Setup page, where every start opens; a key does what a click on the
+    // panel does (the Switching page reads back), and a locked panel is passed over. Space or Enter on a
+    // focused panel clicks it.
+    void pageKeys_data()
+    {
+        QTest::addColumn<QString>("focus"); // the control given the focus first
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<bool>("locked");   // the Presets and Switching panels, as during a load
+        QTest::addColumn<QString>("page");  // the frame shown, "+about" when the About box opened
+        const struct { const char *row, *focus, *keys; bool locked; const char *page; } rows[] = {
+            {"Ctrl+1", "txtDIR", "Ctrl+1", false, "framePRESETS"},
+            {"Ctrl+2 reads back", "txtDIR", "Ctrl+2", false, "frameSWITCH"},
+            {"Ctrl+3", "txtDIR", "Ctrl+1, Ctrl+3", false, "frameFILES"},
+            {"Ctrl+Tab: About after Files", "txtDIR", "Ctrl+Tab", false, "frameFILES+about"},
+            {"Ctrl+Tab twice: round to Presets", "txtDIR", "Ctrl+Tab, Ctrl+Tab", false, "framePRESETS+about"},
+            {"Ctrl+PgDn", "txtDIR", "Ctrl+1, Ctrl+PgDown", false, "frameSWITCH"},
+            {"Ctrl+Shift+Tab", "txtDIR", "Ctrl+Shift+Backtab", false, "frameSWITCH"},
+            {"Ctrl+PgUp, locked panels passed over", "txtDIR", "Ctrl+PgUp", true, "frameFILES+about"},
+            {"Ctrl+2 on a locked panel", "txtDIR", "Ctrl+2", true, "frameFILES"},
+            {"Space on the Switching panel", "btnSWITCH", "Space", false, "frameSWITCH"},
+            {"Enter on the About panel", "pictABOUT", "Return", false, "frameFILES+about"},
+        };
+        for (const auto &r : rows)
+            QTest::newRow(r.row) << r.focus << r.keys << r.locked << r.page;
+    }
+    void pageKeys()
+    {
+        QFETCH(QString, focus);
+        QFETCH(QString, keys);
+        QFETCH(bool, locked);
+        QFETCH(QString, page);
+        WindowRig rig;
+        MainWindow &w = rig.start();
+        QVERIFY(QTest::qWaitForWindowActive(&w) && rig.connected());
+        w.setTabsEnabled(!locked);
+        rig.control(focus)->setFocus();
+        QTest::keySequence(rig.control(focus), QKeySequence(keys));
+        QString shown;
+        for (const char *frame : {"framePRESETS", "frameSWITCH", "frameFILES"})
+            shown += rig.control(frame)->isHidden() ? "" : frame;
+        QCOMPARE(shown + (rig.seams.modals.isEmpty() ? "" : "+about"), page);
+        if (page == "frameSWITCH")
+            QTRY_VERIFY_WITH_TIMEOUT(rig.switchingIdle() && rig.emu.commands().endsWith("#Y 1,338,4"), 5000);
+        else
+            QVERIFY(rig.emu.commands().isEmpty());
+    }
+
+    // After a switching command and its read-back the focus is back on the button that sent it. Every
+    // control that takes the focus shows it: the indicator and the panels draw a frame.
+    void focusStaysAndShows()
+    {
+        WindowRig rig;
+        MainWindow &w = rig.start();
+        QVERIFY(QTest::qWaitForWindowActive(&w) && rig.connected());
+        for (const char *name : {"labLINK", "btnPRESETS", "pictABOUT"}) {
+            const QImage before = rig.control(name)->grab().toImage();
+            rig.control(name)->setFocus();
+            QTRY_VERIFY(rig.control(name)->hasFocus());
+            QVERIFY2(rig.control(name)->grab().toImage() != before, name);
+        }
+        QTest::keyClick(w.focusWidget(), Qt::Key_Backtab); // the panels are in the Tab order
+        QCOMPARE(ControlName(w.focusWidget()), "btnFILES");
+        QTest::keyClick(&w, Qt::Key_2, Qt::ControlModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.switchingIdle(), 5000);
+        auto *input4 = rig.control<QAbstractButton>("optWIN1INP", 23);
+        input4->setFocus();
+        rig.emu.clearReceived();
+        QTest::keyClick(input4, Qt::Key_Space);
+        QVERIFY(!input4->isEnabled() && !input4->hasFocus()); // locked: the toolkit moved the focus on
+        QTRY_VERIFY_WITH_TIMEOUT(rig.switchingIdle() && rig.emu.commands().endsWith("#Y 1,338,4"), 5000);
+        QCOMPARE(rig.emu.commands().first(), "#Y 0,300,3,1");
+        QCOMPARE(w.focusWidget(), input4);
+    }
+
+    // With less room than its design (a 1280 x 720 screen at scale 2 is 640 x 360, less the panel), the
+    // window is scaled down to fit, fonts too, moved inside the room, and every control stays inside it; it
+    // follows the operator's resizing. Where the design fits it is the default.
+    void scaledWindowFits_data()
+    {
+        QTest::addColumn<QRect>("room");
+        QTest::addColumn<int>("mainX"); // stored position, twips
+        QTest::newRow("3840 x 2160: as designed") << QRect(0, 0, 3840, 2112) << 1200;
+        QTest::newRow("1280 x 720 at scale 2, stored far right") << QRect(0, 0, 640, 344) << 15000;
+    }
+    void scaledWindowFits()
+    {
+        QFETCH(QRect, room);
+        QFETCH(int, mainX);
+        WindowRig rig;
+        rig.write("startup.ini", QString(";QX-7alt v1\r\nTongue=EN\r\nMainX= %1 \r\nMainY= 600 \r\n").arg(mainX).toLatin1());
+        seams().availableArea = [room](const QPoint &) { return room; };
+        MainWindow &w = rig.start();
+        const double scale = std::min(1.0, (room.height() - 48.0) / 625);
+        QCOMPARE(w.scaler().scale(), scale);
+        QCOMPARE(w.pos().x(), std::min(mainX / 15, room.width() - 16 - w.width()));
+        QCOMPARE(QString("%1 %2").arg(w.font().pointSizeF()).arg(rig.control("labPRESETS")->font().pointSizeF()),
+                 QString("%1 %2").arg(8 * scale).arg(13.5 * scale));
+        for (int tab : {1, 2, 9}) {
+            w.ShowTab(tab);
+            for (QObject *c : WindowControls(&w))
+                if (auto *k = qobject_cast<QWidget *>(c); k && k->isVisibleTo(&w) && (k->focusPolicy() & Qt::TabFocus))
+                    QVERIFY2(w.rect().contains(QRect(k->mapTo(&w, QPoint()), k->size())), qPrintable(ControlName(c)));
+        }
+        w.resize(458, 400);
+        QTRY_COMPARE(w.scaler().scale(), 0.5);
+        QCOMPARE(rig.control("btnFILES")->geometry(), QRect(2, 242, 75, 45));
+    }
+
+    // The preset this program last recalled is marked on its button, whoever asked for it, until another
+    // is recalled; the link opened again clears the mark.
+    void tally_data()
+    {
+        QTest::addColumn<int>("preset"); // by the row's way
+        QTest::newRow("click") << 7;
+        QTest::newRow("key") << 3;
+        QTest::newRow("command line") << 5;
+        QTest::newRow("second start") << 12;
+    }
+    void tally()
+    {
+        QFETCH(int, preset);
+        const QString how = QTest::currentDataTag();
+        WindowRig rig;
+        MainWindow &w = rig.start(how == "command line" ? QStringList{"--preset", "5"} : QStringList());
+        QVERIFY(QTest::qWaitForWindowActive(&w) && rig.connected());
+        w.ShowTab(1);
+        if (how != "command line")
+            rig.click("cmdPRESET", 1);
+        if (how == "click")
+            rig.click("cmdPRESET", preset);
+        else if (how == "key")
+            QTest::keyClick(&w, Qt::Key_F3);
+        else if (how == "second start") {
+            QSignalSpy done(&w.runner(), &RequestRunner::finished);
+            w.runner().submit(Request::recall(12, RequestOrigin::HandOver));
+            QVERIFY(done.wait(5000));
+        }
+        QString bold;
+        for (int n = 1; n <= 16; ++n)
+            bold += rig.control("cmdPRESET", n)->font().bold() ? QString::number(n) : "";
+        QCOMPARE(bold + '|' + rig.control("cmdPRESET", preset)->toolTip().section('\n', 1), QString::number(preset) + "|Last recalled here");
+        w.OpenLink();
+        QVERIFY(!rig.control("cmdPRESET", preset)->font().bold() && !rig.control("cmdPRESET", preset)->toolTip().contains('\n'));
+    }
+
+    // A click with the link down sends nothing and says so in the indicator, for the note's full time
+    // while the retry counts down.
+    void notSentNote()
+    {
+        WindowRig rig({}, WindowRig::Link::None);
+        MainWindow &w = rig.start();
+        w.ShowTab(1);
+        w.linkMonitor().setRetryBase(100);
+        QSignalSpy changes(&w.linkMonitor(), &LinkMonitor::changed);
+        rig.click("cmdPRESET", 2);
+        QElapsedTimer shown;
+        shown.start();
+        QVERIFY(changes.wait(2000));
+        QCOMPARE(Caption(rig.find("labLINK")), "Not sent: link lost");
+        QTRY_VERIFY_WITH_TIMEOUT(Caption(rig.find("labLINK")) != "Not sent: link lost", 5000);
+        QVERIFY(shown.elapsed() >= IndicatorNote::kShownMs && w.tally().current() == 0);
     }
 
     // Twips to pixels at start-up, pixels to twips at shutdown: after the first round the stored position

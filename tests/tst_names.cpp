@@ -45,6 +45,19 @@ private slots:
                 if (other != l || e != entry)
                     QCOMPARE(NameEntryText(s, other, e), NameEntryText(before, other, e));
     }
+
+    // An edit while no entry is selected (or one past the list) changes no name, not even the unused slot 0.
+    void noEntryNoName()
+    {
+        Settings s;
+        FillDefaultNames(s, kPresetDesignCaption, "Bank");
+        const Settings before = s;
+        for (const int entry : {-1, kNameEntryCount})
+            for (NameList l : {NameList::InputsAndWindows, NameList::PresetsAndBanks})
+                QCOMPARE(SetNameAt(s, l, entry, "x"), QString());
+        QVERIFY(s.LabelIn == before.LabelIn && s.LabelWin == before.LabelWin && s.PresetName == before.PresetName &&
+                s.BankName == before.BankName);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestNames)

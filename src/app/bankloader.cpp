@@ -19,6 +19,7 @@ namespace qx {
 
 namespace {
 constexpr int kFramingWidth = 1395; // twips, the 100 % width of the progress bar
+constexpr int kBarHeight = 435;    // twips; pages place their controls in designed pixels, whatever the scale
 }
 
 BankLoader::BankLoader(QWidget *window, QWidget *frame, AppState &state, RequestRunner &runner,
@@ -39,11 +40,11 @@ BankLoader::BankLoader(QWidget *window, QWidget *frame, AppState &state, Request
                          QRect(7440, 2520, 3855, 495));
     boxFRAMING = new QFrame(frame);
     RegisterControl(w, boxFRAMING, QStringLiteral("boxFRAMING"), ControlKind::Shape);
-    boxFRAMING->setGeometry(twRect(7800, 3600, kFramingWidth, 435));
+    boxFRAMING->setGeometry(twRect(7800, 3600, kFramingWidth, kBarHeight));
     boxFRAMING->setFrameShape(QFrame::Box);
     boxPROGRESS = new QFrame(frame);
     RegisterControl(w, boxPROGRESS, QStringLiteral("boxPROGRESS"), ControlKind::Shape);
-    boxPROGRESS->setGeometry(twRect(7800, 3600, 1, 435));
+    boxPROGRESS->setGeometry(twRect(7800, 3600, 1, kBarHeight));
     SetBackColor(boxPROGRESS, QColor(128, 128, 128));
     txtPROGRESS = MakeLabel(w, frame, QStringLiteral("txtPROGRESS"), QStringLiteral("0%"), QRect(7920, 3720, 1155, 195));
     txtPROGRESS->setAlignment(Qt::AlignCenter);
@@ -59,7 +60,7 @@ BankLoader::BankLoader(QWidget *window, QWidget *frame, AppState &state, Request
     connect(&m_runner, &RequestRunner::loadEnded, this, &BankLoader::loadEnded);
     connect(&m_runner, &RequestRunner::loadText, txtJOB, &QLabel::setText);
     connect(&m_runner, &RequestRunner::loadProgress, this, [this](int percent) {
-        boxPROGRESS->resize(std::max(1, tw(ProgressBarWidth(kFramingWidth, percent))), boxPROGRESS->height());
+        boxPROGRESS->resize(std::max(1, tw(ProgressBarWidth(kFramingWidth, percent))), tw(kBarHeight));
         txtPROGRESS->setText(ProgressText(percent));
     });
     connect(&m_runner, &RequestRunner::loadTechnical, labTECHINFO, &QLabel::setText);
@@ -120,7 +121,7 @@ void BankLoader::loadStarted()
 {
     for (QWidget *w : std::initializer_list<QWidget *>{boxFRAMING, boxPROGRESS, txtPROGRESS, txtJOB})
         w->show();
-    boxPROGRESS->resize(1, boxPROGRESS->height()); // one twip: the narrowest bar there is
+    boxPROGRESS->resize(1, tw(kBarHeight)); // one pixel: the narrowest bar there is
     m_caption = cmdLOAD->text();
     m_loadEnabled = cmdLOAD->isEnabled();
     cmdLOAD->setText(m_state.msg(7));

@@ -33,6 +33,7 @@ void LanguageBox::FillLanguageBox()
             if (index >= 0)
                 m_settings.Tongue = LanguageFromItem(comboLANG->currentText());
         });
+        connect(comboLANG, &QComboBox::activated, this, &LanguageBox::languageChosen);
     }
     if (fill.selected >= 0)
         comboLANG->setCurrentIndex(fill.selected);

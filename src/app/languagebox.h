@@ -20,6 +20,10 @@ public:
     // Lists the language files and selects the one of Tongue; choosing an entry sets Tongue.
     void FillLanguageBox();
 
+Q_SIGNALS:
+    // The operator chose a language (not the start-up's selection).
+    void languageChosen();
+
 private:
     Settings &m_settings;
     QComboBox *comboLANG = nullptr;

@@ -1,12 +1,14 @@
 #include "mainwindow.h"
 
 #include "bankloader.h"
+#include "focuskeeper.h"
 #include "language/languagefile.h"
 #include "language/messagetable.h"
 #include "language/templatewriter.h"
 #include "languagebox.h"
 #include "linksettings.h"
 #include "namelisteditor.h"
+#include "pagekeys.h"
 #include "picturefolder.h"
 #include "outcomes.h"
 #include "platform.h"
@@ -20,6 +22,7 @@
 #include "waitwindow.h"
 #include "warningwindow.h"
 #include "widgets.h"
+#include "windowscaler.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -98,7 +101,7 @@ MainWindow::MainWindow(AppCore &core)
     RegisterControl(this, this, QStringLiteral("frmMAIN"), ControlKind::Window);
     setWindowTitle(QStringLiteral("QX-7"));
     UseDesignLook(this);
-    setFixedSize(tw(kClientWidth), tw(kClientHeight));
+    resize(tw(kClientWidth), tw(kClientHeight));
 
     buildTabStrip();
     // The pages are built in these colours; the start-up takes them again.
@@ -145,6 +148,8 @@ MainWindow::MainWindow(AppCore &core)
     buildLinkIndicator();
     m_linkSettings->buildPortList(this, frameFILES, m_state.msg);
     m_remoteBox = std::make_unique<RemoteBox>(this, frameFILES, m_state.msg);
+    buildKeyboardAndMarks();
+    m_scaler = std::make_unique<WindowScaler>(this, QSize(tw(kClientWidth), tw(kClientHeight)));
 }
 
 void MainWindow::startRemote(RemoteControl &remote, quint16 portOverride)
@@ -229,12 +234,8 @@ void MainWindow::presetKey(int index)
 {
     // Like a click: sent between the exchanges of a read-back or a switching
     // command. A load keeps the link: the key does nothing, and the indicator
-    // says why for a moment.
-    const RequestOutcome outcome = m_runner.execute(Request::recall(index, RequestOrigin::Key));
-    if (outcome.reason == RequestOutcome::Reason::Busy) {
-        labLINK->setText(outcome.message);
-        QTimer::singleShot(3000, this, &MainWindow::showLinkState);
-    }
+    // says why for its full time.
+    showNotSent(m_runner.execute(Request::recall(index, RequestOrigin::Key)));
 }
 
 void MainWindow::buildFilesPage()
@@ -331,6 +332,66 @@ void MainWindow::buildLinkIndicator()
         l->installEventFilter(new ClickFilter(l, [this] { linkMonitor().retryNow(); }));
     }
     connect(&linkMonitor(), &LinkMonitor::changed, this, &MainWindow::showLinkState);
+    connect(&m_note, &IndicatorNote::changed, this, &MainWindow::showLinkState);
+}
+
+void MainWindow::buildKeyboardAndMarks()
+{
+    // The tab panels and the About panel take the focus; Space or Enter on
+    // one is a click on it. Each shows the focus it has, as the indicator does.
+    for (QFrame *panel : {btnPRESETS, btnSWITCH, btnFILES, pictABOUT}) {
+        panel->setFocusPolicy(Qt::StrongFocus);
+        ShowFocusFrame(panel);
+    }
+    ShowFocusFrame(labLINK);
+    new PageKeys(this,
+                 {{TabPresets, btnPRESETS}, {TabSwitching, btnSWITCH}, {TabFiles, btnFILES},
+                  {PageKeys::kAbout, pictABOUT}},
+                 [this] { return shownTab(); },
+                 [this](int tab) { tab == PageKeys::kAbout ? pictABOUT_Click() : onTabClicked(tab); });
+
+    connect(&m_tally, &PresetTally::changed, this, &MainWindow::markTally);
+    // Whoever asked for it: a click, a key, the command line, a second start, a remote.
+    connect(&m_runner, &RequestRunner::presetRecalled, &m_tally, &PresetTally::recalled);
+    // A link that comes up again may find a device restarted meanwhile; a
+    // wait that went unanswered is no new link.
+    connect(&linkMonitor(), &LinkMonitor::changed, this, [this] {
+        const LinkMonitor::State state = linkMonitor().state();
+        if (state != LinkMonitor::State::NotAnswering)
+            m_tally.linkUp(state == LinkMonitor::State::Connected);
+    });
+    connect(m_switching.get(), &SwitchingPage::commandNotSent, this, [this] { m_note.show(m_state.msg(50)); });
+
+    labLANGNOTE = MakeLabel(this, frameFILES, QStringLiteral("labLANGNOTE"), QString(), QRect(9600, 5280, 1700, 720));
+    SetTag(labLANGNOTE, QStringLiteral("empty"));
+    connect(m_language.get(), &LanguageBox::languageChosen, this, [this] { labLANGNOTE->setText(m_state.msg(52)); });
+}
+
+void MainWindow::markTally(int current, int previous)
+{
+    // Marked by a bold caption, a dark bar at its left edge and the line
+    // "Last recalled here" under the key; no colour, which would claim to
+    // know the device's state.
+    for (const int n : {previous, current}) {
+        if (n < 1 || n > kPresets)
+            continue;
+        QPushButton *b = cmdPRESET[size_t(n)];
+        QFont f = b->font();
+        f.setBold(n == current);
+        b->setFont(f);
+        SetBackColor(b, BackColor(b));
+        if (n == current)
+            b->setStyleSheet(b->styleSheet() + QStringLiteral("QPushButton { border-left: 8px solid #000000; }"));
+        QString tip = b->toolTip().section(QLatin1Char('\n'), 0, 0);
+        if (n == current)
+            tip += QLatin1Char('\n') + m_state.msg(51);
+        b->setToolTip(tip);
+    }
+}
+
+int MainWindow::shownTab() const
+{
+    return !framePRESETS->isHidden() ? TabPresets : !frameSWITCH->isHidden() ? TabSwitching : TabFiles;
 }
 
 void MainWindow::showLinkState()
@@ -348,7 +409,8 @@ void MainWindow::showLinkState()
     case LinkMonitor::State::NotAnswering: color = 0x0000C0E0; break;
     default: break;
     }
-    labLINK->setText(text);
+    // A note stays its full time whatever the link reports meanwhile.
+    labLINK->setText(m_note.active() ? m_note.text() : text);
     SetBackColor(labLINKMARK, ColorFromBgr(color));
     const QDateTime last = monitor.lastReply();
     const QString tip = msg(39) + QStringLiteral(": ")
@@ -390,6 +452,7 @@ void MainWindow::ShowTab(int tab)
 
 void MainWindow::OpenLink()
 {
+    m_tally.reset();
     m_state.LinkFailed = !ShowLinkOutcome(m_session.open(), m_session.link(), m_state.msg);
 }
 
@@ -402,7 +465,16 @@ void MainWindow::setTabsEnabled(bool enabled)
 void MainWindow::cmdPRESET_Click(int index)
 {
     // The device may answer; the next wait throws that line away as foreign.
-    m_runner.execute(Request::recall(index, RequestOrigin::Operator));
+    showNotSent(m_runner.execute(Request::recall(index, RequestOrigin::Operator)));
+}
+
+void MainWindow::showNotSent(const RequestOutcome &outcome)
+{
+    // On air the operator must know at once that the layout did not change.
+    if (outcome.reason == RequestOutcome::Reason::Busy && !outcome.message.isEmpty())
+        m_note.show(outcome.message);
+    else if (outcome.reason == RequestOutcome::Reason::LinkDown)
+        m_note.show(m_state.msg(50));
 }
 
 void MainWindow::bringToFront()

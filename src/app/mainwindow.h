@@ -7,6 +7,8 @@
 // operator's clicks and keys to the runner as requests.
 
 #include "state/appcore.h"
+#include "state/indicatornote.h"
+#include "switching/presettally.h"
 #include "tabs.h"
 
 #include <QColor>
@@ -35,6 +37,7 @@ class RemoteControl;
 class SwitchingPage;
 class WaitWindow;
 class WarningWindow;
+class WindowScaler;
 
 class MainWindow : public QWidget {
     Q_OBJECT
@@ -82,6 +85,11 @@ public:
     // Starts `remote` as remote.ini says, or on `portOverride` (--control-port)
     // for this run, shown in the Remote control group. Called once the start-up is over.
     void startRemote(RemoteControl &remote, quint16 portOverride);
+    // The preset this program last recalled, marked on its button.
+    PresetTally &tally() { return m_tally; }
+    // The note shown in the link indicator for a while.
+    IndicatorNote &note() { return m_note; }
+    WindowScaler &scaler() { return *m_scaler; }
 
     // The names lists and the captions that show names: the preset buttons,
     // the bank buttons and the files the banks hold (start-up step).
@@ -116,8 +124,17 @@ private:
     // The link indicator in the left column, seen whatever page is shown.
     void buildLinkIndicator();
     void showLinkState();
+    // The keys that change the page, the focus frames, the tally's mark and
+    // the note of the language box (created after every designed control).
+    void buildKeyboardAndMarks();
+    void markTally(int current, int previous);
+    // The tab whose page is shown.
+    int shownTab() const;
     void onTabClicked(int tab);
     void cmdPRESET_Click(int index);
+    // Every preset recall, whoever asked: sent, it is the tally's; not sent, the indicator says so.
+    // A request the operator made that did not go out: a note in the indicator.
+    void showNotSent(const RequestOutcome &outcome);
     void presetKey(int index);
     void pictABOUT_Click();
     void cmdTONGUE_Click();
@@ -155,6 +172,10 @@ private:
     QPushButton *cmdTONGUE = nullptr;
     // Link indicator: a coloured mark and a short text.
     QLabel *labLINKMARK = nullptr, *labLINK = nullptr;
+    QLabel *labLANGNOTE = nullptr; // "applies at the next start", once a language is chosen
+    PresetTally m_tally;
+    IndicatorNote m_note;
+    std::unique_ptr<WindowScaler> m_scaler;
 
     std::unique_ptr<SwitchingPage> m_switching;
     std::unique_ptr<RemoteBox> m_remoteBox;

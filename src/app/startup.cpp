@@ -17,6 +17,7 @@
 #include "waitwindow.h"
 #include "warningwindow.h"
 #include "widgets.h"
+#include "windowscaler.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -111,11 +112,14 @@ void MainWindow::showSettings()
 
     // 14. Diagnostic column.
     if (m_state.settings.ShowLog) {
-        setFixedWidth(width() + lstLOG->width());
+        // (The layout is still at its designed scale here.)
+        m_scaler->setDesignSize(m_scaler->designSize() + QSize(lstLOG->width(), 0));
         lstLOG->clear();
         m_log.clearList();
         showLogColumn(true);
     }
+    // The window as designed where it fits its screen, else scaled down to fit.
+    m_scaler->fitToScreen();
 }
 
 void MainWindow::startLink()

@@ -46,6 +46,7 @@ SwitchingPage::SwitchingPage(QWidget *window, QWidget *frame, AppState &state, D
       m_normalBackColor(normalBackColor),
       m_markBackColor(markBackColor), m_wait(wait), m_showTab(std::move(showTab))
 {
+    m_page = frame;
     Timer_switch.setInterval(500);
     Timer_switch.setSingleShot(true);
     connect(&Timer_switch, &QTimer::timeout, this, &SwitchingPage::Timer_switch_Timer);
@@ -204,17 +205,20 @@ void SwitchingPage::ShowCaptions()
 
 void SwitchingPage::LockSwitchControls()
 {
+    m_focus.beforeLock(m_page);
     for (QRadioButton *b : optWIN1INP)
         b->setEnabled(false);
     for (int w = 0; w < kWindows; ++w) {
         chkWINENABLE[size_t(w)]->setEnabled(false);
         chkWINFULL[size_t(w)]->setEnabled(false);
     }
+    m_focus.afterLock();
 }
 
 void SwitchingPage::send(const QByteArray &command, const QString &replyPrefix)
 {
-    m_exchange.SendCommand(command);
+    if (!m_exchange.SendCommand(command))
+        Q_EMIT commandNotSent();
     m_exchange.WaitReply(replyPrefix);
 }
 
@@ -288,6 +292,7 @@ void SwitchingPage::RefreshSwitchState()
     for (QRadioButton *b : optWIN1INP)
         b->setEnabled(true);
     SwitchBusy = false;
+    m_focus.restore();
     if (!m_exchange.StopRequested)
         Q_EMIT readBack(shownState());
 }

@@ -5,6 +5,8 @@
 // operator clicked: every command is followed, half a second later, by a
 // read-back that sets every control from the device's own state.
 
+#include "focuskeeper.h"
+
 #include <QColor>
 #include <QObject>
 #include <QTimer>
@@ -60,6 +62,12 @@ public:
     static int CheckValue(const QCheckBox *box);
     static void SetCheckValue(QCheckBox *box, int value);
 
+Q_SIGNALS:
+    // A command of the page could not be written: the link is not up.
+    void commandNotSent();
+
+public:
+
     bool SwitchBusy = false; // a read-back or a switching command is under way
     QTimer Timer_switch;     // 500 ms, one shot: the read-back after a command
 
@@ -83,6 +91,8 @@ private:
     AppState &m_state;
     DeviceSession &m_session;
     CommandExchange &m_exchange;
+    FocusKeeper m_focus; // back to the control that had it once the page is usable again
+    QWidget *m_page = nullptr; // frameSWITCH
     QColor m_normalBackColor;
     QColor m_markBackColor;
     WaitWindow &m_wait;

@@ -93,7 +93,8 @@ void WarningWindow::setUsage(const QString &text) { labTEXT->setText(text); }
 
 void WarningWindow::FillAboutTexts()
 {
-    labWARNING->setText(ExpandBars(m_msg(30)));
+    // The description wraps as the window needs, not where it was typed.
+    labWARNING->setText(JoinWrappedLines(ExpandBars(m_msg(30))));
     labTEXT->setText(ExpandBars(m_msg(20)));
     setWindowTitle(m_msg(29));
     labFOLDER->setText(m_design.value(4) + QLatin1Char(' ') + QDir::toNativeSeparators(ProgramFolder()));
@@ -107,9 +108,13 @@ void WarningWindow::FitToTexts()
         return std::max(tw(place.height()), label->heightForWidth(tw(place.width())));
     };
     const int warningHeight = heightFor(labWARNING, kWarningPlace);
-    int shift = warningHeight - tw(kWarningPlace.height());
     labWARNING->setGeometry(tw(kWarningPlace.x()), tw(kWarningPlace.y()), tw(kWarningPlace.width()), warningHeight);
-    const int textTop = tw(kTextPlace.y()) + shift;
+    // A main text longer than its place pushes the second one down, which
+    // keeps a blank line's gap below it.
+    const int warningNeeded = labWARNING->heightForWidth(tw(kWarningPlace.width()));
+    const int textTop = std::max(tw(kTextPlace.y()), tw(kWarningPlace.y()) + warningNeeded
+                                                         + labWARNING->fontMetrics().lineSpacing());
+    int shift = textTop - tw(kTextPlace.y());
     const int textNeeded = labTEXT->heightForWidth(tw(kTextPlace.width()));
     labTEXT->setGeometry(tw(kTextPlace.x()), textTop, tw(kTextPlace.width()), heightFor(labTEXT, kTextPlace));
     // The controls below move only as far as the text itself reaches.

@@ -1,6 +1,7 @@
 #include "languagefile.h"
 
 #include "settings/settingline.h"
+#include "toolkittranslation.h"
 #include "util/controls.h"
 #include "util/seams.h"
 #include "util/textutil.h"
@@ -209,6 +210,9 @@ QString ApplyLanguageAtStart(const QString &tongue, const QList<QObject *> &wind
     const QString path = FindLanguageFile(tongue);
     const bool nulsLeftOut = !path.isEmpty() && ReadLanguageRecords(path, controls, messages);
     msg.LoadMessages(messages, false);
+    // The toolkit's own texts (standard buttons, text box menus) follow the
+    // language file; without one, the windows stay English and so do they.
+    LoadToolkitTranslation(path.isEmpty() ? QString() : tongue);
     for (QObject *window : windows)
         ApplyLanguage(window, controls);
     return nulsLeftOut ? path : QString();

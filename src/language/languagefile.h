@@ -82,8 +82,9 @@ void ApplyLanguage(QObject *window, const ControlRecords &records);
 
 // Reads the language file of `tongue`, fills `msg` from it (a message that
 // the file does not give keeps its default) and applies it to each window in
-// order (null windows are skipped). Returns the file when NUL bytes were left
-// out of it, else "".
+// order (null windows are skipped). With the file, the toolkit's translation
+// of that language is installed too. Returns the file when NUL bytes were
+// left out of it, else "".
 QString ApplyLanguageAtStart(const QString &tongue, const QList<QObject *> &windows, MessageTable &msg);
 
 } // namespace qx

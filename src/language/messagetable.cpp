@@ -56,6 +56,8 @@ const QList<int> &MessageTable::numbers()
             l.append(n);
         for (int n = 29; n <= 44; ++n)
             l.append(n);
+        for (int n = 50; n <= 52; ++n)
+            l.append(n);
         for (int n = 60; n <= 67; ++n)
             l.append(n);
         for (int n = 70; n <= 71; ++n)
@@ -113,6 +115,9 @@ QString MessageTable::defaultText(int n)
     case 42: return QStringLiteral("Settings will not be saved: the folder %1 cannot be used.");
     case 43: return QStringLiteral("Settings folder");
     case 44: return QStringLiteral("Busy: preset %1 not recalled");
+    case 50: return QStringLiteral("Not sent: link lost");
+    case 51: return QStringLiteral("Last recalled here");
+    case 52: return QStringLiteral("The language applies at the next start.");
     // The serial port list.
     case 60: return QStringLiteral("%1 is not a link and is left as it is. Remove it, or choose another port number, to pick a port from the list.");
     case 61: return QStringLiteral("Serial port");
@@ -163,6 +168,20 @@ QString ExpandBars(const QString &text)
     QString out = text;
     out.replace(QLatin1Char('|'), kCrLf);
     return out;
+}
+
+QString JoinWrappedLines(const QString &text)
+{
+    const QStringList lines = QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")).split(QLatin1Char('\n'));
+    QString joined = lines.value(0);
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QString &before = lines[i - 1];
+        const QString &line = lines[i];
+        const bool keep = before.isEmpty() || line.isEmpty() || line.front().isSpace()
+                          || QStringLiteral(".:!?").contains(before.back());
+        joined += (keep ? kCrLf : QStringLiteral(" ")) + line;
+    }
+    return joined;
 }
 
 } // namespace qx

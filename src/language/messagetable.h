@@ -1,10 +1,11 @@
 #pragma once
-// The table of the numbered interface messages, MSG(1)..MSG(44) and
-// MSG(60)..MSG(67), MSG(70)..MSG(71), with their built-in English defaults. A
-// language file may replace any of them; one without the later numbers (31 on:
-// the link indicator, the settings folder, the busy note of the preset keys,
-// the serial port list, the notes on files read without their NUL bytes, the
-// remote control's note) keeps their defaults.
+// The table of the numbered interface messages, MSG(1)..MSG(44), MSG(50)..
+// MSG(52), MSG(60)..MSG(67) and MSG(70)..MSG(71), with their built-in English
+// defaults. A language file may replace any of them; one without the later
+// numbers (31 on: the link indicator, the settings folder, the notes of the
+// indicator, the preset tally, the language box, the serial port list, the
+// notes on files read without their NUL bytes, the remote control's note)
+// keeps their defaults.
 
 #include <QList>
 #include <QString>
@@ -26,7 +27,7 @@ public:
     QString operator()(int n) const;
     void set(int n, const QString &text);
 
-    // The numbers that have a key and a default, in table order: 1..23, 29..44, 60..67, 70..71.
+    // The numbers that have a key and a default, in table order: 1..23, 29..44, 50..52, 60..67, 70..71.
     static const QList<int> &numbers();
     static QString key(int n);          // "MSG(n)"
     static QString defaultText(int n);  // built-in English text
@@ -48,5 +49,12 @@ QString FillIn(const QString &text, const QString &value);
 
 // Replaces every "|" by a line break, as MSG(20) and MSG(30) are shown.
 QString ExpandBars(const QString &text);
+
+// A text written with its own line breaks at a fixed width (the about text)
+// made of paragraphs that wrap where the window needs: a break stays after a
+// line that ends a sentence or a heading (".", ":", "!", "?"), before an
+// empty line and before a line that begins with a blank; any other break
+// becomes one blank.
+QString JoinWrappedLines(const QString &text);
 
 } // namespace qx

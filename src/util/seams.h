@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QRect>
 #include <QString>
 #include <QUrl>
 #include <functional>
@@ -37,6 +38,10 @@ struct Seams {
     // Ends the running application with `status` (the event loop returns;
     // no shutdown handler runs).
     std::function<void(int status)> exitProcess;
+    // The room a window at `at` has on its screen (the screen's available
+    // area, in the toolkit's scaled pixels); unset: the real screen's. Tests
+    // give a screen of the size they need.
+    std::function<QRect(const QPoint &at)> availableArea;
     // The folder where the program keeps its files; empty means the one
     // ProgramFolder() decides on.
     QString programFolder;

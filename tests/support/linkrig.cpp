@@ -19,6 +19,8 @@ ScriptedSeams::ScriptedSeams()
     qx::ClearTerminationRequest();
     s.openUrl = [this](const QUrl &url) { urls.append(url); };
     s.pickFolder = [](const QString &start) { return start; };
+    // A screen where the window fits at its designed size (the offscreen one is smaller).
+    s.availableArea = [](const QPoint &) { return QRect(0, 0, 1920, 1080); };
     s.serialPorts = [this] { return ports; };
     s.serialByIdFolder = QStringLiteral("/nonexistent/serial/by-id");
     s.exitProcess = [this](int status) { exits.append(status); };

@@ -1,0 +1,42 @@
+#pragma once
+// The keys that change the page, so a keyboard alone reaches every page:
+// Ctrl+Tab and Ctrl+PgDn step forward through Presets, Switching, Files and
+// Setup and About, Ctrl+Shift+Tab and Ctrl+PgUp back; Ctrl+1, Ctrl+2 and
+// Ctrl+3 open Presets, Switching and Files and Setup. A key does what a click
+// on the page's panel does; a locked panel is passed over (and its own key
+// does nothing).
+
+#include <QList>
+#include <QObject>
+#include <functional>
+
+class QWidget;
+
+namespace qx {
+
+class PageKeys : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kAbout = 0; // the About panel, in the place of a tab number
+
+    struct Page {
+        int tab; // 1, 2, 9, or kAbout
+        QWidget *panel;
+    };
+    // `pages` in stepping order; `shown` tells the tab shown now, `open` does
+    // what a click on the page's panel does.
+    PageKeys(QWidget *window, const QList<Page> &pages, std::function<int()> shown, std::function<void(int)> open);
+
+    void step(int direction); // +1 forward, -1 back
+    void openPage(int tab);
+
+private:
+    int position() const; // index in m_pages of where the operator stands
+
+    QList<Page> m_pages;
+    std::function<int()> m_shown;
+    std::function<void(int)> m_open;
+    int m_aboutFrom = -1; // the tab shown when a step opened About; -1: not at About
+};
+
+} // namespace qx
