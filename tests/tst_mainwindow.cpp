@@ -6,6 +6,8 @@
 #include "app/widgets.h"
 #include "app/windowscaler.h"
 #include "language/messagetable.h"
+#include "remote/remotecontrol.h"
+#include "remote/runnergateway.h"
 #include "settings/settings.h"
 #include "state/commandline.h"
 #include "util/layoutfit.h"
@@ -18,6 +20,7 @@
 #include <QSignalSpy>
 #include <QComboBox>
 #include <QLabel>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QLineEdit>
 #include <QListWidget>
@@ -438,6 +441,29 @@ private Q_SLOTS:
         QCOMPARE(bold + '|' + rig.control("cmdPRESET", preset)->toolTip().section('\n', 1), QString::number(preset) + "|Last recalled here");
         w.OpenLink();
         QVERIFY(!rig.control("cmdPRESET", preset)->font().bold() && !rig.control("cmdPRESET", preset)->toolTip().contains('\n'));
+    }
+
+    // The Remote control group: its tick starts the listeners on the port typed and is kept in remote.ini;
+    // a port that is no port leaves the one before.
+    void remoteControlGroup()
+    {
+        WindowRig rig;
+        MainWindow &w = rig.start();
+        RunnerGateway gateway(w.runner());
+        RemoteControl remote(gateway);
+        w.startRemote(remote, 0);
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const QString port = QString::number(probe.serverPort());
+        probe.close();
+        auto *edit = rig.control<QLineEdit>("txtREMOTEPORT");
+        edit->setText(port);
+        rig.click("chkREMOTE");
+        edit->setText("70000");
+        Q_EMIT edit->editingFinished();
+        QCOMPARE(QString::number(remote.port()) + '|' + edit->text(), port + '|' + port);
+        QVERIFY(remote.listening());
+        QVERIFY(rig.read("remote.ini").contains("Enabled=1\r\nPort=" + port.toLatin1() + "\r\n"));
     }
 
     // A click with the link down sends nothing and says so in the indicator, for the note's full time
