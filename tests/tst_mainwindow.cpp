@@ -1,6 +1,7 @@
 // The main window driven as an operator would, offscreen, against the emulator: start-up, the link settings,
 // presets, names, the log column, the tab strip and the shutdown.
 
+#include "app/focuskeeper.h"
 #include "app/platform.h"
 #include "app/switchingpage.h"
 #include "app/widgets.h"
@@ -370,6 +371,21 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(rig.switchingIdle() && rig.emu.commands().endsWith("#Y 1,338,4"), 5000);
         QCOMPARE(rig.emu.commands().first(), "#Y 0,300,3,1");
         QCOMPARE(w.focusWidget(), input4);
+    }
+
+    // A framed control that goes while it has the focus (the window's end can take it so, after a late
+    // activation) is not redrawn half destroyed.
+    void framedControlGoesWithFocus()
+    {
+        QWidget host;
+        auto *frame = new QLabel(&host);
+        frame->setFocusPolicy(Qt::StrongFocus);
+        ShowFocusFrame(frame);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowActive(&host));
+        frame->setFocus();
+        QTRY_VERIFY(frame->hasFocus() && frame->lineWidth() == 3);
+        delete frame;
     }
 
     // With less room than its design (a 1280 x 720 screen at scale 2 is 640 x 360, less the panel), the

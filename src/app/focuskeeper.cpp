@@ -9,23 +9,27 @@ namespace qx {
 namespace {
 class FocusFrame : public QObject {
 public:
-    explicit FocusFrame(QFrame *control) : QObject(control), m_control(control) {}
-    bool eventFilter(QObject *, QEvent *e) override
+    explicit FocusFrame(QFrame *control) : QObject(control) {}
+    bool eventFilter(QObject *watched, QEvent *e) override
     {
+        // A control being destroyed loses the focus once it is no longer a
+        // frame: then there is nothing to redraw.
+        auto *control = qobject_cast<QFrame *>(watched);
+        if (control == nullptr)
+            return false;
         if (e->type() == QEvent::FocusIn) {
-            m_style = m_control->frameStyle();
-            m_width = m_control->lineWidth();
-            m_control->setFrameStyle(QFrame::Box | QFrame::Plain);
-            m_control->setLineWidth(3);
+            m_style = control->frameStyle();
+            m_width = control->lineWidth();
+            control->setFrameStyle(QFrame::Box | QFrame::Plain);
+            control->setLineWidth(3);
         } else if (e->type() == QEvent::FocusOut) {
-            m_control->setFrameStyle(m_style);
-            m_control->setLineWidth(m_width);
+            control->setFrameStyle(m_style);
+            control->setLineWidth(m_width);
         }
         return false;
     }
 
 private:
-    QFrame *m_control;
     int m_style = 0;
     int m_width = 1;
 };
