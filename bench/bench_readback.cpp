@@ -16,6 +16,7 @@
 #include "link/devicesession.h"
 #include "rounds.h"
 #include "state/appstate.h"
+#include "state/requestrunner.h"
 #include "util/controls.h"
 #include "util/seams.h"
 
@@ -104,7 +105,8 @@ int main(int argc, char **argv)
     qx::RegisterControl(&window, &window, QStringLiteral("frmMAIN"), qx::ControlKind::Window);
     auto *frameSWITCH = new QWidget(&window);
     qx::WaitWindow wait(&window);
-    qx::SwitchingPage page(&window, frameSWITCH, state, session, QColor(192, 192, 192), QColor(128, 128, 128), wait,
+    qx::RequestRunner runner(state, log, session);
+    qx::SwitchingPage page(&window, frameSWITCH, state, runner, QColor(192, 192, 192), QColor(128, 128, 128), wait,
                            [&](int tab) {
                                if (tab == 2)
                                    page.ShowCaptions();

@@ -166,6 +166,32 @@ private Q_SLOTS:
         QVERIFY(!rig.control("frameFILES")->isHidden() && rig.control("frameSWITCH")->isHidden());
     }
 
+    // The operator's click while another sender's load runs is a request like any other: refused with a note,
+    // nothing of it goes between the load's packets, and the page reads the device back once the load is over.
+    void clickDuringAnotherLoad()
+    {
+        WindowRig rig;
+        QVERIFY(QImage(64, 32, QImage::Format_RGB32).save(rig.folder.file("pic.bmp")));
+        MainWindow &w = startOn(rig, device({true, true, true, true}, {0, 1, 2, 3}, {}, 0, 0));
+        rig.click("labSWITCH");
+        QString shown;
+        connect(&w.runner(), &RequestRunner::loadStarted, this, [&] {
+            QTimer::singleShot(0, &w, [&] {
+                rig.click("optWIN1INP", 75);
+                shown = rig.switching() + '|' + Caption(rig.find("labLINK"));
+            });
+        });
+        QSignalSpy done(&w.runner(), &RequestRunner::finished);
+        rig.emu.clearReceived();
+        w.runner().submit(Request::load(rig.folder.file("pic.bmp"), 2, RequestOrigin::HandOver, false));
+        QVERIFY(done.wait(20000));
+        QCOMPARE(done.first().at(1).value<RequestOutcome>().status, 0);
+        QCOMPARE(shown, "enabled 1111 full 0000 selected 0,21,42,63,84 usable 0|Busy: not switched");
+        QTRY_VERIFY_WITH_TIMEOUT(rig.switchingIdle() && rig.emu.commands().endsWith("#Y 1,338,4"), 10000);
+        QVERIFY2(rig.emu.commands().filter("#Y 0,").isEmpty(), qPrintable(rig.emu.commands().join('|')));
+        QCOMPARE(rig.switching(), "enabled 1111 full 0000 selected 0,21,42,63,84");
+    }
+
     void click_data()
     {
         QTest::addColumn<DeviceState>("state");

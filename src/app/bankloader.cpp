@@ -104,7 +104,7 @@ void BankLoader::LoadImageJob()
     // A click while a load runs is the stop button.
     if (m_runner.loadRunning()) {
         if (MessageBox(msg(9), msg(8), true))
-            m_runner.stopLoad();
+            m_runner.stop();
         return;
     }
     if (!MessageBox(msg(23), msg(15), true))

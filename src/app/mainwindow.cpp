@@ -112,8 +112,10 @@ MainWindow::MainWindow(AppCore &core)
     frameSWITCH = MakeFrame(this, this, QStringLiteral("frameSWITCH"), QStringLiteral("Switching"),
                             QRect(2220, 120, 11415, 9135));
     m_wait = std::make_unique<WaitWindow>(this);
-    m_wait->setCancelAction([this] { m_session.exchange().StopRequested = true; });
-    m_switching = std::make_unique<SwitchingPage>(this, frameSWITCH, m_state, m_session, NormalBackColor,
+    // Cancel in the wait window stops the running source change: its wait
+    // ends and nothing more of it is sent.
+    m_wait->setCancelAction([this] { m_runner.stop(); });
+    m_switching = std::make_unique<SwitchingPage>(this, frameSWITCH, m_state, m_runner, NormalBackColor,
                                                   MarkBackColor, *m_wait, [this](int tab) { ShowTab(tab); });
 
     buildFilesPage();
@@ -127,8 +129,7 @@ MainWindow::MainWindow(AppCore &core)
 
     m_warning = std::make_unique<WarningWindow>(m_state.msg, this);
 
-    // The page and the runner share what the device's switching state was last read as.
-    connect(m_switching.get(), &SwitchingPage::readBack, &m_runner, &RequestRunner::setSwitchState);
+    // A read-back of another sender's change shows on the page too.
     connect(&m_runner, &RequestRunner::stateChanged, this, [this] { m_switching->showState(m_runner.switchState()); });
 
     // The log column mirrors the communication log.
@@ -360,7 +361,7 @@ void MainWindow::buildKeyboardAndMarks()
         if (state != LinkMonitor::State::NotAnswering)
             m_tally.linkUp(state == LinkMonitor::State::Connected);
     });
-    connect(m_switching.get(), &SwitchingPage::commandNotSent, this, [this] { m_note.show(m_state.msg(50)); });
+    connect(m_switching.get(), &SwitchingPage::requestEnded, this, &MainWindow::showNotSent);
 
     labLANGNOTE = MakeLabel(this, frameFILES, QStringLiteral("labLANGNOTE"), QString(), QRect(9600, 5280, 1700, 720));
     SetTag(labLANGNOTE, QStringLiteral("empty"));
@@ -527,7 +528,7 @@ void MainWindow::requestClose()
     m_closing = true;
     m_closingLease.emplace(m_session);
     RequestTermination();
-    m_session.exchange().StopRequested = true;
+    m_runner.stop();
     if (m_state.cmd.Unattended && m_runner.loadRunning())
         m_closeStatus = 1;
     CloseOpenDialogs();

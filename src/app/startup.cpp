@@ -62,8 +62,7 @@ void MainWindow::setUpWindow()
     m_banks->setUpDesign(NormalBackColor);
     m_linkSettings->setUpDesign(NormalBackColor);
 
-    // 3. Flags (the load job starts with its own clear).
-    m_session.exchange().StopRequested = false;
+    // 3. Flags (every request of the runner starts with its own clear).
     m_log.resetCount();
     m_switching->SwitchBusy = false;
 }

@@ -1,6 +1,5 @@
 #include "switchingpage.h"
 
-#include "link/devicesession.h"
 #include "state/appstate.h"
 #include "state/requestrunner.h"
 #include "switching/switchprotocol.h"
@@ -39,22 +38,16 @@ constexpr int kBackRowsTop = 300;
 constexpr int kBackRowStep = 420;
 } // namespace
 
-SwitchingPage::SwitchingPage(QWidget *window, QWidget *frame, AppState &state, DeviceSession &session,
+SwitchingPage::SwitchingPage(QWidget *window, QWidget *frame, AppState &state, RequestRunner &runner,
                              const QColor &normalBackColor, const QColor &markBackColor, WaitWindow &wait,
                              std::function<void(int)> showTab, QObject *parent)
-    : QObject(parent), m_state(state), m_session(session), m_exchange(session.exchange()),
-      m_normalBackColor(normalBackColor),
+    : QObject(parent), m_state(state), m_runner(runner), m_normalBackColor(normalBackColor),
       m_markBackColor(markBackColor), m_wait(wait), m_showTab(std::move(showTab))
 {
     m_page = frame;
     Timer_switch.setInterval(500);
     Timer_switch.setSingleShot(true);
     connect(&Timer_switch, &QTimer::timeout, this, &SwitchingPage::Timer_switch_Timer);
-
-    // Cancel in the wait window stops the running source change: its wait
-    // ends and nothing more of it is sent.
-    m_wait.setCancelAction([this] { m_exchange.StopRequested = true; });
-
     createControls(window, frame);
 }
 
@@ -215,86 +208,51 @@ void SwitchingPage::LockSwitchControls()
     m_focus.afterLock();
 }
 
-void SwitchingPage::send(const QByteArray &command, const QString &replyPrefix)
-{
-    if (!m_exchange.SendCommand(command))
-        Q_EMIT commandNotSent();
-    m_exchange.WaitReply(replyPrefix);
-}
-
-int SwitchingPage::query(const QByteArray &command, const QString &replyPrefix)
-{
-    send(command, replyPrefix);
-    return ValueAfterPrefix(m_exchange.ReplyText, replyPrefix);
-}
-
 void SwitchingPage::selectSource(int index)
 {
     QRadioButton *b = optWIN1INP[size_t(index)];
     b->setChecked(true);
-    optWIN1INP_Click(index); // as a click on it would; it finds SwitchBusy set
     SetBackColor(b, m_markBackColor);
+}
+
+void SwitchingPage::applyState(const SwitchState &state)
+{
+    for (int w = 0; w < kWindows; ++w) {
+        SetCheckValue(chkWINENABLE[size_t(w)], state.enabled[size_t(w)] == 1 ? 1 : 0);
+        // The device answers one full-screen value: it counts for the enabled windows.
+        SetCheckValue(chkWINFULL[size_t(w)], state.enabled[size_t(w)] == 1 && state.fullScreen == 1 ? 1 : 0);
+    }
+    for (const int button : state.sourceButton)
+        if (button >= 0 && button < kSourceButtons)
+            selectSource(button);
 }
 
 void SwitchingPage::RefreshSwitchState()
 {
-    // The exchange has one reply slot: a read-back started inside the wait of
-    // a running sequence would take that sequence's replies. Read back once
-    // the sequence is over instead.
-    if (SwitchBusy) {
+    // One sequence at a time: a read-back asked for while the page's own
+    // sequence or another request runs is made once that is over.
+    if (SwitchBusy || m_runner.busy()) {
         Timer_switch.start();
         return;
     }
-    const DeviceSession::Lease lease = m_session.lease();
-    m_exchange.ClearReceive();
-    m_exchange.StopRequested = false;
     SwitchBusy = true;
-
-    send(SyncCommand(), SyncReplyPrefix());
-
-    const QString enabledPrefix = ReadReplyPrefix(kParamEnabled);
-    const QString fullPrefix = ReadReplyPrefix(kParamFullScreen);
+    const RequestOutcome outcome = m_runner.execute(Request::readBack(RequestOrigin::Operator));
     for (int w = 0; w < kWindows; ++w) {
-        const int e = query(ReadCommand(kParamEnabled, w), enabledPrefix);
         QCheckBox *enable = chkWINENABLE[size_t(w)];
-        QCheckBox *full = chkWINFULL[size_t(w)];
-        SetCheckValue(enable, e > 0 ? 1 : 0);
-        chkWINENABLE_Click(w);
         SetBackColor(enable, m_normalBackColor);
         SetNameCaption(enable, m_state.settings.LabelWin[size_t(w + 1)]);
-        SetBackColor(full, m_normalBackColor);
-        SetCheckValue(full, 0);
-        chkWINFULL_Click(w);
-        // Only a plain "1" asks for full screen; the device answers one value
-        // for all windows, so every enabled window asks again.
-        if (e == 1 && query(ReadCommand(kParamFullScreen), fullPrefix) == 1) {
-            SetCheckValue(full, 1);
-            chkWINFULL_Click(w);
-        }
-        enable->setEnabled(true);
-        full->setEnabled(true);
+        SetBackColor(chkWINFULL[size_t(w)], m_normalBackColor);
     }
-
-    const QString inputPrefix = ReadReplyPrefix(kParamInput);
-    const QString bankPrefix = ReadReplyPrefix(kParamBankShown);
+    applyState(m_runner.switchState());
     for (int w = 0; w < kWindows; ++w) {
-        const int s = query(ReadCommand(kParamInput, w), inputPrefix);
-        if (m_exchange.StopRequested)
-            break;
-        const int b = query(ReadCommand(kParamBankShown, w), bankPrefix);
-        selectSource(WindowSelection(w, s, b));
+        chkWINENABLE[size_t(w)]->setEnabled(true);
+        chkWINFULL[size_t(w)]->setEnabled(true);
     }
-
-    const int back = BackgroundSelection(query(ReadCommand(kParamBankShown, kBackgroundWindow), bankPrefix));
-    selectSource(back);
-    optWIN1INP[size_t(back)]->setEnabled(true);
-
     for (QRadioButton *b : optWIN1INP)
         b->setEnabled(true);
     SwitchBusy = false;
     m_focus.restore();
-    if (!m_exchange.StopRequested)
-        Q_EMIT readBack(shownState());
+    Q_EMIT requestEnded(outcome);
 }
 
 SwitchState SwitchingPage::shownState() const
@@ -317,16 +275,24 @@ void SwitchingPage::showState(const SwitchState &state)
 {
     if (!state.known || SwitchBusy || state == shownState())
         return;
-    // The controls' own handlers find SwitchBusy set and send nothing.
     SwitchBusy = true;
     ShowCaptions(); // every source button back in the normal colour
-    for (int w = 0; w < kWindows; ++w) {
-        SetCheckValue(chkWINENABLE[size_t(w)], state.enabled[size_t(w)]);
-        SetCheckValue(chkWINFULL[size_t(w)], state.enabled[size_t(w)] == 1 && state.fullScreen == 1 ? 1 : 0);
-    }
-    for (const int button : state.sourceButton)
-        selectSource(button);
+    applyState(state);
     SwitchBusy = false;
+}
+
+void SwitchingPage::change(const SwitchChange &change)
+{
+    SwitchBusy = true;
+    const RequestOutcome outcome = m_runner.execute(Request::switching(change, RequestOrigin::Operator));
+    // Refused while another request runs: the click did nothing, and the page
+    // says what it last knew until its read-back.
+    if (outcome.reason == RequestOutcome::Reason::Busy && m_runner.switchState().known)
+        applyState(m_runner.switchState());
+    SwitchBusy = false;
+    // Whatever came of it, the page shows the device's state again.
+    Timer_switch.start();
+    Q_EMIT requestEnded(outcome);
 }
 
 void SwitchingPage::optWIN1INP_Click(int Index)
@@ -337,86 +303,51 @@ void SwitchingPage::optWIN1INP_Click(int Index)
     if (source.kind == SourceButton::Invalid)
         return;
     LockSwitchControls();
-    m_wait.show();
-    m_exchange.ClearReceive();
     SetBackColor(optWIN1INP[size_t(Index)], m_normalBackColor);
-    m_exchange.StopRequested = false;
-    SwitchBusy = true;
-    // Showing a bank picture takes the device a long time: ask first, while
-    // the wait window shows. The sequence holds the link only once the answer
-    // is in: no lease covers a box.
-    const bool confirmed = source.kind != SourceButton::Bank || MessageBox(m_state.msg(14), m_state.msg(15), true);
-    const DeviceSession::Lease lease = m_session.lease();
-
-    const auto send = [this](const QByteArray &command, const QString &replyPrefix) {
-        if (!m_exchange.StopRequested)
-            this->send(command, replyPrefix);
-    };
-    const QString bankPrefix = WriteReplyPrefix(kParamBankSelect);
-    if (source.window == kBackgroundWindow) {
-        if (source.kind == SourceButton::Live)
-            send(WriteCommand(kParamBankSelect, 0, kBackgroundWindow), bankPrefix);
-        else if (confirmed)
-            send(WriteCommand(kParamBankSelect, source.number, kBackgroundWindow), bankPrefix);
-        // The device wants this after every background change, even a cancelled one.
-        send(WriteCommand(kParamBackgroundSet, 1), WriteReplyPrefix(kParamBackgroundSet));
-    } else if (source.kind == SourceButton::Input) {
-        send(WriteCommand(kParamInput, source.number, source.window), WriteReplyPrefix(kParamInput));
-        // No bank, so the window shows the input itself.
-        send(WriteCommand(kParamBankSelect, 0, source.window), bankPrefix);
-    } else if (confirmed) {
-        send(WriteCommand(kParamBankSelect, source.number, source.window), bankPrefix);
-    }
-
+    SwitchChange c;
+    c.window = source.window == kBackgroundWindow ? SwitchChange::kBackground : source.window + 1;
+    c.sourceKind = source.kind == SourceButton::Input ? SwitchChange::SourceKind::Input : SwitchChange::SourceKind::Bank;
+    // Inputs count from 1 in a request; the background's live input is its bank 0.
+    c.source = source.kind == SourceButton::Input ? source.number + 1 : source.kind == SourceButton::Live ? 0 : source.number;
+    // The bank question comes while the wait window shows; Cancel there stops the change.
+    m_wait.show();
+    change(c);
     m_wait.hide();
-    SwitchBusy = false;
-    Timer_switch.start();
 }
 
 void SwitchingPage::chkWINENABLE_Click(int Index)
 {
     if (SwitchBusy || Index < 0 || Index >= kWindows)
         return;
-    const DeviceSession::Lease lease = m_session.lease();
     LockSwitchControls();
-    // Held during the exchange so that a delayed read-back does not start
-    // inside this wait and take its reply.
-    SwitchBusy = true;
-    const int on = CheckValue(chkWINENABLE[size_t(Index)]) != 0 ? 1 : 0;
-    send(WriteCommand(kParamEnabled, on, Index), WriteReplyPrefix(kParamEnabled));
-    SwitchBusy = false;
-    Timer_switch.start();
+    SwitchChange c;
+    c.what = SwitchChange::What::Enable;
+    c.window = Index + 1;
+    c.on = CheckValue(chkWINENABLE[size_t(Index)]) != 0;
+    change(c);
 }
 
 void SwitchingPage::chkWINFULL_Click(int Index)
 {
     if (SwitchBusy || Index < 0 || Index >= kWindows)
         return;
-    const DeviceSession::Lease lease = m_session.lease();
-    SwitchBusy = true;
     LockSwitchControls();
-    if (CheckValue(chkWINFULL[size_t(Index)]) != 0) {
-        // Only one window can be shown full screen.
-        for (int w = 0; w < kWindows; ++w) {
-            if (w == Index)
-                continue;
-            SetCheckValue(chkWINFULL[size_t(w)], 0);
-            chkWINFULL_Click(w); // as the operator's click would; it finds SwitchBusy set
-        }
-        send(WriteCommand(kParamEnabled, 1, Index), WriteReplyPrefix(kParamEnabled));
-        m_exchange.SendCommand(WriteCommand(kParamFullScreen, 1));
-    } else {
-        m_exchange.SendCommand(WriteCommand(kParamFullScreen, 0));
-    }
-    m_exchange.WaitReply(WriteReplyPrefix(kParamFullScreen));
-    SwitchBusy = false;
-    Timer_switch.start();
+    SwitchChange c;
+    c.what = SwitchChange::What::FullScreen;
+    c.window = Index + 1;
+    c.on = CheckValue(chkWINFULL[size_t(Index)]) != 0;
+    // Only one window can be shown full screen.
+    if (c.on)
+        for (int w = 0; w < kWindows; ++w)
+            if (w != Index)
+                SetCheckValue(chkWINFULL[size_t(w)], 0);
+    change(c);
 }
 
 void SwitchingPage::Timer_switch_Timer()
 {
     Timer_switch.stop();
-    if (SwitchBusy) {
+    if (SwitchBusy || m_runner.busy()) {
         // A sequence is still waiting for the device: read back after it.
         Timer_switch.start();
         return;

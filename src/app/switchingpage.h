@@ -3,7 +3,8 @@
 // for the background, each with its source buttons, plus the "Enabled" and
 // "Show full screen" boxes of the windows. The page never keeps what the
 // operator clicked: every command is followed, half a second later, by a
-// read-back that sets every control from the device's own state.
+// read-back that sets every control from the device's own state. Commands and
+// read-backs are requests to the runner; the page shows, locks and asks.
 
 #include "focuskeeper.h"
 
@@ -21,9 +22,10 @@ class QWidget;
 namespace qx {
 
 struct AppState;
+struct RequestOutcome;
+struct SwitchChange;
 struct SwitchState;
-class CommandExchange;
-class DeviceSession;
+class RequestRunner;
 class WaitWindow;
 
 class SwitchingPage : public QObject {
@@ -33,7 +35,7 @@ public:
     // frameWINDOW1..4, frameBACK, chkWINENABLE(w) and chkWINFULL(w) for each
     // window, then optWIN1INP(0..84)); `frame` is frameSWITCH. `showTab` is
     // the main window's ShowTab, which the delayed read-back calls with 2.
-    SwitchingPage(QWidget *window, QWidget *frame, AppState &state, DeviceSession &session,
+    SwitchingPage(QWidget *window, QWidget *frame, AppState &state, RequestRunner &runner,
                   const QColor &normalBackColor, const QColor &markBackColor, WaitWindow &wait,
                   std::function<void(int)> showTab, QObject *parent = nullptr);
 
@@ -63,17 +65,14 @@ public:
     static void SetCheckValue(QCheckBox *box, int value);
 
 Q_SIGNALS:
-    // A command of the page could not be written: the link is not up.
-    void commandNotSent();
+    // How a command or read-back of the page ended (the window tells the
+    // operator what did not leave).
+    void requestEnded(const qx::RequestOutcome &outcome);
 
 public:
 
     bool SwitchBusy = false; // a read-back or a switching command is under way
     QTimer Timer_switch;     // 500 ms, one shot: the read-back after a command
-
-Q_SIGNALS:
-    // What the page's own read-back found.
-    void readBack(const qx::SwitchState &state);
 
 private:
     // The page's controls as a switching state.
@@ -85,12 +84,14 @@ private:
     // when the click came during a read-back.
     void operatorClick(const std::function<void()> &handler);
     void selectSource(int index);
-    void send(const QByteArray &command, const QString &replyPrefix);
-    int query(const QByteArray &command, const QString &replyPrefix);
+    // Sets the boxes and marks the sources of `state` (a window a stopped
+    // read-back did not reach keeps its selection).
+    void applyState(const SwitchState &state);
+    // Runs the operator's change; the read-back follows half a second later.
+    void change(const SwitchChange &change);
 
     AppState &m_state;
-    DeviceSession &m_session;
-    CommandExchange &m_exchange;
+    RequestRunner &m_runner;
     FocusKeeper m_focus; // back to the control that had it once the page is usable again
     QWidget *m_page = nullptr; // frameSWITCH
     QColor m_normalBackColor;

@@ -54,7 +54,7 @@ const QList<int> &MessageTable::numbers()
         QList<int> l;
         for (int n = 1; n <= 23; ++n)
             l.append(n);
-        for (int n = 29; n <= 44; ++n)
+        for (int n = 29; n <= 45; ++n)
             l.append(n);
         for (int n = 50; n <= 52; ++n)
             l.append(n);
@@ -115,6 +115,7 @@ QString MessageTable::defaultText(int n)
     case 42: return QStringLiteral("Settings will not be saved: the folder %1 cannot be used.");
     case 43: return QStringLiteral("Settings folder");
     case 44: return QStringLiteral("Busy: preset %1 not recalled");
+    case 45: return QStringLiteral("Busy: not switched");
     case 50: return QStringLiteral("Not sent: link lost");
     case 51: return QStringLiteral("Last recalled here");
     case 52: return QStringLiteral("The language applies at the next start.");

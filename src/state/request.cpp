@@ -51,6 +51,11 @@ Request Request::switching(const SwitchChange &change, RequestOrigin origin, boo
     return r;
 }
 
+Request Request::readBack(RequestOrigin origin)
+{
+    return Made(RequestKind::ReadBack, origin, true);
+}
+
 Request Request::load(const QString &file, int bank, RequestOrigin origin, bool attended)
 {
     Request r = Made(RequestKind::Load, origin, attended);

@@ -3,7 +3,8 @@
 // command, a change on the Switching page, a bank load), who asked, and
 // whether anybody is there to answer a question. Every way in (a click, a
 // key, the command line, a second start, a remote) builds one and hands it to
-// the RequestRunner, which returns a RequestOutcome.
+// the RequestRunner, which returns a RequestOutcome. A read-back of the
+// switching state is a request too: it holds the link like a change does.
 
 #include <QMetaType>
 #include <QString>
@@ -15,10 +16,11 @@ namespace qx {
 constexpr int kMaxCommandLength = 256;
 
 enum class RequestOrigin { Operator, Key, CommandLine, HandOver, Remote };
-enum class RequestKind { Preset, Command, Switch, Load };
+enum class RequestKind { Preset, Command, Switch, ReadBack, Load };
 
-// What the Switching page can change. The runner sends exactly the bytes the
-// page sends for the same change, then reads the device's state back.
+// What the Switching page can change. The runner sends the change, then reads
+// the device's state back: at once for another sender, half a second later
+// (the page's own read-back) for the operator.
 struct SwitchChange {
     enum class What {
         Source,     // window 1..4 or the background shows an input or a bank
@@ -52,6 +54,7 @@ struct Request {
     static Request recall(int preset, RequestOrigin origin, bool attended = true);
     static Request raw(const QString &command, RequestOrigin origin, bool attended = true);
     static Request switching(const SwitchChange &change, RequestOrigin origin, bool attended = true);
+    static Request readBack(RequestOrigin origin);
     static Request load(const QString &file, int bank, RequestOrigin origin, bool attended = true);
 };
 

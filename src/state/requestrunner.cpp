@@ -106,16 +106,10 @@ void RequestRunner::close()
     updateReady();
 }
 
-void RequestRunner::stopLoad()
+void RequestRunner::stop()
 {
-    if (m_loading)
+    if (busy())
         m_session.exchange().StopRequested = true;
-}
-
-void RequestRunner::setSwitchState(const SwitchState &state)
-{
-    m_switch = state;
-    Q_EMIT stateChanged();
 }
 
 void RequestRunner::runNext()
@@ -138,10 +132,14 @@ RequestOutcome RequestRunner::execute(const Request &request)
     // always did; only a load keeps the link to itself.
     if (request.kind == RequestKind::Preset && !m_loading)
         return recall(request);
-    if (m_running || m_loading)
-        return RequestOutcome::of(Reason::Busy, request.kind == RequestKind::Preset
-                                                    ? FillIn(m_state.msg(44), QString::number(request.preset))
-                                                    : QString());
+    if (m_running || m_loading) {
+        QString text;
+        if (request.kind == RequestKind::Preset)
+            text = FillIn(m_state.msg(44), QString::number(request.preset));
+        else if (request.kind == RequestKind::Switch)
+            text = m_state.msg(45);
+        return RequestOutcome::of(Reason::Busy, text);
+    }
     m_running = true;
     updateReady();
     const RequestOutcome outcome = run(request);
@@ -161,6 +159,8 @@ RequestOutcome RequestRunner::run(const Request &request)
         return command(request);
     case RequestKind::Switch:
         return switching(request);
+    case RequestKind::ReadBack:
+        return readSwitching();
     case RequestKind::Load:
         return load(request);
     }
@@ -258,15 +258,34 @@ RequestOutcome RequestRunner::switching(const Request &request)
             }
             break;
         }
-        if (answered && !ex.StopRequested)
+        // Another sender learns the result now; the operator's page reads
+        // back by itself, half a second later.
+        if (answered && !ex.StopRequested && request.origin != RequestOrigin::Operator)
             readBack();
     }
-    if (TerminationRequested())
+    if (TerminationRequested() || ex.StopRequested)
         return RequestOutcome::of(Reason::Terminated);
     if (!answered)
         return RequestOutcome::of(Reason::LinkFailure, m_state.msg(22));
     if (!confirmed)
         return RequestOutcome::of(Reason::Refused);
+    return RequestOutcome::of(Reason::Done);
+}
+
+RequestOutcome RequestRunner::readSwitching()
+{
+    // Over a link that is down every wait ends at once, as a time-out: the
+    // state read is then all zeros, and the sender is told nothing left.
+    {
+        const DeviceSession::Lease lease = m_session.lease();
+        m_session.exchange().ClearReceive();
+        m_session.exchange().StopRequested = false;
+        readBack();
+    }
+    if (TerminationRequested() || m_session.exchange().StopRequested)
+        return RequestOutcome::of(Reason::Terminated);
+    if (!m_session.isConnected())
+        return RequestOutcome::of(Reason::LinkDown, m_state.msg(18));
     return RequestOutcome::of(Reason::Done);
 }
 
@@ -287,15 +306,19 @@ void RequestRunner::readBack()
         if (e == 1 && query(ReadCommand(kParamFullScreen), ReadReplyPrefix(kParamFullScreen)) == 1)
             s.fullScreen = 1;
     }
+    s.sourceButton.fill(-1);
     for (int w = 0; w < kWindows; ++w) {
         const int input = query(ReadCommand(kParamInput, w), ReadReplyPrefix(kParamInput));
+        if (ex.StopRequested)
+            break; // the windows not reached keep what they showed
         const int bank = query(ReadCommand(kParamBankShown, w), ReadReplyPrefix(kParamBankShown));
         s.sourceButton[size_t(w)] = WindowSelection(w, input, bank);
     }
     s.sourceButton[kBackgroundWindow] =
         BackgroundSelection(query(ReadCommand(kParamBankShown, kBackgroundWindow), ReadReplyPrefix(kParamBankShown)));
     s.known = !ex.StopRequested;
-    setSwitchState(s);
+    m_switch = s;
+    Q_EMIT stateChanged();
 }
 
 RequestOutcome RequestRunner::load(const Request &request)

@@ -25,11 +25,11 @@ struct AppState;
 class CommLog;
 class DeviceSession;
 
-// The device's switching state as last read back (by the runner's own
-// read-back after a switching request, or by the Switching page).
+// The device's switching state as last read back.
 struct SwitchState {
-    bool known = false;                // a read-back has completed
-    std::array<int, 5> sourceButton{}; // window 1..4, background: the selected source button (SourceOfButton)
+    bool known = false;                // a read-back has completed (a stopped one leaves windows unread)
+    std::array<int, 5> sourceButton{}; // window 1..4, background: the selected source button
+                                       // (SourceOfButton), -1 for a window a stopped read-back did not reach
     std::array<int, 4> enabled{};      // window 1..4: 0 off, 1 on, 2 unknown
     int fullScreen = 2;                // 0 off, 1 on, 2 unknown
 
@@ -55,7 +55,11 @@ public:
     // Runs one of the operator's own requests now (a click, a key) and returns
     // its outcome; finished is not signalled for it. A second request while
     // one runs is refused (Busy) unless it is a preset recall outside a load.
+    // The operator's switching change is not read back here: the Switching
+    // page asks for its read-back half a second later.
     RequestOutcome execute(const Request &request);
+    // A request or a load runs: a read-back would have to wait.
+    bool busy() const { return m_running || m_loading; }
 
     // Queued requests may start: the runner is open, runs nothing, the
     // operator holds nothing and no sequence holds the link.
@@ -85,15 +89,16 @@ public:
     void open();
     void close();
 
-    // Stops the running load at its next wait (the stop button).
-    void stopLoad();
+    // Stops the running request at its next wait (the load's stop button,
+    // Cancel in the wait window, the end of the program); nothing more of it
+    // is sent. The next request starts afresh.
+    void stop();
 
     AppState &state() { return m_state; }
     CommLog &log() { return m_log; }
     DeviceSession &session() { return m_session; }
+    // What the last read-back found, whoever asked for it.
     const SwitchState &switchState() const { return m_switch; }
-    // The Switching page reports what its own read-back found.
-    void setSwitchState(const SwitchState &state);
 
 Q_SIGNALS:
     void finished(quint64 id, qx::RequestOutcome outcome);
@@ -122,6 +127,7 @@ private:
     RequestOutcome recall(const Request &request);
     RequestOutcome command(const Request &request);
     RequestOutcome switching(const Request &request);
+    RequestOutcome readSwitching();
     RequestOutcome load(const Request &request);
     void readBack();
     // Shows `text` titled `title` to an attended request's operator, or puts
