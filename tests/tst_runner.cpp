@@ -17,6 +17,7 @@
 #include <QtTest>
 
 #ifdef Q_OS_UNIX
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -313,6 +314,7 @@ private Q_SLOTS:
                                                       << QByteArray("2 Request%20longer");
         QTest::newRow("idle: closed") << QByteArray("QX7 pre") << "" << QByteArray();
         QTest::newRow("another user") << QByteArray("QX7 preset=2\n") << "other" << QByteArray();
+        QTest::newRow("one connection too many") << QByteArray("QX7 preset=2\n") << "full" << QByteArray();
         QTest::newRow("sender gone before start") << QByteArray("QX7 preset=2\n") << "gone" << QByteArray();
         QTest::newRow("command fails: the preset after it does not run")
             << QByteArray("QX7 command=") + QByteArray(kMaxCommandLength + 1, 'x') + " preset=2 exit=1\n" << ""
@@ -326,7 +328,7 @@ private Q_SLOTS:
         QFETCH(QString, peer);
         Core c;
         RequestServer server(c.core.runner, {});
-        server.setIdleTimeout(200);
+        server.setIdleTimeout(peer == "full" ? 60000 : 200);
         if (peer == "other")
             server.setUser(CurrentUser() + 1);
         QTemporaryDir dir;
@@ -334,6 +336,12 @@ private Q_SLOTS:
         std::optional<RequestRunner::Hold> hold;
         if (peer == "gone")
             hold.emplace(c.core.runner);
+        std::vector<std::unique_ptr<QLocalSocket>> others(peer == "full" ? kMaxConnections : 0);
+        for (auto &other : others) {
+            other = std::make_unique<QLocalSocket>();
+            other->connectToServer(dir.filePath("s"));
+        }
+        QTRY_COMPARE(server.connections(), int(others.size()));
         QLocalSocket socket;
         socket.connectToServer(dir.filePath("s"));
         QVERIFY(socket.waitForConnected(1000));
@@ -347,6 +355,7 @@ private Q_SLOTS:
         QByteArray answer;
         QTRY_VERIFY_WITH_TIMEOUT((answer += socket.isOpen() ? socket.readAll() : QByteArray(),
                                   socket.state() != QLocalSocket::ConnectedState), 5000);
+        others.clear();
         QTRY_COMPARE(server.connections(), 0);
         QFETCH(QByteArray, reply);
         QVERIFY2(reply.isEmpty() ? answer.isEmpty() : answer.startsWith(reply), answer.left(80).constData());
@@ -354,6 +363,33 @@ private Q_SLOTS:
         QTRY_COMPARE(c.emu.commands(), reply.startsWith("0") ? QStringList{"#PRST-RCL 2"} : QStringList{});
         QVERIFY(server.isListening());
     }
+
+#ifdef Q_OS_UNIX
+    // Out of descriptors, the listener cannot take a connection and closes; it listens again once it can.
+    void serverAfterFailedAccept()
+    {
+        Core c;
+        RequestServer server(c.core.runner, {});
+        QTemporaryDir dir;
+        QVERIFY(server.listen(dir.filePath("s")));
+        QLocalSocket first;
+        first.connectToServer(dir.filePath("s"));
+        rlimit was{};
+        QVERIFY(::getrlimit(RLIMIT_NOFILE, &was) == 0);
+        const int lowestFree = ::dup(0);
+        ::close(lowestFree);
+        rlimit none = was;
+        none.rlim_cur = rlim_t(lowestFree);
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &none) == 0);
+        QTRY_VERIFY(!server.isListening());
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &was) == 0);
+        QTRY_VERIFY_WITH_TIMEOUT(server.isListening(), 5000);
+        QLocalSocket next;
+        next.connectToServer(dir.filePath("s"));
+        next.write("QX7 preset=4 exit=1\n");
+        QTRY_COMPARE(c.emu.commands(), QStringList{"#PRST-RCL 4"});
+    }
+#endif
 };
 
 QTEST_GUILESS_MAIN(TestRunner)
