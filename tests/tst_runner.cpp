@@ -133,18 +133,13 @@ private Q_SLOTS:
         }
     }
 
-    // An attended request may ask: a bank into a window is confirmed first, and a cancelled one sends nothing of
-    // its own; the old firmware box of a load is shown once the link is free again, so the retry can run.
+    // An attended load tells of old firmware once the link is free again, so the retry can run (the bank
+    // question of a switching change is the Switching page's matter).
     void attendedAsks()
     {
         qx7emu::Options o;
         o.version = QStringLiteral("2.11");
         Core c(o);
-        c.seams.answers = {false};
-        QCOMPARE(c.core.runner.execute(Request::switching(source(1, SwitchChange::SourceKind::Bank, 2),
-                                                          RequestOrigin::Operator)).status, 2);
-        QCOMPARE(c.seams.boxes.value(0).first, MessageTable::defaultText(14));
-        QVERIFY(!c.emu.commands().contains("#Y 0,337,2,0"));
         QImage(64, 32, QImage::Format_RGB32).save(c.folder.file("pic.bmp"));
         bool idle = false;
         seams().messageBox = [&](const QString &, const QString &, bool) { return idle = c.core.session.idle(); };
@@ -375,11 +370,9 @@ private Q_SLOTS:
         QLocalSocket first;
         first.connectToServer(dir.filePath("s"));
         rlimit was{};
-        QVERIFY(::getrlimit(RLIMIT_NOFILE, &was) == 0);
         const int lowestFree = ::dup(0);
-        ::close(lowestFree);
-        rlimit none = was;
-        none.rlim_cur = rlim_t(lowestFree);
+        QVERIFY(::close(lowestFree) == 0 && ::getrlimit(RLIMIT_NOFILE, &was) == 0);
+        const rlimit none{rlim_t(lowestFree), was.rlim_max};
         QVERIFY(::setrlimit(RLIMIT_NOFILE, &none) == 0);
         QTRY_VERIFY(!server.isListening());
         QVERIFY(::setrlimit(RLIMIT_NOFILE, &was) == 0);
