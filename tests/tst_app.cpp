@@ -59,7 +59,6 @@ private Q_SLOTS:
         row("version", {"--version"}, 0, "QX-7alt " QX_VERSION_TEXT "\n");
         row("help", {"--help"}, 0, "Command line options for QX-7alt application:");
         row("unknown option", {"--frobnicate"}, 2, {});
-        row("preset 17", {"--preset", "17", "--exit"}, 2, {});
         row("preset, exit", {"--preset", "16", "--exit"}, 0, {}, "#PRST-RCL 16\r\n");
         row("handed over: command", {"--command", "#Y 0,204,1", "--exit"}, 0, {}, "#Y 0,204,1\r", true);
         row("handed over: preset", {"--preset", "3"}, 0, {}, "#PRST-RCL 3\r\n", true);
