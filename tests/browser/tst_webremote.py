@@ -74,6 +74,7 @@ def main():
         driver.set_window_size(1024, 1600)  # every button in view: the bars at the edges would take the clicks
         wait = WebDriverWait(driver, 20)
         emulator = lambda: open(log).read()
+        writes = lambda: [line for line in emulator().splitlines() if "#Y 0," in line or "#PRST" in line]
         element = lambda name: driver.find_element(By.ID, name)
         marked = lambda name, mark="on": mark in element(name).get_attribute("class").split()
         locked = lambda: driver.find_element(By.TAG_NAME, "body").get_attribute("class") == "locked"
@@ -98,11 +99,13 @@ def main():
         def locked_page_sends_nothing():
             load()
             shoot("locked")
-            before = emulator()
+            before = writes()  # read-backs may come, nothing that changes the device
+            element("unlock").click()  # a tap is not a hold, even a second later
+            time.sleep(1.2)
             for name in ("preset5", "w2bank1", "w1in3", "w3enabled", "w4fullscreen", "bglive", "bgbank2"):
                 element(name).click()
             time.sleep(1.5)
-            assert emulator() == before and not element("ask").is_displayed()
+            assert writes() == before and not element("ask").is_displayed()
 
         def bank_asks_first():
             load()
@@ -111,8 +114,7 @@ def main():
                 element("w2bank1").click()
                 assert element("askText").text == "Loading an image from a bank will take a long time. Are you sure?"
                 driver.find_element(By.CSS_SELECTOR, "#ask button[value=%s]" % answer).click()
-            assert wait_for(lambda: "#Y 0,337,1,1" in emulator()), "bank 1 never reached window 2"
-            assert emulator().count("#Y 0,337,") == 1, "the cancelled question sent a bank"
+            assert wait_for(lambda: "#Y 0,337,1,1" in emulator()) and emulator().count("#Y 0,337,") == 1, "OK, once"
             wait.until(lambda d: marked("w2bank1") and not marked("w2in1"))
             shoot("live")
 
@@ -128,7 +130,6 @@ def main():
             element("takeButton").click()
             assert wait_for(lambda: "#PRST-RCL 5" in emulator()), "Take did not recall preset 5"
             wait.until(lambda d: marked("preset5", "last") and not marked("preset4", "last"))
-            element("armMode").click()
 
         def locks_itself_when_idle():
             load("?idle=1")
@@ -140,11 +141,11 @@ def main():
             load()
             unlock()
             element("preset3").click()
-            WebDriverWait(driver, 5).until(lambda d: element("w1now").text == "unknown" and not marked("w1in5"))
+            WebDriverWait(driver, 5, 0.02).until(lambda d: element("w1now").text == "unknown" and not marked("w1in5"))
             WebDriverWait(driver, 5).until(lambda d: marked("w1in3") and marked("w2in4") and marked("bgbank2"))
 
-        rows = [row for row in (locked_page_sends_nothing, bank_asks_first, arm_and_take_sends_on_take,
-                                locks_itself_when_idle, unknown_after_preset_then_read_back)
+        rows = [row for row in (locked_page_sends_nothing, bank_asks_first, unknown_after_preset_then_read_back,
+                                locks_itself_when_idle, arm_and_take_sends_on_take)
                 if row.__name__ in sys.argv[2:] or not sys.argv[2:]]
         failed = 0
         for row in rows:
