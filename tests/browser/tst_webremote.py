@@ -100,7 +100,7 @@ def main():
             load()
             shoot("locked")
             before = writes()  # read-backs may come, nothing that changes the device
-            element("unlock").click()  # a tap is not a hold, even a second later
+            ActionChains(driver).click_and_hold(element("unlock")).pause(0.5).release().perform()  # half a hold
             time.sleep(1.2)
             for name in ("preset5", "w2bank1", "w1in3", "w3enabled", "w4fullscreen", "bglive", "bgbank2"):
                 element(name).click()
