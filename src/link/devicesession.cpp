@@ -27,6 +27,7 @@ LinkOpenResult DeviceSession::open()
 {
     const LinkOpenResult result = m_exchange.OpenLink();
     m_monitor.opened(result);
+    m_exchange.startReceiveTimer(); // the receive polling runs from the first opening on
     return result;
 }
 

@@ -47,6 +47,9 @@ public:
         DeviceSession &m_session;
     };
     Lease lease() { return Lease(*this); }
+    // Stops the running sequence at its next wait (the load's stop button,
+    // Cancel in the wait window, the end of the program); it sends nothing more.
+    void stop() { m_exchange.stop(); }
     // Neither a lease is held nor a wait runs: the link may be reopened.
     bool idle() const { return m_leases == 0 && !m_exchange.busy(); }
 

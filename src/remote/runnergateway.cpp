@@ -1,8 +1,6 @@
 #include "runnergateway.h"
 
-#include "link/devicesession.h"
-#include "state/appstate.h"
-#include "state/requestrunner.h"
+#include "state/appcore.h"
 #include "switching/switchprotocol.h"
 #include "util/seams.h"
 #include "util/version.h"
@@ -12,15 +10,17 @@
 
 namespace qx {
 
-RunnerGateway::RunnerGateway(RequestRunner &runner, QObject *parent) : RemoteGateway(parent), m_runner(runner)
+RunnerGateway::RunnerGateway(AppCore &core, QObject *parent)
+    : RemoteGateway(parent), m_core(core), m_runner(core.runner)
 {
+    RequestRunner &runner = m_runner;
     connect(&runner, &RequestRunner::finished, this, &RunnerGateway::finished);
     connect(&runner, &RequestRunner::stateChanged, this, &RemoteGateway::changed);
     connect(&runner, &RequestRunner::presetRecalled, this, [this](int preset) {
         m_presetLast = preset;
         Q_EMIT changed();
     });
-    connect(&runner.session().monitor(), &LinkMonitor::changed, this, &RemoteGateway::changed);
+    connect(&core.session.monitor(), &LinkMonitor::changed, this, &RemoteGateway::changed);
 }
 
 RunnerGateway::~RunnerGateway()
@@ -118,9 +118,9 @@ void RunnerGateway::finished(quint64 id, const RequestOutcome &outcome)
 RemoteState RunnerGateway::state() const
 {
     RemoteState s;
-    const AppState &app = m_runner.state();
+    const AppState &app = m_core.state;
     const Settings &set = app.settings;
-    DeviceSession &session = m_runner.session();
+    DeviceSession &session = m_core.session;
     s.linkState = LinkStateKey(session.monitor().state());
     s.linkText = LinkStateText(session.monitor(), session.applied(), app.msg);
     s.presetLast = m_presetLast;

@@ -16,6 +16,7 @@ class QTemporaryDir;
 
 namespace qx {
 
+struct AppCore;
 class RequestRunner;
 
 class RunnerGateway : public RemoteGateway {
@@ -23,7 +24,7 @@ class RunnerGateway : public RemoteGateway {
 public:
     static constexpr int kQueueLimit = 32;
 
-    explicit RunnerGateway(RequestRunner &runner, QObject *parent = nullptr);
+    explicit RunnerGateway(AppCore &core, QObject *parent = nullptr);
     ~RunnerGateway() override;
 
     void submit(const RemoteRequest &request, QObject *sender, Done done) override;
@@ -43,6 +44,7 @@ private:
     };
     void finished(quint64 id, const RequestOutcome &outcome);
 
+    AppCore &m_core;
     RequestRunner &m_runner;
     QHash<quint64, Pending> m_pending;
     int m_presetLast = 0;
