@@ -177,6 +177,27 @@ private Q_SLOTS:
         QVERIFY(c.seams.boxes.isEmpty());
     }
 
+    // The operator's own load while another sender's request runs is refused with a note, never dropped unsaid.
+    void operatorLoadWhileBusy()
+    {
+        CoreRig c;
+        RequestOutcome during;
+        connect(&c.runner, &RequestRunner::presetRecalled, this, [&] {
+            during = c.runner.execute(Request::load(c.folder.file("pic.bmp"), 1, RequestOrigin::Operator));
+        });
+        c.runner.submit(Request::recall(2, RequestOrigin::HandOver));
+        QTRY_COMPARE(during.reason, Reason::Busy);
+        QCOMPARE(during.message, MessageTable::defaultText(47));
+    }
+
+    // A path of the switch form ("\\" for "/") that is absolute already is handed over as it is.
+    void handedOverPath()
+    {
+        CommandLineRequests req;
+        req.LoadFileRequest = QStringLiteral("\\tmp\\pic.bmp");
+        QCOMPARE(DecodeRequests(EncodeRequests(req))->LoadFileRequest, req.LoadFileRequest);
+    }
+
     // An attended load tells of old firmware once the link is free again, so the retry can run (the bank
     // question of a switching change is the Switching page's matter).
     void attendedAsks()
@@ -349,6 +370,7 @@ private Q_SLOTS:
         QTest::newRow("no line end within the limit") << QByteArray(kMaxRequestLine + 1, 'x') << ""
                                                       << QByteArray("2 Request%20longer");
         QTest::newRow("idle: closed") << QByteArray("QX7 pre") << "" << QByteArray();
+        QTest::newRow("help: the window shows its About window") << QByteArray("QX7 help=1\n") << "" << QByteArray("0 ");
         QTest::newRow("another user") << QByteArray("QX7 preset=2\n") << "other" << QByteArray();
         QTest::newRow("one connection too many") << QByteArray("QX7 preset=2\n") << "full" << QByteArray();
         QTest::newRow("sender gone before start") << QByteArray("QX7 preset=2\n") << "gone" << QByteArray();
@@ -360,7 +382,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, send);
         QFETCH(QString, peer);
         CoreRig c;
-        RequestServer server(c.core.runner, {});
+        bool about = false;
+        RequestServer server(c.core.runner, [&about](bool help) { about = help; });
         server.setIdleTimeout(peer == "full" ? 60000 : 200);
         if (peer == "other")
             server.setUser(CurrentUser() + 1);
@@ -392,8 +415,9 @@ private Q_SLOTS:
         QTRY_COMPARE(server.connections(), 0);
         QFETCH(QByteArray, reply);
         QVERIFY2(reply.isEmpty() ? answer.isEmpty() : answer.startsWith(reply), answer.left(80).constData());
+        QCOMPARE(about, send.contains("help"));
         QTest::qWait(50); // a dropped request stays dropped
-        QTRY_COMPARE(c.emu.commands(), reply.startsWith("0") ? QStringList{"#PRST-RCL 2"} : QStringList{});
+        QTRY_COMPARE(c.emu.commands(), reply.startsWith("0") && !about ? QStringList{"#PRST-RCL 2"} : QStringList{});
         QVERIFY(server.isListening());
     }
 

@@ -357,6 +357,7 @@ void SwitchingPage::Timer_switch_Timer()
     // read-back is not made.
     if (m_page->isHidden())
         return;
+    ShowCaptions();
     RefreshSwitchState();
 }
 

@@ -198,10 +198,13 @@ RequestOutcome RequestRunner::tell(const Request &request, Reason reason, const 
 }
 
 namespace {
-// A command that left: written, and taken by the device's side of the link.
+// A command that left: written over a link that is up, and taken by the
+// device's side of the link.
 // The operator's own clicks do not wait for that, as before.
 bool Sent(DeviceSession &session, const QByteArray &bytes, RequestOrigin origin)
 {
+    if (!session.isConnected())
+        return false; // nothing is written over a link that is down
     const DeviceSession::Lease lease = session.lease();
     if (!lease.exchange().SendCommand(bytes))
         return false;
