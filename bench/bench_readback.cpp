@@ -96,7 +96,6 @@ int main(int argc, char **argv)
     qx::CommLog log;
     qx::DeviceSession session(state.settings, log);
     session.open();
-    session.exchange().startReceiveTimer();
     if (!session.waitConnected(5000)) {
         std::fprintf(stderr, "bench-readback: no connection to the emulator\n");
         return 1;

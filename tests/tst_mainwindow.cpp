@@ -42,7 +42,7 @@ private Q_SLOTS:
         for (const char *name : {"Zeta.bmp", "a.BMP", "B.bmp"})
             rig.write(name, "x");
         MainWindow &w = rig.start();
-        QVERIFY(rig.seams.boxes.isEmpty() && rig.core->session.link().serialPort().isOpen()); // serial port 1 opened through com1
+        QVERIFY(rig.seams.boxes.isEmpty() && rig.core->session.lease().exchange().link().serialPort().isOpen()); // serial port 1 opened through com1
         QStringList listed{rig.control<QLineEdit>("txtDIR")->text(), rig.control<QLineEdit>("txtCOMPORT")->text()};
         for (int i = 0; i < rig.control<QListWidget>("lstFILES")->count(); ++i) // sorted without regard to case
             listed << rig.control<QListWidget>("lstFILES")->item(i)->text();
@@ -178,8 +178,11 @@ private Q_SLOTS:
         MainWindow &w = rig.start();
         QVERIFY(w.width() > designWidth && !rig.control("lstLOG")->isHidden());
         rig.click("chkLOGLIST");
-        rig.core->session.exchange().SendCommand("# \r");
-        rig.core->session.exchange().WaitReply(QStringLiteral("~01@ OK"));
+        {
+            const DeviceSession::Lease lease = rig.core->session.lease();
+            lease.exchange().SendCommand("# \r");
+            lease.exchange().WaitReply(QStringLiteral("~01@ OK"));
+        }
         QStringList shown;
         for (const char *name : {"lab2", "lab3", "labN", "labNN"})
             shown << Caption(rig.find(name));

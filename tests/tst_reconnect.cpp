@@ -105,14 +105,17 @@ void TestReconnect::unansweredWaitShows()
     WindowRig rig(o);
     rig.start();
     QVERIFY(rig.connected());
-    rig.core->session.exchange().setPollMs(0);
-    rig.core->session.exchange().SendCommand("#VERSION?\r");
-    rig.core->session.exchange().WaitReply("~01@VERSION ");
+    const auto ask = [&rig] {
+        const DeviceSession::Lease lease = rig.core->session.lease();
+        lease.exchange().setPollMs(0);
+        lease.exchange().SendCommand("#VERSION?\r");
+        lease.exchange().WaitReply("~01@VERSION ");
+    };
+    ask();
     auto *indicator = rig.control<QLabel>("labLINK");
     QCOMPARE(indicator->text(), QString("Not answering"));
     rig.emu.setOptions({});
-    rig.core->session.exchange().SendCommand("#VERSION?\r");
-    rig.core->session.exchange().WaitReply("~01@VERSION ");
+    ask();
     QVERIFY(indicator->text().startsWith("Connected"));
     QVERIFY(indicator->toolTip().contains("Last reply: ") && !indicator->toolTip().contains("none yet"));
 }
@@ -126,7 +129,7 @@ void TestReconnect::session()
     DeviceSession session(state.settings, log);
     LinkMonitor &monitor = session.monitor();
     monitor.setRetryBase(20);
-    CommandExchange &ex = session.exchange();
+    CommandExchange &ex = session.lease().exchange(); // driven by hand here, holding nothing
     ex.startReceiveTimer();
     state.settings.ComPort = 0;
     state.settings.TcpSettings = "127.0.0.1:";

@@ -134,9 +134,10 @@ private Q_SLOTS:
                 SwitchingPage::SetCheckValue(rig.control<QCheckBox>(box, i), 2);
         w.switching().LockSwitchControls();
         int inputReplies = 0;
-        connect(&rig.core->session.exchange(), &CommandExchange::lineCut, this, [&] {
-            if (stop && rig.core->session.exchange().RxLine.startsWith("~01@Y 1,300,") && ++inputReplies == 2)
-                rig.core->session.exchange().stop();
+        CommandExchange &ex = rig.core->session.lease().exchange(); // to watch it, holding nothing
+        connect(&ex, &CommandExchange::lineCut, this, [&] {
+            if (stop && ex.RxLine.startsWith("~01@Y 1,300,") && ++inputReplies == 2)
+                rig.core->session.stop();
         });
 
         rig.click("labSWITCH");
@@ -262,7 +263,7 @@ private Q_SLOTS:
         if (before == "grayed")
             SwitchingPage::SetCheckValue(static_cast<QCheckBox *>(button), 2);
         if (before == "tab")
-            connect(&rig.core->session.exchange(), &CommandExchange::lineCut, this, [&rig] { rig.click("labSWITCH"); },
+            connect(&rig.core->session.lease().exchange(), &CommandExchange::lineCut, this, [&rig] { rig.click("labSWITCH"); },
                     Qt::SingleShotConnection);
         qx7emu::Options o = rig.emu.options();
         o.silent = before == "cancel";

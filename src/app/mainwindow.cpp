@@ -121,11 +121,9 @@ MainWindow::MainWindow(AppCore &core)
     buildFilesPage();
     buildLogColumn();
 
-    RegisterControl(this, &m_session.exchange().Timer1, QStringLiteral("Timer1"), ControlKind::Timer);
-    RegisterControl(this, &m_session.exchange().Timer_time, QStringLiteral("Timer_time"), ControlKind::Timer);
+    m_session.registerTimers(this);
     RegisterControl(this, &m_switching->Timer_switch, QStringLiteral("Timer_switch"), ControlKind::Timer);
-    RegisterControl(this, &m_session.link().serialPort(), QStringLiteral("MSComm1"), ControlKind::Component);
-    RegisterControl(this, &m_session.link().tcpSocket(), QStringLiteral("Winsock1"), ControlKind::Component);
+    m_session.registerConnections(this);
 
     m_warning = std::make_unique<WarningWindow>(m_state.msg, this);
 

@@ -56,7 +56,7 @@ const QList<int> &MessageTable::numbers()
             l.append(n);
         for (int n = 29; n <= 49; ++n)
             l.append(n);
-        for (int n = 50; n <= 52; ++n)
+        for (int n = 50; n <= 55; ++n)
             l.append(n);
         for (int n = 60; n <= 67; ++n)
             l.append(n);
@@ -123,6 +123,9 @@ QString MessageTable::defaultText(int n)
     case 50: return QStringLiteral("Not sent: link lost");
     case 51: return QStringLiteral("Last recalled here");
     case 52: return QStringLiteral("The language applies at the next start.");
+    case 53: return QStringLiteral("Busy: another request runs or waits");
+    case 54: return QStringLiteral("Refused: not carried out");
+    case 55: return QStringLiteral("The program is ending");
     // The serial port list.
     case 60: return QStringLiteral("%1 is not a link and is left as it is. Remove it, or choose another port number, to pick a port from the list.");
     case 61: return QStringLiteral("Serial port");
