@@ -358,6 +358,10 @@ RequestOutcome RequestRunner::load(const Request &request)
     const MessageTable &msg = m_state.msg;
     if (request.bank < 1 || request.bank > kBanks)
         return RequestOutcome::of(Reason::Refused, FillIn(m_state.msg(49), QString::number(request.bank)));
+    // Another sender is told first that nothing can go out; the operator's
+    // own click runs into the upload's version check, which says so.
+    if (request.origin != RequestOrigin::Operator && !m_session.isConnected())
+        return RequestOutcome::of(Reason::LinkDown, msg(18));
     // Missing, or a FIFO or a device named like a picture.
     if (!IsRegularFile(request.file))
         return RequestOutcome::of(Reason::Refused, msg(19) + QLatin1Char('\n') + request.file);
@@ -365,10 +369,6 @@ RequestOutcome RequestRunner::load(const Request &request)
     if (!picture.accepted())
         return RequestOutcome::of(Reason::Refused,
                                   msg(21) + QLatin1Char('\n') + request.file + QLatin1Char('\n') + picture.reason());
-    // Another sender is told at once that nothing can go out; the operator's
-    // own click runs into the upload's version check, which says so.
-    if (request.origin != RequestOrigin::Operator && !m_session.isConnected())
-        return RequestOutcome::of(Reason::LinkDown, msg(18));
 
     // The link is the job's until the upload is over; the outcome's box no longer holds it.
     std::optional<DeviceSession::Lease> lease(std::in_place, m_session);
