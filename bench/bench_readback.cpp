@@ -105,11 +105,7 @@ int main(int argc, char **argv)
     auto *frameSWITCH = new QWidget(&window);
     qx::WaitWindow wait(&window);
     qx::RequestRunner runner(state, log, session);
-    qx::SwitchingPage page(&window, frameSWITCH, state, runner, QColor(192, 192, 192), QColor(128, 128, 128), wait,
-                           [&](int tab) {
-                               if (tab == 2)
-                                   page.ShowCaptions();
-                           });
+    qx::SwitchingPage page(&window, frameSWITCH, state, runner, QColor(192, 192, 192), QColor(128, 128, 128), wait);
 
     // Warm up both ways, and check that a read-back is the 18 exchanges measured against.
     page.RefreshSwitchState();
