@@ -96,7 +96,6 @@ int main(int argc, char **argv)
     qx::CommLog log;
     qx::DeviceSession session(state.settings, log);
     session.open();
-    session.exchange().startReceiveTimer();
     if (!session.waitConnected(5000)) {
         std::fprintf(stderr, "bench-readback: no connection to the emulator\n");
         return 1;
@@ -106,11 +105,7 @@ int main(int argc, char **argv)
     auto *frameSWITCH = new QWidget(&window);
     qx::WaitWindow wait(&window);
     qx::RequestRunner runner(state, log, session);
-    qx::SwitchingPage page(&window, frameSWITCH, state, runner, QColor(192, 192, 192), QColor(128, 128, 128), wait,
-                           [&](int tab) {
-                               if (tab == 2)
-                                   page.ShowCaptions();
-                           });
+    qx::SwitchingPage page(&window, frameSWITCH, state, runner, QColor(192, 192, 192), QColor(128, 128, 128), wait);
 
     // Warm up both ways, and check that a read-back is the 18 exchanges measured against.
     page.RefreshSwitchState();

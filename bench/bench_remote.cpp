@@ -6,16 +6,12 @@
 // with the ratios against the direct write.
 //   bench-remote [rounds]
 
-#include "emulator.h"
-#include "link/commlog.h"
-#include "link/devicesession.h"
+#include "corerig.h"
 #include "remote/httpremote.h"
 #include "remote/oscremote.h"
 #include "remote/remotecontrol.h"
 #include "remote/runnergateway.h"
-#include "state/requestrunner.h"
 #include "rounds.h"
-#include "state/appstate.h"
 #include "switching/switchprotocol.h"
 
 #include <QCoreApplication>
@@ -42,20 +38,14 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 51;
 
-    qx7emu::Emulator emu;
-    qx::AppState state;
-    state.settings.ComPort = 0;
-    state.settings.TcpSettings = QStringLiteral("127.0.0.1:%1").arg(emu.listenTcp());
-    qx::CommLog log;
-    qx::DeviceSession session(state.settings, log);
-    session.open();
-    if (!session.waitConnected(5000)) {
+    qxtest::CoreRig rig; // the core as main() makes it, its link up to the emulator
+    qx7emu::Emulator &emu = rig.emu;
+    qx::RequestRunner &runner = rig.runner;
+    if (!rig.core.session.isConnected()) {
         std::fprintf(stderr, "no link to the emulator\n");
         return 1;
     }
-    qx::RequestRunner runner(state, log, session);
-    runner.open();
-    qx::RunnerGateway gateway(runner);
+    qx::RunnerGateway gateway(rig.core);
     qx::RemoteControl remote(gateway);
     qx::RemoteSettings settings;
     settings.enabled = true;
@@ -87,7 +77,7 @@ int main(int argc, char *argv[])
 
         emu.clearReceived();
         t.start();
-        session.exchange().SendCommand(qx::PresetRecall(preset));
+        rig.core.session.lease().exchange().SendCommand(qx::PresetRecall(preset));
         direct << until(t, arrived);
 
         emu.clearReceived();

@@ -13,7 +13,6 @@
 // bank), so that buffers needed once, and the four banks the emulator keeps
 // in this same process, are not counted as growth.
 
-#include "app/outcomes.h"
 #include "banks/imageroutines.h"
 #include "banks/upload.h"
 #include "emulator.h"
@@ -91,7 +90,6 @@ struct Soak {
     {
         const int bank = n % 4;
         const qx::UploadOutcome outcome = qx::UploadImage(ex, msg, image, kWidth, kHeight, bank);
-        qx::ShowUploadOutcome(outcome, msg); // what the operator would be shown
         emu.clearReceived();
         const bool stored = emu.bank(bank).complete && emu.bank(bank).data == image;
         failedUploads += outcome != qx::UploadOutcome::Done || !stored;

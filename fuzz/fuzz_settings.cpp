@@ -9,7 +9,7 @@
 
 #include "fuzzsupport.h"
 
-#include "settings/settingline.h"
+#include "util/settingline.h"
 #include "settings/settingsfile.h"
 
 using namespace qx;

@@ -66,7 +66,7 @@ private slots:
         QTest::newRow("long: help") << QStringList{"--help"} << "usage";
         QTest::newRow("long: config, window as usual") << QStringList{"--config", "other.ini"} << "config=other.ini";
         QTest::newRow("long: version") << QStringList{"--version", "--exit"} << "exit|version|unattended";
-        QTest::newRow("long: bad bank") << QStringList{"--bank", "x"} << "error:invalid bank number: x";
+        QTest::newRow("long: bank 5, not clamped") << QStringList{"--bank", "5"} << "error:invalid bank number: 5";
         QTest::newRow("long: preset 17") << QStringList{"--preset", "17"} << "error:invalid preset number: 17";
         QTest::newRow("long: missing value") << QStringList{"--exit", "--file"} << "error:--file needs a value";
         QTest::newRow("long: option as value") << QStringList{"--file", "--exit"} << "error:--file needs a value";

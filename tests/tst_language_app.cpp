@@ -231,7 +231,7 @@ private Q_SLOTS:
         // A "/" would end the switch's value: the file is named without a folder.
         MainWindow &w = app.start({"/f:missing.bmp"});
         // A serial link that failed already gives the first reason: MSG(18).
-        QCOMPARE(shown, (QStringList{"Attention", w.state().msg(18), afterAbout.value(2)}));
+        QCOMPARE(shown, (QStringList{"Attention", app.core->state.msg(18), afterAbout.value(2)}));
         if (about.isEmpty())
             QCOMPARE(afterAbout, kFrenchAbout);
         else // lines broken where the translator typed them wrap as one paragraph

@@ -117,7 +117,7 @@ private Q_SLOTS:
         Device d(silentDevice());
         QVERIFY(d.connected);
         d.rig.log.setShowLog(true);
-        d.rig.ex.StopRequested = true; // a stop ends the wait at once
+        d.rig.ex.stop(); // a stop ends the wait at once
         QElapsedTimer t;
         t.start();
         QCOMPARE(d.rig.ask("# \r", QStringLiteral("~01@ OK")), QString());
@@ -125,7 +125,7 @@ private Q_SLOTS:
         QCOMPARE(d.rig.log.lastReceived(), QStringLiteral("TIMEOUT ERROR"));
         // The time-out: the whole budget of 20 lines x 400 polls, each of at least 2 ms in the product (16 s),
         // counted rather than timed, with polls shortened here.
-        d.rig.ex.StopRequested = false;
+        d.rig.ex.startAfresh();
         QCOMPARE(d.rig.ex.pollMs(), 2);
         d.rig.ex.setPollMs(0);
         QCOMPARE(d.rig.ask("#VERSION?\r", QStringLiteral("~01@VERSION ")), QString());
@@ -274,7 +274,7 @@ private Q_SLOTS:
         ScriptedSeams seams;
         d.rig.ex.setPollMs(0); // a silent device must not cost 16 s here
         QCOMPARE(int(CheckVersion(d.rig.ex)), verdict);
-        QCOMPARE(d.rig.ex.StopRequested, verdict != int(VersionVerdict::Accepted));
+        QCOMPARE(d.rig.ex.stopRequested(), verdict != int(VersionVerdict::Accepted));
         QVERIFY(seams.boxes.isEmpty());
         QCOMPARE(d.emu.commands(), QStringList{QStringLiteral("#VERSION?")});
     }

@@ -62,9 +62,9 @@ private Q_SLOTS:
         const QString previous = QDir::currentPath();
         QDir::setCurrent(rig.folder.path());
         // The command line lower-cases its switches; the file is found all the same.
-        MainWindow &w = rig.start({"/f:" + file.toUpper(), "/b:2", "/e"});
+        rig.start({"/f:" + file.toUpper(), "/b:2", "/e"});
         QDir::setCurrent(previous);
-        QVERIFY(rig.result.exitNow && rig.result.status == 0); // dialogs were shown: no exit status of its own
+        QVERIFY(rig.result.exitNow && rig.result.status == (warning.isEmpty() ? 0 : 2)); // shown, and not 0
         const qx7emu::Bank bank = rig.emu.bank(1);
         if (!warning.isEmpty()) {
             QCOMPARE(rig.seams.modals.value(0).mid(1, 1), QStringList{warning});
@@ -75,7 +75,7 @@ private Q_SLOTS:
         QVERIFY2(rig.seams.boxes.isEmpty(), qPrintable(rig.seams.boxes.value(0).first));
         QVERIFY(bank.complete && bank.width == 74);
         QCOMPARE(bank.data, reference(rig.folder.file(file)));
-        QCOMPARE(w.state().settings.BankFileLoaded[2], file); // the sequence on the wire: tst_upload
+        QCOMPARE(rig.core->state.settings.BankFileLoaded[2], file); // the sequence on the wire: tst_upload
     }
 
     // The operator's load locks the window while it runs and gives it back after; it records the file for the
@@ -103,7 +103,7 @@ private Q_SLOTS:
         QVERIFY(rig.control("cmdLOAD")->isEnabled());
         QCOMPARE(caption(rig, "labPARAM"), QStringLiteral("720 x 576"));
         rig.click("optBANK", 2);
-        w.state().settings.BankFileLoaded[3] = QStringLiteral("old.bmp");
+        rig.core->state.settings.BankFileLoaded[3] = QStringLiteral("old.bmp");
         QString seen; // while the job runs: the stop caption, the locked controls and the progress
         QTimer probe;
         connect(&probe, &QTimer::timeout, [&] {
@@ -134,7 +134,7 @@ private Q_SLOTS:
                 rig.control("btnSWITCH")->isEnabled() && rig.control("optBANK", 0)->isEnabled());
         QVERIFY(!rig.control("boxFRAMING")->isVisible() && caption(rig, "labTECHINFO").isEmpty());
         const QString loaded = stop.isEmpty() ? "logo.bmp" : "";
-        QCOMPARE(caption(rig, "txtLOADED", 2) + '|' + w.state().settings.BankFileLoaded[3], loaded + '|' + loaded);
+        QCOMPARE(caption(rig, "txtLOADED", 2) + '|' + rig.core->state.settings.BankFileLoaded[3], loaded + '|' + loaded);
         QCOMPARE(rig.seams.boxes.value(0).first, MessageTable::defaultText(23));
         if (stop.isEmpty()) {
             QCOMPARE(caption(rig, "txtPROGRESS") + '|' + caption(rig, "lab"), QStringLiteral("100%|maxpacket: 1680"));
@@ -155,55 +155,32 @@ private Q_SLOTS:
             QCOMPARE(rig.read("QX-7alt.ini").split('\n').value(42).trimmed(), QByteArray("Bank File Loaded3="));
     }
 
+    // What only the whole process shows: a device that stops reading ends an unattended load with 3 once the
+    // bytes did not leave, over a pseudo-terminal and over TCP. (Every other status is decided by the runner.)
     void unattendedExitStatus_data()
     {
-        QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("fault");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("reason"); // the last line on standard error, after MSG(21) and the path
-        QTest::newRow("loaded") << "Logo.bmp" << "" << 0 << "";
-        QTest::newRow("old firmware") << "Logo.bmp" << "old" << 2 << "";
-        QTest::newRow("damaged picture") << "Cut.bmp" << "" << 2 << "Unable to read image data";
-        QTest::newRow("picture too large") << "Huge.bmp" << "" << 2 << "1922 x 2 is larger than 1920 x 1200";
-        QTest::newRow("no link") << "Logo.bmp" << "nolink" << 3 << "";
-        QTest::newRow("device acknowledges but stops reading (serial)") << "Wide.bmp" << "deaf" << 3 << "";
-        QTest::newRow("device acknowledges but stops reading (tcp)") << "Wide.bmp" << "deaf-tcp" << 3 << "";
-        QTest::newRow("--command that never left") << "" << "nolink" << 3 << "";
+        QTest::newRow("device acknowledges but stops reading (serial)") << "deaf";
+        QTest::newRow("device acknowledges but stops reading (tcp)") << "deaf-tcp";
     }
     void unattendedExitStatus()
     {
-        QFETCH(QString, file);
         QFETCH(QString, fault);
-        QFETCH(int, status);
-        QFETCH(QString, reason);
         qx7emu::Options o;
-        if (fault == "old")
-            o.version = QStringLiteral("2.11");
         o.deafAfterPackets = fault.startsWith("deaf") ? 5 : 0;
         // A device that stops reading is reached over the pseudo-terminal: unsent bytes pile up at once.
         WindowRig rig(o, fault == "deaf" ? WindowRig::Link::Serial : WindowRig::Link::Tcp);
-        if (fault == "nolink")
-            rig.writeConfig({"Com Port=0", "x", "TCP Settings=127.0.0.1"});
         const QString app = rig.folder.file("qx-7alt");
         QVERIFY(QFile::copy(QX_BIN_DIR "/qx-7alt", app));
         QFile::setPermissions(app, QFile::permissions(QX_BIN_DIR "/qx-7alt"));
-        pattern(40, 30).save(rig.folder.file("Logo.bmp"));
         pattern(720, 576).save(rig.folder.file("Wide.bmp"));
-        pattern(1922, 2).save(rig.folder.file("Huge.bmp"));
-        QFile::copy(rig.folder.file("Logo.bmp"), rig.folder.file("Cut.bmp"));
-        QFile::resize(rig.folder.file("Cut.bmp"), 1000);
         QProcess p;
-        p.start(app, file.isEmpty() ? QStringList{"--command", "#PRST-RCL 1", "--exit"}
-                                    : QStringList{"--file", rig.folder.file(file), "--bank", "4", "--exit"});
+        p.start(app, {"--file", rig.folder.file("Wide.bmp"), "--bank", "4", "--exit"});
         QVERIFY(p.waitForFinished(120000));
-        QCOMPARE(p.exitCode(), status);
-        const QString err = QString::fromLocal8Bit(p.readAllStandardError());
-        QVERIFY(status == 0 || !err.isEmpty()); // the reason, on standard error
-        if (!reason.isEmpty())
-            QVERIFY2(err.endsWith(rig.folder.file(file) + '\n' + reason + '\n'), qPrintable(err));
-        QCOMPARE(rig.emu.bank(3).complete, status == 0);
-        if (status == 2 || fault.startsWith("deaf"))
-            QCOMPARE(rig.emu.packetsReceived(), fault.startsWith("deaf") ? 5 : 0);
+        QCOMPARE(p.exitCode(), 3);
+        QVERIFY(!p.readAllStandardError().isEmpty()); // the reason, on standard error
+        QVERIFY(!rig.emu.bank(3).complete);
+        QCOMPARE(rig.emu.packetsReceived(), 5);
     }
 };
 

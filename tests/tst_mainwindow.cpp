@@ -42,7 +42,7 @@ private Q_SLOTS:
         for (const char *name : {"Zeta.bmp", "a.BMP", "B.bmp"})
             rig.write(name, "x");
         MainWindow &w = rig.start();
-        QVERIFY(rig.seams.boxes.isEmpty() && w.link().serialPort().isOpen()); // serial port 1 opened through com1
+        QVERIFY(rig.seams.boxes.isEmpty() && rig.core->session.lease().exchange().link().serialPort().isOpen()); // serial port 1 opened through com1
         QStringList listed{rig.control<QLineEdit>("txtDIR")->text(), rig.control<QLineEdit>("txtCOMPORT")->text()};
         for (int i = 0; i < rig.control<QListWidget>("lstFILES")->count(); ++i) // sorted without regard to case
             listed << rig.control<QListWidget>("lstFILES")->item(i)->text();
@@ -70,15 +70,15 @@ private Q_SLOTS:
     {
         WindowRig rig({}, WindowRig::Link::None);
         rig.writeConfig({"Com Port=150", "Com Port Settings=9600,e,7,2", "TCP Settings=127.0.0.1:1"});
-        MainWindow &w = rig.start({QStringLiteral("/c:#Y 0,204,1")});
-        const Settings &s = w.state().settings;
+        rig.start({QStringLiteral("/c:#Y 0,204,1")});
+        const Settings &s = rig.core->state.settings;
         auto *port = rig.control<QLineEdit>("txtCOMPORT");
         // 150 in the file: the box shows 100 and port 100 fails with its message only; "/c:" sends nothing.
         QCOMPARE(port->text(), QStringLiteral("100"));
         const QString tried = "\r\ncom100 \u2192 " + QFileInfo(rig.folder.file("com100")).symLinkTarget();
         const QPair<QString, QString> failed{MessageTable::defaultText(3) + tried, MessageTable::defaultText(4)};
         QCOMPARE(rig.seams.boxes, QList{failed});
-        QCOMPARE(w.log().messageCount(), 0);
+        QCOMPARE(rig.core->log.messageCount(), 0);
         rig.click("cmdCOMDEFAULTS");
         QCOMPARE(rig.control<QLineEdit>("txtCOMSETTINGS")->text() + '|' + s.TcpSettings,
                  kDefaultComSettings + '|' + kDefaultTcpSettings);
@@ -178,8 +178,11 @@ private Q_SLOTS:
         MainWindow &w = rig.start();
         QVERIFY(w.width() > designWidth && !rig.control("lstLOG")->isHidden());
         rig.click("chkLOGLIST");
-        w.session().exchange().SendCommand("# \r");
-        w.session().exchange().WaitReply(QStringLiteral("~01@ OK"));
+        {
+            const DeviceSession::Lease lease = rig.core->session.lease();
+            lease.exchange().SendCommand("# \r");
+            lease.exchange().WaitReply(QStringLiteral("~01@ OK"));
+        }
         QStringList shown;
         for (const char *name : {"lab2", "lab3", "labN", "labNN"})
             shown << Caption(rig.find(name));
@@ -206,7 +209,7 @@ private Q_SLOTS:
         auto *edit = rig.control<QLineEdit>("txtDIR");
         edit->setFocus();
         {
-            const DeviceSession::Lease held = w.session().lease();
+            const DeviceSession::Lease held = rig.core->session.lease();
             QTest::keyClick(&w, Qt::Key_F2);
         }
         QTest::keyClick(&w, Qt::Key_F5, Qt::ShiftModifier);
@@ -224,7 +227,7 @@ private Q_SLOTS:
     {
         WindowRig rig;
         MainWindow &w = rig.start();
-        Settings &s = w.state().settings;
+        Settings &s = rig.core->state.settings;
         for (QString *names : {s.LabelIn.data(), s.LabelWin.data(), s.PresetName.data(), s.BankName.data()})
             std::fill(names + 1, names + 5, QStringLiteral("&Start"));
         w.SetUpNames();
@@ -406,8 +409,8 @@ private Q_SLOTS:
         rig.write("startup.ini", QString(";QX-7alt v1\r\nTongue=EN\r\nMainX= %1 \r\nMainY= 600 \r\n").arg(mainX).toLatin1());
         seams().availableArea = [room](const QPoint &) { return room; };
         MainWindow &w = rig.start();
-        const double scale = std::min(1.0, (room.height() - 48.0) / 625);
-        QCOMPARE(w.scaler().scale(), scale);
+        const double scale = w.scaler().scale(); // how much: tst_panel:fitScale
+        QCOMPARE(scale < 1, room.height() < 625);
         QCOMPARE(w.pos().x(), std::min(mainX / 15, room.width() - 16 - w.width()));
         QCOMPARE(QString("%1 %2").arg(w.font().pointSizeF()).arg(rig.control("labPRESETS")->font().pointSizeF()),
                  QString("%1 %2").arg(8 * scale).arg(13.5 * scale));
@@ -447,8 +450,8 @@ private Q_SLOTS:
         else if (how == "key")
             QTest::keyClick(&w, Qt::Key_F3);
         else if (how == "second start") {
-            QSignalSpy done(&w.runner(), &RequestRunner::finished);
-            w.runner().submit(Request::recall(12, RequestOrigin::HandOver));
+            QSignalSpy done(&rig.core->runner, &RequestRunner::finished);
+            rig.core->runner.submit(Request::recall(12, RequestOrigin::HandOver));
             QVERIFY(done.wait(5000));
         }
         QString bold;
@@ -465,7 +468,7 @@ private Q_SLOTS:
     {
         WindowRig rig;
         MainWindow &w = rig.start();
-        RunnerGateway gateway(w.runner());
+        RunnerGateway gateway(*rig.core);
         RemoteControl remote(gateway);
         w.startRemote(remote, 0);
         QTcpServer probe;
@@ -489,8 +492,8 @@ private Q_SLOTS:
         WindowRig rig({}, WindowRig::Link::None);
         MainWindow &w = rig.start();
         w.ShowTab(1);
-        w.linkMonitor().setRetryBase(100);
-        QSignalSpy changes(&w.linkMonitor(), &LinkMonitor::changed);
+        rig.core->session.monitor().setRetryBase(100);
+        QSignalSpy changes(&rig.core->session.monitor(), &LinkMonitor::changed);
         rig.click("cmdPRESET", 2);
         QElapsedTimer shown;
         shown.start();
@@ -498,17 +501,6 @@ private Q_SLOTS:
         QCOMPARE(Caption(rig.find("labLINK")), "Not sent: link lost");
         QTRY_VERIFY_WITH_TIMEOUT(Caption(rig.find("labLINK")) != "Not sent: link lost", 5000);
         QVERIFY(shown.elapsed() >= IndicatorNote::kShownMs && w.tally().current() == 0);
-    }
-
-    // Twips to pixels at start-up, pixels to twips at shutdown: after the first round the stored position
-    // stays the same at every start, on both sides of 0. The window's own round trip: closeDuringWait.
-    void positionRoundTrip()
-    {
-        const std::pair<int, int> rows[] = {{-1000, -67}, {-45, -3}, {-8, -1}, {-7, 0}, {7, 0}, {8, 1}, {1200, 80}};
-        for (const auto &[twips, pixels] : rows) {
-            QCOMPARE(tw(twips), pixels);
-            QCOMPARE(tw(PixelsToTwips(pixels)), pixels);
-        }
     }
 
     // A close request ends what waits: a read-back of the Switching tab against late replies stops at its

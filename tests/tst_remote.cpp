@@ -3,9 +3,7 @@
 // WebSocket feed with many clients, OSC with its replies and feedback, and
 // remote.ini. Everything talks to 127.0.0.1 only.
 
-#include "emulator.h"
-#include "link/devicesession.h"
-#include "linkrig.h"
+#include "corerig.h"
 #include "remote/httpremote.h"
 #include "remote/oscremote.h"
 #include "remote/remotecontrol.h"
@@ -35,17 +33,11 @@ struct Reply {
 };
 
 // The panel with its remote control, connected to an emulator over TCP.
-struct RemoteRig {
+struct RemoteRig : CoreRig {
     explicit RemoteRig(bool allowOthers = false, const QList<OscRemote::Target> &feedback = {},
                        const qx7emu::Options &device = {})
-        : emu(device)
+        : CoreRig(device)
     {
-        seams.pauses = {{500, 1}, {5000, 1}};
-        state.settings.ComPort = 0;
-        state.settings.TcpSettings = QStringLiteral("127.0.0.1:%1").arg(emu.listenTcp());
-        session.open();
-        session.waitConnected(5000);
-        runner.open();
         RemoteSettings s;
         s.enabled = true;
         s.port = 0; // each listener takes a free port
@@ -86,13 +78,8 @@ struct RemoteRig {
         return answer(socket);
     }
 
-    ScriptedSeams seams;
-    qx7emu::Emulator emu;
-    AppState state;
-    CommLog log;
-    DeviceSession session{state.settings, log};
-    RequestRunner runner{state, log, session};
-    RunnerGateway gateway{runner};
+    AppState &state = core.state;
+    RunnerGateway gateway{core};
     RemoteControl remote{gateway};
 };
 
@@ -310,7 +297,7 @@ void TestRemote::waitsForTheOperator()
     QTcpSocket stays, leaves;
     {
         // A question open in the window: remote requests wait, and one whose client leaves is dropped.
-        const RequestRunner::Hold question = rig.runner.hold();
+        const DialogOpen question;
         rig.send(stays, "POST", "/api/v1/preset/2");
         rig.send(leaves, "POST", "/api/v1/preset/3");
         QVERIFY(QTest::qWaitFor([&] { return rig.runner.queued() == 2; }, 10000));

@@ -70,9 +70,9 @@ private Q_SLOTS:
     {
         WindowRig rig({}, WindowRig::Link::None);
         MainWindow &w = rig.start();
-        w.state().msg.set(11, "Direct");
-        w.state().msg.set(12, "Fenster");
-        Settings &s = w.state().settings;
+        rig.core->state.msg.set(11, "Direct");
+        rig.core->state.msg.set(12, "Fenster");
+        Settings &s = rig.core->state.settings;
         s.LabelIn[5] = "";
         s.BankName[2] = "Logo";
         s.BankFileLoaded[2] = "picture2.bmp";
@@ -125,7 +125,7 @@ private Q_SLOTS:
         QFETCH(bool, stop);
         WindowRig rig;
         MainWindow &w = startOn(rig, state, readings);
-        w.state().settings.LabelWin[3] = "Stage";
+        rig.core->state.settings.LabelWin[3] = "Stage";
         // Other selections, grayed boxes and a locked page: the read-back replaces them all.
         for (int i : {5, 30, 47, 66, 82})
             rig.control<QAbstractButton>("optWIN1INP", i)->setChecked(true);
@@ -134,9 +134,10 @@ private Q_SLOTS:
                 SwitchingPage::SetCheckValue(rig.control<QCheckBox>(box, i), 2);
         w.switching().LockSwitchControls();
         int inputReplies = 0;
-        connect(&w.session().exchange(), &CommandExchange::lineCut, this, [&] {
-            if (stop && w.session().exchange().RxLine.startsWith("~01@Y 1,300,") && ++inputReplies == 2)
-                w.session().exchange().StopRequested = true;
+        CommandExchange &ex = rig.core->session.lease().exchange(); // to watch it, holding nothing
+        connect(&ex, &CommandExchange::lineCut, this, [&] {
+            if (stop && ex.RxLine.startsWith("~01@Y 1,300,") && ++inputReplies == 2)
+                rig.core->session.stop();
         });
 
         rig.click("labSWITCH");
@@ -154,13 +155,13 @@ private Q_SLOTS:
     void changeFromElsewhere()
     {
         WindowRig rig;
-        MainWindow &w = rig.start();
+        rig.start();
         QVERIFY(rig.connected());
         SwitchChange change;
         change.window = 2;
         change.source = 5;
-        QSignalSpy done(&w.runner(), &RequestRunner::finished);
-        w.runner().submit(Request::switching(change, RequestOrigin::HandOver, false));
+        QSignalSpy done(&rig.core->runner, &RequestRunner::finished);
+        rig.core->runner.submit(Request::switching(change, RequestOrigin::HandOver, false));
         QVERIFY(done.wait(10000));
         QVERIFY2(rig.switching().contains(",24,"), qPrintable(rig.switching()));
         QVERIFY(!rig.control("frameFILES")->isHidden() && rig.control("frameSWITCH")->isHidden());
@@ -175,15 +176,15 @@ private Q_SLOTS:
         MainWindow &w = startOn(rig, device({true, true, true, true}, {0, 1, 2, 3}, {}, 0, 0));
         rig.click("labSWITCH");
         QString shown;
-        connect(&w.runner(), &RequestRunner::loadStarted, this, [&] {
+        connect(&rig.core->runner, &RequestRunner::loadStarted, this, [&] {
             QTimer::singleShot(0, &w, [&] {
                 rig.click("optWIN1INP", 75);
                 shown = rig.switching() + '|' + Caption(rig.find("labLINK"));
             });
         });
-        QSignalSpy done(&w.runner(), &RequestRunner::finished);
+        QSignalSpy done(&rig.core->runner, &RequestRunner::finished);
         rig.emu.clearReceived();
-        w.runner().submit(Request::load(rig.folder.file("pic.bmp"), 2, RequestOrigin::HandOver, false));
+        rig.core->runner.submit(Request::load(rig.folder.file("pic.bmp"), 2, RequestOrigin::HandOver, false));
         QVERIFY(done.wait(20000) && rig.emu.bank(1).complete);
         QCOMPARE(shown, "enabled 1111 full 0000 selected 0,21,42,63,84 usable 0|Busy: not switched");
         QTRY_VERIFY_WITH_TIMEOUT(rig.switchingIdle() && rig.emu.commands().endsWith("#Y 1,338,4"), 10000);
@@ -197,7 +198,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("index");
         // "grayed": the box set so from code; "tab": tab clicked at the reply; "cancel": Cancel in the wait window
-        // of a device that answers nothing
+        // of a device that answers nothing; "left": another page opened after the click
         QTest::addColumn<QString>("before");
         QTest::addColumn<QList<bool>>("answers"); // to the bank question
         QTest::addColumn<QStringList>("commands");
@@ -232,6 +233,8 @@ private Q_SLOTS:
             "enabled 0001 full 0000");
         box("tab clicked at the reply: read back after the command", off, "chkWINENABLE", 1, "tab", {"#Y 0,302,1,1"},
             "0000", "enabled 0100 full 0000");
+        box("Presets opened before the read-back: none until the page shows", off, "chkWINENABLE", 1, "left",
+            {"#Y 0,302,1,1"}, "0000", "enabled 0100 full 0000");
         box("full screen on window 3 clears the others", device({true, true, false, true}, {}, {}, 0, 1), "chkWINFULL",
             2, "", {"#Y 0,302,1,2", "#Y 0,201,1"}, "0010", "enabled 1111 full 1111");
         box("full screen off on window 2 sends no window number", device({true, true}, {}, {}, 0, 1), "chkWINFULL", 1,
@@ -253,33 +256,39 @@ private Q_SLOTS:
         // The bank question comes while the wait window shows; no lease holds the link meanwhile.
         QList<bool> waitShown;
         seams().messageBox = [&, scripted = seams().messageBox](const QString &text, const QString &title, bool ok) {
-            waitShown << (ok && w.waitWindow().isVisible() && w.session().idle());
+            waitShown << (ok && w.waitWindow().isVisible() && rig.core->session.idle());
             return scripted(text, title, ok);
         };
         auto *button = rig.control<QAbstractButton>(name, index);
         if (before == "grayed")
             SwitchingPage::SetCheckValue(static_cast<QCheckBox *>(button), 2);
         if (before == "tab")
-            connect(&w.session().exchange(), &CommandExchange::lineCut, this, [&rig] { rig.click("labSWITCH"); },
+            connect(&rig.core->session.lease().exchange(), &CommandExchange::lineCut, this, [&rig] { rig.click("labSWITCH"); },
                     Qt::SingleShotConnection);
         qx7emu::Options o = rig.emu.options();
         o.silent = before == "cancel";
         rig.emu.setOptions(o);
-        connect(&w.log(), &CommLog::sentChanged, this,
+        connect(&rig.core->log, &CommLog::sentChanged, this,
                 [&] { QTimer::singleShot(0, &w, [&] { if (o.silent) rig.click("cmdCANCEL"); }); });
 
         button->click();
 
         rig.emu.setOptions(o = {});
-        const QList<QPair<QString, QString>> question{{w.state().msg(14), w.state().msg(15)}};
+        const QList<QPair<QString, QString>> question{{rig.core->state.msg(14), rig.core->state.msg(15)}};
         QCOMPARE(rig.seams.boxes, answers.isEmpty() ? decltype(question)() : question);
         QCOMPARE(waitShown, answers.isEmpty() ? QList<bool>() : QList<bool>{true});
         QVERIFY(!w.waitWindow().isVisible() && !w.switching().SwitchBusy);
         QVERIFY2(rig.switching().contains(" full " + fullNow + " ") && rig.switching().endsWith(" usable 0"),
                  qPrintable(rig.switching()));
 
-        // The read-back that Timer_switch starts after the command shows the Switching tab again.
-        w.ShowTab(1);
+        // The read-back half a second after the command; the operator gone to another page meanwhile, it is
+        // not made and the window stays there, until the page is shown again.
+        if (before == "left") {
+            w.ShowTab(1);
+            QTest::qWait(700);
+            QVERIFY(rig.control("frameSWITCH")->isHidden() && !received(rig).contains("# "));
+            rig.click("labSWITCH");
+        }
         QTRY_VERIFY_WITH_TIMEOUT(rig.switchingIdle() && rig.emu.commands().endsWith("#Y 1,338,4"), 10000);
         QVERIFY(!rig.control("frameSWITCH")->isHidden());
         QTEST(rig.switching(), "after");

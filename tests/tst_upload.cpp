@@ -121,7 +121,7 @@ private Q_SLOTS:
         dev.onProgress = [&] { dev.rig.ex.setPollMs(CommandExchange::kPollMs); };
 
         QCOMPARE(int(dev.upload(width, height, bank)), int(UploadOutcome::Done));
-        QVERIFY(!dev.rig.ex.StopRequested && dev.seams.boxes.isEmpty());
+        QVERIFY(!dev.rig.ex.stopRequested() && dev.seams.boxes.isEmpty());
         // The device gets its pauses on the wire: after "# ", and between "#LDIM" and the first packet
         // (less 100 ms for the emulator thread's own delays on a busy machine; without them the gap is ~0).
         const qint64 resync = qxtest::EmulatorLogTime(options.logFile, " cmd # ");
@@ -169,12 +169,12 @@ private Q_SLOTS:
             dev.rig.ex.setPollMs(0); // nothing will come: let the budget of polls run out at once
         dev.onProgress = [&] {
             if (stopAt > 0 && dev.progress.size() == stopAt + 1)
-                dev.rig.ex.StopRequested = true;
+                dev.rig.ex.stop();
             if (options.dropAck > 0 && dev.progress.size() == options.dropAck + 1)
                 dev.rig.ex.setPollMs(0); // the wait for the missing acknowledgement need not last 16 s
         };
         QTEST(int(dev.upload(64, 64)), "outcome"); // 56 full packets
-        QVERIFY(dev.rig.ex.StopRequested);
+        QVERIFY(dev.rig.ex.stopRequested());
         QVERIFY(dev.seams.boxes.isEmpty()); // the window tells the operator
         QCOMPARE(dev.rig.log.entries().filter(QRegularExpression("^\\(sent 150\\) ")).size(), packets);
         // No 100 %; once packets went out, the rate text is cleared; a refusal sent only the version query.

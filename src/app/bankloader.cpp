@@ -113,8 +113,9 @@ void BankLoader::LoadImageJob()
     for (int i = 0; i < 4; ++i)
         if (optBANK[size_t(i)]->isChecked())
             bank = i;
-    // The runner tells the operator of a refusal or a link failure itself.
-    m_runner.execute(Request::load(m_pictures.previewedFile(), bank + 1, RequestOrigin::Operator));
+    // The runner tells the operator of a refusal or a link failure itself;
+    // while another sender's request runs, the load is refused with a note.
+    Q_EMIT requestEnded(m_runner.execute(Request::load(m_pictures.previewedFile(), bank + 1, RequestOrigin::Operator)));
 }
 
 void BankLoader::loadStarted()

@@ -6,6 +6,8 @@
 // for) the same button is the stop button, the progress shows below it, and
 // the bank's record is shown when it ends.
 
+#include "state/request.h"
+
 #include <QObject>
 #include <array>
 
@@ -47,6 +49,8 @@ Q_SIGNALS:
     void runningChanged(bool running);
     // The upload's technical line for the diagnostic column.
     void technicalInfo(const QString &text);
+    // How the operator's load ended (refused while another request runs: a note for the operator).
+    void requestEnded(const qx::RequestOutcome &outcome);
 
 private:
     // The window while a load runs, and as it was afterwards.

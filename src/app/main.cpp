@@ -1,5 +1,7 @@
 // qx-7alt: the operator's control panel for one QX-7.
 
+#include "outcomes.h"
+#include "language/languagefile.h"
 #include "language/messagetable.h"
 #include "link/serialports.h"
 #include "mainwindow.h"
@@ -7,6 +9,7 @@
 #include "remote/remotecontrol.h"
 #include "remote/runnergateway.h"
 #include "state/commandline.h"
+#include "settings/settingsfile.h"
 #include "state/forwarding.h"
 #include "util/seams.h"
 
@@ -21,7 +24,7 @@ namespace {
 const char kLongUsage[] =
     "Options for scripts (values keep their case and may contain \"/\"):\n"
     "  --file PATH     picture to load into a bank\n"
-    "  --bank N        bank 1 to 4 (default 1)\n"
+    "  --bank N        bank 1 to 4 (default 1; another number ends with status 2)\n"
     "  --command TEXT  protocol command sent at start-up\n"
     "  --preset N      recall preset N (1 to 16; another number ends with status 2)\n"
     "  --exit          end when done; with --file the exit status tells the outcome:\n"
@@ -32,10 +35,35 @@ const char kLongUsage[] =
     "  --version       the program's version\n"
     "  --list-ports    the serial ports, one a line: stable name, device, description\n"
     "                  and the com<n> entries leading to it, separated by tabs\n"
-    "With these options a load shows no dialogs: messages go to standard error.\n"
+    "With these options and --exit nothing shows a dialog: messages go to standard error,\n"
+    "and without a display the requests run without a window.\n"
     "While the program runs in the same folder, a second start hands its requests\n"
     "to it and ends with the status it reports; without requests the running\n"
     "window comes to the front.";
+// What a run without dialogs is told goes to standard error.
+int Told(const qx::RequestOutcome &outcome, bool unattended, int status)
+{
+    if (unattended && !outcome.message.isEmpty())
+        std::fprintf(stderr, "%s\n", qPrintable(outcome.message));
+    return status;
+}
+
+// A run with --exit and no display: the start-up's requests without a window,
+// with the settings, the language's messages and the link the window's
+// start-up would use, and the same batch of the runner.
+int RunWithoutWindow(const qx::CommandLineRequests &requests)
+{
+    qx::InstallConsoleSeams();
+    qx::AppCore core;
+    core.state.cmd = requests;
+    qx::LoadSettings(core.state.settings, requests.ConfigPathOverride);
+    qx::ApplyLanguageAtStart(core.state.settings.Tongue, {}, core.state.msg);
+    qx::ShowLinkOutcome(core.session.open(), core.session.link(), core.state.msg);
+    qx::OnTermination([&core] { core.runner.stop(); });
+    const qx::RequestOutcome outcome = core.runner.endRun(
+        core.runner.runBatch(qx::HandOverRequests(requests, qx::RequestOrigin::CommandLine)));
+    return Told(outcome, true, outcome.status);
+}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -82,6 +110,15 @@ int main(int argc, char *argv[])
             return reply->status;
         }
     }
+    // Without a display only a run that ends by itself can go on.
+    if (!qx::DisplayAvailable()) {
+        QCoreApplication console(argc, argv);
+        gate.reset();
+        if (requests.Unattended)
+            return RunWithoutWindow(requests);
+        std::fprintf(stderr, "No display: the window cannot open. Without a display, use the options with --exit.\n");
+        return 1;
+    }
     QApplication app(argc, argv);
     // The application name is the window class the desktop entry's StartupWMClass names; the desktop
     // file name is the application id on Wayland. The window's icon comes with the program, installed or not.
@@ -100,20 +137,19 @@ int main(int argc, char *argv[])
     qx::AppCore core;
     qx::MainWindow window(core);
     // Other programs in the room reach the device through the runner too.
-    qx::RunnerGateway gateway(core.runner);
+    qx::RunnerGateway gateway(core);
     qx::RemoteControl remote(gateway);
     // A run that ends by itself takes no requests of others.
-    qx::RequestServer server(core.runner, [&window] { window.bringToFront(); });
+    qx::RequestServer server(core.runner, [&window](bool help) { window.bringToFront(help); });
     if (!requests.ExitRequest)
         gate->listen(server);
     gate.reset();
     qx::OnTermination([&window] { window.requestClose(); });
     const qx::MainWindow::StartResult start = window.Form_Load(requests);
     if (start.exitNow)
-        return start.status;
+        return Told(start.outcome, requests.Unattended, start.status);
     core.runner.open();
     window.startRemote(remote, requests.ControlPort);
     window.show();
-    const int status = app.exec();
-    return window.closing() ? window.closeStatus() : status;
+    return app.exec();
 }

@@ -116,16 +116,14 @@ MainWindow::MainWindow(AppCore &core)
     // ends and nothing more of it is sent.
     m_wait->setCancelAction([this] { m_runner.stop(); });
     m_switching = std::make_unique<SwitchingPage>(this, frameSWITCH, m_state, m_runner, NormalBackColor,
-                                                  MarkBackColor, *m_wait, [this](int tab) { ShowTab(tab); });
+                                                  MarkBackColor, *m_wait);
 
     buildFilesPage();
     buildLogColumn();
 
-    RegisterControl(this, &m_session.exchange().Timer1, QStringLiteral("Timer1"), ControlKind::Timer);
-    RegisterControl(this, &m_session.exchange().Timer_time, QStringLiteral("Timer_time"), ControlKind::Timer);
+    m_session.registerTimers(this);
     RegisterControl(this, &m_switching->Timer_switch, QStringLiteral("Timer_switch"), ControlKind::Timer);
-    RegisterControl(this, &link().serialPort(), QStringLiteral("MSComm1"), ControlKind::Component);
-    RegisterControl(this, &link().tcpSocket(), QStringLiteral("Winsock1"), ControlKind::Component);
+    m_session.registerConnections(this);
 
     m_warning = std::make_unique<WarningWindow>(m_state.msg, this);
 
@@ -330,9 +328,9 @@ void MainWindow::buildLinkIndicator()
     labLINK->setFocusPolicy(Qt::StrongFocus);
     for (QLabel *l : {labLINKMARK, labLINK}) {
         l->setCursor(Qt::PointingHandCursor);
-        l->installEventFilter(new ClickFilter(l, [this] { linkMonitor().retryNow(); }));
+        l->installEventFilter(new ClickFilter(l, [this] { m_session.monitor().retryNow(); }));
     }
-    connect(&linkMonitor(), &LinkMonitor::changed, this, &MainWindow::showLinkState);
+    connect(&m_session.monitor(), &LinkMonitor::changed, this, &MainWindow::showLinkState);
     connect(&m_note, &IndicatorNote::changed, this, &MainWindow::showLinkState);
 }
 
@@ -356,12 +354,13 @@ void MainWindow::buildKeyboardAndMarks()
     connect(&m_runner, &RequestRunner::presetRecalled, &m_tally, &PresetTally::recalled);
     // A link that comes up again may find a device restarted meanwhile; a
     // wait that went unanswered is no new link.
-    connect(&linkMonitor(), &LinkMonitor::changed, this, [this] {
-        const LinkMonitor::State state = linkMonitor().state();
+    connect(&m_session.monitor(), &LinkMonitor::changed, this, [this] {
+        const LinkMonitor::State state = m_session.monitor().state();
         if (state != LinkMonitor::State::NotAnswering)
             m_tally.linkUp(state == LinkMonitor::State::Connected);
     });
     connect(m_switching.get(), &SwitchingPage::requestEnded, this, &MainWindow::showNotSent);
+    connect(m_banks.get(), &BankLoader::requestEnded, this, &MainWindow::showNotSent);
 
     labLANGNOTE = MakeLabel(this, frameFILES, QStringLiteral("labLANGNOTE"), QString(), QRect(9600, 5280, 1700, 720));
     SetTag(labLANGNOTE, QStringLiteral("empty"));
@@ -454,7 +453,7 @@ void MainWindow::ShowTab(int tab)
 void MainWindow::OpenLink()
 {
     m_tally.reset();
-    m_state.LinkFailed = !ShowLinkOutcome(m_session.open(), m_session.link(), m_state.msg);
+    ShowLinkOutcome(m_session.open(), m_session.link(), m_state.msg);
 }
 
 void MainWindow::setTabsEnabled(bool enabled)
@@ -478,12 +477,15 @@ void MainWindow::showNotSent(const RequestOutcome &outcome)
         m_note.show(m_state.msg(50));
 }
 
-void MainWindow::bringToFront()
+void MainWindow::bringToFront(bool about)
 {
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();
     activateWindow();
+    // From the event loop: the hand-over that asked is answered meanwhile.
+    if (about)
+        QTimer::singleShot(0, this, &MainWindow::pictABOUT_Click);
 }
 
 void MainWindow::pictABOUT_Click()
@@ -526,17 +528,15 @@ void MainWindow::requestClose()
     if (m_closing)
         return;
     m_closing = true;
-    m_closingLease.emplace(m_session);
     RequestTermination();
     m_runner.stop();
-    if (m_state.cmd.Unattended && m_runner.loadRunning())
-        m_closeStatus = 1;
+    m_runner.close(); // the link stays as it is while the program ends
     CloseOpenDialogs();
     Form_Unload();
     // What was sent before the end leaves before the process does.
-    link().flush();
+    m_runner.close();
     hide();
-    ExitProcess(m_closeStatus);
+    ExitProcess(0);
 }
 
 void MainWindow::Form_Unload()

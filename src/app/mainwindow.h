@@ -43,10 +43,12 @@ class MainWindow : public QWidget {
     Q_OBJECT
 public:
     // Outcome of the start-up sequence for main(): keep running, or end now
-    // with this status ("/e", the template writer, an unattended load).
+    // with this status ("/e", --exit, a close during the start-up); the
+    // batch's outcome, whose message a run without dialogs prints.
     struct StartResult {
         bool exitNow = false;
         int status = 0;
+        RequestOutcome outcome;
     };
 
     explicit MainWindow(AppCore &core);
@@ -57,28 +59,20 @@ public:
 
     void ShowTab(int tab);
 
-    // (Re)opens the link (start-up and the Reconnect button), tells the
-    // operator of a failure and records it in LinkFailed.
+    // (Re)opens the link (start-up and the Reconnect button) and tells the
+    // operator of a failure.
     void OpenLink();
 
     // The one way the program ends after start-up: the window closed by the
     // operator or the window manager, or a termination signal, at any moment.
     // Stops what runs (it ends at its next wait), closes open dialogs, runs
-    // the shutdown once and ends the event loop with closeStatus().
+    // the shutdown once and ends the event loop.
     void requestClose();
-    bool closing() const { return m_closing; }
-    // 0, or 1 for a run without dialogs whose load was cut short.
-    int closeStatus() const { return m_closeStatus; }
 
-    // A second start without requests: the window comes to the front.
-    void bringToFront();
+    // A second start without requests: the window comes to the front, with
+    // the About window for a help request.
+    void bringToFront(bool about = false);
 
-    AppState &state() { return m_state; }
-    CommLog &log() { return m_log; }
-    DeviceSession &session() { return m_session; }
-    RequestRunner &runner() { return m_runner; }
-    DeviceLink &link() { return m_session.link(); }
-    LinkMonitor &linkMonitor() { return m_session.monitor(); }
     WaitWindow &waitWindow();
     WarningWindow &warningWindow();
     SwitchingPage &switching() { return *m_switching; }
@@ -105,16 +99,13 @@ private:
     void setUpWindow();
     void loadSettingsAndLanguage();
     void showSettings();
-    void startLink();
-    // What the command line asked for, through the runner: the command and
-    // the preset, the load, the About box and the end.
+    // What the command line asked for, one batch of the runner (the command,
+    // the preset, the load), then the About box and the end.
     StartResult runCommandLineRequests();
-    // The load of "/f:": previewed and its bank selected as the operator would,
-    // then loaded; a refusal shown in the warning window (or, without
-    // dialogs, on standard error).
-    RequestOutcome loadRequestedFile();
-    // Without dialogs, what the sender is told goes to standard error.
-    void report(const RequestOutcome &outcome);
+    // A request of an attended start that did not succeed, in the warning
+    // window with the usage (a command over a link that is down: the link's
+    // own message has said so).
+    void showFailure(const Request &request, const RequestOutcome &outcome);
 
     void buildTabStrip();
     void buildPresetsPage();
@@ -146,7 +137,6 @@ private:
     CommLog &m_log;
     DeviceSession &m_session;
     RequestRunner &m_runner;
-    std::optional<DeviceSession::Lease> m_closingLease; // the link stays as it is while the program ends
 
     QColor NormalBackColor;
     QColor MarkBackColor;
@@ -183,7 +173,6 @@ private:
     std::unique_ptr<WarningWindow> m_warning;
     bool m_unloaded = false;
     bool m_closing = false;
-    int m_closeStatus = 0;
 };
 
 } // namespace qx

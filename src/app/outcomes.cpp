@@ -1,6 +1,5 @@
 #include "outcomes.h"
 
-#include "banks/upload.h"
 #include "language/messagetable.h"
 #include "link/devicelink.h"
 #include "settings/settings.h"
@@ -21,22 +20,6 @@ bool ShowLinkOutcome(LinkOpenResult result, const DeviceLink &link, const Messag
         break;
     }
     return false;
-}
-
-void ShowUploadOutcome(UploadOutcome outcome, const MessageTable &msg)
-{
-    switch (outcome) {
-    case UploadOutcome::Done:
-    case UploadOutcome::Stopped:
-        break;
-    case UploadOutcome::OldFirmware:
-        MessageBox(msg(16), msg(17));
-        break;
-    case UploadOutcome::NoVersionReply:
-    case UploadOutcome::LinkFailed:
-        MessageBox(msg(22), msg(4));
-        break;
-    }
 }
 
 } // namespace qx

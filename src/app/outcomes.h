@@ -1,22 +1,17 @@
 #pragma once
-// What the operator is told of the link's and the upload's outcomes. The
-// link and the upload only return how they ended; the window shows the
-// message box here, one place for each kind of outcome.
+// What the operator is told of the link's outcome. The link only returns how
+// its opening ended; the message box is shown here (the upload's outcomes are
+// the request runner's to tell).
 
 namespace qx {
 
 class DeviceLink;
 class MessageTable;
 enum class LinkOpenResult;
-enum class UploadOutcome;
 
 // A serial port that would not open: MSG(3) and, on a second line, what was
 // tried ("com1 → /dev/ttyS0"), titled MSG(4); an unusable TCP address:
 // MSG(5) " - " TcpSettings titled MSG(4). Returns whether the link opened.
 bool ShowLinkOutcome(LinkOpenResult result, const DeviceLink &link, const MessageTable &msg);
-
-// Old firmware: MSG(16) titled MSG(17); no usable version reply or a dead link
-// during the upload: MSG(22) titled MSG(4). Nothing for a finished or stopped upload.
-void ShowUploadOutcome(UploadOutcome outcome, const MessageTable &msg);
 
 } // namespace qx

@@ -1,5 +1,6 @@
 // The start-up sequence of the main window: one fixed order of steps, each
-// skipped silently when it fails, ending with the command-line requests.
+// skipped silently when it fails, ending with the command-line requests,
+// which are one batch of the request runner like those of a second start.
 
 #include "bankloader.h"
 #include "language/languagefile.h"
@@ -32,18 +33,13 @@
 
 namespace qx {
 
-namespace {
-// How long the requests of the command line wait for a TCP connection.
-constexpr int kConnectWaitMs = 5000;
-} // namespace
-
 MainWindow::StartResult MainWindow::Form_Load(const CommandLineRequests &requests)
 {
     setUpWindow();                      // 1-3
     m_state.cmd = requests;             // 4: read by main, not changed afterwards
     loadSettingsAndLanguage();          // 5-7
     showSettings();                     // 8-14
-    startLink();                        // 15, 16
+    OpenLink();                         // 15, 16: the receive polling starts with the link
     return runCommandLineRequests();    // 17-20
 }
 
@@ -121,124 +117,55 @@ void MainWindow::showSettings()
     m_scaler->fitToScreen();
 }
 
-void MainWindow::startLink()
-{
-    // 15, 16. Link and receive polling.
-    const CommandLineRequests &cmd = m_state.cmd;
-    OpenLink();
-    m_session.exchange().startReceiveTimer();
-    // The requests of the command line go out once the connection is up (a
-    // command written before would be lost); no retry reopens the link
-    // meanwhile. The lease covers the wait only, never a box.
-    if (!m_state.LinkFailed && HasForwardedRequests(cmd)) {
-        const DeviceSession::Lease lease = m_session.lease();
-        m_session.waitConnected(kConnectWaitMs);
-    }
-}
-
 MainWindow::StartResult MainWindow::runCommandLineRequests()
 {
     const CommandLineRequests &cmd = m_state.cmd;
-    StartResult result;
-    // The first request that did not succeed decides the status.
-    RequestOutcome outcome;
-    const auto take = [&outcome](const RequestOutcome &o) {
-        if (outcome.done())
-            outcome = o;
-    };
-    // 17. The command, then the preset recall; no reply is awaited.
-    for (const Request &r : HandOverRequests(cmd, RequestOrigin::CommandLine)) {
-        if (r.kind == RequestKind::Load)
+    const QList<Request> batch = HandOverRequests(cmd, RequestOrigin::CommandLine);
+    // 18.1, 18.4: the load's bank selected and its picture previewed as the
+    // operator would pick them; an attended load shows the window.
+    for (const Request &r : batch) {
+        if (r.kind != RequestKind::Load)
             continue;
-        const RequestOutcome sent = m_state.LinkFailed ? RequestOutcome::of(RequestOutcome::Reason::LinkDown, m_state.msg(18))
-                                                       : m_runner.execute(r);
-        if (!sent.done()) {
-            m_warning->setWarning(m_state.msg(18));
-            report(sent);
-        }
-        take(sent);
+        m_banks->selectBank(r.bank - 1);
+        if (!cmd.Unattended)
+            show();
+        if (IsRegularFile(r.file))
+            m_pictures->PreviewPicture(r.file);
     }
-    // 18. The load.
-    if (!cmd.LoadFileRequest.isEmpty())
-        take(loadRequestedFile());
-
+    // 17, 18: the command, the preset recall, the load.
+    StartResult result;
+    result.outcome = m_runner.runBatch(batch, [this](const Request &r, const RequestOutcome &o) { showFailure(r, o); });
+    // 19. Help.
+    if (cmd.HelpRequest && !TerminationRequested())
+        pictABOUT_Click();
     // A close request or a termination signal during the start-up ends it
     // there: the shutdown runs once and nothing of the start-up comes back.
-    // A run without dialogs reports a request that the end cut short (a
-    // command that did not leave, a load not finished) with status 1; an
-    // outcome it had reached without dialogs (refused, link failure) stands;
-    // with dialogs a close is a close.
-    const auto closedMeanwhile = [this, &result, &cmd, &outcome] {
-        if (!TerminationRequested())
-            return false;
+    // 20. "/e": end at once, without the shutdown, once what was sent has
+    // reached the device's side.
+    const bool closed = TerminationRequested();
+    if (closed) {
         requestClose();
-        result.exitNow = true;
-        const bool cut = outcome.reason == RequestOutcome::Reason::Terminated ||
-                         outcome.reason == RequestOutcome::Reason::LinkDown;
-        result.status = m_closeStatus != 0 || (cmd.Unattended && cut) ? 1 : cmd.Unattended ? outcome.status : 0;
-        return true;
-    };
-    if (closedMeanwhile())
-        return result;
-
-    // 19. Help.
-    if (cmd.HelpRequest)
-        pictABOUT_Click();
-
-    // 20. "/e": end at once, without the shutdown. What the link still has to
-    // send goes out first, and has reached the device's side.
-    if (closedMeanwhile())
-        return result;
-    if (cmd.ExitRequest) {
-        if (!link().flush() && outcome.done())
-            take(RequestOutcome::of(RequestOutcome::Reason::LinkFailure, m_state.msg(18)));
-        // Without dialogs the status tells the outcome.
-        result.status = cmd.Unattended ? outcome.status : 0;
+    } else if (cmd.ExitRequest) {
         m_unloaded = true;
-        result.exitNow = true;
+        result.outcome = m_runner.endRun(result.outcome);
     }
+    result.exitNow = closed || cmd.ExitRequest;
+    result.status = result.outcome.startStatus(!cmd.Unattended, closed);
     return result;
 }
 
-void MainWindow::report(const RequestOutcome &outcome)
+void MainWindow::showFailure(const Request &request, const RequestOutcome &outcome)
 {
-    if (m_state.cmd.Unattended && !outcome.message.isEmpty())
-        std::fprintf(stderr, "%s\n", qPrintable(outcome.message));
-}
-
-RequestOutcome MainWindow::loadRequestedFile()
-{
-    // 18. The "/f:" load, into the bank it names, as the operator would pick them.
-    const CommandLineRequests &cmd = m_state.cmd;
-    const Request request = HandOverRequests(cmd, RequestOrigin::CommandLine).constLast();
-    m_banks->selectBank(request.bank - 1);
-    RequestOutcome outcome;
-    bool uploaded = false;
-    if (m_state.LinkFailed) {
-        outcome = RequestOutcome::of(RequestOutcome::Reason::LinkDown, m_state.msg(18));
-    } else {
-        if (!cmd.Unattended)
-            show();
-        if (IsRegularFile(request.file))
-            m_pictures->PreviewPicture(request.file);
-        const QMetaObject::Connection started =
-            connect(&m_runner, &RequestRunner::loadStarted, this, [&uploaded] { uploaded = true; });
-        outcome = m_runner.execute(request);
-        disconnect(started);
-    }
-    report(outcome);
-    // A picture refused, or no link to load it over: the warning window says
-    // so with the usage, and the program stays (until "/e"). What the upload
-    // itself met, the runner has told already.
-    if (!outcome.done() && !uploaded && outcome.reason != RequestOutcome::Reason::Terminated) {
-        m_state.LinkFailed = true;
-        // The message and the file; why the picture was refused goes to standard error only.
-        m_warning->setWarning(outcome.message.section(QLatin1Char('\n'), 0, 1).replace(QLatin1Char('\n'), QStringLiteral("\r\n")));
-        m_warning->setUsage(ExpandBars(m_state.msg(20)));
-        if (!cmd.Unattended)
-            showWarningModal();
-    }
-    return outcome;
+    // Told already (the load's own boxes), or cut short by the end.
+    if (outcome.shown || outcome.reason == RequestOutcome::Reason::Terminated)
+        return;
+    // The reason and the file; why a picture was refused goes to standard error only.
+    m_warning->setWarning(outcome.message.section(QLatin1Char('\n'), 0, 1).replace(QLatin1Char('\n'), QStringLiteral("\r\n")));
+    // A command over a link that is down: the link's own message has said so.
+    if (request.kind != RequestKind::Load && outcome.reason == RequestOutcome::Reason::LinkDown)
+        return;
+    m_warning->setUsage(ExpandBars(m_state.msg(20)));
+    showWarningModal();
 }
 
 } // namespace qx

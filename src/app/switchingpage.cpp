@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QRadioButton>
+#include <utility>
 
 namespace qx {
 
@@ -40,14 +41,19 @@ constexpr int kBackRowStep = 420;
 
 SwitchingPage::SwitchingPage(QWidget *window, QWidget *frame, AppState &state, RequestRunner &runner,
                              const QColor &normalBackColor, const QColor &markBackColor, WaitWindow &wait,
-                             std::function<void(int)> showTab, QObject *parent)
+                             QObject *parent)
     : QObject(parent), m_state(state), m_runner(runner), m_normalBackColor(normalBackColor),
-      m_markBackColor(markBackColor), m_wait(wait), m_showTab(std::move(showTab))
+      m_markBackColor(markBackColor), m_wait(wait)
 {
     m_page = frame;
     Timer_switch.setInterval(500);
     Timer_switch.setSingleShot(true);
     connect(&Timer_switch, &QTimer::timeout, this, &SwitchingPage::Timer_switch_Timer);
+    connect(&m_runner, &RequestRunner::readyChanged, this, [this](bool ready) {
+        // From the event loop, never inside the signal that freed the runner.
+        if (ready && std::exchange(m_readBackWaits, false))
+            QTimer::singleShot(0, this, &SwitchingPage::Timer_switch_Timer);
+    });
     createControls(window, frame);
 }
 
@@ -232,7 +238,7 @@ void SwitchingPage::RefreshSwitchState()
     // One sequence at a time: a read-back asked for while the page's own
     // sequence or another request runs is made once that is over.
     if (SwitchBusy || m_runner.busy()) {
-        Timer_switch.start();
+        m_readBackWaits = true;
         return;
     }
     SwitchBusy = true;
@@ -347,13 +353,11 @@ void SwitchingPage::chkWINFULL_Click(int Index)
 void SwitchingPage::Timer_switch_Timer()
 {
     Timer_switch.stop();
-    if (SwitchBusy || m_runner.busy()) {
-        // A sequence is still waiting for the device: read back after it.
-        Timer_switch.start();
+    // The operator's page is the operator's: gone to another page, the
+    // read-back is not made.
+    if (m_page->isHidden())
         return;
-    }
-    if (m_showTab)
-        m_showTab(TabSwitching);
+    ShowCaptions();
     RefreshSwitchState();
 }
 

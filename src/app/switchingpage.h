@@ -33,11 +33,11 @@ class SwitchingPage : public QObject {
 public:
     // `window` is frmMAIN (the controls register with it, in this order:
     // frameWINDOW1..4, frameBACK, chkWINENABLE(w) and chkWINFULL(w) for each
-    // window, then optWIN1INP(0..84)); `frame` is frameSWITCH. `showTab` is
-    // the main window's ShowTab, which the delayed read-back calls with 2.
+    // window, then optWIN1INP(0..84)); `frame` is frameSWITCH. The page
+    // never changes which page the window shows.
     SwitchingPage(QWidget *window, QWidget *frame, AppState &state, RequestRunner &runner,
                   const QColor &normalBackColor, const QColor &markBackColor, WaitWindow &wait,
-                  std::function<void(int)> showTab, QObject *parent = nullptr);
+                  QObject *parent = nullptr);
 
     // Queries the device and sets every control of the page from the replies.
     void RefreshSwitchState();
@@ -58,6 +58,9 @@ public:
     void optWIN1INP_Click(int Index);
     void chkWINENABLE_Click(int Index);
     void chkWINFULL_Click(int Index);
+    // The delayed read-back: made while the page is shown (the page reads
+    // back when it is shown again), once the runner is ready when another
+    // request holds it.
     void Timer_switch_Timer();
 
     // Check box Value: 0 unchecked, 1 checked, 2 grayed.
@@ -97,7 +100,7 @@ private:
     QColor m_normalBackColor;
     QColor m_markBackColor;
     WaitWindow &m_wait;
-    std::function<void(int)> m_showTab;
+    bool m_readBackWaits = false; // a read-back waits for the runner's readiness
 
     QGroupBox *frameWINDOW1 = nullptr;
     QGroupBox *frameWINDOW2 = nullptr;

@@ -136,7 +136,7 @@ private:
     UploadOutcome linkFailed()
     {
         techInfo(QString());
-        m_ex.StopRequested = true;
+        m_ex.stop();
         return UploadOutcome::LinkFailed;
     }
 

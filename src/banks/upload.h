@@ -75,8 +75,8 @@ struct UploadDisplay {
 
 // Uploads BankImage (ConvertPixels of an ImageWidth x ImageHeight picture) into
 // bank LoadBankRequest (0..3). Runs on the interface thread, processing events
-// in its waits; exchange.StopRequested stops it at the next wait. Every outcome
-// but Done leaves StopRequested set. The caller tells the operator of a
+// in its waits; exchange.stop() stops it at the next wait. Every outcome
+// but Done leaves the exchange stopped. The caller tells the operator of a
 // refusal or a link failure, clears LoadRunning and records the bank only on Done.
 UploadOutcome UploadImage(CommandExchange &exchange, const MessageTable &msg, const QByteArray &BankImage,
                           qint32 ImageWidth, qint32 ImageHeight, qint32 LoadBankRequest,

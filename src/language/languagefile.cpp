@@ -1,6 +1,6 @@
 #include "languagefile.h"
 
-#include "settings/settingline.h"
+#include "util/settingline.h"
 #include "toolkittranslation.h"
 #include "util/controls.h"
 #include "util/seams.h"

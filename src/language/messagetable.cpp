@@ -54,9 +54,9 @@ const QList<int> &MessageTable::numbers()
         QList<int> l;
         for (int n = 1; n <= 23; ++n)
             l.append(n);
-        for (int n = 29; n <= 45; ++n)
+        for (int n = 29; n <= 49; ++n)
             l.append(n);
-        for (int n = 50; n <= 52; ++n)
+        for (int n = 50; n <= 55; ++n)
             l.append(n);
         for (int n = 60; n <= 67; ++n)
             l.append(n);
@@ -116,9 +116,16 @@ QString MessageTable::defaultText(int n)
     case 43: return QStringLiteral("Settings folder");
     case 44: return QStringLiteral("Busy: preset %1 not recalled");
     case 45: return QStringLiteral("Busy: not switched");
+    case 46: return QStringLiteral("Command longer than %1 characters: not sent.");
+    case 47: return QStringLiteral("Busy: image not loaded");
+    case 48: return QStringLiteral("Preset %1 does not exist: not recalled.");
+    case 49: return QStringLiteral("Bank %1 does not exist: not loaded.");
     case 50: return QStringLiteral("Not sent: link lost");
     case 51: return QStringLiteral("Last recalled here");
     case 52: return QStringLiteral("The language applies at the next start.");
+    case 53: return QStringLiteral("Busy: another request runs or waits");
+    case 54: return QStringLiteral("Refused: not carried out");
+    case 55: return QStringLiteral("The program is ending");
     // The serial port list.
     case 60: return QStringLiteral("%1 is not a link and is left as it is. Remove it, or choose another port number, to pick a port from the list.");
     case 61: return QStringLiteral("Serial port");

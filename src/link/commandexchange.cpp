@@ -41,7 +41,7 @@ bool CommandExchange::SendCommand(const QByteArray &text)
 
 bool CommandExchange::stopped() const
 {
-    return StopRequested || TerminationRequested();
+    return m_stopRequested || TerminationRequested();
 }
 
 void CommandExchange::ClearReceive()

@@ -58,12 +58,16 @@ public:
     QByteArray RxLine;       // the one line waiting for WaitReply ("" = none)
     QByteArray TcpRxBuffer;  // socket data not yet moved into RxBuffer
     QString ReplyText;       // the reply accepted by the last WaitReply, trimmed
-    bool StopRequested = false;
     qint32 TimeTicks = 0;    // 100 ms ticks
 
     QTimer Timer1;           // 10 ms: ReceivePoll
     QTimer Timer_time;       // 100 ms: TimeTicks
 
+    // The operator's stop (a refusal of the device stops too): the running
+    // sequence ends at its next wait; a new sequence starts afresh.
+    void stop() { m_stopRequested = true; }
+    void startAfresh() { m_stopRequested = false; }
+    bool stopRequested() const { return m_stopRequested; }
     // A running sequence ends at its next wait: the operator's stop, or the
     // program asked to end.
     bool stopped() const;
@@ -98,6 +102,7 @@ private:
     DeviceLink &m_link;
     CommLog &m_log;
     int m_pollMs = kPollMs;
+    bool m_stopRequested = false;
     int m_waiting = 0; // WaitReply calls running
     int m_lastWaitPolls = 0;
 

@@ -1,5 +1,6 @@
 #include "devicesession.h"
 
+#include "util/controls.h"
 #include "util/seams.h"
 
 #include <QDeadlineTimer>
@@ -27,7 +28,20 @@ LinkOpenResult DeviceSession::open()
 {
     const LinkOpenResult result = m_exchange.OpenLink();
     m_monitor.opened(result);
+    m_exchange.startReceiveTimer(); // the receive polling runs from the first opening on
     return result;
+}
+
+void DeviceSession::registerTimers(QObject *window)
+{
+    RegisterControl(window, &m_exchange.Timer1, QStringLiteral("Timer1"), ControlKind::Timer);
+    RegisterControl(window, &m_exchange.Timer_time, QStringLiteral("Timer_time"), ControlKind::Timer);
+}
+
+void DeviceSession::registerConnections(QObject *window)
+{
+    RegisterControl(window, &m_link.serialPort(), QStringLiteral("MSComm1"), ControlKind::Component);
+    RegisterControl(window, &m_link.tcpSocket(), QStringLiteral("Winsock1"), ControlKind::Component);
 }
 
 bool DeviceSession::waitConnected(int ms)

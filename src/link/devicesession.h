@@ -47,12 +47,21 @@ public:
         DeviceSession &m_session;
     };
     Lease lease() { return Lease(*this); }
+    // Stops the running sequence at its next wait (the load's stop button,
+    // Cancel in the wait window, the end of the program); it sends nothing more.
+    void stop() { m_exchange.stop(); }
     // Neither a lease is held nor a wait runs: the link may be reopened.
     bool idle() const { return m_leases == 0 && !m_exchange.busy(); }
 
-    DeviceLink &link() { return m_link; }
-    CommandExchange &exchange() { return m_exchange; }
+    // The link as applied, to tell the operator what was tried; sending goes
+    // through a lease only.
+    const DeviceLink &link() const { return m_link; }
     LinkMonitor &monitor() { return m_monitor; }
+    // The session's timers and connections as a window's language records
+    // name them, in their places of its order: Timer1 and Timer_time, then
+    // MSComm1 and Winsock1.
+    void registerTimers(QObject *window);
+    void registerConnections(QObject *window);
 
 Q_SIGNALS:
     // idle() may have changed (a lease taken or given back, a wait begun or ended).

@@ -35,7 +35,7 @@ VersionVerdict CheckVersion(CommandExchange &exchange)
 {
     const VersionVerdict verdict = JudgeVersion(QueryVersion(exchange));
     if (verdict != VersionVerdict::Accepted)
-        exchange.StopRequested = true;
+        exchange.stop();
     return verdict;
 }
 

@@ -15,7 +15,7 @@ QString QueryVersion(CommandExchange &exchange);
 enum class VersionVerdict { Accepted, Old, NoReply };
 VersionVerdict JudgeVersion(const QString &version);
 
-// Queries and judges the version; a refusal sets StopRequested. The caller
+// Queries and judges the version; a refusal stops the exchange. The caller
 // tells the operator.
 VersionVerdict CheckVersion(CommandExchange &exchange);
 

@@ -1,6 +1,6 @@
 #include "remotesettings.h"
 
-#include "settings/settingline.h"
+#include "util/settingline.h"
 #include "util/seams.h"
 #include "util/textfile.h"
 

@@ -1,8 +1,6 @@
 #include "runnergateway.h"
 
-#include "link/devicesession.h"
-#include "state/appstate.h"
-#include "state/requestrunner.h"
+#include "state/appcore.h"
 #include "switching/switchprotocol.h"
 #include "util/seams.h"
 #include "util/version.h"
@@ -12,15 +10,17 @@
 
 namespace qx {
 
-RunnerGateway::RunnerGateway(RequestRunner &runner, QObject *parent) : RemoteGateway(parent), m_runner(runner)
+RunnerGateway::RunnerGateway(AppCore &core, QObject *parent)
+    : RemoteGateway(parent), m_core(core), m_runner(core.runner)
 {
+    RequestRunner &runner = m_runner;
     connect(&runner, &RequestRunner::finished, this, &RunnerGateway::finished);
     connect(&runner, &RequestRunner::stateChanged, this, &RemoteGateway::changed);
     connect(&runner, &RequestRunner::presetRecalled, this, [this](int preset) {
         m_presetLast = preset;
         Q_EMIT changed();
     });
-    connect(&runner.session().monitor(), &LinkMonitor::changed, this, &RemoteGateway::changed);
+    connect(&core.session.monitor(), &LinkMonitor::changed, this, &RemoteGateway::changed);
 }
 
 RunnerGateway::~RunnerGateway()
@@ -57,34 +57,34 @@ Request RunnerGateway::toRequest(const RemoteRequest &r)
     return Request::switching(c, RequestOrigin::Remote, attended);
 }
 
-RemoteOutcome RunnerGateway::toOutcome(const RequestOutcome &o)
+RemoteOutcome RunnerGateway::toOutcome(const RequestOutcome &o, const MessageTable &msg)
 {
     using Reason = RequestOutcome::Reason;
     using Result = RemoteOutcome::Result;
-    const auto with = [&o](Result result, const QString &otherwise) {
-        return RemoteOutcome{result, o.message.isEmpty() ? otherwise : o.message};
+    // The runner's own message, else the reason's, in the operator's language.
+    const auto with = [&o, &msg](Result result, int otherwise) {
+        return RemoteOutcome{result, o.message.isEmpty() ? msg(otherwise) : o.message};
     };
     switch (o.reason) {
     case Reason::Done: return {};
-    case Reason::LinkDown: return with(Result::LinkDown, QStringLiteral("the link is not up"));
-    case Reason::Busy: return with(Result::Busy, QStringLiteral("a load runs"));
-    case Reason::Refused: return with(Result::Refused, QStringLiteral("refused"));
-    case Reason::LinkFailure: return with(Result::LinkFailure, QStringLiteral("the link failed on the way"));
+    case Reason::LinkDown: return with(Result::LinkDown, 18);
+    case Reason::Busy: return with(Result::Busy, 53);
+    case Reason::Refused: return with(Result::Refused, 54);
+    case Reason::LinkFailure: return with(Result::LinkFailure, 22);
     case Reason::Terminated:
-    case Reason::Dropped: return with(Result::Terminated, QStringLiteral("the program is ending"));
+    case Reason::Dropped: return with(Result::Terminated, 55);
     }
-    return with(Result::LinkFailure, QString());
+    return with(Result::LinkFailure, 22);
 }
 
 void RunnerGateway::submit(const RemoteRequest &request, QObject *sender, Done done)
 {
-    using Result = RemoteOutcome::Result;
+    const MessageTable &msg = m_core.state.msg;
     if (TerminationRequested())
-        return done({Result::Terminated, QStringLiteral("the program is ending")});
-    if (m_runner.loadRunning())
-        return done({Result::Busy, QStringLiteral("a load runs")});
-    if (m_pending.size() >= kQueueLimit)
-        return done({Result::Busy, QStringLiteral("too many requests are waiting")});
+        return done(toOutcome(RequestOutcome::of(RequestOutcome::Reason::Terminated), msg));
+    // A load runs, or too many wait.
+    if (m_runner.loadRunning() || m_pending.size() >= kQueueLimit)
+        return done(toOutcome(RequestOutcome::of(RequestOutcome::Reason::Busy), msg));
     Request r = toRequest(request);
     Pending pending{sender, std::move(done), {}, {}};
     if (request.kind == RemoteRequest::Kind::Load) {
@@ -94,7 +94,7 @@ void RunnerGateway::submit(const RemoteRequest &request, QObject *sender, Done d
         QFile file(pending.folder->filePath(request.name));
         if (!pending.folder->isValid() || !file.open(QIODevice::WriteOnly | QIODevice::NewOnly)
             || file.write(request.picture) != request.picture.size() || !file.flush())
-            return pending.done({Result::Refused, QStringLiteral("the picture could not be kept for the load")});
+            return pending.done(toOutcome(RequestOutcome::of(RequestOutcome::Reason::Refused), msg));
         r.file = file.fileName();
     }
     const quint64 id = m_runner.submit(r);
@@ -112,15 +112,15 @@ void RunnerGateway::finished(quint64 id, const RequestOutcome &outcome)
     m_pending.erase(it);
     disconnect(pending.senderGone);
     if (pending.sender)
-        pending.done(toOutcome(outcome));
+        pending.done(toOutcome(outcome, m_core.state.msg));
 }
 
 RemoteState RunnerGateway::state() const
 {
     RemoteState s;
-    const AppState &app = m_runner.state();
+    const AppState &app = m_core.state;
     const Settings &set = app.settings;
-    DeviceSession &session = m_runner.session();
+    DeviceSession &session = m_core.session;
     s.linkState = LinkStateKey(session.monitor().state());
     s.linkText = LinkStateText(session.monitor(), session.applied(), app.msg);
     s.presetLast = m_presetLast;

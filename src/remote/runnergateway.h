@@ -16,6 +16,8 @@ class QTemporaryDir;
 
 namespace qx {
 
+struct AppCore;
+class MessageTable;
 class RequestRunner;
 
 class RunnerGateway : public RemoteGateway {
@@ -23,7 +25,7 @@ class RunnerGateway : public RemoteGateway {
 public:
     static constexpr int kQueueLimit = 32;
 
-    explicit RunnerGateway(RequestRunner &runner, QObject *parent = nullptr);
+    explicit RunnerGateway(AppCore &core, QObject *parent = nullptr);
     ~RunnerGateway() override;
 
     void submit(const RemoteRequest &request, QObject *sender, Done done) override;
@@ -31,8 +33,9 @@ public:
 
     // The runner's request for a remote one (a load's file aside).
     static Request toRequest(const RemoteRequest &request);
-    // How a runner's outcome reaches a remote sender.
-    static RemoteOutcome toOutcome(const RequestOutcome &outcome);
+    // How a runner's outcome reaches a remote sender: the one mapping of
+    // reasons to remote results, every text from the message table.
+    static RemoteOutcome toOutcome(const RequestOutcome &outcome, const MessageTable &msg);
 
 private:
     struct Pending {
@@ -43,6 +46,7 @@ private:
     };
     void finished(quint64 id, const RequestOutcome &outcome);
 
+    AppCore &m_core;
     RequestRunner &m_runner;
     QHash<quint64, Pending> m_pending;
     int m_presetLast = 0;

@@ -1,7 +1,7 @@
 #include "settingsfile.h"
 
 #include "language/messagetable.h"
-#include "settings/settingline.h"
+#include "util/settingline.h"
 #include "util/seams.h"
 #include "util/textfile.h"
 #include "util/textutil.h"

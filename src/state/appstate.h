@@ -33,7 +33,6 @@ struct AppState {
     Settings settings;
     CommandLineRequests cmd;
     MessageTable msg;
-    bool LinkFailed = false;
 };
 
 } // namespace qx

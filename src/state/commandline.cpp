@@ -72,9 +72,10 @@ bool parseLongOptions(const QStringList &args, CommandLineRequests &req, QString
         } else if (name == QLatin1String("bank")) {
             bool ok = false;
             const int bank = value.trimmed().toInt(&ok);
-            if (!ok)
+            // The long option refuses what the "/b:" switch would clamp.
+            if (!ok || bank < 1 || bank > kBanks)
                 return fail(QStringLiteral("invalid bank number: %1").arg(value));
-            req.LoadBankRequest = bankIndex(bank);
+            req.LoadBankRequest = bank - 1;
         } else if (name == QLatin1String("preset")) {
             bool ok = false;
             const int preset = value.trimmed().toInt(&ok);

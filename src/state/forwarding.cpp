@@ -101,11 +101,6 @@ QString InstanceName(const QString &folder)
         QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(24)));
 }
 
-bool HasForwardedRequests(const CommandLineRequests &req)
-{
-    return req.CommandRequested || !req.LoadFileRequest.isEmpty() || req.PresetRequest != 0;
-}
-
 QByteArray EncodeRequests(const CommandLineRequests &req)
 {
     QByteArray line = kRequestTag;
@@ -115,13 +110,21 @@ QByteArray EncodeRequests(const CommandLineRequests &req)
     if (req.CommandRequested)
         field("command", req.CommandRequest);
     if (!req.LoadFileRequest.isEmpty()) {
-        // The running program has another working folder.
-        field("file", QFileInfo(req.LoadFileRequest).absoluteFilePath());
+        // The running program has another working folder. A path of the
+        // switch form ("\\" for "/") that is absolute already stays as it is.
+        const QString file = req.LoadFileRequest;
+        field("file", QFileInfo(QString(file).replace(QLatin1Char('\\'), QLatin1Char('/'))).isAbsolute()
+                          ? file
+                          : QFileInfo(file).absoluteFilePath());
         field("bank", QString::number(req.LoadBankRequest));
     }
     if (req.PresetRequest != 0)
         field("preset", QString::number(req.PresetRequest));
-    if (req.ExitRequest)
+    if (req.HelpRequest)
+        field("help", QStringLiteral("1"));
+    // Only a run of the long options that ends by itself is unattended: the
+    // batch runs by the same rule as it would in a start-up of its own.
+    if (req.Unattended)
         field("exit", QStringLiteral("1"));
     return line + '\n';
 }
@@ -150,6 +153,8 @@ std::optional<CommandLineRequests> DecodeRequests(const QByteArray &line)
         } else if (name == "preset") {
             req.PresetRequest = value.toInt(&ok);
             ok = ok && req.PresetRequest >= 1 && req.PresetRequest <= kPresets;
+        } else if (name == "help") {
+            req.HelpRequest = true;
         } else if (name == "exit") {
             req.ExitRequest = true;
         } // a field of a later version is left alone
@@ -222,12 +227,11 @@ ForwardReply exchange(QLocalSocket &socket, const CommandLineRequests &req)
 struct RequestServer::Client {
     QByteArray line;            // what came so far
     bool taken = false;         // the whole line came
-    QList<quint64> ids;         // its requests still to end
-    ForwardReply reply;         // the first that did not succeed, else success
+    QList<quint64> ids;         // its batch, until it ends
     QTimer idle;
 };
 
-RequestServer::RequestServer(RequestRunner &runner, std::function<void()> toFront, QObject *parent)
+RequestServer::RequestServer(RequestRunner &runner, std::function<void(bool help)> toFront, QObject *parent)
     : QObject(parent), m_server(new QLocalServer(this)), m_runner(runner), m_toFront(std::move(toFront))
 {
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
@@ -317,15 +321,13 @@ void RequestServer::readFrom(QLocalSocket *socket)
     const QList<Request> requests = HandOverRequests(*req);
     if (requests.isEmpty()) {
         if (m_toFront)
-            m_toFront();
+            m_toFront(req->HelpRequest);
         answer(socket, {});
         return;
     }
-    for (const Request &r : requests) {
-        const quint64 id = m_runner.submit(r);
-        client->ids << id;
-        m_pending.insert(id, socket);
-    }
+    const quint64 id = m_runner.submit(requests);
+    client->ids << id;
+    m_pending.insert(id, socket);
 }
 
 void RequestServer::finished(quint64 id, const RequestOutcome &outcome)
@@ -335,18 +337,7 @@ void RequestServer::finished(quint64 id, const RequestOutcome &outcome)
     if (!client)
         return;
     client->ids.removeOne(id);
-    if (outcome.status != 0 && client->reply.status == 0) {
-        client->reply = {outcome.status, outcome.message};
-        // What follows a failed request does not run.
-        const QList<quint64> rest = client->ids;
-        for (const quint64 later : rest) {
-            m_pending.remove(later);
-            client->ids.removeOne(later);
-            m_runner.withdraw(later);
-        }
-    }
-    if (client->ids.isEmpty())
-        answer(socket, client->reply);
+    answer(socket, {outcome.status, outcome.message});
 }
 
 void RequestServer::answer(QLocalSocket *socket, const ForwardReply &reply)

@@ -5,11 +5,12 @@
 // requests to it and ends with the status it reports. Both ends check that
 // the other belongs to the same user before sending or taking anything. The
 // two talk in single lines:
-//   request  "QX7 command=<text> file=<path> bank=<n> preset=<n> exit=1\n"
+//   request  "QX7 command=<text> file=<path> bank=<n> preset=<n> help=1 exit=1\n"
 //   answer   "<status> <message>\n"
 // Every value is percent-encoded, so neither holds a blank or a line end; a
 // field that is not asked for is left out. The running program carries the
-// requests out through its request runner; a request whose sender has gone
+// requests out as one batch of its request runner, by the same rule as a
+// start-up would (RequestRunner::runBatch); a batch whose sender has gone
 // before it started is dropped.
 
 #include "state/appstate.h"
@@ -66,11 +67,9 @@ QString PrivateRuntimeFolder();
 // path, in PrivateRuntimeFolder()); "" when there is no private folder.
 QString InstanceName(const QString &folder);
 
-// Whether `req` asks for something a running program can do; without such a
-// request a second start only brings the running window to the front.
-bool HasForwardedRequests(const CommandLineRequests &req);
-// What the running program carries out for `req`, in order: the command, the
-// preset recall, the load. Unattended when the sender ends by itself.
+// What the running program, or the start-up, carries out for `req`: one
+// batch, in order: the command, the preset recall, the load. Unattended when
+// the sender ends by itself.
 QList<Request> HandOverRequests(const CommandLineRequests &req, RequestOrigin origin = RequestOrigin::HandOver);
 
 // The request line for `req` (a file is made absolute first), and back. A
@@ -81,13 +80,14 @@ QByteArray EncodeReply(const ForwardReply &reply);
 std::optional<ForwardReply> DecodeReply(const QByteArray &line);
 
 // The running program's side: takes one request line per connection from
-// programs of the same user and hands its requests to the runner; answers
-// once they have all ended (the first that did not succeed decides). Without
-// requests the window comes to the front (`toFront`).
+// programs of the same user and hands its requests to the runner as one
+// batch; answers with the batch's outcome. Without requests the window comes
+// to the front, showing the About window for a help request
+// (`toFront(help)`).
 class RequestServer : public QObject {
     Q_OBJECT
 public:
-    RequestServer(RequestRunner &runner, std::function<void()> toFront, QObject *parent = nullptr);
+    RequestServer(RequestRunner &runner, std::function<void(bool help)> toFront, QObject *parent = nullptr);
     ~RequestServer() override;
 
     // Listens under `path`, user-private. A socket left by a run that ended
@@ -113,7 +113,7 @@ private:
     QLocalServer *m_server;
     QString m_path;
     RequestRunner &m_runner;
-    std::function<void()> m_toFront;
+    std::function<void(bool help)> m_toFront;
     QHash<QLocalSocket *, std::shared_ptr<Client>> m_clients;
     QHash<quint64, QLocalSocket *> m_pending; // request id -> its sender
     quint64 m_user = CurrentUser();

@@ -58,8 +58,9 @@ struct Request {
     static Request load(const QString &file, int bank, RequestOrigin origin, bool attended = true);
 };
 
-// How a request ended, and what its sender is told. The status is the one a
-// run with --exit ends with; only RequestOutcome::of maps reasons to statuses.
+// How a request or a batch ended, and what its sender is told. The status is
+// the one a run with --exit or "/e" ends with; only RequestOutcome::of maps
+// reasons to statuses.
 struct RequestOutcome {
     enum class Reason {
         Done,        // 0: carried out (a command or a preset has left; a load is in its bank)
@@ -74,10 +75,14 @@ struct RequestOutcome {
     int status = 0;
     Reason reason = Reason::Done;
     QString message; // for the sender (standard error, the remote); may be empty
+    bool shown = false; // the operator has been shown the message already
 
     static int statusOf(Reason reason);
     static RequestOutcome of(Reason reason, const QString &message = {});
     bool done() const { return reason == Reason::Done; }
+    // The status a start ends with after this outcome of its batch: its own,
+    // but 0 when the operator closed an attended start (a close is a close).
+    int startStatus(bool attended, bool closed) const { return attended && closed ? 0 : status; }
 };
 
 } // namespace qx

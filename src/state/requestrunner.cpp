@@ -27,21 +27,9 @@ RequestRunner::RequestRunner(AppState &state, CommLog &log, DeviceSession &sessi
 
 RequestRunner::~RequestRunner() = default;
 
-RequestRunner::Hold::Hold(RequestRunner &runner) : m_runner(runner)
-{
-    ++m_runner.m_holds;
-    m_runner.updateReady();
-}
-
-RequestRunner::Hold::~Hold()
-{
-    --m_runner.m_holds;
-    m_runner.updateReady();
-}
-
 bool RequestRunner::isReady() const
 {
-    return m_open && !m_closed && !m_running && m_holds == 0 && dialogs().open() == 0 && m_session.idle() &&
+    return m_open && !m_closed && !m_running && dialogs().open() == 0 && m_session.idle() &&
            !TerminationRequested();
 }
 
@@ -69,10 +57,10 @@ void RequestRunner::updateReady()
     }
 }
 
-quint64 RequestRunner::submit(const Request &request)
+quint64 RequestRunner::submit(const QList<Request> &batch)
 {
     const quint64 id = m_nextId++;
-    m_queue.append({id, request});
+    m_queue.append({id, batch});
     if (m_closed)
         QTimer::singleShot(0, this, &RequestRunner::close);
     updateReady();
@@ -96,20 +84,30 @@ void RequestRunner::open()
     updateReady();
 }
 
-void RequestRunner::close()
+bool RequestRunner::close()
 {
+    if (!m_closingLease)
+        m_closingLease.emplace(m_session);
     m_closed = true;
     if (m_loading)
         m_state.settings.BankFileLoaded[size_t(m_loadBank)].clear();
     while (!m_queue.isEmpty())
         Q_EMIT finished(m_queue.takeFirst().id, RequestOutcome::of(Reason::Terminated));
     updateReady();
+    return m_closingLease->exchange().flush();
+}
+
+RequestOutcome RequestRunner::endRun(const RequestOutcome &batch)
+{
+    if (!close() && batch.done())
+        return RequestOutcome::of(Reason::LinkFailure, m_state.msg(18));
+    return batch;
 }
 
 void RequestRunner::stop()
 {
     if (busy())
-        m_session.exchange().StopRequested = true;
+        m_session.stop();
 }
 
 void RequestRunner::runNext()
@@ -118,12 +116,35 @@ void RequestRunner::runNext()
     if (!isReady() || m_queue.isEmpty())
         return;
     const Queued next = m_queue.takeFirst();
-    m_running = true;
-    updateReady();
-    const RequestOutcome outcome = run(next.request);
-    m_running = false;
+    const RequestOutcome outcome = runBatch(next.batch);
     Q_EMIT finished(next.id, outcome);
+}
+
+RequestOutcome RequestRunner::runBatch(const QList<Request> &batch, const FailureShown &failed)
+{
+    const bool wasRunning = std::exchange(m_running, true);
     updateReady();
+    // A command written before the connection is up would be lost; no retry
+    // reopens the link meanwhile.
+    {
+        const DeviceSession::Lease lease = m_session.lease();
+        m_session.waitConnected(kConnectWaitMs);
+    }
+    RequestOutcome outcome = RequestOutcome::of(Reason::Done);
+    for (const Request &request : batch) {
+        const RequestOutcome one = run(request);
+        if (one.done())
+            continue;
+        if (outcome.done())
+            outcome = one;
+        if (!request.attended)
+            break; // nobody is there to decide on the rest
+        if (failed)
+            failed(request, one);
+    }
+    m_running = wasRunning;
+    updateReady();
+    return outcome;
 }
 
 RequestOutcome RequestRunner::execute(const Request &request)
@@ -133,7 +154,7 @@ RequestOutcome RequestRunner::execute(const Request &request)
     if (request.kind == RequestKind::Preset && !m_loading)
         return recall(request);
     if (m_running || m_loading) {
-        QString text;
+        QString text = m_state.msg(47);
         if (request.kind == RequestKind::Preset)
             text = FillIn(m_state.msg(44), QString::number(request.preset));
         else if (request.kind == RequestKind::Switch)
@@ -169,26 +190,32 @@ RequestOutcome RequestRunner::run(const Request &request)
 
 RequestOutcome RequestRunner::tell(const Request &request, Reason reason, const QString &text, const QString &title)
 {
-    if (request.attended && !title.isEmpty())
+    RequestOutcome outcome = RequestOutcome::of(reason, text);
+    outcome.shown = request.attended && !title.isEmpty();
+    if (outcome.shown)
         MessageBox(text, title);
-    return RequestOutcome::of(reason, text);
+    return outcome;
 }
 
 namespace {
-// A command that left: written, and taken by the device's side of the link.
+// A command that left: written over a link that is up, and taken by the
+// device's side of the link.
 // The operator's own clicks do not wait for that, as before.
 bool Sent(DeviceSession &session, const QByteArray &bytes, RequestOrigin origin)
 {
-    if (!session.exchange().SendCommand(bytes))
+    if (!session.isConnected())
+        return false; // nothing is written over a link that is down
+    const DeviceSession::Lease lease = session.lease();
+    if (!lease.exchange().SendCommand(bytes))
         return false;
-    return origin == RequestOrigin::Operator || origin == RequestOrigin::Key || session.exchange().flush();
+    return origin == RequestOrigin::Operator || origin == RequestOrigin::Key || lease.exchange().flush();
 }
 } // namespace
 
 RequestOutcome RequestRunner::recall(const Request &request)
 {
     if (request.preset < 1 || request.preset > kPresets)
-        return RequestOutcome::of(Reason::Refused);
+        return RequestOutcome::of(Reason::Refused, FillIn(m_state.msg(48), QString::number(request.preset)));
     if (!Sent(m_session, PresetRecall(request.preset), request.origin))
         return RequestOutcome::of(m_session.isConnected() ? Reason::LinkFailure : Reason::LinkDown, m_state.msg(18));
     Q_EMIT presetRecalled(request.preset);
@@ -198,7 +225,7 @@ RequestOutcome RequestRunner::recall(const Request &request)
 RequestOutcome RequestRunner::command(const Request &request)
 {
     if (request.command.size() > kMaxCommandLength)
-        return RequestOutcome::of(Reason::Refused, QStringLiteral("Command longer than %1 characters.").arg(kMaxCommandLength));
+        return RequestOutcome::of(Reason::Refused, FillIn(m_state.msg(46), QString::number(kMaxCommandLength)));
     if (!Sent(m_session, ToBytes(request.command) + '\r', request.origin))
         return RequestOutcome::of(m_session.isConnected() ? Reason::LinkFailure : Reason::LinkDown, m_state.msg(18));
     return RequestOutcome::of(Reason::Done);
@@ -217,14 +244,15 @@ RequestOutcome RequestRunner::switching(const Request &request)
                       !(c.window == SwitchChange::kBackground && c.source == 0);
     const bool confirmed = !bank || !request.attended || MessageBox(m_state.msg(14), m_state.msg(15), true);
 
-    CommandExchange &ex = m_session.exchange();
     bool answered = true;
+    bool stopped = false;
     {
         const DeviceSession::Lease lease = m_session.lease();
+        CommandExchange &ex = lease.exchange();
         ex.ClearReceive();
-        ex.StopRequested = false;
+        ex.startAfresh();
         const auto send = [&](const QByteArray &command, const QString &prefix) {
-            if (ex.StopRequested)
+            if (ex.stopRequested())
                 return;
             ex.SendCommand(command);
             ex.WaitReply(prefix);
@@ -260,10 +288,11 @@ RequestOutcome RequestRunner::switching(const Request &request)
         }
         // Another sender learns the result now; the operator's page reads
         // back by itself, half a second later.
-        if (answered && !ex.StopRequested && request.origin != RequestOrigin::Operator)
+        if (answered && !ex.stopRequested() && request.origin != RequestOrigin::Operator)
             readBack();
+        stopped = ex.stopRequested();
     }
-    if (TerminationRequested() || ex.StopRequested)
+    if (TerminationRequested() || stopped)
         return RequestOutcome::of(Reason::Terminated);
     if (!answered)
         return RequestOutcome::of(Reason::LinkFailure, m_state.msg(22));
@@ -276,13 +305,15 @@ RequestOutcome RequestRunner::readSwitching()
 {
     // Over a link that is down every wait ends at once, as a time-out: the
     // state read is then all zeros, and the sender is told nothing left.
+    bool stopped = false;
     {
         const DeviceSession::Lease lease = m_session.lease();
-        m_session.exchange().ClearReceive();
-        m_session.exchange().StopRequested = false;
+        lease.exchange().ClearReceive();
+        lease.exchange().startAfresh();
         readBack();
+        stopped = lease.exchange().stopRequested();
     }
-    if (TerminationRequested() || m_session.exchange().StopRequested)
+    if (TerminationRequested() || stopped)
         return RequestOutcome::of(Reason::Terminated);
     if (!m_session.isConnected())
         return RequestOutcome::of(Reason::LinkDown, m_state.msg(18));
@@ -291,7 +322,8 @@ RequestOutcome RequestRunner::readSwitching()
 
 void RequestRunner::readBack()
 {
-    CommandExchange &ex = m_session.exchange();
+    const DeviceSession::Lease lease = m_session.lease(); // within the caller's
+    CommandExchange &ex = lease.exchange();
     const auto query = [&ex](const QByteArray &command, const QString &prefix) {
         ex.SendCommand(command);
         ex.WaitReply(prefix);
@@ -309,14 +341,14 @@ void RequestRunner::readBack()
     s.sourceButton.fill(-1);
     for (int w = 0; w < kWindows; ++w) {
         const int input = query(ReadCommand(kParamInput, w), ReadReplyPrefix(kParamInput));
-        if (ex.StopRequested)
+        if (ex.stopRequested())
             break; // the windows not reached keep what they showed
         const int bank = query(ReadCommand(kParamBankShown, w), ReadReplyPrefix(kParamBankShown));
         s.sourceButton[size_t(w)] = WindowSelection(w, input, bank);
     }
     s.sourceButton[kBackgroundWindow] =
         BackgroundSelection(query(ReadCommand(kParamBankShown, kBackgroundWindow), ReadReplyPrefix(kParamBankShown)));
-    s.known = !ex.StopRequested;
+    s.known = !ex.stopRequested();
     m_switch = s;
     Q_EMIT stateChanged();
 }
@@ -325,7 +357,11 @@ RequestOutcome RequestRunner::load(const Request &request)
 {
     const MessageTable &msg = m_state.msg;
     if (request.bank < 1 || request.bank > kBanks)
-        return RequestOutcome::of(Reason::Refused);
+        return RequestOutcome::of(Reason::Refused, FillIn(m_state.msg(49), QString::number(request.bank)));
+    // Another sender is told first that nothing can go out; the operator's
+    // own click runs into the upload's version check, which says so.
+    if (request.origin != RequestOrigin::Operator && !m_session.isConnected())
+        return RequestOutcome::of(Reason::LinkDown, msg(18));
     // Missing, or a FIFO or a device named like a picture.
     if (!IsRegularFile(request.file))
         return RequestOutcome::of(Reason::Refused, msg(19) + QLatin1Char('\n') + request.file);
@@ -333,16 +369,13 @@ RequestOutcome RequestRunner::load(const Request &request)
     if (!picture.accepted())
         return RequestOutcome::of(Reason::Refused,
                                   msg(21) + QLatin1Char('\n') + request.file + QLatin1Char('\n') + picture.reason());
-    // Another sender is told at once that nothing can go out; the operator's
-    // own click runs into the upload's version check, which says so.
-    if (request.origin != RequestOrigin::Operator && !m_session.isConnected())
-        return RequestOutcome::of(Reason::LinkDown, msg(18));
 
-    CommandExchange &ex = m_session.exchange();
+    // The link is the job's until the upload is over; the outcome's box no longer holds it.
+    std::optional<DeviceSession::Lease> lease(std::in_place, m_session);
     if (m_state.settings.ShowLog)
         m_log.clearList();
     m_log.resetCount();
-    ex.StopRequested = false;
+    lease->exchange().startAfresh();
     m_loading = true;
     m_loadBank = request.bank;
     Q_EMIT loadStarted(request.bank);
@@ -355,15 +388,13 @@ RequestOutcome RequestRunner::load(const Request &request)
     display.ShowProgress = [this](int percent) { Q_EMIT loadProgress(percent); };
     display.labTECHINFO = [this](const QString &text) { Q_EMIT loadTechnical(text); };
     display.lab = [this](const QString &text) { Q_EMIT loadDiagnostic(text); };
-    // The link is the job's until the upload is over; the outcome's box no longer holds it.
-    const UploadOutcome upload = [&] {
-        const DeviceSession::Lease lease = m_session.lease();
-        return UploadImage(lease.exchange(), msg, image, width, height, request.bank - 1, display);
-    }();
+    const UploadOutcome upload = UploadImage(lease->exchange(), msg, image, width, height, request.bank - 1, display);
+    const bool stopped = lease->exchange().stopRequested();
+    lease.reset();
 
     QString name = request.file;
     SplitPath(name);
-    const bool loaded = upload == UploadOutcome::Done && !ex.StopRequested;
+    const bool loaded = upload == UploadOutcome::Done && !stopped;
     if (!loaded)
         name.clear();
     m_state.settings.BankFileLoaded[size_t(request.bank)] = name;

@@ -6,24 +6,33 @@
 // an exit status and a message.
 //
 // Requests of other senders wait while the operator is busy: a question, a
-// warning or a wait window is open, or the operator's own load or switching
-// sequence runs (the window takes a Hold for each). They never touch the
-// operator's selection, preview, bank or page. The operator's own requests
-// (clicks and keys) run at once through execute(): a preset recall goes out
-// between the exchanges of a read-back or a switching command, as a click
-// does; during a load it is refused (Busy).
+// warning or a wait window is open (DialogOpen), or the operator's own load
+// or switching sequence runs. They never touch the operator's selection,
+// preview, bank or page. The operator's own requests (clicks and keys) run at
+// once through execute(): a preset recall goes out between the exchanges of
+// a read-back or a switching command, as a click does; anything else while
+// another request runs is refused (Busy) with a note for the operator.
+//
+// The requests of a command line are a batch, whether the start-up runs them
+// or a second start hands them over: runBatch() is the one rule for both.
 
+#include "link/devicesession.h"
 #include "state/request.h"
 
 #include <QList>
 #include <QObject>
 #include <array>
+#include <functional>
+#include <optional>
 
 namespace qx {
 
 struct AppState;
 class CommLog;
 class DeviceSession;
+
+// How long the requests of a batch wait for a TCP connection being made.
+constexpr int kConnectWaitMs = 5000;
 
 // The device's switching state as last read back.
 struct SwitchState {
@@ -46,9 +55,20 @@ public:
     RequestRunner(AppState &state, CommLog &log, DeviceSession &session, QObject *parent = nullptr);
     ~RequestRunner() override;
 
-    // Queues a request of another sender; it runs when the runner is ready,
-    // after those queued before it, and ends with finished(id, outcome).
-    quint64 submit(const Request &request);
+    // Queues a request of another sender, or a batch; it runs when the
+    // runner is ready, after those queued before it, and ends with one
+    // finished(id, outcome).
+    quint64 submit(const QList<Request> &batch);
+    quint64 submit(const Request &request) { return submit(QList<Request>{request}); }
+    // Runs a batch now: the requests of one command line, in their order
+    // (the command, the preset recall, the load), once the link is up or
+    // could not come up within kConnectWaitMs. Unattended (a run that ends by
+    // itself, and every hand-over of one) the first request that does not
+    // succeed ends the batch and nothing after it is sent; attended, every
+    // request runs and `failed` is told of each that did not succeed. Ends
+    // with the first failure, else Done.
+    using FailureShown = std::function<void(const Request &, const RequestOutcome &)>;
+    RequestOutcome runBatch(const QList<Request> &batch, const FailureShown &failed = {});
     // Drops a queued request whose sender is gone (finished with Dropped); a
     // request already running finishes and is recorded as a click would be.
     void withdraw(quint64 id);
@@ -69,34 +89,22 @@ public:
     // Requests waiting, in order.
     int queued() const;
 
-    // Taken by the window for every question, warning or wait window it
-    // shows and for its own device sequences; requests wait while one is held.
-    class [[nodiscard]] Hold {
-    public:
-        explicit Hold(RequestRunner &runner);
-        ~Hold();
-        Hold(const Hold &) = delete;
-        Hold &operator=(const Hold &) = delete;
-
-    private:
-        RequestRunner &m_runner;
-    };
-    Hold hold() { return Hold(*this); }
-
     // Queued requests start only once the start-up is over; close() ends the
-    // queue for good (queued requests finish with Terminated), and a load cut
-    // short leaves its bank holding nothing known.
+    // queue for good (queued requests finish with Terminated), a load cut
+    // short leaves its bank holding nothing known, and the link stays as it
+    // is from then on: what was sent leaves before close() returns (false
+    // when it could not).
     void open();
-    void close();
+    bool close();
+    // The end of a run that ends by itself after `batch`: closes, and a batch
+    // that succeeded but whose bytes could not leave ends as a link failure.
+    RequestOutcome endRun(const RequestOutcome &batch);
 
     // Stops the running request at its next wait (the load's stop button,
     // Cancel in the wait window, the end of the program); nothing more of it
     // is sent. The next request starts afresh.
     void stop();
 
-    AppState &state() { return m_state; }
-    CommLog &log() { return m_log; }
-    DeviceSession &session() { return m_session; }
     // What the last read-back found, whoever asked for it.
     const SwitchState &switchState() const { return m_switch; }
 
@@ -119,7 +127,7 @@ Q_SIGNALS:
 private:
     struct Queued {
         quint64 id = 0;
-        Request request;
+        QList<Request> batch;
     };
     void updateReady();
     void runNext();
@@ -140,7 +148,7 @@ private:
     DeviceSession &m_session;
     QList<Queued> m_queue;
     quint64 m_nextId = 1;
-    int m_holds = 0;
+    std::optional<DeviceSession::Lease> m_closingLease;
     bool m_open = false;
     bool m_closed = false;
     bool m_running = false;

@@ -29,8 +29,8 @@ qx::MainWindow &WindowRig::start(const QStringList &arguments)
     qx::CommandLineRequests requests;
     qx::ParseArguments(arguments, requests, nullptr);
     result = window->Form_Load(requests);
-    window->log().setShowLog(true);
-    QObject::connect(&window->log(), &qx::CommLog::receivedChanged, window.get(),
+    core->log.setShowLog(true);
+    QObject::connect(&core->log, &qx::CommLog::receivedChanged, window.get(),
                      [this](const QString &text) { timeouts += text == QLatin1String("TIMEOUT ERROR"); });
     if (!result.exitNow) {
         core->runner.open();
@@ -41,7 +41,7 @@ qx::MainWindow &WindowRig::start(const QStringList &arguments)
 
 bool WindowRig::connected() const
 {
-    return QTest::qWaitFor([this] { return window->session().isConnected(); });
+    return QTest::qWaitFor([this] { return core->session.isConnected(); });
 }
 
 QObject *WindowRig::find(const QString &name, int index) const

@@ -1,0 +1,17 @@
+#include "corerig.h"
+
+namespace qxtest {
+
+CoreRig::CoreRig(const qx7emu::Options &device, bool link, bool open) : emu(device)
+{
+    seams.pauses = {{500, 1}, {5000, 1}}; // the upload's pauses
+    core.state.settings.ComPort = 0;
+    core.state.settings.TcpSettings = QStringLiteral("127.0.0.1:%1").arg(link ? emu.listenTcp() : 1);
+    core.session.open();
+    core.session.waitConnected(5000);
+    core.session.lease().exchange().setPollMs(0); // a silent device must not cost 16 s a wait
+    if (open)
+        core.runner.open();
+}
+
+} // namespace qxtest
