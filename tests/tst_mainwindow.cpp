@@ -167,6 +167,8 @@ private Q_SLOTS:
         QCOMPARE(ports->currentIndex(), 0); // the port com2 leads to
         rig.click("cmdRECONNECT");
         QTRY_COMPARE(rig.control<QLabel>("labLINK")->text(), QString("Connected \u00B7 com2"));
+        rig.click("chkCOM"); // TCP/IP: no serial port is in use
+        QVERIFY(ports->count() == 0 && !ports->isEnabled() && ports->placeholderText() == "TCP/IP in use");
     }
 
     // Preset recalls go out as typed, awaiting nothing; the log column shows what went out and came in.
