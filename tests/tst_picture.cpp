@@ -140,12 +140,8 @@ private Q_SLOTS:
         // lost or damaged data refuses the file. Each file is the clean one with a few bytes changed.
         const QByteArray clean = jpeg(64, 48);
         const qsizetype sos = clean.indexOf("\xFF\xDA"), end = clean.size() - 2;
-        qsizetype mid = (sos + end) / 2;
-        while (clean[mid - 1] == '\xFF')
-            ++mid;
-        const auto edit = [&](qsizetype at, qsizetype drop, const QByteArray &put) {
-            return QByteArray(clean).replace(at, drop, put);
-        };
+        const qsizetype mid = (sos + end) / 2 + (clean[(sos + end) / 2 - 1] == '\xFF'); // not inside FF 00
+        const auto edit = [&](qsizetype at, qsizetype n, const QByteArray &put) { return QByteArray(clean).replace(at, n, put); };
         const QVector<quint32> same = qtPixels(write("clean.jpg", clean));
         for (const auto &[tag, bytes, refusal] :
              {std::tuple{"2 bytes before the scan", edit(sos, 0, "\x12\x34"), ""},
