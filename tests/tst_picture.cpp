@@ -149,6 +149,8 @@ private Q_SLOTS:
               {"scan parameters left 0", edit(sos + 11, 3, QByteArray(3, 0)), ""},
               {"bytes after the scan", edit(end, 0, QByteArray(16, 0x12)), "Corrupt JPEG data: 12 extraneous bytes before marker 0xd9"},
               {"bad code in the scan", edit(mid, 0, QByteArray::fromHex("FF00").repeated(5)), "Corrupt JPEG data: bad Huffman code"},
+              {"unknown colour transform", edit(2, 18, QByteArray::fromHex("FFEE000E41646F626500640000000003")),
+               "Unknown Adobe color transform code 3"},
               {"cut short", clean.left(mid), "Premature end of JPEG file"},
               {"cut, end marker added", edit(mid, end - mid, {}), "Corrupt JPEG data: premature end of data segment"}})
             row(tag, write(QString(tag) + ".jpg", bytes), *refusal ? error : ok, *refusal ? refusal : "64 x 48",
