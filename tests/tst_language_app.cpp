@@ -143,22 +143,24 @@ private Q_SLOTS:
     }
 
     // The toolkit's own texts follow the language file of the run: a question box's standard buttons in
-    // German with the German file, in English without one. Choosing a language says, in the language of the
-    // run, that it applies at the next start.
+    // German with the German file, in English without one. Choosing another language than the run's says, in
+    // the language of the run, that it applies at the next start.
     void toolkitTexts_data()
     {
-        QTest::addColumn<bool>("germanFile");
+        QTest::addColumn<bool>("germanFile"); QTest::addColumn<QString>("choose");
         QTest::addColumn<QString>("shown"); // the buttons, then the note
-        QTest::newRow("German file") << true << "Abbrechen|OK|Gilt ab dem nächsten Start.";
-        QTest::newRow("German stored, no file") << false << "Cancel|OK|The language applies at the next start.";
+        QTest::newRow("German file, English chosen") << true << "EN" << "Abbrechen|OK|Gilt ab dem nächsten Start.";
+        QTest::newRow("German file, German chosen again") << true << "DE" << "Abbrechen|OK|";
+        QTest::newRow("German stored, no file") << false << "EN" << "Cancel|OK|The language applies at the next start.";
     }
     void toolkitTexts()
     {
-        QFETCH(bool, germanFile);
+        QFETCH(bool, germanFile); QFETCH(QString, choose);
         App app("DE");
         if (germanFile)
             writeLines(app, "QX-7alt_DE.lng", {";QX-7alt v" QX_VERSION_TEXT " language file", ";Language=Deutsch",
                                                "Message=MSG(52)", "Caption=Gilt ab dem nächsten Start."});
+        writeLines(app, "QX-7alt_EN.lng", {";QX-7alt v" QX_VERSION_TEXT " language file", ";Language=English"});
         app.start();
         InstallGuiSeams();
         QStringList shown;
@@ -174,7 +176,8 @@ private Q_SLOTS:
         t.start(5);
         QVERIFY(MessageBox("?", "?", true));
         shown.sort();
-        Q_EMIT app.control<QComboBox>("comboLANG")->activated(0);
+        auto *box = app.control<QComboBox>("comboLANG");
+        Q_EMIT box->activated(box->findText(choose, Qt::MatchStartsWith));
         QTEST((shown << Caption(app.find("labLANGNOTE"))).join('|'), "shown");
     }
 

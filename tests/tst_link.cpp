@@ -144,12 +144,14 @@ private Q_SLOTS:
         QTest::addColumn<int>("comPort"); // com3 leads to the emulator, com4 nowhere
         QTest::addColumn<QString>("settings"); QTest::addColumn<int>("result");
         QTest::addColumn<QString>("text"); // of the box the window shows, titled "Communication failure"
-        const QString comFail = QStringLiteral("Com port open failure\r\ncom%1 \u2192 %2"); // the entry's target
+        const QString choose = "\r\nChoose the serial port or TCP/IP under Communication settings on the Files and Setup "
+                               "page, then press Reconnect.";
+        const QString comFail = QStringLiteral("Com port open failure\r\ncom%1 \u2192 %2") + choose; // the entry's target
         const int serial = int(LinkOpenResult::SerialFailed), tcp = int(LinkOpenResult::TcpFailed);
         QTest::newRow("serial through the com link") << 3 << "115200,o,8,1" << int(LinkOpenResult::Opened) << "";
         QTest::newRow("bad parity") << 3 << "115200,x,8,1" << serial << comFail;
         QTest::newRow("no such port") << 4 << "115200,n,8,1" << serial << comFail;
-        QTest::newRow("tcp port not a number") << 0 << "127.0.0.1:abc" << tcp << "IP link failure - 127.0.0.1:abc";
+        QTest::newRow("tcp port not a number") << 0 << "127.0.0.1:abc" << tcp << "IP link failure - 127.0.0.1:abc" + choose;
     }
     void openLink()
     {
@@ -177,32 +179,35 @@ private Q_SLOTS:
 
     void serialPortList()
     {
-        // Each port under its stable name, with the com<n> entries that lead to it, one a line for
-        // --list-ports; an adapter plugged in is listed once its node and its name have appeared.
+        // Each port under its stable name, with the com1..com255 entries that lead to it, one a line for
+        // --list-ports, names as the file system has them; adapters before the built-in ports, which say what
+        // they are. The first adapters are listed although the stable names' folder and the one above it did
+        // not exist when the watch began, and a stable name that appears later is taken.
         TempProgramFolder folder;
         ScriptedSeams seams;
         QTemporaryDir dev;
         const QString byId = dev.filePath("serial/by-id");
+        qx::seams().serialByIdFolder = byId;
+        SerialPortWatcher watcher;
         const auto plug = [&](const QString &node, const QString &name) {
             QFile(dev.filePath(node)).open(QIODevice::WriteOnly);
             return name.isEmpty() || QFile::link("../../" + node, byId + "/" + name);
         };
         QVERIFY(QDir().mkpath(byId) && plug("ttyUSB0", "usb-FTDI_FT232R_A1B2-if00-port0") && plug("ttyACM0", {}));
-        qx::seams().serialByIdFolder = byId;
-        seams.ports = {{dev.filePath("ttyUSB0"), "FT232R\tUSB UART", "FTDI", "A1B2"}, {dev.filePath("ttyACM0"), {}, {}, {}}};
+        seams.ports = {{dev.filePath("ttyS0"), {}, {}, {}}, {dev.filePath("ttyUSB0"), "FT232R\tUSB UART", "FTDI", "A1B2"},
+                       {dev.filePath("ttyACM0"), {}, "Arduino", {}}};
         for (const char *entry : {"com5", "com12"})
             QVERIFY(QFile::remove(folder.file(entry)));
-        QVERIFY(QFile::link(byId + "/usb-FTDI_FT232R_A1B2-if00-port0", folder.file("com12")) &&
-                QFile::link(dev.filePath("ttyUSB0"), folder.file("com5")));
-        SerialPortWatcher watcher;
-        QCOMPARE(SerialPortLines(watcher.ports()),
-                 byId + "/usb-FTDI_FT232R_A1B2-if00-port0\t" + dev.filePath("ttyUSB0") + "\tFT232R USB UART\tcom5,com12\n" +
-                     dev.filePath("ttyACM0") + "\t" + dev.filePath("ttyACM0") + "\t\t\n");
-        QSignalSpy changed(&watcher, &SerialPortWatcher::changed);
-        seams.ports.append({dev.filePath("ttyUSB1"), "USB-Serial Controller", "Prolific", {}});
-        QVERIFY(plug("ttyUSB1", "usb-Prolific_USB-Serial_Controller-if00-port0"));
-        QTRY_COMPARE(watcher.ports().value(2).stableName, byId + "/usb-Prolific_USB-Serial_Controller-if00-port0");
-        QVERIFY(!changed.isEmpty());
+        for (const char *entry : {"com5", "com256", "com12\n"})
+            QVERIFY(QFile::link(dev.filePath("ttyUSB0"), folder.file(entry)));
+        QVERIFY(QFile::link(byId + "/usb-FTDI_FT232R_A1B2-if00-port0", folder.file("com12")));
+        QTRY_COMPARE(SerialPortLines(watcher.ports()),
+                     byId + "/usb-FTDI_FT232R_A1B2-if00-port0\t" + dev.filePath("ttyUSB0") +
+                         "\tFT232R\\tUSB UART, FTDI, A1B2\tcom5,com12\n" + dev.filePath("ttyACM0") + "\t" +
+                         dev.filePath("ttyACM0") + "\tArduino\t\n" + dev.filePath("ttyS0") + "\t" + dev.filePath("ttyS0") +
+                         "\tbuilt-in serial port\t\n");
+        QVERIFY(QFile::link("../../ttyACM0", byId + "/usb-Arduino-if00"));
+        QTRY_COMPARE(watcher.ports().value(1).stableName, byId + "/usb-Arduino-if00");
     }
 
     void chooseSerialPort_data()

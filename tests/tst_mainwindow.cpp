@@ -76,7 +76,7 @@ private Q_SLOTS:
         // 150 in the file: the box shows 100 and port 100 fails with its message only; "/c:" sends nothing.
         QCOMPARE(port->text(), QStringLiteral("100"));
         const QString tried = "\r\ncom100 \u2192 " + QFileInfo(rig.folder.file("com100")).symLinkTarget();
-        const QPair<QString, QString> failed{MessageTable::defaultText(3) + tried, MessageTable::defaultText(4)};
+        const QPair<QString, QString> failed{MessageTable::defaultText(3) + tried + "\r\n" + MessageTable::defaultText(72), MessageTable::defaultText(4)};
         QCOMPARE(rig.seams.boxes, QList{failed});
         QCOMPARE(rig.core->log.messageCount(), 0);
         rig.click("cmdCOMDEFAULTS");
@@ -167,6 +167,8 @@ private Q_SLOTS:
         QCOMPARE(ports->currentIndex(), 0); // the port com2 leads to
         rig.click("cmdRECONNECT");
         QTRY_COMPARE(rig.control<QLabel>("labLINK")->text(), QString("Connected \u00B7 com2"));
+        rig.click("chkCOM"); // TCP/IP: no serial port is in use
+        QVERIFY(ports->count() == 0 && !ports->isEnabled() && ports->placeholderText() == "TCP/IP in use");
     }
 
     // Preset recalls go out as typed, awaiting nothing; the log column shows what went out and came in.

@@ -29,6 +29,16 @@ QByteArray jpeg(int width, int height)
     return bytes;
 }
 
+// A flat 8 x 8 CMYK JPEG (no Adobe marker: the values as stored) of C 196, M 255, Y 192, K 200. Each block holds
+// only its DC coefficient (quantised by 8, so exact), coded with one-symbol tables: category 7, then end of block.
+QByteArray cmykJpeg()
+{
+    const auto hex = [](const char *h) { return QByteArray::fromHex(h); };
+    return hex("FFD8FFDB004300") + QByteArray(64, 8) + hex("FFC00014080008000804011100021100031100041100") +
+           hex("FFC400140001") + QByteArray(15, 0) + hex("07FFC400141001") + QByteArray(15, 0) +
+           hex("00FFDA000E040100020003000400003F00443F90090FFFD9");
+}
+
 // What Qt's own reader makes of a picture, as the bank takes it.
 QVector<quint32> qtPixels(const QString &file)
 {
@@ -117,16 +127,34 @@ private Q_SLOTS:
         const char *unreadable = "Unable to read image data";
         const QString data = QStringLiteral(QX_TEST_DATA_DIR "/");
 
-        // JPEGs decode exactly as Qt's reader decodes them.
-        row("cmyk jpg", data + "cmyk.jpg", ok, "16 x 8", qtPixels(data + "cmyk.jpg"));
+        // JPEGs decode exactly as Qt's reader decodes them; CMYK scaled by black, rounded to nearest (200 x 196 /
+        // 255 = 153.7, 200 x 192 / 255 = 150.6).
+        row("cmyk jpg", write("cmyk.jpg", cmykJpeg()), ok, "8 x 8", QVector<quint32>(64, 0x97C89A));
         row("jpg with chroma sampled 2x1 and 1x1", data + "odd-sampling.jpg", ok, "16 x 16",
             qtPixels(data + "odd-sampling.jpg"));
         // Header-only files: a refusal with the real size proves the size came from the header.
         row("1922 wide refused", write("w1922.bmp", bmpHeader(1922, 1200)), large, "1922 x 1200 is larger than 1920 x 1200");
+        row("widest bmp refused", write("wmax.bmp", bmpHeader(INT_MAX, 1)), large, "2147483647 x 1 is larger than 1920 x 1200");
         row("truncated bmp", write("short.bmp", bmpHeader(64, 64) + QByteArray(100, '\x7F')), error, unreadable);
-        const QByteArray photo = jpeg(1920, 1200);
-        row("jpg cut in half, end marker added", write("cut.jpg", photo.left(photo.size() / 2) + "\xFF\xD9"), error,
-            "Corrupt JPEG data: premature end of data segment");
+        // The JPEG library's warnings: one that loses nothing gives the clean picture's pixels, one that means
+        // lost or damaged data refuses the file. Each file is the clean one with a few bytes changed.
+        const QByteArray clean = jpeg(64, 48);
+        const qsizetype sos = clean.indexOf("\xFF\xDA"), end = clean.size() - 2;
+        const qsizetype mid = (sos + end) / 2 + (clean[(sos + end) / 2 - 1] == '\xFF'); // not inside FF 00
+        const auto edit = [&](qsizetype at, qsizetype n, const QByteArray &put) { return QByteArray(clean).replace(at, n, put); };
+        const QVector<quint32> same = qtPixels(write("clean.jpg", clean));
+        for (const auto &[tag, bytes, refusal] :
+             {std::tuple{"2 bytes before the scan", edit(sos, 0, "\x12\x34"), ""},
+              {"unknown JFIF revision", edit(11, 1, "\x02"), ""},
+              {"scan parameters left 0", edit(sos + 11, 3, QByteArray(3, 0)), ""},
+              {"bytes after the scan", edit(end, 0, QByteArray(16, 0x12)), "Corrupt JPEG data: 12 extraneous bytes before marker 0xd9"},
+              {"bad code in the scan", edit(mid, 0, QByteArray::fromHex("FF00").repeated(5)), "Corrupt JPEG data: bad Huffman code"},
+              {"unknown colour transform", edit(2, 18, QByteArray::fromHex("FFEE000E41646F626500640000000003")),
+               "Unknown Adobe color transform code 3"},
+              {"cut short", clean.left(mid), "Premature end of JPEG file"},
+              {"cut, end marker added", edit(mid, end - mid, {}), "Corrupt JPEG data: premature end of data segment"}})
+            row(tag, write(QString(tag) + ".jpg", bytes), *refusal ? error : ok, *refusal ? refusal : "64 x 48",
+                *refusal ? QVector<quint32>() : same);
         row("progressive jpg of 896 scans", write("scans.jpg", scanBomb()), error,
             "Progressive JPEG image has more than 500 scans");
 #ifdef Q_OS_UNIX

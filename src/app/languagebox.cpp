@@ -28,12 +28,16 @@ void LanguageBox::FillLanguageBox()
     comboLANG->addItems(fill.items);
     comboLANG->setCurrentIndex(-1);
     comboLANG->blockSignals(false);
-    if (!std::exchange(m_connected, true)) {
+    if (!std::exchange(m_filled, true)) {
+        m_running = m_settings.Tongue;
         connect(comboLANG, &QComboBox::currentIndexChanged, this, [this](int index) {
             if (index >= 0)
                 m_settings.Tongue = LanguageFromItem(comboLANG->currentText());
         });
-        connect(comboLANG, &QComboBox::activated, this, &LanguageBox::languageChosen);
+        // The file of a code is found without regard to case.
+        connect(comboLANG, &QComboBox::activated, this, [this](int index) {
+            Q_EMIT languageChosen(LanguageFromItem(comboLANG->itemText(index)).compare(m_running, Qt::CaseInsensitive) != 0);
+        });
     }
     if (fill.selected >= 0)
         comboLANG->setCurrentIndex(fill.selected);

@@ -21,14 +21,16 @@ public:
     void FillLanguageBox();
 
 Q_SIGNALS:
-    // The operator chose a language (not the start-up's selection).
-    void languageChosen();
+    // The operator chose a language (not the start-up's selection); `pending`:
+    // another than the language of this run, which applies at the next start.
+    void languageChosen(bool pending);
 
 private:
     Settings &m_settings;
+    QString m_running; // the language of this run: Tongue at the first filling
     QComboBox *comboLANG = nullptr;
     QLabel *labLANG = nullptr;
-    bool m_connected = false;
+    bool m_filled = false;
 };
 
 } // namespace qx

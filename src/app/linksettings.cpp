@@ -75,10 +75,12 @@ void LinkSettingsBox::showPorts()
         return;
     const QList<SerialPortListing> &ports = m_ports->ports();
     const QString entry = QStringLiteral("com%1").arg(m_settings.ComPort);
+    // With TCP/IP no serial port is in use: none is shown as chosen.
+    const bool tcp = chkCOM->isChecked();
     comboPORTS->clear();
     int chosen = -1;
-    for (const SerialPortListing &p : ports) {
-        comboPORTS->addItem(SerialPortCaption(p));
+    for (const SerialPortListing &p : tcp ? QList<SerialPortListing>() : ports) {
+        comboPORTS->addItem(SerialPortCaption(p, (*m_msg)(73)));
         comboPORTS->setItemData(comboPORTS->count() - 1,
                                 QDir::toNativeSeparators(p.stableName) + QLatin1Char('\n') + p.device,
                                 Qt::ToolTipRole);
@@ -87,9 +89,9 @@ void LinkSettingsBox::showPorts()
         if (chosen < 0 && leadsHere)
             chosen = comboPORTS->count() - 1;
     }
-    comboPORTS->setPlaceholderText((*m_msg)(ports.isEmpty() ? 63 : 64));
+    comboPORTS->setPlaceholderText((*m_msg)(tcp ? 74 : ports.isEmpty() ? 63 : 64));
     comboPORTS->setCurrentIndex(chosen);
-    comboPORTS->setEnabled(!chkCOM->isChecked() && cmdRECONNECT->isEnabled() && !ports.isEmpty());
+    comboPORTS->setEnabled(!tcp && cmdRECONNECT->isEnabled() && !ports.isEmpty());
 }
 
 void LinkSettingsBox::comboPORTS_Click(int index)

@@ -29,7 +29,8 @@ public:
 
     // Creates labPORTS and comboPORTS, the serial ports the system reports,
     // after the window's designed controls. Choosing one links the program
-    // folder's com<n> entry (n: the port number box) to it.
+    // folder's com<n> entry (n: the port number box) to it. With TCP/IP ticked
+    // the box lists nothing and says that TCP/IP is in use.
     void buildPortList(QWidget *window, QWidget *frame, const MessageTable &msg);
 
     // Start-up: the buttons and the check box in the window's back colour.

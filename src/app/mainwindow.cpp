@@ -364,7 +364,8 @@ void MainWindow::buildKeyboardAndMarks()
 
     labLANGNOTE = MakeLabel(this, frameFILES, QStringLiteral("labLANGNOTE"), QString(), QRect(9600, 5280, 1700, 720));
     SetTag(labLANGNOTE, QStringLiteral("empty"));
-    connect(m_language.get(), &LanguageBox::languageChosen, this, [this] { labLANGNOTE->setText(m_state.msg(52)); });
+    connect(m_language.get(), &LanguageBox::languageChosen, this,
+            [this](bool pending) { labLANGNOTE->setText(pending ? m_state.msg(52) : QString()); });
 }
 
 void MainWindow::markTally(int current, int previous)

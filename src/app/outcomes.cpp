@@ -13,10 +13,10 @@ bool ShowLinkOutcome(LinkOpenResult result, const DeviceLink &link, const Messag
     case LinkOpenResult::Opened:
         return true;
     case LinkOpenResult::SerialFailed:
-        MessageBox(msg(3) + QStringLiteral("\r\n") + link.attempted(), msg(4));
+        MessageBox(msg(3) + QStringLiteral("\r\n") + link.attempted() + QStringLiteral("\r\n") + msg(72), msg(4));
         break;
     case LinkOpenResult::TcpFailed:
-        MessageBox(msg(5) + QStringLiteral(" - ") + link.applied().TcpSettings, msg(4));
+        MessageBox(msg(5) + QStringLiteral(" - ") + link.applied().TcpSettings + QStringLiteral("\r\n") + msg(72), msg(4));
         break;
     }
     return false;

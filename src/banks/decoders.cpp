@@ -1,13 +1,17 @@
 #include "decoders.h"
 
-#include <QScopeGuard>
 #include <QVector>
 #include <QtEndian>
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <csetjmp>
+#include <cstdio>
 #include <limits>
-#include <turbojpeg.h>
+#include <vector>
+
+#include <jpeglib.h>
+#include <jerror.h>
 
 namespace qx {
 
@@ -310,50 +314,130 @@ DecodedPicture DecodeBmp(const QByteArray &file, const SizeCheck &fits)
     return out;
 }
 
+namespace {
+
+constexpr int kMaxJpegScans = 500;
+
+// libjpeg ends a failed call with a long jump back to the step that made it;
+// everything those steps keep lives in this struct, not in their frames.
+struct JpegReader {
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr errors{};
+    jpeg_progress_mgr progress{};
+    std::jmp_buf back{};
+    char why[JMSG_LENGTH_MAX] = {};
+
+    static JpegReader &of(j_common_ptr c) { return *static_cast<JpegReader *>(c->client_data); }
+    [[noreturn]] static void fail(j_common_ptr c)
+    {
+        c->err->format_message(c, of(c).why);
+        std::longjmp(of(c).back, 1);
+    }
+    static void message(j_common_ptr c, int level)
+    {
+        if (level < 0 && JpegWarningRefuses(c->err->msg_code, reinterpret_cast<j_decompress_ptr>(c)->input_scan_number))
+            fail(c);
+    }
+    // A progressive picture of very many scans takes very long: refused as
+    // soon as its scans pass the limit.
+    static void scans(j_common_ptr c)
+    {
+        if (reinterpret_cast<j_decompress_ptr>(c)->input_scan_number > kMaxJpegScans) {
+            std::snprintf(of(c).why, sizeof of(c).why, "Progressive JPEG image has more than %d scans", kMaxJpegScans);
+            std::longjmp(of(c).back, 1);
+        }
+    }
+
+    JpegReader()
+    {
+        info.err = jpeg_std_error(&errors);
+        errors.error_exit = fail;
+        errors.emit_message = message;
+        progress.progress_monitor = scans;
+        info.client_data = this;
+    }
+    ~JpegReader() { jpeg_destroy_decompress(&info); }
+
+    // Each step returns false when libjpeg refused the file (the reason in `why`).
+    bool readHeader(const QByteArray &file)
+    {
+        if (setjmp(back))
+            return false;
+        jpeg_create_decompress(&info);
+        info.client_data = this;
+        info.progress = &progress;
+        jpeg_mem_src(&info, reinterpret_cast<const unsigned char *>(file.constData()),
+                     static_cast<unsigned long>(file.size()));
+        jpeg_read_header(&info, TRUE);
+        return true;
+    }
+    bool readPixels(JSAMPROW *rows)
+    {
+        if (setjmp(back))
+            return false;
+        jpeg_start_decompress(&info);
+        while (info.output_scanline < info.output_height)
+            jpeg_read_scanlines(&info, rows + info.output_scanline, info.output_height - info.output_scanline);
+        // What follows the last scan is read too: data left over there means a scan did not decode as written.
+        jpeg_finish_decompress(&info);
+        return true;
+    }
+};
+
+} // namespace
+
+bool JpegWarningRefuses(int code, int scansBegun)
+{
+    switch (code) {
+    case JWRN_JFIF_MAJOR:    // an unknown revision of the JFIF header: the picture is read as version 1
+    case JWRN_NOT_SEQUENTIAL: // scan parameters a sequential picture does not use
+        return false;
+    case JWRN_EXTRANEOUS_DATA:
+        // Bytes between two segments of the headers are skipped and lose nothing; left over after a
+        // scan's data they mean the scan did not decode as it was written.
+        return scansBegun > 0;
+    default: // data that ends early, corrupt or inconsistent data, colours guessed
+        return true;
+    }
+}
+
 DecodedPicture DecodeJpeg(const QByteArray &file, const SizeCheck &fits)
 {
     DecodedPicture out;
-    tjhandle tj = tjInitDecompress();
-    if (!tj) {
-        out.error = QString::fromLocal8Bit(tjGetErrorStr2(nullptr));
+    JpegReader jpeg;
+    if (!jpeg.readHeader(file)) {
+        out.error = QString::fromLocal8Bit(jpeg.why);
         return out;
     }
-    const auto release = qScopeGuard([tj] { tjDestroy(tj); });
-    const auto *data = reinterpret_cast<const unsigned char *>(file.constData());
-    const auto size = static_cast<unsigned long>(file.size());
-    const auto failed = [&out, tj] {
-        out.error = QString::fromLocal8Bit(tjGetErrorStr2(tj));
-        return out;
-    };
-
-    // The header call also refuses chroma sampling it has no name for, after
-    // it has read the size; the decoder itself takes such pictures.
-    int width = 0, height = 0, sampling = -1, colourspace = -1;
-    if (tjDecompressHeader3(tj, data, size, &width, &height, &sampling, &colourspace) != 0
-        && (width < 1 || height < 1 || colourspace < 0))
-        return failed();
+    const int width = int(jpeg.info.image_width), height = int(jpeg.info.image_height);
     out.size = QSize(width, height);
     if (!fits(out.size))
         return out;
 
     // CMYK comes out as it is stored and is scaled by its black here.
-    const bool cmyk = colourspace == TJCS_CMYK || colourspace == TJCS_YCCK;
-    const int format = cmyk ? TJPF_CMYK : Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? TJPF_BGRA : TJPF_ARGB;
+    const bool cmyk = jpeg.info.jpeg_color_space == JCS_CMYK || jpeg.info.jpeg_color_space == JCS_YCCK;
+    jpeg.info.out_color_space = cmyk ? JCS_CMYK : Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? JCS_EXT_BGRA : JCS_EXT_ARGB;
     QImage image(width, height, QImage::Format_RGB32);
     if (image.isNull()) {
         out.error = kUnreadableData;
         return out;
     }
-    if (tjDecompress2(tj, data, size, image.bits(), width, int(image.bytesPerLine()), height, format,
-                      TJFLAG_STOPONWARNING | TJFLAG_LIMITSCANS) != 0)
-        return failed();
+    std::vector<JSAMPROW> rows(static_cast<size_t>(height));
+    for (int y = 0; y < height; ++y)
+        rows[size_t(y)] = image.scanLine(y);
+    if (!jpeg.readPixels(rows.data())) {
+        out.error = QString::fromLocal8Bit(jpeg.why);
+        return out;
+    }
     if (cmyk) {
         for (int y = 0; y < height; ++y) {
             auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
             const uchar *p = image.scanLine(y);
+            // Rounded to nearest: k * c / 255 is never a half, 255 being odd.
+            const auto scaled = [](int k, int c) { return (k * c + 127) / 255; };
             for (int x = 0; x < width; ++x, p += 4) {
                 const int k = p[3];
-                line[x] = qRgb(k * p[0] / 255, k * p[1] / 255, k * p[2] / 255);
+                line[x] = qRgb(scaled(k, p[0]), scaled(k, p[1]), scaled(k, p[2]));
             }
         }
     }

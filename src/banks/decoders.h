@@ -29,10 +29,16 @@ using SizeCheck = std::function<bool(const QSize &)>;
 // palette lacks is refused; pixels it skips are colour 0.
 DecodedPicture DecodeBmp(const QByteArray &file, const SizeCheck &fits);
 
-// JPEG through libjpeg-turbo, refusing at the library's first warning (data
-// that ends early, corrupt data) and a progressive picture of more than 500
-// scans. Grey pictures come out grey, CMYK ones as black-scaled RGB, with no
-// rotation applied.
+// JPEG through libjpeg(-turbo), refusing at the library's first warning that
+// means lost or damaged data (see JpegWarningRefuses) and a progressive
+// picture of more than 500 scans. Grey pictures come out grey, CMYK ones as
+// black-scaled RGB (rounded to nearest), with no rotation applied.
 DecodedPicture DecodeJpeg(const QByteArray &file, const SizeCheck &fits);
+
+// Whether libjpeg's warning `code` (a JWRN_ value of jerror.h), given when
+// `scansBegun` scans have begun, refuses the picture: it does unless the
+// warning loses nothing (bytes skipped between the segments before the first
+// scan, an unknown JFIF revision, scan parameters a sequential picture ignores).
+bool JpegWarningRefuses(int code, int scansBegun);
 
 } // namespace qx

@@ -67,7 +67,8 @@ QStringList ListImageFiles(const QString &folder, bool processEvents)
 
 QString PreviewResult::paramText() const
 {
-    return QString::number(ImageWidth) + QStringLiteral(" x ") + QString::number(ImageHeight);
+    const qint32 width = verdict == PictureVerdict::TooLarge ? fileWidth : ImageWidth;
+    return QString::number(width) + QStringLiteral(" x ") + QString::number(ImageHeight);
 }
 
 QString PreviewResult::reason() const
@@ -114,6 +115,7 @@ PreviewResult PreviewPicture(const QString &LoadFileRequest)
     // decoded; a picture over the limits is refused with its real size.
     PreviewResult result;
     const auto fits = [&result](const QSize &size) {
+        result.fileWidth = size.width();
         result.ImageWidth = EvenWidth(size.width());
         result.ImageHeight = size.height();
         return PictureSizeAccepted(result.ImageWidth, result.ImageHeight);

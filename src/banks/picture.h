@@ -55,12 +55,15 @@ enum class PictureVerdict {
 struct PreviewResult {
     PictureVerdict verdict = PictureVerdict::Error;
     qint32 ImageWidth = 0;  // even; 0 after an error
+    qint32 fileWidth = 0;   // the width as the file gives it
     qint32 ImageHeight = 0; // 0 after an error
     QString errorText;      // the decoder's description (verdict Error)
     QImage Picture1;        // the decoded picture (verdict Accepted only)
 
     bool accepted() const { return verdict == PictureVerdict::Accepted; }
-    QString paramText() const; // labPARAM: "800 x 600"
+    // labPARAM: "800 x 600"; a picture refused for its size with its true
+    // width ("2049 x 1536", where the bank would take 2048).
+    QString paramText() const;
     // Why the picture is refused: the decoder's text, or the size rule
     // ("1922 x 1200 is larger than 1920 x 1200"); "" when it is accepted.
     QString reason() const;

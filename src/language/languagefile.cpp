@@ -68,10 +68,16 @@ void ReadLanguageFile(const QString &code, ControlRecords &controls, MessageReco
         ReadLanguageRecords(path, controls, messages);
 }
 
-bool ReadLanguageRecords(const QString &path, ControlRecords &controls, MessageRecords &messages)
+bool ReadLanguageRecords(const QString &path, ControlRecords &controls, MessageRecords &messages,
+                         LanguageOutline *outline)
 {
     controls.clear();
     messages.clear();
+    LanguageOutline unusedOutline;
+    LanguageOutline &lines = outline ? *outline : unusedOutline;
+    lines = {{QString(), {}}};
+    qsizetype controlAt = 0, messageAt = 0; // the entries of the newest records
+    const auto field = [&lines](qsizetype at, const char *name) { lines[at].fields << QLatin1String(name); };
     SettingLineReader reader(path);
     if (!reader.isOpen())
         return false;
@@ -102,6 +108,10 @@ bool ReadLanguageRecords(const QString &path, ControlRecords &controls, MessageR
                 record.Index = tooLarge ? 0 : qint32(index);
             }
             controls.append(record);
+            lines.append({record.Chapter + QLatin1Char('/') + record.Name
+                              + (rest.isEmpty() ? QString() : QLatin1Char(' ') + QString::number(record.Index)),
+                          {}});
+            controlAt = lines.size() - 1;
             messageMode = false;
             if (tooLarge)
                 return reader.nulsLeftOut(); // the index does not convert: reading ends here
@@ -110,12 +120,17 @@ bool ReadLanguageRecords(const QString &path, ControlRecords &controls, MessageR
                 messages.last().Text = value;
             else
                 newestControl().Caption = value;
+            field(messageMode ? messageAt : controlAt, "caption");
         } else if (key == QLatin1String("tag")) {
             newestControl().Tag = value;
+            field(controlAt, "tag");
         } else if (key == QLatin1String("tooltip")) {
             newestControl().Tooltip = value;
+            field(controlAt, "tooltip");
         } else if (key == QLatin1String("message")) {
             messages.append({value, QString()});
+            lines.append({value, {}});
+            messageAt = lines.size() - 1;
             messageMode = true;
         }
     }

@@ -56,11 +56,25 @@ QString LanguageFileName(const QString &code);
 // holds "/", "\" or "..").
 QString FindLanguageFile(const QString &code);
 
+// Where the field lines of a language file went: one entry per record in
+// file order ("frmMAIN/cmdPRESET 1" for a control record, its key "MSG(3)"
+// for a message record), after a first entry "" for the lines before any
+// record, each with the fields its lines set, in line order ("caption",
+// "tooltip", "tag"). A field twice means a text given twice, the later one
+// winning: a translator's line that went to the wrong record.
+struct OutlineEntry {
+    QString record;
+    QStringList fields;
+};
+using LanguageOutline = QList<OutlineEntry>;
+
 // Fills `controls` and `messages` afresh from the language file of `code`
 // (see FindLanguageFile); both stay empty when there is no such file.
 void ReadLanguageFile(const QString &code, ControlRecords &controls, MessageRecords &messages);
-// The same for a file given by its path; true when NUL bytes were left out of it.
-bool ReadLanguageRecords(const QString &path, ControlRecords &controls, MessageRecords &messages);
+// The same for a file given by its path; true when NUL bytes were left out of
+// it. With `outline`, also where each field line went.
+bool ReadLanguageRecords(const QString &path, ControlRecords &controls, MessageRecords &messages,
+                         LanguageOutline *outline = nullptr);
 
 // Lists the language files of the program folder, then those of the installed
 // shared files folder whose names the program folder does not hold, whose

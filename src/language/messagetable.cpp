@@ -60,7 +60,7 @@ const QList<int> &MessageTable::numbers()
             l.append(n);
         for (int n = 60; n <= 67; ++n)
             l.append(n);
-        for (int n = 70; n <= 71; ++n)
+        for (int n = 70; n <= 74; ++n)
             l.append(n);
         return l;
     }();
@@ -139,6 +139,10 @@ QString MessageTable::defaultText(int n)
     // The remote control's note.
     case 70: return QStringLiteral("Remote control on port %1");
     case 71: return QStringLiteral("Remote control: port %1 cannot be opened");
+    // What to do when the link would not open; the port list's notes.
+    case 72: return QStringLiteral("Choose the serial port or TCP/IP under Communication settings on the Files and Setup page, then press Reconnect.");
+    case 73: return QStringLiteral("built-in serial port");
+    case 74: return QStringLiteral("TCP/IP in use");
     default: return QString();
     }
 }

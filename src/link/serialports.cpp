@@ -1,6 +1,7 @@
 #include "serialports.h"
 
 #include "devicelink.h"
+#include "language/messagetable.h"
 #include "util/seams.h"
 
 #include <QDir>
@@ -10,11 +11,15 @@
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <QStringList>
+#include <algorithm>
 #include <cstdio>
 
 namespace qx {
 
 namespace {
+
+// The highest port number the settings take.
+constexpr int kMaxComPort = 255;
 
 // A plugged adapter's node and its stable name appear a moment apart.
 constexpr int kSettleMs = 300;
@@ -59,13 +64,15 @@ QHash<QString, QString> stableNames()
 // The program folder's com<n> links, keyed by the device each leads to.
 QHash<QString, QStringList> comEntries()
 {
-    static const QRegularExpression name(QStringLiteral("^com([1-9][0-9]{0,2})$"));
+    // The whole name: "com12\n" is not com12 ("$" would also match before a final line end).
+    static const QRegularExpression name(QRegularExpression::anchoredPattern(QStringLiteral("com([1-9][0-9]{0,2})")));
     QList<QPair<int, QFileInfo>> links;
     const QDir folder(ProgramFolder());
     for (const QFileInfo &entry : folder.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
         const auto match = name.match(entry.fileName());
-        if (match.hasMatch() && entry.isSymLink() && !entry.canonicalFilePath().isEmpty())
-            links.append({match.captured(1).toInt(), entry});
+        const int n = match.captured(1).toInt();
+        if (match.hasMatch() && n <= kMaxComPort && entry.isSymLink() && !entry.canonicalFilePath().isEmpty())
+            links.append({n, entry});
     }
     std::sort(links.begin(), links.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     QHash<QString, QStringList> byDevice;
@@ -83,20 +90,55 @@ QList<SerialPortListing> ListSerialPorts()
     QList<SerialPortListing> ports;
     for (const SystemSerialPort &p : systemPorts()) {
         const QString device = canonical(p.device);
+        const bool builtIn = p.description.isEmpty() && p.manufacturer.isEmpty() && p.serialNumber.isEmpty();
         ports.append({stable.value(device, p.device), p.device, p.description, p.manufacturer, p.serialNumber,
-                      entries.value(device).join(QLatin1Char(','))});
+                      entries.value(device).join(QLatin1Char(',')), builtIn});
     }
+    // An adapter the operator plugged in is what is wanted, not a port that is merely there.
+    std::stable_partition(ports.begin(), ports.end(), [](const SerialPortListing &p) { return !p.builtIn; });
     return ports;
 }
+
+QString SerialPortAbout(const SerialPortListing &port, const QString &builtInText)
+{
+    QStringList about;
+    for (const QString &part : {port.description, port.manufacturer, port.serialNumber}) {
+        if (!part.isEmpty() && !about.contains(part))
+            about << part;
+    }
+    return about.isEmpty() ? builtInText : about.join(QStringLiteral(", "));
+}
+
+namespace {
+// A field of a --list-ports line, escaped so that it stays one field whatever the name holds.
+QString escapedField(const QString &field)
+{
+    QString out;
+    for (const QChar c : field) {
+        if (c == QLatin1Char('\\'))
+            out += QStringLiteral("\\\\");
+        else if (c == QLatin1Char('\t'))
+            out += QStringLiteral("\\t");
+        else if (c == QLatin1Char('\n'))
+            out += QStringLiteral("\\n");
+        else if (c == QLatin1Char('\r'))
+            out += QStringLiteral("\\r");
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+} // namespace
 
 QString SerialPortLines(const QList<SerialPortListing> &ports)
 {
     QString text;
     for (const SerialPortListing &p : ports) {
-        // A field never carries a tab or a line end into the line.
-        QStringList fields{p.stableName, p.device, p.description, p.comEntries};
+        QStringList fields{p.stableName, p.device, SerialPortAbout(p, MessageTable::defaultText(73)), p.comEntries};
         for (QString &f : fields)
-            f.replace(QRegularExpression(QStringLiteral("[\\t\\r\\n]")), QStringLiteral(" "));
+            f = escapedField(f);
         text += fields.join(QLatin1Char('\t')) + QLatin1Char('\n');
     }
     return text;
@@ -109,20 +151,13 @@ int PrintSerialPorts()
     return 0;
 }
 
-QString SerialPortCaption(const SerialPortListing &port)
+QString SerialPortCaption(const SerialPortListing &port, const QString &builtInText)
 {
-    QStringList about;
-    for (const QString &part : {port.description, port.manufacturer, port.serialNumber}) {
-        if (!part.isEmpty() && !about.contains(part))
-            about << part;
-    }
     // A stable name's folder is the same for every port; a device is shown whole.
     QString caption = port.stableName == port.device ? port.device : QFileInfo(port.stableName).fileName();
     if (port.stableName != port.device)
         caption += QStringLiteral(" (") + QFileInfo(port.device).fileName() + QLatin1Char(')');
-    if (!about.isEmpty())
-        caption += QStringLiteral(" \u2013 ") + about.join(QStringLiteral(", "));
-    return caption;
+    return caption + QStringLiteral(" \u2013 ") + SerialPortAbout(port, builtInText);
 }
 
 QString SerialEntryPath(int n)

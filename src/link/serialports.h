@@ -21,24 +21,38 @@ struct SerialPortListing {
     QString manufacturer;
     QString serialNumber;
     QString comEntries;   // "com1", "com1,com3": the program folder's entries leading to it
+    // The system tells nothing of it (no description, manufacturer or serial
+    // number): a port of the computer itself, such as /dev/ttyS0, which
+    // usually has nothing wired to it.
+    bool builtIn = false;
     bool operator==(const SerialPortListing &o) const
     {
         return stableName == o.stableName && device == o.device && description == o.description
-               && manufacturer == o.manufacturer && serialNumber == o.serialNumber && comEntries == o.comEntries;
+               && manufacturer == o.manufacturer && serialNumber == o.serialNumber && comEntries == o.comEntries
+               && builtIn == o.builtIn;
     }
 };
 
-// Every port the system reports (through the seam), in the system's order.
+// Every port the system reports (through the seam): the adapters in the
+// system's order, then the built-in ports. The com<n> entries are those of
+// com1 to com255 (the numbers the settings take), by their exact names.
 QList<SerialPortListing> ListSerialPorts();
 
-// One line a port for --list-ports: stable name, device, description and
-// the com<n> entries, separated by tabs (empty fields stay empty).
+// What the system tells of a port (description, manufacturer, serial number,
+// each once), or `builtInText` for a built-in port: never empty.
+QString SerialPortAbout(const SerialPortListing &port, const QString &builtInText);
+
+// One line a port for --list-ports: stable name, device, what the system
+// tells of it (SerialPortAbout) and the com<n> entries, separated by tabs.
+// Names are shown as the file system has them: a backslash, a tab, a line
+// end or another control character in a field is written as an escape
+// ("\\", "\t", "\n", "\r", "\x1b"), so a field is never cut or changed.
 QString SerialPortLines(const QList<SerialPortListing> &ports);
 // --list-ports: prints the lines on standard output; the exit status (0).
 int PrintSerialPorts();
 
 // The text the port list shows for a port.
-QString SerialPortCaption(const SerialPortListing &port);
+QString SerialPortCaption(const SerialPortListing &port, const QString &builtInText);
 
 enum class PortChoice {
     Linked,   // com<n> now leads to the port (Windows: the port number is the choice)
