@@ -100,7 +100,7 @@ int main(int argc, char *argv[])
     qx::AppCore core;
     qx::MainWindow window(core);
     // Other programs in the room reach the device through the runner too.
-    qx::RunnerGateway gateway(core.runner);
+    qx::RunnerGateway gateway(core.runner, &core.readBack);
     qx::RemoteControl remote(gateway);
     // A run that ends by itself takes no requests of others.
     qx::RequestServer server(core.runner, [&window] { window.bringToFront(); });

@@ -2,6 +2,7 @@
 
 #include "link/devicesession.h"
 #include "state/appstate.h"
+#include "state/readbackscheduler.h"
 #include "state/requestrunner.h"
 #include "switching/switchprotocol.h"
 #include "util/seams.h"
@@ -12,7 +13,8 @@
 
 namespace qx {
 
-RunnerGateway::RunnerGateway(RequestRunner &runner, QObject *parent) : RemoteGateway(parent), m_runner(runner)
+RunnerGateway::RunnerGateway(RequestRunner &runner, ReadBackScheduler *readBack, QObject *parent)
+    : RemoteGateway(parent), m_runner(runner), m_readBack(readBack)
 {
     connect(&runner, &RequestRunner::finished, this, &RunnerGateway::finished);
     connect(&runner, &RequestRunner::stateChanged, this, &RemoteGateway::changed);
@@ -37,6 +39,8 @@ Request RunnerGateway::toRequest(const RemoteRequest &r)
         return Request::recall(r.preset, RequestOrigin::Remote, attended);
     case RemoteRequest::Kind::Load:
         return Request::load(QString(), r.number, RequestOrigin::Remote, attended);
+    case RemoteRequest::Kind::ReadBack:
+        return Request::readBack(RequestOrigin::Remote);
     default:
         break;
     }
@@ -115,6 +119,24 @@ void RunnerGateway::finished(quint64 id, const RequestOutcome &outcome)
         pending.done(toOutcome(outcome));
 }
 
+void RunnerGateway::watch(QObject *watcher)
+{
+    if (m_readBack)
+        m_readBack->watch(watcher);
+}
+
+void RunnerGateway::unwatch(QObject *watcher)
+{
+    if (m_readBack)
+        m_readBack->unwatch(watcher);
+}
+
+void RunnerGateway::setReadBackSeconds(int seconds)
+{
+    if (m_readBack)
+        m_readBack->setPeriod(seconds);
+}
+
 RemoteState RunnerGateway::state() const
 {
     RemoteState s;
@@ -126,6 +148,10 @@ RemoteState RunnerGateway::state() const
     s.presetLast = m_presetLast;
     for (int n = 1; n <= kPresets; ++n)
         s.presetNames[size_t(n - 1)] = set.PresetName[size_t(n)];
+    for (int n = 1; n <= kInputs; ++n)
+        s.inputNames[size_t(n - 1)] = set.LabelIn[size_t(n)];
+    s.bankQuestionText = app.msg(14);
+    s.bankQuestionTitle = app.msg(15);
     for (int n = 1; n <= kWindows; ++n)
         s.windowNames[size_t(n - 1)] = set.LabelWin[size_t(n)];
     for (int n = 1; n <= kBanks; ++n) {
@@ -143,7 +169,7 @@ RemoteState RunnerGateway::state() const
         out.input = source.kind == SourceButton::Input ? source.number + 1 : (source.kind == SourceButton::Live ? 1 : 0);
         if (w < kWindows) {
             out.enabled = read.enabled[size_t(w)] == 1;
-            out.fullscreen = out.enabled && read.fullScreen == 1;
+            out.fullscreen = read.fullScreen[size_t(w)] == 1;
         }
         return out;
     };

@@ -16,6 +16,7 @@ class QTemporaryDir;
 
 namespace qx {
 
+class ReadBackScheduler;
 class RequestRunner;
 
 class RunnerGateway : public RemoteGateway {
@@ -23,11 +24,15 @@ class RunnerGateway : public RemoteGateway {
 public:
     static constexpr int kQueueLimit = 32;
 
-    explicit RunnerGateway(RequestRunner &runner, QObject *parent = nullptr);
+    // Watchers are registered with `readBack` (none: nothing is read back for them).
+    explicit RunnerGateway(RequestRunner &runner, ReadBackScheduler *readBack = nullptr, QObject *parent = nullptr);
     ~RunnerGateway() override;
 
     void submit(const RemoteRequest &request, QObject *sender, Done done) override;
     RemoteState state() const override;
+    void watch(QObject *watcher) override;
+    void unwatch(QObject *watcher) override;
+    void setReadBackSeconds(int seconds) override;
 
     // The runner's request for a remote one (a load's file aside).
     static Request toRequest(const RemoteRequest &request);
@@ -44,6 +49,7 @@ private:
     void finished(quint64 id, const RequestOutcome &outcome);
 
     RequestRunner &m_runner;
+    ReadBackScheduler *m_readBack;
     QHash<quint64, Pending> m_pending;
     int m_presetLast = 0;
 };
