@@ -99,9 +99,6 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("commands");
         QTest::addColumn<QString>("shown");
         const DeviceState none;
-        QTest::newRow("full screen asked once per enabled window")
-            << device({false, true, false, true}, {0, 1, 2, 3}, {}, 0, 1) << Readings() << false
-            << readBackCommands("0101") << "enabled 0101 full 0101 selected 0,21,42,63,84";
         QTest::newRow("banks override inputs, background bank 4")
             << device({true, true}, {15, 6}, {0, 3, 0, 1}, 4, 0) << Readings() << false << readBackCommands("1100")
             << "enabled 1100 full 0000 selected 15,38,40,76,83";

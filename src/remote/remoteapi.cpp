@@ -278,7 +278,8 @@ QJsonObject StateJson(const RemoteState &s)
         presets.append(QJsonObject{{QStringLiteral("number"), n}, {QStringLiteral("name"), s.presetNames[size_t(n - 1)]}});
     QJsonArray inputs;
     for (int n = 1; n <= kInputs; ++n)
-        inputs.append(QJsonObject{{QStringLiteral("number"), n}, {QStringLiteral("name"), s.inputNames[size_t(n - 1)]}});
+        inputs.append(
+            QJsonObject{{QStringLiteral("number"), n}, {QStringLiteral("name"), s.inputNames[size_t(n - 1)]}});
     QJsonArray windows;
     for (int n = 1; n <= kWindows; ++n) {
         const RemoteState::Window &w = s.windows[size_t(n - 1)];
