@@ -46,6 +46,12 @@ void ReadBackScheduler::setPeriod(int seconds)
 
 void ReadBackScheduler::due()
 {
+    // While a request runs (the page's own read-back, say) it is waited for:
+    // what it leaves known needs no second read-back.
+    if (m_runner.busy()) {
+        m_settle.start(kSettleMs);
+        return;
+    }
     // One of ours still waiting reads the newest state; one already running
     // ends unknown when a preset came meanwhile, and is followed then.
     if (!m_pending && !m_runner.switchState().known)
