@@ -114,11 +114,13 @@ private Q_SLOTS:
     void readBackFollows_data()
     {
         QTest::addColumn<int>("presets");   // recalled 200 ms apart
-        QTest::addColumn<QString>("event"); // "outage": the device restarts in another state
+        QTest::addColumn<QString>("event"); // "outage": the device restarts in another state; "late": the watcher
+                                            // comes a second later
         QTest::addColumn<int>("readBacks");
         QTest::newRow("a preset") << 1 << "" << 1;
         QTest::newRow("a burst of five presets") << 5 << "" << 1;
         QTest::newRow("nobody watches") << 1 << "nobody" << 0;
+        QTest::newRow("a watcher comes while unknown") << 1 << "late" << 1;
         QTest::newRow("the link back") << 0 << "outage" << 1;
     }
     // What a preset or an outage changed is unknown until it is read back, half a second after the last preset of a
@@ -131,7 +133,7 @@ private Q_SLOTS:
         Core c;
         c.core.session.monitor().setRetryBase(50);
         QObject watcher;
-        if (event != "nobody")
+        if (event != "nobody" && event != "late")
             c.core.readBack.watch(&watcher);
         QVERIFY(c.core.runner.execute(Request::readBack(RequestOrigin::Operator)).done());
         c.emu.clearReceived();
@@ -146,6 +148,8 @@ private Q_SLOTS:
             QVERIFY(!c.core.runner.switchState().known);
             QTest::qWait(200);
         }
+        if (event == "late")
+            QTest::qWait(1000), c.core.readBack.watch(&watcher);
         QTest::qWait(ReadBackScheduler::kSettleMs + 300);
         QTRY_COMPARE(c.emu.commands().count("# "), readBacks);
         QTRY_COMPARE(c.core.runner.switchState().known, readBacks > 0);
