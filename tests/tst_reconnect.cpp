@@ -77,6 +77,7 @@ void TestReconnect::linkComesBack()
     if (loss == Loss::SwitchedOff) { // a read-back into the outage ends at once, each wait as a time-out
         rig.click("labSWITCH");
         QCOMPARE(rig.timeouts, 14);
+        w.ShowTab(TabPresets); // shown, the page would have the device read back once the link is up
     } else if (loss == Loss::EditedMeanwhile) { // serial port 1 and a half-typed address, Reconnect not pressed
         rig.control<QLineEdit>("txtTCPSETTINGS")->setText("127.0.0.1:");
         rig.click("chkCOM");

@@ -28,18 +28,6 @@ using namespace qx;
 using namespace qxtest;
 using Reason = RequestOutcome::Reason;
 
-namespace {
-
-SwitchChange source(int window, SwitchChange::SourceKind kind, int number)
-{
-    SwitchChange c;
-    c.window = window;
-    c.sourceKind = kind;
-    c.source = number;
-    return c;
-}
-
-} // namespace
 
 class TestRunner : public QObject {
     Q_OBJECT
@@ -54,9 +42,6 @@ private Q_SLOTS:
         const auto from = RequestOrigin::HandOver;
         const auto msg = [](int n) { return MessageTable::defaultText(n); };
         const QString longest = "#" + QString(kMaxCommandLength - 1, 'x');
-        const auto window = [from](int w, SwitchChange::SourceKind kind, int n) {
-            return Request::switching(source(w, kind, n), from, false);
-        };
         QTest::newRow("preset") << Request::recall(3, from, false) << "" << 0 << "" << "#PRST-RCL 3";
         QTest::newRow("preset 17") << Request::recall(17, from, false) << "" << 2 << "" << "";
         QTest::newRow("command, the longest") << Request::raw(longest, from, false) << "" << 0 << "" << longest;
@@ -71,10 +56,6 @@ private Q_SLOTS:
         QTest::newRow("load: silent device") << Request::load("pic.bmp", 3, from, false) << "silent" << 3 << msg(22)
                                              << "#VERSION?";
         QTest::newRow("load: link down") << Request::load("pic.bmp", 3, from, false) << "none" << 3 << msg(18) << "";
-        QTest::newRow("window 2 to input 5") << window(2, SwitchChange::SourceKind::Input, 5) << "" << 0 << ""
-                                             << "#Y 0,300,4,1";
-        QTest::newRow("background to bank 2") << window(5, SwitchChange::SourceKind::Bank, 2) << "" << 0 << ""
-                                              << "#Y 0,337,2,4";
     }
     // Each request of another sender ends with the status and message of one mapping; nothing reaches the device
     // before the checks pass, an unattended request shows no box, and a load records its bank.
@@ -109,12 +90,55 @@ private Q_SLOTS:
             QCOMPARE(c.core.state.settings.BankFileLoaded[3], outcome.done() ? "pic.bmp" : "");
             QCOMPARE(c.emu.bank(0).complete || c.emu.bank(1).complete || c.emu.bank(3).complete, false);
         }
-        if (request.kind == RequestKind::Switch && outcome.done()) {
-            const SwitchState &s = c.core.runner.switchState();
-            QVERIFY(s.known);
-            QCOMPARE(s.sourceButton[1] == InputButton(1, 4), request.change.window == 2);
-            QCOMPARE(s.sourceButton[4] == BankButton(kBackgroundWindow, 2), request.change.window == 5);
+    }
+
+    void readBackFollows_data()
+    {
+        QTest::addColumn<int>("presets");   // recalled 200 ms apart
+        QTest::addColumn<QString>("event"); // "outage": the device restarts in another state; "late": the watcher
+                                            // comes a second later
+        QTest::addColumn<int>("readBacks");
+        QTest::newRow("a preset") << 1 << "" << 1;
+        QTest::newRow("a burst of five presets") << 5 << "" << 1;
+        QTest::newRow("nobody watches") << 1 << "nobody" << 0;
+        QTest::newRow("a watcher comes while unknown") << 1 << "late" << 1;
+        QTest::newRow("the link back") << 0 << "outage" << 1;
+    }
+    // What a preset or an outage changed is unknown until it is read back, half a second after the last preset of a
+    // burst and only while somebody watches; then it is the device's new layout.
+    void readBackFollows()
+    {
+        QFETCH(int, presets);
+        QFETCH(QString, event);
+        QFETCH(int, readBacks);
+        CoreRig c;
+        c.core.session.monitor().setRetryBase(50);
+        QObject watcher;
+        if (event != "nobody" && event != "late")
+            c.core.readBack.watch(&watcher);
+        QVERIFY(c.core.runner.execute(Request::readBack(RequestOrigin::Operator)).done());
+        c.emu.clearReceived();
+        if (event == "outage") {
+            const quint16 port = c.emu.tcpPort();
+            c.emu.stopTcp();
+            c.emu.setState(qx7emu::presetLayout(9));
+            c.emu.listenTcp(port);
         }
+        for (int p = 1; p <= presets; ++p) {
+            c.core.runner.execute(Request::recall(p + 2, RequestOrigin::Key));
+            QVERIFY(!c.core.runner.switchState().known);
+            QTest::qWait(200);
+        }
+        if (event == "late")
+            QTest::qWait(1000), c.core.readBack.watch(&watcher);
+        QTest::qWait(ReadBackScheduler::kSettleMs + 300);
+        QTRY_COMPARE(c.emu.commands().count("# "), readBacks);
+        QTRY_COMPARE(c.core.runner.switchState().known, readBacks > 0);
+        const qx7emu::DeviceState d = c.emu.state();
+        const SwitchState &s = c.core.runner.switchState();
+        for (int w = 0; w <= kWindows && readBacks; ++w)
+            QCOMPARE(s.sourceButton[size_t(w)], w < kWindows ? WindowSelection(w, d.windows[w].input, d.windows[w].bank)
+                                                             : BackgroundSelection(d.backgroundBank));
     }
 
     void batch_data()

@@ -3,6 +3,7 @@
 
 #include "app/switchingpage.h"
 #include "app/widgets.h"
+#include "state/readbackscheduler.h"
 #include "state/requestrunner.h"
 #include "util/seams.h"
 #include "windowrig.h"
@@ -17,6 +18,7 @@ using qx7emu::DeviceState;
 using Ints = QList<int>;
 using Readings = QHash<QByteArray, QByteArray>; // read command -> text after the reply prefix
 Q_DECLARE_METATYPE(qx7emu::DeviceState)
+Q_DECLARE_METATYPE(qx::Request)
 
 namespace {
 
@@ -97,9 +99,6 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("commands");
         QTest::addColumn<QString>("shown");
         const DeviceState none;
-        QTest::newRow("full screen asked once per enabled window")
-            << device({false, true, false, true}, {0, 1, 2, 3}, {}, 0, 1) << Readings() << false
-            << readBackCommands("0101") << "enabled 0101 full 0101 selected 0,21,42,63,84";
         QTest::newRow("banks override inputs, background bank 4")
             << device({true, true}, {15, 6}, {0, 3, 0, 1}, 4, 0) << Readings() << false << readBackCommands("1100")
             << "enabled 1100 full 0000 selected 15,38,40,76,83";
@@ -150,21 +149,38 @@ private Q_SLOTS:
         QVERIFY(rig.switchingIdle());
     }
 
-    // A change another sender asks for is read back by the runner and shown on the page, which stays hidden
-    // behind the page the operator left open.
-    void changeFromElsewhere()
+    void othersChanges_data()
     {
-        WindowRig rig;
-        rig.start();
-        QVERIFY(rig.connected());
+        QTest::addColumn<Request>("request");
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<QString>("after"); // "" nothing read back
         SwitchChange change;
         change.window = 2;
         change.source = 5;
-        QSignalSpy done(&rig.core->runner, &RequestRunner::finished);
-        rig.core->runner.submit(Request::switching(change, RequestOrigin::HandOver, false));
-        QVERIFY(done.wait(10000));
-        QVERIFY2(rig.switching().contains(",24,"), qPrintable(rig.switching()));
-        QVERIFY(!rig.control("frameFILES")->isHidden() && rig.control("frameSWITCH")->isHidden());
+        const Request preset = Request::recall(3, RequestOrigin::HandOver, false);
+        QTest::newRow("a change, behind another page") << Request::switching(change, RequestOrigin::HandOver, false)
+                                                       << false << "enabled 1000 full 0000 selected 0,24,40,60,84";
+        QTest::newRow("a preset, the page shown") << preset << true << "enabled 1100 full 0000 selected 2,23,44,65,81";
+        QTest::newRow("a preset, behind another page") << preset << false << "";
+    }
+    // Another sender's change is read back at once and shown on the page, which stays behind the page the operator
+    // left open; another sender's preset is read back while the page is shown (it watches the state) and only then.
+    void othersChanges()
+    {
+        QFETCH(Request, request);
+        QFETCH(bool, shown);
+        QFETCH(QString, after);
+        WindowRig rig;
+        startOn(rig, device({true}, {}, {}, 0, 0));
+        rig.click("labSWITCH");
+        if (!shown)
+            rig.click("labFILES");
+        rig.emu.clearReceived();
+        rig.core->runner.submit(request);
+        QTest::qWait(ReadBackScheduler::kSettleMs + 300);
+        QTRY_COMPARE(rig.emu.commands().count("# "), int(!after.isEmpty()));
+        QTRY_COMPARE(rig.switching(), after.isEmpty() ? "enabled 1000 full 0000 selected 0,20,40,60,84" : after);
+        QCOMPARE(rig.control("frameSWITCH")->isHidden(), !shown);
     }
 
     // The operator's click while another sender's load runs is a request like any other: refused with a note,

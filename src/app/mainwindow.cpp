@@ -129,6 +129,10 @@ MainWindow::MainWindow(AppCore &core)
 
     // A read-back of another sender's change shows on the page too.
     connect(&m_runner, &RequestRunner::stateChanged, this, [this] { m_switching->showState(m_runner.switchState()); });
+    // While shown, the page has what a preset or an outage left unknown read back.
+    connect(m_switching.get(), &SwitchingPage::shown, &core.readBack, [this, &core](bool shown) {
+        shown ? core.readBack.watch(m_switching.get()) : core.readBack.unwatch(m_switching.get());
+    });
 
     // The log column mirrors the communication log.
     connect(&m_log, &CommLog::countChanged, labNN, &QLabel::setText);

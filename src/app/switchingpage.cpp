@@ -9,6 +9,7 @@
 #include "widgets.h"
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QGroupBox>
 #include <QRadioButton>
 #include <utility>
@@ -46,6 +47,9 @@ SwitchingPage::SwitchingPage(QWidget *window, QWidget *frame, AppState &state, R
       m_markBackColor(markBackColor), m_wait(wait)
 {
     m_page = frame;
+    // Shown, the page watches the device's state: what a preset or an outage
+    // left unknown is read back for it.
+    m_page->installEventFilter(this);
     Timer_switch.setInterval(500);
     Timer_switch.setSingleShot(true);
     connect(&Timer_switch, &QTimer::timeout, this, &SwitchingPage::Timer_switch_Timer);
@@ -132,6 +136,13 @@ void SwitchingPage::createControls(QWidget *window, QWidget *frame)
         // clicked, not toggled: a click on the selected button sends its commands again.
         connect(button, &QRadioButton::clicked, this, [this, i] { operatorClick([this, i] { optWIN1INP_Click(i); }); });
     }
+}
+
+bool SwitchingPage::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_page && (event->type() == QEvent::Show || event->type() == QEvent::Hide))
+        Q_EMIT shown(event->type() == QEvent::Show);
+    return QObject::eventFilter(watched, event);
 }
 
 void SwitchingPage::operatorClick(const std::function<void()> &handler)
@@ -225,8 +236,7 @@ void SwitchingPage::applyState(const SwitchState &state)
 {
     for (int w = 0; w < kWindows; ++w) {
         SetCheckValue(chkWINENABLE[size_t(w)], state.enabled[size_t(w)] == 1 ? 1 : 0);
-        // The device answers one full-screen value: it counts for the enabled windows.
-        SetCheckValue(chkWINFULL[size_t(w)], state.enabled[size_t(w)] == 1 && state.fullScreen == 1 ? 1 : 0);
+        SetCheckValue(chkWINFULL[size_t(w)], state.fullScreen[size_t(w)] == 1 ? 1 : 0);
     }
     for (const int button : state.sourceButton)
         if (button >= 0 && button < kSourceButtons)
@@ -265,11 +275,9 @@ SwitchState SwitchingPage::shownState() const
 {
     SwitchState s;
     s.known = true;
-    s.fullScreen = 0;
     for (int w = 0; w < kWindows; ++w) {
         s.enabled[size_t(w)] = CheckValue(chkWINENABLE[size_t(w)]);
-        if (CheckValue(chkWINFULL[size_t(w)]) == 1)
-            s.fullScreen = 1;
+        s.fullScreen[size_t(w)] = CheckValue(chkWINFULL[size_t(w)]);
     }
     for (int i = 0; i < kSourceButtons; ++i)
         if (optWIN1INP[size_t(i)]->isChecked() && SourceOfButton(i).kind != SourceButton::Invalid)

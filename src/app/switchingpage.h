@@ -71,11 +71,16 @@ Q_SIGNALS:
     // How a command or read-back of the page ended (the window tells the
     // operator what did not leave).
     void requestEnded(const qx::RequestOutcome &outcome);
+    // The page came into view (true) or went out of it: it watches the device's state while shown.
+    void shown(bool shown);
 
 public:
 
     bool SwitchBusy = false; // a read-back or a switching command is under way
     QTimer Timer_switch;     // 500 ms, one shot: the read-back after a command
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     // The page's controls as a switching state.

@@ -283,11 +283,16 @@ void HttpRemote::acceptWebSockets()
         m_sockets.append(ws);
         connect(ws, &QWebSocket::disconnected, this, [this, ws] {
             m_sockets.removeOne(ws);
+            m_sent.remove(ws);
             ws->deleteLater();
         });
-        // Every client has been sent each change, so what this one gets is what they all have.
-        m_lastSent = stateText();
-        ws->sendTextMessage(QString::fromUtf8(m_lastSent));
+        // A client shows the state: what a preset or an outage left unknown is read back for it.
+        m_gateway.watch(ws);
+        // What each client was sent is its own: one that comes while a change
+        // is still to go out gets it now, and the others still get it then.
+        const QByteArray text = stateText();
+        m_sent.insert(ws, text);
+        ws->sendTextMessage(QString::fromUtf8(text));
     }
 }
 
@@ -305,12 +310,14 @@ void HttpRemote::scheduleBroadcast()
 void HttpRemote::broadcast()
 {
     const QByteArray text = stateText();
-    if (text == m_lastSent)
-        return;
-    m_lastSent = text;
     const QString message = QString::fromUtf8(text);
-    for (QWebSocket *ws : std::as_const(m_sockets))
+    for (QWebSocket *ws : std::as_const(m_sockets)) {
+        QByteArray &sent = m_sent[ws];
+        if (sent == text)
+            continue;
+        sent = text;
         ws->sendTextMessage(message);
+    }
 }
 
 } // namespace qx

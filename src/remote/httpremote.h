@@ -8,6 +8,7 @@
 #include "remoteapi.h"
 
 #include <QAbstractHttpServer>
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QTimer>
@@ -54,7 +55,7 @@ private:
     Access m_access;
     QTcpServer *m_server = nullptr;
     QList<QWebSocket *> m_sockets;
-    QByteArray m_lastSent;
+    QHash<QWebSocket *, QByteArray> m_sent; // the state each client was sent last
     QTimer m_broadcast; // gathers changes that come together into one message
 };
 

@@ -59,6 +59,9 @@ bool OscRemote::start(const QHostAddress &address, quint16 port, QString *error)
     }
     m_socket = socket;
     connect(socket, &QUdpSocket::readyRead, this, &OscRemote::readDatagrams);
+    // A feedback target shows the state: what a preset or an outage left unknown is read back for it.
+    if (!m_feedback.isEmpty())
+        m_gateway.watch(this);
     return true;
 }
 
@@ -161,6 +164,9 @@ void OscRemote::handle(const QByteArray &bytes, const Target &from)
         sendTo({OscMessage{QStringLiteral("/qx7/error"), {OscArgument{'s', call.reason}}}}, from);
         return;
     }
+    // So does a sender, from its first message on; one asking for the state while it is unknown gets a read-back.
+    if (m_senders.isEmpty() || call.kind == OscCall::Kind::State)
+        m_gateway.watch(this);
     m_senders.removeAll(from);
     m_senders.append(from);
     while (m_senders.size() > kMaxSenders)
@@ -169,9 +175,12 @@ void OscRemote::handle(const QByteArray &bytes, const Target &from)
         sendTo(OscFeedback(m_gateway.state()), from);
         return;
     }
-    m_gateway.submit(call.request, this, [this, from](const RemoteOutcome &outcome) {
+    const bool readBack = call.request.kind == RemoteRequest::Kind::ReadBack;
+    m_gateway.submit(call.request, this, [this, from, readBack](const RemoteOutcome &outcome) {
         if (outcome.result != RemoteOutcome::Result::Done)
             sendTo({OscMessage{QStringLiteral("/qx7/error"), {OscArgument{'s', outcome.message}}}}, from);
+        else if (readBack) // answered with the values read
+            sendTo(OscFeedback(m_gateway.state()), from);
     });
 }
 

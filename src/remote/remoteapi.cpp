@@ -157,6 +157,13 @@ ApiCall ParseApiCall(const QByteArray &method, const QString &path, const QByteA
         call.status = 200;
         return call;
     }
+    if (is({"readback"})) {
+        if (!post)
+            return wrongMethod("POST");
+        RemoteRequest r;
+        r.kind = RemoteRequest::Kind::ReadBack;
+        return request(r);
+    }
     if (is({"preset", nullptr})) {
         if (!post)
             return wrongMethod("POST");
@@ -269,6 +276,10 @@ QJsonObject StateJson(const RemoteState &s)
     QJsonArray presets;
     for (int n = 1; n <= kPresets; ++n)
         presets.append(QJsonObject{{QStringLiteral("number"), n}, {QStringLiteral("name"), s.presetNames[size_t(n - 1)]}});
+    QJsonArray inputs;
+    for (int n = 1; n <= kInputs; ++n)
+        inputs.append(
+            QJsonObject{{QStringLiteral("number"), n}, {QStringLiteral("name"), s.inputNames[size_t(n - 1)]}});
     QJsonArray windows;
     for (int n = 1; n <= kWindows; ++n) {
         const RemoteState::Window &w = s.windows[size_t(n - 1)];
@@ -289,11 +300,14 @@ QJsonObject StateJson(const RemoteState &s)
          QJsonObject{{QStringLiteral("state"), s.linkState}, {QStringLiteral("text"), s.linkText}}},
         {QStringLiteral("presetLast"), s.presetLast},
         {QStringLiteral("presets"), presets},
+        {QStringLiteral("inputs"), inputs},
         {QStringLiteral("windows"), windows},
         {QStringLiteral("background"), QJsonObject{{QStringLiteral("source"), sourceJson(s.background)}}},
         {QStringLiteral("banks"), banks},
         {QStringLiteral("busy"), s.busy},
         {QStringLiteral("version"), s.version},
+        {QStringLiteral("bankQuestion"),
+         QJsonObject{{QStringLiteral("text"), s.bankQuestionText}, {QStringLiteral("title"), s.bankQuestionTitle}}},
     };
 }
 
@@ -357,6 +371,13 @@ OscCall ParseOscCall(const QString &address, const QList<OscArgument> &arguments
         OscCall call;
         call.kind = OscCall::Kind::State;
         return call;
+    }
+    if (address == QLatin1String("/qx7/readback")) {
+        if (!arguments.isEmpty())
+            return oscRefusal(QStringLiteral("/qx7/readback takes no arguments"));
+        RemoteRequest r;
+        r.kind = RemoteRequest::Kind::ReadBack;
+        return oscRequest(r);
     }
     if (!address.startsWith(prefix))
         return oscRefusal(QStringLiteral("unknown address"));
@@ -429,14 +450,18 @@ QList<OscMessage> OscFeedback(const RemoteState &s)
     QList<OscMessage> out;
     out << OscMessage{QStringLiteral("/qx7/link"), {text(s.linkText)}};
     out << OscMessage{QStringLiteral("/qx7/preset/last"), {integer(s.presetLast)}};
+    // What is not known is not sent: a surface keeps showing nothing rather than a guess.
     for (int n = 1; n <= kWindows; ++n) {
         const RemoteState::Window &w = s.windows[size_t(n - 1)];
         const QString base = QStringLiteral("/qx7/window/%1/").arg(n);
+        if (!w.known)
+            continue;
         out << OscMessage{base + QStringLiteral("source"), {text(SourceText(w))}};
         out << OscMessage{base + QStringLiteral("enabled"), {integer(w.enabled ? 1 : 0)}};
         out << OscMessage{base + QStringLiteral("fullscreen"), {integer(w.fullscreen ? 1 : 0)}};
     }
-    out << OscMessage{QStringLiteral("/qx7/background/source"), {text(SourceText(s.background))}};
+    if (s.background.known)
+        out << OscMessage{QStringLiteral("/qx7/background/source"), {text(SourceText(s.background))}};
     out << OscMessage{QStringLiteral("/qx7/busy"), {integer(s.busy ? 1 : 0)}};
     return out;
 }

@@ -50,8 +50,11 @@ bool LooksLikePicture(const QByteArray &body);
 // characters; "" when nothing is left.
 QString CleanFileName(const QString &name);
 
-// {"link": {...}, "presetLast": n, "presets": [...], "windows": [...],
-//  "background": {...}, "banks": [...], "busy": b, "version": "..."}
+// {"link": {...}, "presetLast": n, "presets": [...], "inputs": [...],
+//  "windows": [...], "background": {...}, "banks": [...], "busy": b,
+//  "version": "...", "bankQuestion": {"text": "...", "title": "..."}};
+// a window's source, enabled and fullscreen and the background's source are
+// null while not known.
 QJsonObject StateJson(const RemoteState &state);
 
 // One OSC argument as liblo hands it over: its type tag and its value.

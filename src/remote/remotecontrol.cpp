@@ -29,6 +29,8 @@ bool RemoteControl::listening() const
 void RemoteControl::apply(const RemoteSettings &s, quint16 portOverride)
 {
     stop();
+    // The page on the desk watches too, with the listeners off.
+    m_gateway.setReadBackSeconds(s.readBackSeconds);
     const bool on = s.enabled || portOverride != 0;
     if (!on) {
         setStatus(Status::Off);

@@ -15,7 +15,7 @@
 namespace qx {
 
 struct RemoteRequest {
-    enum class Kind { Preset, Source, Enabled, FullScreen, Load };
+    enum class Kind { Preset, Source, Enabled, FullScreen, Load, ReadBack };
     enum class Source { Input, Bank };
     Kind kind = Kind::Preset;
     int preset = 0;                 // Preset: 1..16
@@ -44,7 +44,7 @@ struct RemoteOutcome {
 // What the listeners show of the device and the program.
 struct RemoteState {
     struct Window {
-        bool known = false;      // read back from the device at least once
+        bool known = false;      // read back since the last preset recall and since the link came up
         int input = 0;           // 1..16 (the background: 1, its live input), 0 when a bank is shown
         int bank = 0;            // 1..4, 0 when an input is shown
         bool enabled = false;    // windows only
@@ -55,6 +55,7 @@ struct RemoteState {
     QString linkText;  // as the link indicator shows it
     int presetLast = 0; // 0: none recalled in this run
     std::array<QString, 16> presetNames;
+    std::array<QString, 16> inputNames; // as the Switching page's source buttons show them
     std::array<QString, 4> windowNames;
     std::array<QString, 4> bankNames;
     std::array<QString, 4> bankFiles;
@@ -62,6 +63,10 @@ struct RemoteState {
     Window background;
     bool busy = false; // a load runs
     QString version;
+    // What the Switching page asks before a bank picture goes into a window,
+    // in the language of the run, for a remote that asks the same.
+    QString bankQuestionText;
+    QString bankQuestionTitle;
 };
 
 class RemoteGateway : public QObject {
@@ -74,6 +79,14 @@ public:
     // is gone by then (its request is then dropped if it has not started).
     virtual void submit(const RemoteRequest &request, QObject *sender, Done done) = 0;
     virtual RemoteState state() const = 0;
+    // `watcher` shows the state to somebody (a WebSocket client, the OSC
+    // feedback) until unwatch() or its end: what a preset or an outage left
+    // unknown is read back while one does. Watching again while the state is
+    // unknown asks for a read-back too.
+    virtual void watch(QObject *watcher) = 0;
+    virtual void unwatch(QObject *watcher) = 0;
+    // A read-back every `seconds` while somebody watches; 0 none.
+    virtual void setReadBackSeconds(int seconds) = 0;
 
 Q_SIGNALS:
     // The link state, the last preset, a read-back, a bank record or busy changed.

@@ -18,6 +18,7 @@ const QString kAllowOthers = QStringLiteral("AllowOtherComputers");
 const QString kToken = QStringLiteral("Token");
 const QString kOscAllowed = QStringLiteral("OscAllowed");
 const QString kOscFeedback = QStringLiteral("OscFeedback");
+const QString kReadBackSeconds = QStringLiteral("ReadBackSeconds");
 
 bool tokenUsable(const QString &token)
 {
@@ -137,6 +138,11 @@ RemoteSettings LoadRemoteSettings(const QString &path, bool *tokenMade)
             }
             if (items.size() <= kMaxRemoteAddresses)
                 s.oscFeedback = targets;
+        } else if (key.compare(kReadBackSeconds, Qt::CaseInsensitive) == 0) {
+            bool ok = false;
+            const uint seconds = value.toUInt(&ok);
+            if (ok && seconds <= uint(kMaxReadBackSeconds))
+                s.readBackSeconds = int(seconds);
         }
     }
     if (s.token.isEmpty()) {
@@ -162,6 +168,7 @@ bool SaveRemoteSettings(const QString &path, RemoteSettings &s)
         {kToken, s.token},
         {kOscAllowed, allowed.join(QStringLiteral(", "))},
         {kOscFeedback, feedback.join(QStringLiteral(", "))},
+        {kReadBackSeconds, QString::number(s.readBackSeconds)},
     };
     QStringList out = s.lines;
     for (const auto &[key, value] : known) {

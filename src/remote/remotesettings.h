@@ -11,6 +11,7 @@
 //   Token=<32 hex digits>     what HTTP clients must show when other computers are allowed
 //   OscAllowed=192.0.2.7, …   senders OSC is taken from when other computers are allowed
 //   OscFeedback=127.0.0.1:9000, …  where every reply and state change is sent as well
+//   ReadBackSeconds=0         read the switching state back this often while somebody watches it (0: never)
 //
 // The token is made once, from the system's random source, when the file has none.
 
@@ -25,6 +26,8 @@ namespace qx {
 constexpr quint16 kDefaultRemotePort = 5007;
 // At most this many entries of each address list are used; a longer list is refused whole.
 constexpr int kMaxRemoteAddresses = 32;
+// The longest period of ReadBackSeconds (a day); a longer one keeps the default, 0.
+constexpr int kMaxReadBackSeconds = 86400;
 
 struct RemoteSettings {
     bool enabled = false;
@@ -33,6 +36,7 @@ struct RemoteSettings {
     QString token;
     QList<QHostAddress> oscAllowed;
     QList<QPair<QHostAddress, quint16>> oscFeedback;
+    int readBackSeconds = 0;
 
     // Lines of the file as read, each with its key ("" for a line without
     // one); known keys are rewritten in place, unknown lines kept.

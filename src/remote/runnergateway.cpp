@@ -1,6 +1,7 @@
 #include "runnergateway.h"
 
 #include "state/appcore.h"
+#include "state/readbackscheduler.h"
 #include "switching/switchprotocol.h"
 #include "util/seams.h"
 #include "util/version.h"
@@ -11,7 +12,7 @@
 namespace qx {
 
 RunnerGateway::RunnerGateway(AppCore &core, QObject *parent)
-    : RemoteGateway(parent), m_core(core), m_runner(core.runner)
+    : RemoteGateway(parent), m_core(core), m_runner(core.runner), m_readBack(&core.readBack)
 {
     RequestRunner &runner = m_runner;
     connect(&runner, &RequestRunner::finished, this, &RunnerGateway::finished);
@@ -37,6 +38,8 @@ Request RunnerGateway::toRequest(const RemoteRequest &r)
         return Request::recall(r.preset, RequestOrigin::Remote, attended);
     case RemoteRequest::Kind::Load:
         return Request::load(QString(), r.number, RequestOrigin::Remote, attended);
+    case RemoteRequest::Kind::ReadBack:
+        return Request::readBack(RequestOrigin::Remote);
     default:
         break;
     }
@@ -115,6 +118,24 @@ void RunnerGateway::finished(quint64 id, const RequestOutcome &outcome)
         pending.done(toOutcome(outcome, m_core.state.msg));
 }
 
+void RunnerGateway::watch(QObject *watcher)
+{
+    if (m_readBack)
+        m_readBack->watch(watcher);
+}
+
+void RunnerGateway::unwatch(QObject *watcher)
+{
+    if (m_readBack)
+        m_readBack->unwatch(watcher);
+}
+
+void RunnerGateway::setReadBackSeconds(int seconds)
+{
+    if (m_readBack)
+        m_readBack->setPeriod(seconds);
+}
+
 RemoteState RunnerGateway::state() const
 {
     RemoteState s;
@@ -126,6 +147,10 @@ RemoteState RunnerGateway::state() const
     s.presetLast = m_presetLast;
     for (int n = 1; n <= kPresets; ++n)
         s.presetNames[size_t(n - 1)] = set.PresetName[size_t(n)];
+    for (int n = 1; n <= kInputs; ++n)
+        s.inputNames[size_t(n - 1)] = set.LabelIn[size_t(n)];
+    s.bankQuestionText = app.msg(14);
+    s.bankQuestionTitle = app.msg(15);
     for (int n = 1; n <= kWindows; ++n)
         s.windowNames[size_t(n - 1)] = set.LabelWin[size_t(n)];
     for (int n = 1; n <= kBanks; ++n) {
@@ -143,7 +168,7 @@ RemoteState RunnerGateway::state() const
         out.input = source.kind == SourceButton::Input ? source.number + 1 : (source.kind == SourceButton::Live ? 1 : 0);
         if (w < kWindows) {
             out.enabled = read.enabled[size_t(w)] == 1;
-            out.fullscreen = out.enabled && read.fullScreen == 1;
+            out.fullscreen = read.fullScreen[size_t(w)] == 1;
         }
         return out;
     };

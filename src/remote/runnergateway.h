@@ -18,6 +18,7 @@ namespace qx {
 
 struct AppCore;
 class MessageTable;
+class ReadBackScheduler;
 class RequestRunner;
 
 class RunnerGateway : public RemoteGateway {
@@ -25,11 +26,15 @@ class RunnerGateway : public RemoteGateway {
 public:
     static constexpr int kQueueLimit = 32;
 
+    // Watchers are registered with the core's read-back scheduler.
     explicit RunnerGateway(AppCore &core, QObject *parent = nullptr);
     ~RunnerGateway() override;
 
     void submit(const RemoteRequest &request, QObject *sender, Done done) override;
     RemoteState state() const override;
+    void watch(QObject *watcher) override;
+    void unwatch(QObject *watcher) override;
+    void setReadBackSeconds(int seconds) override;
 
     // The runner's request for a remote one (a load's file aside).
     static Request toRequest(const RemoteRequest &request);
@@ -48,6 +53,7 @@ private:
 
     AppCore &m_core;
     RequestRunner &m_runner;
+    ReadBackScheduler *m_readBack;
     QHash<quint64, Pending> m_pending;
     int m_presetLast = 0;
 };

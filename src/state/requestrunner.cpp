@@ -12,6 +12,7 @@
 #include "util/treefile.h"
 
 #include <QTimer>
+#include <utility>
 
 namespace qx {
 
@@ -23,6 +24,25 @@ RequestRunner::RequestRunner(AppState &state, CommLog &log, DeviceSession &sessi
     qRegisterMetaType<RequestOutcome>();
     connect(&m_session, &DeviceSession::idleChanged, this, &RequestRunner::updateReady);
     connect(&dialogs(), &DialogWatch::changed, this, &RequestRunner::updateReady);
+    // A link that comes up again may lead to a device restarted meanwhile, in
+    // another state; a wait that went unanswered is no new link.
+    LinkMonitor &monitor = m_session.monitor();
+    connect(&monitor, &LinkMonitor::changed, this, [this, &monitor] {
+        if (monitor.state() == LinkMonitor::State::NotAnswering)
+            return;
+        if (monitor.state() != LinkMonitor::State::Connected)
+            m_linkDown = true;
+        else if (std::exchange(m_linkDown, false))
+            forgetSwitchState();
+    });
+}
+
+void RequestRunner::forgetSwitchState()
+{
+    ++m_forgotten;
+    m_switch.known = false;
+    Q_EMIT stateChanged();
+    Q_EMIT switchStateForgotten();
 }
 
 RequestRunner::~RequestRunner() = default;
@@ -181,7 +201,7 @@ RequestOutcome RequestRunner::run(const Request &request)
     case RequestKind::Switch:
         return switching(request);
     case RequestKind::ReadBack:
-        return readSwitching();
+        return readSwitching(request);
     case RequestKind::Load:
         return load(request);
     }
@@ -218,6 +238,8 @@ RequestOutcome RequestRunner::recall(const Request &request)
         return RequestOutcome::of(Reason::Refused, FillIn(m_state.msg(48), QString::number(request.preset)));
     if (!Sent(m_session, PresetRecall(request.preset), request.origin))
         return RequestOutcome::of(m_session.isConnected() ? Reason::LinkFailure : Reason::LinkDown, m_state.msg(18));
+    // The preset changes every window: what was read back no longer holds.
+    forgetSwitchState();
     Q_EMIT presetRecalled(request.preset);
     return RequestOutcome::of(Reason::Done);
 }
@@ -301,10 +323,14 @@ RequestOutcome RequestRunner::switching(const Request &request)
     return RequestOutcome::of(Reason::Done);
 }
 
-RequestOutcome RequestRunner::readSwitching()
+RequestOutcome RequestRunner::readSwitching(const Request &request)
 {
     // Over a link that is down every wait ends at once, as a time-out: the
-    // state read is then all zeros, and the sender is told nothing left.
+    // page then shows the state of a silent device, as it always did, and is
+    // told nothing left. Another sender is told at once, and what others
+    // are shown stays unknown rather than all zeros.
+    if (request.origin != RequestOrigin::Operator && !m_session.isConnected())
+        return RequestOutcome::of(Reason::LinkDown, m_state.msg(18));
     bool stopped = false;
     {
         const DeviceSession::Lease lease = m_session.lease();
@@ -329,14 +355,15 @@ void RequestRunner::readBack()
         ex.WaitReply(prefix);
         return ValueAfterPrefix(ex.ReplyText, prefix);
     };
+    const quint64 forgotten = m_forgotten;
     SwitchState s;
     query(SyncCommand(), SyncReplyPrefix());
-    s.fullScreen = 0;
     for (int w = 0; w < kWindows; ++w) {
         const int e = query(ReadCommand(kParamEnabled, w), ReadReplyPrefix(kParamEnabled));
         s.enabled[size_t(w)] = e > 0 ? 1 : 0;
+        // Asked again for each window read as exactly 1; its answer ticks that window's box only.
         if (e == 1 && query(ReadCommand(kParamFullScreen), ReadReplyPrefix(kParamFullScreen)) == 1)
-            s.fullScreen = 1;
+            s.fullScreen[size_t(w)] = 1;
     }
     s.sourceButton.fill(-1);
     for (int w = 0; w < kWindows; ++w) {
@@ -348,7 +375,8 @@ void RequestRunner::readBack()
     }
     s.sourceButton[kBackgroundWindow] =
         BackgroundSelection(query(ReadCommand(kParamBankShown, kBackgroundWindow), ReadReplyPrefix(kParamBankShown)));
-    s.known = !ex.stopRequested();
+    // A preset recalled between its exchanges may have changed windows already read.
+    s.known = !ex.stopRequested() && forgotten == m_forgotten;
     m_switch = s;
     Q_EMIT stateChanged();
 }

@@ -36,11 +36,18 @@ constexpr int kConnectWaitMs = 5000;
 
 // The device's switching state as last read back.
 struct SwitchState {
-    bool known = false;                // a read-back has completed (a stopped one leaves windows unread)
+    // A read-back has completed since the last preset recall and since the
+    // link last came up (a stopped one leaves windows unread): until then the
+    // device's windows may show something else, and those who show the state
+    // say it is unknown.
+    bool known = false;
     std::array<int, 5> sourceButton{}; // window 1..4, background: the selected source button
                                        // (SourceOfButton), -1 for a window a stopped read-back did not reach
     std::array<int, 4> enabled{};      // window 1..4: 0 off, 1 on, 2 unknown
-    int fullScreen = 2;                // 0 off, 1 on, 2 unknown
+    // Window 1..4: its full-screen box, 1 ticked, 0 clear. The device has one
+    // full-screen value; it ticks the box of each window read as enabled with
+    // exactly 1 (a window read as 2 or more is shown enabled with its box clear).
+    std::array<int, 4> fullScreen{};
 
     bool operator==(const SwitchState &o) const
     {
@@ -107,6 +114,9 @@ public:
 
     // What the last read-back found, whoever asked for it.
     const SwitchState &switchState() const { return m_switch; }
+    // The switching state is no longer known (a preset was recalled, the
+    // link came up again): stateChanged and switchStateForgotten follow.
+    void forgetSwitchState();
 
 Q_SIGNALS:
     void finished(quint64 id, qx::RequestOutcome outcome);
@@ -114,6 +124,8 @@ Q_SIGNALS:
     void presetRecalled(int preset);
     // Read-back results, a bank's record or the load's busy state changed.
     void stateChanged();
+    // What was read back may no longer hold: whoever watches wants it read again.
+    void switchStateForgotten();
     void readyChanged(bool ready);
     // The load's display: which bank (1..4) it loads, its job text, its
     // progress, its technical lines; loadEnded after the bank's record is set.
@@ -135,7 +147,7 @@ private:
     RequestOutcome recall(const Request &request);
     RequestOutcome command(const Request &request);
     RequestOutcome switching(const Request &request);
-    RequestOutcome readSwitching();
+    RequestOutcome readSwitching(const Request &request);
     RequestOutcome load(const Request &request);
     void readBack();
     // Shows `text` titled `title` to an attended request's operator, or puts
@@ -157,6 +169,8 @@ private:
     bool m_runScheduled = false;
     int m_loadBank = 0; // 1..4 while a load runs
     SwitchState m_switch;
+    quint64 m_forgotten = 0; // counts forgetSwitchState(): a read-back it interrupted is not known
+    bool m_linkDown = true;  // for the link's coming up again
 };
 
 } // namespace qx
