@@ -1,5 +1,6 @@
 #include "oscremote.h"
 
+#include <QNetworkInterface>
 #include <QUdpSocket>
 #include <QVariant>
 #include <cstdlib>
@@ -58,6 +59,13 @@ bool OscRemote::start(const QHostAddress &address, quint16 port, QString *error)
         return false;
     }
     m_socket = socket;
+    m_clock.start();
+    // Bound to every address, any of this computer's reaches it.
+    m_ownAddresses = address == QHostAddress(QHostAddress::Any) || address == QHostAddress(QHostAddress::AnyIPv6)
+                         ? QNetworkInterface::allAddresses()
+                         : QList<QHostAddress>{address};
+    for (QHostAddress &a : m_ownAddresses)
+        a = plain(a);
     connect(socket, &QUdpSocket::readyRead, this, &OscRemote::readDatagrams);
     return true;
 }
@@ -150,15 +158,19 @@ void OscRemote::readDatagrams()
 
 void OscRemote::handle(const QByteArray &bytes, const Target &from)
 {
+    // What this socket sent itself (a feedback target naming it) is no message to take.
+    if (isOwn(from))
+        return;
     OscMessage message;
     if (!decode(bytes, message)) {
-        sendTo({OscMessage{QStringLiteral("/qx7/error"), {OscArgument{'s', QStringLiteral("not an OSC message")}}}},
-               from);
+        refuse(QStringLiteral("not an OSC message"), from);
         return;
     }
     const OscCall call = ParseOscCall(message.address, message.arguments);
+    if (call.kind == OscCall::Kind::Ignored)
+        return;
     if (call.kind == OscCall::Kind::Refusal) {
-        sendTo({OscMessage{QStringLiteral("/qx7/error"), {OscArgument{'s', call.reason}}}}, from);
+        refuse(call.reason, from);
         return;
     }
     m_senders.removeAll(from);
@@ -171,12 +183,39 @@ void OscRemote::handle(const QByteArray &bytes, const Target &from)
     }
     m_gateway.submit(call.request, this, [this, from](const RemoteOutcome &outcome) {
         if (outcome.result != RemoteOutcome::Result::Done)
-            sendTo({OscMessage{QStringLiteral("/qx7/error"), {OscArgument{'s', outcome.message}}}}, from);
+            refuse(outcome.message, from);
     });
+}
+
+bool OscRemote::isOwn(const Target &t) const
+{
+    if (!m_socket || t.second != m_socket->localPort())
+        return false;
+    const QHostAddress a = plain(t.first);
+    return a.isLoopback() || m_ownAddresses.contains(a);
+}
+
+void OscRemote::refuse(const QString &reason, const Target &to)
+{
+    // A sender that keeps sending what is refused (a tool in a loop, a
+    // flood) is told once a second, not once a message.
+    const qint64 now = m_clock.elapsed();
+    const auto last = m_lastError.constFind(to);
+    if (last != m_lastError.cend() && now - *last < kErrorIntervalMs)
+        return;
+    if (m_lastError.size() >= kMaxErrorSenders) {
+        m_lastError.removeIf([now](const auto &entry) { return now - entry.value() >= kErrorIntervalMs; });
+        if (m_lastError.size() >= kMaxErrorSenders)
+            return; // that many refused senders within a second: a flood, not a tool to tell
+    }
+    m_lastError.insert(to, now);
+    sendTo({OscMessage{QStringLiteral("/qx7/error"), {OscArgument{'s', reason}}}}, to);
 }
 
 void OscRemote::sendTo(const QList<OscMessage> &messages, const Target &to)
 {
+    if (isOwn(to))
+        return;
     for (const OscMessage &m : messages)
         m_socket->writeDatagram(encode(m), to.first, to.second);
 }
@@ -185,7 +224,14 @@ void OscRemote::sendFeedback()
 {
     if (!m_socket)
         return;
-    const QList<OscMessage> messages = OscFeedback(m_gateway.state());
+    // One block per change, with the values that changed: a switching
+    // command's read-back changes the state many times, a tool needs to hear
+    // each value once.
+    const RemoteState now = m_gateway.state();
+    const QList<OscMessage> messages = m_sent ? OscFeedbackChanges(*m_sent, now) : OscFeedback(now);
+    m_sent = now;
+    if (messages.isEmpty())
+        return;
     QList<Target> targets = m_feedback;
     for (const Target &t : std::as_const(m_senders))
         if (!targets.contains(t))
