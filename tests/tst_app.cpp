@@ -12,6 +12,8 @@
 
 #ifdef Q_OS_UNIX
 #include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -110,6 +112,8 @@ private Q_SLOTS:
         QTest::newRow("signalled before it was taken") << QStringList{"--preset", "3", "--exit"} << "signal" << 1 << "";
         QTest::newRow("no display for the second start") << QStringList{"--preset", "3", "--exit"} << "display" << 0
                                                          << "";
+        QTest::newRow("no private folder: no second link") << QStringList{"--preset", "3", "--exit"} << "blocked" << 1
+                                                           << "No private folder";
     }
     // A second start hands its requests over and ends with what the running program reports: a load arrives in
     // the bank it names, a refusal and a link failure come back with their messages. Deciding that needs no display.
@@ -131,12 +135,21 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT((probe.abort(), probe.connectToServer(name), probe.waitForConnected(100)), 15000);
         QProcess p;
         p.setWorkingDirectory(app.dir.path());
-        if (setting == "display") {
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (setting == "display")
             for (const char *v : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
                 env.remove(v);
-            p.setProcessEnvironment(env);
+        QTemporaryDir tmp; // every name of the private folder taken by someone else
+#ifdef Q_OS_UNIX
+        for (int n = 0; n < qx::kRuntimeFolderNames && setting == "blocked"; ++n) {
+            const QByteArray taken = QFile::encodeName(tmp.path()) + "/qx-7alt-" + QByteArray::number(::getuid())
+                                   + (n ? "-" + QByteArray::number(n) : "");
+            ::mkdir(taken, 0777), ::chmod(taken, 0777);
         }
+#endif
+        if (setting == "blocked")
+            env.insert("TMPDIR", tmp.path()), env.insert("XDG_RUNTIME_DIR", "");
+        p.setProcessEnvironment(env);
 #ifdef Q_OS_UNIX
         if (setting == "signal") // sent at once and held blocked until main takes it
             p.setChildProcessModifier(
@@ -158,7 +171,7 @@ private Q_SLOTS:
             QVERIFY(emu.bank(2).complete && !emu.bank(0).complete);
         if (setting == "display")
             QTRY_COMPARE_WITH_TIMEOUT(emu.commands(), QStringList{"#PRST-RCL 3"}, 10000);
-        if (setting == "signal") {
+        if (setting == "signal" || setting == "blocked") {
             QTest::qWait(200); // nothing may arrive later either
             QCOMPARE(emu.commands(), QStringList{});
         }

@@ -67,6 +67,7 @@ bool OscRemote::start(const QHostAddress &address, quint16 port, QString *error)
     for (QHostAddress &a : m_ownAddresses)
         a = plain(a);
     connect(socket, &QUdpSocket::readyRead, this, &OscRemote::readDatagrams);
+    m_changed.start(); // the targets hear the whole state once, then what changes
     return true;
 }
 
@@ -86,6 +87,8 @@ QByteArray OscRemote::encode(const OscMessage &message)
     for (const OscArgument &a : message.arguments) {
         if (a.type == 'i')
             lo_message_add_int32(m, a.value.toInt());
+        else if (a.type == 'f')
+            lo_message_add_float(m, a.value.toFloat());
         else if (a.type == 's')
             lo_message_add_string(m, a.value.toString().toUtf8().constData());
         else if (a.type == 'T')
@@ -158,9 +161,6 @@ void OscRemote::readDatagrams()
 
 void OscRemote::handle(const QByteArray &bytes, const Target &from)
 {
-    // What this socket sent itself (a feedback target naming it) is no message to take.
-    if (isOwn(from))
-        return;
     OscMessage message;
     if (!decode(bytes, message)) {
         refuse(QStringLiteral("not an OSC message"), from);
