@@ -9,7 +9,6 @@
 #include "remote/runnergateway.h"
 #include "state/requestrunner.h"
 
-#include <QProcess>
 #include <QTest>
 #include <QUdpSocket>
 #include <csignal>
@@ -88,33 +87,26 @@ private Q_SLOTS:
         QTest::addColumn<QList<OscArgument>>("arguments");
         QTest::addColumn<QStringList>("sent");
         QTest::addColumn<QString>("reply"); // the start of the first message back; "" none
-        QTest::newRow("preset 4 as a whole float") << "/qx7/preset" << QList<OscArgument>{{'f', 4.0}}
-                                                   << QStringList{"#PRST-RCL 4"} << "/qx7/link";
-        QTest::newRow("window 2 input 16") << "/qx7/window/2/input" << QList<OscArgument>{i(16)}
-                                           << QStringList{"#Y 0,300,15,1", "#Y 0,337,0,1", "# "} << "/qx7/link";
-        QTest::newRow("window 1 bank 2") << "/qx7/window/1/bank" << QList<OscArgument>{i(2)}
-                                         << QStringList{"#Y 0,337,2,0", "# "} << "/qx7/link";
-        QTest::newRow("background bank 4") << "/qx7/background/bank" << QList<OscArgument>{i(4)}
-                                           << QStringList{"#Y 0,337,4,4", "#Y 0,204,1", "# "} << "/qx7/link";
-        QTest::newRow("full screen as T") << "/qx7/window/1/fullscreen" << QList<OscArgument>{{'T', {}}}
-                                          << QStringList{"#Y 0,302,1,0", "#Y 0,201,1", "# "} << "/qx7/link";
-        QTest::newRow("state") << "/qx7/state" << QList<OscArgument>{} << QStringList{} << "/qx7/link";
-        QTest::newRow("preset 2.5") << "/qx7/preset" << QList<OscArgument>{{'f', 2.5}} << QStringList{}
-                                    << "/qx7/error preset must be";
-        QTest::newRow("preset as text") << "/qx7/preset" << QList<OscArgument>{{'s', "3"}} << QStringList{}
-                                        << "/qx7/error";
-        QTest::newRow("window 9") << "/qx7/window/9/input" << QList<OscArgument>{i(1)} << QStringList{}
-                                  << "/qx7/error window must be";
-        QTest::newRow("two arguments") << "/qx7/preset" << QList<OscArgument>{i(1), i(2)} << QStringList{}
-                                       << "/qx7/error /qx7/preset takes one argument";
-        QTest::newRow("unknown, no argument") << "/qx7/bogus" << QList<OscArgument>{} << QStringList{}
-                                              << "/qx7/error unknown address";
+        const auto row = [](const char *name, const char *address, const QList<OscArgument> &arguments,
+                            const QStringList &sent, const char *reply) {
+            QTest::newRow(name) << QString(address) << arguments << sent << QString(reply);
+        };
+        const QStringList none;
+        row("preset 4 as a whole float", "/qx7/preset", {{'f', 4.0}}, {"#PRST-RCL 4"}, "/qx7/link");
+        row("window 2 input 16", "/qx7/window/2/input", {i(16)}, {"#Y 0,300,15,1", "#Y 0,337,0,1", "# "}, "/qx7/link");
+        row("window 1 bank 2", "/qx7/window/1/bank", {i(2)}, {"#Y 0,337,2,0", "# "}, "/qx7/link");
+        row("background bank 4", "/qx7/background/bank", {i(4)}, {"#Y 0,337,4,4", "#Y 0,204,1", "# "}, "/qx7/link");
+        row("full screen as T", "/qx7/window/1/fullscreen", {{'T', {}}}, {"#Y 0,302,1,0", "#Y 0,201,1", "# "},
+            "/qx7/link");
+        row("preset 2.5", "/qx7/preset", {{'f', 2.5}}, none, "/qx7/error preset must be");
+        row("preset as text", "/qx7/preset", {{'s', "3"}}, none, "/qx7/error");
+        row("window 9", "/qx7/window/9/input", {i(1)}, none, "/qx7/error window must be");
+        row("two arguments", "/qx7/preset", {i(1), i(2)}, none, "/qx7/error /qx7/preset takes one argument");
+        row("unknown, no argument", "/qx7/bogus", {}, none, "/qx7/error unknown address");
         // What the program sends itself is never answered: two panels naming each other stay quiet.
-        QTest::newRow("an error") << "/qx7/error" << QList<OscArgument>{{'s', "x"}} << QStringList{} << "";
-        QTest::newRow("feedback") << "/qx7/window/1/source" << QList<OscArgument>{{'s', "input 1"}}
-                                  << QStringList{} << "";
-        QTest::newRow("over 4 KiB") << "/qx7/preset" << QList<OscArgument>{{'s', QString(5000, 'x')}}
-                                    << QStringList{} << "";
+        row("an error", "/qx7/error", {{'s', "x"}}, none, "");
+        row("feedback", "/qx7/window/1/source", {{'s', "input 1"}}, none, "");
+        row("over 4 KiB", "/qx7/preset", {{'s', QString(5000, 'x')}}, none, "");
     }
     void osc()
     {
@@ -165,45 +157,6 @@ private Q_SLOTS:
         QCOMPARE(rig.emu.commands().mid(0, 3), (QStringList{"#Y 0,300,1,3", "#Y 0,337,0,3", "# "}));
         QCOMPARE(rig.emu.commands().filter("#Y 0,30").size(), 1);
         QVERIFY(heard(*senders.front()).isEmpty() && !heard(*senders.back()).isEmpty());
-    }
-
-    // The whole program with OSC feedback to its own port: a message is answered once, the CPU stays quiet
-    // and SIGTERM still ends it (bounds generous: a liveness check).
-    void ownPortProcess()
-    {
-        qx7emu::Emulator emu;
-        TempProgramFolder folder;
-        QFile::copy(QX_BIN_DIR "/qx-7alt", folder.file("qx-7alt"));
-        QFile::setPermissions(folder.file("qx-7alt"), QFile::permissions(QX_BIN_DIR "/qx-7alt"));
-        QUdpSocket tool;
-        QVERIFY(tool.bind(kHere, 0));
-        const QByteArray port = QByteArray::number(freePort());
-        QFile ini(folder.file("QX-7alt.ini")), remote(folder.file("remote.ini"));
-        QVERIFY(ini.open(QIODevice::WriteOnly) && remote.open(QIODevice::WriteOnly));
-        ini.write(";x\r\nCom Port=0\r\nx\r\nTCP Settings=127.0.0.1:" + QByteArray::number(emu.listenTcp()) + "\r\n");
-        remote.write("Enabled=1\r\nPort=" + port + "\r\nOscFeedback=127.0.0.1:" + port + "\r\n");
-        ini.close(), remote.close();
-        QProcess p;
-        p.start(folder.file("qx-7alt"));
-        QVERIFY(p.waitForStarted());
-        const auto send = [&](const QString &address, const QList<OscArgument> &arguments) {
-            tool.writeDatagram(OscRemote::encode({address, arguments}), kHere, quint16(port.toUInt()));
-        };
-        QTRY_VERIFY_WITH_TIMEOUT((send("/qx7/state", {}), tool.waitForReadyRead(200)), 20000);
-        QTest::qWait(300);
-        heard(tool);
-        send("/qx7/preset", {i(3)});
-        QTRY_COMPARE(emu.commands(), QStringList{"#PRST-RCL 3"});
-        const auto cpu = [&p] {
-            const QList<QByteArray> f = fileBytes(QStringLiteral("/proc/%1/stat").arg(p.processId())).split(')').last().split(' ');
-            return (f.value(12).toLongLong() + f.value(13).toLongLong()) * 1000 / ::sysconf(_SC_CLK_TCK);
-        };
-        const qint64 before = cpu();
-        QTest::qWait(2000);
-        QVERIFY2(cpu() - before < 1000, "the program spins");
-        QVERIFY(heard(tool).size() <= 16);
-        p.terminate();
-        QVERIFY(p.waitForFinished(5000));
     }
 
     void settingsFile_data()
