@@ -12,6 +12,8 @@
 
 #ifdef Q_OS_UNIX
 #include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -48,7 +50,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("args");
         // "running": a first program holds com1 (a stale socket was in its way); "signal": it runs, and this start
-        // is signalled before its request was taken; "no display": none for this start
+        // is signalled before its request was taken; "no display": none for this start; "blocked": no private folder
         QTest::addColumn<QString>("setting");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("out");  // the start of standard output
@@ -71,6 +73,7 @@ private Q_SLOTS:
             "#PRST-RCL 3\r\n");
 #ifdef Q_OS_UNIX
         row("handed over: signalled before it was taken", {"--preset", "3", "--exit"}, "running, signal", 1, {});
+        row("no private folder: no second link", {"--preset", "3", "--exit"}, "blocked", 1, {});
 #endif
     }
     // Each ends at once and saves nothing; what it asks for reaches the device, through the running program if
@@ -96,12 +99,21 @@ private Q_SLOTS:
         }
         const QByteArray before = read(app.ini);
         QProcess p;
-        if (setting.endsWith("no display")) {
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (setting.endsWith("no display"))
             for (const char *v : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
                 env.remove(v);
-            p.setProcessEnvironment(env);
+        QTemporaryDir tmp; // "blocked": every name of the private folder taken by someone else
+#ifdef Q_OS_UNIX
+        for (int n = 0; n < qx::kRuntimeFolderNames && setting == "blocked"; ++n) {
+            const QByteArray taken = QFile::encodeName(tmp.path()) + "/qx-7alt-" + QByteArray::number(::getuid())
+                                   + (n ? "-" + QByteArray::number(n) : "");
+            ::mkdir(taken, 0777), ::chmod(taken, 0777);
         }
+#endif
+        if (setting == "blocked")
+            env.insert("TMPDIR", tmp.path()), env.insert("XDG_RUNTIME_DIR", "");
+        p.setProcessEnvironment(env);
 #ifdef Q_OS_UNIX
         if (setting.endsWith("signal")) // sent at once and held blocked until main takes it
             p.setChildProcessModifier(
@@ -116,7 +128,7 @@ private Q_SLOTS:
         QCOMPARE(p.exitCode(), status);
         QVERIFY(p.readAllStandardOutput().startsWith(out));
         QVERIFY(status == 0 || setting.endsWith("signal") || !p.readAllStandardError().isEmpty()); // said why
-        if (setting.endsWith("signal"))
+        if (setting.endsWith("signal") || setting == "blocked")
             QTest::qWait(200); // nothing may arrive later either
         QTRY_COMPARE_WITH_TIMEOUT(emu.received().size(), int(!sent.isEmpty()), 10000);
         QCOMPARE(emu.received().value(0).raw, sent);

@@ -1,7 +1,7 @@
 // The remote control through its real listeners against the emulator: the
 // HTTP routes and their statuses, the token and the address rules, the
-// WebSocket feed with many clients, OSC with its replies and feedback, and
-// remote.ini. Everything talks to 127.0.0.1 only.
+// WebSocket feed with many clients (OSC and remote.ini: tst_oscremote).
+// Everything talks to 127.0.0.1 only.
 
 #include "corerig.h"
 #include "remote/httpremote.h"
@@ -21,7 +21,6 @@
 #include <QTcpSocket>
 #include <QThread>
 #include <QTest>
-#include <QUdpSocket>
 #include <QWebSocket>
 
 using namespace qx;
@@ -110,11 +109,6 @@ private Q_SLOTS:
     void waitsForTheOperator();
     void state();
     void webSocketClients();
-    void osc_data();
-    void osc();
-    void oscSenderRule_data();
-    void oscSenderRule();
-    void settingsFile();
 };
 
 void TestRemote::routes_data()
@@ -378,118 +372,6 @@ void TestRemote::webSocketClients()
     stranger.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/v1/ws").arg(others.httpPort())));
     QVERIFY(closed.wait(10000));
     QCOMPARE(stranger.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
-}
-
-void TestRemote::osc_data()
-{
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<QList<OscArgument>>("arguments");
-    QTest::addColumn<QStringList>("sent");
-    QTest::addColumn<QString>("reply"); // the first message the sender gets back
-    const auto i = [](int n) { return OscArgument{'i', n}; };
-    QTest::newRow("preset 4") << "/qx7/preset" << QList<OscArgument>{i(4)} << QStringList{"#PRST-RCL 4"}
-                              << "/qx7/link";
-    QTest::newRow("window 2 input 16") << "/qx7/window/2/input" << QList<OscArgument>{i(16)}
-                                       << QStringList{"#Y 0,300,15,1", "#Y 0,337,0,1", "# "} << "/qx7/link";
-    QTest::newRow("window 1 bank 2") << "/qx7/window/1/bank" << QList<OscArgument>{i(2)}
-                                     << QStringList{"#Y 0,337,2,0", "# "} << "/qx7/link";
-    QTest::newRow("background bank 4") << "/qx7/background/bank" << QList<OscArgument>{i(4)}
-                                       << QStringList{"#Y 0,337,4,4", "#Y 0,204,1", "# "} << "/qx7/link";
-    QTest::newRow("window 3 enabled") << "/qx7/window/3/enabled" << QList<OscArgument>{i(1)}
-                                      << QStringList{"#Y 0,302,1,2", "# "} << "/qx7/link";
-    QTest::newRow("full screen as T") << "/qx7/window/1/fullscreen" << QList<OscArgument>{OscArgument{'T', {}}}
-                                      << QStringList{"#Y 0,302,1,0", "#Y 0,201,1", "# "} << "/qx7/link";
-    QTest::newRow("state") << "/qx7/state" << QList<OscArgument>{} << QStringList{} << "/qx7/link";
-    QTest::newRow("read back") << "/qx7/readback" << QList<OscArgument>{} << QStringList{"# ", "#Y 1,302,0"}
-                               << "/qx7/link";
-    QTest::newRow("preset as text") << "/qx7/preset" << QList<OscArgument>{OscArgument{'s', QStringLiteral("3")}}
-                                    << QStringList{} << "/qx7/error";
-    QTest::newRow("window 9") << "/qx7/window/9/input" << QList<OscArgument>{i(1)} << QStringList{} << "/qx7/error";
-    QTest::newRow("two arguments") << "/qx7/preset" << QList<OscArgument>{i(1), i(2)} << QStringList{}
-                                   << "/qx7/error";
-}
-
-void TestRemote::osc()
-{
-    QFETCH(QString, address);
-    QFETCH(QList<OscArgument>, arguments);
-    QFETCH(QStringList, sent);
-    QFETCH(QString, reply);
-    QUdpSocket target; // a tool that listens on a port of its own
-    QVERIFY(target.bind(QHostAddress::LocalHost, 0));
-    RemoteRig rig(false, {{QHostAddress(QHostAddress::LocalHost), target.localPort()}});
-    // The feedback target watches: the state, unknown at the start, is read back for it.
-    QTRY_VERIFY(rig.runner.switchState().known);
-    rig.emu.clearReceived();
-    QUdpSocket tool;
-    QVERIFY(tool.bind(QHostAddress::LocalHost, 0));
-    tool.writeDatagram(OscRemote::encode({address, arguments}), QHostAddress::LocalHost, rig.remote.osc()->boundPort());
-    QList<OscMessage> back, fed;
-    const auto take = [](QUdpSocket &s, QList<OscMessage> &into) {
-        while (s.hasPendingDatagrams()) {
-            QByteArray d(qsizetype(s.pendingDatagramSize()), '\0');
-            s.readDatagram(d.data(), d.size());
-            OscMessage m;
-            QVERIFY(OscRemote::decode(d, m));
-            into << m;
-        }
-    };
-    QVERIFY(QTest::qWaitFor([&] { take(tool, back); return !back.isEmpty(); }, 10000));
-    QCOMPARE(back.first().address, reply);
-    QCOMPARE(rig.emu.commands().mid(0, sent.size()), sent);
-    if (sent.isEmpty())
-        QVERIFY(rig.emu.commands().isEmpty());
-    if (address == QLatin1String("/qx7/preset") && reply == QLatin1String("/qx7/link")) {
-        // The feedback target hears the change too.
-        const auto last4 = [](const OscMessage &m) { return m.address.endsWith("last") && m.arguments[0].value == 4; };
-        QVERIFY(QTest::qWaitFor([&] { take(target, fed); return std::any_of(fed.begin(), fed.end(), last4); }, 10000));
-    }
-}
-
-void TestRemote::oscSenderRule_data()
-{
-    QTest::addColumn<QString>("sender");
-    QTest::addColumn<bool>("allowOthers");
-    QTest::addColumn<bool>("heard");
-    // Addresses as values only: the rule is decided on them, nothing is sent there.
-    QTest::newRow("this computer") << "127.0.0.1" << false << true;
-    QTest::newRow("this computer, IPv4 in IPv6") << "::ffff:127.0.0.1" << false << true;
-    QTest::newRow("listed, others not allowed") << "192.0.2.7" << false << false;
-    QTest::newRow("listed, others allowed") << "192.0.2.7" << true << true;
-    QTest::newRow("listed, IPv4 in IPv6") << "::ffff:192.0.2.7" << true << true;
-    QTest::newRow("not listed") << "192.0.2.8" << true << false;
-}
-
-void TestRemote::oscSenderRule()
-{
-    QFETCH(QString, sender);
-    QFETCH(bool, allowOthers);
-    QFETCH(bool, heard);
-    QCOMPARE(OscSenderAllowed(QHostAddress(sender), allowOthers, {QHostAddress(QStringLiteral("192.0.2.7"))}), heard);
-}
-
-void TestRemote::settingsFile()
-{
-    TempProgramFolder folder;
-    const QString path = RemoteSettingsPath(folder.path());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("; my notes\r\nPort=6000\r\nColour=blue\r\nOscFeedback=127.0.0.1:9000, [::1]:9001, nonsense\r\n");
-    f.close();
-    bool made = false;
-    RemoteSettings s = LoadRemoteSettings(path, &made);
-    QVERIFY(made && s.token.size() == 32 && s.port == 6000 && !s.enabled && s.oscFeedback.size() == 2);
-    s.enabled = true;
-    QVERIFY(SaveRemoteSettings(path, s));
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    const QByteArray written = f.readAll();
-    QVERIFY(written.startsWith("; my notes\r\nPort=6000\r\nColour=blue\r\nOscFeedback=127.0.0.1:9000, [::1]:9001\r\n"
-                               "Enabled=1\r\n"));
-    QCOMPARE(f.permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), QFileDevice::Permissions());
-    // The token is made once: read again, it is the same.
-    bool again = false;
-    QCOMPARE(LoadRemoteSettings(path, &again).token, s.token);
-    QVERIFY(!again);
 }
 
 QTEST_GUILESS_MAIN(TestRemote)

@@ -7,6 +7,7 @@
 #include "switching/switchprotocol.h"
 #include "util/seams.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -16,9 +17,11 @@
 #include <QtTest>
 
 #ifdef Q_OS_UNIX
+#include <cstring>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 #endif
 
@@ -366,8 +369,65 @@ private Q_SLOTS:
         qputenv("XDG_RUNTIME_DIR", runtime);
         qputenv("TMPDIR", temp);
         QCOMPARE(asRuntime, mine ? path : own);
-        QCOMPARE(asOwn, mine ? own : QString());
+        QCOMPARE(asOwn, mine ? own : own + "-1"); // the next name, made fresh
         QVERIFY(IsPrivateFolder(tmp.filePath("made")) != mine);
+    }
+
+    // The names before it taken by others: a running program is found where its lock or socket is, also
+    // after a name before it has gone (not in a fresh folder made there); every name taken: none.
+    void fallbackFolder()
+    {
+        QTemporaryDir tmp;
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR"), temp = qgetenv("TMPDIR");
+        qputenv("XDG_RUNTIME_DIR", ""), qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+        const auto taken = [](int n) { ::mkdir(QFile::encodeName(RuntimeFolderName(n)), 0777), ::chmod(QFile::encodeName(RuntimeFolderName(n)), 0777); };
+        taken(0), taken(1);
+        const QString second = RuntimeFolderName(2), made = PrivateRuntimeFolder();
+        QFile(second + "/s.lock").open(QIODevice::WriteOnly);
+        ::rmdir(QFile::encodeName(RuntimeFolderName(0)));
+        const QString found = PrivateRuntimeFolder("s");
+        for (int n = 0; n < kRuntimeFolderNames; ++n)
+            taken(n);
+        const QString none = PrivateRuntimeFolder("s");
+        qputenv("XDG_RUNTIME_DIR", runtime), qputenv("TMPDIR", temp);
+        QCOMPARE(made, second);
+        QCOMPARE(found, second);
+        QCOMPARE(none, QString());
+    }
+
+    // A client that streams on after its line while its request waits: what follows the line is thrown away
+    // as it comes (resident memory stays flat; generous bound), and the request still runs and is answered.
+    void streamAfterLine()
+    {
+        CoreRig c;
+        RequestServer server(c.core.runner, {});
+        QTemporaryDir dir;
+        QVERIFY(server.listen(dir.filePath("s")));
+        std::optional<DialogOpen> hold(std::in_place); // the request waits behind a question
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_un to{};
+        to.sun_family = AF_UNIX;
+        std::strcpy(to.sun_path, QFile::encodeName(dir.filePath("s")).constData());
+        QVERIFY(::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0 && ::write(fd, "QX7 preset=2\n", 13) == 13);
+        QTRY_COMPARE(c.core.runner.queued(), 1);
+        const auto resident = [] {
+            QFile f("/proc/self/status");
+            return f.open(QIODevice::ReadOnly) ? QString(f.readAll()).section("VmRSS:", 1).simplified().section(' ', 0, 0).toLongLong() : 0;
+        };
+        const qint64 before = resident();
+        const QByteArray chunk(1 << 20, 'x');
+        qint64 sent = 0;
+        for (QDeadlineTimer until(20000); sent < (256 << 20) && !until.hasExpired();) {
+            const ssize_t n = ::write(fd, chunk.constData(), size_t(chunk.size()));
+            n > 0 ? void(sent += n) : QCoreApplication::processEvents();
+        }
+        QVERIFY2(resident() - before < 64 * 1024, qPrintable(QString::number(resident() - before)));
+        hold.reset();
+        QByteArray answer(3, '\0');
+        QVERIFY(QTest::qWaitFor([&] { return ::read(fd, answer.data(), 3) == 3; }, 10000));
+        ::close(fd);
+        QCOMPARE(answer, "0 \n");
+        QCOMPARE(c.emu.commands(), QStringList{"#PRST-RCL 2"});
     }
 
     // The user at the other end of a local socket is known, and only the same user passes.

@@ -104,6 +104,11 @@ int main(int argc, char *argv[])
     {
         QCoreApplication console(argc, argv);
         gate.emplace(qx::ProgramFolder());
+        if (!gate->hasPrivateFolder()) {
+            std::fprintf(stderr, "%s\n",
+                         qPrintable(qx::FillIn(qx::MessageTable::defaultText(79), qx::RuntimeFolderName())));
+            return 1;
+        }
         if (const auto reply = gate->forward(requests)) {
             if (!reply->message.isEmpty())
                 std::fprintf(stderr, "%s\n", qPrintable(reply->message));

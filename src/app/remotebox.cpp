@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDir>
 #include <QGuiApplication>
 #include <QHostInfo>
 #include <QLabel>
@@ -58,10 +59,17 @@ void RemoteBox::start(RemoteControl &remote, const QString &folder, quint16 port
     m_remote = &remote;
     m_override = portOverride;
     m_path = RemoteSettingsPath(folder);
-    bool tokenMade = false;
-    m_settings = LoadRemoteSettings(m_path, &tokenMade);
-    if (tokenMade)
-        save();
+    m_settings = StartRemoteSettings(m_path);
+    // Told once, in the note, for as long as the program runs.
+    const QString shown = QDir::toNativeSeparators(m_path);
+    if (!m_settings.unreadable.isEmpty())
+        m_findings << FillIn(m_msg(76), shown) + QStringLiteral(" (") + m_settings.unreadable + QLatin1Char(')');
+    if (m_settings.nulsLeftOut)
+        m_findings << FillIn(m_msg(65), shown);
+    if (m_settings.openToOthers)
+        m_findings << FillIn(m_msg(77), shown);
+    if (m_settings.tokenShort())
+        m_findings << FillIn(m_msg(78), QString::number(kShortRemoteToken));
     chkREMOTE->setChecked(m_settings.enabled || portOverride != 0);
     txtREMOTEPORT->setText(QString::number(portOverride ? portOverride : m_settings.port));
     chkREMOTEOTHERS->setChecked(m_settings.allowOthers);
@@ -91,7 +99,8 @@ void RemoteBox::changed()
 
 void RemoteBox::save()
 {
-    // Nothing to tell when the folder cannot be written: the start-up has said so already.
+    // Nothing to tell when the folder cannot be written: the start-up has said
+    // so already; a file that could not be read is in the note.
     SaveRemoteSettings(m_path, m_settings);
 }
 
@@ -103,7 +112,10 @@ void RemoteBox::showNote()
     case RemoteControl::Status::Listening: note = FillIn(m_msg(70), QString::number(m_remote->port())); break;
     case RemoteControl::Status::Failed: note = FillIn(m_msg(71), QString::number(m_remote->port())); break;
     }
-    labREMOTENOTE->setText(note);
+    QStringList parts = m_findings;
+    if (!note.isEmpty())
+        parts.prepend(note);
+    labREMOTENOTE->setText(parts.join(QStringLiteral(" · ")));
     labREMOTENOTE->setToolTip(m_remote->error());
 }
 

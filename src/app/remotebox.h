@@ -28,8 +28,10 @@ public:
     // with `window` in this order.
     RemoteBox(QWidget *window, QWidget *frame, const MessageTable &msg);
 
-    // Reads remote.ini from `folder` (writing it when a token had to be made)
-    // and starts what it says; `portOverride` (--control-port) turns the
+    // Reads remote.ini from `folder` (writing it only when a token had to be
+    // made; a file that cannot be read is never written) and starts what it
+    // says; what reading found (the file unreadable, NUL bytes left out, a
+    // mode open to others, a short token) joins the note; `portOverride` (--control-port) turns the
     // listeners on for this run on that port, and the group then only shows it.
     void start(RemoteControl &remote, const QString &folder, quint16 portOverride);
     const RemoteSettings &settings() const { return m_settings; }
@@ -43,6 +45,7 @@ private:
     RemoteControl *m_remote = nullptr;
     RemoteSettings m_settings;
     QString m_path;
+    QStringList m_findings; // what reading remote.ini found for the operator
     quint16 m_override = 0;
 
     QCheckBox *chkREMOTE = nullptr;

@@ -62,6 +62,8 @@ const QList<int> &MessageTable::numbers()
             l.append(n);
         for (int n = 70; n <= 74; ++n)
             l.append(n);
+        for (int n = 76; n <= 79; ++n)
+            l.append(n);
         return l;
     }();
     return list;
@@ -143,6 +145,11 @@ QString MessageTable::defaultText(int n)
     case 72: return QStringLiteral("Choose the serial port or TCP/IP under Communication settings on the Files and Setup page, then press Reconnect.");
     case 73: return QStringLiteral("built-in serial port");
     case 74: return QStringLiteral("TCP/IP in use");
+    // What reading remote.ini found, and the hand-over without a private folder.
+    case 76: return QStringLiteral("%1 cannot be read: the remote control is off and the file is left as it is");
+    case 77: return QStringLiteral("%1 can be read by other users, the token with it: chmod 600");
+    case 78: return QStringLiteral("the token has fewer than %1 characters and is easy to guess");
+    case 79: return QStringLiteral("No private folder for the hand-over (%1 is not the user's own): a running panel could not be found, so this start does not open a second link to the device. Set XDG_RUNTIME_DIR or remove the folder.");
     default: return QString();
     }
 }

@@ -42,7 +42,7 @@ public:
                               MessageRecords &records, bool recordMode);
 
 private:
-    std::array<QString, 75> m_text;
+    std::array<QString, 80> m_text;
 };
 
 // `text` with its "%1" replaced by `value` (a language file's text may leave it out).

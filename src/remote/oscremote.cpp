@@ -1,5 +1,6 @@
 #include "oscremote.h"
 
+#include <QNetworkInterface>
 #include <QUdpSocket>
 #include <QVariant>
 #include <cstdlib>
@@ -58,10 +59,18 @@ bool OscRemote::start(const QHostAddress &address, quint16 port, QString *error)
         return false;
     }
     m_socket = socket;
+    m_clock.start();
+    // Bound to every address, any of this computer's reaches it.
+    m_ownAddresses = address == QHostAddress(QHostAddress::Any) || address == QHostAddress(QHostAddress::AnyIPv6)
+                         ? QNetworkInterface::allAddresses()
+                         : QList<QHostAddress>{address};
+    for (QHostAddress &a : m_ownAddresses)
+        a = plain(a);
     connect(socket, &QUdpSocket::readyRead, this, &OscRemote::readDatagrams);
     // A feedback target shows the state: what a preset or an outage left unknown is read back for it.
     if (!m_feedback.isEmpty())
         m_gateway.watch(this);
+    m_changed.start(); // the targets hear the whole state once, then what changes
     return true;
 }
 
@@ -81,6 +90,8 @@ QByteArray OscRemote::encode(const OscMessage &message)
     for (const OscArgument &a : message.arguments) {
         if (a.type == 'i')
             lo_message_add_int32(m, a.value.toInt());
+        else if (a.type == 'f')
+            lo_message_add_float(m, a.value.toFloat());
         else if (a.type == 's')
             lo_message_add_string(m, a.value.toString().toUtf8().constData());
         else if (a.type == 'T')
@@ -155,13 +166,14 @@ void OscRemote::handle(const QByteArray &bytes, const Target &from)
 {
     OscMessage message;
     if (!decode(bytes, message)) {
-        sendTo({OscMessage{QStringLiteral("/qx7/error"), {OscArgument{'s', QStringLiteral("not an OSC message")}}}},
-               from);
+        refuse(QStringLiteral("not an OSC message"), from);
         return;
     }
     const OscCall call = ParseOscCall(message.address, message.arguments);
+    if (call.kind == OscCall::Kind::Ignored)
+        return;
     if (call.kind == OscCall::Kind::Refusal) {
-        sendTo({OscMessage{QStringLiteral("/qx7/error"), {OscArgument{'s', call.reason}}}}, from);
+        refuse(call.reason, from);
         return;
     }
     // So does a sender, from its first message on; one asking for the state while it is unknown gets a read-back.
@@ -178,14 +190,41 @@ void OscRemote::handle(const QByteArray &bytes, const Target &from)
     const bool readBack = call.request.kind == RemoteRequest::Kind::ReadBack;
     m_gateway.submit(call.request, this, [this, from, readBack](const RemoteOutcome &outcome) {
         if (outcome.result != RemoteOutcome::Result::Done)
-            sendTo({OscMessage{QStringLiteral("/qx7/error"), {OscArgument{'s', outcome.message}}}}, from);
+            refuse(outcome.message, from);
         else if (readBack) // answered with the values read
             sendTo(OscFeedback(m_gateway.state()), from);
     });
 }
 
+bool OscRemote::isOwn(const Target &t) const
+{
+    if (!m_socket || t.second != m_socket->localPort())
+        return false;
+    const QHostAddress a = plain(t.first);
+    return a.isLoopback() || m_ownAddresses.contains(a);
+}
+
+void OscRemote::refuse(const QString &reason, const Target &to)
+{
+    // A sender that keeps sending what is refused (a tool in a loop, a
+    // flood) is told once a second, not once a message.
+    const qint64 now = m_clock.elapsed();
+    const auto last = m_lastError.constFind(to);
+    if (last != m_lastError.cend() && now - *last < kErrorIntervalMs)
+        return;
+    if (m_lastError.size() >= kMaxErrorSenders) {
+        m_lastError.removeIf([now](const auto &entry) { return now - entry.value() >= kErrorIntervalMs; });
+        if (m_lastError.size() >= kMaxErrorSenders)
+            return; // that many refused senders within a second: a flood, not a tool to tell
+    }
+    m_lastError.insert(to, now);
+    sendTo({OscMessage{QStringLiteral("/qx7/error"), {OscArgument{'s', reason}}}}, to);
+}
+
 void OscRemote::sendTo(const QList<OscMessage> &messages, const Target &to)
 {
+    if (isOwn(to))
+        return;
     for (const OscMessage &m : messages)
         m_socket->writeDatagram(encode(m), to.first, to.second);
 }
@@ -194,7 +233,14 @@ void OscRemote::sendFeedback()
 {
     if (!m_socket)
         return;
-    const QList<OscMessage> messages = OscFeedback(m_gateway.state());
+    // One block per change, with the values that changed: a switching
+    // command's read-back changes the state many times, a tool needs to hear
+    // each value once.
+    const RemoteState now = m_gateway.state();
+    const QList<OscMessage> messages = m_sent ? OscFeedbackChanges(*m_sent, now) : OscFeedback(now);
+    m_sent = now;
+    if (messages.isEmpty())
+        return;
     QList<Target> targets = m_feedback;
     for (const Target &t : std::as_const(m_senders))
         if (!targets.contains(t))

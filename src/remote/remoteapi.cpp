@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QRegularExpression>
 #include <QStringList>
 #include <optional>
 
@@ -362,8 +363,23 @@ OscCall oscRequest(const RemoteRequest &r)
 
 } // namespace
 
+bool IsOscFeedbackAddress(const QString &address)
+{
+    static const QRegularExpression sent(QStringLiteral(
+        "^/qx7/(error|link|busy|preset/last|background/source|window/[^/]*/source)$"));
+    return sent.match(address).hasMatch();
+}
+
 OscCall ParseOscCall(const QString &address, const QList<OscArgument> &arguments)
 {
+    // What this program sends is never taken as a request nor answered: a
+    // panel that names another as its feedback target (or itself) would
+    // otherwise answer answers for ever.
+    if (IsOscFeedbackAddress(address)) {
+        OscCall call;
+        call.kind = OscCall::Kind::Ignored;
+        return call;
+    }
     const QString prefix = QStringLiteral("/qx7/");
     if (address == QLatin1String("/qx7/state")) {
         if (!arguments.isEmpty())
@@ -379,14 +395,37 @@ OscCall ParseOscCall(const QString &address, const QList<OscArgument> &arguments
         r.kind = RemoteRequest::Kind::ReadBack;
         return oscRequest(r);
     }
+    const QString unknown = QStringLiteral("unknown address");
     if (!address.startsWith(prefix))
-        return oscRefusal(QStringLiteral("unknown address"));
+        return oscRefusal(unknown);
     const QStringList parts = address.mid(prefix.size()).split(QLatin1Char('/'));
+    // The address is known before its arguments are looked at.
+    int window = -1;
+    QString what;
+    if (parts == QStringList{QStringLiteral("preset")}) {
+        what = parts.at(0);
+    } else if (parts.size() == 2 && parts.at(0) == QLatin1String("background")) {
+        window = 0;
+        what = parts.at(1);
+        if (what != QLatin1String("input") && what != QLatin1String("bank"))
+            return oscRefusal(unknown);
+    } else if (parts.size() == 3 && parts.at(0) == QLatin1String("window")) {
+        what = parts.at(2);
+        if (what != QLatin1String("input") && what != QLatin1String("bank") && what != QLatin1String("enabled")
+            && what != QLatin1String("fullscreen"))
+            return oscRefusal(unknown);
+        const auto n = numberIn(parts.at(1), 1, kWindows);
+        if (!n)
+            return oscRefusal(QStringLiteral("window must be 1 to 4"));
+        window = *n;
+    } else {
+        return oscRefusal(unknown);
+    }
     if (arguments.size() != 1)
         return oscRefusal(QStringLiteral("%1 takes one argument").arg(address));
     const OscArgument &arg = arguments.first();
 
-    if (parts == QStringList{QStringLiteral("preset")}) {
+    if (window < 0) {
         const auto preset = oscInteger(arg, 1, kPresets);
         if (!preset)
             return oscRefusal(QStringLiteral("preset must be 1 to 16"));
@@ -394,20 +433,6 @@ OscCall ParseOscCall(const QString &address, const QList<OscArgument> &arguments
         r.kind = RemoteRequest::Kind::Preset;
         r.preset = *preset;
         return oscRequest(r);
-    }
-    int window = -1;
-    QString what;
-    if (parts.size() == 2 && parts.at(0) == QLatin1String("background")) {
-        window = 0;
-        what = parts.at(1);
-    } else if (parts.size() == 3 && parts.at(0) == QLatin1String("window")) {
-        const auto n = numberIn(parts.at(1), 1, kWindows);
-        if (!n)
-            return oscRefusal(QStringLiteral("window must be 1 to 4"));
-        window = *n;
-        what = parts.at(2);
-    } else {
-        return oscRefusal(QStringLiteral("unknown address"));
     }
 
     RemoteRequest r;
@@ -423,15 +448,12 @@ OscCall ParseOscCall(const QString &address, const QList<OscArgument> &arguments
         r.number = *n;
         return oscRequest(r);
     }
-    if (window > 0 && (what == QLatin1String("enabled") || what == QLatin1String("fullscreen"))) {
-        const auto on = oscFlag(arg);
-        if (!on)
-            return oscRefusal(QStringLiteral("%1 must be 0 or 1").arg(what));
-        r.kind = what == QLatin1String("enabled") ? RemoteRequest::Kind::Enabled : RemoteRequest::Kind::FullScreen;
-        r.on = *on;
-        return oscRequest(r);
-    }
-    return oscRefusal(QStringLiteral("unknown address"));
+    const auto on = oscFlag(arg);
+    if (!on)
+        return oscRefusal(QStringLiteral("%1 must be 0 or 1").arg(what));
+    r.kind = what == QLatin1String("enabled") ? RemoteRequest::Kind::Enabled : RemoteRequest::Kind::FullScreen;
+    r.on = *on;
+    return oscRequest(r);
 }
 
 QString SourceText(const RemoteState::Window &w)
@@ -464,6 +486,25 @@ QList<OscMessage> OscFeedback(const RemoteState &s)
         out << OscMessage{QStringLiteral("/qx7/background/source"), {text(SourceText(s.background))}};
     out << OscMessage{QStringLiteral("/qx7/busy"), {integer(s.busy ? 1 : 0)}};
     return out;
+}
+
+QList<OscMessage> OscFeedbackChanges(const RemoteState &before, const RemoteState &after)
+{
+    const QList<OscMessage> was = OscFeedback(before);
+    QList<OscMessage> changed;
+    for (const OscMessage &m : OscFeedback(after)) {
+        const auto same = [&m](const OscMessage &o) {
+            if (o.address != m.address || o.arguments.size() != m.arguments.size())
+                return false;
+            for (qsizetype i = 0; i < m.arguments.size(); ++i)
+                if (o.arguments.at(i).type != m.arguments.at(i).type || o.arguments.at(i).value != m.arguments.at(i).value)
+                    return false;
+            return true;
+        };
+        if (std::none_of(was.cbegin(), was.cend(), same))
+            changed << m;
+    }
+    return changed;
 }
 
 } // namespace qx

@@ -64,12 +64,21 @@ struct OscArgument {
 };
 
 struct OscCall {
-    enum class Kind { Refusal, State, Request };
+    enum class Kind {
+        Refusal, // answered /qx7/error with `reason`
+        Ignored, // an address this program sends itself: neither taken nor answered
+        State,   // /qx7/state: the whole feedback
+        Request,
+    };
     Kind kind = Kind::Refusal;
     QString reason;
     RemoteRequest request;
 };
+// The address is checked before the arguments: an unknown one is "unknown
+// address" whatever comes with it.
 OscCall ParseOscCall(const QString &address, const QList<OscArgument> &arguments);
+// Whether `address` is one of the feedback's or /qx7/error.
+bool IsOscFeedbackAddress(const QString &address);
 
 // The feedback after a change or on /qx7/state: address and arguments.
 struct OscMessage {
@@ -77,6 +86,9 @@ struct OscMessage {
     QList<OscArgument> arguments;
 };
 QList<OscMessage> OscFeedback(const RemoteState &state);
+// The messages of the feedback whose values differ between the two states:
+// what a change sends (the whole of it goes only on /qx7/state).
+QList<OscMessage> OscFeedbackChanges(const RemoteState &before, const RemoteState &after);
 // "input 5", "bank 2", or "" before the first read-back.
 QString SourceText(const RemoteState::Window &window);
 

@@ -3,15 +3,19 @@
 #include "util/settingline.h"
 #include "util/seams.h"
 #include "util/textfile.h"
+#include "util/treefile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace qx {
 
 namespace {
-// A settings file is a few hundred bytes; anything much larger is not one.
-constexpr qint64 kMaxRemoteFileBytes = 64 * 1024;
 const QString kEnabled = QStringLiteral("Enabled");
 const QString kPort = QStringLiteral("Port");
 const QString kAllowOthers = QStringLiteral("AllowOtherComputers");
@@ -19,16 +23,6 @@ const QString kToken = QStringLiteral("Token");
 const QString kOscAllowed = QStringLiteral("OscAllowed");
 const QString kOscFeedback = QStringLiteral("OscFeedback");
 const QString kReadBackSeconds = QStringLiteral("ReadBackSeconds");
-
-bool tokenUsable(const QString &token)
-{
-    if (token.size() < 16 || token.size() > 128)
-        return false;
-    for (const QChar c : token)
-        if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != QLatin1Char('-') && c != QLatin1Char('_'))
-            return false;
-    return true;
-}
 
 QStringList listItems(const QString &value)
 {
@@ -91,14 +85,45 @@ bool SameSecret(const QByteArray &a, const QByteArray &b)
     return diff == 0;
 }
 
+namespace {
+// The text of the file, or why a file that is there cannot be read ("" and
+// no text when there is none).
+QString readRemoteFile(const QString &path, RemoteSettings &s)
+{
+    QFile file;
+    QString why;
+    if (!OpenRegularFile(file, path, why)) {
+        const QFileInfo info(path);
+        if (info.exists() || info.isSymLink())
+            s.unreadable = why;
+        return {};
+    }
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    s.openToOthers = ::fstat(file.handle(), &st) == 0 && (st.st_mode & 077) != 0;
+#endif
+    const QByteArray bytes = file.read(kMaxRemoteFileBytes + 1);
+    if (bytes.size() > kMaxRemoteFileBytes) {
+        s.unreadable = QStringLiteral("larger than %1 MiB").arg(kMaxRemoteFileBytes >> 20);
+        return {};
+    }
+    if (file.error() != QFileDevice::NoError) {
+        s.unreadable = file.errorString();
+        return {};
+    }
+    const QString text = DecodeFileText(bytes, &s.encoding, &s.nulsLeftOut);
+    if (s.encoding == TextEncoding::NotText)
+        s.unreadable = QStringLiteral("not a text file");
+    return text;
+}
+} // namespace
+
 RemoteSettings LoadRemoteSettings(const QString &path, bool *tokenMade)
 {
     RemoteSettings s;
-    QFile file(path);
-    QString text;
-    if (file.open(QIODevice::ReadOnly) && file.size() <= kMaxRemoteFileBytes)
-        text = DecodeFileText(file.read(kMaxRemoteFileBytes));
+    QString text = readRemoteFile(path, s);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     if (text.endsWith(QLatin1Char('\n')))
         text.chop(1);
     if (!text.isEmpty())
@@ -116,8 +141,8 @@ RemoteSettings LoadRemoteSettings(const QString &path, bool *tokenMade)
         } else if (key.compare(kAllowOthers, Qt::CaseInsensitive) == 0) {
             s.allowOthers = value.toInt() != 0;
         } else if (key.compare(kToken, Qt::CaseInsensitive) == 0) {
-            if (tokenUsable(value))
-                s.token = value;
+            // What the operator wrote is what clients show: never replaced.
+            s.token = value;
         } else if (key.compare(kOscAllowed, Qt::CaseInsensitive) == 0) {
             const QStringList items = listItems(value);
             QList<QHostAddress> addresses;
@@ -146,15 +171,28 @@ RemoteSettings LoadRemoteSettings(const QString &path, bool *tokenMade)
         }
     }
     if (s.token.isEmpty()) {
+        // A file that cannot be read keeps its token, unknown here: this
+        // run's is its own, and the file is not written.
         s.token = MakeRemoteToken();
         if (tokenMade)
-            *tokenMade = true;
+            *tokenMade = s.unreadable.isEmpty();
     }
+    return s;
+}
+
+RemoteSettings StartRemoteSettings(const QString &path)
+{
+    bool tokenMade = false;
+    RemoteSettings s = LoadRemoteSettings(path, &tokenMade);
+    if (tokenMade)
+        SaveRemoteSettings(path, s); // a folder that cannot be written: the start-up has said so already
     return s;
 }
 
 bool SaveRemoteSettings(const QString &path, RemoteSettings &s)
 {
+    if (!s.unreadable.isEmpty())
+        return false;
     QStringList feedback;
     for (const auto &t : s.oscFeedback)
         feedback << targetText(t);
@@ -188,10 +226,12 @@ bool SaveRemoteSettings(const QString &path, RemoteSettings &s)
     QString text;
     for (const QString &line : out)
         text += line + QStringLiteral("\r\n");
-    if (!WriteWholeFile(path, EncodeFileText(text, TextEncoding::Utf8)))
+    if (!WriteWholeFile(path, EncodeFileText(text, s.encoding), QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return false;
     s.lines = out;
-    return QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    s.nulsLeftOut = false;
+    s.openToOthers = false;
+    return true;
 }
 
 } // namespace qx

@@ -75,30 +75,53 @@ bool IsPrivateFolder(const QString &path)
 #endif
 }
 
-QString PrivateRuntimeFolder()
+QString RuntimeFolderName(int n)
+{
+    const QString name = QStringLiteral("qx-7alt-%1").arg(CurrentUser());
+    return QDir(QDir::tempPath()).filePath(n > 0 ? name + QStringLiteral("-%1").arg(n) : name);
+}
+
+QString PrivateRuntimeFolder(const QString &entry)
 {
 #ifdef Q_OS_UNIX
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (IsPrivateFolder(runtime))
         return runtime;
-    const QString own = QDir(QDir::tempPath()).filePath(QStringLiteral("qx-7alt-%1").arg(CurrentUser()));
-    ::mkdir(QFile::encodeName(own).constData(), 0700); // there already: checked below like any other
-    return IsPrivateFolder(own) ? own : QString();
+    // Another user may have made "qx-7alt-<uid>" first: then the next name
+    // that is the user's own, or that the user makes now, serves. A program
+    // that runs already is found where its socket is, even when a name
+    // before its folder has gone again since.
+    QStringList names;
+    for (int n = 0; n < kRuntimeFolderNames; ++n)
+        names << RuntimeFolderName(n);
+    const auto holds = [&entry](const QString &name) {
+        const QString path = QDir(name).filePath(entry);
+        return QFileInfo::exists(path) || QFileInfo::exists(path + QStringLiteral(".lock"));
+    };
+    if (!entry.isEmpty())
+        for (const QString &name : std::as_const(names))
+            if (IsPrivateFolder(name) && holds(name))
+                return name;
+    for (const QString &name : std::as_const(names)) {
+        ::mkdir(QFile::encodeName(name).constData(), 0700); // there already: checked below like any other
+        if (IsPrivateFolder(name))
+            return name;
+    }
+    return QString();
 #else
+    Q_UNUSED(entry);
     return QDir::tempPath();
 #endif
 }
 
 QString InstanceName(const QString &folder)
 {
-    const QString runtime = PrivateRuntimeFolder();
-    if (runtime.isEmpty())
-        return {};
     const QString canonical = QFileInfo(folder).canonicalFilePath();
     const QByteArray key = (canonical.isEmpty() ? folder : canonical).toUtf8();
-    return QDir(runtime).filePath(
-        QStringLiteral("qx-7alt-") +
-        QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(24)));
+    const QString entry = QStringLiteral("qx-7alt-") +
+                          QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(24));
+    const QString runtime = PrivateRuntimeFolder(entry);
+    return runtime.isEmpty() ? QString() : QDir(runtime).filePath(entry);
 }
 
 QByteArray EncodeRequests(const CommandLineRequests &req)
@@ -300,8 +323,16 @@ void RequestServer::accept()
 void RequestServer::readFrom(QLocalSocket *socket)
 {
     const std::shared_ptr<Client> client = m_clients.value(socket);
-    if (!client || client->taken)
+    if (!client)
         return;
+    // One line per connection: what follows it is thrown away as it comes,
+    // never kept (a client that streams on while its request waits would
+    // fill the memory), and the socket is still read, so a sender that
+    // goes is noticed.
+    if (client->taken) {
+        socket->skip(socket->bytesAvailable());
+        return;
+    }
     client->line += socket->read(kMaxRequestLine + 1 - client->line.size());
     const qsizetype end = client->line.indexOf('\n');
     if (end < 0 && client->line.size() <= kMaxRequestLine)

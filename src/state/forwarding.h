@@ -59,9 +59,16 @@ bool SameUser(qintptr descriptor, quint64 user = CurrentUser());
 bool IsPrivateFolder(const QString &path);
 // Where the socket and its lock file live: $XDG_RUNTIME_DIR when it is such a
 // folder, else "qx-7alt-<user id>" in the temporary folder (made with mode
-// 0700 when missing). Checked on every call; "" when neither is private, and
-// then nothing is handed over.
-QString PrivateRuntimeFolder();
+// 0700 when missing), or when another user holds that name the first of
+// "qx-7alt-<user id>-1" … "-7" that is the user's own or is made now; a
+// private one of them that holds `entry` (a running program's socket) comes
+// first. Checked on every call; "" when none is private, and then nothing is
+// handed over and the start does not run (it could not tell whether a panel
+// holds the link already).
+constexpr int kRuntimeFolderNames = 8;
+QString PrivateRuntimeFolder(const QString &entry = {});
+// The n-th of those names in the temporary folder.
+QString RuntimeFolderName(int n = 0);
 
 // The socket's path for the program folder `folder` (a hash of its canonical
 // path, in PrivateRuntimeFolder()); "" when there is no private folder.
@@ -137,6 +144,9 @@ public:
     std::optional<ForwardReply> forward(const CommandLineRequests &req);
     // Lets `server` listen, then lets go of the lock.
     bool listen(RequestServer &server);
+    // Whether a private folder was found: without one a running program
+    // cannot be found, and this start must not open the link beside it.
+    bool hasPrivateFolder() const { return !m_name.isEmpty(); }
 
 private:
     QString m_name;

@@ -137,11 +137,15 @@ QByteArray EncodeFileText(const QString &text, TextEncoding encoding)
     }
 }
 
-bool WriteWholeFile(const QString &path, const QByteArray &bytes)
+bool WriteWholeFile(const QString &path, const QByteArray &bytes, QFileDevice::Permissions permissions)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
+    if (permissions && !file.setPermissions(permissions)) {
+        file.cancelWriting();
+        return false;
+    }
     // The writes land in a buffer; a full disk shows only when it is flushed.
     // commit() would move even an incomplete temporary file over the old one.
     if (file.write(bytes) != bytes.size() || !file.flush()) {

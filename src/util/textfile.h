@@ -16,6 +16,7 @@
 // binary) is not text: nothing of it is read and it is never written over.
 
 #include <QByteArray>
+#include <QFileDevice>
 #include <QString>
 
 namespace qx {
@@ -36,7 +37,8 @@ QByteArray EncodeFileText(const QString &text, TextEncoding encoding);
 // Replaces the file at `path` with `bytes` through a temporary file beside it.
 // Every write and the final flush are checked: a write that cannot be
 // completed (a full disk, a missing folder) leaves the old file exactly as it
-// was and returns false.
-bool WriteWholeFile(const QString &path, const QByteArray &bytes);
+// was and returns false. `permissions`, when given, are the new file's from
+// the moment it is made (a secret is never readable by others on the way).
+bool WriteWholeFile(const QString &path, const QByteArray &bytes, QFileDevice::Permissions permissions = {});
 
 } // namespace qx

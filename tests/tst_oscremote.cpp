@@ -1,0 +1,236 @@
+// OSC through its real socket against the emulator (its messages, refusals and feedback, what it never
+// answers and where it never sends), and remote.ini as a start finds it. Everything talks to 127.0.0.1 only.
+
+#include "corerig.h"
+#include "remote/oscremote.h"
+#include "remote/remotesettings.h"
+#include "remote/runnergateway.h"
+
+#include <QTest>
+#include <QUdpSocket>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace qx;
+using namespace qxtest;
+
+namespace {
+const QHostAddress kHere(QHostAddress::LocalHost);
+OscArgument i(int n) { return {'i', n}; }
+
+// The panel's OSC listener on `port`, its link up to an emulator over TCP.
+struct OscRig {
+    explicit OscRig(const QList<OscRemote::Target> &feedback = {}, quint16 port = 0) : targets(feedback)
+    {
+        osc.start(kHere, port, nullptr);
+    }
+    void send(QUdpSocket &from, const QString &address, const QList<OscArgument> &arguments)
+    {
+        from.writeDatagram(OscRemote::encode({address, arguments}), kHere, osc.boundPort());
+    }
+    CoreRig core;
+    qx7emu::Emulator &emu = core.emu;
+    RunnerGateway gateway{core.core};
+    QList<OscRemote::Target> targets;
+    OscRemote osc{gateway, false, {}, targets};
+};
+
+// What a socket got by now, each message as "address first-argument".
+QStringList heard(QUdpSocket &s)
+{
+    QStringList got;
+    while (s.hasPendingDatagrams()) {
+        QByteArray d(qsizetype(s.pendingDatagramSize()), '\0');
+        s.readDatagram(d.data(), d.size());
+        OscMessage m;
+        got << (OscRemote::decode(d, m) ? m.address + ' ' + m.arguments.value(0).value.toString() : "?");
+    }
+    return got;
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
+}
+} // namespace
+
+class TestOscRemote : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void osc_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QList<OscArgument>>("arguments");
+        QTest::addColumn<QStringList>("sent");
+        QTest::addColumn<QString>("reply"); // the start of the first message back; "" none
+        const auto row = [](const char *name, const char *address, const QList<OscArgument> &arguments,
+                            const QStringList &sent, const char *reply) {
+            QTest::newRow(name) << QString(address) << arguments << sent << QString(reply);
+        };
+        const QStringList none;
+        row("preset 4 as a whole float", "/qx7/preset", {{'f', 4.0}}, {"#PRST-RCL 4"}, "/qx7/link");
+        row("window 2 input 16", "/qx7/window/2/input", {i(16)}, {"#Y 0,300,15,1", "#Y 0,337,0,1", "# "}, "/qx7/link");
+        row("window 1 bank 2", "/qx7/window/1/bank", {i(2)}, {"#Y 0,337,2,0", "# "}, "/qx7/link");
+        row("background bank 4", "/qx7/background/bank", {i(4)}, {"#Y 0,337,4,4", "#Y 0,204,1", "# "}, "/qx7/link");
+        row("full screen as T", "/qx7/window/1/fullscreen", {{'T', {}}}, {"#Y 0,302,1,0", "#Y 0,201,1", "# "},
+            "/qx7/link");
+        row("read back", "/qx7/readback", {}, {"# ", "#Y 1,302,0"}, "/qx7/link");
+        row("preset 2.5", "/qx7/preset", {{'f', 2.5}}, none, "/qx7/error preset must be");
+        row("preset as text", "/qx7/preset", {{'s', "3"}}, none, "/qx7/error");
+        row("window 9", "/qx7/window/9/input", {i(1)}, none, "/qx7/error window must be");
+        row("two arguments", "/qx7/preset", {i(1), i(2)}, none, "/qx7/error /qx7/preset takes one argument");
+        row("unknown, no argument", "/qx7/bogus", {}, none, "/qx7/error unknown address");
+        // What the program sends itself is never answered: two panels naming each other stay quiet.
+        row("an error", "/qx7/error", {{'s', "x"}}, none, "");
+        row("feedback", "/qx7/window/1/source", {{'s', "input 1"}}, none, "");
+        row("over 4 KiB", "/qx7/preset", {{'s', QString(5000, 'x')}}, none, "");
+    }
+    void osc()
+    {
+        QFETCH(QString, address);
+        QFETCH(QList<OscArgument>, arguments);
+        QFETCH(QStringList, sent);
+        QFETCH(QString, reply);
+        OscRig rig;
+        // Known first, so the sender arriving as a watcher asks for no read-back of its own.
+        QVERIFY(rig.core.runner.execute(Request::readBack(RequestOrigin::Operator)).done());
+        rig.emu.clearReceived();
+        QUdpSocket tool;
+        QVERIFY(tool.bind(kHere, 0));
+        rig.send(tool, address, arguments);
+        QStringList back;
+        (void)QTest::qWaitFor([&] { return !(back += heard(tool)).isEmpty(); }, reply.isEmpty() ? 500 : 10000);
+        QVERIFY2(reply.isEmpty() ? back.isEmpty() : back.value(0).startsWith(reply), qPrintable(back.join('|')));
+        QTRY_COMPARE(rig.emu.commands().mid(0, sent.size()), sent);
+        QVERIFY(sent.isEmpty() == rig.emu.commands().isEmpty());
+    }
+
+    // A feedback target that is the listener's own port gets nothing (else the enables it hears would be
+    // requests again); another hears the whole state once, then each change's values once; a refused sender
+    // is told once a second; the 16 latest senders hear the changes, an older one does not.
+    void feedback()
+    {
+        QUdpSocket tool;
+        QVERIFY(tool.bind(kHere, 0));
+        QUdpSocket probe; // a free port, for a listener that must know its own beforehand
+        probe.bind(kHere, 0);
+        const quint16 own = probe.localPort();
+        probe.close();
+        OscRig rig({{kHere, own}, {kHere, tool.localPort()}}, own);
+        QTRY_VERIFY(tool.hasPendingDatagrams());
+        QTest::qWait(200);
+        QVERIFY(heard(tool).contains("/qx7/busy 0"));
+        std::vector<std::unique_ptr<QUdpSocket>> senders(17);
+        for (auto &s : senders) {
+            s = std::make_unique<QUdpSocket>();
+            s->bind(kHere, 0);
+            rig.send(*s, "/qx7/state", {});
+            QTRY_VERIFY(s->hasPendingDatagrams());
+            heard(*s);
+        }
+        for (int n = 0; n < 5; ++n)
+            rig.send(tool, "/qx7/bogus", {});
+        rig.send(tool, "/qx7/window/4/input", {i(2)});
+        QTRY_VERIFY(rig.emu.commands().size() > 15 && !rig.core.runner.busy());
+        QTest::qWait(300);
+        QStringList got = heard(tool);
+        QCOMPARE(got.filter("/qx7/error").size(), 1);
+        QVERIFY2(got.contains("/qx7/window/4/source input 2") && got.filter("/qx7/link").isEmpty()
+                     && got.removeDuplicates() == 0, qPrintable(got.join('|')));
+        QCOMPARE(rig.emu.commands().mid(0, 3), (QStringList{"#Y 0,300,1,3", "#Y 0,337,0,3", "# "}));
+        QCOMPARE(rig.emu.commands().filter("#Y 0,30").size(), 1);
+        QVERIFY(heard(*senders.front()).isEmpty() && !heard(*senders.back()).isEmpty());
+    }
+
+    void settingsFile_data()
+    {
+        QTest::addColumn<QByteArray>("bytes"); // "fifo": a FIFO with a writer that would feed a blocked open
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("token");    // "" made at the start
+        QTest::addColumn<QString>("findings"); // what the operator is told
+        const QByteArray token = "Token=stage.left.token.2024\r\n";
+        QTest::newRow("notes kept, token made") << QByteArray("; my notes\r\nPort=6000\r\nColour=blue\r\n") << 0600
+                                                << "" << "";
+        QTest::newRow("100 KB by hand") << "Enabled=1\r\n" + token + QByteArray(100000, ';') << 0600
+                                        << "stage.left.token.2024" << "";
+        QTest::newRow("NUL byte") << QByteArray("Enabled=1\r\n; a\0b\r\n", 17) + token << 0600 << "stage.left.token.2024" << "nul";
+        QTest::newRow("UTF-16, readable by others") << QByteArray("\xFF\xFET\0o\0k\0e\0n\0=\0a\0b\0c\0\r\0\n\0", 22)
+                                                    << 0644 << "abc" << "others short";
+        QTest::newRow("binary") << QByteArray("Enabled=1\r\n\0\x01\x02", 14) << 0600 << "" << "unreadable";
+        QTest::newRow("FIFO") << QByteArray("fifo") << 0600 << "" << "unreadable";
+    }
+    // Read as the other settings files are, never replaced: a file is written at the start only when a token
+    // had to be made, and kept byte for byte otherwise; what cannot be read is never written; a save is 0600.
+    void settingsFile()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, mode);
+        QFETCH(QString, token);
+        TempProgramFolder folder;
+        const QString path = RemoteSettingsPath(folder.path());
+        const QByteArray name = QFile::encodeName(path);
+        std::thread writer;
+        if (bytes == "fifo") {
+            QVERIFY(::mkfifo(name, 0600) == 0);
+            writer = std::thread([name] {
+                const int fd = ::open(name, O_RDWR);
+                ::usleep(200000), ::write(fd, "Enabled=1\n", 10), ::close(fd);
+            });
+        } else {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+            ::chmod(name, mode_t(mode));
+        }
+        RemoteSettings s = StartRemoteSettings(path);
+        if (writer.joinable())
+            writer.join();
+        QStringList findings;
+        findings << (s.nulsLeftOut ? "nul" : "") << (s.openToOthers ? "others" : "")
+                 << (s.tokenShort() ? "short" : "") << (s.unreadable.isEmpty() ? "" : "unreadable");
+        QTEST(findings.join(' ').simplified(), "findings");
+        QCOMPARE(s.token, token.isEmpty() ? s.token : token);
+        QVERIFY(s.token.size() >= 16 || !token.isEmpty());
+        // A FIFO is looked at, never opened.
+        const auto now = [&path] { return QFileInfo(path).isFile() ? fileBytes(path) : QByteArray("fifo"); };
+        const QByteArray atStart = now();
+        if (!token.isEmpty() || !s.unreadable.isEmpty())
+            QCOMPARE(atStart, bytes);
+        else
+            QVERIFY(atStart.startsWith(bytes + "Enabled=0\r\nAllowOtherComputers=0\r\nToken=" + s.token.toLatin1()));
+        s.enabled = !s.enabled;
+        QCOMPARE(SaveRemoteSettings(path, s), s.unreadable.isEmpty());
+        QCOMPARE(now() == atStart, !s.unreadable.isEmpty());
+        if (s.unreadable.isEmpty()) {
+            QCOMPARE(QFileInfo(path).permissions() & 0x0077, QFileDevice::Permissions());
+            const RemoteSettings again = LoadRemoteSettings(path);
+            QVERIFY(again.token == s.token && again.enabled == s.enabled && again.encoding == s.encoding);
+        }
+    }
+
+    void oscSenderRule_data()
+    {
+        QTest::addColumn<QString>("sender");
+        QTest::addColumn<bool>("allowOthers");
+        QTest::addColumn<bool>("heard");
+        // Addresses as values only: the rule is decided on them, nothing is sent there.
+        QTest::newRow("this computer") << "127.0.0.1" << false << true;
+        QTest::newRow("this computer, IPv4 in IPv6") << "::ffff:127.0.0.1" << false << true;
+        QTest::newRow("listed, others not allowed") << "192.0.2.7" << false << false;
+        QTest::newRow("listed, others allowed") << "192.0.2.7" << true << true;
+        QTest::newRow("listed, IPv4 in IPv6") << "::ffff:192.0.2.7" << true << true;
+        QTest::newRow("not listed") << "192.0.2.8" << true << false;
+    }
+    void oscSenderRule()
+    {
+        QFETCH(QString, sender);
+        QFETCH(bool, allowOthers);
+        QTEST(OscSenderAllowed(QHostAddress(sender), allowOthers, {QHostAddress(QStringLiteral("192.0.2.7"))}), "heard");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestOscRemote)
+#include "tst_oscremote.moc"
