@@ -1,5 +1,7 @@
 #include "mainwindow.h"
 
+#include "remote/remotecontrol.h"
+
 #include "bankloader.h"
 #include "focuskeeper.h"
 #include "language/languagefile.h"
@@ -12,6 +14,7 @@
 #include "picturefolder.h"
 #include "outcomes.h"
 #include "platform.h"
+#include "remote/remotecontrol.h"
 #include "remotebox.h"
 #include "settings/names.h"
 #include "settings/settingsfile.h"
@@ -155,6 +158,7 @@ MainWindow::MainWindow(AppCore &core)
 
 void MainWindow::startRemote(RemoteControl &remote, quint16 portOverride)
 {
+    m_remote = &remote;
     m_remoteBox->start(remote, ProgramFolder(), portOverride);
 }
 
@@ -528,6 +532,8 @@ void MainWindow::requestClose()
     m_closing = true;
     m_closingLease.emplace(m_session);
     RequestTermination();
+    if (m_remote)
+        m_remote->answerWaiting();
     m_runner.stop();
     if (m_state.cmd.Unattended && m_runner.loadRunning())
         m_closeStatus = 1;
