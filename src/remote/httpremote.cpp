@@ -611,20 +611,24 @@ bool HttpRemote::handleRequest(const HttpRequest &request, QTcpSocket *socket)
     return true;
 }
 
+HttpRemote::Access AccessForPeer(const HttpRemote::Access &access, std::optional<uint> peerUid, uint ownUid)
+{
+    HttpRemote::Access out = access;
+    out.tokenRequired = access.tokenRequired || !peerUid || *peerUid != ownUid;
+    return out;
+}
+
 HttpRemote::Access HttpRemote::accessFor(quint16 localPort, quint16 peerPort) const
 {
-    Access access = m_access;
-    // Token-free on this computer only for the operator's own programs: a
-    // loopback client of another user, or one whose user is unknown, shows it.
-    if (!access.tokenRequired) {
-        const auto uid = LoopbackPeerUid(localPort, peerPort);
+    if (m_access.tokenRequired)
+        return m_access;
 #ifdef Q_OS_UNIX
-        access.tokenRequired = !uid || *uid != uint(::getuid());
+    return AccessForPeer(m_access, LoopbackPeerUid(localPort, peerPort), uint(::getuid()));
 #else
-        access.tokenRequired = true;
+    Q_UNUSED(localPort);
+    Q_UNUSED(peerPort);
+    return AccessForPeer(m_access, std::nullopt, 0);
 #endif
-    }
-    return access;
 }
 
 void HttpRemote::upgrade(HttpConnection *connection)

@@ -143,6 +143,10 @@ int RemoteAccessCheck(const HttpRemote::Access &access, const QByteArray &author
 // `remotePort`, from a table in the form of Linux's /proc/net/tcp; none when
 // no entry, or entries of different users, match.
 std::optional<uint> SocketTableUid(const QByteArray &table, quint16 localPort, quint16 remotePort);
+// The access rule for a client on this computer: token-free only when the
+// rule asks for none and the client runs as `ownUid` (the operator's own
+// programs); another user's, or one whose user is unknown, shows the token.
+HttpRemote::Access AccessForPeer(const HttpRemote::Access &access, std::optional<uint> peerUid, uint ownUid);
 // The user id of the program at the other end of a loopback connection
 // accepted on `serverPort` from `peerPort`, where the platform tells it.
 std::optional<uint> LoopbackPeerUid(quint16 serverPort, quint16 peerPort);
