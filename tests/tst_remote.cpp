@@ -640,7 +640,7 @@ void TestRemote::localUsers_data()
     QTest::newRow("the same user") << QByteArray("1001") << true;
     QTest::newRow("another user") << QByteArray("1000") << false;
     QTest::newRow("no such connection") << QByteArray() << false;
-    QTest::newRow("two users on those ports") << QByteArray("1001 1002") << false;
+    QTest::newRow("two users on those ports") << QByteArray("1000 1001") << false;
 }
 
 void TestRemote::localUsers()
