@@ -554,7 +554,15 @@ void HttpRemote::acceptConnections()
 
 int HttpRemote::refusal(const HttpRequest &request, QTcpSocket *socket, QString *reason) const
 {
-    return RemoteAccessCheck(accessFor(socket->localPort(), socket->peerPort()), request.value("authorization"),
+    // The client's user does not change while its connection lasts: looked up once.
+    QVariant tokenRequired = socket->property("qx7TokenRequired");
+    if (!tokenRequired.isValid()) {
+        tokenRequired = accessFor(socket->localPort(), socket->peerPort()).tokenRequired;
+        socket->setProperty("qx7TokenRequired", tokenRequired);
+    }
+    Access access = m_access;
+    access.tokenRequired = tokenRequired.toBool();
+    return RemoteAccessCheck(access, request.value("authorization"),
                              request.value("cookie"), request.query().queryItemValue(QStringLiteral("token")),
                              request.value("host"), request.value("origin"), reason);
 }
