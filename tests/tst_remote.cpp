@@ -456,7 +456,6 @@ void TestRemote::connections_data()
     QTest::addColumn<int>("status"); // 0: closed unanswered
     const QByteArray host = " HTTP/1.1\r\nHost: 127.0.0.1\r\n", state = "GET /api/v1/state" + host + "\r\n";
     const QByteArray upload = "PUT /api/v1/bank/1" + host + "Content-Length: ", none;
-    QTest::newRow("idle, then closed") << false << 0 << none << none << 0;
     QTest::newRow("answered, then closed when idle") << false << 0 << none << state << 200;
     QTest::newRow("slow headers") << false << 0 << none << state.left(20) << 408;
     QTest::newRow("slow body") << false << 0 << none << upload + "100000\r\n\r\nBM" << 408;
