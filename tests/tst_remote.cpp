@@ -524,8 +524,9 @@ void TestRemote::webSocketSlots()
         QVERIFY(QTest::qWaitFor([&] { return everyone(2) == HttpRemote::kMaxWebSockets; }, 20000));
         for (const QStringList &l : std::as_const(heard))
             QVERIFY(l.isEmpty() || l.last().contains("\"presetLast\":" + QString::number(7 + round)));
+        clients.clear();
+        QVERIFY(QTest::qWaitFor([&] { return rig.remote.http()->webSocketClients() == 0; }, 20000));
     }
-    QVERIFY(QTest::qWaitFor([&] { return rig.remote.http()->webSocketClients() == 0; }, 20000));
     QCOMPARE(rig.http("GET", "/api/v1/state").status, 200);
     // The state goes out when it changed, not on every signal.
     QWebSocket ws;

@@ -658,7 +658,7 @@ void HttpRemote::upgrade(HttpConnection *connection)
 
 int HttpRemote::upgradedSockets()
 {
-    m_upgraded.removeIf([](const QPointer<QTcpSocket> &s) { return !s || s->state() == QAbstractSocket::UnconnectedState; });
+    m_upgraded.removeIf([](const QPointer<QTcpSocket> &s) { return !s || s->state() != QAbstractSocket::ConnectedState; });
     return int(m_upgraded.size());
 }
 

@@ -56,7 +56,7 @@ public:
 class HttpRemote : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kMaxConnections = 128; // HTTP connections open at once
+    static constexpr int kMaxConnections = 256; // HTTP connections open at once
     static constexpr int kMaxWebSockets = 200;  // WebSocket clients, beside them
     static constexpr qint64 kMaxHeadBytes = 16 * 1024;
     // The bodies held at once, as their lengths announce them.
