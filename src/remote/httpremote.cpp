@@ -658,7 +658,8 @@ void HttpRemote::upgrade(HttpConnection *connection)
 
 int HttpRemote::upgradedSockets()
 {
-    m_upgraded.removeIf([](const QPointer<QTcpSocket> &s) { return !s || s->state() != QAbstractSocket::ConnectedState; });
+    m_upgraded.removeIf(
+        [](const QPointer<QTcpSocket> &s) { return !s || s->state() != QAbstractSocket::ConnectedState; });
     return int(m_upgraded.size());
 }
 
@@ -675,12 +676,18 @@ void HttpRemote::answerWaiting()
     }
 }
 
+// Closed once the loop over the clients is done: closing takes it out of the list.
+static void closeLater(QWebSocket *ws)
+{
+    QTimer::singleShot(0, ws, [ws] { ws->abort(); });
+}
+
 void HttpRemote::pingWebSockets()
 {
     for (QWebSocket *ws : std::as_const(m_sockets)) {
         // No answer to the last ping: the client is gone or does not read.
         if (ws->property("qx7AwaitsPong").toBool()) {
-            ws->abort();
+            closeLater(ws);
             continue;
         }
         ws->setProperty("qx7AwaitsPong", true);
@@ -691,7 +698,7 @@ void HttpRemote::pingWebSockets()
 void HttpRemote::send(QWebSocket *ws, const QString &message)
 {
     if (ws->bytesToWrite() > kWebSocketBacklogLimit)
-        return ws->abort();
+        return closeLater(ws);
     // A client that has not taken what it was sent gets the newest state once it has.
     const bool behind = ws->bytesToWrite() > kWebSocketBacklog;
     ws->setProperty("qx7Behind", behind);
