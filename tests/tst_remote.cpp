@@ -567,6 +567,8 @@ void TestRemote::webSocketClient()
     rig.remote.http()->setTimeouts({15000, 5000, 5000, 16 * 1024, 2000, pingMs});
     QTcpSocket client; // a client that reads only when it wants to
     client.connectToHost(QHostAddress::LocalHost, rig.httpPort());
+    QVERIFY(client.waitForConnected(5000));
+    client.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
     client.write("GET /api/v1/ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                  "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
     QVERIFY(QTest::qWaitFor([&] { return client.bytesAvailable() > 0; }, 10000));
