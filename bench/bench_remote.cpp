@@ -4,6 +4,12 @@
 // (loopback TCP); and how long the WebSocket state takes to arrive after a
 // change. Each figure is the median of alternating rounds, in milliseconds,
 // with the ratios against the direct write.
+// Then the listener under attack from this computer (127.0.0.1 only, each
+// load bounded in count and time): clients without the token sending big
+// bodies, more clients than slots sending their headers a byte at a time
+// (and whether a plain request is answered meanwhile), and WebSocket clients
+// that never read while the state changes, one of them sending pings. For
+// each, the resident memory before and the highest seen during the load.
 //   bench-remote [rounds]
 
 #include "corerig.h"
@@ -16,12 +22,145 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTcpSocket>
 #include <QUdpSocket>
 #include <QWebSocket>
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 namespace {
+
+// The resident memory now, in MB, from /proc/self/status; -1 where there is none.
+double residentMb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    return -1;
+}
+
+// Runs the event loop for `ms` milliseconds, calling `step` every 50 ms; the
+// highest resident memory seen.
+template <typename F> double attack(int ms, F step)
+{
+    double peak = residentMb();
+    QElapsedTimer t;
+    t.start();
+    qint64 next = 0;
+    while (t.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (t.elapsed() >= next) {
+            next += 50;
+            step(t.elapsed());
+            peak = std::max(peak, residentMb());
+        }
+    }
+    return peak;
+}
+
+using Clients = std::vector<std::unique_ptr<QTcpSocket>>;
+
+Clients connectClients(int n, quint16 port)
+{
+    Clients clients;
+    for (int i = 0; i < n; ++i) {
+        clients.push_back(std::make_unique<QTcpSocket>());
+        clients.back()->connectToHost(QHostAddress::LocalHost, port);
+    }
+    return clients;
+}
+
+void report(const char *load, double before, double peak, const QByteArray &more = {})
+{
+    std::printf("attack_%s_rss_mb=%.1f -> %.1f%s\n", load, before, peak, more.constData());
+}
+
+// The three loads against a listener of its own that wants the token.
+void attacks(qx::RemoteGateway &gateway, qx::RequestRunner &runner)
+{
+    qx::HttpRemote::Access access;
+    access.tokenRequired = true;
+    access.token = "0123456789abcdef0123456789abcdef";
+    qx::HttpRemote http(gateway, access);
+    if (!http.start(QHostAddress::LocalHost, 0, nullptr))
+        return;
+    const quint16 port = http.boundPort();
+    const QByteArray host = " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+
+    // 8 clients without the token, each announcing 64 MiB and sending up to 32 MiB.
+    {
+        const double before = residentMb();
+        Clients clients = connectClients(8, port);
+        for (auto &c : clients)
+            c->write("PUT /api/v1/bank/1" + host + "Content-Length: 67108864\r\n\r\n");
+        const QByteArray chunk(1024 * 1024, 'B');
+        qint64 sent = 0;
+        const double peak = attack(8000, [&](qint64) {
+            for (auto &c : clients)
+                if (c->isOpen() && c->state() == QAbstractSocket::ConnectedState && c->bytesToWrite() < chunk.size()
+                    && c->property("sent").toLongLong() < 32 * chunk.size()) {
+                    c->write(chunk);
+                    c->setProperty("sent", c->property("sent").toLongLong() + chunk.size());
+                    sent += chunk.size();
+                }
+        });
+        report("unauthenticated_bodies", before, peak, " sent_mib=" + QByteArray::number(sent >> 20));
+    }
+    // 400 clients sending their headers a byte every 200 ms; a plain request after 4 s.
+    {
+        const double before = residentMb();
+        Clients clients = connectClients(400, port);
+        const QByteArray head = "GET /api/v1/state" + host + "Authorization: Bearer " + access.token + "\r\n\r\n";
+        QTcpSocket plain;
+        QByteArray answer;
+        QElapsedTimer asked;
+        double answeredMs = -1;
+        const double peak = attack(8000, [&](qint64 at) {
+            if (at % 200 < 50)
+                for (auto &c : clients) {
+                    const int n = c->property("n").toInt();
+                    if (n < head.size() - 4 && c->isOpen() && c->state() == QAbstractSocket::ConnectedState)
+                        c->write(head.mid(n, 1));
+                    c->setProperty("n", n + 1);
+                }
+            if (at >= 4000 && !asked.isValid()) {
+                asked.start();
+                plain.connectToHost(QHostAddress::LocalHost, port);
+                plain.write(head);
+            }
+            answer += plain.readAll();
+            if (answeredMs < 0 && answer.startsWith("HTTP/1.1 200"))
+                answeredMs = double(asked.elapsed());
+        });
+        report("slow_headers", before, peak, " plain_request_answered_ms=" + QByteArray::number(answeredMs));
+    }
+    // 50 WebSocket clients that never read while the state changes, one of them sending pings.
+    {
+        const double before = residentMb();
+        Clients clients = connectClients(50, port);
+        for (auto &c : clients) {
+            c->write("GET /api/v1/ws" + host + "Authorization: Bearer " + access.token
+                     + "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                       "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+            c->setReadBufferSize(4096);
+        }
+        const QByteArray ping = "\x89\xFD" + QByteArray(4, '\0') + QByteArray(125, 'p');
+        int changes = 0;
+        const double peak = attack(8000, [&](qint64) {
+            for (int i = 0; i < 10; ++i, ++changes)
+                runner.execute(qx::Request::recall(changes % 2 + 1, qx::RequestOrigin::Operator));
+            if (clients.front()->isOpen() && clients.front()->bytesToWrite() < 512 * 1024)
+                clients.front()->write(ping.repeated(2000));
+        });
+        report("websocket_not_reading", before, peak,
+               " changes=" + QByteArray::number(changes) + " clients_left=" + QByteArray::number(http.webSocketClients()));
+    }
+}
 
 // Runs the event loop until `done`, at most 5 s; the milliseconds it took from `start`.
 template <typename F> double until(const QElapsedTimer &start, F done)
@@ -116,5 +255,6 @@ int main(int argc, char *argv[])
     std::printf("http_ratio=%.2f\n", qxbench::median(httpRatio));
     std::printf("osc_ratio=%.2f\n", qxbench::median(oscRatio));
     std::printf("websocket_state_ms=%.3f (goal < 50)\n", qxbench::median(wsDelay));
+    attacks(gateway, runner);
     return 0;
 }

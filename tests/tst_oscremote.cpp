@@ -66,18 +66,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("address");
         QTest::addColumn<QList<OscArgument>>("arguments");
         QTest::addColumn<QStringList>("sent");
-        QTest::addColumn<QString>("reply"); // the start of the first message back; "" none
+        QTest::addColumn<QString>("reply"); // the start of the first message back (what changed); "" none
         const auto row = [](const char *name, const char *address, const QList<OscArgument> &arguments,
                             const QStringList &sent, const char *reply) {
             QTest::newRow(name) << QString(address) << arguments << sent << QString(reply);
         };
         const QStringList none;
-        row("preset 4 as a whole float", "/qx7/preset", {{'f', 4.0}}, {"#PRST-RCL 4"}, "/qx7/link");
-        row("window 2 input 16", "/qx7/window/2/input", {i(16)}, {"#Y 0,300,15,1", "#Y 0,337,0,1", "# "}, "/qx7/link");
-        row("window 1 bank 2", "/qx7/window/1/bank", {i(2)}, {"#Y 0,337,2,0", "# "}, "/qx7/link");
-        row("background bank 4", "/qx7/background/bank", {i(4)}, {"#Y 0,337,4,4", "#Y 0,204,1", "# "}, "/qx7/link");
+        row("preset 4 as a whole float", "/qx7/preset", {{'f', 4.0}}, {"#PRST-RCL 4"}, "/qx7/preset/last 4");
+        row("window 2 input 16", "/qx7/window/2/input", {i(16)}, {"#Y 0,300,15,1", "#Y 0,337,0,1", "# "}, "/qx7/window/2/source input 16");
+        row("window 1 bank 2", "/qx7/window/1/bank", {i(2)}, {"#Y 0,337,2,0", "# "}, "/qx7/window/1/source bank 2");
+        row("background bank 4", "/qx7/background/bank", {i(4)}, {"#Y 0,337,4,4", "#Y 0,204,1", "# "}, "/qx7/background/source bank 4");
         row("full screen as T", "/qx7/window/1/fullscreen", {{'T', {}}}, {"#Y 0,302,1,0", "#Y 0,201,1", "# "},
-            "/qx7/link");
+            "/qx7/window/1/enabled 1");
         row("read back", "/qx7/readback", {}, {"# ", "#Y 1,302,0"}, "/qx7/link");
         row("preset 2.5", "/qx7/preset", {{'f', 2.5}}, none, "/qx7/error preset must be");
         row("preset as text", "/qx7/preset", {{'s', "3"}}, none, "/qx7/error");
@@ -98,6 +98,7 @@ private Q_SLOTS:
         OscRig rig;
         // Known first, so the sender arriving as a watcher asks for no read-back of its own.
         QVERIFY(rig.core.runner.execute(Request::readBack(RequestOrigin::Operator)).done());
+        QCoreApplication::processEvents(); // the listener takes that change before the sender comes
         rig.emu.clearReceived();
         QUdpSocket tool;
         QVERIFY(tool.bind(kHere, 0));

@@ -12,6 +12,7 @@
 #include "state/requestrunner.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -108,7 +109,16 @@ private Q_SLOTS:
     void bankUpload();
     void waitsForTheOperator();
     void state();
-    void webSocketClients();
+    void connections_data();
+    void connections();
+    void webSocketSlots();
+    void webSocketClient_data();
+    void webSocketClient();
+    void pipelinedAndEnding();
+    void localUsers_data();
+    void localUsers();
+    void pictureNames_data();
+    void pictureNames();
 };
 
 void TestRemote::routes_data()
@@ -140,6 +150,10 @@ void TestRemote::routes_data()
                               << QByteArray(R"({"on": true})") << 400 << none;
     QTest::newRow("input as text") << QByteArray("POST") << QByteArray("/api/v1/window/1/source")
                                    << QByteArray(R"({"input": "5"})") << 400 << none;
+    QTest::newRow("window 0") << QByteArray("POST") << QByteArray("/api/v1/window/0/enabled")
+                              << QByteArray(R"({"on": true})") << 400 << none;
+    QTest::newRow("input 2.5") << QByteArray("POST") << QByteArray("/api/v1/window/1/source")
+                               << QByteArray(R"({"input": 2.5})") << 400 << none;
     QTest::newRow("input 17") << QByteArray("POST") << QByteArray("/api/v1/window/1/source")
                               << QByteArray(R"({"input": 17})") << 400 << none;
     QTest::newRow("background input 2") << QByteArray("POST") << QByteArray("/api/v1/background/source")
@@ -190,6 +204,8 @@ void TestRemote::access_data()
     QTest::newRow("others, bearer") << true << QByteArray("/api/v1/state")
                                     << QByteArray("Authorization: Bearer " + kToken + "\r\n") << 200;
     QTest::newRow("others, query") << true << QByteArray("/api/v1/state?token=" + kToken) << QByteArray() << 200;
+    QTest::newRow("others, bearer in lower case") << true << QByteArray("/api/v1/state")
+                                                  << QByteArray("authorization: bearer " + kToken + "\r\n") << 200;
     QTest::newRow("others, cookie") << true << QByteArray("/api/v1/state")
                                     << QByteArray("Cookie: a=b; qx7token=" + kToken + "\r\n") << 200;
 }
@@ -274,6 +290,7 @@ void TestRemote::bankUpload()
     }
     const Reply reply = RemoteRig::answer(client);
     QCOMPARE(reply.status, status);
+    QVERIFY(!reply.json.value(QLatin1String("error")).toString().contains(QDir::tempPath()));
     const bool loaded = status == 200;
     QCOMPARE(rig.emu.bank(1).complete, loaded);
     // The record as the load button leaves it: the bare file name, never a line break.
@@ -327,29 +344,99 @@ void TestRemote::state()
              QJsonObject({{"text", rig.state.msg(14)}, {"title", rig.state.msg(15)}}));
 }
 
-void TestRemote::webSocketClients()
+void TestRemote::connections_data()
+{
+    QTest::addColumn<bool>("allowOthers");
+    QTest::addColumn<int>("others"); // connections that each send `theirs` first; time-outs long with them, else 300 ms
+    QTest::addColumn<QByteArray>("theirs");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<int>("status"); // 0: closed unanswered
+    const QByteArray host = " HTTP/1.1\r\nHost: 127.0.0.1\r\n", state = "GET /api/v1/state" + host + "\r\n";
+    const QByteArray upload = "PUT /api/v1/bank/1" + host + "Content-Length: ", none;
+    QTest::newRow("answered, then closed when idle") << false << 0 << none << state << 200;
+    QTest::newRow("slow headers") << false << 0 << none << state.left(20) << 408;
+    QTest::newRow("slow body") << false << 0 << none << upload + "100000\r\n\r\nBM" << 408;
+    QTest::newRow("headers over 16 KiB") << false << 0 << none << "GET /" + QByteArray(17000, 'a') << 431;
+    QTest::newRow("chunked body") << false << 0 << none << "PUT /api/v1/bank/1" + host + "Transfer-Encoding: chunked\r\n\r\n" << 411;
+    QTest::newRow("JSON over 4 KiB") << false << 0 << none << "POST /api/v1/preset/1" + host + "Content-Length: 5000\r\n\r\n" << 413;
+    // Refused on its headers: none of the 60 MiB it announces is held (checked below).
+    QTest::newRow("no token, a big body") << true << 0 << none << upload + "62914560\r\n\r\n" + QByteArray(1 << 20, 'B') << 401;
+    QTest::newRow("a fourth upload at once") << false << 3 << upload + "67108864\r\n\r\nBM" << upload + "67108864\r\n\r\nBM" << 503;
+    QTest::newRow("slots held by slow headers") << false << HttpRemote::kMaxConnections << state.left(20) << state << 200;
+    QTest::newRow("slots held by bodies") << false << HttpRemote::kMaxConnections << upload + "1000\r\n\r\nBM" << state << 503;
+}
+
+void TestRemote::connections()
+{
+    QFETCH(bool, allowOthers);
+    QFETCH(int, others);
+    QFETCH(QByteArray, theirs);
+    QFETCH(QByteArray, request);
+    QFETCH(int, status);
+    RemoteRig rig(allowOthers);
+    HttpRemote &http = *rig.remote.http();
+    const int t = others ? 20000 : 300;
+    http.setTimeouts({t, t, t, 64 * 1024, t, 60000});
+    std::vector<std::unique_ptr<QTcpSocket>> held(size_t(others) + 1);
+    for (auto &c : held) {
+        if (&c == &held.back())
+            QTest::qWait(300); // the others' bytes are read first
+        c = std::make_unique<QTcpSocket>();
+        c->connectToHost(QHostAddress::LocalHost, rig.httpPort());
+        c->write(&c == &held.back() ? request : theirs);
+        const int open = std::min(int(&c - &held.front()) + 1, HttpRemote::kMaxConnections);
+        QVERIFY(QTest::qWaitFor([&] { return http.httpConnections() == open; }, 10000));
+    }
+    QTcpSocket &probe = *held.back();
+    QByteArray in;
+    const auto closed = [&] { in += probe.readAll(); return probe.state() == QAbstractSocket::UnconnectedState; };
+    QVERIFY(QTest::qWaitFor([&] { return closed() || (status && in.contains("\r\n\r\n")); }, 10000));
+    QCOMPARE(in.mid(9, 3).toInt(), status);
+    QVERIFY(http.bodyBytesHeld() <= (allowOthers ? 0 : HttpRemote::kBodyMemory));
+    QVERIFY(others || QTest::qWaitFor(closed, 5000));
+}
+
+void TestRemote::webSocketSlots()
 {
     RemoteRig rig;
     const QUrl url(QStringLiteral("ws://127.0.0.1:%1/api/v1/ws").arg(rig.httpPort()));
-    std::vector<std::unique_ptr<QWebSocket>> clients;
-    QList<QStringList> heard(100);
-    for (int i = 0; i < 100; ++i) {
-        clients.push_back(std::make_unique<QWebSocket>());
-        connect(clients.back().get(), &QWebSocket::textMessageReceived, this,
-                [&heard, i](const QString &m) { heard[i] << m; });
-        clients.back()->open(url);
+    // More sessions than either limit, opened and closed: the slots come back.
+    for (int round = 0; round < 2; ++round) {
+        std::vector<std::unique_ptr<QWebSocket>> clients(HttpRemote::kMaxWebSockets + 1);
+        QList<QStringList> heard(clients.size());
+        for (auto &c : clients) {
+            c = std::make_unique<QWebSocket>();
+            connect(c.get(), &QWebSocket::textMessageReceived, this,
+                    [&heard, i = &c - &clients.front()](const QString &m) { heard[i] << m; });
+            c->open(url);
+        }
+        const auto everyone = [&](int messages) {
+            return std::count_if(heard.begin(), heard.end(), [=](const QStringList &l) { return l.size() >= messages; });
+        };
+        QVERIFY(QTest::qWaitFor([&] { return everyone(1) == HttpRemote::kMaxWebSockets; }, 20000));
+        QTest::qWait(300);
+        QCOMPARE(everyone(1), HttpRemote::kMaxWebSockets);
+        // Each client gets the state on connect and after every change; one that is refused, none.
+        QCOMPARE(rig.http("POST", "/api/v1/preset/" + QByteArray::number(7 + round)).status, 200);
+        QVERIFY(QTest::qWaitFor([&] { return everyone(2) == HttpRemote::kMaxWebSockets; }, 20000));
+        for (const QStringList &l : std::as_const(heard))
+            QVERIFY(l.isEmpty() || l.last().contains("\"presetLast\":" + QString::number(7 + round)));
+        clients.clear();
+        QVERIFY(QTest::qWaitFor([&] { return rig.remote.http()->webSocketClients() == 0; }, 20000));
     }
-    const auto everyone = [&](int messages) {
-        return std::all_of(heard.begin(), heard.end(), [messages](const QStringList &l) { return l.size() >= messages; });
-    };
-    QVERIFY(QTest::qWaitFor([&] { return everyone(1); }, 20000));
-    QCOMPARE(rig.remote.http()->webSocketClients(), 100);
-    QCOMPARE(rig.http("POST", "/api/v1/preset/7").status, 200);
-    QVERIFY(QTest::qWaitFor([&] { return everyone(2); }, 20000));
-    for (const QStringList &l : std::as_const(heard))
-        QCOMPARE(QJsonDocument::fromJson(l.last().toUtf8()).object().value(QLatin1String("presetLast")).toInt(), 7);
-
+    QCOMPARE(rig.http("GET", "/api/v1/state").status, 200);
+    // The state goes out when it changed, not on every signal.
+    QWebSocket ws;
+    int heard = 0;
+    connect(&ws, &QWebSocket::textMessageReceived, this, [&heard] { ++heard; });
+    ws.open(url);
+    QVERIFY(QTest::qWaitFor([&] { return heard == 1; }, 10000));
+    Q_EMIT rig.gateway.changed();
+    QTest::qWait(100);
+    QCOMPARE(heard, 1);
     // A client whose upgrade is taken while a change is still to go out gets it at once, and the others all the same.
+    QStringList got;
+    connect(&ws, &QWebSocket::textMessageReceived, this, [&got](const QString &m) { got << m; });
     QTcpSocket late;
     late.connectToHost(QHostAddress::LocalHost, rig.httpPort());
     QVERIFY(late.waitForConnected(5000));
@@ -360,10 +447,9 @@ void TestRemote::webSocketClients()
     QVERIFY(late.waitForBytesWritten(5000));
     QThread::msleep(100);
     QCoreApplication::processEvents(); // the request is read: the upgrade is taken in the next turn
-    QVERIFY(rig.runner.execute(Request::recall(8, RequestOrigin::Key)).done());
-    const QRegularExpression unknownAt8(R"("background":\{"source":null\}.*"presetLast":8,)"); // before its read-back
-    const auto heardIt = [&](const QStringList &l) { return l.join('\n').contains(unknownAt8); };
-    QVERIFY(QTest::qWaitFor([&] { return std::all_of(heard.begin(), heard.end(), heardIt); }, 20000));
+    QVERIFY(rig.runner.execute(Request::recall(9, RequestOrigin::Key)).done());
+    const QRegularExpression unknownAt9(R"("background":\{"source":null\}.*"presetLast":9,)"); // before its read-back
+    QVERIFY(QTest::qWaitFor([&] { return got.join('\n').contains(unknownAt9); }, 20000));
 
     // Another path, or a client without the token where one is needed, is closed at once.
     RemoteRig others(true);
@@ -372,6 +458,112 @@ void TestRemote::webSocketClients()
     stranger.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/v1/ws").arg(others.httpPort())));
     QVERIFY(closed.wait(10000));
     QCOMPARE(stranger.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
+}
+
+void TestRemote::webSocketClient_data()
+{
+    QTest::addColumn<QByteArray>("sends"); // frames, after the handshake
+    QTest::addColumn<int>("pingMs");
+    QTest::addColumn<bool>("closed");
+    const QByteArray mask(4, '\0'); // frames of a client, masked with 0
+    QTest::newRow("reads late: the newest state") << QByteArray() << 60000 << false;
+    QTest::newRow("answers no ping") << QByteArray() << 300 << true;
+    QTest::newRow("pings, never reads the answers") << ("\x89\xFD" + mask + QByteArray(125, 'p')).repeated(3000) << 60000 << true;
+    QTest::newRow("a message over 4 KiB") << "\x81\xFE\x13\x88" + mask + QByteArray(5000, 'm') << 60000 << true;
+}
+
+void TestRemote::webSocketClient()
+{
+    QFETCH(QByteArray, sends);
+    QFETCH(int, pingMs);
+    QFETCH(bool, closed);
+    RemoteRig rig;
+    rig.remote.http()->setTimeouts({15000, 5000, 5000, 16 * 1024, 2000, pingMs});
+    QTcpSocket client; // a client that reads only when it wants to
+    client.connectToHost(QHostAddress::LocalHost, rig.httpPort());
+    QVERIFY(client.waitForConnected(5000));
+    client.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    client.write("GET /api/v1/ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                 "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+    QVERIFY(QTest::qWaitFor([&] { return client.bytesAvailable() > 0; }, 10000));
+    client.setReadBufferSize(4096);
+    client.write(sends);
+    for (int i = 0; i < 400 && !closed; ++i) // changes faster than the client takes them
+        rig.runner.execute(Request::recall(i % 2 + 1, RequestOrigin::Operator));
+    QVERIFY(QTest::qWaitFor([&] { return rig.remote.http()->webSocketClients() == (closed ? 0 : 1); }, 10000));
+    if (!closed) {
+        rig.runner.execute(Request::recall(9, RequestOrigin::Operator));
+        client.setReadBufferSize(0);
+        QByteArray in;
+        QVERIFY(QTest::qWaitFor([&] { in += client.readAll(); return in.endsWith("\"presetLast\":9,"); }, 10000)
+                || in.contains("\"presetLast\":9,"));
+    }
+}
+
+void TestRemote::pipelinedAndEnding()
+{
+    RemoteRig rig;
+    QTcpSocket client, a, b;
+    const auto request = [](const QByteArray &line) { return line + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"; };
+    QByteArray in;
+    {
+        const DialogOpen question;
+        client.connectToHost(QHostAddress::LocalHost, rig.httpPort());
+        client.write(request("POST /api/v1/preset/4") + request("GET /api/v1/state") + request("POST /api/v1/preset/99"));
+        QVERIFY(QTest::qWaitFor([&] { return rig.runner.queued() == 1; }, 10000));
+    }
+    QVERIFY(QTest::qWaitFor([&] { in += client.readAll(); return in.count("HTTP/1.1 ") == 3; }, 10000));
+    QVERIFY(in.indexOf("{\"ok\":true}") < in.indexOf("\"link\"") && in.indexOf("\"link\"") < in.indexOf(" 400 "));
+    // The end comes while requests wait: each is answered 503 at once. Beside them the gateway takes 30 more.
+    QList<RemoteOutcome::Result> early;
+    const DialogOpen question;
+    rig.send(a, "POST", "/api/v1/preset/2");
+    rig.send(b, "POST", "/api/v1/preset/3");
+    QVERIFY(QTest::qWaitFor([&] { return rig.runner.queued() == 2; }, 10000));
+    for (int i = 2; i <= RunnerGateway::kQueueLimit; ++i)
+        rig.gateway.submit(RemoteRequest(), this, [&early](const RemoteOutcome &o) { early << o.result; });
+    QCOMPARE(early, QList<RemoteOutcome::Result>{RemoteOutcome::Result::Busy});
+    rig.remote.answerWaiting();
+    QCOMPARE(RemoteRig::answer(a).status + RemoteRig::answer(b).status, 503 + 503);
+}
+
+void TestRemote::localUsers_data()
+{
+    QTest::addColumn<QByteArray>("peer"); // the uid in /proc/net/tcp's line for port 40000 to 8015, beside ours
+    QTest::addColumn<bool>("tokenFree");
+    QTest::newRow("the same user") << QByteArray("1001") << true;
+    QTest::newRow("another user") << QByteArray("1000") << false;
+    QTest::newRow("no such connection") << QByteArray() << false;
+    QTest::newRow("two users on those ports") << QByteArray("1000 1001") << false;
+}
+
+void TestRemote::localUsers()
+{
+    QFETCH(QByteArray, peer);
+    QFETCH(bool, tokenFree);
+    QByteArray table = "sl local_address rem_address st tx:rx tr:when retrnsmt uid\n"
+                       "0: 0100007F:1F4F 0100007F:9C40 01 00000000:00000000 00:00000000 00000000 1000\n";
+    for (const QByteArray &uid : peer.split(' '))
+        table += uid.isEmpty() ? "" : "1: 0100007F:9C40 0100007F:1F4F 01 0:0 0:0 0 " + uid + "\n";
+    QCOMPARE(!AccessForPeer({}, SocketTableUid(table, 40000, 8015), 1001).tokenRequired, tokenFree);
+}
+
+void TestRemote::pictureNames_data()
+{
+    QTest::addColumn<QString>("sent");
+    QTest::addColumn<QString>("kept"); // "" keeps "remote upload"
+    QTest::newRow("dot dot") << "/x/.." << "";
+    QTest::newRow("100 wide letters") << QString(100, QChar(0x65E5)) << QString(66, QChar(0x65E5));
+    QTest::newRow("the route's own check, behind the listener's") << QString() << QString();
+}
+
+void TestRemote::pictureNames()
+{
+    QFETCH(QString, sent);
+    QFETCH(QString, kept);
+    QCOMPARE(CleanFileName(sent), kept);
+    if (sent.isEmpty())
+        QCOMPARE(ParseApiCall("PUT", "/api/v1/bank/1", QByteArray(kMaxPictureBytes + 1, 'B')).status, 413);
 }
 
 QTEST_GUILESS_MAIN(TestRemote)

@@ -427,7 +427,7 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return ::read(fd, answer.data(), 3) == 3; }, 10000));
         ::close(fd);
         QCOMPARE(answer, "0 \n");
-        QCOMPARE(c.emu.commands(), QStringList{"#PRST-RCL 2"});
+        QTRY_COMPARE(c.emu.commands(), QStringList{"#PRST-RCL 2"});
     }
 
     // The user at the other end of a local socket is known, and only the same user passes.

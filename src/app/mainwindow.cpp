@@ -1,5 +1,7 @@
 #include "mainwindow.h"
 
+#include "remote/remotecontrol.h"
+
 #include "bankloader.h"
 #include "focuskeeper.h"
 #include "language/languagefile.h"
@@ -12,6 +14,7 @@
 #include "picturefolder.h"
 #include "outcomes.h"
 #include "platform.h"
+#include "remote/remotecontrol.h"
 #include "remotebox.h"
 #include "settings/names.h"
 #include "settings/settingsfile.h"
@@ -157,6 +160,7 @@ MainWindow::MainWindow(AppCore &core)
 
 void MainWindow::startRemote(RemoteControl &remote, quint16 portOverride)
 {
+    m_remote = &remote;
     m_remoteBox->start(remote, ProgramFolder(), portOverride);
 }
 
@@ -534,6 +538,8 @@ void MainWindow::requestClose()
         return;
     m_closing = true;
     RequestTermination();
+    if (m_remote)
+        m_remote->answerWaiting();
     m_runner.stop();
     m_runner.close(); // the link stays as it is while the program ends
     CloseOpenDialogs();

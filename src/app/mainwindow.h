@@ -169,6 +169,7 @@ private:
 
     std::unique_ptr<SwitchingPage> m_switching;
     std::unique_ptr<RemoteBox> m_remoteBox;
+    RemoteControl *m_remote = nullptr; // answered at the end: requests still waiting get 503
     std::unique_ptr<WaitWindow> m_wait;
     std::unique_ptr<WarningWindow> m_warning;
     bool m_unloaded = false;

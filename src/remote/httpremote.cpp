@@ -3,15 +3,17 @@
 #include "remotesettings.h"
 
 #include <QFile>
-#include <QHttpServerRequest>
-#include <QHttpServerResponder>
 #include <QJsonDocument>
-#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QUrlQuery>
 #include <QWebSocket>
+#include <QWebSocketServer>
+#include <algorithm>
 #include <memory>
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 // The web remote's page lives in this static library's resources.
 static void initRemoteResources()
@@ -23,68 +25,359 @@ namespace qx {
 
 namespace {
 
-// What one request may bring before it is answered 413: the largest picture
-// and room for its headers.
-constexpr qint64 kConnectionBudget = kMaxPictureBytes + 1024 * 1024;
-const char kBytesProperty[] = "qx7RemoteBytes";
 const char kCookieName[] = "qx7token";
+// What a connection's socket reads ahead of the request it is on: a client
+// that sends more waits in its own buffers.
+constexpr qint64 kReadAhead = 64 * 1024;
+
+using Headers = QList<QPair<QByteArray, QByteArray>>;
 
 QByteArray jsonBytes(const QJsonObject &object)
 {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
-void writeJson(QHttpServerResponder &responder, int status, const QJsonObject &object)
+const char *reasonPhrase(int status)
 {
-    responder.write(jsonBytes(object), {{"Content-Type", "application/json"}, {"Cache-Control", "no-store"}},
-                    QHttpServerResponder::StatusCode(status));
+    switch (status) {
+    case 200: return "OK";
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    case 408: return "Request Timeout";
+    case 409: return "Conflict";
+    case 411: return "Length Required";
+    case 413: return "Content Too Large";
+    case 415: return "Unsupported Media Type";
+    case 422: return "Unprocessable Content";
+    case 431: return "Request Header Fields Too Large";
+    case 503: return "Service Unavailable";
+    default: return "Status";
+    }
 }
 
-// The socket server of the listener: it counts what each connection sends
-// and ends one that sends more than a request may bring, and it takes no
-// more connections than the listener serves.
-class GuardedTcpServer : public QTcpServer {
-public:
-    GuardedTcpServer(QObject *httpServer, QObject *parent) : QTcpServer(parent), m_http(httpServer) {}
+QByteArray response(int status, const QByteArray &body, const Headers &headers, bool keepAlive)
+{
+    QByteArray out = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
+    for (const auto &[name, value] : headers)
+        out += name + ": " + value + "\r\n";
+    out += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+    if (!keepAlive)
+        out += "Connection: close\r\n";
+    return out + "\r\n" + body;
+}
 
-protected:
-    void incomingConnection(qintptr descriptor) override
+const Headers kJsonHeaders{{"Content-Type", "application/json"}, {"Cache-Control", "no-store"}};
+
+} // namespace
+
+QByteArray HttpRequest::value(const QByteArray &lowerName) const
+{
+    for (const auto &[name, value] : headers)
+        if (name == lowerName)
+            return value;
+    return {};
+}
+
+// One HTTP connection: reads one request at a time (headers, then the body
+// the route allows), hands it to the listener and answers it before the next
+// is read. Its timer is the time-out of the phase it is in.
+class HttpConnection : public QObject {
+public:
+    enum class Phase { Idle, Head, Body, Waiting, Closing };
+
+    HttpConnection(HttpRemote &remote, QTcpSocket *socket) : QObject(&remote), m_remote(remote), m_socket(socket)
     {
-        auto *socket = new QTcpSocket(this);
-        if (!socket->setSocketDescriptor(descriptor)) {
-            delete socket;
-            return;
-        }
-        if (m_open >= HttpRemote::kMaxConnections) {
-            socket->abort();
-            socket->deleteLater();
-            return;
-        }
-        ++m_open;
-        connect(socket, &QObject::destroyed, this, [this] { --m_open; });
-        socket->setProperty(kBytesProperty, qint64(0));
-        // Connected before the HTTP server's own handler, so this runs first.
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
-            const qint64 seen = socket->property(kBytesProperty).toLongLong() + socket->bytesAvailable();
-            socket->setProperty(kBytesProperty, seen);
-            if (seen <= kConnectionBudget)
-                return;
-            // The HTTP server reads no more of it: answer and close.
-            disconnect(socket, &QTcpSocket::readyRead, m_http, nullptr);
-            disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
-            const QByteArray body = jsonBytes(ErrorJson(QStringLiteral("a picture of at most 64 MiB")));
-            socket->write("HTTP/1.1 413 Request Entity Too Large\r\nContent-Type: application/json\r\n"
-                          "Connection: close\r\nContent-Length: "
-                          + QByteArray::number(body.size()) + "\r\n\r\n" + body);
-            socket->disconnectFromHost();
+        socket->setParent(this);
+        socket->setReadBufferSize(kReadAhead);
+        m_timer.setSingleShot(true);
+        connect(&m_timer, &QTimer::timeout, this, &HttpConnection::timedOut);
+        connect(socket, &QTcpSocket::readyRead, this, &HttpConnection::readMore);
+        connect(socket, &QTcpSocket::bytesWritten, this, [this] {
+            if (m_phase == Phase::Closing && m_socket->bytesToWrite() == 0)
+                shutWrite();
         });
-        addPendingConnection(socket);
+        connect(socket, &QTcpSocket::disconnected, this, &HttpConnection::drop);
+        m_remote.m_connections.append(this);
+        m_timer.start(m_remote.m_timeouts.idleMs);
+        readMore();
+    }
+    ~HttpConnection() override
+    {
+        release();
+        m_remote.m_connections.removeOne(this);
+    }
+
+    // Not yet holding a whole request: may make room for a newcomer.
+    bool evictable() const { return m_phase == Phase::Idle || m_phase == Phase::Head || m_phase == Phase::Closing; }
+    bool waiting() const { return m_phase == Phase::Waiting; }
+    QTcpSocket *socket() const { return m_socket; }
+    quint64 serial() const { return m_serial; }
+
+    // Ends the connection now, its slot given back at once.
+    void drop()
+    {
+        m_remote.m_connections.removeOne(this);
+        m_phase = Phase::Closing;
+        m_timer.stop();
+        if (m_socket) {
+            m_socket->disconnect(this);
+            m_socket->abort();
+        }
+        deleteLater();
+    }
+
+    // The answer to request `serial`, when it is still the one waiting.
+    void answer(quint64 serial, int status, const QByteArray &body, const Headers &headers)
+    {
+        if (serial != m_serial || m_phase != Phase::Waiting || !m_socket)
+            return;
+        m_socket->write(response(status, body, headers, m_keepAlive));
+        if (!m_keepAlive)
+            return closeAfterWrite();
+        m_phase = Phase::Idle;
+        m_timer.start(m_remote.m_timeouts.idleMs);
+        // A pipelined request may be read already.
+        QTimer::singleShot(0, this, &HttpConnection::readMore);
+    }
+
+    // Answers `status` with `reason` and closes, whatever of the request has not been read.
+    void refuse(int status, const QString &reason)
+    {
+        m_keepAlive = false;
+        m_socket->write(response(status, jsonBytes(ErrorJson(reason)), kJsonHeaders, false));
+        closeAfterWrite();
+    }
+
+    // Gives the socket away (to the WebSocket server) and ends.
+    QTcpSocket *takeSocket()
+    {
+        QTcpSocket *socket = m_socket;
+        socket->disconnect(this);
+        socket->setParent(&m_remote);
+        m_socket = nullptr;
+        m_phase = Phase::Closing;
+        m_timer.stop();
+        m_remote.m_connections.removeOne(this);
+        deleteLater();
+        return socket;
     }
 
 private:
-    QObject *m_http;
-    int m_open = 0;
+    void readMore()
+    {
+        while (m_socket && m_socket->isOpen()) {
+            switch (m_phase) {
+            case Phase::Closing:
+                // Read and dropped, so that the answer is not lost to a reset.
+                m_socket->skip(m_socket->bytesAvailable());
+                return;
+            case Phase::Waiting:
+                return;
+            case Phase::Idle:
+                if (m_socket->bytesAvailable() == 0)
+                    return;
+                m_phase = Phase::Head;
+                m_timer.start(m_remote.m_timeouts.headMs);
+                break;
+            case Phase::Head:
+                if (!readHead())
+                    return;
+                break;
+            case Phase::Body: {
+                const qint64 part = std::min(m_socket->bytesAvailable(), m_length - m_request.content.size());
+                if (part > 0)
+                    m_request.content += m_socket->read(part);
+                if (m_request.content.size() < m_length)
+                    return;
+                dispatch();
+                break;
+            }
+            }
+        }
+    }
+
+    // The headers, once they are all there; false while they are not, or
+    // when the connection has been answered or given away.
+    bool readHead()
+    {
+        while (m_socket->peek(2) == "\r\n")
+            m_socket->skip(2);
+        const QByteArray seen = m_socket->peek(HttpRemote::kMaxHeadBytes);
+        const qsizetype end = seen.indexOf("\r\n\r\n");
+        if (end < 0) {
+            if (seen.size() >= HttpRemote::kMaxHeadBytes)
+                refuse(431, QStringLiteral("the request's headers are too long"));
+            return false;
+        }
+        QList<QByteArray> lines = seen.left(end).split('\n');
+        const QList<QByteArray> start = lines.takeFirst().trimmed().split(' ');
+        m_request = HttpRequest();
+        bool good = start.size() == 3 && start.at(2).startsWith("HTTP/1.") && start.at(1).startsWith('/');
+        for (const QByteArray &line : std::as_const(lines)) {
+            const qsizetype colon = line.indexOf(':');
+            good = good && colon > 0 && line.at(0) != ' ' && line.at(0) != '\t';
+            if (good)
+                m_request.headers.append({line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed()});
+        }
+        if (!good) {
+            refuse(400, QStringLiteral("not an HTTP/1.1 request"));
+            return false;
+        }
+        m_request.method = start.at(0);
+        m_request.target = QUrl::fromEncoded(start.at(1));
+        const QByteArray connection = m_request.value("connection").toLower();
+        m_keepAlive = start.at(2) == "HTTP/1.1" ? !connection.contains("close") : connection.contains("keep-alive");
+        if (m_request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0) {
+            // The WebSocket server reads the handshake itself.
+            m_remote.upgrade(this);
+            return false;
+        }
+        m_socket->skip(end + 4);
+
+        QString reason;
+        if (const int refused = m_remote.refusal(m_request, m_socket, &reason)) {
+            refuse(refused, reason);
+            return false;
+        }
+        if (!m_request.value("transfer-encoding").isEmpty()) {
+            refuse(411, QStringLiteral("a body needs its Content-Length"));
+            return false;
+        }
+        const QByteArray length = m_request.value("content-length");
+        bool number = length.size() <= 15 && std::all_of(length.begin(), length.end(), [](char c) {
+            return c >= '0' && c <= '9';
+        });
+        m_length = length.isEmpty() ? 0 : (number ? length.toLongLong() : -1);
+        if (m_length < 0) {
+            refuse(400, QStringLiteral("a Content-Length that is no number"));
+            return false;
+        }
+        const ApiBody allowed = ApiBodyLimit(m_request.method, m_request.target.path());
+        if (m_length > allowed.bytes) {
+            refuse(413, allowed.reason);
+            return false;
+        }
+        if (m_remote.m_bodyBytes + m_length > HttpRemote::kBodyMemory) {
+            refuse(503, QStringLiteral("too many uploads at once; try again"));
+            return false;
+        }
+        m_reserved = m_length;
+        m_remote.m_bodyBytes += m_reserved;
+        if (m_length > 0 && m_request.value("expect").compare("100-continue", Qt::CaseInsensitive) == 0)
+            m_socket->write("HTTP/1.1 100 Continue\r\n\r\n");
+        m_phase = Phase::Body;
+        m_windowStart = 0;
+        m_timer.start(m_remote.m_timeouts.bodyWindowMs);
+        return true;
+    }
+
+    void dispatch()
+    {
+        m_phase = Phase::Waiting;
+        m_timer.stop();
+        ++m_serial;
+        const HttpRequest request = std::move(m_request);
+        m_request = HttpRequest();
+        QPointer<HttpConnection> self(this);
+        m_remote.handleRequest(request, m_socket);
+        if (self)
+            release();
+    }
+
+    void release()
+    {
+        m_remote.m_bodyBytes -= m_reserved;
+        m_reserved = 0;
+    }
+
+    void timedOut()
+    {
+        const HttpRemote::Timeouts &t = m_remote.m_timeouts;
+        switch (m_phase) {
+        case Phase::Idle:
+        case Phase::Closing:
+        case Phase::Waiting:
+            return drop();
+        case Phase::Head:
+            return refuse(408, QStringLiteral("the request's headers came too slowly"));
+        case Phase::Body: {
+            const qint64 came = m_request.content.size() - m_windowStart;
+            if (came < t.minBodyRate * t.bodyWindowMs / 1000)
+                return refuse(408, QStringLiteral("the body came too slowly"));
+            m_windowStart = m_request.content.size();
+            m_timer.start(t.bodyWindowMs);
+            return;
+        }
+        }
+    }
+
+    void closeAfterWrite()
+    {
+        m_phase = Phase::Closing;
+        release();
+        m_request = HttpRequest();
+        m_timer.start(m_remote.m_timeouts.lingerMs);
+        if (m_socket->bytesToWrite() == 0)
+            shutWrite();
+    }
+
+    // The answer is out: the client sees the end, and what it still sends is dropped.
+    void shutWrite()
+    {
+        if (m_shut)
+            return;
+        m_shut = true;
+#ifdef Q_OS_UNIX
+        ::shutdown(int(m_socket->socketDescriptor()), SHUT_WR);
+#else
+        m_socket->disconnectFromHost();
+#endif
+    }
+
+    HttpRemote &m_remote;
+    QTcpSocket *m_socket;
+    Phase m_phase = Phase::Idle;
+    QTimer m_timer;
+    HttpRequest m_request;
+    qint64 m_length = 0;
+    qint64 m_reserved = 0;    // of the listener's body budget
+    qint64 m_windowStart = 0; // body bytes at the start of the current window
+    bool m_keepAlive = true;
+    bool m_shut = false;
+    quint64 m_serial = 0;
 };
+
+namespace {
+
+// Writes answers for the connection that owns `socket`, to the request it has waiting now.
+class Responder {
+public:
+    Responder(HttpConnection *connection) : m_connection(connection), m_serial(connection ? connection->serial() : 0)
+    {
+    }
+    void write(const QByteArray &body, const Headers &headers, int status = 200) const
+    {
+        if (m_connection)
+            m_connection->answer(m_serial, status, body, headers);
+    }
+
+private:
+    QPointer<HttpConnection> m_connection;
+    quint64 m_serial;
+};
+
+Responder makeResponder(const HttpRequest &, QTcpSocket *socket)
+{
+    return Responder(dynamic_cast<HttpConnection *>(socket->parent()));
+}
+
+void writeJson(const Responder &responder, int status, const QJsonObject &object)
+{
+    responder.write(jsonBytes(object), kJsonHeaders, status);
+}
 
 QByteArray cookieValue(const QByteArray &cookieHeader, const QByteArray &name)
 {
@@ -107,6 +400,15 @@ QByteArray hostName(const QByteArray &host)
     return (colon < 0 ? host : host.left(colon)).toLower();
 }
 
+// A port of a "hex address:hex port" field of the socket table.
+int tablePort(const QByteArray &field)
+{
+    const qsizetype colon = field.lastIndexOf(':');
+    bool ok = false;
+    const int port = colon < 0 ? -1 : field.mid(colon + 1).toInt(&ok, 16);
+    return ok ? port : -1;
+}
+
 } // namespace
 
 int RemoteAccessCheck(const HttpRemote::Access &access, const QByteArray &authorization, const QByteArray &cookie,
@@ -127,7 +429,8 @@ int RemoteAccessCheck(const HttpRemote::Access &access, const QByteArray &author
     if (!access.tokenRequired)
         return 0;
     QByteArray shown;
-    if (authorization.startsWith("Bearer "))
+    // The scheme's name is compared without case (RFC 7235).
+    if (authorization.size() > 7 && authorization.left(7).compare("Bearer ", Qt::CaseInsensitive) == 0)
         shown = authorization.mid(7).trimmed();
     else if (!queryToken.isEmpty())
         shown = queryToken.toUtf8();
@@ -138,26 +441,75 @@ int RemoteAccessCheck(const HttpRemote::Access &access, const QByteArray &author
     return 0;
 }
 
+std::optional<uint> SocketTableUid(const QByteArray &table, quint16 localPort, quint16 remotePort)
+{
+    std::optional<uint> uid;
+    for (const QByteArray &line : table.split('\n')) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        if (f.size() < 8 || tablePort(f.at(1)) != localPort || tablePort(f.at(2)) != remotePort)
+            continue;
+        bool ok = false;
+        const uint owner = f.at(7).toUInt(&ok);
+        if (!ok || (uid && *uid != owner))
+            return std::nullopt;
+        uid = owner;
+    }
+    return uid;
+}
+
+std::optional<uint> LoopbackPeerUid(quint16 serverPort, quint16 peerPort)
+{
+#ifdef Q_OS_LINUX
+    // The peer's own socket: its local port is the peer's, its remote port ours.
+    for (const char *path : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        QFile file(QString::fromLatin1(path));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        if (const auto uid = SocketTableUid(file.readAll(), peerPort, serverPort))
+            return uid;
+    }
+#else
+    Q_UNUSED(serverPort);
+    Q_UNUSED(peerPort);
+#endif
+    return std::nullopt;
+}
+
 HttpRemote::HttpRemote(RemoteGateway &gateway, const Access &access, QObject *parent)
-    : QAbstractHttpServer(parent), m_gateway(gateway), m_access(access)
+    : QObject(parent), m_gateway(gateway), m_access(access)
 {
     initRemoteResources();
     m_broadcast.setSingleShot(true);
     m_broadcast.setInterval(0);
     connect(&m_broadcast, &QTimer::timeout, this, &HttpRemote::broadcast);
     connect(&m_gateway, &RemoteGateway::changed, this, &HttpRemote::scheduleBroadcast);
-    connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &HttpRemote::acceptWebSockets);
+    m_webSockets = new QWebSocketServer(QStringLiteral("QX-7alt"), QWebSocketServer::NonSecureMode, this);
+    m_webSockets->setHandshakeTimeout(m_timeouts.headMs);
+    connect(m_webSockets, &QWebSocketServer::newConnection, this, &HttpRemote::acceptWebSockets);
+    connect(&m_ping, &QTimer::timeout, this, &HttpRemote::pingWebSockets);
+    m_ping.start(m_timeouts.pingMs);
 }
 
 HttpRemote::~HttpRemote()
 {
     for (QWebSocket *ws : std::as_const(m_sockets))
         ws->abort();
+    // The connections are children; they leave the list as they go.
+    const QList<HttpConnection *> open = m_connections;
+    for (HttpConnection *c : open)
+        delete c;
+}
+
+void HttpRemote::setTimeouts(const Timeouts &timeouts)
+{
+    m_timeouts = timeouts;
+    m_webSockets->setHandshakeTimeout(m_timeouts.headMs);
+    m_ping.start(m_timeouts.pingMs);
 }
 
 bool HttpRemote::start(const QHostAddress &address, quint16 port, QString *error)
 {
-    auto *server = new GuardedTcpServer(this, this);
+    auto *server = new QTcpServer(this);
     if (!server->listen(address, port)) {
         if (error)
             *error = server->errorString();
@@ -165,7 +517,7 @@ bool HttpRemote::start(const QHostAddress &address, quint16 port, QString *error
         return false;
     }
     m_server = server;
-    bind(server);
+    connect(server, &QTcpServer::newConnection, this, &HttpRemote::acceptConnections);
     return true;
 }
 
@@ -179,33 +531,49 @@ quint16 HttpRemote::boundPort() const
     return m_server ? m_server->serverPort() : 0;
 }
 
-bool HttpRemote::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
+void HttpRemote::acceptConnections()
 {
-    socket->setProperty(kBytesProperty, qint64(0));
-    // A request that asks for a WebSocket is upgraded by the server once this
-    // returns, whatever is answered here: nothing is, and the path and the
-    // access are checked as the socket is taken over.
-    if (request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0)
-        return true;
-    QHttpServerResponder responder = makeResponder(request, socket);
+    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        if (m_connections.size() >= kMaxConnections) {
+            // A connection that has not brought a whole request yet makes room,
+            // the oldest first: slow clients cannot keep the others out.
+            const auto room = std::find_if(m_connections.begin(), m_connections.end(),
+                                           [](const HttpConnection *c) { return c->evictable(); });
+            if (room == m_connections.end()) {
+                socket->write(response(503, jsonBytes(ErrorJson(QStringLiteral("too many connections"))),
+                                       kJsonHeaders, false));
+                socket->disconnectFromHost();
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+                continue;
+            }
+            (*room)->drop();
+        }
+        new HttpConnection(*this, socket);
+    }
+}
+
+int HttpRemote::refusal(const HttpRequest &request, QTcpSocket *socket, QString *reason) const
+{
+    // The client's user does not change while its connection lasts: looked up once.
+    QVariant tokenRequired = socket->property("qx7TokenRequired");
+    if (!tokenRequired.isValid()) {
+        tokenRequired = accessFor(socket->localPort(), socket->peerPort()).tokenRequired;
+        socket->setProperty("qx7TokenRequired", tokenRequired);
+    }
+    Access access = m_access;
+    access.tokenRequired = tokenRequired.toBool();
+    return RemoteAccessCheck(access, request.value("authorization"),
+                             request.value("cookie"), request.query().queryItemValue(QStringLiteral("token")),
+                             request.value("host"), request.value("origin"), reason);
+}
+
+bool HttpRemote::handleRequest(const HttpRequest &request, QTcpSocket *socket)
+{
+    // The access rule has been applied to the headers, before the body was read.
+    Responder responder = makeResponder(request, socket);
     const QUrlQuery query = request.query();
     const QString queryToken = query.queryItemValue(QStringLiteral("token"));
-    QString reason;
-    const int refused = RemoteAccessCheck(m_access, request.value("authorization"), request.value("cookie"),
-                                          queryToken, request.value("host"), request.value("origin"), &reason);
-    if (refused) {
-        writeJson(responder, refused, ErrorJson(reason));
-        return true;
-    }
-    const QByteArray method = [&] {
-        switch (request.method()) {
-        case QHttpServerRequest::Method::Get: return QByteArray("GET");
-        case QHttpServerRequest::Method::Post: return QByteArray("POST");
-        case QHttpServerRequest::Method::Put: return QByteArray("PUT");
-        default: return QByteArray("OTHER");
-        }
-    }();
-    ApiCall call = ParseApiCall(method, request.url().path(), request.body());
+    ApiCall call = ParseApiCall(request.method, request.url().path(), request.body());
     switch (call.kind) {
     case ApiCall::Kind::Refusal:
         writeJson(responder, call.status, ErrorJson(call.reason));
@@ -220,7 +588,7 @@ bool HttpRemote::handleRequest(const QHttpServerRequest &request, QTcpSocket *so
         QFile page(QStringLiteral(":/remote/index.html"));
         page.open(QIODevice::ReadOnly);
         // The web remote opened with ?token=… keeps it as a cookie for its own requests.
-        if (m_access.tokenRequired && !queryToken.isEmpty()) {
+        if (!queryToken.isEmpty()) {
             const QByteArray cookie =
                 QByteArray(kCookieName) + '=' + queryToken.toUtf8() + "; Path=/; HttpOnly; SameSite=Strict";
             responder.write(page.readAll(), {{"Content-Type", "text/html; charset=utf-8"},
@@ -242,7 +610,7 @@ bool HttpRemote::handleRequest(const QHttpServerRequest &request, QTcpSocket *so
         call.request.name = name.isEmpty() ? QStringLiteral("remote upload") : name;
     }
     // Answered when the outcome is known, if the client is still there.
-    auto held = std::make_shared<QHttpServerResponder>(std::move(responder));
+    auto held = std::make_shared<Responder>(responder);
     QPointer<QTcpSocket> client(socket);
     m_gateway.submit(call.request, socket, [held, client](const RemoteOutcome &outcome) {
         if (client)
@@ -251,22 +619,104 @@ bool HttpRemote::handleRequest(const QHttpServerRequest &request, QTcpSocket *so
     return true;
 }
 
-void HttpRemote::missingHandler(const QHttpServerRequest &request, QTcpSocket *socket)
+HttpRemote::Access AccessForPeer(const HttpRemote::Access &access, std::optional<uint> peerUid, uint ownUid)
 {
-    QHttpServerResponder responder = makeResponder(request, socket);
-    writeJson(responder, 404, ErrorJson(QStringLiteral("no such resource")));
+    HttpRemote::Access out = access;
+    out.tokenRequired = access.tokenRequired || !peerUid || *peerUid != ownUid;
+    return out;
+}
+
+HttpRemote::Access HttpRemote::accessFor(quint16 localPort, quint16 peerPort) const
+{
+    if (m_access.tokenRequired)
+        return m_access;
+#ifdef Q_OS_UNIX
+    return AccessForPeer(m_access, LoopbackPeerUid(localPort, peerPort), uint(::getuid()));
+#else
+    Q_UNUSED(localPort);
+    Q_UNUSED(peerPort);
+    return AccessForPeer(m_access, std::nullopt, 0);
+#endif
+}
+
+void HttpRemote::upgrade(HttpConnection *connection)
+{
+    if (upgradedSockets() >= kMaxWebSockets)
+        return connection->refuse(503, QStringLiteral("too many WebSocket clients"));
+    QTcpSocket *socket = connection->takeSocket();
+    m_upgraded.append(socket);
+    // What the system holds for a client that does not read stays small too.
+    socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, int(kWebSocketBacklog));
+    // Answers to its pings count: a client that sends them and never reads is closed.
+    connect(socket, &QTcpSocket::readyRead, this, [socket] {
+        if (socket->bytesToWrite() > kWebSocketBacklogLimit)
+            socket->abort();
+    });
+    m_webSockets->handleConnection(socket);
+    Q_EMIT socket->readyRead();
+}
+
+int HttpRemote::upgradedSockets()
+{
+    m_upgraded.removeIf(
+        [](const QPointer<QTcpSocket> &s) { return !s || s->state() != QAbstractSocket::ConnectedState; });
+    return int(m_upgraded.size());
+}
+
+void HttpRemote::answerWaiting()
+{
+    if (m_server)
+        m_server->close();
+    const QByteArray ending = jsonBytes(ErrorJson(QStringLiteral("the program is ending")));
+    for (HttpConnection *c : std::as_const(m_connections)) {
+        if (!c->waiting())
+            continue;
+        Responder(c).write(ending, kJsonHeaders, 503);
+        c->socket()->flush();
+    }
+}
+
+// Closed once the loop over the clients is done: closing takes it out of the list.
+static void closeLater(QWebSocket *ws)
+{
+    QTimer::singleShot(0, ws, [ws] { ws->abort(); });
+}
+
+void HttpRemote::pingWebSockets()
+{
+    for (QWebSocket *ws : std::as_const(m_sockets)) {
+        // No answer to the last ping: the client is gone or does not read.
+        if (ws->property("qx7AwaitsPong").toBool()) {
+            closeLater(ws);
+            continue;
+        }
+        ws->setProperty("qx7AwaitsPong", true);
+        ws->ping();
+    }
+}
+
+void HttpRemote::send(QWebSocket *ws, const QByteArray &text)
+{
+    if (ws->bytesToWrite() > kWebSocketBacklogLimit)
+        return closeLater(ws);
+    // A client that has not taken what it was sent gets the newest state once it has.
+    const bool behind = ws->bytesToWrite() > kWebSocketBacklog;
+    ws->setProperty("qx7Behind", behind);
+    m_sent.insert(ws, text);
+    if (!behind)
+        ws->sendTextMessage(QString::fromUtf8(text));
 }
 
 void HttpRemote::acceptWebSockets()
 {
-    while (hasPendingWebSocketConnections()) {
-        QWebSocket *ws = nextPendingWebSocketConnection().release();
+    while (m_webSockets->hasPendingConnections()) {
+        QWebSocket *ws = m_webSockets->nextPendingConnection();
         ws->setParent(this);
         const QNetworkRequest handshake = ws->request();
         const QUrlQuery query(ws->requestUrl());
         QString reason;
         const int refused = RemoteAccessCheck(
-            m_access, handshake.rawHeader("Authorization"), handshake.rawHeader("Cookie"),
+            accessFor(ws->localPort(), ws->peerPort()), handshake.rawHeader("Authorization"), handshake.rawHeader("Cookie"),
             query.queryItemValue(QStringLiteral("token")), handshake.rawHeader("Host"), handshake.rawHeader("Origin"),
             &reason);
         // The upgrade has been answered by now; a refused one is closed at once with the reason.
@@ -288,11 +738,14 @@ void HttpRemote::acceptWebSockets()
         });
         // A client shows the state: what a preset or an outage left unknown is read back for it.
         m_gateway.watch(ws);
+        connect(ws, &QWebSocket::pong, ws, [ws] { ws->setProperty("qx7AwaitsPong", false); });
+        connect(ws, &QWebSocket::bytesWritten, this, [this, ws] {
+            if (ws->property("qx7Behind").toBool() && ws->bytesToWrite() == 0)
+                send(ws, stateText());
+        });
         // What each client was sent is its own: one that comes while a change
         // is still to go out gets it now, and the others still get it then.
-        const QByteArray text = stateText();
-        m_sent.insert(ws, text);
-        ws->sendTextMessage(QString::fromUtf8(text));
+        send(ws, stateText());
     }
 }
 
@@ -310,14 +763,9 @@ void HttpRemote::scheduleBroadcast()
 void HttpRemote::broadcast()
 {
     const QByteArray text = stateText();
-    const QString message = QString::fromUtf8(text);
-    for (QWebSocket *ws : std::as_const(m_sockets)) {
-        QByteArray &sent = m_sent[ws];
-        if (sent == text)
-            continue;
-        sent = text;
-        ws->sendTextMessage(message);
-    }
+    for (QWebSocket *ws : std::as_const(m_sockets))
+        if (m_sent.value(ws) != text) // only a client whose state changed
+            send(ws, text);
 }
 
 } // namespace qx

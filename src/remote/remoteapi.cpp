@@ -217,6 +217,13 @@ ApiCall ParseApiCall(const QByteArray &method, const QString &path, const QByteA
     return refusal(404, QStringLiteral("no such resource"));
 }
 
+ApiBody ApiBodyLimit(const QByteArray &method, const QString &path)
+{
+    if (method == "PUT" && path.startsWith(QLatin1String("/api/v1/bank/")))
+        return {kMaxPictureBytes, QStringLiteral("a picture of at most 64 MiB")};
+    return {kMaxJsonBytes, QStringLiteral("a body of at most 4 KiB here")};
+}
+
 bool LooksLikePicture(const QByteArray &body)
 {
     return body.startsWith("BM") || body.startsWith("GIF87a") || body.startsWith("GIF89a")
@@ -233,7 +240,17 @@ QString CleanFileName(const QString &name)
     for (const QChar c : std::as_const(n))
         if (c.isPrint())
             clean += c;
-    return clean.trimmed().left(120);
+    clean = clean.trimmed();
+    // "." and ".." name no file; a leading dot would hide it.
+    while (clean.startsWith(QLatin1Char('.')))
+        clean.remove(0, 1);
+    clean.truncate(120);
+    while (clean.toUtf8().size() > 200)
+        clean.chop(1);
+    // A surrogate pair is not cut in two.
+    if (!clean.isEmpty() && clean.back().isHighSurrogate())
+        clean.chop(1);
+    return clean;
 }
 
 int HttpStatus(const RemoteOutcome &outcome)

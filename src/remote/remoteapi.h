@@ -37,6 +37,13 @@ struct ApiCall {
 // (no trailing "/"); numbers are plain decimal within their range.
 ApiCall ParseApiCall(const QByteArray &method, const QString &path, const QByteArray &body);
 
+// The largest body `method` on `path` takes, and the reason given for a longer one.
+struct ApiBody {
+    qint64 bytes = 0;
+    QString reason;
+};
+ApiBody ApiBodyLimit(const QByteArray &method, const QString &path);
+
 // 200 done, 409 busy, 503 link down or failed, 422 refused, 503 ending.
 int HttpStatus(const RemoteOutcome &outcome);
 // The JSON answer of an outcome: {"ok": true} or {"ok": false, "error": reason}.
@@ -46,8 +53,9 @@ QJsonObject ErrorJson(const QString &reason);
 // Whether `body` begins as a BMP, GIF or JPEG file does.
 bool LooksLikePicture(const QByteArray &body);
 // A bank's recorded file name from what a client sent: the last path
-// component, line breaks and control characters removed, at most 120
-// characters; "" when nothing is left.
+// component, line breaks and control characters removed, without leading
+// dots, at most 120 characters and 200 bytes of UTF-8 (a file system's name
+// holds 255); "" when nothing is left.
 QString CleanFileName(const QString &name);
 
 // {"link": {...}, "presetLast": n, "presets": [...], "inputs": [...],

@@ -21,6 +21,12 @@ void RemoteControl::stop()
     m_osc.reset();
 }
 
+void RemoteControl::answerWaiting()
+{
+    if (m_http)
+        m_http->answerWaiting();
+}
+
 bool RemoteControl::listening() const
 {
     return m_http && m_osc;

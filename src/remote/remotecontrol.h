@@ -28,6 +28,9 @@ public:
     // (from --control-port, 0 none) turns them on for this run on that port.
     void apply(const RemoteSettings &settings, quint16 portOverride = 0);
     void stop();
+    // The program is ending: every HTTP request still waiting is answered
+    // 503 at once and its answer handed to the system, and nothing new is taken.
+    void answerWaiting();
 
     bool listening() const;
     quint16 port() const { return m_port; }

@@ -114,8 +114,13 @@ void RunnerGateway::finished(quint64 id, const RequestOutcome &outcome)
     Pending pending = std::move(*it);
     m_pending.erase(it);
     disconnect(pending.senderGone);
-    if (pending.sender)
-        pending.done(toOutcome(outcome, m_core.state.msg));
+    if (!pending.sender)
+        return;
+    RemoteOutcome out = toOutcome(outcome, m_core.state.msg);
+    // The reason names the picture as the client sent it, never where it was kept.
+    if (pending.folder)
+        out.message.replace(pending.folder->path() + QLatin1Char('/'), QString());
+    pending.done(out);
 }
 
 void RunnerGateway::watch(QObject *watcher)
