@@ -451,6 +451,7 @@ private Q_SLOTS:
                     QStyleOptionGroupBox o;
                     o.initFrom(frame);
                     o.text = frame->title();
+                    o.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel; // as a frame without a tick
                     const QRect caption = k->style()->subControlRect(QStyle::CC_GroupBox, &o, QStyle::SC_GroupBoxLabel, frame);
                     const QRect inside = k->style()->subControlRect(QStyle::CC_GroupBox, &o, QStyle::SC_GroupBoxFrame, frame);
                     const int line = 2 * std::max(1, int(std::lround(w.scaler().scale())));
