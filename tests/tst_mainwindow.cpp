@@ -18,15 +18,20 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QSet>
 #include <QSignalSpy>
 #include <QComboBox>
 #include <QLabel>
+#include <QStyleOption>
+#include <QScrollBar>
+#include <QGroupBox>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTest>
 #include <cmath>
 
@@ -179,6 +184,7 @@ private Q_SLOTS:
         const int designWidth = [] { AppCore core; return MainWindow(core).width(); }();
         MainWindow &w = rig.start();
         QVERIFY(w.width() > designWidth && !rig.control("lstLOG")->isHidden());
+        QCOMPARE(w.width() - 7, rig.control("lstLOG")->geometry().right() + 1); // the pages' margin
         rig.click("chkLOGLIST");
         {
             const DeviceSession::Lease lease = rig.core->session.lease();
@@ -317,11 +323,10 @@ private Q_SLOTS:
             {"Ctrl+1", "txtDIR", "Ctrl+1", false, "framePRESETS"},
             {"Ctrl+2 reads back", "txtDIR", "Ctrl+2", false, "frameSWITCH"},
             {"Ctrl+3", "txtDIR", "Ctrl+1, Ctrl+3", false, "frameFILES"},
-            {"Ctrl+Tab: About after Files", "txtDIR", "Ctrl+Tab", false, "frameFILES+about"},
-            {"Ctrl+Tab twice: round to Presets", "txtDIR", "Ctrl+Tab, Ctrl+Tab", false, "framePRESETS+about"},
+            {"Ctrl+Tab: round from Files to Presets, About passed over", "txtDIR", "Ctrl+Tab", false, "framePRESETS"},
             {"Ctrl+PgDn", "txtDIR", "Ctrl+1, Ctrl+PgDown", false, "frameSWITCH"},
             {"Ctrl+Shift+Tab", "txtDIR", "Ctrl+Shift+Backtab", false, "frameSWITCH"},
-            {"Ctrl+PgUp, locked panels passed over", "txtDIR", "Ctrl+PgUp", true, "frameFILES+about"},
+            {"Ctrl+PgDn, locked panels passed over", "txtDIR", "Ctrl+PgDown", true, "frameFILES"},
             {"Ctrl+2 on a locked panel", "txtDIR", "Ctrl+2", true, "frameFILES"},
             {"Space on the Switching panel", "btnSWITCH", "Space", false, "frameSWITCH"},
             {"Enter on the About panel", "pictABOUT", "Return", false, "frameFILES+about"},
@@ -352,22 +357,34 @@ private Q_SLOTS:
     }
 
     // After a switching command and its read-back the focus is back on the button that sent it. Every
-    // control that takes the focus shows it: the indicator and the panels draw a frame.
+    // control that takes the focus shows it (the indicator and the panels draw a frame). Tab reaches a
+    // source group on its selected source.
     void focusStaysAndShows()
     {
         WindowRig rig;
+        qx7emu::DeviceState state;
+        state.windows[1].input = 14;
+        rig.emu.setState(state);
         MainWindow &w = rig.start();
         QVERIFY(QTest::qWaitForWindowActive(&w) && rig.connected());
-        for (const char *name : {"labLINK", "btnPRESETS", "pictABOUT"}) {
-            const QImage before = rig.control(name)->grab().toImage();
-            rig.control(name)->setFocus();
-            QTRY_VERIFY(rig.control(name)->hasFocus());
-            QVERIFY2(rig.control(name)->grab().toImage() != before, name);
+        // Round the Files and Setup page by Tab, as a keyboard user goes: each stop looks otherwise when left.
+        rig.control("btnPRESETS")->setFocus();
+        for (QSet<QWidget *> seen; !seen.contains(w.focusWidget());) {
+            QWidget *k = w.focusWidget();
+            seen.insert(k);
+            const QImage focused = k->grab().toImage();
+            QTest::keyClick(k, Qt::Key_Tab);
+            QVERIFY2(k->grab().toImage() != focused, qPrintable(ControlName(k)));
         }
+        rig.control("pictABOUT")->setFocus();
         QTest::keyClick(w.focusWidget(), Qt::Key_Backtab); // the panels are in the Tab order
         QCOMPARE(ControlName(w.focusWidget()), "btnFILES");
         QTest::keyClick(&w, Qt::Key_2, Qt::ControlModifier);
         QTRY_VERIFY_WITH_TIMEOUT(rig.switchingIdle(), 5000);
+        rig.control("chkWINFULL", 3)->setFocus();
+        QTest::keyClick(w.focusWidget(), Qt::Key_Tab);
+        QTest::keyClick(w.focusWidget(), Qt::Key_Tab);
+        QCOMPARE(w.focusWidget(), rig.control("optWIN1INP", 34)); // window 2's input 15
         auto *input4 = rig.control<QAbstractButton>("optWIN1INP", 23);
         input4->setFocus();
         rig.emu.clearReceived();
@@ -394,13 +411,16 @@ private Q_SLOTS:
     }
 
     // With less room than its design (a 1280 x 720 screen at scale 2 is 640 x 360, less the panel), the
-    // window is scaled down to fit, fonts too, moved inside the room, and every control stays inside it; it
-    // follows the operator's resizing. Where the design fits it is the default.
+    // window is scaled down to fit, fonts and the style's sizes too, moved inside the room; on every page
+    // each control stays inside the window, clear of its frame's caption and lines, with room for what it
+    // draws (check mark, icon, borders) and the name lists without a sideways scroll bar. The layout
+    // follows the operator's resizing, down to the least scale.
     void scaledWindowFits_data()
     {
         QTest::addColumn<QRect>("room");
         QTest::addColumn<int>("mainX"); // stored position, twips
-        QTest::newRow("3840 x 2160: as designed") << QRect(0, 0, 3840, 2112) << 1200;
+        QTest::newRow("1280 x 720 at scale 1: as designed") << QRect(0, 0, 1280, 704) << 1200;
+        QTest::newRow("1280 x 720 at scale 1.5") << QRect(0, 0, 853, 469) << 1200;
         QTest::newRow("1280 x 720 at scale 2, stored far right") << QRect(0, 0, 640, 344) << 15000;
     }
     void scaledWindowFits()
@@ -416,15 +436,42 @@ private Q_SLOTS:
         QCOMPARE(w.pos().x(), std::min(mainX / 15, room.width() - 16 - w.width()));
         QCOMPARE(QString("%1 %2").arg(w.font().pointSizeF()).arg(rig.control("labPRESETS")->font().pointSizeF()),
                  QString("%1 %2").arg(8 * scale).arg(13.5 * scale));
-        for (int tab : {1, 2, 9}) {
+        const auto laidOut = [&w](int tab) {
             w.ShowTab(tab);
-            for (QObject *c : WindowControls(&w))
-                if (auto *k = qobject_cast<QWidget *>(c); k && k->isVisibleTo(&w) && (k->focusPolicy() & Qt::TabFocus))
-                    QVERIFY2(w.rect().contains(QRect(k->mapTo(&w, QPoint()), k->size())), qPrintable(ControlName(c)));
-        }
+            for (QObject *c : WindowControls(&w)) {
+                auto *k = qobject_cast<QWidget *>(c);
+                if (!k || !k->isVisibleTo(&w) || k == &w)
+                    continue;
+                const QString name = ControlName(c) + QString::number(ControlIndex(c));
+                QVERIFY2(w.rect().contains(QRect(k->mapTo(&w, QPoint()), k->size())), qPrintable(name));
+                if (qobject_cast<QAbstractButton *>(k)) { // a push button's face, else the mark and the caption
+                    const auto mark = qobject_cast<QRadioButton *>(k) ? QStyle::PM_ExclusiveIndicatorHeight : QStyle::PM_IndicatorHeight;
+                    const int need = qobject_cast<QPushButton *>(k) ? k->minimumSizeHint().height()
+                                     : std::max(k->fontMetrics().height(), k->style()->pixelMetric(mark, nullptr, k));
+                    QVERIFY2(need <= k->height(), qPrintable(name));
+                }
+                if (auto *list = qobject_cast<QListWidget *>(k))
+                    QVERIFY2(!list->horizontalScrollBar()->isVisible(), qPrintable(name));
+                if (auto *frame = qobject_cast<QGroupBox *>(k->parentWidget())) {
+                    QStyleOptionGroupBox o;
+                    o.initFrom(frame);
+                    o.text = frame->title();
+                    o.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel; // as a frame without a tick
+                    const QRect caption = k->style()->subControlRect(QStyle::CC_GroupBox, &o, QStyle::SC_GroupBoxLabel, frame);
+                    const QRect inside = k->style()->subControlRect(QStyle::CC_GroupBox, &o, QStyle::SC_GroupBoxFrame, frame);
+                    const int line = 2 * std::max(1, int(std::lround(w.scaler().scale())));
+                    QVERIFY2(!caption.intersects(k->geometry()) && inside.adjusted(line, line, -line, -line).contains(k->geometry()),
+                             qPrintable(name));
+                }
+            }
+        };
+        for (int tab : {1, 2, 9})
+            laidOut(tab);
         w.resize(458, 400);
         QTRY_COMPARE(w.scaler().scale(), 0.5);
         QCOMPARE(rig.control("btnFILES")->geometry(), QRect(2, 242, 75, 45));
+        w.resize(100, 60); // no smaller than the least scale
+        QTRY_COMPARE(w.size(), QSize(321, 219));
     }
 
     // The preset this program last recalled is marked on its button, whoever asked for it, until another
@@ -460,6 +507,8 @@ private Q_SLOTS:
         for (int n = 1; n <= 16; ++n)
             bold += rig.control("cmdPRESET", n)->font().bold() ? QString::number(n) : "";
         QCOMPARE(bold + '|' + rig.control("cmdPRESET", preset)->toolTip().section('\n', 1), QString::number(preset) + "|Last recalled here");
+        rig.control("cmdPRESET", preset)->setFocus(); // the bar stays dark under the focus frame
+        QTRY_COMPARE(rig.control("cmdPRESET", preset)->grab().toImage().pixelColor(5, 20), QColor(Qt::black));
         w.OpenLink();
         QVERIFY(!rig.control("cmdPRESET", preset)->font().bold() && !rig.control("cmdPRESET", preset)->toolTip().contains('\n'));
     }

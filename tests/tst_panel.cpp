@@ -34,6 +34,7 @@ private Q_SLOTS:
         for (const double s : {0.35, 0.499, 0.5, 1.37, 2.0})
             QCOMPARE(ScaledRect(left, s).right() + 1, ScaledRect(right, s).left());
         QCOMPARE(ScaleForSize(QSize(916, 625), QSize(1832, 700)), 700.0 / 625); // proportions kept
+        QCOMPARE(ScaleForSize(QSize(916, 625), QSize(100, 60)), kLeastLayoutScale); // made very small
         // A window larger than the room keeps its corner in it (one that fits: tst_mainwindow).
         QCOMPARE(KeepInside(QRect(80, 40, 800, 500), QRect(0, 0, 640, 360)), QPoint(0, 0));
     }

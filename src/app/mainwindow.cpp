@@ -351,11 +351,8 @@ void MainWindow::buildKeyboardAndMarks()
         ShowFocusFrame(panel);
     }
     ShowFocusFrame(labLINK);
-    new PageKeys(this,
-                 {{TabPresets, btnPRESETS}, {TabSwitching, btnSWITCH}, {TabFiles, btnFILES},
-                  {PageKeys::kAbout, pictABOUT}},
-                 [this] { return shownTab(); },
-                 [this](int tab) { tab == PageKeys::kAbout ? pictABOUT_Click() : onTabClicked(tab); });
+    new PageKeys(this, {{TabPresets, btnPRESETS}, {TabSwitching, btnSWITCH}, {TabFiles, btnFILES}},
+                 [this] { return shownTab(); }, [this](int tab) { onTabClicked(tab); });
 
     connect(&m_tally, &PresetTally::changed, this, &MainWindow::markTally);
     // Whoever asked for it: a click, a key, the command line, a second start, a remote.
@@ -388,9 +385,7 @@ void MainWindow::markTally(int current, int previous)
         QFont f = b->font();
         f.setBold(n == current);
         b->setFont(f);
-        SetBackColor(b, BackColor(b));
-        if (n == current)
-            b->setStyleSheet(b->styleSheet() + QStringLiteral("QPushButton { border-left: 8px solid #000000; }"));
+        SetTallyMark(b, n == current);
         QString tip = b->toolTip().section(QLatin1Char('\n'), 0, 0);
         if (n == current)
             tip += QLatin1Char('\n') + m_state.msg(51);

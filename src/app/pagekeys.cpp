@@ -33,9 +33,8 @@ PageKeys::PageKeys(QWidget *window, const QList<Page> &pages, std::function<int(
 int PageKeys::position() const
 {
     const int shown = m_shown();
-    const bool atAbout = m_aboutFrom >= 0 && m_aboutFrom == shown;
     for (int i = 0; i < m_pages.size(); ++i)
-        if (m_pages[i].tab == (atAbout ? kAbout : shown))
+        if (m_pages[i].tab == shown)
             return i;
     return 0;
 }
@@ -58,7 +57,6 @@ void PageKeys::openPage(int tab)
     for (const Page &p : std::as_const(m_pages)) {
         if (p.tab != tab || !p.panel->isEnabled())
             continue;
-        m_aboutFrom = tab == kAbout ? m_shown() : -1;
         m_open(tab);
         return;
     }

@@ -1,10 +1,12 @@
 #pragma once
 // The keys that change the page, so a keyboard alone reaches every page:
-// Ctrl+Tab and Ctrl+PgDn step forward through Presets, Switching, Files and
-// Setup and About, Ctrl+Shift+Tab and Ctrl+PgUp back; Ctrl+1, Ctrl+2 and
-// Ctrl+3 open Presets, Switching and Files and Setup. A key does what a click
-// on the page's panel does; a locked panel is passed over (and its own key
-// does nothing).
+// Ctrl+Tab and Ctrl+PgDn step forward through Presets, Switching and Files
+// and Setup, round from the last to the first, Ctrl+Shift+Tab and Ctrl+PgUp
+// back, always from the page shown; Ctrl+1, Ctrl+2 and Ctrl+3 open Presets,
+// Switching and Files and Setup. A key does what a click on the page's panel
+// does; a locked panel is passed over (and its own key does nothing). About
+// is no page: a step never opens its box (its panel takes the focus and
+// Space or Enter like a tab panel).
 
 #include <QList>
 #include <QObject>
@@ -17,10 +19,8 @@ namespace qx {
 class PageKeys : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kAbout = 0; // the About panel, in the place of a tab number
-
     struct Page {
-        int tab; // 1, 2, 9, or kAbout
+        int tab; // 1, 2 or 9
         QWidget *panel;
     };
     // `pages` in stepping order; `shown` tells the tab shown now, `open` does
@@ -31,12 +31,11 @@ public:
     void openPage(int tab);
 
 private:
-    int position() const; // index in m_pages of where the operator stands
+    int position() const; // index in m_pages of the page shown
 
     QList<Page> m_pages;
     std::function<int()> m_shown;
     std::function<void(int)> m_open;
-    int m_aboutFrom = -1; // the tab shown when a step opened About; -1: not at About
 };
 
 } // namespace qx

@@ -107,8 +107,11 @@ void MainWindow::showSettings()
 
     // 14. Diagnostic column.
     if (m_state.settings.ShowLog) {
-        // (The layout is still at its designed scale here.)
-        m_scaler->setDesignSize(m_scaler->designSize() + QSize(lstLOG->width(), 0));
+        // (The layout is still at its designed scale here.) The column ends
+        // as far from the window's edge as the pages do.
+        const QSize design = m_scaler->designSize();
+        const int margin = design.width() - (frameFILES->geometry().right() + 1);
+        m_scaler->setDesignSize(QSize(lstLOG->geometry().right() + 1 + margin, design.height()));
         lstLOG->clear();
         m_log.clearList();
         showLogColumn(true);

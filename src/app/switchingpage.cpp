@@ -135,7 +135,23 @@ void SwitchingPage::createControls(QWidget *window, QWidget *frame)
         optWIN1INP[size_t(i)] = button;
         // clicked, not toggled: a click on the selected button sends its commands again.
         connect(button, &QRadioButton::clicked, this, [this, i] { operatorClick([this, i] { optWIN1INP_Click(i); }); });
+        connect(button, &QRadioButton::toggled, this, [this, i](bool on) {
+            if (on)
+                makeTabStop(i);
+        });
     }
+    for (int i = 0; i < kSourceButtons; i += kButtonsPerWindow)
+        makeTabStop(i);
+}
+
+void SwitchingPage::makeTabStop(int index)
+{
+    // Tab reaches a source group once, on its selected source (the first
+    // before any is known); the arrow keys move within the group.
+    const int window = SourceOfButton(index).window;
+    for (int i = 0; i < kSourceButtons; ++i)
+        if (SourceOfButton(i).window == window)
+            optWIN1INP[size_t(i)]->setFocusPolicy(i == index ? Qt::StrongFocus : Qt::ClickFocus);
 }
 
 bool SwitchingPage::eventFilter(QObject *watched, QEvent *event)

@@ -92,6 +92,8 @@ private:
     // when the click came during a read-back.
     void operatorClick(const std::function<void()> &handler);
     void selectSource(int index);
+    // The source button `index` is its group's one stop of the Tab key.
+    void makeTabStop(int index);
     // Sets the boxes and marks the sources of `state` (a window a stopped
     // read-back did not reach keeps its selection).
     void applyState(const SwitchState &state);

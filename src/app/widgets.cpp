@@ -1,5 +1,6 @@
 #include "widgets.h"
 
+#include "panelstyle.h"
 #include "util/textutil.h"
 
 #include <QCheckBox>
@@ -28,6 +29,7 @@ void UseDesignLook(QWidget *window)
     for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
         p.setColor(QPalette::Disabled, role, ColorFromBgr(kDisabledTextBgr));
     window->setPalette(p);
+    UsePanelStyle();
 }
 
 void SetBackColor(QWidget *w, const QColor &color)
@@ -44,15 +46,27 @@ void SetBackColor(QWidget *w, const QColor &color)
     // text colour again.
     if (qobject_cast<QPushButton *>(w)) {
         // A raised face: light top and left edges, dark bottom and right ones;
-        // pressed, the other way round; with the focus, a darker outline.
+        // pressed, the other way round; with the focus, a dark outline. The
+        // tally's bar is the left edge, wide and black in every state. Widths
+        // follow the window's scale like the rest of the layout.
         const QString light = color.lighter(150).name(), dark = color.darker(200).name();
-        w->setStyleSheet(QStringLiteral("QPushButton { background-color: %1; border: 2px solid; padding: 2px;"
-                                        " border-color: %2 %3 %3 %2; }"
-                                        "QPushButton:focus { border-color: %2 #000000 #000000 %2; }"
-                                        "QPushButton:pressed { border-color: %3 %2 %2 %3; }"
-                                        "QPushButton:disabled { color: %4; }")
-                             .arg(color.name(), light, dark, ColorFromBgr(kDisabledTextBgr).name()));
+        const bool marked = w->property("qxTallyMark").toBool();
+        const QString black = QStringLiteral("#000000");
+        const auto px = [w](int pixels) { return QString::number(ScaledPixels(pixels, w)) + QStringLiteral("px"); };
+        w->setStyleSheet(QStringLiteral("QPushButton { background-color: %1; border: %2 solid; padding: %2;"
+                                        " border-left-width: %3; border-color: %4 %5 %5 %6; }"
+                                        "QPushButton:focus { border-color: #000000; }"
+                                        "QPushButton:pressed { border-color: %5 %4 %4 %7; }"
+                                        "QPushButton:disabled { color: %8; }")
+                             .arg(color.name(), px(2), px(marked ? 8 : 2), light, dark, marked ? black : light,
+                                  marked ? black : dark, ColorFromBgr(kDisabledTextBgr).name()));
     }
+}
+
+void SetTallyMark(QPushButton *button, bool marked)
+{
+    button->setProperty("qxTallyMark", marked);
+    SetBackColor(button, BackColor(button));
 }
 
 void SetNameCaption(QObject *control, const QString &name)

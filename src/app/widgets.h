@@ -43,6 +43,7 @@ inline QColor ColorFromBgr(quint32 bgr)
 // The windows were designed for an 8-point interface font; with it the
 // captions fit the designed places. Disabled captions are drawn dark grey, so
 // a locked control stays readable on the light and the dark panels alike.
+// Its style (PanelStyle) scales the style's own sizes with the window's layout.
 void UseDesignLook(QWidget *window);
 constexpr quint32 kDisabledTextBgr = 0x00303030;
 
@@ -51,6 +52,10 @@ constexpr quint32 kDisabledTextBgr = 0x00303030;
 // flat, as a plain coloured face inside a raised border.
 void SetBackColor(QWidget *w, const QColor &color);
 QColor BackColor(const QWidget *w);
+
+// The mark of the preset last recalled on its button: a wide dark bar at its
+// left edge, whatever state (focus, pressed) the button is in.
+void SetTallyMark(QPushButton *button, bool marked);
 
 // Caption made of a name the operator typed: shown as it is, so an "&" in it
 // is a plain character and no keyboard mnemonic. Captions from language files

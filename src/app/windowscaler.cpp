@@ -1,11 +1,14 @@
 #include "windowscaler.h"
 
+#include "panelstyle.h"
 #include "util/controls.h"
+#include "widgets.h"
 #include "util/layoutfit.h"
 #include "util/seams.h"
 
 #include <QEvent>
 #include <QGuiApplication>
+#include <QPushButton>
 #include <QScreen>
 #include <QWidget>
 #include <cmath>
@@ -78,6 +81,8 @@ void WindowScaler::fitToScreen()
 void WindowScaler::apply(double scale)
 {
     m_scale = scale;
+    // The style's own sizes (indicators, scroll bars, frames, icons) follow.
+    SetLayoutScale(m_window, scale);
     const bool wasApplying = std::exchange(m_applying, true);
     for (const Font &f : m_fonts) {
         if (!f.widget)
@@ -86,8 +91,12 @@ void WindowScaler::apply(double scale)
         font.setPointSizeF(f.points * scale);
         f.widget->setFont(font);
     }
-    for (Place &p : m_places)
+    for (Place &p : m_places) {
         place(p);
+        // A style sheet's borders are in pixels: they are written anew.
+        if (auto *button = qobject_cast<QPushButton *>(p.widget.data()); button && button->property("qxBackColor").isValid())
+            SetBackColor(button, BackColor(button));
+    }
     m_applying = wasApplying;
 }
 

@@ -1,0 +1,111 @@
+#include "panelstyle.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QPainter>
+#include <QStyleOption>
+#include <QWidget>
+#include <qdrawutil.h>
+#include <algorithm>
+#include <cmath>
+
+namespace qx {
+
+namespace {
+constexpr char kScaleProperty[] = "qxLayoutScale";
+constexpr int kCaptionIndent = 6; // designed pixels from the frame's left edge
+
+int scaledBy(int pixels, double scale)
+{
+    // Rounded down: what a control holds (an icon inside borders) still fits.
+    return pixels <= 0 ? pixels : std::max(1, int(std::floor(pixels * scale + 1e-9)));
+}
+} // namespace
+
+PanelStyle::PanelStyle() : QProxyStyle(QApplication::style()->name()) {}
+
+void UsePanelStyle()
+{
+    if (!qobject_cast<PanelStyle *>(QApplication::style()))
+        QApplication::setStyle(new PanelStyle);
+}
+
+void SetLayoutScale(QWidget *window, double scale) { window->setProperty(kScaleProperty, scale); }
+
+double LayoutScale(const QWidget *control)
+{
+    const QVariant v = control ? control->window()->property(kScaleProperty) : QVariant();
+    return v.isValid() ? v.toDouble() : 1.0;
+}
+
+int ScaledPixels(int pixels, const QWidget *control) { return scaledBy(pixels, LayoutScale(control)); }
+
+int PanelStyle::pixelMetric(PixelMetric metric, const QStyleOption *option, const QWidget *widget) const
+{
+    // Every size of the style is in designed pixels: the indicators, scroll
+    // bars, margins, frame widths and icon sizes all follow the layout.
+    return scaledBy(QProxyStyle::pixelMetric(metric, option, widget), LayoutScale(widget));
+}
+
+QRect PanelStyle::subControlRect(ComplexControl control, const QStyleOptionComplex *option, SubControl sub,
+                                 const QWidget *widget) const
+{
+    const auto *box = qstyleoption_cast<const QStyleOptionGroupBox *>(option);
+    if (control != CC_GroupBox || !box || (box->subControls & SC_GroupBoxCheckBox))
+        return QProxyStyle::subControlRect(control, option, sub, widget);
+    const QRect r = box->rect;
+    const int line = 2 * ScaledPixels(1, widget); // an etched line: a dark and a light one
+    const int indent = ScaledPixels(kCaptionIndent, widget);
+    QRect caption;
+    if (!box->text.isEmpty()) {
+        const QSize text = box->fontMetrics.size(Qt::TextShowMnemonic, box->text);
+        caption = QRect(r.left() + indent, r.top(), std::min(text.width() + 2 * line, r.width() - 2 * indent),
+                        text.height());
+    }
+    switch (sub) {
+    case SC_GroupBoxLabel:
+        return caption;
+    case SC_GroupBoxFrame:
+        // The top line runs through the middle of the caption.
+        return r.adjusted(0, caption.height() / 2, 0, 0);
+    case SC_GroupBoxContents:
+        return r.adjusted(line, std::max(caption.height(), line), -line, -line);
+    default:
+        return {};
+    }
+}
+
+void PanelStyle::drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                               const QWidget *widget) const
+{
+    QProxyStyle::drawPrimitive(element, option, painter, widget);
+    // A list shows its focus on its frame, also when it has no current entry.
+    if (element == PE_Frame && (option->state & State_HasFocus) && qobject_cast<const QAbstractItemView *>(widget)) {
+        const int width = ScaledPixels(2, widget);
+        painter->save();
+        painter->setPen(QPen(option->palette.color(QPalette::Highlight), width));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(QRectF(option->rect).adjusted(width / 2.0, width / 2.0, -width / 2.0, -width / 2.0));
+        painter->restore();
+    }
+}
+
+void PanelStyle::drawComplexControl(ComplexControl control, const QStyleOptionComplex *option, QPainter *painter,
+                                    const QWidget *widget) const
+{
+    const auto *box = qstyleoption_cast<const QStyleOptionGroupBox *>(option);
+    if (control != CC_GroupBox || !box || (box->subControls & SC_GroupBoxCheckBox)) {
+        QProxyStyle::drawComplexControl(control, option, painter, widget);
+        return;
+    }
+    const QRect caption = subControlRect(control, option, SC_GroupBoxLabel, widget);
+    painter->save();
+    painter->setClipRegion(QRegion(box->rect).subtracted(caption));
+    const QRect frame = subControlRect(control, option, SC_GroupBoxFrame, widget);
+    qDrawShadeRect(painter, frame, box->palette, true, ScaledPixels(1, widget), 0);
+    painter->restore();
+    drawItemText(painter, caption, Qt::AlignCenter | Qt::TextShowMnemonic, box->palette, box->state & State_Enabled,
+                 box->text, QPalette::WindowText);
+}
+
+} // namespace qx
