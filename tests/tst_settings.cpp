@@ -137,7 +137,7 @@ private slots:
         QTest::addColumn<QString>("name");       // as read
         QTest::addColumn<QString>("renamed");    // before the save; "" for untouched
         QTest::addColumn<QByteArray>("written"); // as written back
-        QTest::addColumn<QString>("codec");      // "": the bytes as they are; else the file in it, "-" without mark
+        QTest::addColumn<QString>("codec");      // "": the bytes as they are; else the file in it, with a mark
         const QByteArray sued1252("Kamera S\xFC" "d"), suedUtf8("Kamera S\xC3\xBC" "d"), high1252("\x80\x81\x9F");
         QTest::newRow("windows-1252") << sued1252 << "Kamera Süd" << "" << sued1252 << "";
         QTest::newRow("windows-1252 0x80-0x9F") << high1252 << "€\u0081Ÿ" << "" << high1252 << "";
@@ -160,12 +160,9 @@ private slots:
         QFETCH(QByteArray, stored); QFETCH(QString, renamed); QFETCH(QByteArray, written); QFETCH(QString, codec);
         Settings form;
         form.FolderSelected = "/pics", form.LabelIn[1] = "@";
-        const bool mark = !codec.endsWith('-');
-        const QByteArray codecName = codec.chopped(!mark).toLatin1();
         const auto withName = [&](const QByteArray &name) {
             const QByteArray bytes = MainConfigBytes(form).replace("@", name);
-            QStringEncoder to(codecName.constData(),
-                              mark ? QStringEncoder::Flag::WriteBom : QStringEncoder::Flag::Default);
+            QStringEncoder to(codec.toLatin1().constData(), QStringEncoder::Flag::WriteBom);
             return codec.isEmpty() ? bytes : QByteArray(to(QString::fromUtf8(bytes)));
         };
         put(inDir("QX-7alt.ini"), withName(stored));
