@@ -11,10 +11,6 @@
 #include <QProcess>
 #include <QTest>
 
-#ifdef Q_OS_UNIX
-#include <csignal>
-#endif
-
 namespace {
 // Every entry under `root`: its relative path, size and modification time.
 QStringList listing(const QString &root)
@@ -67,7 +63,7 @@ private Q_SLOTS:
         p.setProcessEnvironment(env);
         p.start(prefix.filePath("bin/qx-7alt"), {"--command", "#PRST-RCL 1"});
         QTRY_COMPARE_WITH_TIMEOUT(emu.commands(), QStringList{"#PRST-RCL 1"}, 15000);
-        ::kill(pid_t(p.processId()), SIGTERM);
+        p.terminate(); // a termination signal
         QVERIFY(p.waitForFinished(15000) && p.exitStatus() == QProcess::NormalExit);
         // Both settings files were written there, the configuration with all its 50 lines.
         QFile startup(config + "/startup.ini"), ini(config + "/QX-7alt.ini");

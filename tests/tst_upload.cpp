@@ -96,32 +96,78 @@ private Q_SLOTS:
         QTEST(ticks < 0 ? QString::number(ProgressPercent(n, packets)) : RateText(ticks, n), "text");
     }
 
-    void uploadStoresBank_data()
+    void upload_data()
     {
         QTest::addColumn<O>("options"); QTest::addColumn<int>("width"); QTest::addColumn<int>("height");
-        QTest::addColumn<int>("bank"); QTest::addColumn<QString>("maxpacket");
-        QTest::newRow("2x1 into bank 1") << O() << 2 << 1 << 0 << "maxpacket: 0";
-        QTest::newRow("68x1: no final packet") << O() << 68 << 1 << 3 << "maxpacket: 1";
-        QTest::newRow("64x9 into bank 3") << O() << 64 << 9 << 2 << "maxpacket: 8";
-        QTest::newRow("announcement not answered") << opt(&O::noLdimReply, true) << 8 << 30 << 2 << "maxpacket: 3";
+        QTest::addColumn<int>("bank");
+        QTest::addColumn<int>("stopAt");  // the operator stops while this packet is under way (0: never)
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<int>("packets"); // that reach the device
+        QTest::addColumn<QString>("maxpacket");
+        const int done = int(UploadOutcome::Done), failed = int(UploadOutcome::LinkFailed);
+        QTest::newRow("2x1 into bank 1") << O() << 2 << 1 << 0 << 0 << done << 1 << "maxpacket: 0";
+        QTest::newRow("68x1: no final packet") << O() << 68 << 1 << 3 << 0 << done << 1 << "maxpacket: 1";
+        QTest::newRow("64x9 into bank 3") << O() << 64 << 9 << 2 << 0 << done << 9 << "maxpacket: 8";
+        QTest::newRow("announcement not answered")
+            << opt(&O::noLdimReply, true) << 8 << 30 << 2 << 0 << done << 4 << "maxpacket: 3";
+        // A 64 x 64 picture: 56 full packets.
+        QTest::newRow("old firmware")
+            << opt(&O::version, QString("2.11.0001")) << 64 << 64 << 0 << 0 << int(UploadOutcome::OldFirmware) << 0;
+        QTest::newRow("silent device")
+            << opt(&O::silent, true) << 64 << 64 << 0 << 0 << int(UploadOutcome::NoVersionReply) << 0;
+        QTest::newRow("acknowledgement of 5 dropped") << opt(&O::dropAck, 5) << 64 << 64 << 0 << 0 << failed << 5;
+        QTest::newRow("connection closed after 10 packets")
+            << opt(&O::disconnectAfterPackets, 10) << 64 << 64 << 0 << 0 << failed << 10;
+        QTest::newRow("stopped at packet 40") << O() << 64 << 64 << 0 << 40 << int(UploadOutcome::Stopped) << 40;
     }
-    void uploadStoresBank()
+    void upload()
     {
-        QFETCH(O, options); QFETCH(int, width); QFETCH(int, height); QFETCH(int, bank);
+        QFETCH(O, options); QFETCH(int, width); QFETCH(int, height); QFETCH(int, bank); QFETCH(int, stopAt);
+        QFETCH(int, outcome); QFETCH(int, packets);
+        const bool done = outcome == int(UploadOutcome::Done);
         QTemporaryDir dir;
         options.logFile = dir.filePath(QStringLiteral("emulator.log"));
         Device dev(options);
         QVERIFY(dev.connected);
-        // Shortened, but real, pauses; an unanswered announcement then waits out its polls at once.
+        dev.rig.log.setShowLog(true), dev.rig.log.setFeedToList(true);
+        // Shortened, but real, pauses; an unanswered announcement then waits out its polls at once, and so
+        // does a device that will not answer or an acknowledgement that will not come (it need not last 16 s).
         qx::seams().pauseLength = [&](int ms) {
             if (options.noLdimReply && ms == 5000)
                 dev.rig.ex.setPollMs(0);
             return ms == 500 ? 200 : ms == 5000 ? 800 : 0;
         };
-        dev.onProgress = [&] { dev.rig.ex.setPollMs(CommandExchange::kPollMs); };
+        if (options.silent)
+            dev.rig.ex.setPollMs(0);
+        dev.onProgress = [&] {
+            const int n = int(dev.progress.size()) - 1; // the packet under way
+            dev.rig.ex.setPollMs(options.dropAck > 0 && n == options.dropAck ? 0 : CommandExchange::kPollMs);
+            if (stopAt > 0 && n == stopAt)
+                dev.rig.ex.stop();
+        };
 
-        QCOMPARE(int(dev.upload(width, height, bank)), int(UploadOutcome::Done));
-        QVERIFY(!dev.rig.ex.stopRequested() && dev.seams.boxes.isEmpty());
+        QCOMPARE(int(dev.upload(width, height, bank)), outcome);
+        QCOMPARE(dev.rig.ex.stopRequested(), !done);
+        QVERIFY(dev.seams.boxes.isEmpty()); // the window tells the operator
+        const QByteArray image = variedBankImage(width, height);
+        const QByteArray ldimCommand = "#LDIM " + QByteArray::number(image.size()) + ',' + QByteArray::number(bank);
+        QByteArrayList sent{"#VERSION?\r", QByteArray("# \r\n\0", 5), ldimCommand + QByteArray("\r\n\0", 3)};
+        sent = sent.mid(0, packets ? 3 : 1); // a refusal sent only the version query
+        QVERIFY(dev.emu.waitForCommands(int(sent.size()), 5000));
+        dev.rig.link.flush(5000);
+        QTRY_COMPARE_WITH_TIMEOUT(dev.emu.packetsReceived(), packets, 10000);
+        QByteArrayList raws;
+        for (const qx7emu::ReceivedCommand &c : dev.emu.received())
+            raws << c.raw;
+        QCOMPARE(raws, sent);
+        QCOMPARE(dev.emu.bank(bank).complete, done);
+        const int full = done ? int(image.size() / 144) : packets;
+        QCOMPARE(dev.rig.log.entries().filter(QRegularExpression("^\\(sent 150\\) ")).size(), full);
+        // Once packets went out, the rate text is cleared; 100 % only when done.
+        QVERIFY(packets == 0 || dev.techInfo.last().isEmpty());
+        QVERIFY(dev.progress.isEmpty() ? packets == 0 : (dev.progress.last() == 100) == done);
+        if (!done)
+            return;
         // The device gets its pauses on the wire: after "# ", and between "#LDIM" and the first packet
         // (less 100 ms for the emulator thread's own delays on a busy machine; without them the gap is ~0).
         const qint64 resync = qxtest::EmulatorLogTime(options.logFile, " cmd # ");
@@ -129,62 +175,10 @@ private Q_SLOTS:
         const qint64 first = qxtest::EmulatorLogTime(options.logFile, " pkt number 1 length");
         QVERIFY2(resync >= 0 && ldim - resync >= 100, qPrintable(QString::number(ldim - resync)));
         QVERIFY2(first - ldim >= 700, qPrintable(QString::number(first - ldim)));
-        const QByteArray image = variedBankImage(width, height);
-        QTRY_VERIFY_WITH_TIMEOUT(dev.emu.bank(bank).complete, 10000);
         QVERIFY(dev.emu.bank(bank).data == image);
-        QCOMPARE(dev.emu.packetsReceived(), int(image.size() + 143) / 144);
-
-        QByteArrayList raws;
-        for (const qx7emu::ReceivedCommand &c : dev.emu.received())
-            raws << c.raw;
-        const QByteArray ldimCommand = "#LDIM " + QByteArray::number(image.size()) + ',' + QByteArray::number(bank);
-        QCOMPARE(raws, (QByteArrayList{"#VERSION?\r", QByteArray("# \r\n\0", 5), ldimCommand + QByteArray("\r\n\0", 3)}));
         QCOMPARE(dev.jobs, (QStringList{dev.rig.state.msg(6), dev.rig.state.msg(2)}));
         QTEST(dev.lab, "maxpacket");
         QCOMPARE(dev.progress.size(), image.size() / 144 + 2); // 0, one per full packet, 100
-        QVERIFY(dev.progress.last() == 100 && !dev.techInfo.isEmpty() && dev.techInfo.last().isEmpty());
-    }
-
-    void unfinished_data()
-    {
-        QTest::addColumn<O>("options");
-        QTest::addColumn<int>("stopAt"); // the operator stops while this packet is under way (0: never)
-        QTest::addColumn<int>("outcome");
-        QTest::addColumn<int>("packets"); // full packets that reach the device
-        QTest::newRow("old firmware") << opt(&O::version, QString("2.11.0001")) << 0 << int(UploadOutcome::OldFirmware) << 0;
-        QTest::newRow("silent device") << opt(&O::silent, true) << 0 << int(UploadOutcome::NoVersionReply) << 0;
-        QTest::newRow("acknowledgement of packet 5 dropped")
-            << opt(&O::dropAck, 5) << 0 << int(UploadOutcome::LinkFailed) << 5;
-        QTest::newRow("connection closed after 10 packets")
-            << opt(&O::disconnectAfterPackets, 10) << 0 << int(UploadOutcome::LinkFailed) << 10;
-        QTest::newRow("stopped at packet 40") << O() << 40 << int(UploadOutcome::Stopped) << 40;
-    }
-    void unfinished()
-    {
-        QFETCH(O, options); QFETCH(int, stopAt); QFETCH(int, packets);
-        Device dev(options);
-        QVERIFY(dev.connected);
-        dev.rig.log.setShowLog(true), dev.rig.log.setFeedToList(true);
-        if (options.silent)
-            dev.rig.ex.setPollMs(0); // nothing will come: let the budget of polls run out at once
-        dev.onProgress = [&] {
-            if (stopAt > 0 && dev.progress.size() == stopAt + 1)
-                dev.rig.ex.stop();
-            if (options.dropAck > 0 && dev.progress.size() == options.dropAck + 1)
-                dev.rig.ex.setPollMs(0); // the wait for the missing acknowledgement need not last 16 s
-        };
-        QTEST(int(dev.upload(64, 64)), "outcome"); // 56 full packets
-        QVERIFY(dev.rig.ex.stopRequested());
-        QVERIFY(dev.seams.boxes.isEmpty()); // the window tells the operator
-        QCOMPARE(dev.rig.log.entries().filter(QRegularExpression("^\\(sent 150\\) ")).size(), packets);
-        // No 100 %; once packets went out, the rate text is cleared; a refusal sent only the version query.
-        QVERIFY(dev.progress.isEmpty() ? packets == 0 : dev.progress.last() < 100);
-        QVERIFY(packets == 0 || dev.techInfo.last().isEmpty());
-        QVERIFY(dev.emu.waitForCommands(packets ? 3 : 1, 5000));
-        dev.rig.link.flush(5000);
-        QTRY_COMPARE_WITH_TIMEOUT(dev.emu.packetsReceived(), packets, 10000);
-        QCOMPARE(dev.emu.commands().size(), packets ? 3 : 1);
-        QVERIFY(!dev.emu.bank(0).complete);
     }
 };
 
