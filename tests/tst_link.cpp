@@ -69,6 +69,15 @@ private Q_SLOTS:
         QTRY_COMPARE(got, lines);
     }
 
+    void waitingLineNotReplaced()
+    {
+        Peer peer;
+        QVERIFY(peer.connected && peer.send("A\rB\r"));
+        QTRY_VERIFY(!peer.rig.ex.RxLine.isEmpty());
+        peer.rig.ex.ReceivePoll(); // a tick before the wait took "A"
+        QCOMPARE(peer.rig.ex.RxLine, QByteArray("A"));
+    }
+
     void waitReplyForeignLines_data()
     {
         QTest::addColumn<int>("noise");
