@@ -121,9 +121,8 @@ private slots:
     {
         QFETCH(QStringList, lines); QFETCH(QStringList, changes);
         QFile file(m_dir->filePath("QX-7alt_DE.lng"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QStringEncoder(QStringConverter::System)((QStringList{kHead, ";Language=Deutsch"} + lines).join("\r\n")));
-        file.close();
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
+                file.write(QStringEncoder(QStringConverter::System)((QStringList{kHead, ";Language=Deutsch"} + lines).join("\r\n"))) > 0);
         auto window = makeTestWindow();
         const QStringList design = snapshot(window.get());
         MessageTable msg;

@@ -83,8 +83,7 @@ private Q_SLOTS:
     }
     void translatedStart()
     {
-        QFETCH(QString, fileName);
-        QFETCH(QString, choose);
+        QFETCH(QString, fileName); QFETCH(QString, choose);
         App app("FR", {}, fileName);
         writeLines(app, "qx-7alt_de.lng",
                    {";QX-7alt v" QX_VERSION_TEXT " language file", ";Language=Deutsch", "Caption=Steuerung"});
@@ -195,8 +194,7 @@ private Q_SLOTS:
     // no control covers another. Only the link opens the product page; OK goes back to the design texts.
     void warningTurnsIntoAbout()
     {
-        QFETCH(QString, about);
-        QFETCH(QString, usage);
+        QFETCH(QString, about); QFETCH(QString, usage);
         const QStringList messages{"Message=MSG(30)", "Caption=" + about, "Message=MSG(20)", "Caption=" + usage};
         App app("FR", {}, "QX-7alt_FR.lng", about.isEmpty() ? QStringList() : messages);
         QStringList shown, afterAbout;

@@ -25,7 +25,8 @@ struct Device {
     bool connected = false;
 };
 
-qx7emu::Options silentDevice() { qx7emu::Options o; o.silent = true; return o; }
+template <typename F> qx7emu::Options options(F set) { qx7emu::Options o; set(o); return o; }
+qx7emu::Options silentDevice() { return options([](qx7emu::Options &o) { o.silent = true; }); }
 
 // The application's link to a peer of the test's own that sends what it is given.
 struct Peer {
@@ -87,9 +88,7 @@ private Q_SLOTS:
     void waitReplyForeignLines()
     {
         QFETCH(int, noise);
-        qx7emu::Options o;
-        o.noise = noise;
-        Device d(o);
+        Device d(options([&](qx7emu::Options &o) { o.noise = noise; }));
         QVERIFY(d.connected);
         d.rig.log.setShowLog(true);
         const bool found = noise < 20;
@@ -99,9 +98,7 @@ private Q_SLOTS:
 
     void waitReplyPrefixRules()
     {
-        qx7emu::Options o;
-        o.fragment = true; // every reply reaches the link in pieces
-        Device d(o);
+        Device d(options([](qx7emu::Options &o) { o.fragment = true; })); // every reply reaches the link in pieces
         QVERIFY(d.connected);
         // An empty prefix takes whatever line comes first.
         QCOMPARE(d.rig.ask("#VERSION?\r", QString()), QStringLiteral("~01@VERSION 2.12.0005"));
@@ -314,9 +311,7 @@ private Q_SLOTS:
         // A device that sends lines faster than they are taken: the newest text is kept, the log says
         // how much went, and once the flood is over the device's reply is taken again.
         QFETCH(bool, waiting);
-        qx7emu::Options o;
-        o.flood = true;
-        Device d(o);
+        Device d(options([](qx7emu::Options &o) { o.flood = true; }));
         QVERIFY(d.connected);
         LinkRig &rig = d.rig;
         rig.log.setShowLog(true);

@@ -54,8 +54,7 @@ private Q_SLOTS:
     }
     void commandLineLoad()
     {
-        QFETCH(QString, file);
-        QFETCH(QString, warning);
+        QFETCH(QString, file); QFETCH(QString, warning);
         WindowRig rig;
         pattern(75, 48).save(rig.folder.file("a.jpg"));
         pattern(1922, 2).save(rig.folder.file("huge.bmp"));
