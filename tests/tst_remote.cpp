@@ -108,14 +108,13 @@ private Q_SLOTS:
     void boundAddress();
     void bankUpload_data();
     void bankUpload();
-    void waitsForTheOperator();
     void state();
     void connections_data();
     void connections();
     void webSocketSlots();
     void webSocketClient_data();
     void webSocketClient();
-    void pipelinedAndEnding();
+    void waitingRequests();
     void localUsers_data();
     void localUsers();
     void pictureNames_data();
@@ -265,24 +264,6 @@ void TestRemote::bankUpload()
     if (loaded)
         QCOMPARE(rig.http("GET", "/api/v1/state").json.value(QLatin1String("banks")).toArray().at(1).toObject()
                      .value(QLatin1String("file")).toString(), QStringLiteral("logo.bmp"));
-}
-
-void TestRemote::waitsForTheOperator()
-{
-    RemoteRig rig;
-    QTcpSocket stays, leaves;
-    {
-        // A question open in the window: remote requests wait, and one whose client leaves is dropped.
-        const DialogOpen question;
-        rig.send(stays, "POST", "/api/v1/preset/2");
-        rig.send(leaves, "POST", "/api/v1/preset/3");
-        QVERIFY(QTest::qWaitFor([&] { return rig.runner.queued() == 2; }, 10000));
-        leaves.abort();
-        QVERIFY(QTest::qWaitFor([&] { return rig.runner.queued() == 1; }, 10000));
-        QVERIFY(rig.emu.commands().isEmpty());
-    }
-    QCOMPARE(RemoteRig::answer(stays).status, 200);
-    QCOMPARE(rig.emu.commands(), QStringList{"#PRST-RCL 2"});
 }
 
 // Unknown values are null and not sent over OSC until a read-back, answered once its values are in; full screen per
@@ -467,20 +448,27 @@ void TestRemote::webSocketClient()
     }
 }
 
-void TestRemote::pipelinedAndEnding()
+void TestRemote::waitingRequests()
 {
     RemoteRig rig;
-    QTcpSocket client, a, b;
+    QTcpSocket client, leaves, a, b;
     const auto request = [](const QByteArray &line) { return line + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"; };
     QByteArray in;
     {
+        // A question open in the window: remote requests wait, and one whose client leaves is dropped.
         const DialogOpen question;
         client.connectToHost(QHostAddress::LocalHost, rig.httpPort());
         client.write(request("POST /api/v1/preset/4") + request("GET /api/v1/state") + request("POST /api/v1/preset/99"));
+        rig.send(leaves, "POST", "/api/v1/preset/3");
+        QVERIFY(QTest::qWaitFor([&] { return rig.runner.queued() == 2; }, 10000));
+        leaves.abort();
         QVERIFY(QTest::qWaitFor([&] { return rig.runner.queued() == 1; }, 10000));
+        QVERIFY(rig.emu.commands().isEmpty());
     }
+    // Pipelined requests are answered in their order.
     QVERIFY(QTest::qWaitFor([&] { in += client.readAll(); return in.count("HTTP/1.1 ") == 3; }, 10000));
     QVERIFY(in.indexOf("{\"ok\":true}") < in.indexOf("\"link\"") && in.indexOf("\"link\"") < in.indexOf(" 400 "));
+    QCOMPARE(rig.emu.commands(), QStringList{"#PRST-RCL 4"});
     // The end comes while requests wait: each is answered 503 at once. Beside them the gateway takes 30 more.
     QList<RemoteOutcome::Result> early;
     const DialogOpen question;
