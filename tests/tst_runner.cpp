@@ -217,14 +217,6 @@ private Q_SLOTS:
         QCOMPARE(during.message, MessageTable::defaultText(47));
     }
 
-    // A path of the switch form ("\\" for "/") that is absolute already is handed over as it is.
-    void handedOverPath()
-    {
-        CommandLineRequests req;
-        req.LoadFileRequest = QStringLiteral("\\tmp\\pic.bmp");
-        QCOMPARE(DecodeRequests(EncodeRequests(req))->LoadFileRequest, req.LoadFileRequest);
-    }
-
     // An attended load tells of old firmware once the link is free again, so the retry can run (the bank
     // question of a switching change is the Switching page's matter).
     void attendedAsks()
@@ -318,16 +310,20 @@ private Q_SLOTS:
         QTest::newRow("field without a value") << QByteArray("QX7 preset") << "-";
         QTest::newRow("bank 4") << QByteArray("QX7 bank=4") << "-";
         QTest::newRow("preset 17") << QByteArray("QX7 preset=17") << "-";
+        QTest::newRow("a switch-form path, absolute already") << QByteArray("QX7 file=%5Ctmp%5Cp.bmp") << "|\\tmp\\p.bmp|0|0|0";
     }
+    // A line decodes to these requests, and they are handed over again as they came.
     void requestLine()
     {
         QFETCH(QByteArray, line);
+        const auto text = [](const std::optional<CommandLineRequests> &r) {
+            return r ? QStringList{r->CommandRequest, r->LoadFileRequest, QString::number(r->LoadBankRequest),
+                                   QString::number(r->PresetRequest), QString::number(r->Unattended)}.join('|')
+                     : QStringLiteral("-");
+        };
         const std::optional<CommandLineRequests> r = DecodeRequests(line);
-        const QString decoded = r ? QStringList{r->CommandRequest, r->LoadFileRequest, QString::number(r->LoadBankRequest),
-                                                QString::number(r->PresetRequest), QString::number(r->Unattended)}
-                                        .join('|')
-                                  : QStringLiteral("-");
-        QTEST(decoded, "decoded");
+        QTEST(text(r), "decoded");
+        QCOMPARE(r ? text(DecodeRequests(EncodeRequests(*r))) : "-", text(r));
     }
 
 #ifdef Q_OS_UNIX
