@@ -71,7 +71,6 @@ private Q_SLOTS:
         row("no display: --exit runs without a window", {"--preset", "2", "--exit"}, "no display", 0, {},
             "#PRST-RCL 2\r\n");
         row("no display: a window needed ends with 1", {"/c:#PRST-RCL 5"}, "no display", 1, {});
-        row("handed over: command", {"--command", "#Y 0,204,1", "--exit"}, "running", 0, {}, "#Y 0,204,1\r");
         row("handed over: nothing, window to the front", {}, "running", 0, {});
         row("handed over: no display for the second start", {"--preset", "3", "--exit"}, "running, no display", 0, {},
             "#PRST-RCL 3\r\n");
