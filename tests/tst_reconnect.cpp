@@ -18,19 +18,12 @@
 using namespace qx;
 using namespace qxtest;
 
+enum class Loss { DeviceCloses, SwitchedOff, OffAtStart, Unplugged, EditedMeanwhile, IndicatorKey };
+
 class TestReconnect : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void linkComesBack_data();
-    void linkComesBack();
-    void unansweredWaitShows();
-    void session();
-    void blackHoledDevice();
-};
-
-enum class Loss { DeviceCloses, SwitchedOff, OffAtStart, Unplugged, EditedMeanwhile, IndicatorKey };
-
-void TestReconnect::linkComesBack_data()
+void linkComesBack_data()
 {
     QTest::addColumn<Loss>("loss");
     QTest::addColumn<QString>("down");     // the indicator while the link is down
@@ -44,7 +37,7 @@ void TestReconnect::linkComesBack_data()
     QTest::newRow("Space on the indicator") << Loss::IndicatorKey << "Lost" << "(reconnect) connected";
 }
 
-void TestReconnect::linkComesBack()
+void linkComesBack()
 {
     QFETCH(Loss, loss);
     QFETCH(QString, down);
@@ -58,7 +51,6 @@ void TestReconnect::linkComesBack()
     MainWindow &w = rig.start();
     rig.core->session.monitor().setRetryBase(loss == Loss::IndicatorKey ? 600000 : 20);
     auto *indicator = rig.control<QLabel>("labLINK");
-    QVERIFY(indicator);
     QStringList shown; // every text the indicator took
     connect(&rig.core->session.monitor(), &LinkMonitor::changed, this, [&] { shown << indicator->text(); });
     const QString connected =
@@ -97,15 +89,14 @@ void TestReconnect::linkComesBack()
     QVERIFY(rig.seams.boxes.isEmpty()); // retries are silent
 }
 
-void TestReconnect::unansweredWaitShows()
+void unansweredWaitShows()
 {
     // A wait that goes unanswered on a live link turns the indicator to
     // "Not answering"; the next line from the device turns it back.
     qx7emu::Options o;
     o.silent = true;
     WindowRig rig(o);
-    rig.start();
-    QVERIFY(rig.connected());
+    QVERIFY((rig.start(), rig.connected()));
     const auto ask = [&rig] {
         const DeviceSession::Lease lease = rig.core->session.lease();
         lease.exchange().setPollMs(0);
@@ -113,7 +104,7 @@ void TestReconnect::unansweredWaitShows()
         lease.exchange().WaitReply("~01@VERSION ");
     };
     ask();
-    auto *indicator = rig.control<QLabel>("labLINK");
+    const auto *indicator = rig.control<QLabel>("labLINK");
     QCOMPARE(indicator->text(), QString("Not answering"));
     rig.emu.setOptions({});
     ask();
@@ -121,10 +112,11 @@ void TestReconnect::unansweredWaitShows()
     QVERIFY(indicator->toolTip().contains("Last reply: ") && !indicator->toolTip().contains("none yet"));
 }
 
-void TestReconnect::session()
+void session()
 {
     qx7emu::Emulator emu;
     AppState state;
+    state.settings.ComPort = 0, state.settings.TcpSettings = "127.0.0.1:";
     CommLog log;
     log.setShowLog(true);
     DeviceSession session(state.settings, log);
@@ -132,8 +124,6 @@ void TestReconnect::session()
     monitor.setRetryBase(20);
     CommandExchange &ex = session.lease().exchange(); // driven by hand here, holding nothing
     ex.startReceiveTimer();
-    state.settings.ComPort = 0;
-    state.settings.TcpSettings = "127.0.0.1:";
     QCOMPARE(session.open(), LinkOpenResult::TcpFailed);
     QVERIFY(monitor.state() == LinkMonitor::State::AddressUnusable && !monitor.retryPending()); // never retried
     // Nothing written while the connection is being made goes out later.
@@ -171,7 +161,7 @@ void TestReconnect::session()
     QCOMPARE(log.messageCount(), counted + 1); // the time-out; the reconnect lines are not counted
 }
 
-void TestReconnect::blackHoledDevice()
+void blackHoledDevice()
 {
     // A device behind a switch that is off: connection requests get no answer,
     // not even a refusal. The attempt is abandoned after its own time-out and
@@ -187,8 +177,7 @@ void TestReconnect::blackHoledDevice()
     DeviceSession session(state.settings, log);
     session.monitor().setRetryBase(2000);
     QSignalSpy failed(&session.link(), &DeviceLink::connectFailed);
-    state.settings.ComPort = 0;
-    state.settings.TcpSettings = "127.0.0.1:" + QString::number(emu.listenTcp());
+    state.settings.ComPort = 0, state.settings.TcpSettings = "127.0.0.1:" + QString::number(emu.listenTcp());
     QCOMPARE(session.open(), LinkOpenResult::Opened);
     QVERIFY(failed.wait(DeviceLink::kConnectTimeoutMs + 5000));
     QCOMPARE(failed.at(0).at(0).toString(), QString("no answer"));
@@ -200,6 +189,7 @@ void TestReconnect::blackHoledDevice()
     const qint64 connected = EmulatorLogTime(o.logFile, "tcp connection from port");
     QVERIFY(back >= 0 && connected >= back && connected - back < 5000);
 }
+};
 
 QTEST_MAIN(TestReconnect)
 #include "tst_reconnect.moc"

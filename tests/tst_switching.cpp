@@ -22,15 +22,20 @@ Q_DECLARE_METATYPE(qx::Request)
 
 namespace {
 
-// The window on the Files and Setup page, connected to the emulator holding `device`.
-MainWindow &startOn(WindowRig &rig, const DeviceState &device, const Readings &readings = {})
+// The window connected to the emulator holding `device`, on the Files and Setup page or, read back and with
+// nothing received yet, on the Switching page.
+MainWindow &startOn(WindowRig &rig, const DeviceState &device, const Readings &readings = {}, bool switching = false)
 {
     qx7emu::Options o = rig.emu.options();
     o.readings = readings;
     rig.emu.setOptions(o);
     rig.emu.setState(device);
     MainWindow &w = rig.start();
-    return rig.connected() ? w : (qFatal("no connection"), w);
+    if (!rig.connected())
+        qFatal("no connection");
+    if (switching)
+        rig.click("labSWITCH"), rig.emu.clearReceived();
+    return w;
 }
 
 // Every command the emulator received; one not ending in exactly one CR shows up.
@@ -171,11 +176,9 @@ private Q_SLOTS:
         QFETCH(bool, shown);
         QFETCH(QString, after);
         WindowRig rig;
-        startOn(rig, device({true}, {}, {}, 0, 0));
-        rig.click("labSWITCH");
+        startOn(rig, device({true}, {}, {}, 0, 0), {}, true);
         if (!shown)
             rig.click("labFILES");
-        rig.emu.clearReceived();
         rig.core->runner.submit(request);
         QTest::qWait(ReadBackScheduler::kSettleMs + 300);
         QTRY_COMPARE(rig.emu.commands().count("# "), int(!after.isEmpty()));
@@ -189,8 +192,7 @@ private Q_SLOTS:
     {
         WindowRig rig;
         QVERIFY(QImage(64, 32, QImage::Format_RGB32).save(rig.folder.file("pic.bmp")));
-        MainWindow &w = startOn(rig, device({true, true, true, true}, {0, 1, 2, 3}, {}, 0, 0));
-        rig.click("labSWITCH");
+        MainWindow &w = startOn(rig, device({true, true, true, true}, {0, 1, 2, 3}, {}, 0, 0), {}, true);
         QString shown;
         connect(&rig.core->runner, &RequestRunner::loadStarted, this, [&] {
             QTimer::singleShot(0, &w, [&] {
@@ -199,7 +201,6 @@ private Q_SLOTS:
             });
         });
         QSignalSpy done(&rig.core->runner, &RequestRunner::finished);
-        rig.emu.clearReceived();
         rig.core->runner.submit(Request::load(rig.folder.file("pic.bmp"), 2, RequestOrigin::HandOver, false));
         QVERIFY(done.wait(20000) && rig.emu.bank(1).complete);
         QCOMPARE(shown, "enabled 1111 full 0000 selected 0,21,42,63,84 usable 0|Busy: not switched");
@@ -265,9 +266,7 @@ private Q_SLOTS:
         QFETCH(QList<bool>, answers);
         QFETCH(QString, fullNow);
         WindowRig rig;
-        MainWindow &w = startOn(rig, state);
-        rig.click("labSWITCH");
-        rig.emu.clearReceived();
+        MainWindow &w = startOn(rig, state, {}, true);
         rig.seams.answers = answers;
         // The bank question comes while the wait window shows; no lease holds the link meanwhile.
         QList<bool> waitShown;
