@@ -355,7 +355,9 @@ private Q_SLOTS:
             QVERIFY(QTest::qWaitFor([&] { return rig.remote.http()->webSocketClients() == 0; }, 20000));
         }
         QCOMPARE(rig.http("GET", "/api/v1/state").status, 200);
-        // The state goes out when it changed, not on every signal.
+        // The state goes out when it changed, not on every signal. Known first, so the client coming as a watcher
+        // asks for no read-back whose answer would change it.
+        QVERIFY(rig.runner.execute(Request::readBack(RequestOrigin::Operator)).done());
         QWebSocket ws;
         QStringList got;
         connect(&ws, &QWebSocket::textMessageReceived, this, [&got](const QString &m) { got << m; });
