@@ -50,6 +50,8 @@ private Q_SLOTS:
         QTest::newRow("command, the longest") << Request::raw(longest, from, false) << "" << 0 << "" << longest;
         QTest::newRow("command too long") << Request::raw(longest + 'x', from, false) << "" << 2 << "" << "";
         QTest::newRow("command, link down") << Request::raw("#Y 0,204,1", from, false) << "none" << 3 << msg(18) << "";
+        QTest::newRow("switching, link down") << Request::switching(SwitchChange(), from, false) << "none" << 3 << msg(18)
+                                              << "";
         QTest::newRow("load into bank 3") << Request::load("pic.bmp", 3, from, false) << "" << 0 << "" << "#VERSION?";
         QTest::newRow("load: missing picture") << Request::load("none.bmp", 3, from, false) << "" << 2 << msg(19) << "";
         QTest::newRow("load: picture too large, with why") << Request::load("huge.bmp", 3, from, false) << "" << 2
@@ -165,6 +167,8 @@ private Q_SLOTS:
              {"#PRST-RCL 9"}},
             {"attended: each runs, the first failure decides", {"--command", tooLong, "--preset", "9"}, 2, {"#PRST-RCL 9"}},
             {"switch form: a command too long is not sent, and said", {"/c:" + tooLong, "/e"}, 2, {}},
+            {"switch form: \"/e\" is attended, the load after a refused command runs",
+             {"/c:" + tooLong, "/f:" + pic, "/b:4", "/e"}, 2, {"#VERSION?"}},
         };
         for (const auto &r : rows)
             for (const bool handedOver : {false, true})
@@ -178,8 +182,10 @@ private Q_SLOTS:
         QFETCH(bool, handedOver);
         CoreRig c;
         QImage(64, 32, QImage::Format_RGB32).save(c.folder.file("pic.bmp"));
+        const QString was = QDir::currentPath();
+        QDir::setCurrent(c.folder.path()); // the picture's folder: a switch-form path has no "/"
         CommandLineRequests req;
-        QVERIFY(ParseArguments(args.replaceInStrings("pic.bmp", c.folder.file("pic.bmp")), req, nullptr));
+        QVERIFY(ParseArguments(args, req, nullptr));
         ForwardReply reply;
         if (handedOver) {
             RequestServer server(c.runner, {});
@@ -194,13 +200,15 @@ private Q_SLOTS:
             const RequestOutcome o = c.runner.runBatch(HandOverRequests(req, RequestOrigin::CommandLine), {});
             reply = {o.status, o.message};
         }
+        QDir::setCurrent(was);
         QTEST(reply.status, "status");
         QVERIFY(reply.status == 0 || !reply.message.isEmpty());
         QFETCH(QStringList, sent);
         QTest::qWait(100); // nothing comes after a failure
         QTRY_COMPARE(c.emu.commands().mid(0, sent.size()), sent);
-        QCOMPARE(c.emu.commands().size() > sent.size(), sent.size() == 3);
-        QCOMPARE(c.emu.bank(3).complete, reply.status == 0);
+        const bool loads = sent.contains("#VERSION?");
+        QCOMPARE(c.emu.commands().size() > sent.size(), loads);
+        QCOMPARE(c.emu.bank(3).complete, loads);
         QVERIFY(c.seams.boxes.isEmpty());
     }
 
@@ -215,6 +223,18 @@ private Q_SLOTS:
         c.runner.submit(Request::recall(2, RequestOrigin::HandOver));
         QTRY_COMPARE(during.reason, Reason::Busy);
         QCOMPARE(during.message, MessageTable::defaultText(47));
+    }
+
+    // A load starts the shown log's list afresh: what it holds then is the load's.
+    void loadClearsShownLog()
+    {
+        CoreRig c;
+        c.core.state.settings.ShowLog = true;
+        c.core.log.setShowLog(true), c.core.log.setFeedToList(true);
+        c.core.log.LogLine(QStringLiteral("before the load"), CommLog::Sent);
+        QImage(64, 32, QImage::Format_RGB32).save(c.folder.file("pic.bmp"));
+        QVERIFY(c.runner.execute(Request::load(c.folder.file("pic.bmp"), 2, RequestOrigin::HandOver, false)).done());
+        QVERIFY(!c.core.log.entries().isEmpty() && !c.core.log.entries().contains("before the load"));
     }
 
     // An attended load tells of old firmware once the link is free again, so the retry can run (the bank
@@ -440,6 +460,10 @@ private Q_SLOTS:
                                                       << QByteArray("2 Request%20longer");
         QTest::newRow("idle: closed") << QByteArray("QX7 pre") << "" << QByteArray();
         QTest::newRow("help: the window shows its About window") << QByteArray("QX7 help=1\n") << "" << QByteArray("0 ");
+        QTest::newRow("help after a preset: About once it ran") << QByteArray("QX7 preset=2 help=1\n") << ""
+                                                                << QByteArray("0 \n");
+        QTest::newRow("a second line while the first waits: ignored") << QByteArray("QX7 preset=2\n") << "twice"
+                                                                      << QByteArray("0 \n");
         QTest::newRow("another user") << QByteArray("QX7 preset=2\n") << "other" << QByteArray();
         QTest::newRow("one connection too many") << QByteArray("QX7 preset=2\n") << "full" << QByteArray();
         QTest::newRow("sender gone before start") << QByteArray("QX7 preset=2\n") << "gone" << QByteArray();
@@ -460,7 +484,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QVERIFY(server.listen(dir.filePath("s")));
         std::optional<DialogOpen> box;
-        if (peer == "gone")
+        if (peer == "gone" || peer == "twice")
             box.emplace();
         std::vector<std::unique_ptr<QLocalSocket>> others(peer == "full" ? kMaxConnections : 0);
         for (auto &other : others)
@@ -475,6 +499,12 @@ private Q_SLOTS:
             socket.abort();
             QTRY_COMPARE(c.core.runner.queued(), 0);
             box.reset();
+        } else if (peer == "twice") {
+            QTRY_COMPARE(c.core.runner.queued(), 1);
+            socket.write("QX7 preset=3\n");
+            QTest::qWait(100);
+            QCOMPARE(c.core.runner.queued(), 1);
+            box.reset();
         }
         QByteArray answer;
         QTRY_VERIFY_WITH_TIMEOUT((answer += socket.isOpen() ? socket.readAll() : QByteArray(),
@@ -485,7 +515,8 @@ private Q_SLOTS:
         QVERIFY2(reply.isEmpty() ? answer.isEmpty() : answer.startsWith(reply), answer.left(80).constData());
         QCOMPARE(about, send.contains("help"));
         QTest::qWait(50); // a dropped request stays dropped
-        QTRY_COMPARE(c.emu.commands(), reply.startsWith("0") && !about ? QStringList{"#PRST-RCL 2"} : QStringList{});
+        QTRY_COMPARE(c.emu.commands(), reply.startsWith("0") && send.contains("preset") ? QStringList{"#PRST-RCL 2"}
+                                                                                       : QStringList{});
         QVERIFY(server.isListening());
     }
 

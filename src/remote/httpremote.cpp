@@ -612,7 +612,7 @@ bool HttpRemote::handleRequest(const HttpRequest &request, QTcpSocket *socket)
     // Answered when the outcome is known, if the client is still there.
     auto held = std::make_shared<Responder>(responder);
     QPointer<QTcpSocket> client(socket);
-    m_gateway.submit(call.request, socket, [held, client](const RemoteOutcome &outcome) {
+    m_gateway.submit(call.request, socket, [held, client](const RequestOutcome &outcome) {
         if (client)
             writeJson(*held, HttpStatus(outcome), OutcomeJson(outcome));
     });

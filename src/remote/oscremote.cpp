@@ -188,8 +188,8 @@ void OscRemote::handle(const QByteArray &bytes, const Target &from)
         return;
     }
     const bool readBack = call.request.kind == RemoteRequest::Kind::ReadBack;
-    m_gateway.submit(call.request, this, [this, from, readBack](const RemoteOutcome &outcome) {
-        if (outcome.result != RemoteOutcome::Result::Done)
+    m_gateway.submit(call.request, this, [this, from, readBack](const RequestOutcome &outcome) {
+        if (!outcome.done())
             refuse(outcome.message, from);
         else if (readBack) // answered with the values read
             sendTo(OscFeedback(m_gateway.state()), from);

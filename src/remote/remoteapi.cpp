@@ -253,15 +253,17 @@ QString CleanFileName(const QString &name)
     return clean;
 }
 
-int HttpStatus(const RemoteOutcome &outcome)
+int HttpStatus(const RequestOutcome &outcome)
 {
-    switch (outcome.result) {
-    case RemoteOutcome::Result::Done: return 200;
-    case RemoteOutcome::Result::Busy: return 409;
-    case RemoteOutcome::Result::Refused: return 422;
-    case RemoteOutcome::Result::LinkDown:
-    case RemoteOutcome::Result::LinkFailure:
-    case RemoteOutcome::Result::Terminated: return 503;
+    using Reason = RequestOutcome::Reason;
+    switch (outcome.reason) {
+    case Reason::Done: return 200;
+    case Reason::Busy: return 409;
+    case Reason::Refused: return 422;
+    case Reason::LinkDown:
+    case Reason::LinkFailure:
+    case Reason::Terminated:
+    case Reason::Dropped: return 503;
     }
     return 500;
 }
@@ -271,9 +273,9 @@ QJsonObject ErrorJson(const QString &reason)
     return QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), reason}};
 }
 
-QJsonObject OutcomeJson(const RemoteOutcome &outcome)
+QJsonObject OutcomeJson(const RequestOutcome &outcome)
 {
-    if (outcome.result == RemoteOutcome::Result::Done)
+    if (outcome.done())
         return QJsonObject{{QStringLiteral("ok"), true}};
     return ErrorJson(outcome.message);
 }

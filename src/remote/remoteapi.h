@@ -45,9 +45,9 @@ struct ApiBody {
 ApiBody ApiBodyLimit(const QByteArray &method, const QString &path);
 
 // 200 done, 409 busy, 503 link down or failed, 422 refused, 503 ending.
-int HttpStatus(const RemoteOutcome &outcome);
+int HttpStatus(const RequestOutcome &outcome);
 // The JSON answer of an outcome: {"ok": true} or {"ok": false, "error": reason}.
-QJsonObject OutcomeJson(const RemoteOutcome &outcome);
+QJsonObject OutcomeJson(const RequestOutcome &outcome);
 QJsonObject ErrorJson(const QString &reason);
 
 // Whether `body` begins as a BMP, GIF or JPEG file does.

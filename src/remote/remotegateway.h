@@ -5,6 +5,8 @@
 // unattended one: it never opens a dialog, never changes what the operator
 // has selected, and waits while the operator's own sequence holds the link.
 
+#include "state/request.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -26,19 +28,6 @@ struct RemoteRequest {
     bool on = false;                // Enabled, FullScreen
     QByteArray picture;             // Load: the picture file's bytes
     QString name;                   // Load: the file name recorded for the bank
-};
-
-struct RemoteOutcome {
-    enum class Result {
-        Done,
-        Busy,        // refused: a load runs, or too many requests wait
-        LinkDown,    // nothing sent: the link is not up
-        Refused,     // the picture was refused (its reason in message) or the firmware is too old
-        LinkFailure, // the link failed on the way
-        Terminated,  // the program is ending
-    };
-    Result result = Result::Done;
-    QString message;
 };
 
 // What the listeners show of the device and the program.
@@ -72,7 +61,9 @@ struct RemoteState {
 class RemoteGateway : public QObject {
     Q_OBJECT
 public:
-    using Done = std::function<void(const RemoteOutcome &)>;
+    // The outcome as the runner decided it, its message always filled in
+    // (RequestOutcome::told): the listeners only put it into their answers.
+    using Done = std::function<void(const RequestOutcome &)>;
     using QObject::QObject;
 
     // Queues the request; `done` runs once with its outcome, unless `sender`

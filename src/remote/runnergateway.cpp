@@ -60,34 +60,14 @@ Request RunnerGateway::toRequest(const RemoteRequest &r)
     return Request::switching(c, RequestOrigin::Remote, attended);
 }
 
-RemoteOutcome RunnerGateway::toOutcome(const RequestOutcome &o, const MessageTable &msg)
-{
-    using Reason = RequestOutcome::Reason;
-    using Result = RemoteOutcome::Result;
-    // The runner's own message, else the reason's, in the operator's language.
-    const auto with = [&o, &msg](Result result, int otherwise) {
-        return RemoteOutcome{result, o.message.isEmpty() ? msg(otherwise) : o.message};
-    };
-    switch (o.reason) {
-    case Reason::Done: return {};
-    case Reason::LinkDown: return with(Result::LinkDown, 18);
-    case Reason::Busy: return with(Result::Busy, 53);
-    case Reason::Refused: return with(Result::Refused, 54);
-    case Reason::LinkFailure: return with(Result::LinkFailure, 22);
-    case Reason::Terminated:
-    case Reason::Dropped: return with(Result::Terminated, 55);
-    }
-    return with(Result::LinkFailure, 22);
-}
-
 void RunnerGateway::submit(const RemoteRequest &request, QObject *sender, Done done)
 {
     const MessageTable &msg = m_core.state.msg;
     if (TerminationRequested())
-        return done(toOutcome(RequestOutcome::of(RequestOutcome::Reason::Terminated), msg));
+        return done(RequestOutcome::of(RequestOutcome::Reason::Terminated).told(msg));
     // A load runs, or too many wait.
     if (m_runner.loadRunning() || m_pending.size() >= kQueueLimit)
-        return done(toOutcome(RequestOutcome::of(RequestOutcome::Reason::Busy), msg));
+        return done(RequestOutcome::of(RequestOutcome::Reason::Busy).told(msg));
     Request r = toRequest(request);
     Pending pending{sender, std::move(done), {}, {}};
     if (request.kind == RemoteRequest::Kind::Load) {
@@ -97,7 +77,7 @@ void RunnerGateway::submit(const RemoteRequest &request, QObject *sender, Done d
         QFile file(pending.folder->filePath(request.name));
         if (!pending.folder->isValid() || !file.open(QIODevice::WriteOnly | QIODevice::NewOnly)
             || file.write(request.picture) != request.picture.size() || !file.flush())
-            return pending.done(toOutcome(RequestOutcome::of(RequestOutcome::Reason::Refused), msg));
+            return pending.done(RequestOutcome::of(RequestOutcome::Reason::Refused).told(msg));
         r.file = file.fileName();
     }
     const quint64 id = m_runner.submit(r);
@@ -116,7 +96,7 @@ void RunnerGateway::finished(quint64 id, const RequestOutcome &outcome)
     disconnect(pending.senderGone);
     if (!pending.sender)
         return;
-    RemoteOutcome out = toOutcome(outcome, m_core.state.msg);
+    RequestOutcome out = outcome.told(m_core.state.msg);
     // The reason names the picture as the client sent it, never where it was kept.
     if (pending.folder)
         out.message.replace(pending.folder->path() + QLatin1Char('/'), QString());

@@ -38,9 +38,6 @@ public:
 
     // The runner's request for a remote one (a load's file aside).
     static Request toRequest(const RemoteRequest &request);
-    // How a runner's outcome reaches a remote sender: the one mapping of
-    // reasons to remote results, every text from the message table.
-    static RemoteOutcome toOutcome(const RequestOutcome &outcome, const MessageTable &msg);
 
 private:
     struct Pending {

@@ -251,6 +251,7 @@ struct RequestServer::Client {
     QByteArray line;            // what came so far
     bool taken = false;         // the whole line came
     QList<quint64> ids;         // its batch, until it ends
+    bool help = false;          // the About window once the batch has ended
     QTimer idle;
 };
 
@@ -358,6 +359,7 @@ void RequestServer::readFrom(QLocalSocket *socket)
     }
     const quint64 id = m_runner.submit(requests);
     client->ids << id;
+    client->help = req->HelpRequest;
     m_pending.insert(id, socket);
 }
 
@@ -368,6 +370,9 @@ void RequestServer::finished(quint64 id, const RequestOutcome &outcome)
     if (!client)
         return;
     client->ids.removeOne(id);
+    // As a start of its own would: help after the requests, whatever they gave.
+    if (client->help && m_toFront && outcome.reason != RequestOutcome::Reason::Terminated)
+        m_toFront(true);
     answer(socket, {outcome.status, outcome.message});
 }
 

@@ -90,7 +90,7 @@ std::optional<ForwardReply> DecodeReply(const QByteArray &line);
 // programs of the same user and hands its requests to the runner as one
 // batch; answers with the batch's outcome. Without requests the window comes
 // to the front, showing the About window for a help request
-// (`toFront(help)`).
+// (`toFront(help)`); a help request with others shows it once they ended.
 class RequestServer : public QObject {
     Q_OBJECT
 public:

@@ -1,5 +1,6 @@
 #include "request.h"
 
+#include "language/messagetable.h"
 #include "util/devicecounts.h"
 
 namespace qx {
@@ -85,6 +86,23 @@ int RequestOutcome::statusOf(Reason reason)
 RequestOutcome RequestOutcome::of(Reason reason, const QString &message)
 {
     return {statusOf(reason), reason, message};
+}
+
+RequestOutcome RequestOutcome::told(const MessageTable &msg) const
+{
+    if (reason == Reason::Done || !message.isEmpty())
+        return *this;
+    RequestOutcome out = *this;
+    switch (reason) {
+    case Reason::Done: break;
+    case Reason::LinkDown: out.message = msg(18); break;
+    case Reason::Busy: out.message = msg(53); break;
+    case Reason::Refused: out.message = msg(54); break;
+    case Reason::LinkFailure: out.message = msg(22); break;
+    case Reason::Terminated:
+    case Reason::Dropped: out.message = msg(55); break;
+    }
+    return out;
 }
 
 } // namespace qx

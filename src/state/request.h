@@ -11,6 +11,8 @@
 
 namespace qx {
 
+class MessageTable;
+
 // The longest raw command a request carries: the device answers a longer
 // line with an error. A longer one is refused whole, nothing of it is sent.
 constexpr int kMaxCommandLength = 256;
@@ -60,7 +62,7 @@ struct Request {
 
 // How a request or a batch ended, and what its sender is told. The status is
 // the one a run with --exit or "/e" ends with; only RequestOutcome::of maps
-// reasons to statuses.
+// reasons to statuses, and only told() reasons to the texts a sender reads.
 struct RequestOutcome {
     enum class Reason {
         Done,        // 0: carried out (a command or a preset has left; a load is in its bank)
@@ -79,6 +81,9 @@ struct RequestOutcome {
 
     static int statusOf(Reason reason);
     static RequestOutcome of(Reason reason, const QString &message = {});
+    // As another sender (a remote) is told it: the message filled in with the
+    // reason's own text when the runner left it empty.
+    RequestOutcome told(const MessageTable &msg) const;
     bool done() const { return reason == Reason::Done; }
     // The status a start ends with after this outcome of its batch: its own,
     // but 0 when the operator closed an attended start (a close is a close).
