@@ -26,6 +26,7 @@
 #endif
 
 Q_DECLARE_METATYPE(qx::Request)
+Q_DECLARE_METATYPE(qx::RequestOrigin)
 
 using namespace qx;
 using namespace qxtest;
@@ -223,6 +224,25 @@ private Q_SLOTS:
         c.runner.submit(Request::recall(2, RequestOrigin::HandOver));
         QTRY_COMPARE(during.reason, Reason::Busy);
         QCOMPARE(during.message, MessageTable::defaultText(47));
+    }
+
+    void sentHasLeft_data()
+    {
+        QTest::addColumn<RequestOrigin>("origin");
+        QTest::newRow("another sender's: when it is answered") << RequestOrigin::HandOver;
+        QTest::newRow("the operator's: by the end of the run") << RequestOrigin::Key;
+    }
+    // What is reported sent has left the program, so an end right after loses nothing (the events that would
+    // write it later never come).
+    void sentHasLeft()
+    {
+        QFETCH(RequestOrigin, origin);
+        CoreRig c;
+        const auto queued = [&c] { return c.core.session.lease().exchange().pendingBytes(); };
+        QVERIFY(c.runner.execute(Request::raw(QStringLiteral("#Y 0,204,1"), origin, false)).done());
+        QVERIFY(origin == RequestOrigin::Key || queued() == 0);
+        QVERIFY(c.runner.close());
+        QCOMPARE(queued(), 0);
     }
 
     // A load starts the shown log's list afresh: what it holds then is the load's.
