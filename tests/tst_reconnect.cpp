@@ -148,7 +148,7 @@ void session()
     {
         const DeviceSession::Lease lease = session.lease();
         emu.stopTcp();
-        QTRY_VERIFY(!session.isConnected() && !session.link().isConnecting());
+        QTRY_VERIFY(!session.isConnected() && !session.isConnecting());
         const int tried = emu.connections();
         QCOMPARE(emu.listenTcp(port), port);
         emu.setOptions({});
@@ -176,12 +176,12 @@ void blackHoledDevice()
     CommLog log;
     DeviceSession session(state.settings, log);
     session.monitor().setRetryBase(2000);
-    QSignalSpy failed(&session.link(), &DeviceLink::connectFailed);
+    QSignalSpy failed(&session.lease().exchange().link(), &DeviceLink::connectFailed);
     state.settings.ComPort = 0, state.settings.TcpSettings = "127.0.0.1:" + QString::number(emu.listenTcp());
     QCOMPARE(session.open(), LinkOpenResult::Opened);
     QVERIFY(failed.wait(DeviceLink::kConnectTimeoutMs + 5000));
     QCOMPARE(failed.at(0).at(0).toString(), QString("no answer"));
-    QTRY_VERIFY_WITH_TIMEOUT(session.link().isConnecting(), 1000); // not after the first pause of 2 s
+    QTRY_VERIFY_WITH_TIMEOUT(session.isConnecting(), 1000); // not after the first pause of 2 s
     emu.endBlackHole();
     QTRY_VERIFY_WITH_TIMEOUT(session.isConnected(), 10000);
     QCOMPARE(session.monitor().state(), LinkMonitor::State::Connected);

@@ -457,7 +457,7 @@ void MainWindow::ShowTab(int tab)
 void MainWindow::OpenLink()
 {
     m_tally.reset();
-    ShowLinkOutcome(m_session.open(), m_session.link(), m_state.msg);
+    ShowLinkOutcome(m_session.open(), m_session.attempted(), m_state.msg);
 }
 
 void MainWindow::setTabsEnabled(bool enabled)

@@ -17,6 +17,11 @@ DeviceSession::DeviceSession(const LinkSettings &settings, CommLog &log, QObject
     connect(&m_exchange, &CommandExchange::waitingChanged, this, [this] { Q_EMIT idleChanged(idle()); });
 }
 
+QString DeviceSession::attempted() const
+{
+    return m_link.attempted();
+}
+
 void DeviceSession::addLease(int delta)
 {
     m_leases += delta;

@@ -31,6 +31,7 @@ public:
     // `ms`; true when the link is up. A termination request ends it.
     bool waitConnected(int ms);
     bool isConnected() const { return m_link.isConnected(); }
+    bool isConnecting() const { return m_link.isConnecting(); }
     const LinkSettings &applied() const { return m_link.applied(); }
 
     // Held by a sequence for its whole run; leases nest.
@@ -53,9 +54,9 @@ public:
     // Neither a lease is held nor a wait runs: the link may be reopened.
     bool idle() const { return m_leases == 0 && !m_exchange.busy(); }
 
-    // The link as applied, to tell the operator what was tried; sending goes
-    // through a lease only.
-    const DeviceLink &link() const { return m_link; }
+    // What the last opening tried (a serial port's name), to tell the
+    // operator; sending goes through a lease only.
+    QString attempted() const;
     LinkMonitor &monitor() { return m_monitor; }
     // The session's timers and connections as a window's language records
     // name them, in their places of its order: Timer1 and Timer_time, then
