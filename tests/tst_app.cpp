@@ -154,7 +154,7 @@ private Q_SLOTS:
                                                                << 1;
     }
     // SIGTERM while the start-up sequence waits or uploads, or with a modal window open: the process ends soon,
-    // once, with both files saved in full, and the bank whose upload was cut short is recorded as holding nothing
+    // once, with both files saved in full (a run with --exit says why it ended), and the bank whose upload was cut short is recorded as holding nothing
     // known (the files' bytes are the settings tests' matter).
     void terminationAtAnyMoment()
     {
@@ -184,6 +184,7 @@ private Q_SLOTS:
         // A hang, or a 16 s wait and its message box, fails here.
         QVERIFY(p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit);
         QTEST(p.exitCode(), "status");
+        QCOMPARE(p.readAllStandardError().contains("The program is ending"), p.exitCode() == 1); // never silent
         QVERIFY(read(app.dir.file("startup.ini")).contains("\r\nTongue=EN\r\nMainX="));
         QCOMPARE(read(app.ini).count("\r\n"), 50);
         QTEST(read(app.ini).split('\n').value(40).trimmed(), "bankRecord");

@@ -39,7 +39,7 @@ private Q_SLOTS:
     void outcomes_data()
     {
         QTest::addColumn<Request>("request");
-        QTest::addColumn<QString>("device"); // "", "old" firmware, "silent", "none" (nothing listens)
+        QTest::addColumn<QString>("device"); // "", "old" firmware, "silent", "none" (nothing listens), "stop" pressed
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("message"); // a text the outcome's message holds
         QTest::addColumn<QString>("sent"); // the first command the device got
@@ -62,6 +62,8 @@ private Q_SLOTS:
         QTest::newRow("load: silent device") << Request::load("pic.bmp", 3, from, false) << "silent" << 3 << msg(22)
                                              << "#VERSION?";
         QTest::newRow("load: link down") << Request::load("pic.bmp", 3, from, false) << "none" << 3 << msg(18) << "";
+        QTest::newRow("load: the operator stops it") << Request::load("pic.bmp", 3, from, false) << "stop" << 1 << msg(56)
+                                                     << "#VERSION?";
     }
     // Each request of another sender ends with the status and message of one mapping; nothing reaches the device
     // before the checks pass, an unattended request shows no box, and a load records its bank.
@@ -78,6 +80,8 @@ private Q_SLOTS:
         QImage(1922, 2, QImage::Format_RGB32).save(c.folder.file("huge.bmp"));
         if (request.kind == RequestKind::Load)
             request.file = c.folder.file(request.file);
+        if (device == "stop")
+            connect(&c.runner, &RequestRunner::loadStarted, this, [&c] { c.runner.stop(); });
         QSignalSpy done(&c.core.runner, &RequestRunner::finished);
         QSignalSpy recalled(&c.core.runner, &RequestRunner::presetRecalled);
         const quint64 id = c.core.runner.submit(request);

@@ -40,11 +40,13 @@ const char kLongUsage[] =
     "While the program runs in the same folder, a second start hands its requests\n"
     "to it and ends with the status it reports; without requests the running\n"
     "window comes to the front.";
-// What a run without dialogs is told goes to standard error.
-int Told(const qx::RequestOutcome &outcome, bool unattended, int status)
+// What a run without dialogs is told goes to standard error, as a second
+// start handing the same requests over is told it.
+int Told(const qx::RequestOutcome &outcome, const qx::MessageTable &msg, bool unattended, int status)
 {
-    if (unattended && !outcome.message.isEmpty())
-        std::fprintf(stderr, "%s\n", qPrintable(outcome.message));
+    const QString text = outcome.told(msg).message;
+    if (unattended && !text.isEmpty())
+        std::fprintf(stderr, "%s\n", qPrintable(text));
     return status;
 }
 
@@ -62,7 +64,7 @@ int RunWithoutWindow(const qx::CommandLineRequests &requests)
     qx::OnTermination([&core] { core.runner.stop(); });
     const qx::RequestOutcome outcome = core.runner.endRun(
         core.runner.runBatch(qx::HandOverRequests(requests, qx::RequestOrigin::CommandLine)));
-    return Told(outcome, true, outcome.status);
+    return Told(outcome, core.state.msg, true, outcome.status);
 }
 } // namespace
 
@@ -152,7 +154,7 @@ int main(int argc, char *argv[])
     qx::OnTermination([&window] { window.requestClose(); });
     const qx::MainWindow::StartResult start = window.Form_Load(requests);
     if (start.exitNow)
-        return Told(start.outcome, requests.Unattended, start.status);
+        return Told(start.outcome, core.state.msg, requests.Unattended, start.status);
     core.runner.open();
     window.startRemote(remote, requests.ControlPort);
     window.show();

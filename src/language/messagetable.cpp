@@ -56,7 +56,7 @@ const QList<int> &MessageTable::numbers()
             l.append(n);
         for (int n = 29; n <= 49; ++n)
             l.append(n);
-        for (int n = 50; n <= 55; ++n)
+        for (int n = 50; n <= 56; ++n)
             l.append(n);
         for (int n = 60; n <= 67; ++n)
             l.append(n);
@@ -128,6 +128,7 @@ QString MessageTable::defaultText(int n)
     case 53: return QStringLiteral("Busy: another request runs or waits");
     case 54: return QStringLiteral("Refused: not carried out");
     case 55: return QStringLiteral("The program is ending");
+    case 56: return QStringLiteral("Stopped by the operator");
     // The serial port list.
     case 60: return QStringLiteral("%1 is not a link and is left as it is. Remove it, or choose another port number, to pick a port from the list.");
     case 61: return QStringLiteral("Serial port");

@@ -112,7 +112,7 @@ bool RequestRunner::close()
     if (m_loading)
         m_state.settings.BankFileLoaded[size_t(m_loadBank)].clear();
     while (!m_queue.isEmpty())
-        Q_EMIT finished(m_queue.takeFirst().id, RequestOutcome::of(Reason::Terminated));
+        Q_EMIT finished(m_queue.takeFirst().id, RequestOutcome::of(Reason::Terminated).told(m_state.msg));
     updateReady();
     return m_closingLease->exchange().flush();
 }
@@ -126,8 +126,10 @@ RequestOutcome RequestRunner::endRun(const RequestOutcome &batch)
 
 void RequestRunner::stop()
 {
-    if (busy())
-        m_session.stop();
+    if (!busy())
+        return;
+    m_loadStopped = m_loading;
+    m_session.stop();
 }
 
 void RequestRunner::runNext()
@@ -137,7 +139,7 @@ void RequestRunner::runNext()
         return;
     const Queued next = m_queue.takeFirst();
     const RequestOutcome outcome = runBatch(next.batch);
-    Q_EMIT finished(next.id, outcome);
+    Q_EMIT finished(next.id, outcome.told(m_state.msg));
 }
 
 RequestOutcome RequestRunner::runBatch(const QList<Request> &batch, const FailureShown &failed)
@@ -405,6 +407,7 @@ RequestOutcome RequestRunner::load(const Request &request)
     m_log.resetCount();
     lease->exchange().startAfresh();
     m_loading = true;
+    m_loadStopped = false;
     m_loadBank = request.bank;
     Q_EMIT loadStarted(request.bank);
     Q_EMIT stateChanged();
@@ -430,17 +433,14 @@ RequestOutcome RequestRunner::load(const Request &request)
     Q_EMIT loadEnded(request.bank, loaded);
     Q_EMIT stateChanged();
 
-    switch (upload) {
-    case UploadOutcome::Done:
-        return RequestOutcome::of(loaded ? Reason::Done : Reason::Terminated);
-    case UploadOutcome::Stopped:
-        return RequestOutcome::of(Reason::Terminated);
-    case UploadOutcome::OldFirmware:
+    if (loaded)
+        return RequestOutcome::of(Reason::Done);
+    // The stop button at any moment of the load (the version check too), or
+    // the end of the program (told as such).
+    if (m_loadStopped || upload == UploadOutcome::Done || upload == UploadOutcome::Stopped)
+        return RequestOutcome::of(Reason::Terminated, TerminationRequested() ? QString() : msg(56));
+    if (upload == UploadOutcome::OldFirmware)
         return tell(request, Reason::Refused, msg(16), msg(17));
-    case UploadOutcome::NoVersionReply:
-    case UploadOutcome::LinkFailed:
-        break;
-    }
     return tell(request, TerminationRequested() ? Reason::Terminated : Reason::LinkFailure, msg(22), msg(4));
 }
 

@@ -64,7 +64,7 @@ public:
 
     // Queues a request of another sender, or a batch; it runs when the
     // runner is ready, after those queued before it, and ends with one
-    // finished(id, outcome).
+    // finished(id, outcome), its message told (never empty unless done).
     quint64 submit(const QList<Request> &batch);
     quint64 submit(const Request &request) { return submit(QList<Request>{request}); }
     // Runs a batch now: the requests of one command line, in their order
@@ -165,6 +165,7 @@ private:
     bool m_closed = false;
     bool m_running = false;
     bool m_loading = false;
+    bool m_loadStopped = false; // stop() while the load ran, in whatever wait
     bool m_ready = false;
     bool m_runScheduled = false;
     int m_loadBank = 0; // 1..4 while a load runs
