@@ -129,7 +129,12 @@ PreviewResult PreviewPicture(const QString &LoadFileRequest)
     // a text file named .bmp is refused.
     const QByteArray magic = file.peek(2);
     if (magic == "BM" || magic == "\xFF\xD8") {
-        const QByteArray data = file.read(kMaxPictureFileBytes + 1);
+        // Asked for no more than the file holds (a buffer of the whole limit
+        // would be taken and faulted in for every picture), and for the rest
+        // should it have grown meanwhile.
+        QByteArray data = file.read(std::min(file.size(), kMaxPictureFileBytes) + 1);
+        if (data.size() > file.size() && data.size() <= kMaxPictureFileBytes)
+            data += file.read(kMaxPictureFileBytes + 1 - data.size());
         const bool whole = data.size() <= kMaxPictureFileBytes;
         const SizeCheck fitsWhole = [&](const QSize &size) { return fits(size) && whole; };
         DecodedPicture decoded = magic == "BM" ? DecodeBmp(data, fitsWhole) : DecodeJpeg(data, fitsWhole);
