@@ -60,7 +60,8 @@ int RunWithoutWindow(const qx::CommandLineRequests &requests)
     core.state.cmd = requests;
     qx::LoadSettings(core.state.settings, requests.ConfigPathOverride);
     qx::ApplyLanguageAtStart(core.state.settings.Tongue, {}, core.state.msg);
-    qx::ShowLinkOutcome(core.session.open(), core.session.attempted(), core.state.msg);
+    const qx::LinkOpenResult opened = core.session.open(); // before asking what it tried
+    qx::ShowLinkOutcome(opened, core.session.attempted(), core.state.msg);
     qx::OnTermination([&core] { core.runner.stop(); });
     const qx::RequestOutcome outcome = core.runner.endRun(
         core.runner.runBatch(qx::HandOverRequests(requests, qx::RequestOrigin::CommandLine)));

@@ -457,7 +457,8 @@ void MainWindow::ShowTab(int tab)
 void MainWindow::OpenLink()
 {
     m_tally.reset();
-    ShowLinkOutcome(m_session.open(), m_session.attempted(), m_state.msg);
+    const LinkOpenResult opened = m_session.open(); // before asking what it tried
+    ShowLinkOutcome(opened, m_session.attempted(), m_state.msg);
 }
 
 void MainWindow::setTabsEnabled(bool enabled)
