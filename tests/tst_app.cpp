@@ -18,11 +18,7 @@
 
 namespace {
 
-QByteArray read(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+QByteArray read(const QString &path) { return qxtest::ReadFile(path); }
 
 // A copy of the program in a temporary program folder (its serial ports lead nowhere); with a port, its settings
 // file points it at 127.0.0.1:port.

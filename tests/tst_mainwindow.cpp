@@ -202,29 +202,6 @@ private Q_SLOTS:
         QCOMPARE(wire, QByteArray("#PRST-RCL 7\r\n#PRST-RCL 16\r\n#PRST-RCL 16\r\n"));
     }
 
-    // F1..F12 and Shift+F1..F4 recall presets on any page, over a text box that then types nothing; like a
-    // click, a key goes out between the exchanges of a sequence that holds the link (a load refuses it: tst_loadjob).
-    void presetKeys()
-    {
-        WindowRig rig;
-        MainWindow &w = rig.start();
-        QVERIFY(QTest::qWaitForWindowActive(&w) && rig.connected());
-        auto *edit = rig.control<QLineEdit>("txtDIR");
-        edit->setFocus();
-        {
-            const DeviceSession::Lease held = rig.core->session.lease();
-            QTest::keyClick(&w, Qt::Key_F2);
-        }
-        QTest::keyClick(&w, Qt::Key_F5, Qt::ShiftModifier);
-        QTest::keyClick(&w, Qt::Key_F1);
-        QTest::keyClick(edit, Qt::Key_F12);
-        QTest::keyClick(&w, Qt::Key_F4, Qt::ShiftModifier);
-        QCOMPARE(rig.control("cmdPRESET", 16)->toolTip() + '|' + edit->text(),
-                 "Key Shift+F4\nLast recalled here|" + rig.folder.path());
-        QTRY_COMPARE_WITH_TIMEOUT(rig.emu.commands(),
-                                  (QStringList{"#PRST-RCL 2", "#PRST-RCL 1", "#PRST-RCL 12", "#PRST-RCL 16"}), 5000);
-    }
-
     // Preset, bank and input names and the Enabled box of window 1 show "&" as typed.
     void namesShowLiterally()
     {
@@ -273,41 +250,13 @@ private Q_SLOTS:
         }
     }
 
-    void tabClicks_data()
+    // The page keys and clicks from the Files and Setup page, where every start opens; a key does what a click
+    // on the panel does (the Switching page reads back), and a locked panel is passed over. Space or Enter on a
+    // focused panel clicks it. A click's release reaches the widget that took the press, at the pointer's place.
+    void pageChoice_data()
     {
-        QTest::addColumn<QString>("press");   // where the button goes down
-        QTest::addColumn<QString>("release"); // where it comes up
-        QTest::addColumn<int>("button"); QTest::addColumn<QString>("effect");
-        const int left = Qt::LeftButton;
-        QTest::newRow("label to panel") << "labSWITCH" << "btnSWITCH" << left << "read-back";
-        QTest::newRow("panel to label") << "btnSWITCH" << "labSWITCH" << left << "read-back";
-        QTest::newRow("right click") << "labSWITCH" << "labSWITCH" << int(Qt::RightButton) << "";
-        QTest::newRow("released on another tab") << "labSWITCH" << "btnPRESETS" << left << "";
-        QTest::newRow("About, left click") << "labABOUT" << "pictABOUT" << left << "about";
-    }
-    void tabClicks()
-    {
-        QFETCH(QString, press); QFETCH(QString, release); QFETCH(int, button); QFETCH(QString, effect);
-        WindowRig rig;
-        rig.start();
-        QVERIFY(rig.connected());
-        QWidget *down = rig.control(press), *up = rig.control(release);
-        // The release reaches the widget that took the press, at the pointer's place.
-        QTest::mousePress(down, Qt::MouseButton(button));
-        const QPoint at = down->mapFromGlobal(up->mapToGlobal(up->rect().center()));
-        QTest::mouseRelease(down, Qt::MouseButton(button), {}, at);
-        QCOMPARE(!rig.emu.received().isEmpty(), effect == "read-back");
-        QCOMPARE(!rig.control("frameSWITCH")->isHidden(), effect == "read-back");
-        QCOMPARE(rig.seams.modals.size(), int(effect == "about"));
-    }
-
-    // The page keys from the Files and Setup page, where every start opens; a key does what a click on the
-    // panel does (the Switching page reads back), and a locked panel is passed over. Space or Enter on a
-    // focused panel clicks it.
-    void pageKeys_data()
-    {
-        QTest::addColumn<QString>("focus"); // the control given the focus first
-        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("focus"); // the control given the focus first, or where a mouse button goes down
+        QTest::addColumn<QString>("keys");  // or "left|right up on <control>": where the button comes up
         QTest::addColumn<bool>("locked");   // the Presets and Switching panels, as during a load
         QTest::addColumn<QString>("page");  // the frame shown, "+about" when the About box opened
         const struct { const char *row, *focus, *keys; bool locked; const char *page; } rows[] = {
@@ -321,19 +270,31 @@ private Q_SLOTS:
             {"Ctrl+2 on a locked panel", "txtDIR", "Ctrl+2", true, "frameFILES"},
             {"Space on the Switching panel", "btnSWITCH", "Space", false, "frameSWITCH"},
             {"Enter on the About panel", "pictABOUT", "Return", false, "frameFILES+about"},
+            {"click: label to panel", "labSWITCH", "left up on btnSWITCH", false, "frameSWITCH"},
+            {"click: panel to label", "btnSWITCH", "left up on labSWITCH", false, "frameSWITCH"},
+            {"right click", "labSWITCH", "right up on labSWITCH", false, "frameFILES"},
+            {"click released on another tab", "labSWITCH", "left up on btnPRESETS", false, "frameFILES"},
+            {"click on About", "labABOUT", "left up on pictABOUT", false, "frameFILES+about"},
         };
         for (const auto &r : rows)
             QTest::newRow(r.row) << r.focus << r.keys << r.locked << r.page;
     }
-    void pageKeys()
+    void pageChoice()
     {
         QFETCH(QString, focus); QFETCH(QString, keys); QFETCH(bool, locked); QFETCH(QString, page);
         WindowRig rig;
         MainWindow &w = rig.start();
         QVERIFY(QTest::qWaitForWindowActive(&w) && rig.connected());
         w.setTabsEnabled(!locked);
-        rig.control(focus)->setFocus();
-        QTest::keySequence(rig.control(focus), QKeySequence(keys));
+        QWidget *down = rig.control(focus), *up = keys.contains(" up on ") ? rig.control(keys.section(' ', 3)) : nullptr;
+        down->setFocus();
+        const auto button = keys.startsWith("left") ? Qt::LeftButton : Qt::RightButton;
+        if (up) {
+            QTest::mousePress(down, button);
+            QTest::mouseRelease(down, button, {}, down->mapFromGlobal(up->mapToGlobal(up->rect().center())));
+        } else {
+            QTest::keySequence(down, QKeySequence(keys));
+        }
         QString shown;
         for (const char *frame : {"framePRESETS", "frameSWITCH", "frameFILES"})
             shown += rig.control(frame)->isHidden() ? "" : frame;
@@ -461,13 +422,16 @@ private Q_SLOTS:
     }
 
     // The preset this program last recalled is marked on its button, whoever asked for it, until another
-    // is recalled; the link opened again clears the mark. (A key's recall: presetKeys.)
+    // is recalled; the link opened again clears the mark. F1..F12 and Shift+F1..F4 recall presets on any page,
+    // over a text box that then types nothing; like a click, a key goes out between the exchanges of a sequence
+    // that holds the link (a load refuses it: tst_loadjob).
     void tally_data()
     {
         QTest::addColumn<int>("preset"); // by the row's way
         QTest::newRow("click") << 7;
         QTest::newRow("command line") << 5;
         QTest::newRow("second start") << 12;
+        QTest::newRow("keys") << 16;
     }
     void tally()
     {
@@ -476,8 +440,24 @@ private Q_SLOTS:
         WindowRig rig;
         MainWindow &w = rig.start(how == "command line" ? QStringList{"--preset", "5"} : QStringList());
         QVERIFY(QTest::qWaitForWindowActive(&w) && rig.connected());
+        if (how == "keys") {
+            auto *edit = rig.control<QLineEdit>("txtDIR");
+            edit->setFocus();
+            {
+                const DeviceSession::Lease held = rig.core->session.lease();
+                QTest::keyClick(&w, Qt::Key_F2);
+            }
+            QTest::keyClick(&w, Qt::Key_F5, Qt::ShiftModifier);
+            QTest::keyClick(&w, Qt::Key_F1);
+            QTest::keyClick(edit, Qt::Key_F12);
+            QTest::keyClick(&w, Qt::Key_F4, Qt::ShiftModifier);
+            QCOMPARE(rig.control("cmdPRESET", 16)->toolTip().section('\n', 0, 0) + '|' + edit->text(),
+                     "Key Shift+F4|" + rig.folder.path());
+            QTRY_COMPARE_WITH_TIMEOUT(rig.emu.commands(),
+                                      (QStringList{"#PRST-RCL 2", "#PRST-RCL 1", "#PRST-RCL 12", "#PRST-RCL 16"}), 5000);
+        }
         w.ShowTab(1);
-        if (how != "command line")
+        if (how == "click" || how == "second start")
             rig.click("cmdPRESET", 1);
         if (how == "click")
             rig.click("cmdPRESET", preset);

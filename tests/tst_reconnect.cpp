@@ -39,9 +39,7 @@ void linkComesBack_data()
 
 void linkComesBack()
 {
-    QFETCH(Loss, loss);
-    QFETCH(QString, down);
-    QFETCH(QString, outcome);
+    QFETCH(Loss, loss); QFETCH(QString, down); QFETCH(QString, outcome);
     qx7emu::Options o;
     o.dropAfterCommands = loss == Loss::DeviceCloses ? 1 : 0;
     WindowRig rig(o, loss == Loss::Unplugged ? WindowRig::Link::Serial : WindowRig::Link::Tcp);

@@ -1,5 +1,6 @@
 // The startup and main configuration files: bytes written, positional reading, encodings, a full disk.
 
+#include "linkrig.h"
 #include "settings/names.h"
 #include "settings/settingsfile.h"
 #include "state/appstate.h"
@@ -35,13 +36,7 @@ QString field(const Settings &s, const QString &name)
     return all.value(name.section(QLatin1Char(':'), 0, 0), "?" + name);
 }
 
-QByteArray contents(const QString &path) { QFile f(path); return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray(); }
 
-void put(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
-}
 
 } // namespace
 
@@ -81,7 +76,7 @@ private slots:
         s.FolderSelected = "/pics", s.BankFileLoaded[3] = "c:\\pics\\a.bmp";
         SaveSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
 
-        QCOMPARE(contents(inDir("startup.ini")), kStartupHead + "Tongue=DE\r\nMainX= 1200 \r\nMainY=-45 \r\n");
+        QCOMPARE(qxtest::ReadFile(inDir("startup.ini")), kStartupHead + "Tongue=DE\r\nMainX= 1200 \r\nMainY=-45 \r\n");
         QString main = ";QX-7alt v" QX_VERSION_TEXT " main configuration file\r\nCom Port= 0 \r\n"
                        "Com Port Settings=9600,n,8,1\r\nTCP Settings=127.0.0.1:5000\r\n";
         const auto list = [&](const char *key, int count, const std::function<QString(int)> &value) {
@@ -94,7 +89,7 @@ private slots:
         list("Bank File Loaded", 4, [](int n) { return n == 3 ? QStringLiteral("c:\\pics\\a.bmp") : QString(); });
         list("Bank Name", 4, [](int n) { return QStringLiteral("Bank %1").arg(n); });
         main += "FolderSelected=/pics\r\n\r\n"; // the log line is always written empty
-        QCOMPARE(QString::fromUtf8(contents(inDir("QX-7alt.ini"))), main);
+        QCOMPARE(QString::fromUtf8(qxtest::ReadFile(inDir("QX-7alt.ini"))), main);
         // Every setting but the log flag is written, so equal bytes mean all came back.
         Settings loaded;
         LoadSettings(loaded, {});
@@ -125,7 +120,7 @@ private slots:
     void reading()
     {
         QFETCH(QString, name); QFETCH(QByteArray, file); QFETCH(QString, setting);
-        put(inDir(name), file);
+        QVERIFY(qxtest::WriteFile(inDir(name), file));
         LoadSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
         QTEST(field(m_state.settings, setting), "expected");
     }
@@ -165,13 +160,13 @@ private slots:
             QStringEncoder to(codec.toLatin1().constData(), QStringEncoder::Flag::WriteBom);
             return codec.isEmpty() ? bytes : QByteArray(to(QString::fromUtf8(bytes)));
         };
-        put(inDir("QX-7alt.ini"), withName(stored));
+        QVERIFY(qxtest::WriteFile(inDir("QX-7alt.ini"), withName(stored)));
         LoadSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
         QTEST(m_state.settings.LabelIn[1], "name");
         if (!renamed.isEmpty())
             m_state.settings.LabelIn[1] = renamed;
         SaveSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
-        QCOMPARE(contents(inDir("QX-7alt.ini")), withName(written));
+        QCOMPARE(qxtest::ReadFile(inDir("QX-7alt.ini")), withName(written));
     }
 
     void fullDiskKeepsOldFiles()
@@ -182,15 +177,15 @@ private slots:
         m_mounted = inDir("small");
         seams().programFolder = m_mounted;
         const QByteArray oldMain = MainConfigBytes(m_state.settings);
-        put(m_mounted + "/startup.ini", "old\r\n");
-        put(m_mounted + "/QX-7alt.ini", oldMain);
+        QVERIFY(qxtest::WriteFile(m_mounted + "/startup.ini", "old\r\n"));
+        QVERIFY(qxtest::WriteFile(m_mounted + "/QX-7alt.ini", oldMain));
         QFile filler(m_mounted + "/filler");
         QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
         while (filler.write(QByteArray(512, 'x')) > 0) continue;
         m_state.settings.Tongue = "DE";
         SaveSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
-        QCOMPARE(contents(m_mounted + "/startup.ini"), QByteArray("old\r\n"));
-        QCOMPARE(contents(m_mounted + "/QX-7alt.ini"), oldMain);
+        QCOMPARE(qxtest::ReadFile(m_mounted + "/startup.ini"), QByteArray("old\r\n"));
+        QCOMPARE(qxtest::ReadFile(m_mounted + "/QX-7alt.ini"), oldMain);
     }
 
 };

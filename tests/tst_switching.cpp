@@ -101,8 +101,7 @@ private Q_SLOTS:
         QTest::addColumn<DeviceState>("state");
         QTest::addColumn<Readings>("readings"); // answered instead of the device's state
         QTest::addColumn<bool>("stop");         // a stop request comes with window 2's input reading
-        QTest::addColumn<QStringList>("commands");
-        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QStringList>("commands"); QTest::addColumn<QString>("shown");
         const DeviceState none;
         QTest::newRow("banks override inputs, background bank 4")
             << device({true, true}, {15, 6}, {0, 3, 0, 1}, 4, 0) << Readings() << false << readBackCommands("1100")
@@ -124,9 +123,7 @@ private Q_SLOTS:
     }
     void readBack()
     {
-        QFETCH(DeviceState, state);
-        QFETCH(Readings, readings);
-        QFETCH(bool, stop);
+        QFETCH(DeviceState, state); QFETCH(Readings, readings); QFETCH(bool, stop);
         WindowRig rig;
         MainWindow &w = startOn(rig, state, readings);
         rig.core->state.settings.LabelWin[3] = "Stage";
@@ -156,8 +153,7 @@ private Q_SLOTS:
 
     void othersChanges_data()
     {
-        QTest::addColumn<Request>("request");
-        QTest::addColumn<bool>("shown");
+        QTest::addColumn<Request>("request"); QTest::addColumn<bool>("shown");
         QTest::addColumn<QString>("after"); // "" nothing read back
         SwitchChange change;
         change.window = 2;
@@ -172,9 +168,7 @@ private Q_SLOTS:
     // left open; another sender's preset is read back while the page is shown (it watches the state) and only then.
     void othersChanges()
     {
-        QFETCH(Request, request);
-        QFETCH(bool, shown);
-        QFETCH(QString, after);
+        QFETCH(Request, request); QFETCH(bool, shown); QFETCH(QString, after);
         WindowRig rig;
         startOn(rig, device({true}, {}, {}, 0, 0), {}, true);
         if (!shown)
@@ -211,9 +205,7 @@ private Q_SLOTS:
 
     void click_data()
     {
-        QTest::addColumn<DeviceState>("state");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("index");
+        QTest::addColumn<DeviceState>("state"); QTest::addColumn<QString>("name"); QTest::addColumn<int>("index");
         // "grayed": the box set so from code; "tab": tab clicked at the reply; "cancel": Cancel in the wait window
         // of a device that answers nothing; "left": another page opened after the click
         QTest::addColumn<QString>("before");
@@ -259,12 +251,8 @@ private Q_SLOTS:
     }
     void click()
     {
-        QFETCH(DeviceState, state);
-        QFETCH(QString, name);
-        QFETCH(int, index);
-        QFETCH(QString, before);
-        QFETCH(QList<bool>, answers);
-        QFETCH(QString, fullNow);
+        QFETCH(DeviceState, state); QFETCH(QString, name); QFETCH(int, index); QFETCH(QString, before);
+        QFETCH(QList<bool>, answers); QFETCH(QString, fullNow);
         WindowRig rig;
         MainWindow &w = startOn(rig, state, {}, true);
         rig.seams.answers = answers;
