@@ -10,8 +10,6 @@
 #include "remote/remotecontrol.h"
 #include "remote/runnergateway.h"
 #include "settings/settings.h"
-#include "state/commandline.h"
-#include "util/layoutfit.h"
 #include "util/seams.h"
 #include "util/version.h"
 #include "windowrig.h"

@@ -8,7 +8,6 @@
 
 #include <QTest>
 #include <QUdpSocket>
-#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>

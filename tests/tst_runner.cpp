@@ -11,7 +11,6 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QLocalServer>
 #include <QLocalSocket>
 #include <QScopeGuard>
 #include <QSignalSpy>

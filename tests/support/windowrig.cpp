@@ -7,7 +7,6 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
-#include <QFile>
 #include <QTest>
 
 namespace qxtest {
