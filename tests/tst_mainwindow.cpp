@@ -115,6 +115,23 @@ private Q_SLOTS:
         rig.control<QListWidget>("lstINPUTNAMES")->setCurrentRow(4);
         rig.control<QLineEdit>("txtEDITINPUTNAME")->clear();
         QCOMPARE(rig.control<QListWidget>("lstINPUTNAMES")->item(4)->text(), QStringLiteral("input5: "));
+        // The Remote control group: its tick starts the listeners on the port typed and is kept in remote.ini;
+        // a port that is no port leaves the one before.
+        RunnerGateway gateway(*rig.core);
+        RemoteControl remote(gateway);
+        rig.window->startRemote(remote, 0);
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const QString free = QString::number(probe.serverPort());
+        probe.close();
+        auto *typed = rig.control<QLineEdit>("txtREMOTEPORT");
+        typed->setText(free);
+        rig.click("chkREMOTE");
+        typed->setText("70000");
+        Q_EMIT typed->editingFinished();
+        QCOMPARE(QString::number(remote.port()) + '|' + typed->text(), free + '|' + free);
+        QVERIFY(remote.listening());
+        QVERIFY(rig.read("remote.ini").contains("Enabled=1\r\nPort=" + free.toLatin1() + "\r\n"));
     }
 
     // NUL bytes are left out (the language file's "Cap\0tion=" line sets the title) and the operator is told
@@ -472,29 +489,6 @@ private Q_SLOTS:
         QTRY_COMPARE(rig.control("cmdPRESET", preset)->grab().toImage().pixelColor(5, 20), QColor(Qt::black));
         w.OpenLink();
         QVERIFY(!rig.control("cmdPRESET", preset)->font().bold() && !rig.control("cmdPRESET", preset)->toolTip().contains('\n'));
-    }
-
-    // The Remote control group: its tick starts the listeners on the port typed and is kept in remote.ini;
-    // a port that is no port leaves the one before.
-    void remoteControlGroup()
-    {
-        WindowRig rig;
-        MainWindow &w = rig.start();
-        RunnerGateway gateway(*rig.core);
-        RemoteControl remote(gateway);
-        w.startRemote(remote, 0);
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost));
-        const QString port = QString::number(probe.serverPort());
-        probe.close();
-        auto *edit = rig.control<QLineEdit>("txtREMOTEPORT");
-        edit->setText(port);
-        rig.click("chkREMOTE");
-        edit->setText("70000");
-        Q_EMIT edit->editingFinished();
-        QCOMPARE(QString::number(remote.port()) + '|' + edit->text(), port + '|' + port);
-        QVERIFY(remote.listening());
-        QVERIFY(rig.read("remote.ini").contains("Enabled=1\r\nPort=" + port.toLatin1() + "\r\n"));
     }
 
     // A click with the link down sends nothing and says so in the indicator, for the note's full time
