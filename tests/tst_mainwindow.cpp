@@ -115,6 +115,24 @@ private Q_SLOTS:
         rig.control<QListWidget>("lstINPUTNAMES")->setCurrentRow(4);
         rig.control<QLineEdit>("txtEDITINPUTNAME")->clear();
         QCOMPARE(rig.control<QListWidget>("lstINPUTNAMES")->item(4)->text(), QStringLiteral("input5: "));
+        // Names and the Enabled box of window 1 show "&" as typed: Alt+S is no mnemonic of a name (a mnemonic
+        // would take the focus to its button and click it).
+        Settings &names = rig.core->state.settings;
+        for (QString *list : {names.LabelIn.data(), names.LabelWin.data(), names.PresetName.data(), names.BankName.data()})
+            std::fill(list + 1, list + 5, QStringLiteral("&Start"));
+        MainWindow &w = *rig.window;
+        w.SetUpNames();
+        for (const auto &[control, index, tab] : {std::tuple{"cmdPRESET", 1, 1}, {"optBANK", 1, 9}, {"optWIN1INP", 20, 2},
+                                                  {"optWIN1INP", 80, 2}, {"chkWINENABLE", 0, 2}}) {
+            w.ShowTab(tab);
+            if (tab == 2)
+                w.switching().RefreshSwitchState();
+            QVERIFY(QTest::qWaitForWindowActive(&w));
+            QCOMPARE(rig.control<QAbstractButton>(control, index)->text(), QStringLiteral("&&Start"));
+            w.setFocus();
+            QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
+            QCOMPARE(QApplication::focusWidget(), &w);
+        }
         // The Remote control group: its tick starts the listeners on the port typed and is kept in remote.ini;
         // a port that is no port leaves the one before.
         RunnerGateway gateway(*rig.core);
@@ -215,30 +233,6 @@ private Q_SLOTS:
         for (const auto &c : rig.emu.received())
             wire += c.raw;
         QCOMPARE(wire, QByteArray("#PRST-RCL 7\r\n#PRST-RCL 16\r\n#PRST-RCL 16\r\n"));
-    }
-
-    // Preset, bank and input names and the Enabled box of window 1 show "&" as typed.
-    void namesShowLiterally()
-    {
-        WindowRig rig;
-        MainWindow &w = rig.start();
-        Settings &s = rig.core->state.settings;
-        for (QString *names : {s.LabelIn.data(), s.LabelWin.data(), s.PresetName.data(), s.BankName.data()})
-            std::fill(names + 1, names + 5, QStringLiteral("&Start"));
-        w.SetUpNames();
-        const std::tuple<const char *, int, int> rows[] = {{"cmdPRESET", 1, 1}, {"optBANK", 1, 9},
-            {"optWIN1INP", 20, 2}, {"optWIN1INP", 80, 2}, {"chkWINENABLE", 0, 2}}; // control, index, tab
-        for (const auto &[control, index, tab] : rows) {
-            w.ShowTab(tab);
-            if (tab == 2)
-                w.switching().RefreshSwitchState();
-            QVERIFY(QTest::qWaitForWindowActive(&w));
-            QCOMPARE(rig.control<QAbstractButton>(control, index)->text(), QStringLiteral("&&Start"));
-            // Alt+S is no mnemonic of a name: a mnemonic would take the focus to its button (and click it).
-            w.setFocus();
-            QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
-            QCOMPARE(QApplication::focusWidget(), &w);
-        }
     }
 
     // Locked controls stay legible, drawn with the palette role the style uses for their captions.
