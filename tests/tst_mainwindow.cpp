@@ -63,6 +63,24 @@ private Q_SLOTS:
         QCOMPARE(BackColor(rig.control("btnPRESETS")), QColor(128, 128, 128));
         QWidget *preset = rig.control("cmdPRESET", 1);
         QCOMPARE(preset->grab().toImage().pixelColor(8, preset->height() / 2), QColor(192, 192, 192));
+        // Locked controls stay legible, drawn with the palette role the style uses for their captions.
+        rig.window->switching().LockSwitchControls();
+        rig.window->setTabsEnabled(false); // as during a load; cmdLOAD is disabled without a picture
+        const auto luminance = [](const QColor &c) {
+            const auto lin = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+            return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF()) + 0.05;
+        };
+        for (const auto &[control, index, role] : {std::tuple{"optWIN1INP", 0, QPalette::WindowText},
+                                                   {"cmdLOAD", -1, QPalette::ButtonText},
+                                                   {"labSWITCH", -1, QPalette::WindowText}}) {
+            QWidget *locked = rig.control(control, index), *back = locked;
+            QVERIFY(locked && !locked->isEnabled());
+            while (!back->property("qxBackColor").isValid())
+                back = back->parentWidget();
+            const double text = luminance(locked->palette().color(QPalette::Disabled, role));
+            const double ground = luminance(BackColor(back)), ratio = std::max(text, ground) / std::min(text, ground);
+            QVERIFY2(ratio >= 3, qPrintable(QString("%1 %2").arg(control).arg(ratio)));
+        }
     }
 
     void setupPageEdits()
@@ -233,30 +251,6 @@ private Q_SLOTS:
         for (const auto &c : rig.emu.received())
             wire += c.raw;
         QCOMPARE(wire, QByteArray("#PRST-RCL 7\r\n#PRST-RCL 16\r\n#PRST-RCL 16\r\n"));
-    }
-
-    // Locked controls stay legible, drawn with the palette role the style uses for their captions.
-    void lockedControlsStayLegible()
-    {
-        WindowRig rig({}, WindowRig::Link::None);
-        MainWindow &w = rig.start();
-        w.switching().LockSwitchControls();
-        w.setTabsEnabled(false); // as during a load; cmdLOAD is disabled without a picture
-        const auto luminance = [](const QColor &c) {
-            const auto lin = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
-            return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF()) + 0.05;
-        };
-        for (const auto &[control, index, role] : {std::tuple{"optWIN1INP", 0, QPalette::WindowText},
-                                                   {"cmdLOAD", -1, QPalette::ButtonText},
-                                                   {"labSWITCH", -1, QPalette::WindowText}}) {
-            QWidget *locked = rig.control(control, index), *back = locked;
-            QVERIFY(locked && !locked->isEnabled());
-            while (!back->property("qxBackColor").isValid())
-                back = back->parentWidget();
-            const double text = luminance(locked->palette().color(QPalette::Disabled, role));
-            const double ground = luminance(BackColor(back)), ratio = std::max(text, ground) / std::min(text, ground);
-            QVERIFY2(ratio >= 3, qPrintable(QString("%1 %2").arg(control).arg(ratio)));
-        }
     }
 
     // The page keys and clicks from the Files and Setup page, where every start opens; a key does what a click
