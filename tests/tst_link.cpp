@@ -2,11 +2,9 @@
 
 #include "app/outcomes.h"
 #include "emulator.h"
-#include "language/messagetable.h"
 #include "link/serialports.h"
 #include "link/versioncheck.h"
 #include "linkrig.h"
-#include "util/textutil.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
