@@ -15,7 +15,6 @@
 #include "windowrig.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QSet>
 #include <QSignalSpy>
 #include <QComboBox>
@@ -477,24 +476,6 @@ private Q_SLOTS:
         QTRY_COMPARE(rig.control("cmdPRESET", preset)->grab().toImage().pixelColor(5, 20), QColor(Qt::black));
         w.OpenLink();
         QVERIFY(!rig.control("cmdPRESET", preset)->font().bold() && !rig.control("cmdPRESET", preset)->toolTip().contains('\n'));
-    }
-
-    // A click with the link down sends nothing and says so in the indicator, for the note's full time
-    // while the retry counts down.
-    void notSentNote()
-    {
-        WindowRig rig({}, WindowRig::Link::None);
-        MainWindow &w = rig.start();
-        w.ShowTab(1);
-        rig.core->session.monitor().setRetryBase(100);
-        QSignalSpy changes(&rig.core->session.monitor(), &LinkMonitor::changed);
-        rig.click("cmdPRESET", 2);
-        QElapsedTimer shown;
-        shown.start();
-        QVERIFY(changes.wait(2000));
-        QCOMPARE(Caption(rig.find("labLINK")), "Not sent: link lost");
-        QTRY_VERIFY_WITH_TIMEOUT(Caption(rig.find("labLINK")) != "Not sent: link lost", 5000);
-        QVERIFY(shown.elapsed() >= IndicatorNote::kShownMs && w.tally().current() == 0);
     }
 
     // A close request ends what waits: a read-back of the Switching tab against late replies stops at its
