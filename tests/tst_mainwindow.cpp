@@ -344,12 +344,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(rig.switchingIdle() && rig.emu.commands().endsWith("#Y 1,338,4"), 5000);
         QCOMPARE(rig.emu.commands().first(), "#Y 0,300,3,1");
         QCOMPARE(w.focusWidget(), input4);
-    }
-
-    // A framed control that goes while it has the focus (the window's end can take it so, after a late
-    // activation) is not redrawn half destroyed.
-    void framedControlGoesWithFocus()
-    {
+        // A framed control that goes while it has the focus (the window's end can take it so, after a late
+        // activation) is not redrawn half destroyed.
         QWidget host;
         auto *frame = new QLabel(&host);
         frame->setFocusPolicy(Qt::StrongFocus);
