@@ -6,7 +6,6 @@
 #include "linkrig.h"
 #include "util/version.h"
 
-#include <QDateTime>
 #include <QDirIterator>
 #include <QProcess>
 #include <QTest>
