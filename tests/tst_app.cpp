@@ -18,11 +18,7 @@
 
 namespace {
 
-QByteArray read(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+QByteArray read(const QString &path) { return qxtest::ReadFile(path); }
 
 // A copy of the program in a temporary program folder (its serial ports lead nowhere); with a port, its settings
 // file points it at 127.0.0.1:port.
@@ -188,16 +184,7 @@ private Q_SLOTS:
         QVERIFY(read(app.dir.file("startup.ini")).contains("\r\nTongue=EN\r\nMainX="));
         QCOMPARE(read(app.ini).count("\r\n"), 50);
         QTEST(read(app.ini).split('\n').value(40).trimmed(), "bankRecord");
-        if (moment == "upload") {
-            QVERIFY(emu.packetsReceived() < 5761);
-            // The device had its pauses on the wire: after "# ", and between "#LDIM" and packet 1 (less 100 ms for
-            // the emulator thread's own delays on a busy machine).
-            const qint64 resync = qxtest::EmulatorLogTime(o.logFile, " cmd # ");
-            const qint64 ldim = qxtest::EmulatorLogTime(o.logFile, " cmd #LDIM ");
-            const qint64 first = qxtest::EmulatorLogTime(o.logFile, " pkt number 1 length");
-            QVERIFY2(resync >= 0 && ldim - resync >= 400, qPrintable(QString::number(ldim - resync)));
-            QVERIFY2(first - ldim >= 4900, qPrintable(QString::number(first - ldim)));
-        }
+        QVERIFY(emu.packetsReceived() < 5761); // the pauses on the wire: tst_upload
     }
 #endif
 };

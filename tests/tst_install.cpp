@@ -6,7 +6,6 @@
 #include "linkrig.h"
 #include "util/version.h"
 
-#include <QDateTime>
 #include <QDirIterator>
 #include <QProcess>
 #include <QTest>
@@ -48,11 +47,9 @@ private Q_SLOTS:
         // The user's configuration folder selects the emulator; serial port 1 beside the program leads nowhere.
         const QString config = home.filePath(".config/QX-7alt");
         qx7emu::Emulator emu;
-        QFile written(config + "/QX-7alt.ini");
-        QVERIFY(QDir().mkpath(config) && written.open(QIODevice::WriteOnly));
         const QByteArray port = QByteArray::number(emu.listenTcp());
-        written.write(";x\r\nCom Port=0\r\nx\r\nTCP Settings=127.0.0.1:" + port + "\r\n");
-        written.close();
+        QVERIFY(QDir().mkpath(config) &&
+                qxtest::WriteFile(config + "/QX-7alt.ini", ";x\r\nCom Port=0\r\nx\r\nTCP Settings=127.0.0.1:" + port + "\r\n"));
         QVERIFY(QFile::link(prefix.filePath("no-device"), prefix.filePath("bin/com1")));
         QVERIFY(QDir(home.path()).mkdir("Pictures")); // no picture folder stored: it starts there
         const QStringList installed = listing(prefix.path());
@@ -66,10 +63,8 @@ private Q_SLOTS:
         p.terminate(); // a termination signal
         QVERIFY(p.waitForFinished(15000) && p.exitStatus() == QProcess::NormalExit);
         // Both settings files were written there, the configuration with all its 50 lines.
-        QFile startup(config + "/startup.ini"), ini(config + "/QX-7alt.ini");
-        QVERIFY(startup.open(QIODevice::ReadOnly) && ini.open(QIODevice::ReadOnly));
-        QVERIFY(startup.readAll().startsWith(";QX-7alt v" QX_VERSION_TEXT " startup configuration file\r\n"));
-        const QByteArray saved = ini.readAll();
+        QVERIFY(qxtest::ReadFile(config + "/startup.ini").startsWith(";QX-7alt v" QX_VERSION_TEXT " startup configuration file\r\n"));
+        const QByteArray saved = qxtest::ReadFile(config + "/QX-7alt.ini");
         QCOMPARE(saved.count("\r\n"), 50);
         QVERIFY(saved.contains("\r\nFolderSelected=" + QFile::encodeName(home.filePath("Pictures")) + "\r\n"));
         QCOMPARE(listing(prefix.path()), installed);

@@ -2,11 +2,9 @@
 
 #include "app/outcomes.h"
 #include "emulator.h"
-#include "language/messagetable.h"
 #include "link/serialports.h"
 #include "link/versioncheck.h"
 #include "linkrig.h"
-#include "util/textutil.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -51,82 +49,74 @@ private Q_SLOTS:
 
     void splitter_data()
     {
-        QTest::addColumn<QByteArray>("bytes"); QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("lines"); // "waiting", then the line left waiting (not taken) after a tick
         QTest::newRow("two replies") << QByteArray("~01@A\r\n~01@B\r\n") << QStringList{"~01@A", "~01@B"};
         QTest::newRow("five line ends") << QByteArray("A\r\n\r\n\rB\r") << QStringList{"A", "B"};
         QTest::newRow("bar in device text") << QByteArray("~01@X|Y\r\n") << QStringList{"~01@X", "Y"};
         QTest::newRow("LF completes once CR comes") << QByteArray("A\nB\r") << QStringList{"A", "B"};
         QTest::newRow("NUL terminated command echo") << QByteArray("X\r\n\0Y\r", 6) << QStringList{"X", "Y"};
+        QTest::newRow("a waiting line is not replaced") << QByteArray("A\rB\r") << QStringList{"waiting", "A"};
     }
     void splitter()
     {
         QFETCH(QByteArray, bytes); QFETCH(QStringList, lines);
+        const bool waiting = lines.value(0) == "waiting";
         Peer peer;
         QStringList got;
-        connect(&peer.rig.ex, &CommandExchange::lineCut, this,
-                [&] { got << QString::fromLatin1(std::exchange(peer.rig.ex.RxLine, QByteArray())); });
+        connect(&peer.rig.ex, &CommandExchange::lineCut, this, [&] {
+            if (!waiting)
+                got << QString::fromLatin1(std::exchange(peer.rig.ex.RxLine, QByteArray()));
+        });
         QVERIFY(peer.connected && peer.send(bytes));
+        if (waiting) {
+            QTRY_VERIFY(!peer.rig.ex.RxLine.isEmpty());
+            peer.rig.ex.ReceivePoll(); // a tick before the wait took "A"
+            got = QStringList{"waiting", QString::fromLatin1(peer.rig.ex.RxLine)};
+        }
         QTRY_COMPARE(got, lines);
     }
 
-    void waitingLineNotReplaced()
+    // A wait takes the first line that starts with its prefix (case-sensitive; an empty one takes any line),
+    // passing over up to 19 foreign lines, the reply of a command nobody waited for among them. Else it logs a
+    // time-out: after the whole budget of 20 lines x 400 polls, each of at least 2 ms in the product (16 s),
+    // counted rather than timed, with polls shortened here; after a stop, at once.
+    void waitReply_data()
     {
-        Peer peer;
-        QVERIFY(peer.connected && peer.send("A\rB\r"));
-        QTRY_VERIFY(!peer.rig.ex.RxLine.isEmpty());
-        peer.rig.ex.ReceivePoll(); // a tick before the wait took "A"
-        QCOMPARE(peer.rig.ex.RxLine, QByteArray("A"));
+        QTest::addColumn<QString>("device"); // "noise n": n foreign lines before each reply; "fragment": every
+                                             // reply reaches the link in pieces; "silent"
+        QTest::addColumn<QByteArray>("before"); // a command sent first, awaiting nothing; "stop": a stop request
+        QTest::addColumn<QByteArray>("send"); QTest::addColumn<QString>("prefix"); QTest::addColumn<QString>("reply");
+        const QByteArray none, ask = "# \r", version = "#VERSION?\r";
+        QTest::newRow("19 foreign lines skipped") << "noise 19" << none << ask << "~01@ OK" << "~01@ OK";
+        QTest::newRow("20 foreign lines: missed") << "noise 20" << none << ask << "~01@ OK" << "";
+        QTest::newRow("an empty prefix takes any line") << "fragment" << none << version << "" << "~01@VERSION 2.12.0005";
+        QTest::newRow("a reply nobody waited for is foreign") << "fragment" << QByteArray("#PRST-RCL 3\r\n")
+                                                              << QByteArray("#Y 1,300,0\r") << "~01@Y 1,300," << "~01@Y 1,300,2,0";
+        QTest::newRow("the prefix is case-sensitive") << "fragment" << none << ask << "~01@ ok" << "";
+        QTest::newRow("a stop ends the wait at once") << "silent" << QByteArray("stop") << ask << "~01@ OK" << "";
+        QTest::newRow("silent: the whole budget") << "silent" << none << version << "~01@VERSION " << "";
     }
-
-    void waitReplyForeignLines_data()
+    void waitReply()
     {
-        QTest::addColumn<int>("noise");
-        QTest::newRow("19 foreign lines skipped") << 19;
-        QTest::newRow("20 foreign lines: missed") << 20;
-    }
-
-    void waitReplyForeignLines()
-    {
-        QFETCH(int, noise);
-        Device d(options([&](qx7emu::Options &o) { o.noise = noise; }));
+        QFETCH(QString, device); QFETCH(QByteArray, before); QFETCH(QByteArray, send); QFETCH(QString, prefix);
+        QFETCH(QString, reply);
+        qx7emu::Options o;
+        o.noise = device.section(' ', 1).toInt(), o.fragment = device == "fragment", o.silent = device == "silent";
+        Device d(o);
         QVERIFY(d.connected);
         d.rig.log.setShowLog(true);
-        const bool found = noise < 20;
-        QCOMPARE(d.rig.ask("# \r", QStringLiteral("~01@ OK")), found ? QStringLiteral("~01@ OK") : QString());
-        QCOMPARE(d.rig.log.lastReceived() == QLatin1String("TIMEOUT ERROR"), !found);
-    }
-
-    void waitReplyPrefixRules()
-    {
-        Device d(options([](qx7emu::Options &o) { o.fragment = true; })); // every reply reaches the link in pieces
-        QVERIFY(d.connected);
-        // An empty prefix takes whatever line comes first.
-        QCOMPARE(d.rig.ask("#VERSION?\r", QString()), QStringLiteral("~01@VERSION 2.12.0005"));
-        // The reply of a command nobody waited for is skipped as a foreign line.
-        d.rig.ex.SendCommand("#PRST-RCL 3\r\n");
-        QCOMPARE(d.rig.ask("#Y 1,300,0\r", QStringLiteral("~01@Y 1,300,")), QStringLiteral("~01@Y 1,300,2,0"));
-        // Matching is case-sensitive and by the first characters only.
-        QCOMPARE(d.rig.ask("# \r", QStringLiteral("~01@ ok")), QString());
-    }
-
-    void silentDeviceTimesOutAfterFullBudget()
-    {
-        Device d(silentDevice());
-        QVERIFY(d.connected);
-        d.rig.log.setShowLog(true);
-        d.rig.ex.stop(); // a stop ends the wait at once
+        QCOMPARE(d.rig.ex.pollMs(), 2);
+        const bool budget = device == "silent" && before.isEmpty();
+        if (budget)
+            d.rig.ex.setPollMs(0);
+        before == "stop" ? d.rig.ex.stop() : void(before.isEmpty() || d.rig.ex.SendCommand(before));
         QElapsedTimer t;
         t.start();
-        QCOMPARE(d.rig.ask("# \r", QStringLiteral("~01@ OK")), QString());
-        QVERIFY2(t.elapsed() < 8000, "a stop must not wait out the budget");
-        QCOMPARE(d.rig.log.lastReceived(), QStringLiteral("TIMEOUT ERROR"));
-        // The time-out: the whole budget of 20 lines x 400 polls, each of at least 2 ms in the product (16 s),
-        // counted rather than timed, with polls shortened here.
-        d.rig.ex.startAfresh();
-        QCOMPARE(d.rig.ex.pollMs(), 2);
-        d.rig.ex.setPollMs(0);
-        QCOMPARE(d.rig.ask("#VERSION?\r", QStringLiteral("~01@VERSION ")), QString());
-        QCOMPARE(d.rig.ex.lastWaitPolls(), 20 * 400);
+        QCOMPARE(d.rig.ask(send, prefix), reply);
+        QVERIFY2(before != "stop" || t.elapsed() < 8000, "a stop must not wait out the budget");
+        QCOMPARE(d.rig.log.lastReceived() == QLatin1String("TIMEOUT ERROR"), reply.isEmpty());
+        QVERIFY(!budget || d.rig.ex.lastWaitPolls() == 20 * 400);
     }
 
     void bytesTheDeviceNeverTook()

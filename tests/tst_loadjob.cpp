@@ -6,10 +6,8 @@
 
 #include <QDir>
 #include <QImageReader>
-#include <QLabel>
 #include <QListWidget>
 #include <QProcess>
-#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 

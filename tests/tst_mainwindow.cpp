@@ -10,14 +10,11 @@
 #include "remote/remotecontrol.h"
 #include "remote/runnergateway.h"
 #include "settings/settings.h"
-#include "state/commandline.h"
-#include "util/layoutfit.h"
 #include "util/seams.h"
 #include "util/version.h"
 #include "windowrig.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QSet>
 #include <QSignalSpy>
 #include <QComboBox>
@@ -65,6 +62,24 @@ private Q_SLOTS:
         QCOMPARE(BackColor(rig.control("btnPRESETS")), QColor(128, 128, 128));
         QWidget *preset = rig.control("cmdPRESET", 1);
         QCOMPARE(preset->grab().toImage().pixelColor(8, preset->height() / 2), QColor(192, 192, 192));
+        // Locked controls stay legible, drawn with the palette role the style uses for their captions.
+        rig.window->switching().LockSwitchControls();
+        rig.window->setTabsEnabled(false); // as during a load; cmdLOAD is disabled without a picture
+        const auto luminance = [](const QColor &c) {
+            const auto lin = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+            return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF()) + 0.05;
+        };
+        for (const auto &[control, index, role] : {std::tuple{"optWIN1INP", 0, QPalette::WindowText},
+                                                   {"cmdLOAD", -1, QPalette::ButtonText},
+                                                   {"labSWITCH", -1, QPalette::WindowText}}) {
+            QWidget *locked = rig.control(control, index), *back = locked;
+            QVERIFY(locked && !locked->isEnabled());
+            while (!back->property("qxBackColor").isValid())
+                back = back->parentWidget();
+            const double text = luminance(locked->palette().color(QPalette::Disabled, role));
+            const double ground = luminance(BackColor(back)), ratio = std::max(text, ground) / std::min(text, ground);
+            QVERIFY2(ratio >= 3, qPrintable(QString("%1 %2").arg(control).arg(ratio)));
+        }
     }
 
     void setupPageEdits()
@@ -117,6 +132,41 @@ private Q_SLOTS:
         rig.control<QListWidget>("lstINPUTNAMES")->setCurrentRow(4);
         rig.control<QLineEdit>("txtEDITINPUTNAME")->clear();
         QCOMPARE(rig.control<QListWidget>("lstINPUTNAMES")->item(4)->text(), QStringLiteral("input5: "));
+        // Names and the Enabled box of window 1 show "&" as typed: Alt+S is no mnemonic of a name (a mnemonic
+        // would take the focus to its button and click it).
+        Settings &names = rig.core->state.settings;
+        for (QString *list : {names.LabelIn.data(), names.LabelWin.data(), names.PresetName.data(), names.BankName.data()})
+            std::fill(list + 1, list + 5, QStringLiteral("&Start"));
+        MainWindow &w = *rig.window;
+        w.SetUpNames();
+        for (const auto &[control, index, tab] : {std::tuple{"cmdPRESET", 1, 1}, {"optBANK", 1, 9}, {"optWIN1INP", 20, 2},
+                                                  {"optWIN1INP", 80, 2}, {"chkWINENABLE", 0, 2}}) {
+            w.ShowTab(tab);
+            if (tab == 2)
+                w.switching().RefreshSwitchState();
+            QVERIFY(QTest::qWaitForWindowActive(&w));
+            QCOMPARE(rig.control<QAbstractButton>(control, index)->text(), QStringLiteral("&&Start"));
+            w.setFocus();
+            QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
+            QCOMPARE(QApplication::focusWidget(), &w);
+        }
+        // The Remote control group: its tick starts the listeners on the port typed and is kept in remote.ini;
+        // a port that is no port leaves the one before.
+        RunnerGateway gateway(*rig.core);
+        RemoteControl remote(gateway);
+        rig.window->startRemote(remote, 0);
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const QString free = QString::number(probe.serverPort());
+        probe.close();
+        auto *typed = rig.control<QLineEdit>("txtREMOTEPORT");
+        typed->setText(free);
+        rig.click("chkREMOTE");
+        typed->setText("70000");
+        Q_EMIT typed->editingFinished();
+        QCOMPARE(QString::number(remote.port()) + '|' + typed->text(), free + '|' + free);
+        QVERIFY(remote.listening());
+        QVERIFY(rig.read("remote.ini").contains("Enabled=1\r\nPort=" + free.toLatin1() + "\r\n"));
     }
 
     // NUL bytes are left out (the language file's "Cap\0tion=" line sets the title) and the operator is told
@@ -202,112 +252,13 @@ private Q_SLOTS:
         QCOMPARE(wire, QByteArray("#PRST-RCL 7\r\n#PRST-RCL 16\r\n#PRST-RCL 16\r\n"));
     }
 
-    // F1..F12 and Shift+F1..F4 recall presets on any page, over a text box that then types nothing; like a
-    // click, a key goes out between the exchanges of a sequence that holds the link (a load refuses it: tst_loadjob).
-    void presetKeys()
+    // The page keys and clicks from the Files and Setup page, where every start opens; a key does what a click
+    // on the panel does (the Switching page reads back), and a locked panel is passed over. Space or Enter on a
+    // focused panel clicks it. A click's release reaches the widget that took the press, at the pointer's place.
+    void pageChoice_data()
     {
-        WindowRig rig;
-        MainWindow &w = rig.start();
-        QVERIFY(QTest::qWaitForWindowActive(&w) && rig.connected());
-        auto *edit = rig.control<QLineEdit>("txtDIR");
-        edit->setFocus();
-        {
-            const DeviceSession::Lease held = rig.core->session.lease();
-            QTest::keyClick(&w, Qt::Key_F2);
-        }
-        QTest::keyClick(&w, Qt::Key_F5, Qt::ShiftModifier);
-        QTest::keyClick(&w, Qt::Key_F1);
-        QTest::keyClick(edit, Qt::Key_F12);
-        QTest::keyClick(&w, Qt::Key_F4, Qt::ShiftModifier);
-        QCOMPARE(rig.control("cmdPRESET", 16)->toolTip() + '|' + edit->text(),
-                 "Key Shift+F4\nLast recalled here|" + rig.folder.path());
-        QTRY_COMPARE_WITH_TIMEOUT(rig.emu.commands(),
-                                  (QStringList{"#PRST-RCL 2", "#PRST-RCL 1", "#PRST-RCL 12", "#PRST-RCL 16"}), 5000);
-    }
-
-    // Preset, bank and input names and the Enabled box of window 1 show "&" as typed.
-    void namesShowLiterally()
-    {
-        WindowRig rig;
-        MainWindow &w = rig.start();
-        Settings &s = rig.core->state.settings;
-        for (QString *names : {s.LabelIn.data(), s.LabelWin.data(), s.PresetName.data(), s.BankName.data()})
-            std::fill(names + 1, names + 5, QStringLiteral("&Start"));
-        w.SetUpNames();
-        const std::tuple<const char *, int, int> rows[] = {{"cmdPRESET", 1, 1}, {"optBANK", 1, 9},
-            {"optWIN1INP", 20, 2}, {"optWIN1INP", 80, 2}, {"chkWINENABLE", 0, 2}}; // control, index, tab
-        for (const auto &[control, index, tab] : rows) {
-            w.ShowTab(tab);
-            if (tab == 2)
-                w.switching().RefreshSwitchState();
-            QVERIFY(QTest::qWaitForWindowActive(&w));
-            QCOMPARE(rig.control<QAbstractButton>(control, index)->text(), QStringLiteral("&&Start"));
-            // Alt+S is no mnemonic of a name: a mnemonic would take the focus to its button (and click it).
-            w.setFocus();
-            QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
-            QCOMPARE(QApplication::focusWidget(), &w);
-        }
-    }
-
-    // Locked controls stay legible, drawn with the palette role the style uses for their captions.
-    void lockedControlsStayLegible()
-    {
-        WindowRig rig({}, WindowRig::Link::None);
-        MainWindow &w = rig.start();
-        w.switching().LockSwitchControls();
-        w.setTabsEnabled(false); // as during a load; cmdLOAD is disabled without a picture
-        const auto luminance = [](const QColor &c) {
-            const auto lin = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
-            return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF()) + 0.05;
-        };
-        for (const auto &[control, index, role] : {std::tuple{"optWIN1INP", 0, QPalette::WindowText},
-                                                   {"cmdLOAD", -1, QPalette::ButtonText},
-                                                   {"labSWITCH", -1, QPalette::WindowText}}) {
-            QWidget *locked = rig.control(control, index), *back = locked;
-            QVERIFY(locked && !locked->isEnabled());
-            while (!back->property("qxBackColor").isValid())
-                back = back->parentWidget();
-            const double text = luminance(locked->palette().color(QPalette::Disabled, role));
-            const double ground = luminance(BackColor(back)), ratio = std::max(text, ground) / std::min(text, ground);
-            QVERIFY2(ratio >= 3, qPrintable(QString("%1 %2").arg(control).arg(ratio)));
-        }
-    }
-
-    void tabClicks_data()
-    {
-        QTest::addColumn<QString>("press");   // where the button goes down
-        QTest::addColumn<QString>("release"); // where it comes up
-        QTest::addColumn<int>("button"); QTest::addColumn<QString>("effect");
-        const int left = Qt::LeftButton;
-        QTest::newRow("label to panel") << "labSWITCH" << "btnSWITCH" << left << "read-back";
-        QTest::newRow("panel to label") << "btnSWITCH" << "labSWITCH" << left << "read-back";
-        QTest::newRow("right click") << "labSWITCH" << "labSWITCH" << int(Qt::RightButton) << "";
-        QTest::newRow("released on another tab") << "labSWITCH" << "btnPRESETS" << left << "";
-        QTest::newRow("About, left click") << "labABOUT" << "pictABOUT" << left << "about";
-    }
-    void tabClicks()
-    {
-        QFETCH(QString, press); QFETCH(QString, release); QFETCH(int, button); QFETCH(QString, effect);
-        WindowRig rig;
-        rig.start();
-        QVERIFY(rig.connected());
-        QWidget *down = rig.control(press), *up = rig.control(release);
-        // The release reaches the widget that took the press, at the pointer's place.
-        QTest::mousePress(down, Qt::MouseButton(button));
-        const QPoint at = down->mapFromGlobal(up->mapToGlobal(up->rect().center()));
-        QTest::mouseRelease(down, Qt::MouseButton(button), {}, at);
-        QCOMPARE(!rig.emu.received().isEmpty(), effect == "read-back");
-        QCOMPARE(!rig.control("frameSWITCH")->isHidden(), effect == "read-back");
-        QCOMPARE(rig.seams.modals.size(), int(effect == "about"));
-    }
-
-    // The page keys from the Files and Setup page, where every start opens; a key does what a click on the
-    // panel does (the Switching page reads back), and a locked panel is passed over. Space or Enter on a
-    // focused panel clicks it.
-    void pageKeys_data()
-    {
-        QTest::addColumn<QString>("focus"); // the control given the focus first
-        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("focus"); // the control given the focus first, or where a mouse button goes down
+        QTest::addColumn<QString>("keys");  // or "left|right up on <control>": where the button comes up
         QTest::addColumn<bool>("locked");   // the Presets and Switching panels, as during a load
         QTest::addColumn<QString>("page");  // the frame shown, "+about" when the About box opened
         const struct { const char *row, *focus, *keys; bool locked; const char *page; } rows[] = {
@@ -321,19 +272,31 @@ private Q_SLOTS:
             {"Ctrl+2 on a locked panel", "txtDIR", "Ctrl+2", true, "frameFILES"},
             {"Space on the Switching panel", "btnSWITCH", "Space", false, "frameSWITCH"},
             {"Enter on the About panel", "pictABOUT", "Return", false, "frameFILES+about"},
+            {"click: label to panel", "labSWITCH", "left up on btnSWITCH", false, "frameSWITCH"},
+            {"click: panel to label", "btnSWITCH", "left up on labSWITCH", false, "frameSWITCH"},
+            {"right click", "labSWITCH", "right up on labSWITCH", false, "frameFILES"},
+            {"click released on another tab", "labSWITCH", "left up on btnPRESETS", false, "frameFILES"},
+            {"click on About", "labABOUT", "left up on pictABOUT", false, "frameFILES+about"},
         };
         for (const auto &r : rows)
             QTest::newRow(r.row) << r.focus << r.keys << r.locked << r.page;
     }
-    void pageKeys()
+    void pageChoice()
     {
         QFETCH(QString, focus); QFETCH(QString, keys); QFETCH(bool, locked); QFETCH(QString, page);
         WindowRig rig;
         MainWindow &w = rig.start();
         QVERIFY(QTest::qWaitForWindowActive(&w) && rig.connected());
         w.setTabsEnabled(!locked);
-        rig.control(focus)->setFocus();
-        QTest::keySequence(rig.control(focus), QKeySequence(keys));
+        QWidget *down = rig.control(focus), *up = keys.contains(" up on ") ? rig.control(keys.section(' ', 3)) : nullptr;
+        down->setFocus();
+        const auto button = keys.startsWith("left") ? Qt::LeftButton : Qt::RightButton;
+        if (up) {
+            QTest::mousePress(down, button);
+            QTest::mouseRelease(down, button, {}, down->mapFromGlobal(up->mapToGlobal(up->rect().center())));
+        } else {
+            QTest::keySequence(down, QKeySequence(keys));
+        }
         QString shown;
         for (const char *frame : {"framePRESETS", "frameSWITCH", "frameFILES"})
             shown += rig.control(frame)->isHidden() ? "" : frame;
@@ -381,12 +344,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(rig.switchingIdle() && rig.emu.commands().endsWith("#Y 1,338,4"), 5000);
         QCOMPARE(rig.emu.commands().first(), "#Y 0,300,3,1");
         QCOMPARE(w.focusWidget(), input4);
-    }
-
-    // A framed control that goes while it has the focus (the window's end can take it so, after a late
-    // activation) is not redrawn half destroyed.
-    void framedControlGoesWithFocus()
-    {
+        // A framed control that goes while it has the focus (the window's end can take it so, after a late
+        // activation) is not redrawn half destroyed.
         QWidget host;
         auto *frame = new QLabel(&host);
         frame->setFocusPolicy(Qt::StrongFocus);
@@ -461,13 +420,16 @@ private Q_SLOTS:
     }
 
     // The preset this program last recalled is marked on its button, whoever asked for it, until another
-    // is recalled; the link opened again clears the mark. (A key's recall: presetKeys.)
+    // is recalled; the link opened again clears the mark. F1..F12 and Shift+F1..F4 recall presets on any page,
+    // over a text box that then types nothing; like a click, a key goes out between the exchanges of a sequence
+    // that holds the link (a load refuses it: tst_loadjob).
     void tally_data()
     {
         QTest::addColumn<int>("preset"); // by the row's way
         QTest::newRow("click") << 7;
         QTest::newRow("command line") << 5;
         QTest::newRow("second start") << 12;
+        QTest::newRow("keys") << 16;
     }
     void tally()
     {
@@ -476,8 +438,24 @@ private Q_SLOTS:
         WindowRig rig;
         MainWindow &w = rig.start(how == "command line" ? QStringList{"--preset", "5"} : QStringList());
         QVERIFY(QTest::qWaitForWindowActive(&w) && rig.connected());
+        if (how == "keys") {
+            auto *edit = rig.control<QLineEdit>("txtDIR");
+            edit->setFocus();
+            {
+                const DeviceSession::Lease held = rig.core->session.lease();
+                QTest::keyClick(&w, Qt::Key_F2);
+            }
+            QTest::keyClick(&w, Qt::Key_F5, Qt::ShiftModifier);
+            QTest::keyClick(&w, Qt::Key_F1);
+            QTest::keyClick(edit, Qt::Key_F12);
+            QTest::keyClick(&w, Qt::Key_F4, Qt::ShiftModifier);
+            QCOMPARE(rig.control("cmdPRESET", 16)->toolTip().section('\n', 0, 0) + '|' + edit->text(),
+                     "Key Shift+F4|" + rig.folder.path());
+            QTRY_COMPARE_WITH_TIMEOUT(rig.emu.commands(),
+                                      (QStringList{"#PRST-RCL 2", "#PRST-RCL 1", "#PRST-RCL 12", "#PRST-RCL 16"}), 5000);
+        }
         w.ShowTab(1);
-        if (how != "command line")
+        if (how == "click" || how == "second start")
             rig.click("cmdPRESET", 1);
         if (how == "click")
             rig.click("cmdPRESET", preset);
@@ -494,47 +472,6 @@ private Q_SLOTS:
         QTRY_COMPARE(rig.control("cmdPRESET", preset)->grab().toImage().pixelColor(5, 20), QColor(Qt::black));
         w.OpenLink();
         QVERIFY(!rig.control("cmdPRESET", preset)->font().bold() && !rig.control("cmdPRESET", preset)->toolTip().contains('\n'));
-    }
-
-    // The Remote control group: its tick starts the listeners on the port typed and is kept in remote.ini;
-    // a port that is no port leaves the one before.
-    void remoteControlGroup()
-    {
-        WindowRig rig;
-        MainWindow &w = rig.start();
-        RunnerGateway gateway(*rig.core);
-        RemoteControl remote(gateway);
-        w.startRemote(remote, 0);
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost));
-        const QString port = QString::number(probe.serverPort());
-        probe.close();
-        auto *edit = rig.control<QLineEdit>("txtREMOTEPORT");
-        edit->setText(port);
-        rig.click("chkREMOTE");
-        edit->setText("70000");
-        Q_EMIT edit->editingFinished();
-        QCOMPARE(QString::number(remote.port()) + '|' + edit->text(), port + '|' + port);
-        QVERIFY(remote.listening());
-        QVERIFY(rig.read("remote.ini").contains("Enabled=1\r\nPort=" + port.toLatin1() + "\r\n"));
-    }
-
-    // A click with the link down sends nothing and says so in the indicator, for the note's full time
-    // while the retry counts down.
-    void notSentNote()
-    {
-        WindowRig rig({}, WindowRig::Link::None);
-        MainWindow &w = rig.start();
-        w.ShowTab(1);
-        rig.core->session.monitor().setRetryBase(100);
-        QSignalSpy changes(&rig.core->session.monitor(), &LinkMonitor::changed);
-        rig.click("cmdPRESET", 2);
-        QElapsedTimer shown;
-        shown.start();
-        QVERIFY(changes.wait(2000));
-        QCOMPARE(Caption(rig.find("labLINK")), "Not sent: link lost");
-        QTRY_VERIFY_WITH_TIMEOUT(Caption(rig.find("labLINK")) != "Not sent: link lost", 5000);
-        QVERIFY(shown.elapsed() >= IndicatorNote::kShownMs && w.tally().current() == 0);
     }
 
     // A close request ends what waits: a read-back of the Switching tab against late replies stops at its

@@ -8,7 +8,6 @@
 
 #include <QTest>
 #include <QUdpSocket>
-#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
@@ -50,12 +49,6 @@ QStringList heard(QUdpSocket &s)
     }
     return got;
 }
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
-}
 } // namespace
 
 class TestOscRemote : public QObject {
@@ -63,8 +56,7 @@ class TestOscRemote : public QObject {
 private Q_SLOTS:
     void osc_data()
     {
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<QList<OscArgument>>("arguments");
+        QTest::addColumn<QString>("address"); QTest::addColumn<QList<OscArgument>>("arguments");
         QTest::addColumn<QStringList>("sent");
         QTest::addColumn<QString>("reply"); // the start of the first message back (what changed); "" none
         const auto row = [](const char *name, const char *address, const QList<OscArgument> &arguments,
@@ -91,10 +83,7 @@ private Q_SLOTS:
     }
     void osc()
     {
-        QFETCH(QString, address);
-        QFETCH(QList<OscArgument>, arguments);
-        QFETCH(QStringList, sent);
-        QFETCH(QString, reply);
+        QFETCH(QString, address); QFETCH(QList<OscArgument>, arguments); QFETCH(QStringList, sent); QFETCH(QString, reply);
         OscRig rig;
         // Known first, so the sender arriving as a watcher asks for no read-back of its own.
         QVERIFY(rig.core.runner.execute(Request::readBack(RequestOrigin::Operator)).done());
@@ -168,9 +157,7 @@ private Q_SLOTS:
     // had to be made, and kept byte for byte otherwise; what cannot be read is never written; a save is 0600.
     void settingsFile()
     {
-        QFETCH(QByteArray, bytes);
-        QFETCH(int, mode);
-        QFETCH(QString, token);
+        QFETCH(QByteArray, bytes); QFETCH(int, mode); QFETCH(QString, token);
         TempProgramFolder folder;
         const QString path = RemoteSettingsPath(folder.path());
         const QByteArray name = QFile::encodeName(path);
@@ -182,8 +169,7 @@ private Q_SLOTS:
                 ::usleep(200000), ::write(fd, "Enabled=1\n", 10), ::close(fd);
             });
         } else {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+            QVERIFY(WriteFile(path, bytes));
             ::chmod(name, mode_t(mode));
         }
         RemoteSettings s = StartRemoteSettings(path);
@@ -196,7 +182,7 @@ private Q_SLOTS:
         QCOMPARE(s.token, token.isEmpty() ? s.token : token);
         QVERIFY(s.token.size() >= 16 || !token.isEmpty());
         // A FIFO is looked at, never opened.
-        const auto now = [&path] { return QFileInfo(path).isFile() ? fileBytes(path) : QByteArray("fifo"); };
+        const auto now = [&path] { return QFileInfo(path).isFile() ? ReadFile(path) : QByteArray("fifo"); };
         const QByteArray atStart = now();
         if (!token.isEmpty() || !s.unreadable.isEmpty())
             QCOMPARE(atStart, bytes);
@@ -214,9 +200,7 @@ private Q_SLOTS:
 
     void oscSenderRule_data()
     {
-        QTest::addColumn<QString>("sender");
-        QTest::addColumn<bool>("allowOthers");
-        QTest::addColumn<bool>("heard");
+        QTest::addColumn<QString>("sender"); QTest::addColumn<bool>("allowOthers"); QTest::addColumn<bool>("heard");
         // Addresses as values only: the rule is decided on them, nothing is sent there.
         QTest::newRow("this computer") << "127.0.0.1" << false << true;
         QTest::newRow("this computer, IPv4 in IPv6") << "::ffff:127.0.0.1" << false << true;
@@ -227,8 +211,7 @@ private Q_SLOTS:
     }
     void oscSenderRule()
     {
-        QFETCH(QString, sender);
-        QFETCH(bool, allowOthers);
+        QFETCH(QString, sender); QFETCH(bool, allowOthers);
         QTEST(OscSenderAllowed(QHostAddress(sender), allowOthers, {QHostAddress(QStringLiteral("192.0.2.7"))}), "heard");
     }
 };

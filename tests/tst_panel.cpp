@@ -13,8 +13,7 @@ private Q_SLOTS:
     // The room is a screen's available area less the window manager's frame, in scaled pixels.
     void fitScale_data()
     {
-        QTest::addColumn<QSize>("room");
-        QTest::addColumn<double>("scale");
+        QTest::addColumn<QSize>("room"); QTest::addColumn<double>("scale");
         QTest::newRow("3840 x 2160: as designed") << QSize(3824, 2112) << 1.0;
         QTest::newRow("1280 x 720 at scale 2: the height decides") << QSize(624, 312) << 312.0 / 625;
         QTest::newRow("too narrow: the width decides") << QSize(458, 1000) << 0.5;
@@ -42,8 +41,7 @@ private Q_SLOTS:
     // "r5" a recall of preset 5, "x" the link opened, "d"/"u" the link seen down/up; the mark after them.
     void tally_data()
     {
-        QTest::addColumn<QString>("steps");
-        QTest::addColumn<int>("current");
+        QTest::addColumn<QString>("steps"); QTest::addColumn<int>("current");
         QTest::newRow("the last recall, no such preset") << "r3 r16 r0 r17" << 16;
         QTest::newRow("link opened") << "r3 x" << 0;
         QTest::newRow("link up again after a loss") << "r3 d r4 u" << 0;

@@ -8,6 +8,7 @@
 #include "link/devicesession.h"
 #include "windowrig.h"
 
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QLabel>
 #include <QRegularExpression>
@@ -39,9 +40,7 @@ void linkComesBack_data()
 
 void linkComesBack()
 {
-    QFETCH(Loss, loss);
-    QFETCH(QString, down);
-    QFETCH(QString, outcome);
+    QFETCH(Loss, loss); QFETCH(QString, down); QFETCH(QString, outcome);
     qx7emu::Options o;
     o.dropAfterCommands = loss == Loss::DeviceCloses ? 1 : 0;
     WindowRig rig(o, loss == Loss::Unplugged ? WindowRig::Link::Serial : WindowRig::Link::Tcp);
@@ -66,6 +65,16 @@ void linkComesBack()
     default: rig.emu.stopTcp(); break;
     }
     QTRY_VERIFY(!shown.filter(QRegularExpression("^" + down + " \u00B7 retrying in \\d+ s$")).isEmpty());
+    if (loss == Loss::OffAtStart) { // a click sends nothing and says so, for the note's full time while retries go on
+        QSignalSpy changes(&rig.core->session.monitor(), &LinkMonitor::changed);
+        rig.click("cmdPRESET", 2);
+        QElapsedTimer note;
+        note.start();
+        QVERIFY(changes.wait(2000));
+        QCOMPARE(indicator->text(), "Not sent: link lost");
+        QTRY_VERIFY_WITH_TIMEOUT(indicator->text() != "Not sent: link lost", 5000);
+        QVERIFY(note.elapsed() >= IndicatorNote::kShownMs && w.tally().current() == 0);
+    }
     if (loss == Loss::SwitchedOff) { // a read-back into the outage ends at once, each wait as a time-out
         rig.click("labSWITCH");
         QCOMPARE(rig.timeouts, 14);

@@ -11,8 +11,8 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QLocalServer>
 #include <QLocalSocket>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -118,9 +118,7 @@ private Q_SLOTS:
     // burst and only while somebody watches; then it is the device's new layout.
     void readBackFollows()
     {
-        QFETCH(int, presets);
-        QFETCH(QString, event);
-        QFETCH(int, readBacks);
+        QFETCH(int, presets); QFETCH(QString, event); QFETCH(int, readBacks);
         CoreRig c;
         c.core.session.monitor().setRetryBase(50);
         QObject watcher;
@@ -371,22 +369,39 @@ private Q_SLOTS:
 #ifdef Q_OS_UNIX
     void privateFolder_data()
     {
-        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("kind"); // of the folder $XDG_RUNTIME_DIR names; "taken": the names before it
         QTest::addColumn<bool>("mine");
         QTest::newRow("own, 0700") << "0700" << true;
         QTest::newRow("others may enter") << "0711" << false;
         QTest::newRow("group may write") << "0770" << false;
         QTest::newRow("a link to a private folder") << "link" << false;
+        QTest::newRow("no runtime folder, the names before taken by others") << "taken" << false;
         if (::getuid() == 0)
             QTest::newRow("another user's") << "other" << false;
     }
     // Only a folder of this user's own that nobody else may enter holds the socket and its lock: $XDG_RUNTIME_DIR
     // when it is one, else "qx-7alt-<uid>" in the temporary folder, made when missing; neither: no hand-over.
+    // The names before it taken by others: a running program is found where its lock or socket is, also after a
+    // name before it has gone (not in a fresh folder made there); every name taken: none.
     void privateFolder()
     {
-        QFETCH(QString, kind);
-        QFETCH(bool, mine);
+        QFETCH(QString, kind); QFETCH(bool, mine);
         QTemporaryDir dir, tmp;
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR"), temp = qgetenv("TMPDIR");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_RUNTIME_DIR", runtime), qputenv("TMPDIR", temp); });
+        qputenv("XDG_RUNTIME_DIR", ""), qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+        if (kind == "taken") {
+            const auto taken = [](int n) { ::mkdir(QFile::encodeName(RuntimeFolderName(n)), 0777), ::chmod(QFile::encodeName(RuntimeFolderName(n)), 0777); };
+            taken(0), taken(1);
+            QCOMPARE(PrivateRuntimeFolder(), RuntimeFolderName(2));
+            QFile(RuntimeFolderName(2) + "/s.lock").open(QIODevice::WriteOnly);
+            ::rmdir(QFile::encodeName(RuntimeFolderName(0)));
+            QCOMPARE(PrivateRuntimeFolder("s"), RuntimeFolderName(2));
+            for (int n = 0; n < kRuntimeFolderNames; ++n)
+                taken(n);
+            QCOMPARE(PrivateRuntimeFolder("s"), QString());
+            return;
+        }
         const QString path = dir.filePath("f"), own = tmp.filePath(QStringLiteral("qx-7alt-%1").arg(CurrentUser()));
         QDir().mkdir(dir.filePath("t"));
         ::chmod(QFile::encodeName(dir.filePath("t")), 0700);
@@ -396,41 +411,13 @@ private Q_SLOTS:
             QDir().mkdir(path), ::chmod(QFile::encodeName(path), kind == "other" ? 0700 : kind.toUInt(nullptr, 8));
         if (kind == "other")
             QVERIFY(::chown(QFile::encodeName(path), 65534, 65534) == 0);
-        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR"), temp = qgetenv("TMPDIR");
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(path));
-        qputenv("TMPDIR", QFile::encodeName(tmp.path()));
-        const QString asRuntime = PrivateRuntimeFolder();
+        QCOMPARE(PrivateRuntimeFolder(), mine ? path : own);
         ::rename(QFile::encodeName(own), QFile::encodeName(tmp.filePath("made")));
         ::rename(QFile::encodeName(path), QFile::encodeName(own));
         qputenv("XDG_RUNTIME_DIR", "");
-        const QString asOwn = PrivateRuntimeFolder();
-        qputenv("XDG_RUNTIME_DIR", runtime);
-        qputenv("TMPDIR", temp);
-        QCOMPARE(asRuntime, mine ? path : own);
-        QCOMPARE(asOwn, mine ? own : own + "-1"); // the next name, made fresh
+        QCOMPARE(PrivateRuntimeFolder(), mine ? own : own + "-1"); // the next name, made fresh
         QVERIFY(IsPrivateFolder(tmp.filePath("made")) != mine);
-    }
-
-    // The names before it taken by others: a running program is found where its lock or socket is, also
-    // after a name before it has gone (not in a fresh folder made there); every name taken: none.
-    void fallbackFolder()
-    {
-        QTemporaryDir tmp;
-        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR"), temp = qgetenv("TMPDIR");
-        qputenv("XDG_RUNTIME_DIR", ""), qputenv("TMPDIR", QFile::encodeName(tmp.path()));
-        const auto taken = [](int n) { ::mkdir(QFile::encodeName(RuntimeFolderName(n)), 0777), ::chmod(QFile::encodeName(RuntimeFolderName(n)), 0777); };
-        taken(0), taken(1);
-        const QString second = RuntimeFolderName(2), made = PrivateRuntimeFolder();
-        QFile(second + "/s.lock").open(QIODevice::WriteOnly);
-        ::rmdir(QFile::encodeName(RuntimeFolderName(0)));
-        const QString found = PrivateRuntimeFolder("s");
-        for (int n = 0; n < kRuntimeFolderNames; ++n)
-            taken(n);
-        const QString none = PrivateRuntimeFolder("s");
-        qputenv("XDG_RUNTIME_DIR", runtime), qputenv("TMPDIR", temp);
-        QCOMPARE(made, second);
-        QCOMPARE(found, second);
-        QCOMPARE(none, QString());
     }
 
     // A client that streams on after its line while its request waits: what follows the line is thrown away

@@ -1,5 +1,6 @@
 // The startup and main configuration files: bytes written, positional reading, encodings, a full disk.
 
+#include "linkrig.h"
 #include "settings/names.h"
 #include "settings/settingsfile.h"
 #include "state/appstate.h"
@@ -35,13 +36,7 @@ QString field(const Settings &s, const QString &name)
     return all.value(name.section(QLatin1Char(':'), 0, 0), "?" + name);
 }
 
-QByteArray contents(const QString &path) { QFile f(path); return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray(); }
 
-void put(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
-}
 
 } // namespace
 
@@ -81,7 +76,7 @@ private slots:
         s.FolderSelected = "/pics", s.BankFileLoaded[3] = "c:\\pics\\a.bmp";
         SaveSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
 
-        QCOMPARE(contents(inDir("startup.ini")), kStartupHead + "Tongue=DE\r\nMainX= 1200 \r\nMainY=-45 \r\n");
+        QCOMPARE(qxtest::ReadFile(inDir("startup.ini")), kStartupHead + "Tongue=DE\r\nMainX= 1200 \r\nMainY=-45 \r\n");
         QString main = ";QX-7alt v" QX_VERSION_TEXT " main configuration file\r\nCom Port= 0 \r\n"
                        "Com Port Settings=9600,n,8,1\r\nTCP Settings=127.0.0.1:5000\r\n";
         const auto list = [&](const char *key, int count, const std::function<QString(int)> &value) {
@@ -94,7 +89,7 @@ private slots:
         list("Bank File Loaded", 4, [](int n) { return n == 3 ? QStringLiteral("c:\\pics\\a.bmp") : QString(); });
         list("Bank Name", 4, [](int n) { return QStringLiteral("Bank %1").arg(n); });
         main += "FolderSelected=/pics\r\n\r\n"; // the log line is always written empty
-        QCOMPARE(QString::fromUtf8(contents(inDir("QX-7alt.ini"))), main);
+        QCOMPARE(QString::fromUtf8(qxtest::ReadFile(inDir("QX-7alt.ini"))), main);
         // Every setting but the log flag is written, so equal bytes mean all came back.
         Settings loaded;
         LoadSettings(loaded, {});
@@ -102,16 +97,19 @@ private slots:
         QCOMPARE(StartupFileBytes(loaded), StartupFileBytes(s));
     }
 
-    // One setting after a load, from a startup or a main configuration file as given.
+    // One setting after a load, from a startup or a main configuration file as given. With `written`: the main file
+    // after a save (input 1 renamed first unless `renamed` is empty), written back in the encoding it was read in,
+    // accents kept, an untouched file byte for byte.
     void reading_data()
     {
         QTest::addColumn<QString>("name"); QTest::addColumn<QByteArray>("file"); QTest::addColumn<QString>("setting");
-        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("expected"); QTest::addColumn<QString>("renamed"); QTest::addColumn<QByteArray>("written");
         const auto row = [](const char *name, QMap<int, QString> lines, const char *setting, const char *expected) {
-            QTest::newRow(name) << "QX-7alt.ini" << fileOfLines(lines) << QString(setting) << QString(expected);
+            QTest::newRow(name) << "QX-7alt.ini" << fileOfLines(lines) << QString(setting) << QString(expected) << QString()
+                                << QByteArray();
         };
         const auto startup = [](const char *name, const QByteArray &file, const char *expected) {
-            QTest::newRow(name) << "startup.ini" << file << "Startup" << QString(expected);
+            QTest::newRow(name) << "startup.ini" << file << "Startup" << QString(expected) << QString() << QByteArray();
         };
         startup("header line not read", "Tongue=XX\r\n", "EN 0 0");
         startup("halves to even", kStartupHead + "T=DE\r\nMainX=2.5\r\nMainY=3.5\r\n", "DE 2 4");
@@ -121,57 +119,46 @@ private slots:
         row("name with =", {{7, "Label In3=A = B"}}, "LabelIn:3", "A = B");
         row("last preset", {{40, "Preset16=Night"}}, "PresetName:16", "Night");
         row("log 0", {{50, "Log=0"}}, "ShowLog", "0");
+        // The name of input 1 as stored, as read, as written back; in `codec` with its mark, else the bytes as they are.
+        const auto saved = [](const char *tag, const QByteArray &stored, const char *name, const char *renamed,
+                              const QByteArray &written, const char *codec = "") {
+            Settings form;
+            form.FolderSelected = "/pics", form.LabelIn[1] = "@";
+            const auto withName = [&](const QByteArray &bytes) {
+                const QByteArray file = MainConfigBytes(form).replace("@", bytes);
+                QStringEncoder to(codec, QStringEncoder::Flag::WriteBom);
+                return *codec ? QByteArray(to(QString::fromUtf8(file))) : file;
+            };
+            QTest::newRow(tag) << "QX-7alt.ini" << withName(stored) << "LabelIn:1" << QString(name) << QString(renamed)
+                               << withName(written);
+        };
+        const QByteArray sued1252("Kamera S\xFC" "d"), suedUtf8("Kamera S\xC3\xBC" "d"), high1252("\x80\x81\x9F");
+        saved("windows-1252", sued1252, "Kamera Süd", "", sued1252);
+        saved("windows-1252 0x80-0x9F", high1252, "€\u0081Ÿ", "", high1252);
+        saved("windows-1252 that would read back as utf-8", "\xC3\xA9\xFC", "Ã©ü", "Ã©", "\xC3\x83\xC2\xA9");
+        saved("utf-8 mark kept", suedUtf8, "Kamera Süd", "", suedUtf8, "UTF-8");
+        saved("utf-16 with mark", suedUtf8, "Kamera Süd", "Ω", "\xCE\xA9", "UTF-16LE");
+        // NUL bytes are left out, also inside a character, and the save writes the file without them.
+        const auto nul = [](const char *bytes, int size) { return QByteArray(bytes, size); };
+        saved("windows-1252 with nul", nul("Kamera S\0\xFC" "d", 11), "Kamera Süd", "", sued1252);
+        saved("nul inside a utf-8 character", nul("Kamera S\xC3\0\xBC" "d", 12), "Kamera Süd", "", suedUtf8);
+        saved("utf-16 with mark and nul", nul("Kamera\0 S\xC3\xBC" "d", 12), "Kamera Süd", "", suedUtf8, "UTF-16LE");
+        // Control bytes besides the NULs: binary, nothing read, never written over.
+        saved("binary: left alone", nul("\x01\0\x02", 3), "Kept", "Nord", nul("\x01\0\x02", 3));
     }
     void reading()
     {
-        QFETCH(QString, name); QFETCH(QByteArray, file); QFETCH(QString, setting);
-        put(inDir(name), file);
+        QFETCH(QString, name); QFETCH(QByteArray, file); QFETCH(QString, setting); QFETCH(QString, renamed);
+        QFETCH(QByteArray, written);
+        QVERIFY(qxtest::WriteFile(inDir(name), file));
         LoadSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
         QTEST(field(m_state.settings, setting), "expected");
-    }
-
-    // Files are written back in the encoding they were read in: accents kept, an untouched file byte for byte.
-    void encodingKeptOnSave_data()
-    {
-        QTest::addColumn<QByteArray>("stored");  // the name of input 1 as stored
-        QTest::addColumn<QString>("name");       // as read
-        QTest::addColumn<QString>("renamed");    // before the save; "" for untouched
-        QTest::addColumn<QByteArray>("written"); // as written back
-        QTest::addColumn<QString>("codec");      // "": the bytes as they are; else the file in it, with a mark
-        const QByteArray sued1252("Kamera S\xFC" "d"), suedUtf8("Kamera S\xC3\xBC" "d"), high1252("\x80\x81\x9F");
-        QTest::newRow("windows-1252") << sued1252 << "Kamera Süd" << "" << sued1252 << "";
-        QTest::newRow("windows-1252 0x80-0x9F") << high1252 << "€\u0081Ÿ" << "" << high1252 << "";
-        QTest::newRow("windows-1252 that would read back as utf-8") << QByteArray("\xC3\xA9\xFC") << "Ã©ü" << "Ã©"
-                                                                    << QByteArray("\xC3\x83\xC2\xA9") << "";
-        QTest::newRow("utf-8 mark kept") << suedUtf8 << "Kamera Süd" << "" << suedUtf8 << "UTF-8";
-        QTest::newRow("utf-16 with mark") << suedUtf8 << "Kamera Süd" << "Ω" << QByteArray("\xCE\xA9") << "UTF-16LE";
-        // NUL bytes are left out, also inside a character, and the save writes the file without them.
-        const auto nul = [](const char *bytes, int size) { return QByteArray(bytes, size); };
-        QTest::newRow("windows-1252 with nul") << nul("Kamera S\0\xFC" "d", 11) << "Kamera Süd" << "" << sued1252 << "";
-        QTest::newRow("nul inside a utf-8 character") << nul("Kamera S\xC3\0\xBC" "d", 12) << "Kamera Süd" << ""
-                                                      << suedUtf8 << "";
-        QTest::newRow("utf-16 with mark and nul") << nul("Kamera\0 S\xC3\xBC" "d", 12) << "Kamera Süd" << ""
-                                                  << suedUtf8 << "UTF-16LE";
-        // Control bytes besides the NULs: binary, nothing read, never written over.
-        QTest::newRow("binary: left alone") << nul("\x01\0\x02", 3) << "Kept" << "Nord" << nul("\x01\0\x02", 3) << "";
-    }
-    void encodingKeptOnSave()
-    {
-        QFETCH(QByteArray, stored); QFETCH(QString, renamed); QFETCH(QByteArray, written); QFETCH(QString, codec);
-        Settings form;
-        form.FolderSelected = "/pics", form.LabelIn[1] = "@";
-        const auto withName = [&](const QByteArray &name) {
-            const QByteArray bytes = MainConfigBytes(form).replace("@", name);
-            QStringEncoder to(codec.toLatin1().constData(), QStringEncoder::Flag::WriteBom);
-            return codec.isEmpty() ? bytes : QByteArray(to(QString::fromUtf8(bytes)));
-        };
-        put(inDir("QX-7alt.ini"), withName(stored));
-        LoadSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
-        QTEST(m_state.settings.LabelIn[1], "name");
+        if (written.isEmpty())
+            return;
         if (!renamed.isEmpty())
             m_state.settings.LabelIn[1] = renamed;
         SaveSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
-        QCOMPARE(contents(inDir("QX-7alt.ini")), withName(written));
+        QCOMPARE(qxtest::ReadFile(inDir("QX-7alt.ini")), written);
     }
 
     void fullDiskKeepsOldFiles()
@@ -182,15 +169,15 @@ private slots:
         m_mounted = inDir("small");
         seams().programFolder = m_mounted;
         const QByteArray oldMain = MainConfigBytes(m_state.settings);
-        put(m_mounted + "/startup.ini", "old\r\n");
-        put(m_mounted + "/QX-7alt.ini", oldMain);
+        QVERIFY(qxtest::WriteFile(m_mounted + "/startup.ini", "old\r\n"));
+        QVERIFY(qxtest::WriteFile(m_mounted + "/QX-7alt.ini", oldMain));
         QFile filler(m_mounted + "/filler");
         QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
         while (filler.write(QByteArray(512, 'x')) > 0) continue;
         m_state.settings.Tongue = "DE";
         SaveSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
-        QCOMPARE(contents(m_mounted + "/startup.ini"), QByteArray("old\r\n"));
-        QCOMPARE(contents(m_mounted + "/QX-7alt.ini"), oldMain);
+        QCOMPARE(qxtest::ReadFile(m_mounted + "/startup.ini"), QByteArray("old\r\n"));
+        QCOMPARE(qxtest::ReadFile(m_mounted + "/QX-7alt.ini"), oldMain);
     }
 
 };

@@ -42,6 +42,10 @@ struct TempProgramFolder {
     QTemporaryDir dir;
 };
 
+// A file's bytes, empty when it cannot be read; all of `bytes` written to a file, or false.
+QByteArray ReadFile(const QString &path);
+bool WriteFile(const QString &path, const QByteArray &bytes);
+
 // The time of day in milliseconds of the first line of an emulator log that contains `needle`; -1 when none.
 qint64 EmulatorLogTime(const QString &logFile, const QByteArray &needle);
 

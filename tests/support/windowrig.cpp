@@ -7,7 +7,6 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
-#include <QFile>
 #include <QTest>
 
 namespace qxtest {
@@ -91,15 +90,10 @@ bool WindowRig::switchingIdle() const
 
 void WindowRig::write(const QString &name, const QByteArray &bytes) const
 {
-    QFile f(folder.file(name));
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+    QVERIFY(WriteFile(folder.file(name), bytes));
 }
 
-QByteArray WindowRig::read(const QString &name) const
-{
-    QFile f(folder.file(name));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+QByteArray WindowRig::read(const QString &name) const { return ReadFile(folder.file(name)); }
 
 void WindowRig::writeConfig(const QStringList &lines, const QString &line50) const
 {
