@@ -136,6 +136,8 @@ private Q_SLOTS:
         row("1922 wide refused", write("w1922.bmp", bmpHeader(1922, 1200)), large, "1922 x 1200 is larger than 1920 x 1200");
         row("widest bmp refused", write("wmax.bmp", bmpHeader(INT_MAX, 1)), large, "2147483647 x 1 is larger than 1920 x 1200");
         row("truncated bmp", write("short.bmp", bmpHeader(64, 64) + QByteArray(100, '\x7F')), error, unreadable);
+        row("bmp file over 64 MiB: refused, never cut and used", write("long.bmp", bmpHeader(2, 1) + QByteArray(64 << 20, 0)),
+            error, "File too large");
         // The JPEG library's warnings: one that loses nothing gives the clean picture's pixels, one that means
         // lost or damaged data refuses the file. Each file is the clean one with a few bytes changed.
         const QByteArray clean = jpeg(64, 48);

@@ -26,7 +26,6 @@
 #endif
 
 Q_DECLARE_METATYPE(qx::Request)
-Q_DECLARE_METATYPE(qx::RequestOrigin)
 
 using namespace qx;
 using namespace qxtest;
@@ -82,6 +81,9 @@ private Q_SLOTS:
             request.file = c.folder.file(request.file);
         if (device == "stop")
             connect(&c.runner, &RequestRunner::loadStarted, this, [&c] { c.runner.stop(); });
+        c.core.state.settings.ShowLog = true; // a load starts the shown log's list afresh
+        c.core.log.setShowLog(true), c.core.log.setFeedToList(true);
+        c.core.log.LogLine(QStringLiteral("before"), CommLog::Sent);
         QSignalSpy done(&c.core.runner, &RequestRunner::finished);
         QSignalSpy recalled(&c.core.runner, &RequestRunner::presetRecalled);
         const quint64 id = c.core.runner.submit(request);
@@ -93,6 +95,7 @@ private Q_SLOTS:
         QVERIFY2(outcome.message.contains(message), qPrintable(outcome.message));
         QFETCH(QString, sent);
         QTRY_COMPARE(c.emu.commands().value(0), sent);
+        QCOMPARE(c.core.log.entries().contains("before"), sent != "#VERSION?");
         QVERIFY(c.seams.boxes.isEmpty());
         QCOMPARE(recalled.size(), int(request.kind == RequestKind::Preset && outcome.done()));
         if (request.kind == RequestKind::Load && request.bank == 3) {
@@ -201,6 +204,7 @@ private Q_SLOTS:
             reply = DecodeReply(socket.readLine()).value_or(ForwardReply{-1, {}});
         } else {
             const RequestOutcome o = c.runner.runBatch(HandOverRequests(req, RequestOrigin::CommandLine), {});
+            QCOMPARE(c.core.session.lease().exchange().pendingBytes(), 0); // what it reports sent has left
             reply = {o.status, o.message};
         }
         QDir::setCurrent(was);
@@ -226,37 +230,6 @@ private Q_SLOTS:
         c.runner.submit(Request::recall(2, RequestOrigin::HandOver));
         QTRY_COMPARE(during.reason, Reason::Busy);
         QCOMPARE(during.message, MessageTable::defaultText(47));
-    }
-
-    void sentHasLeft_data()
-    {
-        QTest::addColumn<RequestOrigin>("origin");
-        QTest::newRow("another sender's: when it is answered") << RequestOrigin::HandOver;
-        QTest::newRow("the operator's: by the end of the run") << RequestOrigin::Key;
-    }
-    // What is reported sent has left the program, so an end right after loses nothing (the events that would
-    // write it later never come).
-    void sentHasLeft()
-    {
-        QFETCH(RequestOrigin, origin);
-        CoreRig c;
-        const auto queued = [&c] { return c.core.session.lease().exchange().pendingBytes(); };
-        QVERIFY(c.runner.execute(Request::raw(QStringLiteral("#Y 0,204,1"), origin, false)).done());
-        QVERIFY(origin == RequestOrigin::Key || queued() == 0);
-        QVERIFY(c.runner.close());
-        QCOMPARE(queued(), 0);
-    }
-
-    // A load starts the shown log's list afresh: what it holds then is the load's.
-    void loadClearsShownLog()
-    {
-        CoreRig c;
-        c.core.state.settings.ShowLog = true;
-        c.core.log.setShowLog(true), c.core.log.setFeedToList(true);
-        c.core.log.LogLine(QStringLiteral("before the load"), CommLog::Sent);
-        QImage(64, 32, QImage::Format_RGB32).save(c.folder.file("pic.bmp"));
-        QVERIFY(c.runner.execute(Request::load(c.folder.file("pic.bmp"), 2, RequestOrigin::HandOver, false)).done());
-        QVERIFY(!c.core.log.entries().isEmpty() && !c.core.log.entries().contains("before the load"));
     }
 
     // An attended load tells of old firmware once the link is free again, so the retry can run (the bank
@@ -310,7 +283,8 @@ private Q_SLOTS:
         QVERIFY(!ready.isEmpty() && ready.constLast().at(0).toBool());
     }
 
-    // A queued request whose sender went is dropped, and one after it still runs; closing ends the queue.
+    // A queued request whose sender went is dropped, and one after it still runs; closing ends the queue, and
+    // what the operator sent has left by then.
     void withdrawnAndClosed()
     {
         CoreRig c;
@@ -328,15 +302,16 @@ private Q_SLOTS:
         }
         QTRY_COMPARE(done.size(), 2);
         QCOMPARE(done.at(1).at(0).toULongLong(), stays);
+        QVERIFY(runner.execute(Request::recall(8, RequestOrigin::Key)).done()); // written when the events come
         {
             const DialogOpen box;
             last = runner.submit(Request::recall(7, RequestOrigin::HandOver));
-            runner.close();
+            QVERIFY(runner.close() && c.core.session.lease().exchange().pendingBytes() == 0); // left by the end
         }
         QCOMPARE(done.size(), 3);
         QCOMPARE(done.at(2).at(0).toULongLong(), last);
         QCOMPARE(done.at(2).at(1).value<RequestOutcome>().status, 1);
-        QTRY_COMPARE(c.emu.commands(), QStringList{"#PRST-RCL 6"});
+        QTRY_COMPARE(c.emu.commands(), (QStringList{"#PRST-RCL 6", "#PRST-RCL 8"}));
     }
 
     void requestLine_data()
