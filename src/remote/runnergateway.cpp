@@ -96,7 +96,7 @@ void RunnerGateway::finished(quint64 id, const RequestOutcome &outcome)
     disconnect(pending.senderGone);
     if (!pending.sender)
         return;
-    RequestOutcome out = outcome.told(m_core.state.msg);
+    RequestOutcome out = outcome; // told by the runner already
     // The reason names the picture as the client sent it, never where it was kept.
     if (pending.folder)
         out.message.replace(pending.folder->path() + QLatin1Char('/'), QString());
