@@ -45,6 +45,8 @@ private Q_SLOTS:
         const auto from = RequestOrigin::HandOver;
         const auto msg = [](int n) { return MessageTable::defaultText(n); };
         const QString longest = "#" + QString(kMaxCommandLength - 1, 'x');
+        SwitchChange noWindow;
+        noWindow.window = 9;
         QTest::newRow("preset") << Request::recall(3, from, false) << "" << 0 << "" << "#PRST-RCL 3";
         QTest::newRow("preset 17") << Request::recall(17, from, false) << "" << 2 << "" << "";
         QTest::newRow("command, the longest") << Request::raw(longest, from, false) << "" << 0 << "" << longest;
@@ -52,6 +54,8 @@ private Q_SLOTS:
         QTest::newRow("command, link down") << Request::raw("#Y 0,204,1", from, false) << "none" << 3 << msg(18) << "";
         QTest::newRow("switching, link down") << Request::switching(SwitchChange(), from, false) << "none" << 3 << msg(18)
                                               << "";
+        QTest::newRow("switching, no such window: refused, and said") << Request::switching(noWindow, from, false) << ""
+                                                                       << 2 << msg(54) << "";
         QTest::newRow("load into bank 3") << Request::load("pic.bmp", 3, from, false) << "" << 0 << "" << "#VERSION?";
         QTest::newRow("load: missing picture") << Request::load("none.bmp", 3, from, false) << "" << 2 << msg(19) << "";
         QTest::newRow("load: picture too large, with why") << Request::load("huge.bmp", 3, from, false) << "" << 2
