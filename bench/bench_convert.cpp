@@ -132,8 +132,8 @@ int main(int argc, char **argv)
             theirs = reader.read();
             qtMs = std::min(qtMs, clock.nsecsElapsed() / 1e6);
         }
-        const bool alike = qx::ConvertPixels(qx::CapturePixels(mine, w, h), w, h)
-                           == qx::ConvertPixels(qx::CapturePixels(theirs, w, h), w, h);
+        const bool alike = qx::ConvertPixels(qx::CapturePixels(mine, w, h), w, h) ==
+                           qx::ConvertPixels(qx::CapturePixels(theirs, w, h), w, h);
         decodedAlike = decodedAlike && alike;
         std::printf("%s_identical=%d\n", name, alike ? 1 : 0);
         std::printf("%s_preview_ms=%.2f\n", name, previewMs);

@@ -37,9 +37,9 @@ namespace {
 constexpr int kExtraSeconds = 5;
 
 struct Phase {
-    bool ok = false;        // connected and flooded
-    double linesPerS = 0;   // absorbed during the flood
-    double cpuShare = 0;    // application CPU time / wall time during the flood
+    bool ok = false;      // connected and flooded
+    double linesPerS = 0; // absorbed during the flood
+    double cpuShare = 0;  // application CPU time / wall time during the flood
     bool readBackOk = false;
     double readBackDuringMs = 0; // a read-back while the flood goes on
     int readBackDuringReplies = 0;

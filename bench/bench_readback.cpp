@@ -20,8 +20,8 @@
 #include "util/controls.h"
 #include "util/seams.h"
 
-#include <QApplication>
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>

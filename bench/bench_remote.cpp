@@ -102,8 +102,8 @@ void attacks(qx::RemoteGateway &gateway, qx::RequestRunner &runner)
         qint64 sent = 0;
         const double peak = attack(8000, [&](qint64) {
             for (auto &c : clients)
-                if (c->isOpen() && c->state() == QAbstractSocket::ConnectedState && c->bytesToWrite() < chunk.size()
-                    && c->property("sent").toLongLong() < 32 * chunk.size()) {
+                if (c->isOpen() && c->state() == QAbstractSocket::ConnectedState && c->bytesToWrite() < chunk.size() &&
+                    c->property("sent").toLongLong() < 32 * chunk.size()) {
                     c->write(chunk);
                     c->setProperty("sent", c->property("sent").toLongLong() + chunk.size());
                     sent += chunk.size();
@@ -144,9 +144,9 @@ void attacks(qx::RemoteGateway &gateway, qx::RequestRunner &runner)
         const double before = residentMb();
         Clients clients = connectClients(50, port);
         for (auto &c : clients) {
-            c->write("GET /api/v1/ws" + host + "Authorization: Bearer " + access.token
-                     + "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                       "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+            c->write("GET /api/v1/ws" + host + "Authorization: Bearer " + access.token +
+                     "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
             c->setReadBufferSize(4096);
         }
         const QByteArray ping = "\x89\xFD" + QByteArray(4, '\0') + QByteArray(125, 'p');
@@ -158,7 +158,8 @@ void attacks(qx::RemoteGateway &gateway, qx::RequestRunner &runner)
                 clients.front()->write(ping.repeated(2000));
         });
         report("websocket_not_reading", before, peak,
-               " changes=" + QByteArray::number(changes) + " clients_left=" + QByteArray::number(http.webSocketClients()));
+               " changes=" + QByteArray::number(changes) +
+                   " clients_left=" + QByteArray::number(http.webSocketClients()));
     }
 }
 
@@ -222,10 +223,13 @@ int main(int argc, char *argv[])
         emu.clearReceived();
         QByteArray response;
         t.start();
-        http.write("POST /api/v1/preset/" + QByteArray::number(preset)
-                   + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\n\r\n");
+        http.write("POST /api/v1/preset/" + QByteArray::number(preset) +
+                   " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\n\r\n");
         viaHttp << until(t, arrived);
-        until(t, [&] { response += http.readAll(); return response.contains("{\"ok\""); });
+        until(t, [&] {
+            response += http.readAll();
+            return response.contains("{\"ok\"");
+        });
 
         emu.clearReceived();
         t.start();

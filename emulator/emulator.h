@@ -9,8 +9,8 @@
 // with blocking calls from the main thread. Every accessor is thread-safe.
 
 #include <QByteArray>
-#include <QList>
 #include <QHash>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -21,29 +21,29 @@ namespace qx7emu {
 
 struct Options {
     QString version = QStringLiteral("2.12.0005"); // answered to "#VERSION?"
-    bool silent = false;            // never answers anything
-    int replyDelayMs = 0;           // every reply is sent this much later
-    int noise = 0;                  // unsolicited lines sent before every reply
-    bool fragment = false;          // replies go out in small pieces with short pauses
-    int dropAck = 0;                // packet number that is never answered (0: none)
-    int disconnectAfterPackets = 0; // closes the connection after this many packets (0: never)
-    int dropAfterCommands = 0;      // closes the connection after this many commands of it, answered
-                                    // first (0: never); the pseudo-terminal stops answering instead
-    bool closeOnAccept = false;     // every TCP connection is closed the moment it is accepted
-    bool blackHole = false;         // listenTcp keeps its queue full and accepts nothing: connection attempts
-                                    // get no answer at all, not even a refusal (a device behind a switch that
-                                    // is off), until endBlackHole
-    bool noLdimReply = false;       // "#LDIM" is accepted but not answered
-    int garbage = 0;                // bytes of junk (NUL, FF, LF, CR among them) before every reply
-    bool streamNoEol = false;       // after the first command, text without line ends until disconnected
-    bool flood = false;             // after the first command, complete lines ("~01@FLOOD n") as fast as the
-                                    // link takes them, commands still answered between them
-    int floodSeconds = 0;           // the flood ends after this many seconds (0: never)
-    int floodRate = 0;              // flood lines per second (0: as fast as the link takes them)
-    int deafAfterPackets = 0;       // after this many packets the connection is no longer read, but
-                                    // "~01@ OK" goes out every millisecond (0: never)
-    QString logFile;                // every command, packet header and reply, time-stamped
-    QString dumpBanksDir;           // each completed bank as bankN.bin and bankN.png
+    bool silent = false;                           // never answers anything
+    int replyDelayMs = 0;                          // every reply is sent this much later
+    int noise = 0;                                 // unsolicited lines sent before every reply
+    bool fragment = false;                         // replies go out in small pieces with short pauses
+    int dropAck = 0;                               // packet number that is never answered (0: none)
+    int disconnectAfterPackets = 0;                // closes the connection after this many packets (0: never)
+    int dropAfterCommands = 0;                     // closes the connection after this many commands of it, answered
+                                                   // first (0: never); the pseudo-terminal stops answering instead
+    bool closeOnAccept = false;                    // every TCP connection is closed the moment it is accepted
+    bool blackHole = false;   // listenTcp keeps its queue full and accepts nothing: connection attempts
+                              // get no answer at all, not even a refusal (a device behind a switch that
+                              // is off), until endBlackHole
+    bool noLdimReply = false; // "#LDIM" is accepted but not answered
+    int garbage = 0;          // bytes of junk (NUL, FF, LF, CR among them) before every reply
+    bool streamNoEol = false; // after the first command, text without line ends until disconnected
+    bool flood = false;       // after the first command, complete lines ("~01@FLOOD n") as fast as the
+                              // link takes them, commands still answered between them
+    int floodSeconds = 0;     // the flood ends after this many seconds (0: never)
+    int floodRate = 0;        // flood lines per second (0: as fast as the link takes them)
+    int deafAfterPackets = 0; // after this many packets the connection is no longer read, but
+                              // "~01@ OK" goes out every millisecond (0: never)
+    QString logFile;          // every command, packet header and reply, time-stamped
+    QString dumpBanksDir;     // each completed bank as bankN.bin and bankN.png
     // Read commands answered with a given text instead of the state, for
     // readings a real device may send but the state cannot hold: "#Y 1,302,1"
     // mapped to "2" is answered "~01@Y 1,302,2".
@@ -52,8 +52,8 @@ struct Options {
 
 struct WindowState {
     bool enabled = false;
-    int input = 0;  // 0..15
-    int bank = 0;   // 0 = live input, 1..4
+    int input = 0; // 0..15
+    int bank = 0;  // 0 = live input, 1..4
 };
 
 struct DeviceState {
@@ -66,13 +66,13 @@ struct DeviceState {
 struct Bank {
     int width = 0;
     int height = 0;
-    QByteArray data;        // the whole bank image as uploaded (header included)
+    QByteArray data; // the whole bank image as uploaded (header included)
     bool complete = false;
 };
 
 struct ReceivedCommand {
-    QString text;           // the command as received, without its terminator bytes
-    QByteArray raw;         // the command with its terminator bytes (CR, then LF and NUL when sent)
+    QString text;   // the command as received, without its terminator bytes
+    QByteArray raw; // the command with its terminator bytes (CR, then LF and NUL when sent)
 };
 
 class Emulator {
@@ -101,21 +101,21 @@ public:
 
     DeviceState state() const;
     void setState(const DeviceState &state);
-    Bank bank(int index) const;                 // index 0..3
+    Bank bank(int index) const; // index 0..3
 
-    QList<ReceivedCommand> received() const;    // every command, in order (packets not included)
-    QStringList commands() const;               // the texts of received()
+    QList<ReceivedCommand> received() const; // every command, in order (packets not included)
+    QStringList commands() const;            // the texts of received()
     void clearReceived();
-    int packetsReceived() const;                // data packets accepted or answered since start
-    int connections() const;                    // TCP connections accepted since start
-    qint64 floodLines() const;                  // lines sent by the flood option since start
-    bool flooding() const;                      // a flood is running
+    int packetsReceived() const; // data packets accepted or answered since start
+    int connections() const;     // TCP connections accepted since start
+    qint64 floodLines() const;   // lines sent by the flood option since start
+    bool flooding() const;       // a flood is running
 
     // Blocks until at least `count` commands have been received (true) or the time is up.
     bool waitForCommands(int count, int timeoutMs) const;
 
-    quint16 tcpPort() const;                    // 0 when not listening
-    QString ptyPath() const;                    // "" when no pseudo-terminal is open
+    quint16 tcpPort() const; // 0 when not listening
+    QString ptyPath() const; // "" when no pseudo-terminal is open
 
 private:
     struct Private;

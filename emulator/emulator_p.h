@@ -116,8 +116,8 @@ private:
     int m_expectedNumber = 1;
     qint64 m_uploadSize = 0;
     int m_uploadBank = 0;
-    QByteArray m_image;       // data received so far, reserved to the announced size
-    int m_sessionPackets = 0; // for the disconnect fault
+    QByteArray m_image;        // data received so far, reserved to the announced size
+    int m_sessionPackets = 0;  // for the disconnect fault
     int m_sessionCommands = 0; // for the drop-after-commands fault
 
     // Output held back by the delay or fragment options

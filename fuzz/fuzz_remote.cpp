@@ -83,9 +83,9 @@ void settings(const QByteArray &input)
     if (!SaveRemoteSettings(path, first))
         return;
     const RemoteSettings second = LoadRemoteSettings(path);
-    QX_FUZZ_CHECK(second.enabled == first.enabled && second.port == first.port
-                  && second.allowOthers == first.allowOthers && second.token == first.token
-                  && second.oscAllowed == first.oscAllowed && second.oscFeedback == first.oscFeedback);
+    QX_FUZZ_CHECK(second.enabled == first.enabled && second.port == first.port &&
+                  second.allowOthers == first.allowOthers && second.token == first.token &&
+                  second.oscAllowed == first.oscAllowed && second.oscFeedback == first.oscFeedback);
 }
 
 } // namespace
@@ -103,9 +103,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     const QByteArray input(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
     switch (data[0] % 3) {
-    case 0: http(input); break;
-    case 1: osc(input); break;
-    default: settings(input); break;
+    case 0:
+        http(input);
+        break;
+    case 1:
+        osc(input);
+        break;
+    default:
+        settings(input);
+        break;
     }
     return 0;
 }

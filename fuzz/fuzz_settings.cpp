@@ -9,8 +9,8 @@
 
 #include "fuzzsupport.h"
 
-#include "util/settingline.h"
 #include "settings/settingsfile.h"
+#include "util/settingline.h"
 
 using namespace qx;
 

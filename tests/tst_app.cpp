@@ -18,7 +18,10 @@
 
 namespace {
 
-QByteArray read(const QString &path) { return qxtest::ReadFile(path); }
+QByteArray read(const QString &path)
+{
+    return qxtest::ReadFile(path);
+}
 
 // A copy of the program in a temporary program folder (its serial ports lead nowhere); with a port, its settings
 // file points it at 127.0.0.1:port.
@@ -29,8 +32,9 @@ struct Installed {
         QFile::setPermissions(program, QFile::permissions(QX_BIN_DIR "/qx-7alt"));
         QFile file(ini);
         if (port != 0 && file.open(QIODevice::WriteOnly))
-            for (const QByteArray &l : QList<QByteArray>{";x", "Com Port=0", "x", "TCP Settings=127.0.0.1:" +
-                                                                                    QByteArray::number(port)} + more)
+            for (const QByteArray &l :
+                 QList<QByteArray>{";x", "Com Port=0", "x", "TCP Settings=127.0.0.1:" + QByteArray::number(port)} +
+                     more)
                 file.write(l + "\r\n");
     }
     qxtest::TempProgramFolder dir;
@@ -38,7 +42,11 @@ struct Installed {
 };
 
 #ifdef Q_OS_UNIX
-void blockTerm() { sigset_t t; sigemptyset(&t), sigaddset(&t, SIGTERM), sigprocmask(SIG_BLOCK, &t, nullptr); }
+void blockTerm()
+{
+    sigset_t t;
+    sigemptyset(&t), sigaddset(&t, SIGTERM), sigprocmask(SIG_BLOCK, &t, nullptr);
+}
 #endif
 
 } // namespace
@@ -105,8 +113,8 @@ private Q_SLOTS:
         QTemporaryDir tmp; // "blocked": every name of the private folder taken by someone else
 #ifdef Q_OS_UNIX
         for (int n = 0; n < qx::kRuntimeFolderNames && setting == "blocked"; ++n) {
-            const QByteArray taken = QFile::encodeName(tmp.path()) + "/qx-7alt-" + QByteArray::number(::getuid())
-                                   + (n ? "-" + QByteArray::number(n) : "");
+            const QByteArray taken = QFile::encodeName(tmp.path()) + "/qx-7alt-" + QByteArray::number(::getuid()) +
+                                     (n ? "-" + QByteArray::number(n) : "");
             ::mkdir(taken, 0777), ::chmod(taken, 0777);
         }
 #endif
@@ -146,12 +154,12 @@ private Q_SLOTS:
         QTest::newRow("upload") << "upload" << QByteArray("Bank File Loaded1=") << 0;
         QTest::newRow("upload of a run with --exit") << "exit" << QByteArray("Bank File Loaded1=") << 1;
         QTest::newRow("at once, before the window exists") << "start" << QByteArray("Bank File Loaded1=old.bmp") << 1;
-        QTest::newRow("at once, a command that did not leave") << "command" << QByteArray("Bank File Loaded1=old.bmp")
-                                                               << 1;
+        QTest::newRow("at once, a command that did not leave")
+            << "command" << QByteArray("Bank File Loaded1=old.bmp") << 1;
     }
     // SIGTERM while the start-up sequence waits or uploads, or with a modal window open: the process ends soon,
-    // once, with both files saved in full (a run with --exit says why it ended), and the bank whose upload was cut short is recorded as holding nothing
-    // known (the files' bytes are the settings tests' matter).
+    // once, with both files saved in full (a run with --exit says why it ended), and the bank whose upload was cut
+    // short is recorded as holding nothing known (the files' bytes are the settings tests' matter).
     void terminationAtAnyMoment()
     {
         QFETCH(QString, moment);
@@ -167,15 +175,18 @@ private Q_SLOTS:
         QVERIFY(picture.save(app.dir.file("pic.bmp")));
         QProcess p;
         p.setWorkingDirectory(app.dir.path());
-        if (moment == "start" || moment == "command") // sent at once and held blocked until main takes it, as in the first moments
+        if (moment == "start" ||
+            moment == "command") // sent at once and held blocked until main takes it, as in the first moments
             p.setChildProcessModifier(blockTerm);
-        p.start(app.program, moment == "command"                      ? QStringList{"--command", "#Y 0,204,1", "--exit"}
-                             : moment == "exit" || moment == "start" ? QStringList{"--file", "pic.bmp", "--exit"}
-                                              : QStringList{moment == "warning" ? "/f:missing.bmp" : "/f:pic.bmp"});
+        p.start(app.program, moment == "command" ? QStringList{"--command", "#Y 0,204,1", "--exit"}
+                             : moment == "exit" || moment == "start"
+                                 ? QStringList{"--file", "pic.bmp", "--exit"}
+                                 : QStringList{moment == "warning" ? "/f:missing.bmp" : "/f:pic.bmp"});
         QTRY_VERIFY_WITH_TIMEOUT(moment == "start" || moment == "command" ? p.waitForStarted()
                                  : moment == "warning" ? read(o.logFile).contains("tcp connection from")
                                  : moment == "version" ? emu.commands().contains("#VERSION?")
-                                                       : emu.packetsReceived() >= 5, 30000);
+                                                       : emu.packetsReceived() >= 5,
+                                 30000);
         ::kill(pid_t(p.processId()), SIGTERM);
         // A hang, or a 16 s wait and its message box, fails here.
         QVERIFY(p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit);

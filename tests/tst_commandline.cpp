@@ -15,7 +15,10 @@ class TestCommandLine : public QObject {
     static QString describe(const CommandLineRequests &r)
     {
         QStringList p;
-        const auto add = [&p](bool set, const QString &text) { if (set) p << text; };
+        const auto add = [&p](bool set, const QString &text) {
+            if (set)
+                p << text;
+        };
         add(!r.LoadFileRequest.isEmpty(), "file=" + r.LoadFileRequest);
         add(r.LoadBankRequest != 0, QString("bank=%1").arg(r.LoadBankRequest));
         add(r.CommandRequested, "cmd=" + r.CommandRequest), add(r.ExitRequest, "exit"), add(r.HelpRequest, "help");
@@ -82,7 +85,8 @@ private slots:
     }
     void requests()
     {
-        QFETCH(QStringList, args); QFETCH(QString, expected);
+        QFETCH(QStringList, args);
+        QFETCH(QString, expected);
         const QString lowered = QString(m_dir.path()).replace('/', '\\').toLower();
         for (QString &text : args << expected)
             text.replace('@', lowered).replace('%', m_dir.path());

@@ -15,7 +15,10 @@ const QByteArray kOk = "~01@ OK";
 const QByteArray kVersion = "~01@VERSION 2.12.0005";
 
 // A literal with all its NUL bytes.
-template <int N> QByteArray bytes(const char (&text)[N]) { return QByteArray(text, N - 1); }
+template <int N> QByteArray bytes(const char (&text)[N])
+{
+    return QByteArray(text, N - 1);
+}
 
 // A bank image of w x h pixels; the pixel bytes are letters, so they never hold '#' or CR.
 QByteArray bankImage(int w, int h, char marker = '\xA5')
@@ -50,7 +53,8 @@ private slots:
 
     void conversation_data()
     {
-        QTest::addColumn<QByteArray>("stream"); QTest::addColumn<QByteArrayList>("replies");
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<QByteArrayList>("replies");
         // A command refused, then one showing the device still answers.
         const auto cmd = [](const char *name, const QByteArray &command, const QByteArray &next = "# \r",
                             const QByteArray &nextReply = kOk) {
@@ -93,7 +97,8 @@ private slots:
 
     void conversation()
     {
-        QFETCH(QByteArray, stream); QFETCH(QByteArrayList, replies);
+        QFETCH(QByteArray, stream);
+        QFETCH(QByteArrayList, replies);
         Emulator emu;
         emu.setState({{{true, 3, 0}, {false, 7, 2}, {true, 2, 0}, {false, 15, 4}}, 3, 1});
         QTcpSocket client;
@@ -115,14 +120,17 @@ private slots:
     // and answers as the firmware given, once a black hole has ended.
     void program_data()
     {
-        QTest::addColumn<QStringList>("args"); QTest::addColumn<int>("status");
-        QTest::newRow("black hole for a second") << QStringList{"--tcp", "0", "--firmware", "3.1", "--black-hole", "1"} << -1;
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::newRow("black hole for a second")
+            << QStringList{"--tcp", "0", "--firmware", "3.1", "--black-hole", "1"} << -1;
         QTest::newRow("port beyond 65535") << QStringList{"--tcp", "65536"} << 2;
         QTest::newRow("count not a number") << QStringList{"--tcp", "0", "--noise", "x"} << 2;
     }
     void program()
     {
-        QFETCH(QStringList, args); QFETCH(int, status);
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
         QProcess emu;
         emu.start(QX_BIN_DIR "/qx7-emulator", args);
         if (status >= 0) {
@@ -136,7 +144,8 @@ private slots:
         QTcpSocket client;
         client.connectToHost(QHostAddress::LocalHost, quint16(listening.mid(14).toUInt()));
         QVERIFY(client.waitForConnected(5000) && client.write("#VERSION?\r") == 10);
-        while (!client.canReadLine() && client.waitForReadyRead(5000)) continue;
+        while (!client.canReadLine() && client.waitForReadyRead(5000))
+            continue;
         QCOMPARE(client.readLine(), QByteArray("~01@VERSION 3.1\r\n"));
         emu.kill();
         emu.waitForFinished(5000);

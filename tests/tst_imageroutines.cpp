@@ -9,7 +9,10 @@ using namespace qx;
 
 namespace {
 
-quint32 bgr(int r, int g, int b) { return quint32(r) | quint32(g) << 8 | quint32(b) << 16; }
+quint32 bgr(int r, int g, int b)
+{
+    return quint32(r) | quint32(g) << 8 | quint32(b) << 16;
+}
 
 QByteArray bytes(std::initializer_list<int> values)
 {
@@ -26,14 +29,17 @@ class TestImageRoutines : public QObject {
 private Q_SLOTS:
     void pairSamples_data()
     {
-        QTest::addColumn<quint32>("first"); QTest::addColumn<quint32>("second");
+        QTest::addColumn<quint32>("first");
+        QTest::addColumn<quint32>("second");
         QTest::addColumn<QByteArray>("expected"); // Cb, Y, Cr, Y1
-        QTest::newRow("red then blue: chroma of the first") << bgr(255, 0, 0) << bgr(0, 0, 255) << bytes({90, 81, 240, 41});
+        QTest::newRow("red then blue: chroma of the first")
+            << bgr(255, 0, 0) << bgr(0, 0, 255) << bytes({90, 81, 240, 41});
         QTest::newRow("unreadable colour is white") << 0xFFFFFFFFu << bgr(0, 0, 0) << bytes({128, 235, 128, 16});
     }
     void pairSamples()
     {
-        QFETCH(quint32, first); QFETCH(quint32, second);
+        QFETCH(quint32, first);
+        QFETCH(quint32, second);
         // The pair sits in the second row and second pair of a 512 x 2 picture of green, so a wrong index or
         // pair order shows up. Given 513 wide: an odd width is taken even, in the header too (low byte first).
         QVector<quint32> pixels(1026, bgr(0, 255, 0));
@@ -72,8 +78,12 @@ private Q_SLOTS:
                 const auto want = samples(c);
                 const quint8 *own = s + 4 * (gb + 1); // (c, next): Cb, Y, Cr of c; Y1 of c ends the pair before
                 if (own[0] != want[0] || own[1] != want[1] || own[2] != want[2] || own[-1] != want[1])
-                    QFAIL(qPrintable(QStringLiteral("colour %1: %2 %3 %4 / %5").arg(c, 6, 16, QLatin1Char('0'))
-                                         .arg(own[0]).arg(own[1]).arg(own[2]).arg(own[-1])));
+                    QFAIL(qPrintable(QStringLiteral("colour %1: %2 %3 %4 / %5")
+                                         .arg(c, 6, 16, QLatin1Char('0'))
+                                         .arg(own[0])
+                                         .arg(own[1])
+                                         .arg(own[2])
+                                         .arg(own[-1])));
             }
         }
     }

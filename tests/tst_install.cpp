@@ -19,8 +19,10 @@ QStringList listing(const QString &root)
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QFileInfo info(it.next());
-        out << QString("%1 %2 %3").arg(QDir(root).relativeFilePath(info.filePath())).arg(info.size()).arg(
-                   info.lastModified().toMSecsSinceEpoch());
+        out << QString("%1 %2 %3")
+                   .arg(QDir(root).relativeFilePath(info.filePath()))
+                   .arg(info.size())
+                   .arg(info.lastModified().toMSecsSinceEpoch());
     }
     out.sort();
     return out;
@@ -49,7 +51,8 @@ private Q_SLOTS:
         qx7emu::Emulator emu;
         const QByteArray port = QByteArray::number(emu.listenTcp());
         QVERIFY(QDir().mkpath(config) &&
-                qxtest::WriteFile(config + "/QX-7alt.ini", ";x\r\nCom Port=0\r\nx\r\nTCP Settings=127.0.0.1:" + port + "\r\n"));
+                qxtest::WriteFile(config + "/QX-7alt.ini",
+                                  ";x\r\nCom Port=0\r\nx\r\nTCP Settings=127.0.0.1:" + port + "\r\n"));
         QVERIFY(QFile::link(prefix.filePath("no-device"), prefix.filePath("bin/com1")));
         QVERIFY(QDir(home.path()).mkdir("Pictures")); // no picture folder stored: it starts there
         const QStringList installed = listing(prefix.path());
@@ -63,7 +66,8 @@ private Q_SLOTS:
         p.terminate(); // a termination signal
         QVERIFY(p.waitForFinished(15000) && p.exitStatus() == QProcess::NormalExit);
         // Both settings files were written there, the configuration with all its 50 lines.
-        QVERIFY(qxtest::ReadFile(config + "/startup.ini").startsWith(";QX-7alt v" QX_VERSION_TEXT " startup configuration file\r\n"));
+        QVERIFY(qxtest::ReadFile(config + "/startup.ini")
+                    .startsWith(";QX-7alt v" QX_VERSION_TEXT " startup configuration file\r\n"));
         const QByteArray saved = qxtest::ReadFile(config + "/QX-7alt.ini");
         QCOMPARE(saved.count("\r\n"), 50);
         QVERIFY(saved.contains("\r\nFolderSelected=" + QFile::encodeName(home.filePath("Pictures")) + "\r\n"));

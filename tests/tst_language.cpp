@@ -6,8 +6,8 @@
 #include "util/seams.h"
 #include "util/version.h"
 
-#include <QtWidgets>
 #include <QtTest>
+#include <QtWidgets>
 
 using namespace qx;
 
@@ -16,7 +16,10 @@ namespace {
 const QString kHead = ";QX-7alt v" QX_VERSION_TEXT " language file";
 
 // "a|b|c" as a list of its pieces; "" as the empty list.
-QStringList pieces(const char *text) { return *text ? QString(text).split('|') : QStringList(); }
+QStringList pieces(const char *text)
+{
+    return *text ? QString(text).split('|') : QStringList();
+}
 
 template <typename T>
 T *add(QWidget *window, const QString &name, ControlKind kind, const QString &caption = {}, int index = -1)
@@ -106,7 +109,8 @@ private slots:
             "CHAPTER=frmTEST|caption=Fenster| NAME =  cmdLOAD |caption=Laden|ToolTip=a=b|tAG=t",
             "frmTEST.caption=Fenster|cmdLOAD.caption=Laden|cmdLOAD.tooltip=a=b|cmdLOAD.tag=t");
         row("names and chapters are exact",
-            "Chapter=frmTEST|Name=cmdload|Caption=X|Chapter=frmtest|Name=cmdLOAD|Caption=Y|Chapter=frmOTHER|Name=chkLOG|"
+            "Chapter=frmTEST|Name=cmdload|Caption=X|Chapter=frmtest|Name=cmdLOAD|Caption=Y|Chapter=frmOTHER|Name="
+            "chkLOG|"
             "Caption=Z",
             "");
         row("first record wins, later line within it",
@@ -119,10 +123,12 @@ private slots:
 
     void apply()
     {
-        QFETCH(QStringList, lines); QFETCH(QStringList, changes);
+        QFETCH(QStringList, lines);
+        QFETCH(QStringList, changes);
         QFile file(m_dir->filePath("QX-7alt_DE.lng"));
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
-                file.write(QStringEncoder(QStringConverter::System)((QStringList{kHead, ";Language=Deutsch"} + lines).join("\r\n"))) > 0);
+                file.write(QStringEncoder(QStringConverter::System)(
+                    (QStringList{kHead, ";Language=Deutsch"} + lines).join("\r\n"))) > 0);
         auto window = makeTestWindow();
         const QStringList design = snapshot(window.get());
         MessageTable msg;
@@ -138,22 +144,29 @@ private slots:
     // design texts and defaults. A copy with a stray caption line, as the German file had, shows the check at work.
     void shippedLanguages_data()
     {
-        QTest::addColumn<QString>("code"); QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("stray"); // a line the copy gets after "Message=MSG(67)"
         QTest::addColumn<QStringList>("wrong");
-        QTest::newRow("English") << "EN" << "English" << QByteArray() << QStringList();
-        QTest::newRow("German") << "DE" << "Deutsch" << QByteArray() << QStringList();
-        QTest::newRow("German, a stray caption") << "DE" << "Deutsch" << QByteArray("Caption=x\r\n")
-                                                  << QStringList{"MSG(67): caption caption"};
+        QTest::newRow("English") << "EN"
+                                 << "English" << QByteArray() << QStringList();
+        QTest::newRow("German") << "DE"
+                                << "Deutsch" << QByteArray() << QStringList();
+        QTest::newRow("German, a stray caption")
+            << "DE"
+            << "Deutsch" << QByteArray("Caption=x\r\n") << QStringList{"MSG(67): caption caption"};
     }
     void shippedLanguages()
     {
-        QFETCH(QString, code); QFETCH(QString, name); QFETCH(QByteArray, stray);
+        QFETCH(QString, code);
+        QFETCH(QString, name);
+        QFETCH(QByteArray, stray);
         seams().sharedFolder = QX_LANGUAGE_DIR;
         QFile shipped(FindLanguageFile(code)), copy(m_dir->filePath(LanguageFileName(code)));
         QVERIFY(shipped.open(QIODevice::ReadOnly) && copy.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
         QByteArray bytes = shipped.readAll();
-        QVERIFY(copy.write(bytes.insert(bytes.indexOf('\n', bytes.indexOf("Message=MSG(67)")) + 1, stray)) == bytes.size());
+        QVERIFY(copy.write(bytes.insert(bytes.indexOf('\n', bytes.indexOf("Message=MSG(67)")) + 1, stray)) ==
+                bytes.size());
         const LanguageList list = DiscoverLanguages();
         QCOMPARE(list.LanguageNames.value(int(list.LanguageCodes.indexOf(code))), name);
         ControlRecords want, got;
@@ -164,8 +177,10 @@ private slots:
         QStringList wrong;
         qsizetype i = 0; // the template's entry due
         for (const OutlineEntry &e : outline) {
-            const bool added = std::none_of(template_.cbegin(), template_.cend(), [&](const auto &t) { return t.record == e.record; });
-            if (added ? e.fields != QStringList{"tooltip"} : template_.value(i).record != e.record || template_.value(i++).fields != e.fields)
+            const bool added =
+                std::none_of(template_.cbegin(), template_.cend(), [&](const auto &t) { return t.record == e.record; });
+            if (added ? e.fields != QStringList{"tooltip"}
+                      : template_.value(i).record != e.record || template_.value(i++).fields != e.fields)
                 wrong << e.record + ": " + e.fields.join(' ');
         }
         if (i != template_.size())
@@ -181,7 +196,8 @@ private slots:
         msg.LoadMessages(messages, false);
         for (int n : MessageTable::numbers()) {
             const QString text = ExpandBars(msg(n)), def = MessageTable::defaultText(n);
-            if ((code == "EN" && text != def) || text.count("\r\n") != def.count("\r\n") || text.count("%1") != def.count("%1"))
+            if ((code == "EN" && text != def) || text.count("\r\n") != def.count("\r\n") ||
+                text.count("%1") != def.count("%1"))
                 wrong << MessageTable::key(n);
         }
         QTEST(wrong, "wrong");

@@ -77,13 +77,17 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QString>("choose"); // the code chosen in the language box, "" for none
-        QTest::newRow("file name as written, DE chosen") << "QX-7alt_FR.lng" << "DE";
-        QTest::newRow("file name in lower case") << "qx-7alt_fr.lng" << "";
-        QTest::newRow("prefix in other case, code as stored") << "QX-7ALT_FR.lng" << "";
+        QTest::newRow("file name as written, DE chosen") << "QX-7alt_FR.lng"
+                                                         << "DE";
+        QTest::newRow("file name in lower case") << "qx-7alt_fr.lng"
+                                                 << "";
+        QTest::newRow("prefix in other case, code as stored") << "QX-7ALT_FR.lng"
+                                                              << "";
     }
     void translatedStart()
     {
-        QFETCH(QString, fileName); QFETCH(QString, choose);
+        QFETCH(QString, fileName);
+        QFETCH(QString, choose);
         App app("FR", {}, fileName);
         writeLines(app, "qx-7alt_de.lng",
                    {";QX-7alt v" QX_VERSION_TEXT " language file", ";Language=Deutsch", "Caption=Steuerung"});
@@ -98,8 +102,7 @@ private Q_SLOTS:
         QCOMPARE((QStringList{w.windowTitle(), Caption(app.find("labPRESETS")), ToolTip(app.find("labPRESETS")),
                               Caption(app.find("optBANK", 2)), Caption(app.find("cmdABOUT")),
                               Caption(app.find("labLANG")) + Caption(app.find("labWAIT")),
-                              app.seams.boxes[0].first.section("\r\n", 0, 0),
-                              box->currentText()}),
+                              app.seams.boxes[0].first.section("\r\n", 0, 0), box->currentText()}),
                  (QStringList{"QX-7 Panneau de commande", "Préréglages", "Rappel rapide des préréglages", "Bank 3",
                               "À propos", "<b>Langue</b><i>Patience</i>", "Échec|port série", "FR Français"}));
         QVERIFY(box->count() == 2 && box->findText("DE Deutsch") >= 0 && app.seams.boxes.size() == 1);
@@ -146,19 +149,25 @@ private Q_SLOTS:
     // the language of the run, that it applies at the next start.
     void toolkitTexts_data()
     {
-        QTest::addColumn<bool>("germanFile"); QTest::addColumn<QString>("choose");
+        QTest::addColumn<bool>("germanFile");
+        QTest::addColumn<QString>("choose");
         QTest::addColumn<QString>("shown"); // the buttons, then the note
-        QTest::newRow("German file, English chosen") << true << "EN" << "Abbrechen|OK|Gilt ab dem nächsten Start.";
-        QTest::newRow("German file, German chosen again") << true << "DE" << "Abbrechen|OK|";
-        QTest::newRow("German stored, no file") << false << "EN" << "Cancel|OK|The language applies at the next start.";
+        QTest::newRow("German file, English chosen") << true << "EN"
+                                                     << "Abbrechen|OK|Gilt ab dem nächsten Start.";
+        QTest::newRow("German file, German chosen again") << true << "DE"
+                                                          << "Abbrechen|OK|";
+        QTest::newRow("German stored, no file") << false << "EN"
+                                                << "Cancel|OK|The language applies at the next start.";
     }
     void toolkitTexts()
     {
-        QFETCH(bool, germanFile); QFETCH(QString, choose);
+        QFETCH(bool, germanFile);
+        QFETCH(QString, choose);
         App app("DE");
         if (germanFile)
-            writeLines(app, "QX-7alt_DE.lng", {";QX-7alt v" QX_VERSION_TEXT " language file", ";Language=Deutsch",
-                                               "Message=MSG(52)", "Caption=Gilt ab dem nächsten Start."});
+            writeLines(app, "QX-7alt_DE.lng",
+                       {";QX-7alt v" QX_VERSION_TEXT " language file", ";Language=Deutsch", "Message=MSG(52)",
+                        "Caption=Gilt ab dem nächsten Start."});
         writeLines(app, "QX-7alt_EN.lng", {";QX-7alt v" QX_VERSION_TEXT " language file", ";Language=English"});
         app.start();
         InstallGuiSeams();
@@ -194,7 +203,8 @@ private Q_SLOTS:
     // no control covers another. Only the link opens the product page; OK goes back to the design texts.
     void warningTurnsIntoAbout()
     {
-        QFETCH(QString, about); QFETCH(QString, usage);
+        QFETCH(QString, about);
+        QFETCH(QString, usage);
         const QStringList messages{"Message=MSG(30)", "Caption=" + about, "Message=MSG(20)", "Caption=" + usage};
         App app("FR", {}, "QX-7alt_FR.lng", about.isEmpty() ? QStringList() : messages);
         QStringList shown, afterAbout;
@@ -220,7 +230,8 @@ private Q_SLOTS:
                 QVERIFY(folder->geometry().bottom() < std::min(url->y(), button->y()));
                 for (QWidget *c : std::initializer_list<QWidget *>{folder, url, button, app.control("cmdOK")})
                     QVERIFY2(text->y() + text->heightForWidth(text->width()) <= c->y() &&
-                                 dialog->rect().contains(c->geometry()), qPrintable(c->objectName()));
+                                 dialog->rect().contains(c->geometry()),
+                             qPrintable(c->objectName()));
                 app.click("labWARNING");
                 QVERIFY(app.seams.urls.isEmpty());
                 app.click("labURL");

@@ -23,8 +23,16 @@ struct Device {
     bool connected = false;
 };
 
-template <typename F> qx7emu::Options options(F set) { qx7emu::Options o; set(o); return o; }
-qx7emu::Options silentDevice() { return options([](qx7emu::Options &o) { o.silent = true; }); }
+template <typename F> qx7emu::Options options(F set)
+{
+    qx7emu::Options o;
+    set(o);
+    return o;
+}
+qx7emu::Options silentDevice()
+{
+    return options([](qx7emu::Options &o) { o.silent = true; });
+}
 
 // The application's link to a peer of the test's own that sends what it is given.
 struct Peer {
@@ -34,7 +42,10 @@ struct Peer {
                     QTest::qWaitFor([this] { return server.hasPendingConnections(); }, 5000) &&
                     (socket = server.nextPendingConnection());
     }
-    bool send(const QByteArray &bytes) { return socket->write(bytes) == bytes.size() && socket->waitForBytesWritten(5000); }
+    bool send(const QByteArray &bytes)
+    {
+        return socket->write(bytes) == bytes.size() && socket->waitForBytesWritten(5000);
+    }
     QTcpServer server;
     LinkRig rig;
     QTcpSocket *socket = nullptr;
@@ -60,7 +71,8 @@ private Q_SLOTS:
     }
     void splitter()
     {
-        QFETCH(QByteArray, bytes); QFETCH(QStringList, lines);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, lines);
         const bool waiting = lines.value(0) == "waiting";
         Peer peer;
         QStringList got;
@@ -83,23 +95,35 @@ private Q_SLOTS:
     // counted rather than timed, with polls shortened here; after a stop, at once.
     void waitReply_data()
     {
-        QTest::addColumn<QString>("device"); // "noise n": n foreign lines before each reply; "fragment": every
-                                             // reply reaches the link in pieces; "silent"
+        QTest::addColumn<QString>("device");    // "noise n": n foreign lines before each reply; "fragment": every
+                                                // reply reaches the link in pieces; "silent"
         QTest::addColumn<QByteArray>("before"); // a command sent first, awaiting nothing; "stop": a stop request
-        QTest::addColumn<QByteArray>("send"); QTest::addColumn<QString>("prefix"); QTest::addColumn<QString>("reply");
+        QTest::addColumn<QByteArray>("send");
+        QTest::addColumn<QString>("prefix");
+        QTest::addColumn<QString>("reply");
         const QByteArray none, ask = "# \r", version = "#VERSION?\r";
-        QTest::newRow("19 foreign lines skipped") << "noise 19" << none << ask << "~01@ OK" << "~01@ OK";
-        QTest::newRow("20 foreign lines: missed") << "noise 20" << none << ask << "~01@ OK" << "";
-        QTest::newRow("an empty prefix takes any line") << "fragment" << none << version << "" << "~01@VERSION 2.12.0005";
-        QTest::newRow("a reply nobody waited for is foreign") << "fragment" << QByteArray("#PRST-RCL 3\r\n")
-                                                              << QByteArray("#Y 1,300,0\r") << "~01@Y 1,300," << "~01@Y 1,300,2,0";
-        QTest::newRow("the prefix is case-sensitive") << "fragment" << none << ask << "~01@ ok" << "";
-        QTest::newRow("a stop ends the wait at once") << "silent" << QByteArray("stop") << ask << "~01@ OK" << "";
-        QTest::newRow("silent: the whole budget") << "silent" << none << version << "~01@VERSION " << "";
+        QTest::newRow("19 foreign lines skipped") << "noise 19" << none << ask << "~01@ OK"
+                                                  << "~01@ OK";
+        QTest::newRow("20 foreign lines: missed") << "noise 20" << none << ask << "~01@ OK"
+                                                  << "";
+        QTest::newRow("an empty prefix takes any line") << "fragment" << none << version << ""
+                                                        << "~01@VERSION 2.12.0005";
+        QTest::newRow("a reply nobody waited for is foreign")
+            << "fragment" << QByteArray("#PRST-RCL 3\r\n") << QByteArray("#Y 1,300,0\r") << "~01@Y 1,300,"
+            << "~01@Y 1,300,2,0";
+        QTest::newRow("the prefix is case-sensitive") << "fragment" << none << ask << "~01@ ok"
+                                                      << "";
+        QTest::newRow("a stop ends the wait at once") << "silent" << QByteArray("stop") << ask << "~01@ OK"
+                                                      << "";
+        QTest::newRow("silent: the whole budget") << "silent" << none << version << "~01@VERSION "
+                                                  << "";
     }
     void waitReply()
     {
-        QFETCH(QString, device); QFETCH(QByteArray, before); QFETCH(QByteArray, send); QFETCH(QString, prefix);
+        QFETCH(QString, device);
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, send);
+        QFETCH(QString, prefix);
         QFETCH(QString, reply);
         qx7emu::Options o;
         o.noise = device.section(' ', 1).toInt(), o.fragment = device == "fragment", o.silent = device == "silent";
@@ -129,20 +153,27 @@ private Q_SLOTS:
     void openLink_data()
     {
         QTest::addColumn<int>("comPort"); // com3 leads to the emulator, com4 nowhere
-        QTest::addColumn<QString>("settings"); QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<int>("result");
         QTest::addColumn<QString>("text"); // of the box the window shows, titled "Communication failure"
-        const QString choose = "\r\nChoose the serial port or TCP/IP under Communication settings on the Files and Setup "
-                               "page, then press Reconnect.";
-        const QString comFail = QStringLiteral("Com port open failure\r\ncom%1 \u2192 %2") + choose; // the entry's target
+        const QString choose =
+            "\r\nChoose the serial port or TCP/IP under Communication settings on the Files and Setup "
+            "page, then press Reconnect.";
+        const QString comFail =
+            QStringLiteral("Com port open failure\r\ncom%1 \u2192 %2") + choose; // the entry's target
         const int serial = int(LinkOpenResult::SerialFailed), tcp = int(LinkOpenResult::TcpFailed);
         QTest::newRow("serial through the com link") << 3 << "115200,o,8,1" << int(LinkOpenResult::Opened) << "";
         QTest::newRow("bad parity") << 3 << "115200,x,8,1" << serial << comFail;
         QTest::newRow("no such port") << 4 << "115200,n,8,1" << serial << comFail;
-        QTest::newRow("tcp port not a number") << 0 << "127.0.0.1:abc" << tcp << "IP link failure - 127.0.0.1:abc" + choose;
+        QTest::newRow("tcp port not a number")
+            << 0 << "127.0.0.1:abc" << tcp << "IP link failure - 127.0.0.1:abc" + choose;
     }
     void openLink()
     {
-        QFETCH(int, comPort); QFETCH(QString, settings); QFETCH(int, result); QFETCH(QString, text);
+        QFETCH(int, comPort);
+        QFETCH(QString, settings);
+        QFETCH(int, result);
+        QFETCH(QString, text);
         TempProgramFolder folder;
         ScriptedSeams seams;
         qx7emu::Emulator emu;
@@ -181,7 +212,8 @@ private Q_SLOTS:
             return name.isEmpty() || QFile::link("../../" + node, byId + "/" + name);
         };
         QVERIFY(QDir().mkpath(byId) && plug("ttyUSB0", "usb-FTDI_FT232R_A1B2-if00-port0") && plug("ttyACM0", {}));
-        seams.ports = {{dev.filePath("ttyS0"), {}, {}, {}}, {dev.filePath("ttyUSB0"), "FT232R\tUSB UART", "FTDI", "A1B2"},
+        seams.ports = {{dev.filePath("ttyS0"), {}, {}, {}},
+                       {dev.filePath("ttyUSB0"), "FT232R\tUSB UART", "FTDI", "A1B2"},
                        {dev.filePath("ttyACM0"), {}, "Arduino", {}}};
         for (const char *entry : {"com5", "com12"})
             QVERIFY(QFile::remove(folder.file(entry)));
@@ -191,8 +223,8 @@ private Q_SLOTS:
         QTRY_COMPARE(SerialPortLines(watcher.ports()),
                      byId + "/usb-FTDI_FT232R_A1B2-if00-port0\t" + dev.filePath("ttyUSB0") +
                          "\tFT232R\\tUSB UART, FTDI, A1B2\tcom5,com12\n" + dev.filePath("ttyACM0") + "\t" +
-                         dev.filePath("ttyACM0") + "\tArduino\t\n" + dev.filePath("ttyS0") + "\t" + dev.filePath("ttyS0") +
-                         "\tbuilt-in serial port\t\n");
+                         dev.filePath("ttyACM0") + "\tArduino\t\n" + dev.filePath("ttyS0") + "\t" +
+                         dev.filePath("ttyS0") + "\tbuilt-in serial port\t\n");
         QVERIFY(QFile::link("../../ttyACM0", byId + "/usb-Arduino-if00"));
         QTRY_COMPARE(watcher.ports().value(1).stableName, byId + "/usb-Arduino-if00");
     }
@@ -208,7 +240,8 @@ private Q_SLOTS:
     }
     void chooseSerialPort()
     {
-        QFETCH(QString, entry); QFETCH(int, result);
+        QFETCH(QString, entry);
+        QFETCH(int, result);
         TempProgramFolder folder; // com7 leads nowhere
         const QString com7 = folder.file("com7");
         if (entry != "link")
@@ -228,27 +261,42 @@ private Q_SLOTS:
 
     void serialSettingsParsing_data()
     {
-        QTest::addColumn<QString>("text"); QTest::addColumn<QString>("parsed"); // baud, parity, data, stop; "" invalid
-        QTest::newRow("upper case parity, 1.5 stop bits") << "9600,E,7,1.5" << "9600 2 7 3";
-        QTest::newRow("mark") << "2400,m,5,2" << "2400 5 5 2";
-        QTest::newRow("odd, one stop bit") << "115200,o,8,1" << "115200 3 8 1";
-        QTest::newRow("space") << "19200,s,6,1" << "19200 4 6 1";
-        QTest::newRow("data bits 9") << "9600,n,9,1" << "";
-        QTest::newRow("stop bits 3") << "9600,n,8,3" << "";
-        QTest::newRow("baud not a number") << "fast,n,8,1" << "";
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("parsed"); // baud, parity, data, stop; "" invalid
+        QTest::newRow("upper case parity, 1.5 stop bits") << "9600,E,7,1.5"
+                                                          << "9600 2 7 3";
+        QTest::newRow("mark") << "2400,m,5,2"
+                              << "2400 5 5 2";
+        QTest::newRow("odd, one stop bit") << "115200,o,8,1"
+                                           << "115200 3 8 1";
+        QTest::newRow("space") << "19200,s,6,1"
+                               << "19200 4 6 1";
+        QTest::newRow("data bits 9") << "9600,n,9,1"
+                                     << "";
+        QTest::newRow("stop bits 3") << "9600,n,8,3"
+                                     << "";
+        QTest::newRow("baud not a number") << "fast,n,8,1"
+                                           << "";
     }
 
     void serialSettingsParsing()
     {
         QFETCH(QString, text);
         const std::optional<SerialLineSettings> s = ParseSerialSettings(text);
-        QTEST(s ? QStringLiteral("%1 %2 %3 %4").arg(s->baud).arg(int(s->parity)).arg(int(s->dataBits)).arg(int(s->stopBits))
-                : QString(), "parsed");
+        QTEST(s ? QStringLiteral("%1 %2 %3 %4")
+                      .arg(s->baud)
+                      .arg(int(s->parity))
+                      .arg(int(s->dataBits))
+                      .arg(int(s->stopBits))
+                : QString(),
+              "parsed");
     }
 
     void versionCheck_data()
     {
-        QTest::addColumn<QString>("version"); QTest::addColumn<bool>("silent"); QTest::addColumn<int>("verdict");
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<int>("verdict");
         QTest::newRow("2.12") << "2.12.0005" << false << int(VersionVerdict::Accepted);
         QTest::newRow("2.11 is old") << "2.11.7" << false << int(VersionVerdict::Old);
         QTest::newRow("10.11 is newer") << "10.11" << false << int(VersionVerdict::Accepted);
@@ -258,7 +306,9 @@ private Q_SLOTS:
 
     void versionCheck()
     {
-        QFETCH(QString, version); QFETCH(bool, silent); QFETCH(int, verdict);
+        QFETCH(QString, version);
+        QFETCH(bool, silent);
+        QFETCH(int, verdict);
         qx7emu::Options o = silent ? silentDevice() : qx7emu::Options();
         o.version = version;
         Device d(o);

@@ -35,7 +35,10 @@ QByteArray reference(const QString &path)
     return ConvertPixels(CapturePixels(img, w, img.height()), w, img.height());
 }
 
-QString caption(const WindowRig &rig, const char *name, int index = -1) { return Caption(rig.find(name, index)); }
+QString caption(const WindowRig &rig, const char *name, int index = -1)
+{
+    return Caption(rig.find(name, index));
+}
 
 } // namespace
 
@@ -46,13 +49,17 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("warning"); // the warning window's reason, "" when the load runs
-        QTest::newRow("jpg, odd width loads one narrower") << "a.jpg" << "";
-        QTest::newRow("missing file") << "nothere.bmp" << "Can't find file to load to QX-7:\r\nnothere.bmp";
-        QTest::newRow("1922 wide") << "huge.bmp" << "Image file is of wrong format:\r\nhuge.bmp";
+        QTest::newRow("jpg, odd width loads one narrower") << "a.jpg"
+                                                           << "";
+        QTest::newRow("missing file") << "nothere.bmp"
+                                      << "Can't find file to load to QX-7:\r\nnothere.bmp";
+        QTest::newRow("1922 wide") << "huge.bmp"
+                                   << "Image file is of wrong format:\r\nhuge.bmp";
     }
     void commandLineLoad()
     {
-        QFETCH(QString, file); QFETCH(QString, warning);
+        QFETCH(QString, file);
+        QFETCH(QString, warning);
         WindowRig rig;
         pattern(75, 48).save(rig.folder.file("a.jpg"));
         pattern(1922, 2).save(rig.folder.file("huge.bmp"));
@@ -131,7 +138,8 @@ private Q_SLOTS:
                 rig.control("btnSWITCH")->isEnabled() && rig.control("optBANK", 0)->isEnabled());
         QVERIFY(!rig.control("boxFRAMING")->isVisible() && caption(rig, "labTECHINFO").isEmpty());
         const QString loaded = stop.isEmpty() ? "logo.bmp" : "";
-        QCOMPARE(caption(rig, "txtLOADED", 2) + '|' + rig.core->state.settings.BankFileLoaded[3], loaded + '|' + loaded);
+        QCOMPARE(caption(rig, "txtLOADED", 2) + '|' + rig.core->state.settings.BankFileLoaded[3],
+                 loaded + '|' + loaded);
         QCOMPARE(rig.seams.boxes.value(0).first, MessageTable::defaultText(23));
         if (stop.isEmpty()) {
             QCOMPARE(caption(rig, "txtPROGRESS") + '|' + caption(rig, "lab"), QStringLiteral("100%|maxpacket: 1680"));

@@ -15,20 +15,20 @@
 #include "windowrig.h"
 
 #include <QApplication>
-#include <QSet>
-#include <QSignalSpy>
 #include <QComboBox>
-#include <QLabel>
-#include <QStyleOption>
-#include <QScrollBar>
 #include <QGroupBox>
-#include <QTcpServer>
-#include <QTemporaryDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
+#include <QSet>
+#include <QSignalSpy>
+#include <QStyleOption>
+#include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
 
@@ -44,15 +44,16 @@ private Q_SLOTS:
         for (const char *name : {"Zeta.bmp", "a.BMP", "B.bmp"})
             rig.write(name, "x");
         rig.start();
-        QVERIFY(rig.seams.boxes.isEmpty() && rig.core->session.lease().exchange().link().serialPort().isOpen()); // serial port 1 opened through com1
+        QVERIFY(rig.seams.boxes.isEmpty() &&
+                rig.core->session.lease().exchange().link().serialPort().isOpen()); // serial port 1 opened through com1
         QStringList listed{rig.control<QLineEdit>("txtDIR")->text(), rig.control<QLineEdit>("txtCOMPORT")->text()};
         for (int i = 0; i < rig.control<QListWidget>("lstFILES")->count(); ++i) // sorted without regard to case
             listed << rig.control<QListWidget>("lstFILES")->item(i)->text();
         QCOMPARE(listed, (QStringList{rig.folder.path(), "1", "a.BMP", "B.bmp", "Zeta.bmp"}));
         // Only the Files and Setup page is shown; the verdicts, the log and the TCP box are hidden or off.
         QString shown;
-        for (const char *name : {"frameFILES", "framePRESETS", "frameSWITCH", "lstLOG", "labPICTUREBAD",
-                                 "labPICTUREERROR"})
+        for (const char *name :
+             {"frameFILES", "framePRESETS", "frameSWITCH", "lstLOG", "labPICTUREBAD", "labPICTUREERROR"})
             shown += QString::number(!rig.control(name)->isHidden());
         for (const char *name : {"chkCOM", "txtTCPSETTINGS", "cmdLOAD"})
             shown += QString::number(rig.control(name)->isEnabled());
@@ -92,7 +93,9 @@ private Q_SLOTS:
         // 150 in the file: the box shows 100 and port 100 fails with its message only; "/c:" sends nothing.
         QCOMPARE(port->text(), QStringLiteral("100"));
         const QString tried = "\r\ncom100 \u2192 " + QFileInfo(rig.folder.file("com100")).symLinkTarget();
-        const QPair<QString, QString> failed{MessageTable::defaultText(3) + tried + "\r\n" + MessageTable::defaultText(72), MessageTable::defaultText(4)};
+        const QPair<QString, QString> failed{MessageTable::defaultText(3) + tried + "\r\n" +
+                                                 MessageTable::defaultText(72),
+                                             MessageTable::defaultText(4)};
         QCOMPARE(rig.seams.boxes, QList{failed});
         QCOMPARE(rig.core->log.messageCount(), 0);
         rig.click("cmdCOMDEFAULTS");
@@ -135,12 +138,16 @@ private Q_SLOTS:
         // Names and the Enabled box of window 1 show "&" as typed: Alt+S is no mnemonic of a name (a mnemonic
         // would take the focus to its button and click it).
         Settings &names = rig.core->state.settings;
-        for (QString *list : {names.LabelIn.data(), names.LabelWin.data(), names.PresetName.data(), names.BankName.data()})
+        for (QString *list :
+             {names.LabelIn.data(), names.LabelWin.data(), names.PresetName.data(), names.BankName.data()})
             std::fill(list + 1, list + 5, QStringLiteral("&Start"));
         MainWindow &w = *rig.window;
         w.SetUpNames();
-        for (const auto &[control, index, tab] : {std::tuple{"cmdPRESET", 1, 1}, {"optBANK", 1, 9}, {"optWIN1INP", 20, 2},
-                                                  {"optWIN1INP", 80, 2}, {"chkWINENABLE", 0, 2}}) {
+        for (const auto &[control, index, tab] : {std::tuple{"cmdPRESET", 1, 1},
+                                                  {"optBANK", 1, 9},
+                                                  {"optWIN1INP", 20, 2},
+                                                  {"optWIN1INP", 80, 2},
+                                                  {"chkWINENABLE", 0, 2}}) {
             w.ShowTab(tab);
             if (tab == 2)
                 w.switching().RefreshSwitchState();
@@ -200,8 +207,8 @@ private Q_SLOTS:
         qx::seams().serialByIdFolder = byId;
         rig.start();
         auto *ports = rig.control<QComboBox>("comboPORTS");
-        QCOMPARE(ports->itemText(0), "usb-Example_QX-7_0001-if00 (" + QFileInfo(pty).fileName() +
-                                         ") \u2013 QX-7 emulator, Example, 0001");
+        QCOMPARE(ports->itemText(0),
+                 "usb-Example_QX-7_0001-if00 (" + QFileInfo(pty).fileName() + ") \u2013 QX-7 emulator, Example, 0001");
         QCOMPARE(ports->currentIndex(), -1);
         QVERIFY(QFile::remove(rig.folder.file("com3")));
         rig.write("com3", "mine");
@@ -226,7 +233,10 @@ private Q_SLOTS:
     {
         WindowRig rig({}, WindowRig::Link::Serial);
         rig.writeConfig({}, "Log=1");
-        const int designWidth = [] { AppCore core; return MainWindow(core).width(); }();
+        const int designWidth = [] {
+            AppCore core;
+            return MainWindow(core).width();
+        }();
         MainWindow &w = rig.start();
         QVERIFY(w.width() > designWidth && !rig.control("lstLOG")->isHidden());
         QCOMPARE(w.width() - 7, rig.control("lstLOG")->geometry().right() + 1); // the pages' margin
@@ -261,7 +271,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("keys");  // or "left|right up on <control>": where the button comes up
         QTest::addColumn<bool>("locked");   // the Presets and Switching panels, as during a load
         QTest::addColumn<QString>("page");  // the frame shown, "+about" when the About box opened
-        const struct { const char *row, *focus, *keys; bool locked; const char *page; } rows[] = {
+        const struct {
+            const char *row, *focus, *keys;
+            bool locked;
+            const char *page;
+        } rows[] = {
             {"Ctrl+1", "txtDIR", "Ctrl+1", false, "framePRESETS"},
             {"Ctrl+2 reads back", "txtDIR", "Ctrl+2", false, "frameSWITCH"},
             {"Ctrl+3", "txtDIR", "Ctrl+1, Ctrl+3", false, "frameFILES"},
@@ -283,12 +297,16 @@ private Q_SLOTS:
     }
     void pageChoice()
     {
-        QFETCH(QString, focus); QFETCH(QString, keys); QFETCH(bool, locked); QFETCH(QString, page);
+        QFETCH(QString, focus);
+        QFETCH(QString, keys);
+        QFETCH(bool, locked);
+        QFETCH(QString, page);
         WindowRig rig;
         MainWindow &w = rig.start();
         QVERIFY(QTest::qWaitForWindowActive(&w) && rig.connected());
         w.setTabsEnabled(!locked);
-        QWidget *down = rig.control(focus), *up = keys.contains(" up on ") ? rig.control(keys.section(' ', 3)) : nullptr;
+        QWidget *down = rig.control(focus),
+                *up = keys.contains(" up on ") ? rig.control(keys.section(' ', 3)) : nullptr;
         down->setFocus();
         const auto button = keys.startsWith("left") ? Qt::LeftButton : Qt::RightButton;
         if (up) {
@@ -364,16 +382,19 @@ private Q_SLOTS:
     // follows the operator's resizing, down to the least scale.
     void scaledWindowFits_data()
     {
-        QTest::addColumn<QRect>("room"); QTest::addColumn<int>("mainX"); // stored position, twips
+        QTest::addColumn<QRect>("room");
+        QTest::addColumn<int>("mainX"); // stored position, twips
         QTest::newRow("1280 x 720 at scale 1: as designed") << QRect(0, 0, 1280, 704) << 1200;
         QTest::newRow("1280 x 720 at scale 1.5") << QRect(0, 0, 853, 469) << 1200;
         QTest::newRow("1280 x 720 at scale 2, stored far right") << QRect(0, 0, 640, 344) << 15000;
     }
     void scaledWindowFits()
     {
-        QFETCH(QRect, room); QFETCH(int, mainX);
+        QFETCH(QRect, room);
+        QFETCH(int, mainX);
         WindowRig rig;
-        rig.write("startup.ini", QString(";QX-7alt v1\r\nTongue=EN\r\nMainX= %1 \r\nMainY= 600 \r\n").arg(mainX).toLatin1());
+        rig.write("startup.ini",
+                  QString(";QX-7alt v1\r\nTongue=EN\r\nMainX= %1 \r\nMainY= 600 \r\n").arg(mainX).toLatin1());
         seams().availableArea = [room](const QPoint &) { return room; };
         MainWindow &w = rig.start();
         const double scale = w.scaler().scale(); // how much: tst_panel:fitScale
@@ -390,9 +411,12 @@ private Q_SLOTS:
                 const QString name = ControlName(c) + QString::number(ControlIndex(c));
                 QVERIFY2(w.rect().contains(QRect(k->mapTo(&w, QPoint()), k->size())), qPrintable(name));
                 if (qobject_cast<QAbstractButton *>(k)) { // a push button's face, else the mark and the caption
-                    const auto mark = qobject_cast<QRadioButton *>(k) ? QStyle::PM_ExclusiveIndicatorHeight : QStyle::PM_IndicatorHeight;
-                    const int need = qobject_cast<QPushButton *>(k) ? k->minimumSizeHint().height()
-                                     : std::max(k->fontMetrics().height(), k->style()->pixelMetric(mark, nullptr, k));
+                    const auto mark = qobject_cast<QRadioButton *>(k) ? QStyle::PM_ExclusiveIndicatorHeight
+                                                                      : QStyle::PM_IndicatorHeight;
+                    const int need =
+                        qobject_cast<QPushButton *>(k)
+                            ? k->minimumSizeHint().height()
+                            : std::max(k->fontMetrics().height(), k->style()->pixelMetric(mark, nullptr, k));
                     QVERIFY2(need <= k->height(), qPrintable(name));
                 }
                 if (auto *list = qobject_cast<QListWidget *>(k))
@@ -402,10 +426,13 @@ private Q_SLOTS:
                     o.initFrom(frame);
                     o.text = frame->title();
                     o.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel; // as a frame without a tick
-                    const QRect caption = k->style()->subControlRect(QStyle::CC_GroupBox, &o, QStyle::SC_GroupBoxLabel, frame);
-                    const QRect inside = k->style()->subControlRect(QStyle::CC_GroupBox, &o, QStyle::SC_GroupBoxFrame, frame);
+                    const QRect caption =
+                        k->style()->subControlRect(QStyle::CC_GroupBox, &o, QStyle::SC_GroupBoxLabel, frame);
+                    const QRect inside =
+                        k->style()->subControlRect(QStyle::CC_GroupBox, &o, QStyle::SC_GroupBoxFrame, frame);
                     const int line = 2 * std::max(1, int(std::lround(w.scaler().scale())));
-                    QVERIFY2(!caption.intersects(k->geometry()) && inside.adjusted(line, line, -line, -line).contains(k->geometry()),
+                    QVERIFY2(!caption.intersects(k->geometry()) &&
+                                 inside.adjusted(line, line, -line, -line).contains(k->geometry()),
                              qPrintable(name));
                 }
             }
@@ -451,8 +478,8 @@ private Q_SLOTS:
             QTest::keyClick(&w, Qt::Key_F4, Qt::ShiftModifier);
             QCOMPARE(rig.control("cmdPRESET", 16)->toolTip().section('\n', 0, 0) + '|' + edit->text(),
                      "Key Shift+F4|" + rig.folder.path());
-            QTRY_COMPARE_WITH_TIMEOUT(rig.emu.commands(),
-                                      (QStringList{"#PRST-RCL 2", "#PRST-RCL 1", "#PRST-RCL 12", "#PRST-RCL 16"}), 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(
+                rig.emu.commands(), (QStringList{"#PRST-RCL 2", "#PRST-RCL 1", "#PRST-RCL 12", "#PRST-RCL 16"}), 5000);
         }
         w.ShowTab(1);
         if (how == "click" || how == "second start")
@@ -467,11 +494,13 @@ private Q_SLOTS:
         QString bold;
         for (int n = 1; n <= 16; ++n)
             bold += rig.control("cmdPRESET", n)->font().bold() ? QString::number(n) : "";
-        QCOMPARE(bold + '|' + rig.control("cmdPRESET", preset)->toolTip().section('\n', 1), QString::number(preset) + "|Last recalled here");
+        QCOMPARE(bold + '|' + rig.control("cmdPRESET", preset)->toolTip().section('\n', 1),
+                 QString::number(preset) + "|Last recalled here");
         rig.control("cmdPRESET", preset)->setFocus(); // the bar stays dark under the focus frame
         QTRY_COMPARE(rig.control("cmdPRESET", preset)->grab().toImage().pixelColor(5, 20), QColor(Qt::black));
         w.OpenLink();
-        QVERIFY(!rig.control("cmdPRESET", preset)->font().bold() && !rig.control("cmdPRESET", preset)->toolTip().contains('\n'));
+        QVERIFY(!rig.control("cmdPRESET", preset)->font().bold() &&
+                !rig.control("cmdPRESET", preset)->toolTip().contains('\n'));
     }
 
     // A close request ends what waits: a read-back of the Switching tab against late replies stops at its

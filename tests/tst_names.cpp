@@ -12,24 +12,35 @@ class TestNames : public QObject {
 private slots:
     void entries_data()
     {
-        QTest::addColumn<int>("list"); QTest::addColumn<int>("entry");
+        QTest::addColumn<int>("list");
+        QTest::addColumn<int>("entry");
         QTest::addColumn<QString>("text");      // the new name; "-" leaves the default
         QTest::addColumn<QString>("entryText"); // as the list shows it
         QTest::addColumn<int>("bankButton");
         const int in = int(NameList::InputsAndWindows), pr = int(NameList::PresetsAndBanks);
-        QTest::newRow("window 1 default") << in << 16 << "-" << "win1: Window 1" << -1;
-        QTest::newRow("bank 4 default: the language's word") << pr << 19 << "-" << "bank4: Banque 4" << 3;
-        QTest::newRow("input 5 cleared") << in << 4 << "" << "input5: " << -1;
-        QTest::newRow("window 4") << in << 19 << "Main" << "win4: Main" << -1;
-        QTest::newRow("preset 1") << pr << 0 << "Day" << "preset1: Day" << -1;
-        QTest::newRow("bank 2 (entry 17)") << pr << 17 << " x " << "bank2:  x " << 1;
+        QTest::newRow("window 1 default") << in << 16 << "-"
+                                          << "win1: Window 1" << -1;
+        QTest::newRow("bank 4 default: the language's word") << pr << 19 << "-"
+                                                             << "bank4: Banque 4" << 3;
+        QTest::newRow("input 5 cleared") << in << 4 << ""
+                                         << "input5: " << -1;
+        QTest::newRow("window 4") << in << 19 << "Main"
+                                  << "win4: Main" << -1;
+        QTest::newRow("preset 1") << pr << 0 << "Day"
+                                  << "preset1: Day" << -1;
+        QTest::newRow("bank 2 (entry 17)") << pr << 17 << " x "
+                                           << "bank2:  x " << 1;
         // An edit while no entry is selected (or one past the list) changes no name, not even the unused slot 0.
-        QTest::newRow("no entry") << in << -1 << "x" << "" << -1;
-        QTest::newRow("past the list") << pr << int(kNameEntryCount) << "x" << "" << -1;
+        QTest::newRow("no entry") << in << -1 << "x"
+                                  << "" << -1;
+        QTest::newRow("past the list") << pr << int(kNameEntryCount) << "x"
+                                       << "" << -1;
     }
     void entries()
     {
-        QFETCH(int, list); QFETCH(int, entry); QFETCH(QString, text);
+        QFETCH(int, list);
+        QFETCH(int, entry);
+        QFETCH(QString, text);
         const NameList l = NameList(list);
         Settings s;
         // The bank word is MSG(10) of the chosen language; the others stay English.

@@ -18,7 +18,10 @@ using namespace qxtest;
 
 namespace {
 const QHostAddress kHere(QHostAddress::LocalHost);
-OscArgument i(int n) { return {'i', n}; }
+OscArgument i(int n)
+{
+    return {'i', n};
+}
 
 // The panel's OSC listener on `port`, its link up to an emulator over TCP.
 struct OscRig {
@@ -56,7 +59,8 @@ class TestOscRemote : public QObject {
 private Q_SLOTS:
     void osc_data()
     {
-        QTest::addColumn<QString>("address"); QTest::addColumn<QList<OscArgument>>("arguments");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QList<OscArgument>>("arguments");
         QTest::addColumn<QStringList>("sent");
         QTest::addColumn<QString>("reply"); // the start of the first message back (what changed); "" none
         const auto row = [](const char *name, const char *address, const QList<OscArgument> &arguments,
@@ -65,9 +69,11 @@ private Q_SLOTS:
         };
         const QStringList none;
         row("preset 4 as a whole float", "/qx7/preset", {{'f', 4.0}}, {"#PRST-RCL 4"}, "/qx7/preset/last 4");
-        row("window 2 input 16", "/qx7/window/2/input", {i(16)}, {"#Y 0,300,15,1", "#Y 0,337,0,1", "# "}, "/qx7/window/2/source input 16");
+        row("window 2 input 16", "/qx7/window/2/input", {i(16)}, {"#Y 0,300,15,1", "#Y 0,337,0,1", "# "},
+            "/qx7/window/2/source input 16");
         row("window 1 bank 2", "/qx7/window/1/bank", {i(2)}, {"#Y 0,337,2,0", "# "}, "/qx7/window/1/source bank 2");
-        row("background bank 4", "/qx7/background/bank", {i(4)}, {"#Y 0,337,4,4", "#Y 0,204,1", "# "}, "/qx7/background/source bank 4");
+        row("background bank 4", "/qx7/background/bank", {i(4)}, {"#Y 0,337,4,4", "#Y 0,204,1", "# "},
+            "/qx7/background/source bank 4");
         row("full screen as T", "/qx7/window/1/fullscreen", {{'T', {}}}, {"#Y 0,302,1,0", "#Y 0,201,1", "# "},
             "/qx7/window/1/enabled 1");
         row("read back", "/qx7/readback", {}, {"# ", "#Y 1,302,0"}, "/qx7/link");
@@ -83,7 +89,10 @@ private Q_SLOTS:
     }
     void osc()
     {
-        QFETCH(QString, address); QFETCH(QList<OscArgument>, arguments); QFETCH(QStringList, sent); QFETCH(QString, reply);
+        QFETCH(QString, address);
+        QFETCH(QList<OscArgument>, arguments);
+        QFETCH(QStringList, sent);
+        QFETCH(QString, reply);
         OscRig rig;
         // Known first, so the sender arriving as a watcher asks for no read-back of its own.
         QVERIFY(rig.core.runner.execute(Request::readBack(RequestOrigin::Operator)).done());
@@ -129,8 +138,9 @@ private Q_SLOTS:
         QTest::qWait(300);
         QStringList got = heard(tool);
         QCOMPARE(got.filter("/qx7/error").size(), 1);
-        QVERIFY2(got.contains("/qx7/window/4/source input 2") && got.filter("/qx7/link").isEmpty()
-                     && got.removeDuplicates() == 0, qPrintable(got.join('|')));
+        QVERIFY2(got.contains("/qx7/window/4/source input 2") && got.filter("/qx7/link").isEmpty() &&
+                     got.removeDuplicates() == 0,
+                 qPrintable(got.join('|')));
         QCOMPARE(rig.emu.commands().mid(0, 3), (QStringList{"#Y 0,300,1,3", "#Y 0,337,0,3", "# "}));
         QCOMPARE(rig.emu.commands().filter("#Y 0,30").size(), 1);
         QVERIFY(heard(*senders.front()).isEmpty() && !heard(*senders.back()).isEmpty());
@@ -143,21 +153,30 @@ private Q_SLOTS:
         QTest::addColumn<QString>("token");    // "" made at the start
         QTest::addColumn<QString>("findings"); // what the operator is told
         const QByteArray token = "Token=stage.left.token.2024\r\n";
-        QTest::newRow("notes kept, token made") << QByteArray("; my notes\r\nPort=6000\r\nColour=blue\r\n") << 0600
-                                                << "" << "";
+        QTest::newRow("notes kept, token made")
+            << QByteArray("; my notes\r\nPort=6000\r\nColour=blue\r\n") << 0600 << ""
+            << "";
         QTest::newRow("100 KB by hand") << "Enabled=1\r\n" + token + QByteArray(100000, ';') << 0600
-                                        << "stage.left.token.2024" << "";
-        QTest::newRow("NUL byte") << QByteArray("Enabled=1\r\n; a\0b\r\n", 17) + token << 0600 << "stage.left.token.2024" << "nul";
-        QTest::newRow("UTF-16, readable by others") << QByteArray("\xFF\xFET\0o\0k\0e\0n\0=\0a\0b\0c\0\r\0\n\0", 22)
-                                                    << 0644 << "abc" << "others short";
-        QTest::newRow("binary") << QByteArray("Enabled=1\r\n\0\x01\x02", 14) << 0600 << "" << "unreadable";
-        QTest::newRow("FIFO") << QByteArray("fifo") << 0600 << "" << "unreadable";
+                                        << "stage.left.token.2024"
+                                        << "";
+        QTest::newRow("NUL byte") << QByteArray("Enabled=1\r\n; a\0b\r\n", 17) + token << 0600
+                                  << "stage.left.token.2024"
+                                  << "nul";
+        QTest::newRow("UTF-16, readable by others")
+            << QByteArray("\xFF\xFET\0o\0k\0e\0n\0=\0a\0b\0c\0\r\0\n\0", 22) << 0644 << "abc"
+            << "others short";
+        QTest::newRow("binary") << QByteArray("Enabled=1\r\n\0\x01\x02", 14) << 0600 << ""
+                                << "unreadable";
+        QTest::newRow("FIFO") << QByteArray("fifo") << 0600 << ""
+                              << "unreadable";
     }
     // Read as the other settings files are, never replaced: a file is written at the start only when a token
     // had to be made, and kept byte for byte otherwise; what cannot be read is never written; a save is 0600.
     void settingsFile()
     {
-        QFETCH(QByteArray, bytes); QFETCH(int, mode); QFETCH(QString, token);
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, mode);
+        QFETCH(QString, token);
         TempProgramFolder folder;
         const QString path = RemoteSettingsPath(folder.path());
         const QByteArray name = QFile::encodeName(path);
@@ -176,8 +195,8 @@ private Q_SLOTS:
         if (writer.joinable())
             writer.join();
         QStringList findings;
-        findings << (s.nulsLeftOut ? "nul" : "") << (s.openToOthers ? "others" : "")
-                 << (s.tokenShort() ? "short" : "") << (s.unreadable.isEmpty() ? "" : "unreadable");
+        findings << (s.nulsLeftOut ? "nul" : "") << (s.openToOthers ? "others" : "") << (s.tokenShort() ? "short" : "")
+                 << (s.unreadable.isEmpty() ? "" : "unreadable");
         QTEST(findings.join(' ').simplified(), "findings");
         QCOMPARE(s.token, token.isEmpty() ? s.token : token);
         QVERIFY(s.token.size() >= 16 || !token.isEmpty());
@@ -200,7 +219,9 @@ private Q_SLOTS:
 
     void oscSenderRule_data()
     {
-        QTest::addColumn<QString>("sender"); QTest::addColumn<bool>("allowOthers"); QTest::addColumn<bool>("heard");
+        QTest::addColumn<QString>("sender");
+        QTest::addColumn<bool>("allowOthers");
+        QTest::addColumn<bool>("heard");
         // Addresses as values only: the rule is decided on them, nothing is sent there.
         QTest::newRow("this computer") << "127.0.0.1" << false << true;
         QTest::newRow("this computer, IPv4 in IPv6") << "::ffff:127.0.0.1" << false << true;
@@ -211,8 +232,10 @@ private Q_SLOTS:
     }
     void oscSenderRule()
     {
-        QFETCH(QString, sender); QFETCH(bool, allowOthers);
-        QTEST(OscSenderAllowed(QHostAddress(sender), allowOthers, {QHostAddress(QStringLiteral("192.0.2.7"))}), "heard");
+        QFETCH(QString, sender);
+        QFETCH(bool, allowOthers);
+        QTEST(OscSenderAllowed(QHostAddress(sender), allowOthers, {QHostAddress(QStringLiteral("192.0.2.7"))}),
+              "heard");
     }
 };
 

@@ -105,8 +105,8 @@ private Q_SLOTS:
 
     void listImageFiles()
     {
-        for (const char *name : {"a.BMP", "b.jpeg", "c.gif", "d.txt", ".x.bmp", "Z.jpg", "y.JPG", "noext", "Ärger.bmp",
-                                 "_x.gif", "1.jpg"})
+        for (const char *name :
+             {"a.BMP", "b.jpeg", "c.gif", "d.txt", ".x.bmp", "Z.jpg", "y.JPG", "noext", "Ärger.bmp", "_x.gif", "1.jpg"})
             write(QStringLiteral("list/") + QString::fromUtf8(name), "x");
         QLocale::setDefault(QLocale(QLocale::German)); // the operator's alphabet
         QCOMPARE(ListImageFiles(m_dir.filePath("list")),
@@ -116,8 +116,9 @@ private Q_SLOTS:
 
     void verdict_data()
     {
-        QTest::addColumn<QString>("file"); QTest::addColumn<int>("verdict");
-        QTest::addColumn<QString>("param"); // the size shown, or for a refusal its reason
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("verdict");
+        QTest::addColumn<QString>("param");           // the size shown, or for a refusal its reason
         QTest::addColumn<QVector<quint32>>("pixels"); // colours of the decoded picture, when given
         const auto row = [](const char *tag, const QString &file, PictureVerdict verdict, const char *param,
                             const QVector<quint32> &pixels = {}) {
@@ -133,24 +134,30 @@ private Q_SLOTS:
         row("jpg with chroma sampled 2x1 and 1x1", data + "odd-sampling.jpg", ok, "16 x 16",
             qtPixels(data + "odd-sampling.jpg"));
         // Header-only files: a refusal with the real size proves the size came from the header.
-        row("1922 wide refused", write("w1922.bmp", bmpHeader(1922, 1200)), large, "1922 x 1200 is larger than 1920 x 1200");
-        row("widest bmp refused", write("wmax.bmp", bmpHeader(INT_MAX, 1)), large, "2147483647 x 1 is larger than 1920 x 1200");
+        row("1922 wide refused", write("w1922.bmp", bmpHeader(1922, 1200)), large,
+            "1922 x 1200 is larger than 1920 x 1200");
+        row("widest bmp refused", write("wmax.bmp", bmpHeader(INT_MAX, 1)), large,
+            "2147483647 x 1 is larger than 1920 x 1200");
         row("truncated bmp", write("short.bmp", bmpHeader(64, 64) + QByteArray(100, '\x7F')), error, unreadable);
-        row("bmp file over 64 MiB: refused, never cut and used", write("long.bmp", bmpHeader(2, 1) + QByteArray(64 << 20, 0)),
-            error, "File too large");
+        row("bmp file over 64 MiB: refused, never cut and used",
+            write("long.bmp", bmpHeader(2, 1) + QByteArray(64 << 20, 0)), error, "File too large");
         // The JPEG library's warnings: one that loses nothing gives the clean picture's pixels, one that means
         // lost or damaged data refuses the file. Each file is the clean one with a few bytes changed.
         const QByteArray clean = jpeg(64, 48);
         const qsizetype sos = clean.indexOf("\xFF\xDA"), end = clean.size() - 2;
         const qsizetype mid = (sos + end) / 2 + (clean[(sos + end) / 2 - 1] == '\xFF'); // not inside FF 00
-        const auto edit = [&](qsizetype at, qsizetype n, const QByteArray &put) { return QByteArray(clean).replace(at, n, put); };
+        const auto edit = [&](qsizetype at, qsizetype n, const QByteArray &put) {
+            return QByteArray(clean).replace(at, n, put);
+        };
         const QVector<quint32> same = qtPixels(write("clean.jpg", clean));
         for (const auto &[tag, bytes, refusal] :
              {std::tuple{"2 bytes before the scan", edit(sos, 0, "\x12\x34"), ""},
               {"unknown JFIF revision", edit(11, 1, "\x02"), ""},
               {"scan parameters left 0", edit(sos + 11, 3, QByteArray(3, 0)), ""},
-              {"bytes after the scan", edit(end, 0, QByteArray(16, 0x12)), "Corrupt JPEG data: 12 extraneous bytes before marker 0xd9"},
-              {"bad code in the scan", edit(mid, 0, QByteArray::fromHex("FF00").repeated(5)), "Corrupt JPEG data: bad Huffman code"},
+              {"bytes after the scan", edit(end, 0, QByteArray(16, 0x12)),
+               "Corrupt JPEG data: 12 extraneous bytes before marker 0xd9"},
+              {"bad code in the scan", edit(mid, 0, QByteArray::fromHex("FF00").repeated(5)),
+               "Corrupt JPEG data: bad Huffman code"},
               {"unknown colour transform", edit(2, 18, QByteArray::fromHex("FFEE000E41646F626500640000000003")),
                "Unknown Adobe color transform code 3"},
               {"cut short", clean.left(mid), "Premature end of JPEG file"},
@@ -165,29 +172,34 @@ private Q_SLOTS:
 
         // Colours widened to full scale (5 bits: 31 -> 255, 16 -> 132, 8 -> 66; 6 bits: 32 -> 130).
         const auto hex = [](const char *h) { return QByteArray::fromHex(h); };
-        row("16-bit 555: white, black, (16, 8, 24)", write("555.bmp", bmpHeader(4, 1, 16) + hex("FF7F000018410000")), ok,
-            "4 x 1", {0xFFFFFF, 0, 0xC64284, 0});
+        row("16-bit 555: white, black, (16, 8, 24)", write("555.bmp", bmpHeader(4, 1, 16) + hex("FF7F000018410000")),
+            ok, "4 x 1", {0xFFFFFF, 0, 0xC64284, 0});
         row("16-bit 565: white, black, (16, 32, 8)",
             write("565.bmp", bmpHeader(4, 1, 16, 3, hex("00F80000E00700001F000000")) + hex("FFFF000008840000")), ok,
             "4 x 1", {0xFFFFFF, 0, 0x428284, 0});
         // Transparency is shown, and stored, over black. Masks: red, green, blue, alpha.
         row("32-bit with an alpha mask",
-            write("v5alpha.bmp", bmpHeader(2, 1, 32, 3, hex("0000FF0000FF0000FF000000000000FF"), 124)
-                                     + hex("0000FF80FFFFFF00")), ok, "2 x 1", {0x000080, 0});
+            write("v5alpha.bmp",
+                  bmpHeader(2, 1, 32, 3, hex("0000FF0000FF0000FF000000000000FF"), 124) + hex("0000FF80FFFFFF00")),
+            ok, "2 x 1", {0x000080, 0});
         // An alpha channel that is 0 everywhere is no transparency: the colours show as they are.
         row("32-bit with an alpha mask, alpha 0 everywhere",
-            write("v5alpha0.bmp", bmpHeader(2, 1, 32, 3, hex("0000FF0000FF0000FF000000000000FF"), 124)
-                                      + hex("0000FF00FFFFFF00")), ok, "2 x 1", {0x0000FF, 0xFFFFFF});
+            write("v5alpha0.bmp",
+                  bmpHeader(2, 1, 32, 3, hex("0000FF0000FF0000FF000000000000FF"), 124) + hex("0000FF00FFFFFF00")),
+            ok, "2 x 1", {0x0000FF, 0xFFFFFF});
         // Channels of any width come to 8 bits, wider ones rounded to nearest: 11-11-10 bits (1280, 720, 160 ->
         // 159, 90, 40); 6-17-5 bits with 4 of alpha (32, 65536, 16, 8 -> 130, 128, 132, 136) shown over black.
-        row("32-bit 11-11-10", write("111110.bmp", bmpHeader(2, 1, 32, 3, hex("0000E0FF00FC1F00FF030000"))
-                                                        + hex("FFFFFFFFA0400BA0")), ok, "2 x 1", {0xFFFFFF, 0x285A9F});
+        row("32-bit 11-11-10",
+            write("111110.bmp", bmpHeader(2, 1, 32, 3, hex("0000E0FF00FC1F00FF030000")) + hex("FFFFFFFFA0400BA0")), ok,
+            "2 x 1", {0xFFFFFF, 0x285A9F});
         row("32-bit 6-17-5, 4 alpha bits",
-            write("61754.bmp", bmpHeader(2, 1, 32, 3, hex("0000C00FE0FF3F001F000000000000F0"), 124)
-                                   + hex("FFFFFFFF10002088")), ok, "2 x 1", {0xFFFFFF, 0x464445});
+            write("61754.bmp",
+                  bmpHeader(2, 1, 32, 3, hex("0000C00FE0FF3F001F000000000000F0"), 124) + hex("FFFFFFFF10002088")),
+            ok, "2 x 1", {0xFFFFFF, 0x464445});
         // The pixels start where the file header says: an old-style header, 8 bits, a palette of 2 entries.
-        row("short palette of the old header", write("os2.bmp", hex("424D2400000000000000200000000C000000040001000100080000FF000000FF00010100")), ok, "4 x 1",
-            {0x00FF00, 0xFF, 0xFF, 0x00FF00});
+        row("short palette of the old header",
+            write("os2.bmp", hex("424D2400000000000000200000000C000000040001000100080000FF000000FF00010100")), ok,
+            "4 x 1", {0x00FF00, 0xFF, 0xFF, 0x00FF00});
         // Run-length pictures 4 (RLE4: 6) x 2, a palette of 2 colours (green, red); damage is refused.
         const auto rle = [&](const char *name, int width, int bits, const char *runs) {
             QByteArray b = bmpHeader(width, 2, bits, bits == 8 ? 1 : 2, hex("00FF00000000FF00")) + hex(runs);
@@ -200,26 +212,34 @@ private Q_SLOTS:
         row("rle colour beyond the palette", rle("rle-colour.bmp", 4, 8, "04020001"), error, unreadable);
         row("rle without its end code", rle("rle-end.bmp", 4, 8, "0401"), error, unreadable);
         // Masks are single runs of bits that do not overlap; a pixel names a colour of the palette.
-        row("split channel mask", write("split.bmp", bmpHeader(2, 1, 16, 3, hex("00F40000E00300001F000000"))
-                                                        + hex("FFFF0000")), error, unreadable);
-        row("overlapping masks", write("overlap.bmp", bmpHeader(2, 1, 16, 3, hex("00F80000E00F00001F000000"))
-                                                         + hex("FFFF0000")), error, unreadable);
-        row("palette index beyond the palette", write("index.bmp", bmpHeader(4, 1, 8, 0, hex("00FF00000000FF00"))
-                                                                       + hex("00010200")), error, unreadable);
+        row("split channel mask",
+            write("split.bmp", bmpHeader(2, 1, 16, 3, hex("00F40000E00300001F000000")) + hex("FFFF0000")), error,
+            unreadable);
+        row("overlapping masks",
+            write("overlap.bmp", bmpHeader(2, 1, 16, 3, hex("00F80000E00F00001F000000")) + hex("FFFF0000")), error,
+            unreadable);
+        row("palette index beyond the palette",
+            write("index.bmp", bmpHeader(4, 1, 8, 0, hex("00FF00000000FF00")) + hex("00010200")), error, unreadable);
         // Kinds of BMP that exist but are not read say so, apart from damage.
         for (const auto &[kind, bits, compression, infoSize, height] :
-             {std::tuple{"BMP with 2 bits per pixel", 2, 0, 40, 1}, {"BMP with 64 bits per pixel", 64, 0, 40, 1},
-              {"BMP holding a JPEG", 0, 4, 40, 1}, {"BMP holding a PNG", 0, 5, 40, 1}, {"CMYK BMP", 32, 11, 40, 1},
+             {std::tuple{"BMP with 2 bits per pixel", 2, 0, 40, 1},
+              {"BMP with 64 bits per pixel", 64, 0, 40, 1},
+              {"BMP holding a JPEG", 0, 4, 40, 1},
+              {"BMP holding a PNG", 0, 5, 40, 1},
+              {"CMYK BMP", 32, 11, 40, 1},
               {"OS/2 BMP with Huffman compression", 1, 3, 64, 1},
               {"OS/2 BMP with 24-bit run-length compression", 24, 4, 64, 1},
               {"Top-down BMP with run-length compression", 8, 1, 40, -1}})
-            row(kind, write(QString(kind).remove(QLatin1Char('/')) + ".bmp", bmpHeader(4, height, bits, quint32(compression), {}, infoSize)),
+            row(kind,
+                write(QString(kind).remove(QLatin1Char('/')) + ".bmp",
+                      bmpHeader(4, height, bits, quint32(compression), {}, infoSize)),
                 error, qPrintable(kind + QStringLiteral(" is not supported")));
     }
 
     void verdict()
     {
-        QFETCH(QString, file); QFETCH(QVector<quint32>, pixels);
+        QFETCH(QString, file);
+        QFETCH(QVector<quint32>, pixels);
         const PreviewResult result = PreviewPicture(file);
         QTEST(int(result.verdict), "verdict");
         QTEST(result.accepted() ? result.paramText() : result.reason(), "param");

@@ -9,8 +9,8 @@
 #include "windowrig.h"
 
 #include <QElapsedTimer>
-#include <QLineEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -24,180 +24,195 @@ enum class Loss { DeviceCloses, SwitchedOff, OffAtStart, Unplugged, EditedMeanwh
 class TestReconnect : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-void linkComesBack_data()
-{
-    QTest::addColumn<Loss>("loss");
-    QTest::addColumn<QString>("down");     // the indicator while the link is down
-    QTest::addColumn<QString>("outcome");  // the log's line of the retry that worked
-    QTest::newRow("device closes the connection") << Loss::DeviceCloses << "Lost" << "(reconnect) connected";
-    QTest::newRow("device switched off") << Loss::SwitchedOff << "Lost" << "(reconnect) connected";
-    QTest::newRow("device off at start") << Loss::OffAtStart << "No connection" << "(reconnect) connected";
-    QTest::newRow("serial device unplugged") << Loss::Unplugged << "Serial port 1 not available"
-                                             << "(reconnect) open";
-    QTest::newRow("settings edited, not applied") << Loss::EditedMeanwhile << "Lost" << "(reconnect) connected";
-    QTest::newRow("Space on the indicator") << Loss::IndicatorKey << "Lost" << "(reconnect) connected";
-}
-
-void linkComesBack()
-{
-    QFETCH(Loss, loss); QFETCH(QString, down); QFETCH(QString, outcome);
-    qx7emu::Options o;
-    o.dropAfterCommands = loss == Loss::DeviceCloses ? 1 : 0;
-    WindowRig rig(o, loss == Loss::Unplugged ? WindowRig::Link::Serial : WindowRig::Link::Tcp);
-    const quint16 port = rig.emu.tcpPort();
-    if (loss == Loss::OffAtStart)
-        rig.emu.stopTcp();
-    MainWindow &w = rig.start();
-    rig.core->session.monitor().setRetryBase(loss == Loss::IndicatorKey ? 600000 : 20);
-    auto *indicator = rig.control<QLabel>("labLINK");
-    QStringList shown; // every text the indicator took
-    connect(&rig.core->session.monitor(), &LinkMonitor::changed, this, [&] { shown << indicator->text(); });
-    const QString connected =
-        "Connected \u00B7 " + (loss == Loss::Unplugged ? QString("com1") : "127.0.0.1:" + QString::number(port));
-    if (loss != Loss::OffAtStart)
-        QTRY_COMPARE(indicator->text(), connected);
-
-    w.ShowTab(TabPresets);
-    switch (loss) {
-    case Loss::DeviceCloses: rig.click("cmdPRESET", 1); break;
-    case Loss::Unplugged: rig.emu.closePty(); break;
-    case Loss::OffAtStart: break;
-    default: rig.emu.stopTcp(); break;
-    }
-    QTRY_VERIFY(!shown.filter(QRegularExpression("^" + down + " \u00B7 retrying in \\d+ s$")).isEmpty());
-    if (loss == Loss::OffAtStart) { // a click sends nothing and says so, for the note's full time while retries go on
-        QSignalSpy changes(&rig.core->session.monitor(), &LinkMonitor::changed);
-        rig.click("cmdPRESET", 2);
-        QElapsedTimer note;
-        note.start();
-        QVERIFY(changes.wait(2000));
-        QCOMPARE(indicator->text(), "Not sent: link lost");
-        QTRY_VERIFY_WITH_TIMEOUT(indicator->text() != "Not sent: link lost", 5000);
-        QVERIFY(note.elapsed() >= IndicatorNote::kShownMs && w.tally().current() == 0);
-    }
-    if (loss == Loss::SwitchedOff) { // a read-back into the outage ends at once, each wait as a time-out
-        rig.click("labSWITCH");
-        QCOMPARE(rig.timeouts, 14);
-        w.ShowTab(TabPresets); // shown, the page would have the device read back once the link is up
-    } else if (loss == Loss::EditedMeanwhile) { // serial port 1 and a half-typed address, Reconnect not pressed
-        rig.control<QLineEdit>("txtTCPSETTINGS")->setText("127.0.0.1:");
-        rig.click("chkCOM");
-    }
-    if (loss == Loss::Unplugged)
-        QVERIFY(!rig.emu.openPty(rig.folder.file("com1")).isEmpty());
-    else if (loss != Loss::DeviceCloses)
-        QCOMPARE(rig.emu.listenTcp(port), port);
-    if (loss == Loss::IndicatorKey)
-        QTest::keyClick(indicator, Qt::Key_Space);
-    QTRY_COMPARE(indicator->text(), connected);
-    QCOMPARE(rig.core->log.lastReceived(), outcome);
-
-    rig.emu.clearReceived();
-    rig.click("cmdPRESET", 5);
-    QTRY_COMPARE(rig.emu.commands(), QStringList{"#PRST-RCL 5"});
-    QVERIFY(rig.seams.boxes.isEmpty()); // retries are silent
-}
-
-void unansweredWaitShows()
-{
-    // A wait that goes unanswered on a live link turns the indicator to
-    // "Not answering"; the next line from the device turns it back.
-    qx7emu::Options o;
-    o.silent = true;
-    WindowRig rig(o);
-    QVERIFY((rig.start(), rig.connected()));
-    const auto ask = [&rig] {
-        const DeviceSession::Lease lease = rig.core->session.lease();
-        lease.exchange().setPollMs(0);
-        lease.exchange().SendCommand("#VERSION?\r");
-        lease.exchange().WaitReply("~01@VERSION ");
-    };
-    ask();
-    const auto *indicator = rig.control<QLabel>("labLINK");
-    QCOMPARE(indicator->text(), QString("Not answering"));
-    rig.emu.setOptions({});
-    ask();
-    QVERIFY(indicator->text().startsWith("Connected"));
-    QVERIFY(indicator->toolTip().contains("Last reply: ") && !indicator->toolTip().contains("none yet"));
-}
-
-void session()
-{
-    qx7emu::Emulator emu;
-    AppState state;
-    state.settings.ComPort = 0, state.settings.TcpSettings = "127.0.0.1:";
-    CommLog log;
-    log.setShowLog(true);
-    DeviceSession session(state.settings, log);
-    LinkMonitor &monitor = session.monitor();
-    monitor.setRetryBase(20);
-    CommandExchange &ex = session.lease().exchange(); // driven by hand here, holding nothing
-    ex.startReceiveTimer();
-    QCOMPARE(session.open(), LinkOpenResult::TcpFailed);
-    QVERIFY(monitor.state() == LinkMonitor::State::AddressUnusable && !monitor.retryPending()); // never retried
-    // Nothing written while the connection is being made goes out later.
-    const quint16 port = emu.listenTcp();
-    state.settings.TcpSettings = "127.0.0.1:" + QString::number(port);
-    QCOMPARE(session.open(), LinkOpenResult::Opened);
-    QVERIFY(!ex.SendCommand("#PRST-RCL 1\r"));
-    QVERIFY(log.lastSent().startsWith("(not sent 12) 23 50"));
-    QTRY_VERIFY(session.isConnected());
-    QVERIFY(ex.SendCommand("#PRST-RCL 2\r"));
-    QTRY_COMPARE(emu.commands(), QStringList{"#PRST-RCL 2"});
-    // A device that accepts and closes at once: the pause doubles up to five times the first.
-    qx7emu::Options o;
-    o.closeOnAccept = true;
-    emu.setOptions(o);
-    emu.stopTcp();
-    QCOMPARE(emu.listenTcp(port), port);
-    QTRY_VERIFY(emu.connections() >= 6);
-    QCOMPARE(monitor.nextPauseMs(), 100);
-    // While a sequence holds the lease no retry runs, and a wait on the dead link ends at once.
-    const int counted = log.messageCount();
+    void linkComesBack_data()
     {
-        const DeviceSession::Lease lease = session.lease();
-        emu.stopTcp();
-        QTRY_VERIFY(!session.isConnected() && !session.isConnecting());
-        const int tried = emu.connections();
-        QCOMPARE(emu.listenTcp(port), port);
-        emu.setOptions({});
-        ex.setPollMs(1000); // a wait that polled would outlast the test's time limit
-        ex.WaitReply("~01@");
-        QVERIFY(!QTest::qWaitFor([&] { return emu.connections() > tried; }, 300));
+        QTest::addColumn<Loss>("loss");
+        QTest::addColumn<QString>("down");    // the indicator while the link is down
+        QTest::addColumn<QString>("outcome"); // the log's line of the retry that worked
+        QTest::newRow("device closes the connection") << Loss::DeviceCloses << "Lost"
+                                                      << "(reconnect) connected";
+        QTest::newRow("device switched off") << Loss::SwitchedOff << "Lost"
+                                             << "(reconnect) connected";
+        QTest::newRow("device off at start") << Loss::OffAtStart << "No connection"
+                                             << "(reconnect) connected";
+        QTest::newRow("serial device unplugged") << Loss::Unplugged << "Serial port 1 not available"
+                                                 << "(reconnect) open";
+        QTest::newRow("settings edited, not applied") << Loss::EditedMeanwhile << "Lost"
+                                                      << "(reconnect) connected";
+        QTest::newRow("Space on the indicator") << Loss::IndicatorKey << "Lost"
+                                                << "(reconnect) connected";
     }
-    // Released, the retry connects; a connection that stays up starts the pauses again from the first.
-    QTRY_VERIFY(session.isConnected() && monitor.nextPauseMs() == 20);
-    QCOMPARE(log.messageCount(), counted + 1); // the time-out; the reconnect lines are not counted
-}
 
-void blackHoledDevice()
-{
-    // A device behind a switch that is off: connection requests get no answer,
-    // not even a refusal. The attempt is abandoned after its own time-out and
-    // the next goes out at once, its pause counted from the attempt's start, so
-    // the device is connected soon after it comes back.
-    QTemporaryDir dir;
-    qx7emu::Options o;
-    o.blackHole = true;
-    o.logFile = dir.filePath("emu.log");
-    qx7emu::Emulator emu(o);
-    AppState state;
-    CommLog log;
-    DeviceSession session(state.settings, log);
-    session.monitor().setRetryBase(2000);
-    QSignalSpy failed(&session.lease().exchange().link(), &DeviceLink::connectFailed);
-    state.settings.ComPort = 0, state.settings.TcpSettings = "127.0.0.1:" + QString::number(emu.listenTcp());
-    QCOMPARE(session.open(), LinkOpenResult::Opened);
-    QVERIFY(failed.wait(DeviceLink::kConnectTimeoutMs + 5000));
-    QCOMPARE(failed.at(0).at(0).toString(), QString("no answer"));
-    QTRY_VERIFY_WITH_TIMEOUT(session.isConnecting(), 1000); // not after the first pause of 2 s
-    emu.endBlackHole();
-    QTRY_VERIFY_WITH_TIMEOUT(session.isConnected(), 10000);
-    QCOMPARE(session.monitor().state(), LinkMonitor::State::Connected);
-    const qint64 back = EmulatorLogTime(o.logFile, "tcp black hole ended");
-    const qint64 connected = EmulatorLogTime(o.logFile, "tcp connection from port");
-    QVERIFY(back >= 0 && connected >= back && connected - back < 5000);
-}
+    void linkComesBack()
+    {
+        QFETCH(Loss, loss);
+        QFETCH(QString, down);
+        QFETCH(QString, outcome);
+        qx7emu::Options o;
+        o.dropAfterCommands = loss == Loss::DeviceCloses ? 1 : 0;
+        WindowRig rig(o, loss == Loss::Unplugged ? WindowRig::Link::Serial : WindowRig::Link::Tcp);
+        const quint16 port = rig.emu.tcpPort();
+        if (loss == Loss::OffAtStart)
+            rig.emu.stopTcp();
+        MainWindow &w = rig.start();
+        rig.core->session.monitor().setRetryBase(loss == Loss::IndicatorKey ? 600000 : 20);
+        auto *indicator = rig.control<QLabel>("labLINK");
+        QStringList shown; // every text the indicator took
+        connect(&rig.core->session.monitor(), &LinkMonitor::changed, this, [&] { shown << indicator->text(); });
+        const QString connected =
+            "Connected \u00B7 " + (loss == Loss::Unplugged ? QString("com1") : "127.0.0.1:" + QString::number(port));
+        if (loss != Loss::OffAtStart)
+            QTRY_COMPARE(indicator->text(), connected);
+
+        w.ShowTab(TabPresets);
+        switch (loss) {
+        case Loss::DeviceCloses:
+            rig.click("cmdPRESET", 1);
+            break;
+        case Loss::Unplugged:
+            rig.emu.closePty();
+            break;
+        case Loss::OffAtStart:
+            break;
+        default:
+            rig.emu.stopTcp();
+            break;
+        }
+        QTRY_VERIFY(!shown.filter(QRegularExpression("^" + down + " \u00B7 retrying in \\d+ s$")).isEmpty());
+        if (loss ==
+            Loss::OffAtStart) { // a click sends nothing and says so, for the note's full time while retries go on
+            QSignalSpy changes(&rig.core->session.monitor(), &LinkMonitor::changed);
+            rig.click("cmdPRESET", 2);
+            QElapsedTimer note;
+            note.start();
+            QVERIFY(changes.wait(2000));
+            QCOMPARE(indicator->text(), "Not sent: link lost");
+            QTRY_VERIFY_WITH_TIMEOUT(indicator->text() != "Not sent: link lost", 5000);
+            QVERIFY(note.elapsed() >= IndicatorNote::kShownMs && w.tally().current() == 0);
+        }
+        if (loss == Loss::SwitchedOff) { // a read-back into the outage ends at once, each wait as a time-out
+            rig.click("labSWITCH");
+            QCOMPARE(rig.timeouts, 14);
+            w.ShowTab(TabPresets); // shown, the page would have the device read back once the link is up
+        } else if (loss == Loss::EditedMeanwhile) { // serial port 1 and a half-typed address, Reconnect not pressed
+            rig.control<QLineEdit>("txtTCPSETTINGS")->setText("127.0.0.1:");
+            rig.click("chkCOM");
+        }
+        if (loss == Loss::Unplugged)
+            QVERIFY(!rig.emu.openPty(rig.folder.file("com1")).isEmpty());
+        else if (loss != Loss::DeviceCloses)
+            QCOMPARE(rig.emu.listenTcp(port), port);
+        if (loss == Loss::IndicatorKey)
+            QTest::keyClick(indicator, Qt::Key_Space);
+        QTRY_COMPARE(indicator->text(), connected);
+        QCOMPARE(rig.core->log.lastReceived(), outcome);
+
+        rig.emu.clearReceived();
+        rig.click("cmdPRESET", 5);
+        QTRY_COMPARE(rig.emu.commands(), QStringList{"#PRST-RCL 5"});
+        QVERIFY(rig.seams.boxes.isEmpty()); // retries are silent
+    }
+
+    void unansweredWaitShows()
+    {
+        // A wait that goes unanswered on a live link turns the indicator to
+        // "Not answering"; the next line from the device turns it back.
+        qx7emu::Options o;
+        o.silent = true;
+        WindowRig rig(o);
+        QVERIFY((rig.start(), rig.connected()));
+        const auto ask = [&rig] {
+            const DeviceSession::Lease lease = rig.core->session.lease();
+            lease.exchange().setPollMs(0);
+            lease.exchange().SendCommand("#VERSION?\r");
+            lease.exchange().WaitReply("~01@VERSION ");
+        };
+        ask();
+        const auto *indicator = rig.control<QLabel>("labLINK");
+        QCOMPARE(indicator->text(), QString("Not answering"));
+        rig.emu.setOptions({});
+        ask();
+        QVERIFY(indicator->text().startsWith("Connected"));
+        QVERIFY(indicator->toolTip().contains("Last reply: ") && !indicator->toolTip().contains("none yet"));
+    }
+
+    void session()
+    {
+        qx7emu::Emulator emu;
+        AppState state;
+        state.settings.ComPort = 0, state.settings.TcpSettings = "127.0.0.1:";
+        CommLog log;
+        log.setShowLog(true);
+        DeviceSession session(state.settings, log);
+        LinkMonitor &monitor = session.monitor();
+        monitor.setRetryBase(20);
+        CommandExchange &ex = session.lease().exchange(); // driven by hand here, holding nothing
+        ex.startReceiveTimer();
+        QCOMPARE(session.open(), LinkOpenResult::TcpFailed);
+        QVERIFY(monitor.state() == LinkMonitor::State::AddressUnusable && !monitor.retryPending()); // never retried
+        // Nothing written while the connection is being made goes out later.
+        const quint16 port = emu.listenTcp();
+        state.settings.TcpSettings = "127.0.0.1:" + QString::number(port);
+        QCOMPARE(session.open(), LinkOpenResult::Opened);
+        QVERIFY(!ex.SendCommand("#PRST-RCL 1\r"));
+        QVERIFY(log.lastSent().startsWith("(not sent 12) 23 50"));
+        QTRY_VERIFY(session.isConnected());
+        QVERIFY(ex.SendCommand("#PRST-RCL 2\r"));
+        QTRY_COMPARE(emu.commands(), QStringList{"#PRST-RCL 2"});
+        // A device that accepts and closes at once: the pause doubles up to five times the first.
+        qx7emu::Options o;
+        o.closeOnAccept = true;
+        emu.setOptions(o);
+        emu.stopTcp();
+        QCOMPARE(emu.listenTcp(port), port);
+        QTRY_VERIFY(emu.connections() >= 6);
+        QCOMPARE(monitor.nextPauseMs(), 100);
+        // While a sequence holds the lease no retry runs, and a wait on the dead link ends at once.
+        const int counted = log.messageCount();
+        {
+            const DeviceSession::Lease lease = session.lease();
+            emu.stopTcp();
+            QTRY_VERIFY(!session.isConnected() && !session.isConnecting());
+            const int tried = emu.connections();
+            QCOMPARE(emu.listenTcp(port), port);
+            emu.setOptions({});
+            ex.setPollMs(1000); // a wait that polled would outlast the test's time limit
+            ex.WaitReply("~01@");
+            QVERIFY(!QTest::qWaitFor([&] { return emu.connections() > tried; }, 300));
+        }
+        // Released, the retry connects; a connection that stays up starts the pauses again from the first.
+        QTRY_VERIFY(session.isConnected() && monitor.nextPauseMs() == 20);
+        QCOMPARE(log.messageCount(), counted + 1); // the time-out; the reconnect lines are not counted
+    }
+
+    void blackHoledDevice()
+    {
+        // A device behind a switch that is off: connection requests get no answer,
+        // not even a refusal. The attempt is abandoned after its own time-out and
+        // the next goes out at once, its pause counted from the attempt's start, so
+        // the device is connected soon after it comes back.
+        QTemporaryDir dir;
+        qx7emu::Options o;
+        o.blackHole = true;
+        o.logFile = dir.filePath("emu.log");
+        qx7emu::Emulator emu(o);
+        AppState state;
+        CommLog log;
+        DeviceSession session(state.settings, log);
+        session.monitor().setRetryBase(2000);
+        QSignalSpy failed(&session.lease().exchange().link(), &DeviceLink::connectFailed);
+        state.settings.ComPort = 0, state.settings.TcpSettings = "127.0.0.1:" + QString::number(emu.listenTcp());
+        QCOMPARE(session.open(), LinkOpenResult::Opened);
+        QVERIFY(failed.wait(DeviceLink::kConnectTimeoutMs + 5000));
+        QCOMPARE(failed.at(0).at(0).toString(), QString("no answer"));
+        QTRY_VERIFY_WITH_TIMEOUT(session.isConnecting(), 1000); // not after the first pause of 2 s
+        emu.endBlackHole();
+        QTRY_VERIFY_WITH_TIMEOUT(session.isConnected(), 10000);
+        QCOMPARE(session.monitor().state(), LinkMonitor::State::Connected);
+        const qint64 back = EmulatorLogTime(o.logFile, "tcp black hole ended");
+        const qint64 connected = EmulatorLogTime(o.logFile, "tcp connection from port");
+        QVERIFY(back >= 0 && connected >= back && connected - back < 5000);
+    }
 };
 
 QTEST_MAIN(TestReconnect)

@@ -31,7 +31,6 @@ using namespace qx;
 using namespace qxtest;
 using Reason = RequestOutcome::Reason;
 
-
 class TestRunner : public QObject {
     Q_OBJECT
 private Q_SLOTS:
@@ -41,32 +40,37 @@ private Q_SLOTS:
         QTest::addColumn<QString>("device"); // "", "old" firmware, "silent", "none" (nothing listens), "stop" pressed
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("message"); // a text the outcome's message holds
-        QTest::addColumn<QString>("sent"); // the first command the device got
+        QTest::addColumn<QString>("sent");    // the first command the device got
         const auto from = RequestOrigin::HandOver;
         const auto msg = [](int n) { return MessageTable::defaultText(n); };
         const QString longest = "#" + QString(kMaxCommandLength - 1, 'x');
         SwitchChange noWindow;
         noWindow.window = 9;
-        QTest::newRow("preset") << Request::recall(3, from, false) << "" << 0 << "" << "#PRST-RCL 3";
-        QTest::newRow("preset 17") << Request::recall(17, from, false) << "" << 2 << "" << "";
+        QTest::newRow("preset") << Request::recall(3, from, false) << "" << 0 << ""
+                                << "#PRST-RCL 3";
+        QTest::newRow("preset 17") << Request::recall(17, from, false) << "" << 2 << ""
+                                   << "";
         QTest::newRow("command, the longest") << Request::raw(longest, from, false) << "" << 0 << "" << longest;
-        QTest::newRow("command too long") << Request::raw(longest + 'x', from, false) << "" << 2 << "" << "";
+        QTest::newRow("command too long") << Request::raw(longest + 'x', from, false) << "" << 2 << ""
+                                          << "";
         QTest::newRow("command, link down") << Request::raw("#Y 0,204,1", from, false) << "none" << 3 << msg(18) << "";
-        QTest::newRow("switching, link down") << Request::switching(SwitchChange(), from, false) << "none" << 3 << msg(18)
-                                              << "";
-        QTest::newRow("switching, no such window: refused, and said") << Request::switching(noWindow, from, false) << ""
-                                                                       << 2 << msg(54) << "";
-        QTest::newRow("load into bank 3") << Request::load("pic.bmp", 3, from, false) << "" << 0 << "" << "#VERSION?";
+        QTest::newRow("switching, link down")
+            << Request::switching(SwitchChange(), from, false) << "none" << 3 << msg(18) << "";
+        QTest::newRow("switching, no such window: refused, and said")
+            << Request::switching(noWindow, from, false) << "" << 2 << msg(54) << "";
+        QTest::newRow("load into bank 3") << Request::load("pic.bmp", 3, from, false) << "" << 0 << ""
+                                          << "#VERSION?";
         QTest::newRow("load: missing picture") << Request::load("none.bmp", 3, from, false) << "" << 2 << msg(19) << "";
-        QTest::newRow("load: picture too large, with why") << Request::load("huge.bmp", 3, from, false) << "" << 2
-                                                           << "1922 x 2 is larger than 1920 x 1200" << "";
-        QTest::newRow("load: old firmware") << Request::load("pic.bmp", 3, from, false) << "old" << 2 << msg(16)
-                                            << "#VERSION?";
-        QTest::newRow("load: silent device") << Request::load("pic.bmp", 3, from, false) << "silent" << 3 << msg(22)
-                                             << "#VERSION?";
+        QTest::newRow("load: picture too large, with why")
+            << Request::load("huge.bmp", 3, from, false) << "" << 2 << "1922 x 2 is larger than 1920 x 1200"
+            << "";
+        QTest::newRow("load: old firmware")
+            << Request::load("pic.bmp", 3, from, false) << "old" << 2 << msg(16) << "#VERSION?";
+        QTest::newRow("load: silent device")
+            << Request::load("pic.bmp", 3, from, false) << "silent" << 3 << msg(22) << "#VERSION?";
         QTest::newRow("load: link down") << Request::load("pic.bmp", 3, from, false) << "none" << 3 << msg(18) << "";
-        QTest::newRow("load: the operator stops it") << Request::load("pic.bmp", 3, from, false) << "stop" << 1 << msg(56)
-                                                     << "#VERSION?";
+        QTest::newRow("load: the operator stops it")
+            << Request::load("pic.bmp", 3, from, false) << "stop" << 1 << msg(56) << "#VERSION?";
     }
     // Each request of another sender ends with the status and message of one mapping; nothing reaches the device
     // before the checks pass, an unattended request shows no box, and a load records its bank.
@@ -125,7 +129,9 @@ private Q_SLOTS:
     // burst and only while somebody watches; then it is the device's new layout.
     void readBackFollows()
     {
-        QFETCH(int, presets); QFETCH(QString, event); QFETCH(int, readBacks);
+        QFETCH(int, presets);
+        QFETCH(QString, event);
+        QFETCH(int, readBacks);
         CoreRig c;
         c.core.session.monitor().setRetryBase(50);
         QObject watcher;
@@ -171,18 +177,29 @@ private Q_SLOTS:
             int status;
             QStringList sent;
         } rows[] = {
-            {"all three", {"--command", "#Y 0,204,1", "--preset", "3", "--file", pic, "--bank", "4", "--exit"}, 0, loaded},
+            {"all three",
+             {"--command", "#Y 0,204,1", "--preset", "3", "--file", pic, "--bank", "4", "--exit"},
+             0,
+             loaded},
             {"unattended: a refused command ends it", {"--command", tooLong, "--preset", "9", "--exit"}, 2, {}},
-            {"unattended: a missing picture after the preset", {"--preset", "9", "--file", "none.bmp", "--exit"}, 2,
+            {"unattended: a missing picture after the preset",
+             {"--preset", "9", "--file", "none.bmp", "--exit"},
+             2,
              {"#PRST-RCL 9"}},
-            {"attended: each runs, the first failure decides", {"--command", tooLong, "--preset", "9"}, 2, {"#PRST-RCL 9"}},
+            {"attended: each runs, the first failure decides",
+             {"--command", tooLong, "--preset", "9"},
+             2,
+             {"#PRST-RCL 9"}},
             {"switch form: a command too long is not sent, and said", {"/c:" + tooLong, "/e"}, 2, {}},
             {"switch form: \"/e\" is attended, the load after a refused command runs",
-             {"/c:" + tooLong, "/f:" + pic, "/b:4", "/e"}, 2, {"#VERSION?"}},
+             {"/c:" + tooLong, "/f:" + pic, "/b:4", "/e"},
+             2,
+             {"#VERSION?"}},
         };
         for (const auto &r : rows)
             for (const bool handedOver : {false, true})
-                QTest::addRow("%s%s", r.name, handedOver ? ", handed over" : "") << r.args << handedOver << r.status << r.sent;
+                QTest::addRow("%s%s", r.name, handedOver ? ", handed over" : "")
+                    << r.args << handedOver << r.status << r.sent;
     }
     // One rule for the requests of a command line, run by the start-up or handed over to a running program: the
     // same bytes reach the device and the same status comes back; what did not succeed is never 0 and is said.
@@ -329,7 +346,8 @@ private Q_SLOTS:
         QTest::newRow("field without a value") << QByteArray("QX7 preset") << "-";
         QTest::newRow("bank 4") << QByteArray("QX7 bank=4") << "-";
         QTest::newRow("preset 17") << QByteArray("QX7 preset=17") << "-";
-        QTest::newRow("a switch-form path, absolute already") << QByteArray("QX7 file=%5Ctmp%5Cp.bmp") << "|\\tmp\\p.bmp|0|0|0";
+        QTest::newRow("a switch-form path, absolute already")
+            << QByteArray("QX7 file=%5Ctmp%5Cp.bmp") << "|\\tmp\\p.bmp|0|0|0";
     }
     // A line decodes to these requests, and they are handed over again as they came.
     void requestLine()
@@ -337,7 +355,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, line);
         const auto text = [](const std::optional<CommandLineRequests> &r) {
             return r ? QStringList{r->CommandRequest, r->LoadFileRequest, QString::number(r->LoadBankRequest),
-                                   QString::number(r->PresetRequest), QString::number(r->Unattended)}.join('|')
+                                   QString::number(r->PresetRequest), QString::number(r->Unattended)}
+                           .join('|')
                      : QStringLiteral("-");
         };
         const std::optional<CommandLineRequests> r = DecodeRequests(line);
@@ -364,13 +383,17 @@ private Q_SLOTS:
     // name before it has gone (not in a fresh folder made there); every name taken: none.
     void privateFolder()
     {
-        QFETCH(QString, kind); QFETCH(bool, mine);
+        QFETCH(QString, kind);
+        QFETCH(bool, mine);
         QTemporaryDir dir, tmp;
         const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR"), temp = qgetenv("TMPDIR");
         const auto restore = qScopeGuard([&] { qputenv("XDG_RUNTIME_DIR", runtime), qputenv("TMPDIR", temp); });
         qputenv("XDG_RUNTIME_DIR", ""), qputenv("TMPDIR", QFile::encodeName(tmp.path()));
         if (kind == "taken") {
-            const auto taken = [](int n) { ::mkdir(QFile::encodeName(RuntimeFolderName(n)), 0777), ::chmod(QFile::encodeName(RuntimeFolderName(n)), 0777); };
+            const auto taken = [](int n) {
+                ::mkdir(QFile::encodeName(RuntimeFolderName(n)), 0777),
+                    ::chmod(QFile::encodeName(RuntimeFolderName(n)), 0777);
+            };
             taken(0), taken(1);
             QCOMPARE(PrivateRuntimeFolder(), RuntimeFolderName(2));
             QFile(RuntimeFolderName(2) + "/s.lock").open(QIODevice::WriteOnly);
@@ -412,11 +435,14 @@ private Q_SLOTS:
         sockaddr_un to{};
         to.sun_family = AF_UNIX;
         std::strcpy(to.sun_path, QFile::encodeName(dir.filePath("s")).constData());
-        QVERIFY(::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0 && ::write(fd, "QX7 preset=2\n", 13) == 13);
+        QVERIFY(::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0 &&
+                ::write(fd, "QX7 preset=2\n", 13) == 13);
         QTRY_COMPARE(c.core.runner.queued(), 1);
         const auto resident = [] {
             QFile f("/proc/self/status");
-            return f.open(QIODevice::ReadOnly) ? QString(f.readAll()).section("VmRSS:", 1).simplified().section(' ', 0, 0).toLongLong() : 0;
+            return f.open(QIODevice::ReadOnly)
+                       ? QString(f.readAll()).section("VmRSS:", 1).simplified().section(' ', 0, 0).toLongLong()
+                       : 0;
         };
         [[maybe_unused]] const qint64 before = resident();
         const QByteArray chunk(1 << 20, 'x');
@@ -444,16 +470,17 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("reply"); // the start of the answer; "" the connection closed without one
         QTest::newRow("preset") << QByteArray("QX7 preset=2 exit=1\n") << "" << QByteArray("0 \n");
         QTest::newRow("not a request") << QByteArray("hello\n") << "" << QByteArray("2 Request%20not");
-        QTest::newRow("line over the limit: refused whole")
-            << "QX7 command=" + QByteArray(kMaxRequestLine, 'x') + "\n" << "" << QByteArray("2 Request%20longer");
-        QTest::newRow("no line end within the limit") << QByteArray(kMaxRequestLine + 1, 'x') << ""
-                                                      << QByteArray("2 Request%20longer");
+        QTest::newRow("line over the limit: refused whole") << "QX7 command=" + QByteArray(kMaxRequestLine, 'x') + "\n"
+                                                            << "" << QByteArray("2 Request%20longer");
+        QTest::newRow("no line end within the limit")
+            << QByteArray(kMaxRequestLine + 1, 'x') << "" << QByteArray("2 Request%20longer");
         QTest::newRow("idle: closed") << QByteArray("QX7 pre") << "" << QByteArray();
-        QTest::newRow("help: the window shows its About window") << QByteArray("QX7 help=1\n") << "" << QByteArray("0 ");
-        QTest::newRow("help after a preset: About once it ran") << QByteArray("QX7 preset=2 help=1\n") << ""
-                                                                << QByteArray("0 \n");
-        QTest::newRow("a second line while the first waits: ignored") << QByteArray("QX7 preset=2\n") << "twice"
-                                                                      << QByteArray("0 \n");
+        QTest::newRow("help: the window shows its About window")
+            << QByteArray("QX7 help=1\n") << "" << QByteArray("0 ");
+        QTest::newRow("help after a preset: About once it ran")
+            << QByteArray("QX7 preset=2 help=1\n") << "" << QByteArray("0 \n");
+        QTest::newRow("a second line while the first waits: ignored")
+            << QByteArray("QX7 preset=2\n") << "twice" << QByteArray("0 \n");
         QTest::newRow("another user") << QByteArray("QX7 preset=2\n") << "other" << QByteArray();
         QTest::newRow("one connection too many") << QByteArray("QX7 preset=2\n") << "full" << QByteArray();
         QTest::newRow("sender gone before start") << QByteArray("QX7 preset=2\n") << "gone" << QByteArray();
@@ -498,15 +525,16 @@ private Q_SLOTS:
         }
         QByteArray answer;
         QTRY_VERIFY_WITH_TIMEOUT((answer += socket.isOpen() ? socket.readAll() : QByteArray(),
-                                  socket.state() != QLocalSocket::ConnectedState), 5000);
+                                  socket.state() != QLocalSocket::ConnectedState),
+                                 5000);
         others.clear();
         QTRY_COMPARE(server.connections(), 0);
         QFETCH(QByteArray, reply);
         QVERIFY2(reply.isEmpty() ? answer.isEmpty() : answer.startsWith(reply), answer.left(80).constData());
         QCOMPARE(about, send.contains("help"));
         QTest::qWait(50); // a dropped request stays dropped
-        QTRY_COMPARE(c.emu.commands(), reply.startsWith("0") && send.contains("preset") ? QStringList{"#PRST-RCL 2"}
-                                                                                       : QStringList{});
+        QTRY_COMPARE(c.emu.commands(),
+                     reply.startsWith("0") && send.contains("preset") ? QStringList{"#PRST-RCL 2"} : QStringList{});
         QVERIFY(server.isListening());
     }
 

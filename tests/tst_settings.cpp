@@ -30,13 +30,13 @@ QByteArray fileOfLines(const QMap<int, QString> &lines)
 QString field(const Settings &s, const QString &name)
 {
     const size_t n = size_t(name.section(QLatin1Char(':'), 1).toInt());
-    const QMap<QString, QString> all{{"ComPort", QString::number(s.ComPort)}, {"LabelIn", s.LabelIn[n]},
-                                     {"PresetName", s.PresetName[n]}, {"ShowLog", s.ShowLog ? "1" : "0"},
+    const QMap<QString, QString> all{{"ComPort", QString::number(s.ComPort)},
+                                     {"LabelIn", s.LabelIn[n]},
+                                     {"PresetName", s.PresetName[n]},
+                                     {"ShowLog", s.ShowLog ? "1" : "0"},
                                      {"Startup", QStringLiteral("%1 %2 %3").arg(s.Tongue).arg(s.MainX).arg(s.MainY)}};
     return all.value(name.section(QLatin1Char(':'), 0, 0), "?" + name);
 }
-
-
 
 } // namespace
 
@@ -62,7 +62,8 @@ private slots:
     void cleanup()
     {
         seams().programFolder.clear();
-        if (!m_mounted.isEmpty()) QProcess::execute("umount", {std::exchange(m_mounted, QString())});
+        if (!m_mounted.isEmpty())
+            QProcess::execute("umount", {std::exchange(m_mounted, QString())});
     }
 
     void writtenFiles() // and read back
@@ -102,11 +103,15 @@ private slots:
     // accents kept, an untouched file byte for byte.
     void reading_data()
     {
-        QTest::addColumn<QString>("name"); QTest::addColumn<QByteArray>("file"); QTest::addColumn<QString>("setting");
-        QTest::addColumn<QString>("expected"); QTest::addColumn<QString>("renamed"); QTest::addColumn<QByteArray>("written");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("renamed");
+        QTest::addColumn<QByteArray>("written");
         const auto row = [](const char *name, QMap<int, QString> lines, const char *setting, const char *expected) {
-            QTest::newRow(name) << "QX-7alt.ini" << fileOfLines(lines) << QString(setting) << QString(expected) << QString()
-                                << QByteArray();
+            QTest::newRow(name) << "QX-7alt.ini" << fileOfLines(lines) << QString(setting) << QString(expected)
+                                << QString() << QByteArray();
         };
         const auto startup = [](const char *name, const QByteArray &file, const char *expected) {
             QTest::newRow(name) << "startup.ini" << file << "Startup" << QString(expected) << QString() << QByteArray();
@@ -119,7 +124,8 @@ private slots:
         row("name with =", {{7, "Label In3=A = B"}}, "LabelIn:3", "A = B");
         row("last preset", {{40, "Preset16=Night"}}, "PresetName:16", "Night");
         row("log 0", {{50, "Log=0"}}, "ShowLog", "0");
-        // The name of input 1 as stored, as read, as written back; in `codec` with its mark, else the bytes as they are.
+        // The name of input 1 as stored, as read, as written back; in `codec` with its mark, else the bytes as they
+        // are.
         const auto saved = [](const char *tag, const QByteArray &stored, const char *name, const char *renamed,
                               const QByteArray &written, const char *codec = "") {
             Settings form;
@@ -132,7 +138,11 @@ private slots:
             QTest::newRow(tag) << "QX-7alt.ini" << withName(stored) << "LabelIn:1" << QString(name) << QString(renamed)
                                << withName(written);
         };
-        const QByteArray sued1252("Kamera S\xFC" "d"), suedUtf8("Kamera S\xC3\xBC" "d"), high1252("\x80\x81\x9F");
+        const QByteArray sued1252("Kamera S\xFC"
+                                  "d"),
+            suedUtf8("Kamera S\xC3\xBC"
+                     "d"),
+            high1252("\x80\x81\x9F");
         saved("windows-1252", sued1252, "Kamera Süd", "", sued1252);
         saved("windows-1252 0x80-0x9F", high1252, "€\u0081Ÿ", "", high1252);
         saved("windows-1252 that would read back as utf-8", "\xC3\xA9\xFC", "Ã©ü", "Ã©", "\xC3\x83\xC2\xA9");
@@ -140,15 +150,30 @@ private slots:
         saved("utf-16 with mark", suedUtf8, "Kamera Süd", "Ω", "\xCE\xA9", "UTF-16LE");
         // NUL bytes are left out, also inside a character, and the save writes the file without them.
         const auto nul = [](const char *bytes, int size) { return QByteArray(bytes, size); };
-        saved("windows-1252 with nul", nul("Kamera S\0\xFC" "d", 11), "Kamera Süd", "", sued1252);
-        saved("nul inside a utf-8 character", nul("Kamera S\xC3\0\xBC" "d", 12), "Kamera Süd", "", suedUtf8);
-        saved("utf-16 with mark and nul", nul("Kamera\0 S\xC3\xBC" "d", 12), "Kamera Süd", "", suedUtf8, "UTF-16LE");
+        saved("windows-1252 with nul",
+              nul("Kamera S\0\xFC"
+                  "d",
+                  11),
+              "Kamera Süd", "", sued1252);
+        saved("nul inside a utf-8 character",
+              nul("Kamera S\xC3\0\xBC"
+                  "d",
+                  12),
+              "Kamera Süd", "", suedUtf8);
+        saved("utf-16 with mark and nul",
+              nul("Kamera\0 S\xC3\xBC"
+                  "d",
+                  12),
+              "Kamera Süd", "", suedUtf8, "UTF-16LE");
         // Control bytes besides the NULs: binary, nothing read, never written over.
         saved("binary: left alone", nul("\x01\0\x02", 3), "Kept", "Nord", nul("\x01\0\x02", 3));
     }
     void reading()
     {
-        QFETCH(QString, name); QFETCH(QByteArray, file); QFETCH(QString, setting); QFETCH(QString, renamed);
+        QFETCH(QString, name);
+        QFETCH(QByteArray, file);
+        QFETCH(QString, setting);
+        QFETCH(QString, renamed);
         QFETCH(QByteArray, written);
         QVERIFY(qxtest::WriteFile(inDir(name), file));
         LoadSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
@@ -173,13 +198,13 @@ private slots:
         QVERIFY(qxtest::WriteFile(m_mounted + "/QX-7alt.ini", oldMain));
         QFile filler(m_mounted + "/filler");
         QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-        while (filler.write(QByteArray(512, 'x')) > 0) continue;
+        while (filler.write(QByteArray(512, 'x')) > 0)
+            continue;
         m_state.settings.Tongue = "DE";
         SaveSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
         QCOMPARE(qxtest::ReadFile(m_mounted + "/startup.ini"), QByteArray("old\r\n"));
         QCOMPARE(qxtest::ReadFile(m_mounted + "/QX-7alt.ini"), oldMain);
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestSettings)

@@ -78,7 +78,8 @@ private Q_SLOTS:
         QTest::addColumn<DeviceState>("state");
         QTest::addColumn<Readings>("readings"); // answered instead of the device's state
         QTest::addColumn<bool>("stop");         // a stop request comes with window 2's input reading
-        QTest::addColumn<QStringList>("commands"); QTest::addColumn<QString>("shown");
+        QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<QString>("shown");
         const DeviceState none;
         QTest::newRow("banks override inputs, background bank 4")
             << device({true, true}, {15, 6}, {0, 3, 0, 1}, 4, 0) << Readings() << false << readBackCommands("1100")
@@ -100,7 +101,9 @@ private Q_SLOTS:
     }
     void readBack()
     {
-        QFETCH(DeviceState, state); QFETCH(Readings, readings); QFETCH(bool, stop);
+        QFETCH(DeviceState, state);
+        QFETCH(Readings, readings);
+        QFETCH(bool, stop);
         WindowRig rig;
         MainWindow &w = startOn(rig, state, readings);
         // The names and the language's words the page shows (a stray mark on a button is cleared).
@@ -127,9 +130,13 @@ private Q_SLOTS:
         rig.click("labSWITCH");
 
         QTEST(rig.switching(), "shown");
-        const auto text = [&](int i) { QObject *b = rig.find("optWIN1INP", i); return Caption(b) + '|' + ToolTip(b); };
+        const auto text = [&](int i) {
+            QObject *b = rig.find("optWIN1INP", i);
+            return Caption(b) + '|' + ToolTip(b);
+        };
         QCOMPARE(QStringList({Caption(rig.find("chkWINENABLE", 2)), Caption(rig.find("chkWINENABLE", 3)),
-                              Caption(rig.find("frameWINDOW4")), Caption(rig.find("frameBACK"))}).join('|'),
+                              Caption(rig.find("frameWINDOW4")), Caption(rig.find("frameBACK"))})
+                     .join('|'),
                  "Stage|Window 4|Fenster 4|Background");
         for (int i = 0; i < 80; i += 20)
             QCOMPARE(text(i + 4) + text(i + 15) + text(i + 17), QString("|Input 16|Logo|picture2.bmp"));
@@ -141,7 +148,8 @@ private Q_SLOTS:
 
     void othersChanges_data()
     {
-        QTest::addColumn<Request>("request"); QTest::addColumn<bool>("shown");
+        QTest::addColumn<Request>("request");
+        QTest::addColumn<bool>("shown");
         QTest::addColumn<QString>("after"); // "" nothing read back
         SwitchChange change;
         change.window = 2;
@@ -156,7 +164,9 @@ private Q_SLOTS:
     // left open; another sender's preset is read back while the page is shown (it watches the state) and only then.
     void othersChanges()
     {
-        QFETCH(Request, request); QFETCH(bool, shown); QFETCH(QString, after);
+        QFETCH(Request, request);
+        QFETCH(bool, shown);
+        QFETCH(QString, after);
         WindowRig rig;
         startOn(rig, device({true}, {}, {}, 0, 0), {}, true);
         if (!shown)
@@ -193,7 +203,9 @@ private Q_SLOTS:
 
     void click_data()
     {
-        QTest::addColumn<DeviceState>("state"); QTest::addColumn<QString>("name"); QTest::addColumn<int>("index");
+        QTest::addColumn<DeviceState>("state");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("index");
         // "grayed": the box set so from code; "tab": tab clicked at the reply; "cancel": Cancel in the wait window
         // of a device that answers nothing; "left": another page opened after the click
         QTest::addColumn<QString>("before");
@@ -239,8 +251,12 @@ private Q_SLOTS:
     }
     void click()
     {
-        QFETCH(DeviceState, state); QFETCH(QString, name); QFETCH(int, index); QFETCH(QString, before);
-        QFETCH(QList<bool>, answers); QFETCH(QString, fullNow);
+        QFETCH(DeviceState, state);
+        QFETCH(QString, name);
+        QFETCH(int, index);
+        QFETCH(QString, before);
+        QFETCH(QList<bool>, answers);
+        QFETCH(QString, fullNow);
         WindowRig rig;
         MainWindow &w = startOn(rig, state, {}, true);
         rig.seams.answers = answers;
@@ -254,13 +270,18 @@ private Q_SLOTS:
         if (before == "grayed")
             SwitchingPage::SetCheckValue(static_cast<QCheckBox *>(button), 2);
         if (before == "tab")
-            connect(&rig.core->session.lease().exchange(), &CommandExchange::lineCut, this, [&rig] { rig.click("labSWITCH"); },
-                    Qt::SingleShotConnection);
+            connect(
+                &rig.core->session.lease().exchange(), &CommandExchange::lineCut, this,
+                [&rig] { rig.click("labSWITCH"); }, Qt::SingleShotConnection);
         qx7emu::Options o = rig.emu.options();
         o.silent = before == "cancel";
         rig.emu.setOptions(o);
-        connect(&rig.core->log, &CommLog::sentChanged, this,
-                [&] { QTimer::singleShot(0, &w, [&] { if (o.silent) rig.click("cmdCANCEL"); }); });
+        connect(&rig.core->log, &CommLog::sentChanged, this, [&] {
+            QTimer::singleShot(0, &w, [&] {
+                if (o.silent)
+                    rig.click("cmdCANCEL");
+            });
+        });
 
         button->click();
 
@@ -289,7 +310,6 @@ private Q_SLOTS:
         for (int i = 0; i < 8; ++i)
             QVERIFY(!rig.control<QCheckBox>(i < 4 ? "chkWINENABLE" : "chkWINFULL", i % 4)->isTristate());
     }
-
 };
 
 QTEST_MAIN(TestSwitching)

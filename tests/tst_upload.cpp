@@ -24,7 +24,12 @@ QByteArray variedBankImage(int width, int height)
     return ConvertPixels(pixels, width, height);
 }
 
-template <class T> O opt(T O::*field, const T &value) { O o; o.*field = value; return o; }
+template <class T> O opt(T O::*field, const T &value)
+{
+    O o;
+    o.*field = value;
+    return o;
+}
 
 // Scripted dialogs and pauses, an emulator, the application's link to it, and what the window shows.
 struct Device {
@@ -33,7 +38,11 @@ struct Device {
     {
         UploadDisplay d;
         d.txtJOB = [this](const QString &t) { jobs << t; };
-        d.ShowProgress = [this](int p) { progress << p; if (onProgress) onProgress(); };
+        d.ShowProgress = [this](int p) {
+            progress << p;
+            if (onProgress)
+                onProgress();
+        };
         d.labTECHINFO = [this](const QString &t) { techInfo << t; };
         d.lab = [this](const QString &t) { lab = t; };
         return UploadImage(rig.ex, rig.state.msg, variedBankImage(width, height), width, height, bank, d);
@@ -55,8 +64,11 @@ class TestUpload : public QObject {
 private Q_SLOTS:
     void plan_data()
     {
-        QTest::addColumn<int>("width"); QTest::addColumn<int>("height"); QTest::addColumn<int>("size");
-        QTest::addColumn<int>("packets"); QTest::addColumn<int>("rest");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("packets");
+        QTest::addColumn<int>("rest");
         QTest::addColumn<QByteArray>("lastHeader"); // of the last packet: number, length + 2
         QTest::newRow("2x1: final packet only") << 2 << 1 << 12 << 0 << 12 << QByteArray::fromHex("0001000E");
         QTest::newRow("1024x768") << 1024 << 768 << 1572872 << 10922 << 104 << QByteArray::fromHex("2AAB006A");
@@ -64,9 +76,12 @@ private Q_SLOTS:
     }
     void plan()
     {
-        QFETCH(int, width); QFETCH(int, height);
+        QFETCH(int, width);
+        QFETCH(int, height);
         const PacketPlan p = PlanPackets(width, height);
-        QTEST(p.S, "size"); QTEST(p.P, "packets"); QTEST(p.R, "rest");
+        QTEST(p.S, "size");
+        QTEST(p.P, "packets");
+        QTEST(p.R, "rest");
         QByteArray image = variedBankImage(width, height);
         QCOMPARE(image.size(), p.S);
         const int number = p.R ? p.P + 1 : p.P, length = p.R ? p.R : kPacketData;
@@ -80,7 +95,9 @@ private Q_SLOTS:
     void texts_data()
     {
         QTest::addColumn<int>("ticks"); // -1: the progress of packet n of `packets`
-        QTest::addColumn<int>("n"); QTest::addColumn<int>("packets"); QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("n");
+        QTest::addColumn<int>("packets");
+        QTest::addColumn<QString>("text");
         const auto local = [](const char *text) {
             return QString::fromLatin1(text).replace(QLatin1Char('.'), QLocale::system().decimalPoint());
         };
@@ -92,15 +109,19 @@ private Q_SLOTS:
     }
     void texts()
     {
-        QFETCH(int, ticks); QFETCH(int, n); QFETCH(int, packets);
+        QFETCH(int, ticks);
+        QFETCH(int, n);
+        QFETCH(int, packets);
         QTEST(ticks < 0 ? QString::number(ProgressPercent(n, packets)) : RateText(ticks, n), "text");
     }
 
     void upload_data()
     {
-        QTest::addColumn<O>("options"); QTest::addColumn<int>("width"); QTest::addColumn<int>("height");
+        QTest::addColumn<O>("options");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
         QTest::addColumn<int>("bank");
-        QTest::addColumn<int>("stopAt");  // the operator stops while this packet is under way (0: never)
+        QTest::addColumn<int>("stopAt"); // the operator stops while this packet is under way (0: never)
         QTest::addColumn<int>("outcome");
         QTest::addColumn<int>("packets"); // that reach the device
         QTest::addColumn<QString>("maxpacket");
@@ -111,10 +132,10 @@ private Q_SLOTS:
         QTest::newRow("announcement not answered")
             << opt(&O::noLdimReply, true) << 8 << 30 << 2 << 0 << done << 4 << "maxpacket: 3";
         // A 64 x 64 picture: 56 full packets.
-        QTest::newRow("old firmware")
-            << opt(&O::version, QString("2.11.0001")) << 64 << 64 << 0 << 0 << int(UploadOutcome::OldFirmware) << 0;
-        QTest::newRow("silent device")
-            << opt(&O::silent, true) << 64 << 64 << 0 << 0 << int(UploadOutcome::NoVersionReply) << 0;
+        QTest::newRow("old firmware") << opt(&O::version, QString("2.11.0001")) << 64 << 64 << 0 << 0
+                                      << int(UploadOutcome::OldFirmware) << 0;
+        QTest::newRow("silent device") << opt(&O::silent, true) << 64 << 64 << 0 << 0
+                                       << int(UploadOutcome::NoVersionReply) << 0;
         QTest::newRow("acknowledgement of 5 dropped") << opt(&O::dropAck, 5) << 64 << 64 << 0 << 0 << failed << 5;
         QTest::newRow("connection closed after 10 packets")
             << opt(&O::disconnectAfterPackets, 10) << 64 << 64 << 0 << 0 << failed << 10;
@@ -122,8 +143,13 @@ private Q_SLOTS:
     }
     void upload()
     {
-        QFETCH(O, options); QFETCH(int, width); QFETCH(int, height); QFETCH(int, bank); QFETCH(int, stopAt);
-        QFETCH(int, outcome); QFETCH(int, packets);
+        QFETCH(O, options);
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(int, bank);
+        QFETCH(int, stopAt);
+        QFETCH(int, outcome);
+        QFETCH(int, packets);
         const bool done = outcome == int(UploadOutcome::Done);
         QTemporaryDir dir;
         options.logFile = dir.filePath(QStringLiteral("emulator.log"));

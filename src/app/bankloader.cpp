@@ -19,8 +19,8 @@ namespace qx {
 
 namespace {
 constexpr int kFramingWidth = 1395; // twips, the 100 % width of the progress bar
-constexpr int kBarHeight = 435;    // twips; pages place their controls in designed pixels, whatever the scale
-}
+constexpr int kBarHeight = 435;     // twips; pages place their controls in designed pixels, whatever the scale
+} // namespace
 
 BankLoader::BankLoader(QWidget *window, QWidget *frame, AppState &state, RequestRunner &runner,
                        const PictureFolderBox &pictures)
@@ -46,7 +46,8 @@ BankLoader::BankLoader(QWidget *window, QWidget *frame, AppState &state, Request
     RegisterControl(w, boxPROGRESS, QStringLiteral("boxPROGRESS"), ControlKind::Shape);
     boxPROGRESS->setGeometry(twRect(7800, 3600, 1, kBarHeight));
     SetBackColor(boxPROGRESS, QColor(128, 128, 128));
-    txtPROGRESS = MakeLabel(w, frame, QStringLiteral("txtPROGRESS"), QStringLiteral("0%"), QRect(7920, 3720, 1155, 195));
+    txtPROGRESS =
+        MakeLabel(w, frame, QStringLiteral("txtPROGRESS"), QStringLiteral("0%"), QRect(7920, 3720, 1155, 195));
     txtPROGRESS->setAlignment(Qt::AlignCenter);
     txtJOB = MakeLabel(w, frame, QStringLiteral("txtJOB"), QStringLiteral("-"), QRect(7740, 4080, 1575, 375));
     txtJOB->setAlignment(Qt::AlignCenter);

@@ -60,7 +60,7 @@ private:
     AppState &m_state;
     RequestRunner &m_runner;
     const PictureFolderBox &m_pictures;
-    QString m_caption;         // of cmdLOAD before the load
+    QString m_caption;          // of cmdLOAD before the load
     bool m_loadEnabled = false; // and whether it could be clicked
 
     std::array<QRadioButton *, 4> optBANK{};

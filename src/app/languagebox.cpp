@@ -36,7 +36,8 @@ void LanguageBox::FillLanguageBox()
         });
         // The file of a code is found without regard to case.
         connect(comboLANG, &QComboBox::activated, this, [this](int index) {
-            Q_EMIT languageChosen(LanguageFromItem(comboLANG->itemText(index)).compare(m_running, Qt::CaseInsensitive) != 0);
+            Q_EMIT languageChosen(
+                LanguageFromItem(comboLANG->itemText(index)).compare(m_running, Qt::CaseInsensitive) != 0);
         });
     }
     if (fill.selected >= 0)

@@ -82,10 +82,9 @@ void LinkSettingsBox::showPorts()
     for (const SerialPortListing &p : tcp ? QList<SerialPortListing>() : ports) {
         comboPORTS->addItem(SerialPortCaption(p, (*m_msg)(73)));
         comboPORTS->setItemData(comboPORTS->count() - 1,
-                                QDir::toNativeSeparators(p.stableName) + QLatin1Char('\n') + p.device,
-                                Qt::ToolTipRole);
-        const bool leadsHere = p.comEntries.split(QLatin1Char(',')).contains(entry)
-                               || PlatformPortNumber(p) == m_settings.ComPort;
+                                QDir::toNativeSeparators(p.stableName) + QLatin1Char('\n') + p.device, Qt::ToolTipRole);
+        const bool leadsHere =
+            p.comEntries.split(QLatin1Char(',')).contains(entry) || PlatformPortNumber(p) == m_settings.ComPort;
         if (chosen < 0 && leadsHere)
             chosen = comboPORTS->count() - 1;
     }
@@ -105,9 +104,14 @@ void LinkSettingsBox::comboPORTS_Click(int index)
     } else {
         const QString entry = QDir::toNativeSeparators(SerialEntryPath(m_settings.ComPort));
         switch (ChooseSerialPort(m_settings.ComPort, port)) {
-        case PortChoice::Linked: break;
-        case PortChoice::NotALink: MessageBox(FillIn((*m_msg)(60), entry), (*m_msg)(61)); break;
-        case PortChoice::Failed: MessageBox(FillIn((*m_msg)(62), entry), (*m_msg)(61)); break;
+        case PortChoice::Linked:
+            break;
+        case PortChoice::NotALink:
+            MessageBox(FillIn((*m_msg)(60), entry), (*m_msg)(61));
+            break;
+        case PortChoice::Failed:
+            MessageBox(FillIn((*m_msg)(62), entry), (*m_msg)(61));
+            break;
         }
     }
     m_ports->refresh(); // the com<n> entries changed

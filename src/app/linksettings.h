@@ -47,7 +47,7 @@ private:
     void chkCOM_Click();
     void txtCOMPORT_Change();
     void cmdCOMDEFAULTS_Click();
-    void showPorts();           // fills comboPORTS, the port com<n> leads to chosen
+    void showPorts(); // fills comboPORTS, the port com<n> leads to chosen
     void comboPORTS_Click(int index);
 
     Settings &m_settings;

@@ -1,15 +1,15 @@
 // qx-7alt: the operator's control panel for one QX-7.
 
-#include "outcomes.h"
 #include "language/languagefile.h"
 #include "language/messagetable.h"
 #include "link/serialports.h"
 #include "mainwindow.h"
+#include "outcomes.h"
 #include "platform.h"
 #include "remote/remotecontrol.h"
 #include "remote/runnergateway.h"
-#include "state/commandline.h"
 #include "settings/settingsfile.h"
+#include "state/commandline.h"
 #include "state/forwarding.h"
 #include "util/seams.h"
 
@@ -21,25 +21,24 @@
 #include <optional>
 
 namespace {
-const char kLongUsage[] =
-    "Options for scripts (values keep their case and may contain \"/\"):\n"
-    "  --file PATH     picture to load into a bank\n"
-    "  --bank N        bank 1 to 4 (default 1; another number ends with status 2)\n"
-    "  --command TEXT  protocol command sent at start-up\n"
-    "  --preset N      recall preset N (1 to 16; another number ends with status 2)\n"
-    "  --exit          end when done; with --file the exit status tells the outcome:\n"
-    "                  0 loaded, 2 refused before anything reached the bank, 3 link failure\n"
-    "  --config PATH   main configuration file to use\n"
-    "  --control-port N  remote control (HTTP on TCP N, OSC on UDP N) for this run\n"
-    "  --help          this text\n"
-    "  --version       the program's version\n"
-    "  --list-ports    the serial ports, one a line: stable name, device, description\n"
-    "                  and the com<n> entries leading to it, separated by tabs\n"
-    "With these options and --exit nothing shows a dialog: messages go to standard error,\n"
-    "and without a display the requests run without a window.\n"
-    "While the program runs in the same folder, a second start hands its requests\n"
-    "to it and ends with the status it reports; without requests the running\n"
-    "window comes to the front.";
+const char kLongUsage[] = "Options for scripts (values keep their case and may contain \"/\"):\n"
+                          "  --file PATH     picture to load into a bank\n"
+                          "  --bank N        bank 1 to 4 (default 1; another number ends with status 2)\n"
+                          "  --command TEXT  protocol command sent at start-up\n"
+                          "  --preset N      recall preset N (1 to 16; another number ends with status 2)\n"
+                          "  --exit          end when done; with --file the exit status tells the outcome:\n"
+                          "                  0 loaded, 2 refused before anything reached the bank, 3 link failure\n"
+                          "  --config PATH   main configuration file to use\n"
+                          "  --control-port N  remote control (HTTP on TCP N, OSC on UDP N) for this run\n"
+                          "  --help          this text\n"
+                          "  --version       the program's version\n"
+                          "  --list-ports    the serial ports, one a line: stable name, device, description\n"
+                          "                  and the com<n> entries leading to it, separated by tabs\n"
+                          "With these options and --exit nothing shows a dialog: messages go to standard error,\n"
+                          "and without a display the requests run without a window.\n"
+                          "While the program runs in the same folder, a second start hands its requests\n"
+                          "to it and ends with the status it reports; without requests the running\n"
+                          "window comes to the front.";
 // What a run without dialogs is told goes to standard error, as a second
 // start handing the same requests over is told it.
 int Told(const qx::RequestOutcome &outcome, const qx::MessageTable &msg, bool unattended, int status)
@@ -63,8 +62,8 @@ int RunWithoutWindow(const qx::CommandLineRequests &requests)
     const qx::LinkOpenResult opened = core.session.open(); // before asking what it tried
     qx::ShowLinkOutcome(opened, core.session.attempted(), core.state.msg);
     qx::OnTermination([&core] { core.runner.stop(); });
-    const qx::RequestOutcome outcome = core.runner.endRun(
-        core.runner.runBatch(qx::HandOverRequests(requests, qx::RequestOrigin::CommandLine)));
+    const qx::RequestOutcome outcome =
+        core.runner.endRun(core.runner.runBatch(qx::HandOverRequests(requests, qx::RequestOrigin::CommandLine)));
     return Told(outcome, core.state.msg, true, outcome.status);
 }
 } // namespace

@@ -10,9 +10,9 @@
 #include "languagebox.h"
 #include "linksettings.h"
 #include "namelisteditor.h"
+#include "outcomes.h"
 #include "pagekeys.h"
 #include "picturefolder.h"
-#include "outcomes.h"
 #include "platform.h"
 #include "remote/remotecontrol.h"
 #include "remotebox.h"
@@ -59,7 +59,8 @@ constexpr int kLogWidth = 4560;
 // and a press released elsewhere, do nothing.
 class ClickFilter : public QObject {
 public:
-    ClickFilter(QWidget *panel, std::function<void()> action) : QObject(panel), m_panel(panel), m_action(std::move(action))
+    ClickFilter(QWidget *panel, std::function<void()> action)
+        : QObject(panel), m_panel(panel), m_action(std::move(action))
     {
     }
     bool eventFilter(QObject *watched, QEvent *e) override
@@ -71,8 +72,8 @@ public:
             m_action();
             return true;
         }
-        if (e->type() != QEvent::MouseButtonPress && e->type() != QEvent::MouseButtonRelease
-            && e->type() != QEvent::MouseButtonDblClick)
+        if (e->type() != QEvent::MouseButtonPress && e->type() != QEvent::MouseButtonRelease &&
+            e->type() != QEvent::MouseButtonDblClick)
             return false;
         const auto *me = static_cast<QMouseEvent *>(e);
         if (me->button() != Qt::LeftButton)
@@ -118,8 +119,8 @@ MainWindow::MainWindow(AppCore &core)
     // Cancel in the wait window stops the running source change: its wait
     // ends and nothing more of it is sent.
     m_wait->setCancelAction([this] { m_runner.stop(); });
-    m_switching = std::make_unique<SwitchingPage>(this, frameSWITCH, m_state, m_runner, NormalBackColor,
-                                                  MarkBackColor, *m_wait);
+    m_switching =
+        std::make_unique<SwitchingPage>(this, frameSWITCH, m_state, m_runner, NormalBackColor, MarkBackColor, *m_wait);
 
     buildFilesPage();
     buildLogColumn();
@@ -166,8 +167,14 @@ void MainWindow::startRemote(RemoteControl &remote, quint16 portOverride)
 
 MainWindow::~MainWindow() = default;
 
-WaitWindow &MainWindow::waitWindow() { return *m_wait; }
-WarningWindow &MainWindow::warningWindow() { return *m_warning; }
+WaitWindow &MainWindow::waitWindow()
+{
+    return *m_wait;
+}
+WarningWindow &MainWindow::warningWindow()
+{
+    return *m_warning;
+}
 
 void MainWindow::buildTabStrip()
 {
@@ -207,7 +214,8 @@ void MainWindow::buildTabStrip()
     }
     pictABOUT = MakePanel(this, this, QStringLiteral("pictABOUT"), QRect(60, 8760, 1575, 435));
     SetBackColor(pictABOUT, ColorFromBgr(0x00808080));
-    labABOUT = MakeLabel(this, pictABOUT, QStringLiteral("labABOUT"), QStringLiteral("About"), QRect(60, 60, 1455, 315));
+    labABOUT =
+        MakeLabel(this, pictABOUT, QStringLiteral("labABOUT"), QStringLiteral("About"), QRect(60, 60, 1455, 315));
     labABOUT->setAlignment(Qt::AlignCenter);
     auto *about = new ClickFilter(pictABOUT, [this] { pictABOUT_Click(); });
     pictABOUT->installEventFilter(about);
@@ -216,8 +224,8 @@ void MainWindow::buildTabStrip()
 
 void MainWindow::buildPresetsPage()
 {
-    framePRESETS = MakeFrame(this, this, QStringLiteral("framePRESETS"), QStringLiteral("Presets"),
-                             QRect(2220, 120, 11415, 9075));
+    framePRESETS =
+        MakeFrame(this, this, QStringLiteral("framePRESETS"), QStringLiteral("Presets"), QRect(2220, 120, 11415, 9075));
     for (int n = 1; n <= 16; ++n) {
         const int left = n <= 8 ? 600 : 3900;
         const int top = 540 + ((n - 1) % 8) * 840;
@@ -247,8 +255,8 @@ void MainWindow::presetKey(int index)
 
 void MainWindow::buildFilesPage()
 {
-    frameFILES = MakeFrame(this, this, QStringLiteral("frameFILES"), QStringLiteral("Files"),
-                           QRect(2220, 120, 11415, 9135));
+    frameFILES =
+        MakeFrame(this, this, QStringLiteral("frameFILES"), QStringLiteral("Files"), QRect(2220, 120, 11415, 9135));
     m_pictures = std::make_unique<PictureFolderBox>(this, frameFILES, m_state);
     m_banks = std::make_unique<BankLoader>(this, frameFILES, m_state, m_runner, *m_pictures);
     m_linkSettings = std::make_unique<LinkSettingsBox>(this, frameFILES, m_state.settings);
@@ -261,8 +269,7 @@ void MainWindow::buildFilesPage()
     m_presetNames = std::make_unique<NameListEditor>(
         this, frameFILES, m_state.settings, NameList::PresetsAndBanks,
         NameListEditor::Design{"lstPRESETNAMES", "txtEDITPRESETNAME", "labPRESETNAMES", "labEDITPRESETNAME",
-                               "Preset and bank names:", "Edit preset name:", "Logical names of layout presets",
-                               7440});
+                               "Preset and bank names:", "Edit preset name:", "Logical names of layout presets", 7440});
     m_inputNames->AddCaptions();
     m_presetNames->AddCaptions();
     m_language = std::make_unique<LanguageBox>(this, frameFILES, m_state.settings);
@@ -351,8 +358,9 @@ void MainWindow::buildKeyboardAndMarks()
         ShowFocusFrame(panel);
     }
     ShowFocusFrame(labLINK);
-    new PageKeys(this, {{TabPresets, btnPRESETS}, {TabSwitching, btnSWITCH}, {TabFiles, btnFILES}},
-                 [this] { return shownTab(); }, [this](int tab) { onTabClicked(tab); });
+    new PageKeys(
+        this, {{TabPresets, btnPRESETS}, {TabSwitching, btnSWITCH}, {TabFiles, btnFILES}},
+        [this] { return shownTab(); }, [this](int tab) { onTabClicked(tab); });
 
     connect(&m_tally, &PresetTally::changed, this, &MainWindow::markTally);
     // Whoever asked for it: a click, a key, the command line, a second start, a remote.
@@ -408,20 +416,25 @@ void MainWindow::showLinkState()
     const QString text = LinkStateText(monitor, s, msg);
     quint32 color = 0x000000C0; // red
     switch (monitor.state()) {
-    case LinkMonitor::State::Connected: color = 0x0000A000; break;
+    case LinkMonitor::State::Connected:
+        color = 0x0000A000;
+        break;
     case LinkMonitor::State::Connecting:
-    case LinkMonitor::State::NotAnswering: color = 0x0000C0E0; break;
-    default: break;
+    case LinkMonitor::State::NotAnswering:
+        color = 0x0000C0E0;
+        break;
+    default:
+        break;
     }
     // A note stays its full time whatever the link reports meanwhile.
     labLINK->setText(m_note.active() ? m_note.text() : text);
     SetBackColor(labLINKMARK, ColorFromBgr(color));
     const QDateTime last = monitor.lastReply();
-    const QString tip = msg(39) + QStringLiteral(": ")
-                        + (tcp ? QStringLiteral("TCP/IP ") + s.TcpSettings
-                               : QStringLiteral("com%1, %2").arg(port, s.ComPortSettings))
-                        + QLatin1Char('\n') + msg(40) + QStringLiteral(": ")
-                        + (last.isValid() ? last.toString(QStringLiteral("HH:mm:ss")) : msg(41));
+    const QString tip =
+        msg(39) + QStringLiteral(": ") +
+        (tcp ? QStringLiteral("TCP/IP ") + s.TcpSettings : QStringLiteral("com%1, %2").arg(port, s.ComPortSettings)) +
+        QLatin1Char('\n') + msg(40) + QStringLiteral(": ") +
+        (last.isValid() ? last.toString(QStringLiteral("HH:mm:ss")) : msg(41));
     labLINK->setToolTip(tip);
     labLINKMARK->setToolTip(tip);
 }
@@ -438,7 +451,8 @@ void MainWindow::ShowTab(int tab)
     framePRESETS->setVisible(tab == TabPresets);
     frameSWITCH->setVisible(tab == TabSwitching);
     frameFILES->setVisible(tab == TabFiles);
-    const std::pair<QFrame *, int> panels[] = {{btnPRESETS, TabPresets}, {btnSWITCH, TabSwitching}, {btnFILES, TabFiles}};
+    const std::pair<QFrame *, int> panels[] = {
+        {btnPRESETS, TabPresets}, {btnSWITCH, TabSwitching}, {btnFILES, TabFiles}};
     for (const auto &[panel, number] : panels) {
         if (number == tab)
             panel->raise();

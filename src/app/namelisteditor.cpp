@@ -9,8 +9,7 @@
 
 namespace qx {
 
-NameListEditor::NameListEditor(QWidget *window, QWidget *frame, Settings &settings, NameList kind,
-                               const Design &design)
+NameListEditor::NameListEditor(QWidget *window, QWidget *frame, Settings &settings, NameList kind, const Design &design)
     : QObject(window), m_window(window), m_frame(frame), m_settings(settings), m_kind(kind), m_design(design)
 {
     const int left = design.left;

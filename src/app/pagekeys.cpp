@@ -7,8 +7,7 @@
 
 namespace qx {
 
-PageKeys::PageKeys(QWidget *window, const QList<Page> &pages, std::function<int()> shown,
-                   std::function<void(int)> open)
+PageKeys::PageKeys(QWidget *window, const QList<Page> &pages, std::function<int()> shown, std::function<void(int)> open)
     : QObject(window), m_pages(pages), m_shown(std::move(shown)), m_open(std::move(open))
 {
     const auto bind = [this, window](const QKeySequence &key, std::function<void()> action) {
@@ -18,8 +17,8 @@ PageKeys::PageKeys(QWidget *window, const QList<Page> &pages, std::function<int(
         connect(shortcut, &QShortcut::activated, this, std::move(action));
     };
     // Shift+Tab arrives as Backtab.
-    for (const QKeyCombination key : {QKeyCombination(Qt::ControlModifier, Qt::Key_Tab),
-                                      QKeyCombination(Qt::ControlModifier, Qt::Key_PageDown)})
+    for (const QKeyCombination key :
+         {QKeyCombination(Qt::ControlModifier, Qt::Key_Tab), QKeyCombination(Qt::ControlModifier, Qt::Key_PageDown)})
         bind(QKeySequence(key), [this] { step(+1); });
     for (const QKeyCombination key : {QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_Backtab),
                                       QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_Tab),

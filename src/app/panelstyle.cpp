@@ -5,9 +5,9 @@
 #include <QPainter>
 #include <QStyleOption>
 #include <QWidget>
-#include <qdrawutil.h>
 #include <algorithm>
 #include <cmath>
+#include <qdrawutil.h>
 
 namespace qx {
 
@@ -22,7 +22,9 @@ int scaledBy(int pixels, double scale)
 }
 } // namespace
 
-PanelStyle::PanelStyle() : QProxyStyle(QApplication::style()->name()) {}
+PanelStyle::PanelStyle() : QProxyStyle(QApplication::style()->name())
+{
+}
 
 void UsePanelStyle()
 {
@@ -30,7 +32,10 @@ void UsePanelStyle()
         QApplication::setStyle(new PanelStyle);
 }
 
-void SetLayoutScale(QWidget *window, double scale) { window->setProperty(kScaleProperty, scale); }
+void SetLayoutScale(QWidget *window, double scale)
+{
+    window->setProperty(kScaleProperty, scale);
+}
 
 double LayoutScale(const QWidget *control)
 {
@@ -38,7 +43,10 @@ double LayoutScale(const QWidget *control)
     return v.isValid() ? v.toDouble() : 1.0;
 }
 
-int ScaledPixels(int pixels, const QWidget *control) { return scaledBy(pixels, LayoutScale(control)); }
+int ScaledPixels(int pixels, const QWidget *control)
+{
+    return scaledBy(pixels, LayoutScale(control));
+}
 
 int PanelStyle::pixelMetric(PixelMetric metric, const QStyleOption *option, const QWidget *widget) const
 {
@@ -59,8 +67,8 @@ QRect PanelStyle::subControlRect(ComplexControl control, const QStyleOptionCompl
     QRect caption;
     if (!box->text.isEmpty()) {
         const QSize text = box->fontMetrics.size(Qt::TextShowMnemonic, box->text);
-        caption = QRect(r.left() + indent, r.top(), std::min(text.width() + 2 * line, r.width() - 2 * indent),
-                        text.height());
+        caption =
+            QRect(r.left() + indent, r.top(), std::min(text.width() + 2 * line, r.width() - 2 * indent), text.height());
     }
     switch (sub) {
     case SC_GroupBoxLabel:

@@ -1,7 +1,7 @@
 #include "picturefolder.h"
 
-#include "state/appstate.h"
 #include "banks/picture.h"
+#include "state/appstate.h"
 #include "util/seams.h"
 #include "util/textutil.h"
 #include "widgets.h"
@@ -15,8 +15,7 @@
 
 namespace qx {
 
-PictureFolderBox::PictureFolderBox(QWidget *window, QWidget *frame, AppState &state)
-    : QObject(window), m_state(state)
+PictureFolderBox::PictureFolderBox(QWidget *window, QWidget *frame, AppState &state) : QObject(window), m_state(state)
 {
     QWidget *w = window;
     labDIR = MakeLabel(w, frame, QStringLiteral("labDIR"), QStringLiteral("Folder:"), QRect(120, 330, 720, 255));
@@ -26,7 +25,8 @@ PictureFolderBox::PictureFolderBox(QWidget *window, QWidget *frame, AppState &st
     QPalette p = txtDIR->palette();
     p.setColor(QPalette::Base, QColor(224, 224, 224));
     txtDIR->setPalette(p);
-    cmdDIR = MakeButton(w, frame, QStringLiteral("cmdDIR"), QStringLiteral("Select folder"), QRect(6480, 270, 1455, 375));
+    cmdDIR =
+        MakeButton(w, frame, QStringLiteral("cmdDIR"), QStringLiteral("Select folder"), QRect(6480, 270, 1455, 375));
     cmdDIR->setToolTip(QStringLiteral("Select another folder with image files"));
     cmdREFRESH = MakeButton(w, frame, QStringLiteral("cmdREFRESH"), QString(), QRect(8040, 270, 495, 375));
     cmdREFRESH->setIcon(cmdREFRESH->style()->standardIcon(QStyle::SP_BrowserReload));
@@ -125,9 +125,11 @@ bool PictureFolderBox::PreviewPicture(const QString &file)
     display.badVisible = !labPICTUREBAD->isHidden();
     display.param = labPARAM->text();
     display.previewWidth = pictPREVIEW->property("qxTwipsWidth").isValid()
-                               ? pictPREVIEW->property("qxTwipsWidth").toFloat() : float(m_previewWidth);
+                               ? pictPREVIEW->property("qxTwipsWidth").toFloat()
+                               : float(m_previewWidth);
     display.previewHeight = pictPREVIEW->property("qxTwipsHeight").isValid()
-                                ? pictPREVIEW->property("qxTwipsHeight").toFloat() : float(m_previewHeight);
+                                ? pictPREVIEW->property("qxTwipsHeight").toFloat()
+                                : float(m_previewHeight);
     ApplyPreview(display, result, frame);
 
     labPICTUREERROR->setText(display.errorText);

@@ -61,8 +61,12 @@ void OnTermination(std::function<void()> onTerminate)
     });
 }
 #else
-void InstallTerminationHandler() {}
-void OnTermination(std::function<void()>) {}
+void InstallTerminationHandler()
+{
+}
+void OnTermination(std::function<void()>)
+{
+}
 #endif
 
 void CloseOpenDialogs()

@@ -23,8 +23,8 @@ RemoteBox::RemoteBox(QWidget *window, QWidget *frame, const MessageTable &msg) :
                              QRect(120, 7950, 2640, 315));
     chkREMOTE->setToolTip(QStringLiteral("Other programs drive the device through this program: HTTP, a web "
                                          "remote and OSC"));
-    labREMOTEPORT = MakeLabel(w, frame, QStringLiteral("labREMOTEPORT"), QStringLiteral("Port"),
-                              QRect(2880, 7980, 600, 255));
+    labREMOTEPORT =
+        MakeLabel(w, frame, QStringLiteral("labREMOTEPORT"), QStringLiteral("Port"), QRect(2880, 7980, 600, 255));
     txtREMOTEPORT = MakeTextBox(w, frame, QStringLiteral("txtREMOTEPORT"), QString(), QRect(3480, 7950, 900, 315));
     txtREMOTEPORT->setToolTip(QStringLiteral("TCP port of the HTTP API and UDP port of OSC (5007 unless changed)"));
     chkREMOTEOTHERS = MakeCheckBox(w, frame, QStringLiteral("chkREMOTEOTHERS"), QStringLiteral("Allow other computers"),
@@ -108,9 +108,14 @@ void RemoteBox::showNote()
 {
     QString note;
     switch (m_remote->status()) {
-    case RemoteControl::Status::Off: break;
-    case RemoteControl::Status::Listening: note = FillIn(m_msg(70), QString::number(m_remote->port())); break;
-    case RemoteControl::Status::Failed: note = FillIn(m_msg(71), QString::number(m_remote->port())); break;
+    case RemoteControl::Status::Off:
+        break;
+    case RemoteControl::Status::Listening:
+        note = FillIn(m_msg(70), QString::number(m_remote->port()));
+        break;
+    case RemoteControl::Status::Failed:
+        note = FillIn(m_msg(71), QString::number(m_remote->port()));
+        break;
     }
     QStringList parts = m_findings;
     if (!note.isEmpty())

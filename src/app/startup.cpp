@@ -8,9 +8,9 @@
 #include "languagebox.h"
 #include "linksettings.h"
 #include "mainwindow.h"
-#include "state/forwarding.h"
 #include "picturefolder.h"
 #include "settings/settingsfile.h"
+#include "state/forwarding.h"
 #include "switchingpage.h"
 #include "util/seams.h"
 #include "util/textutil.h"
@@ -35,12 +35,12 @@ namespace qx {
 
 MainWindow::StartResult MainWindow::Form_Load(const CommandLineRequests &requests)
 {
-    setUpWindow();                      // 1-3
-    m_state.cmd = requests;             // 4: read by main, not changed afterwards
-    loadSettingsAndLanguage();          // 5-7
-    showSettings();                     // 8-14
-    OpenLink();                         // 15, 16: the receive polling starts with the link
-    return runCommandLineRequests();    // 17-20
+    setUpWindow();                   // 1-3
+    m_state.cmd = requests;          // 4: read by main, not changed afterwards
+    loadSettingsAndLanguage();       // 5-7
+    showSettings();                  // 8-14
+    OpenLink();                      // 15, 16: the receive polling starts with the link
+    return runCommandLineRequests(); // 17-20
 }
 
 void MainWindow::setUpWindow()
@@ -80,7 +80,8 @@ void MainWindow::loadSettingsAndLanguage()
         MessageBox(FillIn(m_state.msg(42), QDir::toNativeSeparators(ProgramFolder())), m_state.msg(43));
     // So is every file that could not be read as it was, so that no edit is
     // lost without a word.
-    const QString notice = ReadingNotice(m_state.settings, m_state.cmd.ConfigPathOverride, cleanedLanguageFile, m_state.msg);
+    const QString notice =
+        ReadingNotice(m_state.settings, m_state.cmd.ConfigPathOverride, cleanedLanguageFile, m_state.msg);
     if (!notice.isEmpty())
         MessageBox(notice, m_state.msg(43));
 }
@@ -163,7 +164,8 @@ void MainWindow::showFailure(const Request &request, const RequestOutcome &outco
     if (outcome.shown || outcome.reason == RequestOutcome::Reason::Terminated)
         return;
     // The reason and the file; why a picture was refused goes to standard error only.
-    m_warning->setWarning(outcome.message.section(QLatin1Char('\n'), 0, 1).replace(QLatin1Char('\n'), QStringLiteral("\r\n")));
+    m_warning->setWarning(
+        outcome.message.section(QLatin1Char('\n'), 0, 1).replace(QLatin1Char('\n'), QStringLiteral("\r\n")));
     // A command over a link that is down: the link's own message has said so.
     if (request.kind != RequestKind::Load && outcome.reason == RequestOutcome::Reason::LinkDown)
         return;

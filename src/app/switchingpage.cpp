@@ -336,9 +336,12 @@ void SwitchingPage::optWIN1INP_Click(int Index)
     SetBackColor(optWIN1INP[size_t(Index)], m_normalBackColor);
     SwitchChange c;
     c.window = source.window == kBackgroundWindow ? SwitchChange::kBackground : source.window + 1;
-    c.sourceKind = source.kind == SourceButton::Input ? SwitchChange::SourceKind::Input : SwitchChange::SourceKind::Bank;
+    c.sourceKind =
+        source.kind == SourceButton::Input ? SwitchChange::SourceKind::Input : SwitchChange::SourceKind::Bank;
     // Inputs count from 1 in a request; the background's live input is its bank 0.
-    c.source = source.kind == SourceButton::Input ? source.number + 1 : source.kind == SourceButton::Live ? 0 : source.number;
+    c.source = source.kind == SourceButton::Input  ? source.number + 1
+               : source.kind == SourceButton::Live ? 0
+                                                   : source.number;
     // The bank question comes while the wait window shows; Cancel there stops the change.
     m_wait.show();
     change(c);

@@ -75,7 +75,6 @@ Q_SIGNALS:
     void shown(bool shown);
 
 public:
-
     bool SwitchBusy = false; // a read-back or a switching command is under way
     QTimer Timer_switch;     // 500 ms, one shot: the read-back after a command
 
@@ -102,7 +101,7 @@ private:
 
     AppState &m_state;
     RequestRunner &m_runner;
-    FocusKeeper m_focus; // back to the control that had it once the page is usable again
+    FocusKeeper m_focus;       // back to the control that had it once the page is usable again
     QWidget *m_page = nullptr; // frameSWITCH
     QColor m_normalBackColor;
     QColor m_markBackColor;

@@ -14,10 +14,11 @@ WaitWindow::WaitWindow(QWidget *owner) : QWidget(owner, Qt::Dialog)
     setWindowTitle(QStringLiteral("Wait"));
     UseDesignLook(this);
     setFixedSize(tw(4200), tw(1500));
-    labWAIT = MakeLabel(this, this, QStringLiteral("labWAIT"), QStringLiteral("Finishing the operation. Please wait..."),
-                        QRect(240, 180, 3720, 495));
+    labWAIT = MakeLabel(this, this, QStringLiteral("labWAIT"),
+                        QStringLiteral("Finishing the operation. Please wait..."), QRect(240, 180, 3720, 495));
     labWAIT->setAlignment(Qt::AlignCenter);
-    cmdCANCEL = MakeButton(this, this, QStringLiteral("cmdCANCEL"), QStringLiteral("Cancel"), QRect(1440, 780, 1335, 435));
+    cmdCANCEL =
+        MakeButton(this, this, QStringLiteral("cmdCANCEL"), QStringLiteral("Cancel"), QRect(1440, 780, 1335, 435));
     connect(cmdCANCEL, &QPushButton::clicked, this, [this] {
         if (m_cancel)
             m_cancel();

@@ -87,9 +87,18 @@ void WarningWindow::ResetToDesign()
     FitToTexts();
 }
 
-void WarningWindow::setWarning(const QString &text) { labWARNING->setText(text); }
-QString WarningWindow::warning() const { return labWARNING->text(); }
-void WarningWindow::setUsage(const QString &text) { labTEXT->setText(text); }
+void WarningWindow::setWarning(const QString &text)
+{
+    labWARNING->setText(text);
+}
+QString WarningWindow::warning() const
+{
+    return labWARNING->text();
+}
+void WarningWindow::setUsage(const QString &text)
+{
+    labTEXT->setText(text);
+}
 
 void WarningWindow::FillAboutTexts()
 {
@@ -112,8 +121,8 @@ void WarningWindow::FitToTexts()
     // A main text longer than its place pushes the second one down, which
     // keeps a blank line's gap below it.
     const int warningNeeded = labWARNING->heightForWidth(tw(kWarningPlace.width()));
-    const int textTop = std::max(tw(kTextPlace.y()), tw(kWarningPlace.y()) + warningNeeded
-                                                         + labWARNING->fontMetrics().lineSpacing());
+    const int textTop =
+        std::max(tw(kTextPlace.y()), tw(kWarningPlace.y()) + warningNeeded + labWARNING->fontMetrics().lineSpacing());
     int shift = textTop - tw(kTextPlace.y());
     const int textNeeded = labTEXT->heightForWidth(tw(kTextPlace.width()));
     labTEXT->setGeometry(tw(kTextPlace.x()), textTop, tw(kTextPlace.width()), heightFor(labTEXT, kTextPlace));

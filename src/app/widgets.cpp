@@ -81,7 +81,8 @@ QColor BackColor(const QWidget *w)
 }
 
 namespace {
-template <typename T> T *place(QWidget *window, T *w, const QString &name, ControlKind kind, const QRect &twips, int index)
+template <typename T>
+T *place(QWidget *window, T *w, const QString &name, ControlKind kind, const QRect &twips, int index)
 {
     RegisterControl(window, w, name, kind, index);
     if (!twips.isNull())
@@ -117,8 +118,8 @@ QRadioButton *MakeOption(QWidget *window, QWidget *parent, const QString &name, 
     return place(window, new QRadioButton(caption, parent), name, ControlKind::OptionButton, twips, index);
 }
 
-QGroupBox *MakeFrame(QWidget *window, QWidget *parent, const QString &name, const QString &caption,
-                     const QRect &twips, int index)
+QGroupBox *MakeFrame(QWidget *window, QWidget *parent, const QString &name, const QString &caption, const QRect &twips,
+                     int index)
 {
     return place(window, new QGroupBox(caption, parent), name, ControlKind::Frame, twips, index);
 }
@@ -138,8 +139,8 @@ public:
 };
 } // namespace
 
-QLineEdit *MakeTextBox(QWidget *window, QWidget *parent, const QString &name, const QString &text,
-                       const QRect &twips, int index)
+QLineEdit *MakeTextBox(QWidget *window, QWidget *parent, const QString &name, const QString &text, const QRect &twips,
+                       int index)
 {
     auto *w = new QLineEdit(parent);
     w->setValidator(new OneLineValidator(w));

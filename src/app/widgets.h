@@ -26,9 +26,15 @@ namespace qx {
 constexpr int kTwipsPerPixel = 15;
 // Twips to the nearest pixel, halves away from zero alike on both sides of 0:
 // a position stored in twips comes back to the same pixel at every start.
-inline int tw(double twips) { return int(std::lround(twips / kTwipsPerPixel)); }
+inline int tw(double twips)
+{
+    return int(std::lround(twips / kTwipsPerPixel));
+}
 // Pixels to twips; exact, so tw(PixelsToTwips(p)) is p again.
-inline qint32 PixelsToTwips(int pixels) { return qint32(pixels) * kTwipsPerPixel; }
+inline qint32 PixelsToTwips(int pixels)
+{
+    return qint32(pixels) * kTwipsPerPixel;
+}
 inline QRect twRect(int left, int top, int width, int height)
 {
     return QRect(tw(left), tw(top), tw(width), tw(height));
@@ -63,18 +69,18 @@ void SetTallyMark(QPushButton *button, bool marked);
 void SetNameCaption(QObject *control, const QString &name);
 
 // Factories: parent widget, window to register with, name, caption, place in twips, array index.
-QLabel *MakeLabel(QWidget *window, QWidget *parent, const QString &name, const QString &caption,
-                  const QRect &twips, int index = -1);
+QLabel *MakeLabel(QWidget *window, QWidget *parent, const QString &name, const QString &caption, const QRect &twips,
+                  int index = -1);
 QPushButton *MakeButton(QWidget *window, QWidget *parent, const QString &name, const QString &caption,
                         const QRect &twips, int index = -1);
 QCheckBox *MakeCheckBox(QWidget *window, QWidget *parent, const QString &name, const QString &caption,
                         const QRect &twips, int index = -1);
 QRadioButton *MakeOption(QWidget *window, QWidget *parent, const QString &name, const QString &caption,
                          const QRect &twips, int index = -1);
-QGroupBox *MakeFrame(QWidget *window, QWidget *parent, const QString &name, const QString &caption,
-                     const QRect &twips, int index = -1);
-QLineEdit *MakeTextBox(QWidget *window, QWidget *parent, const QString &name, const QString &text,
-                       const QRect &twips, int index = -1);
+QGroupBox *MakeFrame(QWidget *window, QWidget *parent, const QString &name, const QString &caption, const QRect &twips,
+                     int index = -1);
+QLineEdit *MakeTextBox(QWidget *window, QWidget *parent, const QString &name, const QString &text, const QRect &twips,
+                       int index = -1);
 QListWidget *MakeList(QWidget *window, QWidget *parent, const QString &name, const QRect &twips, int index = -1);
 // A plain coloured panel (tab buttons, the About panel): a picture box.
 QFrame *MakePanel(QWidget *window, QWidget *parent, const QString &name, const QRect &twips, int index = -1);

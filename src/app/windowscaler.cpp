@@ -2,9 +2,9 @@
 
 #include "panelstyle.h"
 #include "util/controls.h"
-#include "widgets.h"
 #include "util/layoutfit.h"
 #include "util/seams.h"
+#include "widgets.h"
 
 #include <QEvent>
 #include <QGuiApplication>
@@ -94,7 +94,8 @@ void WindowScaler::apply(double scale)
     for (Place &p : m_places) {
         place(p);
         // A style sheet's borders are in pixels: they are written anew.
-        if (auto *button = qobject_cast<QPushButton *>(p.widget.data()); button && button->property("qxBackColor").isValid())
+        if (auto *button = qobject_cast<QPushButton *>(p.widget.data());
+            button && button->property("qxBackColor").isValid())
             SetBackColor(button, BackColor(button));
     }
     m_applying = wasApplying;

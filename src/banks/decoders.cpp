@@ -3,15 +3,15 @@
 #include <QVector>
 #include <QtEndian>
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <vector>
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 namespace qx {
 
@@ -20,9 +20,17 @@ namespace {
 const QString kUnreadableData = QStringLiteral("Unable to read image data");
 
 enum : quint32 {
-    BmpRgb = 0, BmpRle8 = 1, BmpRle4 = 2, BmpBitfields = 3, BmpJpeg = 4, BmpPng = 5, BmpAlphaBitfields = 6,
-    BmpCmyk = 11, BmpCmykRle4 = 13,
-    Os2Huffman = 3, Os2Rle24 = 4, // the same numbers in an OS/2 header
+    BmpRgb = 0,
+    BmpRle8 = 1,
+    BmpRle4 = 2,
+    BmpBitfields = 3,
+    BmpJpeg = 4,
+    BmpPng = 5,
+    BmpAlphaBitfields = 6,
+    BmpCmyk = 11,
+    BmpCmykRle4 = 13,
+    Os2Huffman = 3,
+    Os2Rle24 = 4, // the same numbers in an OS/2 header
 };
 
 // Why a BMP that the decoder does not read is refused: the kind, when it is a
@@ -47,8 +55,14 @@ QString unreadBmpKind(int bits, quint32 compression, bool os2, bool topDown)
     return kUnreadableData;
 }
 
-quint32 le32(const uchar *p) { return qFromLittleEndian<quint32>(p); }
-quint16 le16(const uchar *p) { return qFromLittleEndian<quint16>(p); }
+quint32 le32(const uchar *p)
+{
+    return qFromLittleEndian<quint32>(p);
+}
+quint16 le16(const uchar *p)
+{
+    return qFromLittleEndian<quint16>(p);
+}
 
 // A channel value of `bits` bits widened to 0..255. A narrow one repeats its
 // high bits into the low ones, which keeps full scale full scale (5 bits:
@@ -224,8 +238,8 @@ DecodedPicture DecodeBmp(const QByteArray &file, const SizeCheck &fits)
     // The info header in full, fields it is too short to hold left 0.
     const quint32 infoSize = le32(bmp.d + 14);
     uchar info[124] = {};
-    const bool knownSize = infoSize == 12 || infoSize == 108 || infoSize == 124
-                           || (infoSize >= 16 && infoSize <= 64 && infoSize % 4 == 0);
+    const bool knownSize =
+        infoSize == 12 || infoSize == 108 || infoSize == 124 || (infoSize >= 16 && infoSize <= 64 && infoSize % 4 == 0);
     if (!knownSize || bmp.n < 14 + qint64(infoSize))
         return out;
     std::memcpy(info, bmp.d + 14, std::min<size_t>(infoSize, sizeof info));
@@ -250,10 +264,10 @@ DecodedPicture DecodeBmp(const QByteArray &file, const SizeCheck &fits)
     const bool os2 = infoSize < 40 || infoSize == 64; // where 3 and 4 mean other compressions
     const bool fields = !os2 && (bmp.compression == BmpBitfields || bmp.compression == BmpAlphaBitfields);
     const bool indexed = bmp.bits == 1 || bmp.bits == 4 || bmp.bits == 8;
-    const bool known = bmp.compression == BmpRgb ? indexed || bmp.bits == 16 || bmp.bits == 24 || bmp.bits == 32
+    const bool known = bmp.compression == BmpRgb    ? indexed || bmp.bits == 16 || bmp.bits == 24 || bmp.bits == 32
                        : bmp.compression == BmpRle8 ? bmp.bits == 8 && !bmp.topDown
                        : bmp.compression == BmpRle4 ? bmp.bits == 4 && !bmp.topDown
-                       : fields && (bmp.bits == 16 || bmp.bits == 32);
+                                                    : fields && (bmp.bits == 16 || bmp.bits == 32);
     if (!known) {
         out.error = unreadBmpKind(bmp.bits, bmp.compression, os2, bmp.topDown);
         return out;
@@ -389,7 +403,7 @@ struct JpegReader {
 bool JpegWarningRefuses(int code, int scansBegun)
 {
     switch (code) {
-    case JWRN_JFIF_MAJOR:    // an unknown revision of the JFIF header: the picture is read as version 1
+    case JWRN_JFIF_MAJOR:     // an unknown revision of the JFIF header: the picture is read as version 1
     case JWRN_NOT_SEQUENTIAL: // scan parameters a sequential picture does not use
         return false;
     case JWRN_EXTRANEOUS_DATA:

@@ -142,7 +142,8 @@ PreviewResult PreviewPicture(const QString &LoadFileRequest)
             return decodingError(decoded.error);
         if (decoded.image.isNull())
             return PictureSizeAccepted(result.ImageWidth, result.ImageHeight)
-                       ? decodingError(QStringLiteral("File too large")) : tooLarge();
+                       ? decodingError(QStringLiteral("File too large"))
+                       : tooLarge();
         image = std::move(decoded.image);
     } else {
         // GIF (the first frame of an animation) through Qt's reader.

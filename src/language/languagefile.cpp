@@ -1,9 +1,9 @@
 #include "languagefile.h"
 
-#include "util/settingline.h"
 #include "toolkittranslation.h"
 #include "util/controls.h"
 #include "util/seams.h"
+#include "util/settingline.h"
 #include "util/textutil.h"
 #include "util/treefile.h"
 
@@ -18,11 +18,13 @@ namespace {
 // A code is only ever a part of a file name in the program folder.
 bool isSafeCode(const QString &code)
 {
-    return !code.contains(QLatin1Char('/')) && !code.contains(QLatin1Char('\\'))
-           && !code.contains(QLatin1String(".."));
+    return !code.contains(QLatin1Char('/')) && !code.contains(QLatin1Char('\\')) && !code.contains(QLatin1String(".."));
 }
 
-QString languagePattern() { return kLanguageFilePrefix + QLatin1String("*") + kLanguageFileSuffix; }
+QString languagePattern()
+{
+    return kLanguageFilePrefix + QLatin1String("*") + kLanguageFileSuffix;
+}
 
 // Where language files are looked for, the first folder winning for a code:
 // the program folder, then the installed shared files folder.
@@ -103,13 +105,13 @@ bool ReadLanguageRecords(const QString &path, ControlRecords &controls, MessageR
             bool tooLarge = false;
             if (!rest.isEmpty()) {
                 const double index = RoundHalfEven(NumericValue(rest));
-                tooLarge = index > double(std::numeric_limits<qint32>::max())
-                           || index < double(std::numeric_limits<qint32>::min());
+                tooLarge = index > double(std::numeric_limits<qint32>::max()) ||
+                           index < double(std::numeric_limits<qint32>::min());
                 record.Index = tooLarge ? 0 : qint32(index);
             }
             controls.append(record);
-            lines.append({record.Chapter + QLatin1Char('/') + record.Name
-                              + (rest.isEmpty() ? QString() : QLatin1Char(' ') + QString::number(record.Index)),
+            lines.append({record.Chapter + QLatin1Char('/') + record.Name +
+                              (rest.isEmpty() ? QString() : QLatin1Char(' ') + QString::number(record.Index)),
                           {}});
             controlAt = lines.size() - 1;
             messageMode = false;

@@ -20,7 +20,7 @@
 namespace qx {
 
 struct ControlRecord {
-    QString Chapter;  // the window name of the record's section, as written
+    QString Chapter; // the window name of the record's section, as written
     QString Name;
     QString Caption;
     QString Tag;

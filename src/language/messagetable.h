@@ -15,7 +15,7 @@
 namespace qx {
 
 struct MessageRecord {
-    QString Key;   // "MSG(3)"
+    QString Key; // "MSG(3)"
     QString Text;
 };
 using MessageRecords = QList<MessageRecord>; // in file order (the first is record 1)
@@ -30,16 +30,16 @@ public:
 
     // The numbers that have a key and a default, in table order: 1..23, 29..44, 50..52, 60..67, 70..74.
     static const QList<int> &numbers();
-    static QString key(int n);          // "MSG(n)"
-    static QString defaultText(int n);  // built-in English text
+    static QString key(int n);         // "MSG(n)"
+    static QString defaultText(int n); // built-in English text
 
     // Lookup mode: each message takes the text of the first record with its
     // exact key, else its default. Record mode: appends one record per message
     // (key and default) to `records` and leaves the table unchanged.
     void LoadMessages(MessageRecords &records, bool recordMode);
 
-    static void LookupMessage(QString &target, const QString &key, const QString &defaultText,
-                              MessageRecords &records, bool recordMode);
+    static void LookupMessage(QString &target, const QString &key, const QString &defaultText, MessageRecords &records,
+                              bool recordMode);
 
 private:
     std::array<QString, 80> m_text;

@@ -94,8 +94,8 @@ QString LanguageTemplatePath()
 QString LanguageTemplateText(const QList<QObject *> &windows, const QString &tongue)
 {
     TemplateLines out;
-    out.add(QLatin1Char(';') + QLatin1String(kProductName) + QLatin1String(" v") + VersionText()
-            + QLatin1String(" language file"));
+    out.add(QLatin1Char(';') + QLatin1String(kProductName) + QLatin1String(" v") + VersionText() +
+            QLatin1String(" language file"));
     out.add(QLatin1String(";Language=") + tongue);
     for (QObject *window : windows) {
         if (window)

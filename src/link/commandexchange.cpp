@@ -33,8 +33,8 @@ CommandExchange::CommandExchange(DeviceLink &link, CommLog &log, QObject *parent
 bool CommandExchange::SendCommand(const QByteArray &text)
 {
     const bool written = m_link.write(text);
-    m_log.LogLine((written ? QStringLiteral("(sent %1) ") : QStringLiteral("(not sent %1) ")).arg(text.size())
-                      + HexDump(text),
+    m_log.LogLine((written ? QStringLiteral("(sent %1) ") : QStringLiteral("(not sent %1) ")).arg(text.size()) +
+                      HexDump(text),
                   CommLog::Sent);
     return written;
 }

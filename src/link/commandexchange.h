@@ -19,14 +19,14 @@ enum class LinkOpenResult;
 class CommandExchange : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kLineBudget = 20;   // lines examined per wait
-    static constexpr int kPollBudget = 400;  // polls per line
-    static constexpr int kPollMs = 2;        // one poll lasts at least this long when no line comes
+    static constexpr int kLineBudget = 20;  // lines examined per wait
+    static constexpr int kPollBudget = 400; // polls per line
+    static constexpr int kPollMs = 2;       // one poll lasts at least this long when no line comes
     // The receive state never holds more than this: text without any line end
     // is dropped past this size, and so are the oldest unread lines when the
     // device sends faster than they are taken.
     static constexpr int kRxLimit = 1 << 20;
-    static constexpr int kLogShown = 512;    // bytes of the receive buffer shown when a line is cut
+    static constexpr int kLogShown = 512; // bytes of the receive buffer shown when a line is cut
 
     CommandExchange(DeviceLink &link, CommLog &log, QObject *parent = nullptr);
 
@@ -55,13 +55,13 @@ public:
     // Received text not yet split into lines (RxBuffer): a copy, and its size.
     QByteArray rxBuffer() const { return m_rx.mid(m_rxHead); }
     qsizetype rxBufferSize() const { return m_rx.size() - m_rxHead; }
-    QByteArray RxLine;       // the one line waiting for WaitReply ("" = none)
-    QByteArray TcpRxBuffer;  // socket data not yet moved into RxBuffer
-    QString ReplyText;       // the reply accepted by the last WaitReply, trimmed
-    qint32 TimeTicks = 0;    // 100 ms ticks
+    QByteArray RxLine;      // the one line waiting for WaitReply ("" = none)
+    QByteArray TcpRxBuffer; // socket data not yet moved into RxBuffer
+    QString ReplyText;      // the reply accepted by the last WaitReply, trimmed
+    qint32 TimeTicks = 0;   // 100 ms ticks
 
-    QTimer Timer1;           // 10 ms: ReceivePoll
-    QTimer Timer_time;       // 100 ms: TimeTicks
+    QTimer Timer1;     // 10 ms: ReceivePoll
+    QTimer Timer_time; // 100 ms: TimeTicks
 
     // The operator's stop (a refusal of the device stops too): the running
     // sequence ends at its next wait; a new sequence starts afresh.

@@ -2,7 +2,9 @@
 
 namespace qx {
 
-CommLog::CommLog(QObject *parent) : QObject(parent) {}
+CommLog::CommLog(QObject *parent) : QObject(parent)
+{
+}
 
 void CommLog::LogLine(const QString &text, int kind)
 {

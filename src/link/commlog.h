@@ -33,9 +33,9 @@ public:
     void clearList();
 
     const QStringList &entries() const { return m_entries; }
-    QString lastSent() const { return m_lastSent; }         // "0" until a line is sent (diagnostic mode)
-    QString lastReceived() const { return m_lastReceived; } // "0" until a line is received (diagnostic mode)
-    QString countText() const { return m_countText; }       // labNN: "" until the first line
+    QString lastSent() const { return m_lastSent; }                 // "0" until a line is sent (diagnostic mode)
+    QString lastReceived() const { return m_lastReceived; }         // "0" until a line is received (diagnostic mode)
+    QString countText() const { return m_countText; }               // labNN: "" until the first line
     QString diagnosticCountText() const { return m_diagCountText; } // labN: "0" at design
 
 Q_SIGNALS:

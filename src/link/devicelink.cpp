@@ -37,23 +37,38 @@ std::optional<SerialLineSettings> ParseSerialSettings(const QString &text)
     if (!ok || s.baud <= 0)
         return std::nullopt;
     const QString parity = TrimBlanks(parts[1]).toLower();
-    if (parity == QLatin1String("n")) s.parity = QSerialPort::NoParity;
-    else if (parity == QLatin1String("e")) s.parity = QSerialPort::EvenParity;
-    else if (parity == QLatin1String("o")) s.parity = QSerialPort::OddParity;
-    else if (parity == QLatin1String("m")) s.parity = QSerialPort::MarkParity;
-    else if (parity == QLatin1String("s")) s.parity = QSerialPort::SpaceParity;
-    else return std::nullopt;
+    if (parity == QLatin1String("n"))
+        s.parity = QSerialPort::NoParity;
+    else if (parity == QLatin1String("e"))
+        s.parity = QSerialPort::EvenParity;
+    else if (parity == QLatin1String("o"))
+        s.parity = QSerialPort::OddParity;
+    else if (parity == QLatin1String("m"))
+        s.parity = QSerialPort::MarkParity;
+    else if (parity == QLatin1String("s"))
+        s.parity = QSerialPort::SpaceParity;
+    else
+        return std::nullopt;
     const QString data = TrimBlanks(parts[2]);
-    if (data == QLatin1String("5")) s.dataBits = QSerialPort::Data5;
-    else if (data == QLatin1String("6")) s.dataBits = QSerialPort::Data6;
-    else if (data == QLatin1String("7")) s.dataBits = QSerialPort::Data7;
-    else if (data == QLatin1String("8")) s.dataBits = QSerialPort::Data8;
-    else return std::nullopt;
+    if (data == QLatin1String("5"))
+        s.dataBits = QSerialPort::Data5;
+    else if (data == QLatin1String("6"))
+        s.dataBits = QSerialPort::Data6;
+    else if (data == QLatin1String("7"))
+        s.dataBits = QSerialPort::Data7;
+    else if (data == QLatin1String("8"))
+        s.dataBits = QSerialPort::Data8;
+    else
+        return std::nullopt;
     const QString stop = TrimBlanks(parts[3]);
-    if (stop == QLatin1String("1")) s.stopBits = QSerialPort::OneStop;
-    else if (stop == QLatin1String("1.5")) s.stopBits = QSerialPort::OneAndHalfStop;
-    else if (stop == QLatin1String("2")) s.stopBits = QSerialPort::TwoStop;
-    else return std::nullopt;
+    if (stop == QLatin1String("1"))
+        s.stopBits = QSerialPort::OneStop;
+    else if (stop == QLatin1String("1.5"))
+        s.stopBits = QSerialPort::OneAndHalfStop;
+    else if (stop == QLatin1String("2"))
+        s.stopBits = QSerialPort::TwoStop;
+    else
+        return std::nullopt;
     return s;
 }
 
@@ -116,10 +131,10 @@ bool SetKeepAliveTimes(qintptr socket, int idleS, int intervalS, int count)
     // Unacknowledged data would otherwise hold the connection for many minutes
     // of retransmissions, during which no keep-alive probe is sent.
     const unsigned userTimeoutMs = unsigned((idleS + intervalS * count) * 1000);
-    return ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleS, sizeof idleS) == 0
-           && ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &intervalS, sizeof intervalS) == 0
-           && ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count) == 0
-           && ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs) == 0;
+    return ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleS, sizeof idleS) == 0 &&
+           ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &intervalS, sizeof intervalS) == 0 &&
+           ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count) == 0 &&
+           ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs) == 0;
 #else
     Q_UNUSED(socket);
     Q_UNUSED(idleS);
@@ -161,8 +176,7 @@ QString SerialPortLocation(int n)
     return FollowEntry(SerialPortEntry(n));
 }
 
-DeviceLink::DeviceLink(const LinkSettings &settings, QObject *parent)
-    : QObject(parent), m_settings(settings)
+DeviceLink::DeviceLink(const LinkSettings &settings, QObject *parent) : QObject(parent), m_settings(settings)
 {
     connect(&m_serial, &QSerialPort::readyRead, this, &DeviceLink::serialDataArrived);
     connect(&m_tcp, &QTcpSocket::readyRead, this, &DeviceLink::socketDataArrived);
@@ -202,8 +216,8 @@ bool DeviceLink::isConnected() const
 
 bool DeviceLink::isConnecting() const
 {
-    return isTcp() && (m_tcp.state() == QAbstractSocket::HostLookupState
-                       || m_tcp.state() == QAbstractSocket::ConnectingState);
+    return isTcp() &&
+           (m_tcp.state() == QAbstractSocket::HostLookupState || m_tcp.state() == QAbstractSocket::ConnectingState);
 }
 
 void DeviceLink::abortQuietly()
@@ -281,8 +295,8 @@ LinkOpenResult DeviceLink::reopen()
             m_serial.setPortName(FollowEntry(m_serialEntry));
             failed = !m_serial.open(QIODevice::ReadWrite);
             if (!failed) {
-                failed = !(m_serial.setBaudRate(line->baud) && m_serial.setParity(line->parity)
-                           && m_serial.setDataBits(line->dataBits) && m_serial.setStopBits(line->stopBits));
+                failed = !(m_serial.setBaudRate(line->baud) && m_serial.setParity(line->parity) &&
+                           m_serial.setDataBits(line->dataBits) && m_serial.setStopBits(line->stopBits));
                 if (failed)
                     m_serial.close();
             }

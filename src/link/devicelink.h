@@ -87,8 +87,8 @@ public:
     qint64 pendingBytes() const;
 
     bool isTcp() const;
-    QSerialPort &serialPort() { return m_serial; }   // MSComm1
-    QTcpSocket &tcpSocket() { return m_tcp; }        // Winsock1
+    QSerialPort &serialPort() { return m_serial; } // MSComm1
+    QTcpSocket &tcpSocket() { return m_tcp; }      // Winsock1
 
     // A device switched off without closing the connection is noticed without
     // any traffic of ours: the system probes an idle connection after this

@@ -12,7 +12,8 @@ namespace qx {
 
 DeviceSession::DeviceSession(const LinkSettings &settings, CommLog &log, QObject *parent)
     : QObject(parent), m_link(settings), m_exchange(m_link, log),
-      m_monitor(m_exchange, [this] { return idle(); }, [this] { return m_exchange.OpenLink(true); })
+      m_monitor(
+          m_exchange, [this] { return idle(); }, [this] { return m_exchange.OpenLink(true); })
 {
     connect(&m_exchange, &CommandExchange::waitingChanged, this, [this] { Q_EMIT idleChanged(idle()); });
 }

@@ -16,8 +16,8 @@ namespace {
 constexpr int kBusyRecheckMs = 100;
 } // namespace
 
-LinkMonitor::LinkMonitor(CommandExchange &exchange, std::function<bool()> idle,
-                         std::function<LinkOpenResult()> reopen, QObject *parent)
+LinkMonitor::LinkMonitor(CommandExchange &exchange, std::function<bool()> idle, std::function<LinkOpenResult()> reopen,
+                         QObject *parent)
     : QObject(parent), m_exchange(exchange), m_idle(std::move(idle)), m_reopen(std::move(reopen))
 {
     m_retry.setSingleShot(true);
@@ -117,8 +117,8 @@ void LinkMonitor::retry()
     m_attempt = true;
     const LinkSettings &s = link.applied();
     m_attemptStarted.start();
-    m_exchange.log().LogNote(QStringLiteral("(reconnect) ")
-                                 + (link.isTcp() ? s.TcpSettings : QStringLiteral("com%1").arg(s.ComPort)),
+    m_exchange.log().LogNote(QStringLiteral("(reconnect) ") +
+                                 (link.isTcp() ? s.TcpSettings : QStringLiteral("com%1").arg(s.ComPort)),
                              CommLog::Sent);
     apply(m_reopen());
 }
@@ -182,13 +182,27 @@ QString LinkStateText(const LinkMonitor &monitor, const LinkSettings &s, const M
     const QString dot = QStringLiteral(" \u00B7 ");
     QString text;
     switch (monitor.state()) {
-    case LinkMonitor::State::Connected: text = msg(31) + dot + where; break;
-    case LinkMonitor::State::Connecting: text = msg(32); break;
-    case LinkMonitor::State::NotAnswering: text = msg(33); break;
-    case LinkMonitor::State::Lost: text = msg(34); break;
-    case LinkMonitor::State::NoConnection: text = msg(35); break;
-    case LinkMonitor::State::SerialMissing: text = FillIn(msg(37), port); break;
-    case LinkMonitor::State::AddressUnusable: text = msg(38) + dot + where; break;
+    case LinkMonitor::State::Connected:
+        text = msg(31) + dot + where;
+        break;
+    case LinkMonitor::State::Connecting:
+        text = msg(32);
+        break;
+    case LinkMonitor::State::NotAnswering:
+        text = msg(33);
+        break;
+    case LinkMonitor::State::Lost:
+        text = msg(34);
+        break;
+    case LinkMonitor::State::NoConnection:
+        text = msg(35);
+        break;
+    case LinkMonitor::State::SerialMissing:
+        text = FillIn(msg(37), port);
+        break;
+    case LinkMonitor::State::AddressUnusable:
+        text = msg(38) + dot + where;
+        break;
     }
     if (monitor.retryPending())
         text += dot + FillIn(msg(36), QString::number(monitor.secondsToRetry()));
@@ -198,13 +212,20 @@ QString LinkStateText(const LinkMonitor &monitor, const LinkSettings &s, const M
 QString LinkStateKey(LinkMonitor::State state)
 {
     switch (state) {
-    case LinkMonitor::State::Connected: return QStringLiteral("connected");
-    case LinkMonitor::State::Connecting: return QStringLiteral("connecting");
-    case LinkMonitor::State::NotAnswering: return QStringLiteral("not-answering");
-    case LinkMonitor::State::Lost: return QStringLiteral("lost");
-    case LinkMonitor::State::NoConnection: return QStringLiteral("no-connection");
-    case LinkMonitor::State::SerialMissing: return QStringLiteral("serial-missing");
-    case LinkMonitor::State::AddressUnusable: return QStringLiteral("address-unusable");
+    case LinkMonitor::State::Connected:
+        return QStringLiteral("connected");
+    case LinkMonitor::State::Connecting:
+        return QStringLiteral("connecting");
+    case LinkMonitor::State::NotAnswering:
+        return QStringLiteral("not-answering");
+    case LinkMonitor::State::Lost:
+        return QStringLiteral("lost");
+    case LinkMonitor::State::NoConnection:
+        return QStringLiteral("no-connection");
+    case LinkMonitor::State::SerialMissing:
+        return QStringLiteral("serial-missing");
+    case LinkMonitor::State::AddressUnusable:
+        return QStringLiteral("address-unusable");
     }
     return QString();
 }

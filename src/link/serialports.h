@@ -15,21 +15,21 @@
 namespace qx {
 
 struct SerialPortListing {
-    QString stableName;   // the by-id link, or the device where it has none
-    QString device;       // "/dev/ttyUSB0", "COM3"
+    QString stableName; // the by-id link, or the device where it has none
+    QString device;     // "/dev/ttyUSB0", "COM3"
     QString description;
     QString manufacturer;
     QString serialNumber;
-    QString comEntries;   // "com1", "com1,com3": the program folder's entries leading to it
+    QString comEntries; // "com1", "com1,com3": the program folder's entries leading to it
     // The system tells nothing of it (no description, manufacturer or serial
     // number): a port of the computer itself, such as /dev/ttyS0, which
     // usually has nothing wired to it.
     bool builtIn = false;
     bool operator==(const SerialPortListing &o) const
     {
-        return stableName == o.stableName && device == o.device && description == o.description
-               && manufacturer == o.manufacturer && serialNumber == o.serialNumber && comEntries == o.comEntries
-               && builtIn == o.builtIn;
+        return stableName == o.stableName && device == o.device && description == o.description &&
+               manufacturer == o.manufacturer && serialNumber == o.serialNumber && comEntries == o.comEntries &&
+               builtIn == o.builtIn;
     }
 };
 

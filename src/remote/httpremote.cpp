@@ -40,21 +40,36 @@ QByteArray jsonBytes(const QJsonObject &object)
 const char *reasonPhrase(int status)
 {
     switch (status) {
-    case 200: return "OK";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 408: return "Request Timeout";
-    case 409: return "Conflict";
-    case 411: return "Length Required";
-    case 413: return "Content Too Large";
-    case 415: return "Unsupported Media Type";
-    case 422: return "Unprocessable Content";
-    case 431: return "Request Header Fields Too Large";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 408:
+        return "Request Timeout";
+    case 409:
+        return "Conflict";
+    case 411:
+        return "Length Required";
+    case 413:
+        return "Content Too Large";
+    case 415:
+        return "Unsupported Media Type";
+    case 422:
+        return "Unprocessable Content";
+    case 431:
+        return "Request Header Fields Too Large";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
     }
 }
 
@@ -247,9 +262,8 @@ private:
             return false;
         }
         const QByteArray length = m_request.value("content-length");
-        bool number = length.size() <= 15 && std::all_of(length.begin(), length.end(), [](char c) {
-            return c >= '0' && c <= '9';
-        });
+        bool number = length.size() <= 15 &&
+                      std::all_of(length.begin(), length.end(), [](char c) { return c >= '0' && c <= '9'; });
         m_length = length.isEmpty() ? 0 : (number ? length.toLongLong() : -1);
         if (m_length < 0) {
             refuse(400, QStringLiteral("a Content-Length that is no number"));
@@ -355,9 +369,7 @@ namespace {
 // Writes answers for the connection that owns `socket`, to the request it has waiting now.
 class Responder {
 public:
-    Responder(HttpConnection *connection) : m_connection(connection), m_serial(connection ? connection->serial() : 0)
-    {
-    }
+    Responder(HttpConnection *connection) : m_connection(connection), m_serial(connection ? connection->serial() : 0) {}
     void write(const QByteArray &body, const Headers &headers, int status = 200) const
     {
         if (m_connection)
@@ -540,8 +552,8 @@ void HttpRemote::acceptConnections()
             const auto room = std::find_if(m_connections.begin(), m_connections.end(),
                                            [](const HttpConnection *c) { return c->evictable(); });
             if (room == m_connections.end()) {
-                socket->write(response(503, jsonBytes(ErrorJson(QStringLiteral("too many connections"))),
-                                       kJsonHeaders, false));
+                socket->write(
+                    response(503, jsonBytes(ErrorJson(QStringLiteral("too many connections"))), kJsonHeaders, false));
                 socket->disconnectFromHost();
                 connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
                 continue;
@@ -562,9 +574,9 @@ int HttpRemote::refusal(const HttpRequest &request, QTcpSocket *socket, QString 
     }
     Access access = m_access;
     access.tokenRequired = tokenRequired.toBool();
-    return RemoteAccessCheck(access, request.value("authorization"),
-                             request.value("cookie"), request.query().queryItemValue(QStringLiteral("token")),
-                             request.value("host"), request.value("origin"), reason);
+    return RemoteAccessCheck(access, request.value("authorization"), request.value("cookie"),
+                             request.query().queryItemValue(QStringLiteral("token")), request.value("host"),
+                             request.value("origin"), reason);
 }
 
 bool HttpRemote::handleRequest(const HttpRequest &request, QTcpSocket *socket)
@@ -715,13 +727,12 @@ void HttpRemote::acceptWebSockets()
         const QNetworkRequest handshake = ws->request();
         const QUrlQuery query(ws->requestUrl());
         QString reason;
-        const int refused = RemoteAccessCheck(
-            accessFor(ws->localPort(), ws->peerPort()), handshake.rawHeader("Authorization"), handshake.rawHeader("Cookie"),
-            query.queryItemValue(QStringLiteral("token")), handshake.rawHeader("Host"), handshake.rawHeader("Origin"),
-            &reason);
+        const int refused =
+            RemoteAccessCheck(accessFor(ws->localPort(), ws->peerPort()), handshake.rawHeader("Authorization"),
+                              handshake.rawHeader("Cookie"), query.queryItemValue(QStringLiteral("token")),
+                              handshake.rawHeader("Host"), handshake.rawHeader("Origin"), &reason);
         // The upgrade has been answered by now; a refused one is closed at once with the reason.
-        if (ws->requestUrl().path() != QLatin1String("/api/v1/ws") || refused
-            || m_sockets.size() >= kMaxWebSockets) {
+        if (ws->requestUrl().path() != QLatin1String("/api/v1/ws") || refused || m_sockets.size() >= kMaxWebSockets) {
             ws->close(QWebSocketProtocol::CloseCodePolicyViolated,
                       refused ? reason : QStringLiteral("no WebSocket here or too many clients"));
             ws->deleteLater();

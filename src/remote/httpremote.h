@@ -126,7 +126,7 @@ private:
     qint64 m_bodyBytes = 0;
     QList<QWebSocket *> m_sockets;
     QHash<QWebSocket *, QByteArray> m_sent; // the state each client was sent last
-    QTimer m_broadcast; // gathers changes that come together into one message
+    QTimer m_broadcast;                     // gathers changes that come together into one message
     QTimer m_ping;
 };
 

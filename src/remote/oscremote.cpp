@@ -132,13 +132,24 @@ bool OscRemote::decode(const QByteArray &bytes, OscMessage &message)
         // union need not be aligned: the values are copied out byte by byte.
         const auto *at = reinterpret_cast<const char *>(argv[i]);
         switch (types[i]) {
-        case 'i': a.value = copied<qint32>(at); break;
-        case 'h': a.value = qlonglong(copied<qint64>(at)); break;
-        case 'f': a.value = double(copied<float>(at)); break;
-        case 'd': a.value = copied<double>(at); break;
+        case 'i':
+            a.value = copied<qint32>(at);
+            break;
+        case 'h':
+            a.value = qlonglong(copied<qint64>(at));
+            break;
+        case 'f':
+            a.value = double(copied<float>(at));
+            break;
+        case 'd':
+            a.value = copied<double>(at);
+            break;
         case 's':
-        case 'S': a.value = QString::fromUtf8(at); break;
-        default: break;
+        case 'S':
+            a.value = QString::fromUtf8(at);
+            break;
+        default:
+            break;
         }
         message.arguments << a;
     }

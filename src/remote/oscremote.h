@@ -33,8 +33,8 @@ bool OscSenderAllowed(const QHostAddress &sender, bool allowOthers, const QList<
 class OscRemote : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kMaxDatagram = 4096; // an OSC message of this program is far smaller
-    static constexpr int kMaxSenders = 16;    // recent senders that get the feedback
+    static constexpr int kMaxDatagram = 4096;     // an OSC message of this program is far smaller
+    static constexpr int kMaxSenders = 16;        // recent senders that get the feedback
     static constexpr int kErrorIntervalMs = 1000; // one /qx7/error per sender in this time
     static constexpr int kMaxErrorSenders = 256;  // senders whose last error is remembered
 
@@ -67,8 +67,8 @@ private:
     QList<Target> m_senders; // most recent last
     QUdpSocket *m_socket = nullptr;
     QList<QHostAddress> m_ownAddresses; // where a datagram to the bound port reaches this socket
-    QTimer m_changed; // gathers changes that come together into one feedback
-    std::optional<RemoteState> m_sent; // the state the last feedback told
+    QTimer m_changed;                   // gathers changes that come together into one feedback
+    std::optional<RemoteState> m_sent;  // the state the last feedback told
     QHash<Target, qint64> m_lastError;  // when each sender was last refused
     QElapsedTimer m_clock;
 };

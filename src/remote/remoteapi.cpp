@@ -183,8 +183,8 @@ ApiCall ParseApiCall(const QByteArray &method, const QString &path, const QByteA
     }
     if (is({"window", nullptr, nullptr})) {
         const QString &what = parts.at(2);
-        const bool known = what == QLatin1String("source") || what == QLatin1String("enabled")
-                        || what == QLatin1String("fullscreen");
+        const bool known =
+            what == QLatin1String("source") || what == QLatin1String("enabled") || what == QLatin1String("fullscreen");
         if (!known)
             return refusal(404, QStringLiteral("no such resource"));
         if (!post)
@@ -226,8 +226,8 @@ ApiBody ApiBodyLimit(const QByteArray &method, const QString &path)
 
 bool LooksLikePicture(const QByteArray &body)
 {
-    return body.startsWith("BM") || body.startsWith("GIF87a") || body.startsWith("GIF89a")
-        || body.startsWith("\xFF\xD8\xFF");
+    return body.startsWith("BM") || body.startsWith("GIF87a") || body.startsWith("GIF89a") ||
+           body.startsWith("\xFF\xD8\xFF");
 }
 
 QString CleanFileName(const QString &name)
@@ -257,13 +257,17 @@ int HttpStatus(const RequestOutcome &outcome)
 {
     using Reason = RequestOutcome::Reason;
     switch (outcome.reason) {
-    case Reason::Done: return 200;
-    case Reason::Busy: return 409;
-    case Reason::Refused: return 422;
+    case Reason::Done:
+        return 200;
+    case Reason::Busy:
+        return 409;
+    case Reason::Refused:
+        return 422;
     case Reason::LinkDown:
     case Reason::LinkFailure:
     case Reason::Terminated:
-    case Reason::Dropped: return 503;
+    case Reason::Dropped:
+        return 503;
     }
     return 500;
 }
@@ -295,7 +299,8 @@ QJsonObject StateJson(const RemoteState &s)
 {
     QJsonArray presets;
     for (int n = 1; n <= kPresets; ++n)
-        presets.append(QJsonObject{{QStringLiteral("number"), n}, {QStringLiteral("name"), s.presetNames[size_t(n - 1)]}});
+        presets.append(
+            QJsonObject{{QStringLiteral("number"), n}, {QStringLiteral("name"), s.presetNames[size_t(n - 1)]}});
     QJsonArray inputs;
     for (int n = 1; n <= kInputs; ++n)
         inputs.append(
@@ -384,8 +389,8 @@ OscCall oscRequest(const RemoteRequest &r)
 
 bool IsOscFeedbackAddress(const QString &address)
 {
-    static const QRegularExpression sent(QStringLiteral(
-        "^/qx7/(error|link|busy|preset/last|background/source|window/[^/]*/source)$"));
+    static const QRegularExpression sent(
+        QStringLiteral("^/qx7/(error|link|busy|preset/last|background/source|window/[^/]*/source)$"));
     return sent.match(address).hasMatch();
 }
 
@@ -430,8 +435,8 @@ OscCall ParseOscCall(const QString &address, const QList<OscArgument> &arguments
             return oscRefusal(unknown);
     } else if (parts.size() == 3 && parts.at(0) == QLatin1String("window")) {
         what = parts.at(2);
-        if (what != QLatin1String("input") && what != QLatin1String("bank") && what != QLatin1String("enabled")
-            && what != QLatin1String("fullscreen"))
+        if (what != QLatin1String("input") && what != QLatin1String("bank") && what != QLatin1String("enabled") &&
+            what != QLatin1String("fullscreen"))
             return oscRefusal(unknown);
         const auto n = numberIn(parts.at(1), 1, kWindows);
         if (!n)
@@ -516,7 +521,8 @@ QList<OscMessage> OscFeedbackChanges(const RemoteState &before, const RemoteStat
             if (o.address != m.address || o.arguments.size() != m.arguments.size())
                 return false;
             for (qsizetype i = 0; i < m.arguments.size(); ++i)
-                if (o.arguments.at(i).type != m.arguments.at(i).type || o.arguments.at(i).value != m.arguments.at(i).value)
+                if (o.arguments.at(i).type != m.arguments.at(i).type ||
+                    o.arguments.at(i).value != m.arguments.at(i).value)
                     return false;
             return true;
         };

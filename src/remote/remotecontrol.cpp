@@ -11,7 +11,9 @@ QHostAddress RemoteBindAddress(bool allowOthers)
     return allowOthers ? QHostAddress(QHostAddress::Any) : QHostAddress(QHostAddress::LocalHost);
 }
 
-RemoteControl::RemoteControl(RemoteGateway &gateway, QObject *parent) : QObject(parent), m_gateway(gateway) {}
+RemoteControl::RemoteControl(RemoteGateway &gateway, QObject *parent) : QObject(parent), m_gateway(gateway)
+{
+}
 
 RemoteControl::~RemoteControl() = default;
 

@@ -20,14 +20,14 @@ struct RemoteRequest {
     enum class Kind { Preset, Source, Enabled, FullScreen, Load, ReadBack };
     enum class Source { Input, Bank };
     Kind kind = Kind::Preset;
-    int preset = 0;                 // Preset: 1..16
-    int window = 0;                 // 1..4, or 0 for the background (Source only)
-    Source source = Source::Input;  // Source: an input or a bank
-    int number = 0;                 // Source: input 1..16 (the background: 1, its live input) or bank 1..4;
-                                    // Load: bank 1..4
-    bool on = false;                // Enabled, FullScreen
-    QByteArray picture;             // Load: the picture file's bytes
-    QString name;                   // Load: the file name recorded for the bank
+    int preset = 0;                // Preset: 1..16
+    int window = 0;                // 1..4, or 0 for the background (Source only)
+    Source source = Source::Input; // Source: an input or a bank
+    int number = 0;                // Source: input 1..16 (the background: 1, its live input) or bank 1..4;
+                                   // Load: bank 1..4
+    bool on = false;               // Enabled, FullScreen
+    QByteArray picture;            // Load: the picture file's bytes
+    QString name;                  // Load: the file name recorded for the bank
 };
 
 // What the listeners show of the device and the program.
@@ -39,9 +39,9 @@ struct RemoteState {
         bool enabled = false;    // windows only
         bool fullscreen = false; // windows only
     };
-    QString linkState; // "connected", "connecting", "not-answering", "lost", "no-connection",
-                       // "serial-missing", "address-unusable"
-    QString linkText;  // as the link indicator shows it
+    QString linkState;  // "connected", "connecting", "not-answering", "lost", "no-connection",
+                        // "serial-missing", "address-unusable"
+    QString linkText;   // as the link indicator shows it
     int presetLast = 0; // 0: none recalled in this run
     std::array<QString, 16> presetNames;
     std::array<QString, 16> inputNames; // as the Switching page's source buttons show them

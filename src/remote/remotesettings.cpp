@@ -1,7 +1,7 @@
 #include "remotesettings.h"
 
-#include "util/settingline.h"
 #include "util/seams.h"
+#include "util/settingline.h"
 #include "util/textfile.h"
 #include "util/treefile.h"
 
@@ -200,12 +200,9 @@ bool SaveRemoteSettings(const QString &path, RemoteSettings &s)
     for (const QHostAddress &a : s.oscAllowed)
         allowed << a.toString();
     const QList<QPair<QString, QString>> known = {
-        {kEnabled, QString::number(s.enabled ? 1 : 0)},
-        {kPort, QString::number(s.port)},
-        {kAllowOthers, QString::number(s.allowOthers ? 1 : 0)},
-        {kToken, s.token},
-        {kOscAllowed, allowed.join(QStringLiteral(", "))},
-        {kOscFeedback, feedback.join(QStringLiteral(", "))},
+        {kEnabled, QString::number(s.enabled ? 1 : 0)},         {kPort, QString::number(s.port)},
+        {kAllowOthers, QString::number(s.allowOthers ? 1 : 0)}, {kToken, s.token},
+        {kOscAllowed, allowed.join(QStringLiteral(", "))},      {kOscFeedback, feedback.join(QStringLiteral(", "))},
         {kReadBackSeconds, QString::number(s.readBackSeconds)},
     };
     QStringList out = s.lines;

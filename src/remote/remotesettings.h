@@ -53,8 +53,8 @@ struct RemoteSettings {
     TextEncoding encoding = TextEncoding::Utf8; // the file's, kept when it is written
 
     // What reading found, for the operator's note.
-    QString unreadable;       // why a file that is there could not be read; "" when read or missing
-    bool nulsLeftOut = false; // NUL bytes were left out of its text
+    QString unreadable;        // why a file that is there could not be read; "" when read or missing
+    bool nulsLeftOut = false;  // NUL bytes were left out of its text
     bool openToOthers = false; // its mode lets other users at it (the token with it)
     bool tokenShort() const { return token.size() < kShortRemoteToken; }
 };

@@ -75,8 +75,8 @@ void RunnerGateway::submit(const RemoteRequest &request, QObject *sender, Done d
         // own (made new, for the owner only), under the name the bank records.
         pending.folder = std::make_shared<QTemporaryDir>();
         QFile file(pending.folder->filePath(request.name));
-        if (!pending.folder->isValid() || !file.open(QIODevice::WriteOnly | QIODevice::NewOnly)
-            || file.write(request.picture) != request.picture.size() || !file.flush())
+        if (!pending.folder->isValid() || !file.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
+            file.write(request.picture) != request.picture.size() || !file.flush())
             return pending.done(RequestOutcome::of(RequestOutcome::Reason::Refused).told(msg));
         r.file = file.fileName();
     }
@@ -150,7 +150,8 @@ RemoteState RunnerGateway::state() const
             return out;
         const SourceButton source = SourceOfButton(read.sourceButton[size_t(w)]);
         out.bank = source.kind == SourceButton::Bank ? source.number : 0;
-        out.input = source.kind == SourceButton::Input ? source.number + 1 : (source.kind == SourceButton::Live ? 1 : 0);
+        out.input =
+            source.kind == SourceButton::Input ? source.number + 1 : (source.kind == SourceButton::Live ? 1 : 0);
         if (w < kWindows) {
             out.enabled = read.enabled[size_t(w)] == 1;
             out.fullscreen = read.fullScreen[size_t(w)] == 1;

@@ -17,7 +17,7 @@ inline const QString kDefaultTcpSettings = QStringLiteral("192.168.0.100:5000");
 
 // What the device link is opened from.
 struct LinkSettings {
-    qint32 ComPort = 1;                      // 0: TCP; 1..255: serial port number
+    qint32 ComPort = 1; // 0: TCP; 1..255: serial port number
     QString ComPortSettings = kDefaultComSettings;
     QString TcpSettings = kDefaultTcpSettings;
 };
@@ -26,11 +26,11 @@ struct Settings : LinkSettings {
     QString Tongue = QStringLiteral("EN");
     qint32 MainX = 0;
     qint32 MainY = 0;
-    std::array<QString, kInputs + 1> LabelIn;        // 1..16
-    std::array<QString, kWindows + 1> LabelWin;      // 1..4
-    std::array<QString, kPresets + 1> PresetName;    // 1..16
-    std::array<QString, kBanks + 1> BankFileLoaded;  // 1..4
-    std::array<QString, kBanks + 1> BankName;        // 1..4
+    std::array<QString, kInputs + 1> LabelIn;       // 1..16
+    std::array<QString, kWindows + 1> LabelWin;     // 1..4
+    std::array<QString, kPresets + 1> PresetName;   // 1..16
+    std::array<QString, kBanks + 1> BankFileLoaded; // 1..4
+    std::array<QString, kBanks + 1> BankName;       // 1..4
     QString FolderSelected;
     bool ShowLog = false;
     // The encoding each file was read in, so that a save writes it back the

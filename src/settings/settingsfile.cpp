@@ -1,8 +1,8 @@
 #include "settingsfile.h"
 
 #include "language/messagetable.h"
-#include "util/settingline.h"
 #include "util/seams.h"
+#include "util/settingline.h"
 #include "util/textfile.h"
 #include "util/textutil.h"
 
@@ -62,8 +62,7 @@ template <size_t N> void readList(SettingLineReader &reader, std::array<QString,
     }
 }
 
-template <size_t N>
-void writeList(QStringList &lines, const QString &key, const std::array<QString, N> &list)
+template <size_t N> void writeList(QStringList &lines, const QString &key, const std::array<QString, N> &list)
 {
     for (size_t n = 1; n < N; ++n)
         lines << key + QString::number(n) + QLatin1Char('=') + list[n];
@@ -159,12 +158,14 @@ void LoadSettings(Settings &s, const QString &configPathOverride)
 
 QByteArray StartupFileBytes(const Settings &s)
 {
-    return encodeLines({
-        headerLine(QStringLiteral("startup configuration file")),
-        QStringLiteral("Tongue=") + s.Tongue,
-        QStringLiteral("MainX=") + PrintedNumber(s.MainX),
-        QStringLiteral("MainY=") + PrintedNumber(s.MainY),
-    }, s.StartupEncoding);
+    return encodeLines(
+        {
+            headerLine(QStringLiteral("startup configuration file")),
+            QStringLiteral("Tongue=") + s.Tongue,
+            QStringLiteral("MainX=") + PrintedNumber(s.MainX),
+            QStringLiteral("MainY=") + PrintedNumber(s.MainY),
+        },
+        s.StartupEncoding);
 }
 
 QByteArray MainConfigBytes(const Settings &s)

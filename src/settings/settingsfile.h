@@ -39,8 +39,8 @@ void SaveSettings(const Settings &settings, const QString &configPathOverride);
 // the language file `cleanedLanguageFile` when NULs were left out of it
 // (MSG(66)), a settings file that is not text (MSG(67)). "" when all were
 // read as they were.
-QString ReadingNotice(const Settings &settings, const QString &configPathOverride,
-                      const QString &cleanedLanguageFile, const MessageTable &msg);
+QString ReadingNotice(const Settings &settings, const QString &configPathOverride, const QString &cleanedLanguageFile,
+                      const MessageTable &msg);
 
 // The exact bytes of the two files (CRLF line ends, in the encoding each file
 // was read in; UTF-8 where a character has no place in Windows-1252).

@@ -13,20 +13,20 @@ namespace qx {
 // What the command line asked for: read once by main, handed to the start-up,
 // never changed afterwards.
 struct CommandLineRequests {
-    QString ConfigPathOverride;   // "i:" / --config
-    QString LoadFileRequest;      // "/f:" / --file
-    qint32 LoadBankRequest = 0;   // bank index 0..3
+    QString ConfigPathOverride; // "i:" / --config
+    QString LoadFileRequest;    // "/f:" / --file
+    qint32 LoadBankRequest = 0; // bank index 0..3
     bool CommandRequested = false;
-    QString CommandRequest;       // "/c:" / --command, without terminator
-    qint32 PresetRequest = 0;     // --preset: preset 1..16 to recall, 0 none
-    quint16 ControlPort = 0;      // --control-port: the remote control on this port for this run, 0 none
+    QString CommandRequest;   // "/c:" / --command, without terminator
+    qint32 PresetRequest = 0; // --preset: preset 1..16 to recall, 0 none
+    quint16 ControlPort = 0;  // --control-port: the remote control on this port for this run, 0 none
     bool ExitRequest = false;
     bool HelpRequest = false;
     // Long options with --exit: the run ends by itself, so nobody answers a
     // dialog; messages go to standard error and the exit status tells the outcome.
     bool Unattended = false;
-    bool VersionRequest = false;  // --version
-    bool UsageRequest = false;    // --help
+    bool VersionRequest = false; // --version
+    bool UsageRequest = false;   // --help
 };
 
 struct AppState {

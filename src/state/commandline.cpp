@@ -46,11 +46,11 @@ bool parseLongOptions(const QStringList &args, CommandLineRequests &req, QString
             inlineValue = name.mid(eq + 1);
             name.truncate(eq);
         }
-        const bool takesValue = name == QLatin1String("file") || name == QLatin1String("bank")
-                             || name == QLatin1String("command") || name == QLatin1String("config")
-                             || name == QLatin1String("preset") || name == QLatin1String("control-port");
-        const bool isFlag = name == QLatin1String("exit") || name == QLatin1String("help")
-                         || name == QLatin1String("version");
+        const bool takesValue = name == QLatin1String("file") || name == QLatin1String("bank") ||
+                                name == QLatin1String("command") || name == QLatin1String("config") ||
+                                name == QLatin1String("preset") || name == QLatin1String("control-port");
+        const bool isFlag =
+            name == QLatin1String("exit") || name == QLatin1String("help") || name == QLatin1String("version");
         if (!takesValue && !isFlag)
             return fail(QStringLiteral("unknown option: --%1").arg(name));
         if (isFlag && inlineValue)
@@ -172,8 +172,7 @@ QString ResolvePathIgnoringCase(const QString &path)
         return path;
     if (name == QLatin1String(".") || name == QLatin1String(".."))
         return joined(name);
-    const QStringList entries =
-        dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QStringList entries = dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     QString match;
     int matches = 0;
     for (const QString &entry : entries) {

@@ -118,8 +118,9 @@ QString InstanceName(const QString &folder)
 {
     const QString canonical = QFileInfo(folder).canonicalFilePath();
     const QByteArray key = (canonical.isEmpty() ? folder : canonical).toUtf8();
-    const QString entry = QStringLiteral("qx-7alt-") +
-                          QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(24));
+    const QString entry =
+        QStringLiteral("qx-7alt-") +
+        QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(24));
     const QString runtime = PrivateRuntimeFolder(entry);
     return runtime.isEmpty() ? QString() : QDir(runtime).filePath(entry);
 }
@@ -248,10 +249,10 @@ ForwardReply exchange(QLocalSocket &socket, const CommandLineRequests &req)
 } // namespace
 
 struct RequestServer::Client {
-    QByteArray line;            // what came so far
-    bool taken = false;         // the whole line came
-    QList<quint64> ids;         // its batch, until it ends
-    bool help = false;          // the About window once the batch has ended
+    QByteArray line;    // what came so far
+    bool taken = false; // the whole line came
+    QList<quint64> ids; // its batch, until it ends
+    bool help = false;  // the About window once the batch has ended
     QTimer idle;
 };
 
@@ -308,10 +309,13 @@ void RequestServer::accept()
         auto client = std::make_shared<Client>();
         client->idle.setSingleShot(true);
         // Queued: the timer belongs to what drop() ends.
-        connect(&client->idle, &QTimer::timeout, this, [this, socket = QPointer<QLocalSocket>(socket)] {
-            if (socket)
-                drop(socket);
-        }, Qt::QueuedConnection);
+        connect(
+            &client->idle, &QTimer::timeout, this,
+            [this, socket = QPointer<QLocalSocket>(socket)] {
+                if (socket)
+                    drop(socket);
+            },
+            Qt::QueuedConnection);
         client->idle.start(m_idleMs);
         m_clients.insert(socket, client);
         connect(socket, &QLocalSocket::disconnected, this, [this, socket] { drop(socket); });

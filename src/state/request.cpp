@@ -94,13 +94,24 @@ RequestOutcome RequestOutcome::told(const MessageTable &msg) const
         return *this;
     RequestOutcome out = *this;
     switch (reason) {
-    case Reason::Done: break;
-    case Reason::LinkDown: out.message = msg(18); break;
-    case Reason::Busy: out.message = msg(53); break;
-    case Reason::Refused: out.message = msg(54); break;
-    case Reason::LinkFailure: out.message = msg(22); break;
+    case Reason::Done:
+        break;
+    case Reason::LinkDown:
+        out.message = msg(18);
+        break;
+    case Reason::Busy:
+        out.message = msg(53);
+        break;
+    case Reason::Refused:
+        out.message = msg(54);
+        break;
+    case Reason::LinkFailure:
+        out.message = msg(22);
+        break;
     case Reason::Terminated:
-    case Reason::Dropped: out.message = msg(55); break;
+    case Reason::Dropped:
+        out.message = msg(55);
+        break;
     }
     return out;
 }

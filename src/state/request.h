@@ -33,10 +33,10 @@ struct SwitchChange {
     static constexpr int kBackground = 5; // `window` of the background
 
     What what = What::Source;
-    int window = 1;                       // 1..4, or kBackground (Source only)
+    int window = 1; // 1..4, or kBackground (Source only)
     SourceKind sourceKind = SourceKind::Input;
-    int source = 1;                       // input 1..16 or bank 1..4 (the background: bank 0 = its live input)
-    bool on = false;                      // Enable, FullScreen
+    int source = 1;  // input 1..16 or bank 1..4 (the background: bank 0 = its live input)
+    bool on = false; // Enable, FullScreen
 
     bool valid() const;
 };
@@ -47,11 +47,11 @@ struct Request {
     // Somebody answers dialogs. An unattended request never opens one: its
     // messages go into its outcome.
     bool attended = true;
-    int preset = 0;       // Preset: 1..16
-    QString command;      // Command: the protocol text without its carriage return
-    SwitchChange change;  // Switch
-    QString file;         // Load: the picture file (an absolute path)
-    int bank = 1;         // Load: bank 1..4
+    int preset = 0;      // Preset: 1..16
+    QString command;     // Command: the protocol text without its carriage return
+    SwitchChange change; // Switch
+    QString file;        // Load: the picture file (an absolute path)
+    int bank = 1;        // Load: bank 1..4
 
     static Request recall(int preset, RequestOrigin origin, bool attended = true);
     static Request raw(const QString &command, RequestOrigin origin, bool attended = true);
@@ -76,7 +76,7 @@ struct RequestOutcome {
     };
     int status = 0;
     Reason reason = Reason::Done;
-    QString message; // for the sender (standard error, the remote); may be empty
+    QString message;    // for the sender (standard error, the remote); may be empty
     bool shown = false; // the operator has been shown the message already
 
     static int statusOf(Reason reason);

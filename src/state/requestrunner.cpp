@@ -49,8 +49,7 @@ RequestRunner::~RequestRunner() = default;
 
 bool RequestRunner::isReady() const
 {
-    return m_open && !m_closed && !m_running && dialogs().open() == 0 && m_session.idle() &&
-           !TerminationRequested();
+    return m_open && !m_closed && !m_running && dialogs().open() == 0 && m_session.idle() && !TerminationRequested();
 }
 
 bool RequestRunner::loadRunning() const

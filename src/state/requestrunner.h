@@ -132,7 +132,7 @@ Q_SIGNALS:
     void loadStarted(int bank);
     void loadText(const QString &text);
     void loadProgress(int percent);
-    void loadTechnical(const QString &line); // labTECHINFO
+    void loadTechnical(const QString &line);  // labTECHINFO
     void loadDiagnostic(const QString &line); // the diagnostic column
     void loadEnded(int bank, bool loaded);
 

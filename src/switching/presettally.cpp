@@ -12,7 +12,10 @@ void PresetTally::recalled(int preset)
         set(preset);
 }
 
-void PresetTally::reset() { set(0); }
+void PresetTally::reset()
+{
+    set(0);
+}
 
 void PresetTally::linkUp(bool up)
 {

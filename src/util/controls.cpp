@@ -13,14 +13,18 @@ const char kTag[] = "qxTag";
 const char *captionProperty(const QObject *control)
 {
     switch (Kind(control)) {
-    case ControlKind::Window: return "windowTitle";
-    case ControlKind::Frame: return "title";
+    case ControlKind::Window:
+        return "windowTitle";
+    case ControlKind::Frame:
+        return "title";
     case ControlKind::Label:
     case ControlKind::CheckBox:
     case ControlKind::CommandButton:
     case ControlKind::OptionButton:
-    case ControlKind::Menu: return "text";
-    default: return nullptr;
+    case ControlKind::Menu:
+        return "text";
+    default:
+        return nullptr;
     }
 }
 } // namespace
@@ -40,7 +44,10 @@ QList<QObject *> WindowControls(const QObject *window)
     return window->property(kControls).value<QList<QObject *>>();
 }
 
-QString ControlName(const QObject *control) { return control->objectName(); }
+QString ControlName(const QObject *control)
+{
+    return control->objectName();
+}
 
 int ControlIndex(const QObject *control)
 {
@@ -64,7 +71,10 @@ QObject *FindControl(const QObject *window, const QString &name, int index)
     return nullptr;
 }
 
-bool HasCaption(const QObject *control) { return captionProperty(control) != nullptr; }
+bool HasCaption(const QObject *control)
+{
+    return captionProperty(control) != nullptr;
+}
 
 QString Caption(const QObject *control)
 {
@@ -89,7 +99,13 @@ void SetToolTip(QObject *control, const QString &text)
         control->setProperty("toolTip", text);
 }
 
-QString Tag(const QObject *control) { return control->property(kTag).toString(); }
-void SetTag(QObject *control, const QString &text) { control->setProperty(kTag, text); }
+QString Tag(const QObject *control)
+{
+    return control->property(kTag).toString();
+}
+void SetTag(QObject *control, const QString &text)
+{
+    control->setProperty(kTag, text);
+}
 
 } // namespace qx

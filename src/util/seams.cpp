@@ -2,9 +2,9 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QElapsedTimer>
 #include <QThread>
 #include <algorithm>
 #include <atomic>

@@ -40,8 +40,8 @@ QString SettingLineReader::readLine()
         ++end;
     const QString line = m_text.mid(m_pos, end - m_pos);
     m_pos = end + 1;
-    if (end < m_text.size() && m_text.at(end) == QLatin1Char('\r') && m_pos < m_text.size()
-        && m_text.at(m_pos) == QLatin1Char('\n'))
+    if (end < m_text.size() && m_text.at(end) == QLatin1Char('\r') && m_pos < m_text.size() &&
+        m_text.at(m_pos) == QLatin1Char('\n'))
         ++m_pos;
     return line;
 }

@@ -66,12 +66,21 @@ int scanNumber(const QString &text, int pos)
     if (pos < text.size() && (text.at(pos) == QLatin1Char('+') || text.at(pos) == QLatin1Char('-')))
         ++pos;
     int digits = 0;
-    while (isDigit(pos)) { ++pos; ++digits; }
+    while (isDigit(pos)) {
+        ++pos;
+        ++digits;
+    }
     if (pos < text.size() && text.at(pos) == QLatin1Char('.')) {
         int fraction = 0;
         int p = pos + 1;
-        while (isDigit(p)) { ++p; ++fraction; }
-        if (digits + fraction > 0) { pos = p; digits += fraction; }
+        while (isDigit(p)) {
+            ++p;
+            ++fraction;
+        }
+        if (digits + fraction > 0) {
+            pos = p;
+            digits += fraction;
+        }
     }
     if (digits == 0)
         return 0;
@@ -80,7 +89,8 @@ int scanNumber(const QString &text, int pos)
         if (p < text.size() && (text.at(p) == QLatin1Char('+') || text.at(p) == QLatin1Char('-')))
             ++p;
         if (isDigit(p)) {
-            while (isDigit(p)) ++p;
+            while (isDigit(p))
+                ++p;
             pos = p;
         }
     }

@@ -58,7 +58,13 @@ QString VersionText(); // QX_VERSION_TEXT, e.g. "1.0.7"
 
 // One byte per character, both ways (the link and the files of the device
 // world carry 8-bit characters).
-inline QByteArray ToBytes(const QString &text) { return text.toLatin1(); }
-inline QString FromBytes(const QByteArray &bytes) { return QString::fromLatin1(bytes); }
+inline QByteArray ToBytes(const QString &text)
+{
+    return text.toLatin1();
+}
+inline QString FromBytes(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes);
+}
 
 } // namespace qx

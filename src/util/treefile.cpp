@@ -52,8 +52,8 @@ QRegularExpression patternExpression(const QString &pattern)
     }
     flush();
     return QRegularExpression(QRegularExpression::anchoredPattern(expr),
-                              QRegularExpression::CaseInsensitiveOption
-                                  | QRegularExpression::DotMatchesEverythingOption);
+                              QRegularExpression::CaseInsensitiveOption |
+                                  QRegularExpression::DotMatchesEverythingOption);
 }
 
 } // namespace

@@ -11,11 +11,10 @@ namespace qx {
 // The full paths (folder + "/" + name) of the regular files directly in
 // `folder` (never in its subfolders; folders, hidden and system entries, and
 // links to anything but a regular file are left out) whose names match
-// `pattern`, in the order in which the directory search returns them. In the pattern "*" stands for any run of characters
-// (also none) and "?" for exactly one; every other character stands for
-// itself, and the match ignores case. Trailing separators of `folder` are
-// removed, so the paths never hold a doubled separator. An empty folder name,
-// a missing folder or no match give an empty list.
+// `pattern`, in the order in which the directory search returns them. In the pattern "*" stands for any run of
+// characters (also none) and "?" for exactly one; every other character stands for itself, and the match ignores case.
+// Trailing separators of `folder` are removed, so the paths never hold a doubled separator. An empty folder name, a
+// missing folder or no match give an empty list.
 //
 // With `processEvents` the pending events of the user interface are processed
 // after each directory entry and after each collected path, so that the window

@@ -93,7 +93,10 @@ void WindowRig::write(const QString &name, const QByteArray &bytes) const
     QVERIFY(WriteFile(folder.file(name), bytes));
 }
 
-QByteArray WindowRig::read(const QString &name) const { return ReadFile(folder.file(name)); }
+QByteArray WindowRig::read(const QString &name) const
+{
+    return ReadFile(folder.file(name));
+}
 
 void WindowRig::writeConfig(const QStringList &lines, const QString &line50) const
 {
