@@ -36,10 +36,10 @@ bool RemotePairing::valid(const QString &code) const
 
 bool RemotePairing::redeem(const QString &code)
 {
-    if (!valid(code))
-        return false;
-    renew();
-    return true;
+    const bool ok = valid(code);
+    if (ok)
+        renew();
+    return ok;
 }
 
 QString RemotePageAddress(bool allowOthers, quint16 port, const QList<QHostAddress> &candidates)
