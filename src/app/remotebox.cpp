@@ -72,7 +72,7 @@ RemoteBox::RemoteBox(QWidget *window, QWidget *frame, const MessageTable &msg) :
     auto *qr = new QrView(frame);
     imgREMOTEQR = qr;
     RegisterControl(w, qr, QStringLiteral("imgREMOTEQR"), ControlKind::Image);
-    qr->setGeometry(twRect(9600, 6360, 1680, 1560));
+    qr->setGeometry(twRect(9600, 6060, 1680, 1860));
     qr->setToolTip(QStringLiteral("Scan with a tablet: it opens the web remote, paired, without the token "
                                   "(once, within 5 minutes)"));
     cmdREMOTENEWTOKEN = MakeButton(w, frame, QStringLiteral("cmdREMOTENEWTOKEN"), QStringLiteral("New token"),

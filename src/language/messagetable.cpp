@@ -234,7 +234,7 @@ QString MessageTable::defaultText(int n)
             "this start does not open a second link to the device. Set XDG_RUNTIME_DIR or remove the folder.");
     // The remote group's address and new token; the web remote's own texts.
     case 88:
-        return QStringLiteral("a tablet opens %1 (or scans the code)");
+        return QStringLiteral("tablets: %1");
     case 89:
         return QStringLiteral("%1 cannot be written: the token is unchanged");
     case 90:

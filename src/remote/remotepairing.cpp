@@ -83,7 +83,7 @@ QList<QHostAddress> LocalNetworkAddresses()
 QImage QrCodeImage(const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
-    QRcode *code = QRcode_encodeString8bit(bytes.constData(), 0, QR_ECLEVEL_M);
+    QRcode *code = QRcode_encodeString8bit(bytes.constData(), 0, QR_ECLEVEL_L);
     if (!code)
         return {};
     constexpr int kQuiet = 4;

@@ -51,7 +51,9 @@ QString RemotePageAddress(bool allowOthers, quint16 port, const QList<QHostAddre
 QList<QHostAddress> LocalNetworkAddresses();
 
 // `text` as a QR code: one pixel per module, black on white, with a quiet
-// zone of four modules; a null image when it does not fit a QR code.
+// zone of four modules; a null image when it does not fit a QR code. The
+// lowest error correction: a screen is not smudged, and fewer modules are
+// larger on it.
 QImage QrCodeImage(const QString &text);
 
 } // namespace qx
