@@ -193,7 +193,8 @@ private Q_SLOTS:
         QVERIFY(QSignalSpy(&shortLived, &RemotePairing::changed).wait());
         QVERIFY(!shortLived.redeem(old) && shortLived.redeem(shortLived.code()));
         // The address a tablet opens, and its QR code (a white quiet zone around a dark finder's corner).
-        const QList<QHostAddress> found{QHostAddress("fe80::1"), QHostAddress("2001:db8::5"), QHostAddress("192.0.2.10")};
+        const QList<QHostAddress> found{QHostAddress("fe80::1"), QHostAddress("2001:db8::5"),
+                                        QHostAddress("192.0.2.10")};
         QCOMPARE(RemotePageAddress(false, 5007, found), "http://127.0.0.1:5007/");
         QCOMPARE(RemotePageAddress(true, 5007, found), "http://192.0.2.10:5007/");
         QCOMPARE(RemotePageAddress(true, 5007, found.mid(0, 2)), "http://[2001:db8::5]:5007/");

@@ -608,12 +608,14 @@ bool HttpRemote::handleRequest(const HttpRequest &request, QTcpSocket *socket)
     case ApiCall::Kind::State:
         writeJson(responder, 200, StateJson(m_gateway.state()));
         return true;
-    case ApiCall::Kind::Pairing:
-        if (!m_pairing)
-            return writeJson(responder, 404, ErrorJson(QStringLiteral("no such resource"))), true;
-        writeJson(responder, 200,
-                  {{QStringLiteral("ok"), true}, {QStringLiteral("path"), QStringLiteral("/?pair=") + m_pairing->code()}});
+    case ApiCall::Kind::Pairing: {
+        const QString path = m_pairing ? QStringLiteral("/?pair=") + m_pairing->code() : QString();
+        if (path.isEmpty())
+            writeJson(responder, 404, ErrorJson(QStringLiteral("no such resource")));
+        else
+            writeJson(responder, 200, {{QStringLiteral("ok"), true}, {QStringLiteral("path"), path}});
         return true;
+    }
     case ApiCall::Kind::Page: {
         QFile page(QStringLiteral(":/remote/index.html"));
         page.open(QIODevice::ReadOnly);
@@ -622,8 +624,10 @@ bool HttpRemote::handleRequest(const HttpRequest &request, QTcpSocket *socket)
         QByteArray token = queryToken.toUtf8();
         const QString pair = query.queryItemValue(QStringLiteral("pair"));
         if (!pair.isEmpty()) {
-            if (!m_pairing || !m_pairing->redeem(pair))
-                return writeJson(responder, 403, ErrorJson(QString::fromLatin1(kPairingRefused))), true;
+            if (!m_pairing || !m_pairing->redeem(pair)) {
+                writeJson(responder, 403, ErrorJson(QString::fromLatin1(kPairingRefused)));
+                return true;
+            }
             token = m_access.token;
         }
         if (!token.isEmpty()) {

@@ -307,14 +307,14 @@ const QList<QPair<const char *, int>> &PageTextMessages()
 {
     // The desk's own messages where it has the text (10..15, 32), the page's own from 90 on.
     static const QList<QPair<const char *, int>> table{
-        {"bank", 10},         {"live", 11},          {"window", 12},         {"background", 13},
-        {"connecting", 32},   {"readBack", 90},      {"presets", 91},        {"windows", 92},
-        {"loadTitle", 93},    {"load", 94},          {"hold", 95},           {"unlocked", 96},
-        {"armAndTake", 97},   {"take", 98},          {"cancel", 99},         {"ok", 100},
-        {"enabled", 101},     {"fullScreen", 102},   {"unknown", 103},       {"locked", 104},
-        {"choosePicture", 105}, {"loading", 106},    {"noAnswer", 107},      {"noPanel", 108},
-        {"busy", 109},        {"waiting", 110},      {"done", 111},          {"question", 112},
-        {"preset", 113},      {"on", 114},           {"off", 115},
+        {"bank", 10},           {"live", 11},        {"window", 12},    {"background", 13},
+        {"connecting", 32},     {"readBack", 90},    {"presets", 91},   {"windows", 92},
+        {"loadTitle", 93},      {"load", 94},        {"hold", 95},      {"unlocked", 96},
+        {"armAndTake", 97},     {"take", 98},        {"cancel", 99},    {"ok", 100},
+        {"enabled", 101},       {"fullScreen", 102}, {"unknown", 103},  {"locked", 104},
+        {"choosePicture", 105}, {"loading", 106},    {"noAnswer", 107}, {"noPanel", 108},
+        {"busy", 109},          {"waiting", 110},    {"done", 111},     {"question", 112},
+        {"preset", 113},        {"on", 114},         {"off", 115},
     };
     return table;
 }
