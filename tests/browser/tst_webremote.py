@@ -15,7 +15,6 @@ import subprocess
 import sys
 import tempfile
 import time
-import urllib.error
 import urllib.request
 
 try:
@@ -173,7 +172,6 @@ def main():
             unlock()
             wait.until(lambda d: locked())
 
-        # Needs the panel to read the device back after a preset (not yet on every branch).
         def unknown_after_preset_then_read_back():
             load()
             unlock()
@@ -204,9 +202,7 @@ def main():
             base = "http://127.0.0.1:%d" % port
             ask = urllib.request.Request(base + "/api/v1/pair", method="POST", headers={"Authorization": "Bearer " + token})
             path = json.load(urllib.request.urlopen(ask))["path"]
-            driver.get(base + "/")
-            driver.delete_all_cookies()
-            driver.get(base + path)
+            driver.get(base + path)  # the page is refused without the token: no cookie came before
             wait.until(lambda d: element("link").text.startswith("Connected") and element("w4bank4").text)
             cookie = driver.get_cookie("qx7token")
             assert cookie["value"] == token and cookie["httpOnly"] and driver.current_url == base + "/", cookie
@@ -214,11 +210,6 @@ def main():
             element("preset7").click()
             assert wait_for(lambda: "#PRST-RCL 7" in emulator()), "the paired page does not recall"
             shoot("paired")
-            try:
-                urllib.request.urlopen(base + path)
-                assert False, "a pairing link works twice"
-            except urllib.error.HTTPError as e:
-                assert e.code == 403
 
         def german_page_follows_the_panel():
             load()
@@ -254,8 +245,6 @@ def main():
         if driver:
             driver.quit()
         for p in reversed(list(processes.values())):
-            if p.poll() is None:
-                os.kill(p.pid, signal.SIGCONT)
             stop(p)
         shutil.rmtree(folder, ignore_errors=True)
 
