@@ -193,9 +193,9 @@ private Q_SLOTS:
         RemoteControl remote(gateway);
         rig.window->startRemote(remote, 0);
         const QString ini = QDir::toNativeSeparators(rig.folder.file("remote.ini"));
-        QCOMPARE(rig.control<QLabel>("labREMOTENOTE")->text(),
-                 FillIn(MessageTable::defaultText(76), ini) + " (not a text file) · " +
-                     FillIn(MessageTable::defaultText(77), ini));
+        QCOMPARE(rig.control<QLabel>("labREMOTENOTE")->text(), FillIn(MessageTable::defaultText(76), ini) +
+                                                                   " (not a text file) · " +
+                                                                   FillIn(MessageTable::defaultText(77), ini));
         rig.window->close();
         QStringList told;
         for (const auto &[n, file] : {std::pair{65, "startup.ini"}, {66, "QX-7alt_DE.lng"}, {67, "QX-7alt.ini"}})

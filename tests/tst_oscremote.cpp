@@ -195,8 +195,11 @@ private Q_SLOTS:
         QUdpSocket tool;
         QVERIFY(tool.bind(kHere, 0));
         const QList<QPair<OscRig *, QString>> bursts[] = {
-            {{&a, "/qx7/window/1/enabled"}, {&a, "/qx7/window/2/enabled"}, {&a, "/qx7/window/3/enabled"},
-             {&a, "/qx7/window/4/enabled"}, {&a, "/qx7/window/3/fullscreen"}},
+            {{&a, "/qx7/window/1/enabled"},
+             {&a, "/qx7/window/2/enabled"},
+             {&a, "/qx7/window/3/enabled"},
+             {&a, "/qx7/window/4/enabled"},
+             {&a, "/qx7/window/3/fullscreen"}},
             {{&a, "/qx7/window/1/enabled"}, {&b, "/qx7/window/1/enabled"}, {&a, "/qx7/window/2/fullscreen"}}};
         for (const auto &burst : bursts) {
             a.emu.clearReceived();

@@ -593,8 +593,8 @@ HttpRemote::Access HttpRemote::accessFor(const QHostAddress &peer, quint16 local
 {
     // Asked of the one access rule; a caller it does not hear shows no token that would do.
     const AccessRule rule{!m_access.loopbackOnly, {}};
-    const auto user = PlainAddress(peer).isLoopback() ? LoopbackPeerUser(SocketKind::Tcp, localPort, peerPort)
-                                                      : std::nullopt;
+    const auto user =
+        PlainAddress(peer).isLoopback() ? LoopbackPeerUser(SocketKind::Tcp, localPort, peerPort) : std::nullopt;
     const Entry entry = AccessOf(rule, peer, user, OwnUser(), true);
     Access out = m_access;
     out.tokenRequired = entry != Entry::Open;
@@ -679,10 +679,10 @@ void HttpRemote::acceptWebSockets()
         const QNetworkRequest handshake = ws->request();
         const QUrlQuery query(ws->requestUrl());
         QString reason;
-        const int refused =
-            RemoteAccessCheck(accessFor(ws->peerAddress(), ws->localPort(), ws->peerPort()), handshake.rawHeader("Authorization"),
-                              handshake.rawHeader("Cookie"), query.queryItemValue(QStringLiteral("token")),
-                              handshake.rawHeader("Host"), handshake.rawHeader("Origin"), &reason);
+        const int refused = RemoteAccessCheck(accessFor(ws->peerAddress(), ws->localPort(), ws->peerPort()),
+                                              handshake.rawHeader("Authorization"), handshake.rawHeader("Cookie"),
+                                              query.queryItemValue(QStringLiteral("token")),
+                                              handshake.rawHeader("Host"), handshake.rawHeader("Origin"), &reason);
         // The upgrade has been answered by now; a refused one is closed at once with the reason.
         if (ws->requestUrl().path() != QLatin1String("/api/v1/ws") || refused || m_sockets.size() >= kMaxWebSockets) {
             ws->close(QWebSocketProtocol::CloseCodePolicyViolated,

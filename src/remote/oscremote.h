@@ -71,12 +71,12 @@ private:
     QList<Target> m_feedback;
     QList<Target> m_senders; // most recent last
     QUdpSocket *m_socket = nullptr;
-    QList<QHostAddress> m_ownAddresses; // where a datagram to the bound port reaches this socket
-    QTimer m_changed;                   // gathers changes that come together into one feedback
-    std::optional<RemoteState> m_sent;  // the state the last feedback told
-    QHash<Target, RemoteState> m_told;  // what each target was told last, with the enables it asked for since
+    QList<QHostAddress> m_ownAddresses;         // where a datagram to the bound port reaches this socket
+    QTimer m_changed;                           // gathers changes that come together into one feedback
+    std::optional<RemoteState> m_sent;          // the state the last feedback told
+    QHash<Target, RemoteState> m_told;          // what each target was told last, with the enables it asked for since
     QHash<Target, std::array<int, 4>> m_asking; // its enable requests of each window not yet run
-    QHash<Target, qint64> m_lastError;  // when each sender was last refused
+    QHash<Target, qint64> m_lastError;          // when each sender was last refused
     QElapsedTimer m_clock;
 };
 
