@@ -418,7 +418,7 @@ OscCall oscRequest(const RemoteRequest &r)
 bool IsOscFeedbackAddress(const QString &address)
 {
     static const QRegularExpression sent(
-        QStringLiteral("^/qx7/(error|link|busy|preset/last|background/source|window/[^/]*/source)$"));
+        QStringLiteral("^/qx7/(error|link|busy|fullscreen|preset/last|background/source|window/[^/]*/source)$"));
     return sent.match(address).hasMatch();
 }
 
@@ -525,15 +525,21 @@ QList<OscMessage> OscFeedback(const RemoteState &s)
     out << OscMessage{QStringLiteral("/qx7/link"), {text(s.linkText)}};
     out << OscMessage{QStringLiteral("/qx7/preset/last"), {integer(s.presetLast)}};
     // What is not known is not sent: a surface keeps showing nothing rather than a guess.
+    bool known = false;
+    bool fullscreen = false;
     for (int n = 1; n <= kWindows; ++n) {
         const RemoteState::Window &w = s.windows[size_t(n - 1)];
         const QString base = QStringLiteral("/qx7/window/%1/").arg(n);
         if (!w.known)
             continue;
+        known = true;
+        fullscreen = fullscreen || w.fullscreen;
         out << OscMessage{base + QStringLiteral("source"), {text(SourceText(w))}};
         out << OscMessage{base + QStringLiteral("enabled"), {integer(w.enabled ? 1 : 0)}};
-        out << OscMessage{base + QStringLiteral("fullscreen"), {integer(w.fullscreen ? 1 : 0)}};
     }
+    // The device has one full-screen value, not one per window: shown while a window is enabled.
+    if (known)
+        out << OscMessage{QStringLiteral("/qx7/fullscreen"), {integer(fullscreen ? 1 : 0)}};
     if (s.background.known)
         out << OscMessage{QStringLiteral("/qx7/background/source"), {text(SourceText(s.background))}};
     out << OscMessage{QStringLiteral("/qx7/busy"), {integer(s.busy ? 1 : 0)}};
