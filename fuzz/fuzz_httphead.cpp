@@ -21,16 +21,14 @@ constexpr qsizetype kLimit = 4096;
 bool token(const QByteArray &text)
 {
     static const QByteArray separators = "\"(),/:;<=>?@[\\]{}";
-    return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](char c) {
-        return c > 0x20 && c < 0x7F && !separators.contains(c);
-    });
+    return !text.isEmpty() && std::all_of(text.begin(), text.end(),
+                                          [](char c) { return c > 0x20 && c < 0x7F && !separators.contains(c); });
 }
 
 bool clean(const QByteArray &text)
 {
-    return std::none_of(text.begin(), text.end(), [](char c) {
-        return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F;
-    });
+    return std::none_of(text.begin(), text.end(),
+                        [](char c) { return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F; });
 }
 
 } // namespace

@@ -191,8 +191,8 @@ private Q_SLOTS:
         row("GET a preset", "GET /api/v1/preset/3" + h + "\n", 405);
         row("unknown route", "POST /api/v1/reboot" + h + "\n", 404);
         row("over-long path", "POST /api/v1/preset/" + QByteArray(5000, '1') + h + "\n", 400);
-        row("two lengths, a request as the body", "POST /api/v1/preset/1" + h + "Content-Length: 0\nContent-Length: 71\n\n",
-            400);
+        row("two lengths, a request as the body",
+            "POST /api/v1/preset/1" + h + "Content-Length: 0\nContent-Length: 71\n\n", 400);
         row("two equal lengths", "POST /api/v1/preset/1" + h + "Content-Length: 0\nContent-Length: 0\n\n", 400);
         row("a blank before the colon", "POST /api/v1/preset/1" + h + "Content-Length : 60\n\n", 400);
         row("an empty length", "POST /api/v1/preset/1" + h + "Content-Length:\n\n", 400);
@@ -352,7 +352,8 @@ private Q_SLOTS:
             << false << 3 << upload + "67108864\r\n\r\nBM" << upload + "67108864\r\n\r\nBM" << 503;
         QTest::newRow("slots held by slow headers")
             << false << HttpRemote::kMaxConnections << state.left(20) << state << 200;
-        QTest::newRow("slots held by idle connections") << false << HttpRemote::kMaxConnections << state << state << 200;
+        QTest::newRow("slots held by idle connections")
+            << false << HttpRemote::kMaxConnections << state << state << 200;
         QTest::newRow("slots held by bodies")
             << false << HttpRemote::kMaxConnections << upload + "1000\r\n\r\nBM" << state << 503;
     }
@@ -418,7 +419,8 @@ private Q_SLOTS:
         client.connectToHost(QHostAddress::LocalHost, rig.httpPort());
         QVERIFY(client.waitForConnected(5000));
         const int pages = 1000;
-        client.write(QByteArray("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").repeated(pages) + QByteArray(16 << 20, 'x'));
+        client.write(QByteArray("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").repeated(pages) +
+                     QByteArray(16 << 20, 'x'));
         QVERIFY(QTest::qWaitFor([&] { return http.answerBytesHeld() > HttpRemote::kAnswerBacklog; }, 20000));
         QTest::qWait(500); // and it still does not read
         QVERIFY(http.answerBytesHeld() < HttpRemote::kAnswerBacklog + 20 * 1024);

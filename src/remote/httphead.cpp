@@ -145,8 +145,8 @@ HttpHead ParseHttpHead(const QByteArray &bytes, qsizetype limit)
     if (target.size() >= 7 && target.left(7).toLower() == "http://") {
         const qsizetype slash = target.indexOf('/', 7);
         const qsizetype question = target.indexOf('?', 7);
-        const qsizetype pathAt = slash < 0 ? (question < 0 ? target.size() : question)
-                                           : (question < 0 ? slash : std::min(slash, question));
+        const qsizetype pathAt =
+            slash < 0 ? (question < 0 ? target.size() : question) : (question < 0 ? slash : std::min(slash, question));
         head.host = target.mid(7, pathAt - 7);
         target = pathAt < target.size() && target.at(pathAt) == '/' ? target.mid(pathAt) : '/' + target.mid(pathAt);
         if (head.host.isEmpty() || head.host.contains('@'))

@@ -26,9 +26,9 @@ struct HttpHead {
     QString reason;
     qsizetype size = 0; // of the head with any empty lines before it: the body starts there
     QByteArray method;
-    QString path;     // canonical and decoded: "/api/v1/preset/4"
-    QByteArray query; // as sent, without the "?"
-    QByteArray host;  // the Host field, or the authority of an absolute-form target
+    QString path;                                // canonical and decoded: "/api/v1/preset/4"
+    QByteArray query;                            // as sent, without the "?"
+    QByteArray host;                             // the Host field, or the authority of an absolute-form target
     QList<QPair<QByteArray, QByteArray>> fields; // names in lower case
     qint64 contentLength = 0;
     bool keepAlive = true;

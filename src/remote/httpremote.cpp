@@ -161,9 +161,18 @@ public:
         m_remote.m_refusing.append(this);
         refuse(503, QStringLiteral("too many connections"));
     }
-    bool waiting() const { return m_phase == Phase::Waiting; }
-    qint64 unsent() const { return m_out.size(); }
-    quint64 serial() const { return m_serial; }
+    bool waiting() const
+    {
+        return m_phase == Phase::Waiting;
+    }
+    qint64 unsent() const
+    {
+        return m_out.size();
+    }
+    quint64 serial() const
+    {
+        return m_serial;
+    }
 
     // Ends the connection now, its slot given back at once.
     void drop()
@@ -215,13 +224,15 @@ public:
             owed << m_headOnly;
         for (;;) {
             const HttpHead head = ParseHttpHead(m_socket->peek(kReadAhead), HttpRemote::kMaxHeadBytes);
-            if (head.verdict != HttpHead::Verdict::Complete || m_socket->bytesAvailable() < head.size + head.contentLength)
+            if (head.verdict != HttpHead::Verdict::Complete ||
+                m_socket->bytesAvailable() < head.size + head.contentLength)
                 break;
             m_socket->skip(head.size + head.contentLength);
             owed << (head.method == "HEAD");
         }
         for (qsizetype i = 0; i < owed.size(); ++i)
-            m_out += response(503, owed.at(i) ? QByteArray() : ending, kJsonHeaders, i + 1 < owed.size(), ending.size());
+            m_out +=
+                response(503, owed.at(i) ? QByteArray() : ending, kJsonHeaders, i + 1 < owed.size(), ending.size());
         m_phase = Phase::Closing;
         flush();
     }
@@ -322,7 +333,8 @@ private:
         m_match = MatchApiRoute(m_head.method, m_head.path);
         const qint64 limit = m_match.route ? m_match.route->bodyLimit : kMaxJsonBytes;
         if (m_head.contentLength > limit) {
-            refuse(413, QString::fromLatin1(m_match.route ? m_match.route->bodyReason : "a body of at most 4 KiB here"));
+            refuse(413,
+                   QString::fromLatin1(m_match.route ? m_match.route->bodyReason : "a body of at most 4 KiB here"));
             return false;
         }
         if (!m_match.route && m_head.contentLength > 0) {
@@ -716,9 +728,8 @@ void HttpRemote::run(const ApiCall &call, const HttpHead &head, HttpConnection *
     case ApiCall::Kind::Page: {
         QFile page(QStringLiteral(":/remote/index.html"));
         page.open(QIODevice::ReadOnly);
-        Headers headers{{"Content-Type", "text/html; charset=utf-8"},
-                        {"Cache-Control", "no-store"},
-                        {"X-Frame-Options", "DENY"}};
+        Headers headers{
+            {"Content-Type", "text/html; charset=utf-8"}, {"Cache-Control", "no-store"}, {"X-Frame-Options", "DENY"}};
         // The web remote opened with ?token=… keeps it as a cookie for its own requests.
         const QString queryToken = query.queryItemValue(QStringLiteral("token"));
         if (!queryToken.isEmpty())

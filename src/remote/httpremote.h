@@ -116,7 +116,7 @@ private:
     QTcpServer *m_server = nullptr;
     QWebSocketServer *m_webSockets = nullptr;
     QList<HttpConnection *> m_connections;
-    QList<HttpConnection *> m_refusing; // past the limit, being answered 503
+    QList<HttpConnection *> m_refusing;     // past the limit, being answered 503
     QList<QPointer<QTcpSocket>> m_upgraded; // handed to the WebSocket server, until gone
     qint64 m_bodyBytes = 0;
     QList<QWebSocket *> m_sockets;

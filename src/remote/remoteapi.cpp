@@ -150,7 +150,8 @@ const char kPictureLimit[] = "a picture of at most 64 MiB";
 
 // Every route, once. "#" in a path is a number from 1 to the route's `high`.
 const std::vector<ApiRoute> kRoutes{
-    {"GET", "/", 0, nullptr, kMaxJsonBytes, kJsonLimit, [](int, const QByteArray &) { return special(ApiCall::Kind::Page); }},
+    {"GET", "/", 0, nullptr, kMaxJsonBytes, kJsonLimit,
+     [](int, const QByteArray &) { return special(ApiCall::Kind::Page); }},
     {"GET", "/index.html", 0, nullptr, kMaxJsonBytes, kJsonLimit,
      [](int, const QByteArray &) { return special(ApiCall::Kind::Page); }},
     {"GET", "/api/v1/state", 0, nullptr, kMaxJsonBytes, kJsonLimit,
@@ -171,11 +172,9 @@ const std::vector<ApiRoute> kRoutes{
      sourceCall},
     {"POST", "/api/v1/window/#/enabled", kWindows, "window must be a number from 1 to 4", kMaxJsonBytes, kJsonLimit,
      [](int window, const QByteArray &body) { return switchCall(RemoteRequest::Kind::Enabled, window, body); }},
-    {"POST", "/api/v1/window/#/fullscreen", kWindows, "window must be a number from 1 to 4", kMaxJsonBytes,
-     kJsonLimit,
+    {"POST", "/api/v1/window/#/fullscreen", kWindows, "window must be a number from 1 to 4", kMaxJsonBytes, kJsonLimit,
      [](int window, const QByteArray &body) { return switchCall(RemoteRequest::Kind::FullScreen, window, body); }},
-    {"PUT", "/api/v1/bank/#", kBanks, "bank must be a number from 1 to 4", kMaxPictureBytes, kPictureLimit,
-     bankCall},
+    {"PUT", "/api/v1/bank/#", kBanks, "bank must be a number from 1 to 4", kMaxPictureBytes, kPictureLimit, bankCall},
 };
 
 // Whether `path` has the route's shape; its number segment in `number`.
