@@ -204,7 +204,7 @@ private Q_SLOTS:
         row("two hosts", "GET /api/v1/state" + h + "Host: 127.0.0.1\n\n", 400);
         row("no host", "GET /api/v1/state HTTP/1.1\n\n", 400);
         row("HTTP/1.1x", "GET /api/v1/state HTTP/1.1x\nHost: 127.0.0.1\n\n", 400);
-        row("HTTP/2.0", "GET /api/v1/state HTTP/2.0\nHost: 127.0.0.1\n\n", 505);
+        row("HTTP/2.0", "GET /api/v1/state HTTP/2.0\nHost: 127.0.0.1\n\n", 400);
         row("a path after two slashes", "POST //127.0.0.1/api/v1/preset/9" + h + "\n", 400);
         row("an encoded slash", "POST /api/v1/preset%2F4" + h + "\n", 400);
         row("a trailing slash", "GET /api/v1/state/" + h + "\n", 400);
@@ -483,9 +483,13 @@ private Q_SLOTS:
             QCOMPARE(everyone(1), HttpRemote::kMaxWebSockets);
             // Each client gets the state on connect and after every change; one that is refused, none.
             QCOMPARE(rig.http("POST", "/api/v1/preset/" + QByteArray::number(7 + round)).status, 200);
-            QVERIFY(QTest::qWaitFor([&] { return everyone(2) == HttpRemote::kMaxWebSockets; }, 20000));
-            for (const QStringList &l : std::as_const(heard))
-                QVERIFY(l.isEmpty() || l.last().contains("\"presetLast\":" + QString::number(7 + round)));
+            const QString now = "\"presetLast\":" + QString::number(7 + round);
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    return std::all_of(heard.begin(), heard.end(),
+                                       [&](const QStringList &l) { return l.isEmpty() || l.last().contains(now); });
+                },
+                20000));
             clients.clear();
             QVERIFY(QTest::qWaitFor([&] { return rig.remote.http()->webSocketClients() == 0; }, 20000));
         }

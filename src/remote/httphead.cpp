@@ -1,10 +1,11 @@
 #include "httphead.h"
 
-#include <boost/beast/http/empty_body.hpp>
+#include <boost/beast/http/buffer_body.hpp>
 #include <boost/beast/http/parser.hpp>
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <optional>
 
 namespace qx {
@@ -20,15 +21,6 @@ HttpHead refused(int status, const char *reason)
     head.status = status;
     head.reason = QString::fromLatin1(reason);
     return head;
-}
-
-// A field's value holds no control character but the tab (RFC 9110 §5.5).
-bool cleanValue(const QByteArray &value)
-{
-    return std::none_of(value.begin(), value.end(), [](char c) {
-        const auto u = static_cast<unsigned char>(c);
-        return (u < 0x20 && c != '\t') || u == 0x7F;
-    });
 }
 
 int hexDigit(char c)
@@ -104,10 +96,11 @@ HttpHead ParseHttpHead(const QByteArray &bytes, qsizetype limit)
     if (end < 0 || end - start > limit)
         return bytes.size() - start >= limit ? refused(431, "the request's headers are too long") : HttpHead();
 
-    http::request_parser<http::empty_body> parser;
+    // The body is read by the connection, not here.
+    http::request_parser<http::buffer_body> parser;
     parser.eager(false);
     parser.header_limit(std::uint32_t(limit));
-    parser.body_limit(boost::none); // each route has its own
+    parser.body_limit(std::numeric_limits<std::uint64_t>::max()); // each route has its own
     boost::beast::error_code error;
     parser.put(boost::asio::const_buffer(bytes.constData() + start, size_t(end - start)), error);
     if (error == http::error::header_limit)
@@ -117,8 +110,6 @@ HttpHead ParseHttpHead(const QByteArray &bytes, qsizetype limit)
     if (error || !parser.is_header_done())
         return refused(400, "not an HTTP/1.1 request");
     const auto &message = parser.get();
-    if (message.version() / 10 != 1)
-        return refused(505, "only HTTP/1.x is served");
 
     HttpHead head;
     int hosts = 0;
@@ -126,8 +117,6 @@ HttpHead ParseHttpHead(const QByteArray &bytes, qsizetype limit)
     for (const auto &field : message) {
         const QByteArray name = QByteArray(field.name_string().data(), qsizetype(field.name_string().size())).toLower();
         const QByteArray value(field.value().data(), qsizetype(field.value().size()));
-        if (!cleanValue(value))
-            return refused(400, "a header field holds a control character");
         hosts += name == "host";
         lengths += name == "content-length";
         if (name == "transfer-encoding")

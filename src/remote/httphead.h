@@ -1,12 +1,12 @@
 #pragma once
 // The head of one HTTP/1.1 request (request line and header fields) as a
-// plain function of the bytes a connection has read. The grammar is Boost.Beast's
-// request parser (RFC 9112: tokens, field values, the message length); what
-// this program adds on top is its own stricter reading: one Host, at most one
-// Content-Length, no Transfer-Encoding (a body needs its length), HTTP/1.x
-// only, and the target reduced to one canonical path (no empty or dot
-// segments, no encoded slash) whether it came in origin form ("/api/v1/state")
-// or absolute form ("http://host/api/v1/state").
+// plain function of the bytes a connection has read. The grammar is
+// Boost.Beast's request parser (RFC 9112: tokens, field values without
+// control characters, the message length); what this program adds on top is
+// its own stricter reading: one Host, at most one Content-Length, no
+// Transfer-Encoding (a body needs its length), and the target reduced to one
+// canonical path (no empty or dot segments, no encoded slash) whether it came
+// in origin form ("/api/v1/state") or absolute form ("http://host/api/v1/state").
 
 #include <QByteArray>
 #include <QList>

@@ -74,8 +74,6 @@ const char *reasonPhrase(int status)
         return "Request Header Fields Too Large";
     case 503:
         return "Service Unavailable";
-    case 505:
-        return "HTTP Version Not Supported";
     default:
         return "Status";
     }
@@ -115,7 +113,9 @@ public:
         m_localPort = socket->localPort();
         m_peerPort = socket->peerPort();
 #ifdef Q_OS_UNIX
-        m_fd = ::dup(int(socket->socketDescriptor()));
+        // One told 503 at once needs no descriptor of its own: it is not read.
+        m_ownFd = counted;
+        m_fd = counted ? ::dup(int(socket->socketDescriptor())) : int(socket->socketDescriptor());
         m_writable = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
         m_writable->setEnabled(false);
         connect(m_writable, &QSocketNotifier::activated, this, &HttpConnection::flush);
@@ -140,7 +140,7 @@ public:
         m_remote.m_connections.removeOne(this);
         m_remote.m_refusing.removeOne(this);
 #ifdef Q_OS_UNIX
-        if (m_fd >= 0)
+        if (m_ownFd && m_fd >= 0)
             ::close(m_fd);
 #endif
     }
@@ -155,7 +155,7 @@ public:
     // Gives its slot to a newcomer: told 503 when it may still be sending a request.
     void makeRoom()
     {
-        if (m_phase == Phase::Closing || m_remote.m_refusing.size() >= HttpRemote::kMaxConnections)
+        if (m_phase == Phase::Closing || m_remote.m_refusing.size() >= HttpRemote::kMaxRefusing)
             return drop();
         m_remote.m_connections.removeOne(this);
         m_remote.m_refusing.append(this);
@@ -185,6 +185,8 @@ public:
         m_phase = Phase::Closing;
         m_timer.stop();
         m_out.clear();
+        if (m_writable)
+            m_writable->setEnabled(false);
         if (m_socket) {
             m_socket->disconnect(this);
             m_socket->abort();
@@ -414,6 +416,8 @@ private:
     void peerClosed()
     {
         m_peerDone = true;
+        if (!m_ownFd) // the socket's own descriptor is closed now
+            return drop();
         if (m_phase == Phase::Closing)
             return m_out.isEmpty() ? drop() : void();
 #ifdef Q_OS_LINUX
@@ -436,6 +440,8 @@ private:
     // Hands the system what it takes of the answers; more when it can take more.
     void flush()
     {
+        if (m_dropped)
+            return;
 #ifdef Q_OS_UNIX
         while (!m_out.isEmpty()) {
             const ssize_t sent = ::send(m_fd, m_out.constData(), size_t(m_out.size()), MSG_NOSIGNAL);
@@ -482,6 +488,7 @@ private:
     HttpRemote &m_remote;
     QTcpSocket *m_socket;
     int m_fd = -1;
+    bool m_ownFd = false;
     QSocketNotifier *m_writable = nullptr;
     QByteArray m_out; // answers the system has not taken yet
     quint16 m_localPort = 0;
@@ -686,8 +693,8 @@ void HttpRemote::acceptConnections()
                                            [](const HttpConnection *c) { return c->evictable(); });
             if (room != m_connections.end()) {
                 (*room)->makeRoom();
-            } else if (m_refusing.size() >= kMaxConnections) {
-                // As many again are being told; past them, refused before anything is read.
+            } else if (m_refusing.size() >= kMaxRefusing) {
+                // So many are being told already: refused before anything is read.
                 socket->abort();
                 socket->deleteLater();
                 continue;

@@ -47,6 +47,7 @@ class HttpRemote : public QObject {
 public:
     static constexpr int kMaxConnections = 256; // HTTP connections open at once
     static constexpr int kMaxWebSockets = 200;  // WebSocket clients, beside them
+    static constexpr int kMaxRefusing = 128;    // connections past the limit being told 503, beside them
     static constexpr qint64 kMaxHeadBytes = 16 * 1024;
     // Answers a client has not taken: past this much, its next request is
     // not read until it takes them (the web page, the largest, is 16 KiB).
