@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -145,18 +146,30 @@ public:
 #endif
     }
 
-    // Holds nothing a client is owed: may make room for a newcomer. A
-    // request that has begun to come, or not yet, is not owed an answer yet.
+    // Holds nothing a client is owed: may make room for a newcomer. Kept
+    // alive after its answers with nothing more read, or with a request only
+    // begun. A new connection keeps its slot until its first request (or its
+    // idle time-out): in a crowd, the newcomer is the one told 503.
     bool evictable() const
     {
-        const bool nothingRead = m_phase == Phase::Idle && m_socket && m_socket->bytesAvailable() == 0;
-        return m_out.isEmpty() && (nothingRead || m_phase == Phase::Head || m_phase == Phase::Closing);
+        const bool idle = m_phase == Phase::Idle && m_serial > 0 && m_socket && m_socket->bytesAvailable() == 0;
+        return m_out.isEmpty() && (idle || m_phase == Phase::Head || m_phase == Phase::Closing);
     }
-    // Gives its slot to a newcomer: told 503 when it may still be sending a request.
+    // Gives its slot to a newcomer: told 503 when it may still be sending a
+    // request. One already answered goes once what it sent is read, so that
+    // no reset takes its answer from its client.
     void makeRoom()
     {
-        if (m_phase == Phase::Closing || m_remote.m_refusing.size() >= HttpRemote::kMaxRefusing)
+        if (m_phase == Phase::Closing || m_remote.m_refusing.size() >= HttpRemote::kMaxRefusing) {
+            m_socket->skip(m_socket->bytesAvailable());
+#ifdef Q_OS_UNIX
+            char scrap[4096];
+            for (int i = 0; m_ownFd && i < kReadAhead / 4096 && ::recv(m_fd, scrap, sizeof scrap, MSG_DONTWAIT) > 0;
+                 ++i)
+                ;
+#endif
             return drop();
+        }
         m_remote.m_connections.removeOne(this);
         m_remote.m_refusing.append(this);
         refuse(503, QStringLiteral("too many connections"));
@@ -382,6 +395,10 @@ private:
         const HttpRemote::Timeouts &t = m_remote.m_timeouts;
         switch (m_phase) {
         case Phase::Idle:
+            // A request the system holds, unread because the program was busy, is read rather than dropped.
+            if (m_out.isEmpty() && systemHolds() > 0)
+                return m_timer.start(t.idleMs);
+            return drop();
         case Phase::Closing:
         case Phase::Waiting:
             return drop();
@@ -427,6 +444,17 @@ private:
             return drop();
 #endif
         readMore();
+    }
+
+    // What the client has sent that is not read yet, here or in the system.
+    qint64 systemHolds() const
+    {
+        int waiting = 0;
+#ifdef Q_OS_UNIX
+        if (m_ownFd && ::ioctl(m_fd, FIONREAD, &waiting) != 0)
+            waiting = 0;
+#endif
+        return waiting + (m_socket ? m_socket->bytesAvailable() : 0);
     }
 
     void write(const QByteArray &bytes)

@@ -7,8 +7,9 @@
 // - connections are counted by what is open: an HTTP connection gives its
 //   slot back when it closes or becomes a WebSocket, a WebSocket its own
 //   when it is gone; when every HTTP slot is taken, one that holds nothing
-//   its client is owed (idle, or a request still coming) makes room for the
-//   newcomer, else the newcomer is answered 503;
+//   its client is owed (idle after its answers, or a request still coming)
+//   is told 503 and makes room for the newcomer, else the newcomer is told
+//   503;
 // - a client that does not take its answers is not read further: answers
 //   pile up to a few, never more;
 // - a request's headers must come within a few seconds, its body at a
@@ -47,7 +48,7 @@ class HttpRemote : public QObject {
 public:
     static constexpr int kMaxConnections = 256; // HTTP connections open at once
     static constexpr int kMaxWebSockets = 200;  // WebSocket clients, beside them
-    static constexpr int kMaxRefusing = 128;    // connections past the limit being told 503, beside them
+    static constexpr int kMaxRefusing = 256;    // connections past the limit being told 503, beside them
     static constexpr qint64 kMaxHeadBytes = 16 * 1024;
     // Answers a client has not taken: past this much, its next request is
     // not read until it takes them (the web page, the largest, is 16 KiB).
