@@ -1,6 +1,7 @@
 #include "httpremote.h"
 
 #include "httphead.h"
+#include "remotepairing.h"
 #include "remotesettings.h"
 
 #include <QFile>
@@ -33,6 +34,7 @@ namespace qx {
 namespace {
 
 const char kCookieName[] = "qx7token";
+const char kPairingRefused[] = "this pairing link has been used or has expired: scan the code on the panel again";
 // What a connection's socket reads ahead of the request it is on: a client
 // that sends more waits in its own buffers.
 constexpr qint64 kReadAhead = 64 * 1024;
@@ -743,9 +745,19 @@ int HttpRemote::refusal(const HttpHead &head, quint16 localPort, quint16 peerPor
         tokenRequired = accessFor(localPort, peerPort).tokenRequired;
     Access access = m_access;
     access.tokenRequired = *tokenRequired;
+    const QUrlQuery query(QString::fromUtf8(head.query));
+    // A pairing link stands in for the token, on the page only; the address rules still hold.
+    const QString pair = query.queryItemValue(QStringLiteral("pair"));
+    if (!pair.isEmpty() && ParseApiCall(head.method, head.path, {}).kind == ApiCall::Kind::Page) {
+        if (!m_pairing || !m_pairing->valid(pair)) {
+            if (reason)
+                *reason = QString::fromLatin1(kPairingRefused);
+            return 403;
+        }
+        access.tokenRequired = false;
+    }
     return RemoteAccessCheck(access, head.value("authorization"), head.value("cookie"),
-                             QUrlQuery(QString::fromUtf8(head.query)).queryItemValue(QStringLiteral("token")),
-                             head.host, head.value("origin"), reason);
+                             query.queryItemValue(QStringLiteral("token")), head.host, head.value("origin"), reason);
 }
 
 void HttpRemote::run(const ApiCall &call, const HttpHead &head, HttpConnection *connection)
@@ -760,16 +772,29 @@ void HttpRemote::run(const ApiCall &call, const HttpHead &head, HttpConnection *
         return writeJson(responder, 400, ErrorJson(QStringLiteral("a WebSocket upgrade is expected here")));
     case ApiCall::Kind::State:
         return writeJson(responder, 200, StateJson(m_gateway.state()));
+    case ApiCall::Kind::Pairing: {
+        const QString path = m_pairing ? QStringLiteral("/?pair=") + m_pairing->code() : QString();
+        if (path.isEmpty())
+            return writeJson(responder, 404, ErrorJson(QStringLiteral("no such resource")));
+        return writeJson(responder, 200, {{QStringLiteral("ok"), true}, {QStringLiteral("path"), path}});
+    }
     case ApiCall::Kind::Page: {
         QFile page(QStringLiteral(":/remote/index.html"));
         page.open(QIODevice::ReadOnly);
         Headers headers{
             {"Content-Type", "text/html; charset=utf-8"}, {"Cache-Control", "no-store"}, {"X-Frame-Options", "DENY"}};
-        // The web remote opened with ?token=… keeps it as a cookie for its own requests.
-        const QString queryToken = query.queryItemValue(QStringLiteral("token"));
-        if (!queryToken.isEmpty())
-            headers.append({"Set-Cookie", QByteArray(kCookieName) + '=' + queryToken.toUtf8() +
-                                              "; Path=/; HttpOnly; SameSite=Strict"});
+        // The web remote opened with ?token=… keeps it as a cookie for its own
+        // requests; a pairing link gives it the token once.
+        QByteArray token = query.queryItemValue(QStringLiteral("token")).toUtf8();
+        const QString pair = query.queryItemValue(QStringLiteral("pair"));
+        if (!pair.isEmpty()) {
+            if (!m_pairing || !m_pairing->redeem(pair))
+                return writeJson(responder, 403, ErrorJson(QString::fromLatin1(kPairingRefused)));
+            token = m_access.token;
+        }
+        if (!token.isEmpty())
+            headers.append(
+                {"Set-Cookie", QByteArray(kCookieName) + '=' + token + "; Path=/; HttpOnly; SameSite=Strict"});
         return responder.write(page.readAll(), headers);
     }
     case ApiCall::Kind::Request:
