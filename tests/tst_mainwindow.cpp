@@ -64,7 +64,7 @@ private Q_SLOTS:
         QWidget *preset = rig.control("cmdPRESET", 1);
         QCOMPARE(preset->grab().toImage().pixelColor(8, preset->height() / 2), QColor(192, 192, 192));
         // Locked controls stay legible, drawn with the palette role the style uses for their captions.
-        rig.window->switching().LockSwitchControls();
+        rig.window->switching().LockSwitchControls(nullptr);
         rig.window->setTabsEnabled(false); // as during a load; cmdLOAD is disabled without a picture
         const auto luminance = [](const QColor &c) {
             const auto lin = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
@@ -334,6 +334,7 @@ private Q_SLOTS:
         qx7emu::DeviceState state;
         state.windows[1].input = 14;
         rig.emu.setState(state);
+        QImage(8, 8, QImage::Format_RGB32).save(rig.folder.file("logo.bmp"));
         MainWindow &w = rig.start();
         QVERIFY(QTest::qWaitForWindowActive(&w) && rig.connected());
         // Round the Files and Setup page by Tab, as a keyboard user goes: each stop looks otherwise when left.
@@ -345,6 +346,9 @@ private Q_SLOTS:
             QTest::keyClick(k, Qt::Key_Tab);
             QVERIFY2(k->grab().toImage() != focused, qPrintable(ControlName(k)));
         }
+        // Tab into a list chooses nothing: no picture previewed, no name to edit.
+        QVERIFY(rig.control<QLabel>("pictPREVIEW")->pixmap().isNull() && !rig.control("txtEDITINPUTNAME")->isEnabled() &&
+                !rig.control("txtEDITPRESETNAME")->isEnabled());
         rig.control("pictABOUT")->setFocus();
         QTest::keyClick(w.focusWidget(), Qt::Key_Backtab); // the panels are in the Tab order
         QCOMPARE(ControlName(w.focusWidget()), "btnFILES");
@@ -354,14 +358,19 @@ private Q_SLOTS:
         QTest::keyClick(w.focusWidget(), Qt::Key_Tab);
         QTest::keyClick(w.focusWidget(), Qt::Key_Tab);
         QCOMPARE(w.focusWidget(), rig.control("optWIN1INP", 34)); // window 2's input 15
-        auto *input4 = rig.control<QAbstractButton>("optWIN1INP", 23);
-        input4->setFocus();
-        rig.emu.clearReceived();
-        QTest::keyClick(input4, Qt::Key_Space);
-        QVERIFY(!input4->isEnabled() && !input4->hasFocus()); // locked: the toolkit moved the focus on
-        QTRY_VERIFY_WITH_TIMEOUT(rig.switchingIdle() && rig.emu.commands().endsWith("#Y 1,338,4"), 5000);
-        QCOMPARE(rig.emu.commands().first(), "#Y 0,300,3,1");
-        QCOMPARE(w.focusWidget(), input4);
+        // Space on window 2's input 4, then Up twice: each key switches once, the focus on the new source.
+        rig.control("optWIN1INP", 23)->setFocus();
+        for (const auto &[key, input] : {std::pair{Qt::Key_Space, 3}, {Qt::Key_Up, 2}, {Qt::Key_Up, 1}}) {
+            QApplication::setActiveWindow(&w); // after the wait window, as a window manager does
+            QVERIFY(QTest::qWaitForWindowActive(&w));
+            QWidget *from = w.focusWidget();
+            rig.emu.clearReceived();
+            QTest::keyClick(from, key);
+            QVERIFY(!from->isEnabled() && !from->hasFocus()); // locked: the toolkit moved the focus on
+            QTRY_VERIFY_WITH_TIMEOUT(rig.switchingIdle() && rig.emu.commands().endsWith("#Y 1,338,4"), 5000);
+            QCOMPARE(rig.emu.commands().first(), QString("#Y 0,300,%1,1").arg(input));
+            QCOMPARE(w.focusWidget(), rig.control("optWIN1INP", 20 + input));
+        }
         // A framed control that goes while it has the focus (the window's end can take it so, after a late
         // activation) is not redrawn half destroyed.
         QWidget host;

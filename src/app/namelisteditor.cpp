@@ -38,15 +38,23 @@ void NameListEditor::Fill()
     // Connected once, after the list is filled: editing follows the selection.
     if (std::exchange(m_connected, true))
         return;
-    connect(m_list, &QListWidget::currentRowChanged, this, &NameListEditor::list_Click);
+    // The selection, not the current row: a list that gets the focus by Tab
+    // marks its first entry current, which the operator has not chosen.
+    connect(m_list, &QListWidget::itemSelectionChanged, this, &NameListEditor::list_Click);
     connect(m_list, &QListWidget::itemClicked, this, &NameListEditor::list_Click);
     // textChanged also fires when the text is set from code, as the list click relies on.
     connect(m_edit, &QLineEdit::textChanged, this, &NameListEditor::edit_Change);
 }
 
+int NameListEditor::chosen() const
+{
+    const QList<QListWidgetItem *> items = m_list->selectedItems();
+    return items.isEmpty() ? -1 : m_list->row(items.first());
+}
+
 void NameListEditor::list_Click()
 {
-    const int e = m_list->currentRow();
+    const int e = chosen();
     if (e < 0)
         return;
     m_edit->setEnabled(true);
@@ -55,7 +63,7 @@ void NameListEditor::list_Click()
 
 void NameListEditor::edit_Change()
 {
-    const int e = m_list->currentRow();
+    const int e = chosen();
     if (e < 0)
         return;
     const QString text = m_edit->text();

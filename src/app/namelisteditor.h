@@ -38,6 +38,7 @@ Q_SIGNALS:
     void nameEdited(int entry, const QString &name);
 
 private:
+    int chosen() const; // the entry the operator chose, -1 before
     void list_Click();
     void edit_Change();
 

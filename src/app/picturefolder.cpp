@@ -58,7 +58,9 @@ PictureFolderBox::PictureFolderBox(QWidget *window, QWidget *frame, AppState &st
 
     connect(cmdDIR, &QPushButton::clicked, this, &PictureFolderBox::cmdDIR_Click);
     connect(cmdREFRESH, &QPushButton::clicked, this, &PictureFolderBox::ListImageFiles);
-    connect(lstFILES, &QListWidget::currentRowChanged, this, &PictureFolderBox::lstFILES_Click);
+    // The selection, not the current row: a list that gets the focus by Tab
+    // marks its first entry current, which the operator has not chosen.
+    connect(lstFILES, &QListWidget::itemSelectionChanged, this, &PictureFolderBox::lstFILES_Click);
 }
 
 void PictureFolderBox::setUpDesign(const QColor &back)
@@ -104,10 +106,10 @@ void PictureFolderBox::ListImageFiles()
 
 void PictureFolderBox::lstFILES_Click()
 {
-    const QListWidgetItem *item = lstFILES->currentItem();
-    if (!item)
+    const QList<QListWidgetItem *> chosen = lstFILES->selectedItems();
+    if (chosen.isEmpty())
         return;
-    PreviewPicture(JoinPath(m_state.settings.FolderSelected, item->text()));
+    PreviewPicture(JoinPath(m_state.settings.FolderSelected, chosen.first()->text()));
 }
 
 bool PictureFolderBox::PreviewPicture(const QString &file)
