@@ -282,6 +282,7 @@ private Q_SLOTS:
             {"Ctrl+Tab: round from Files to Presets, About passed over", "txtDIR", "Ctrl+Tab", false, "framePRESETS"},
             {"Ctrl+PgDn", "txtDIR", "Ctrl+1, Ctrl+PgDown", false, "frameSWITCH"},
             {"Ctrl+Shift+Tab", "txtDIR", "Ctrl+Shift+Backtab", false, "frameSWITCH"},
+            {"Ctrl+PgUp: round from Presets to Files", "txtDIR", "Ctrl+1, Ctrl+PgUp", false, "frameFILES"},
             {"Ctrl+PgDn, locked panels passed over", "txtDIR", "Ctrl+PgDown", true, "frameFILES"},
             {"Ctrl+2 on a locked panel", "txtDIR", "Ctrl+2", true, "frameFILES"},
             {"Space on the Switching panel", "btnSWITCH", "Space", false, "frameSWITCH"},
@@ -347,8 +348,8 @@ private Q_SLOTS:
             QVERIFY2(k->grab().toImage() != focused, qPrintable(ControlName(k)));
         }
         // Tab into a list chooses nothing: no picture previewed, no name to edit.
-        QVERIFY(rig.control<QLabel>("pictPREVIEW")->pixmap().isNull() && !rig.control("txtEDITINPUTNAME")->isEnabled() &&
-                !rig.control("txtEDITPRESETNAME")->isEnabled());
+        QVERIFY(rig.control<QLabel>("pictPREVIEW")->pixmap().isNull() &&
+                !rig.control("txtEDITINPUTNAME")->isEnabled() && !rig.control("txtEDITPRESETNAME")->isEnabled());
         rig.control("pictABOUT")->setFocus();
         QTest::keyClick(w.focusWidget(), Qt::Key_Backtab); // the panels are in the Tab order
         QCOMPARE(ControlName(w.focusWidget()), "btnFILES");

@@ -4,9 +4,9 @@
 #include <QtEndian>
 #include <algorithm>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <vector>
