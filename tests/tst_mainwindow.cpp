@@ -394,17 +394,21 @@ private Q_SLOTS:
     {
         QTest::addColumn<QRect>("room");
         QTest::addColumn<int>("mainX"); // stored position, twips
-        QTest::newRow("1280 x 720 at scale 1: as designed") << QRect(0, 0, 1280, 704) << 1200;
-        QTest::newRow("1280 x 720 at scale 1.5") << QRect(0, 0, 853, 469) << 1200;
-        QTest::newRow("1280 x 720 at scale 2, stored far right") << QRect(0, 0, 640, 344) << 15000;
+        QTest::addColumn<QString>("tongue");
+        QTest::newRow("1280 x 720 at scale 1, German: as designed") << QRect(0, 0, 1280, 704) << 1200 << "DE";
+        QTest::newRow("1280 x 720 at scale 1.5") << QRect(0, 0, 853, 469) << 1200 << "EN";
+        QTest::newRow("1280 x 720 at scale 2, German, stored far right") << QRect(0, 0, 640, 344) << 15000 << "DE";
     }
     void scaledWindowFits()
     {
         QFETCH(QRect, room);
         QFETCH(int, mainX);
+        QFETCH(QString, tongue);
         WindowRig rig;
-        rig.write("startup.ini",
-                  QString(";QX-7alt v1\r\nTongue=EN\r\nMainX= %1 \r\nMainY= 600 \r\n").arg(mainX).toLatin1());
+        rig.write(
+            "startup.ini",
+            QString(";QX-7alt v1\r\nTongue=%2\r\nMainX= %1 \r\nMainY= 600 \r\n").arg(mainX).arg(tongue).toLatin1());
+        seams().sharedFolder = QX_LANGUAGE_DIR;
         seams().availableArea = [room](const QPoint &) { return room; };
         MainWindow &w = rig.start();
         const double scale = w.scaler().scale(); // how much: tst_panel:fitScale
@@ -423,11 +427,18 @@ private Q_SLOTS:
                 if (qobject_cast<QAbstractButton *>(k)) { // a push button's face, else the mark and the caption
                     const auto mark = qobject_cast<QRadioButton *>(k) ? QStyle::PM_ExclusiveIndicatorHeight
                                                                       : QStyle::PM_IndicatorHeight;
+                    auto *push = qobject_cast<QPushButton *>(k);
                     const int need =
-                        qobject_cast<QPushButton *>(k)
-                            ? k->minimumSizeHint().height()
-                            : std::max(k->fontMetrics().height(), k->style()->pixelMetric(mark, nullptr, k));
-                    QVERIFY2(need <= k->height(), qPrintable(name));
+                        push ? k->minimumSizeHint().height()
+                             : std::max(k->fontMetrics().height(), k->style()->pixelMetric(mark, nullptr, k));
+                    QStyleOptionButton face; // and a push button's caption inside its borders
+                    face.initFrom(k);
+                    const int inside = k->style()->subElementRect(QStyle::SE_PushButtonContents, &face, k).width();
+                    QVERIFY2(need <= k->height() &&
+                                 (!push || k->fontMetrics().horizontalAdvance(push->text()) +
+                                                   (push->icon().isNull() ? 0 : push->iconSize().width()) <=
+                                               inside),
+                             qPrintable(name));
                 }
                 if (auto *list = qobject_cast<QListWidget *>(k))
                     QVERIFY2(!list->horizontalScrollBar()->isVisible(), qPrintable(name));
@@ -449,6 +460,12 @@ private Q_SLOTS:
         };
         for (int tab : {1, 2, 9})
             laidOut(tab);
+        // A refusal longer than the picture error's lines is drawn smaller, whole: nothing at its edges.
+        auto *refusal = rig.control<QLabel>("labPICTUREERROR");
+        refusal->setText("Corrupt JPEG data: 13 extraneous bytes before marker 0xd9");
+        const QImage drawn = refusal->grab().toImage();
+        for (int x = 0; x < drawn.width(); ++x)
+            QVERIFY(drawn.pixel(x, 0) == drawn.pixel(0, 0) && drawn.pixel(x, drawn.height() - 1) == drawn.pixel(0, 0));
         w.resize(458, 400);
         QTRY_COMPARE(w.scaler().scale(), 0.5);
         QCOMPARE(rig.control("btnFILES")->geometry(), QRect(2, 242, 75, 45));

@@ -116,4 +116,22 @@ void PanelStyle::drawComplexControl(ComplexControl control, const QStyleOptionCo
                  box->text, QPalette::WindowText);
 }
 
+void PanelStyle::drawItemText(QPainter *painter, const QRect &rect, int flags, const QPalette &palette, bool enabled,
+                              const QString &text, QPalette::ColorRole role) const
+{
+    QFont font = painter->font();
+    const auto tall = [&] { return QFontMetrics(font, painter->device()).boundingRect(rect, flags, text).height(); };
+    if ((flags & Qt::TextWordWrap) == 0 || text.isEmpty() || tall() <= rect.height()) {
+        QProxyStyle::drawItemText(painter, rect, flags, palette, enabled, text, role);
+        return;
+    }
+    const qreal least = font.pointSizeF() / 2;
+    while (tall() > rect.height() && font.pointSizeF() > least)
+        font.setPointSizeF(font.pointSizeF() * 0.95);
+    painter->save();
+    painter->setFont(font);
+    QProxyStyle::drawItemText(painter, rect, flags, palette, enabled, text, role);
+    painter->restore();
+}
+
 } // namespace qx
