@@ -162,6 +162,7 @@ private Q_SLOTS:
         RunnerGateway gateway(*rig.core);
         RemoteControl remote(gateway);
         rig.window->startRemote(remote, 0);
+        QCOMPARE(rig.control<QLineEdit>("txtREMOTETOKEN")->cursorPosition(), 0); // the token from its start
         QTcpServer probe;
         QVERIFY(probe.listen(QHostAddress::LocalHost));
         const QString free = QString::number(probe.serverPort());
