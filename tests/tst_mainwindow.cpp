@@ -336,7 +336,6 @@ private Q_SLOTS:
         qx7emu::DeviceState state;
         state.windows[1].input = 14;
         rig.emu.setState(state);
-        QImage(8, 8, QImage::Format_RGB32).save(rig.folder.file("logo.bmp"));
         MainWindow &w = rig.start();
         QVERIFY(QTest::qWaitForWindowActive(&w) && rig.connected());
         // Round the Files and Setup page by Tab, as a keyboard user goes: each stop looks otherwise when left.
@@ -349,6 +348,9 @@ private Q_SLOTS:
             QVERIFY2(k->grab().toImage() != focused, qPrintable(ControlName(k)));
         }
         // Tab into a list chooses nothing: no picture previewed, no name to edit.
+        QImage(8, 8, QImage::Format_RGB32).save(rig.folder.file("logo.bmp"));
+        rig.click("cmdREFRESH");
+        rig.control("lstFILES")->setFocus(Qt::TabFocusReason);
         QVERIFY(rig.control<QLabel>("pictPREVIEW")->pixmap().isNull() &&
                 !rig.control("txtEDITINPUTNAME")->isEnabled() && !rig.control("txtEDITPRESETNAME")->isEnabled());
         rig.control("pictABOUT")->setFocus();
@@ -547,7 +549,6 @@ private Q_SLOTS:
         for (auto &window : all.windows)
             window.enabled = true;
         rig.emu.setState(all);
-        QImage(8, 8, QImage::Format_RGB32).save(rig.folder.file("logo.bmp"));
         MainWindow &w = rig.start();
         w.move(80, 40);
         QVERIFY(QTest::qWaitForWindowExposed(&w) && rig.connected());

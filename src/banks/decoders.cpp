@@ -346,18 +346,16 @@ bool StrayAfterSegment(const QByteArray &file, qsizetype at)
         if (byte(i) != 0xFF || marker == 0) { // stray bytes where a marker was due
             if (i == at)
                 return true;
-            for (i += 2; i < file.size() && byte(i) != 0xFF;)
+            for (i += marker == 0 && byte(i) == 0xFF ? 2 : 1; i < file.size() && byte(i) != 0xFF;)
                 ++i;
         } else if (marker == 0xFF) { // a fill byte
             ++i;
         } else if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD9)) { // markers without a length
             i += 2;
         } else {
+            // A scan's data after its header is walked as stray bytes: libjpeg reads it, so it never
+            // reports bytes skipped from where that data begins.
             i += 2 + (byte(i + 2) << 8 | byte(i + 3));
-            // A scan's data, up to a marker other than a stuffed zero or a restart marker.
-            for (; marker == 0xDA && i + 1 < file.size(); ++i)
-                if (byte(i) == 0xFF && byte(i + 1) != 0 && (byte(i + 1) < 0xD0 || byte(i + 1) > 0xD7))
-                    break;
         }
     }
     return false;
