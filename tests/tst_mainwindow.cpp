@@ -549,6 +549,7 @@ private Q_SLOTS:
         for (auto &window : all.windows)
             window.enabled = true;
         rig.emu.setState(all);
+        QImage(8, 8, QImage::Format_RGB32).save(rig.folder.file("logo.bmp"));
         MainWindow &w = rig.start();
         w.move(80, 40);
         QVERIFY(QTest::qWaitForWindowExposed(&w) && rig.connected());
