@@ -36,6 +36,7 @@ const QByteArray kUpgrade =
 struct Reply {
     int status = 0;
     QJsonObject json;
+    QByteArray head;
 };
 
 // The panel with its remote control, connected to an emulator over TCP.
@@ -75,7 +76,8 @@ struct RemoteRig : CoreRig {
         };
         if (!QTest::qWaitFor(complete, 20000))
             return {};
-        return {in.mid(9, 3).toInt(), QJsonDocument::fromJson(in.mid(in.indexOf("\r\n\r\n") + 4)).object()};
+        const qsizetype end = in.indexOf("\r\n\r\n");
+        return {in.mid(9, 3).toInt(), QJsonDocument::fromJson(in.mid(end + 4)).object(), in.left(end)};
     }
     Reply http(const QByteArray &method, const QByteArray &path, const QByteArray &body = {},
                const QByteArray &head = {})
@@ -171,6 +173,30 @@ private Q_SLOTS:
         QCOMPARE(reply.json["error"].toString().isEmpty(), status == 200);
         QCOMPARE(rig.emu.commands().mid(0, sent.size()), sent);
         QCOMPARE(rig.emu.commands().isEmpty(), sent.isEmpty());
+    }
+
+    // A pairing link gives the page the token as its cookie once, and pairs nothing else.
+    void pairing()
+    {
+        RemoteRig rig(true);
+        const QByteArray code = rig.remote.pairing().code().toLatin1();
+        QCOMPARE(rig.http("GET", "/?pair=" + QByteArray(code).replace(0, 1, "Z")).status, 403);
+        QCOMPARE(rig.http("GET", "/api/v1/state?pair=" + code).status, 401);
+        QVERIFY(rig.http("GET", "/?pair=" + code)
+                    .head.contains("Set-Cookie: qx7token=" + kToken + "; Path=/; HttpOnly; SameSite=Strict"));
+        QCOMPARE(rig.http("GET", "/?pair=" + code).status, 403);
+        RemotePairing shortLived(50);
+        const QString old = shortLived.code();
+        QVERIFY(QSignalSpy(&shortLived, &RemotePairing::changed).wait());
+        QVERIFY(!shortLived.redeem(old) && shortLived.redeem(shortLived.code()));
+        // The address a tablet opens, and its QR code (a white quiet zone around a dark finder's corner).
+        const QList<QHostAddress> found{QHostAddress("fe80::1"), QHostAddress("2001:db8::5"),
+                                        QHostAddress("192.0.2.10")};
+        QCOMPARE(RemotePageAddress(false, 5007, found), "http://127.0.0.1:5007/");
+        QCOMPARE(RemotePageAddress(true, 5007, found), "http://192.0.2.10:5007/");
+        QCOMPARE(RemotePageAddress(true, 5007, found.mid(0, 2)), "http://[2001:db8::5]:5007/");
+        const QImage qr = QrCodeImage(rig.remote.pairingLink());
+        QVERIFY(qr.pixelColor(3, 3) == Qt::white && qr.pixelColor(4, 4) == Qt::black);
     }
 
     void boundAddress()

@@ -1,5 +1,6 @@
 #include "httpremote.h"
 
+#include "remotepairing.h"
 #include "remotesettings.h"
 
 #include <QFile>
@@ -26,6 +27,7 @@ namespace qx {
 namespace {
 
 const char kCookieName[] = "qx7token";
+const char kPairingRefused[] = "this pairing link has been used or has expired: scan the code on the panel again";
 // What a connection's socket reads ahead of the request it is on: a client
 // that sends more waits in its own buffers.
 constexpr qint64 kReadAhead = 64 * 1024;
@@ -574,6 +576,16 @@ int HttpRemote::refusal(const HttpRequest &request, QTcpSocket *socket, QString 
     }
     Access access = m_access;
     access.tokenRequired = tokenRequired.toBool();
+    // A pairing link stands in for the token, on the page only; the address rules still hold.
+    const QString pair = request.query().queryItemValue(QStringLiteral("pair"));
+    if (!pair.isEmpty() && ParseApiCall(request.method, request.url().path(), {}).kind == ApiCall::Kind::Page) {
+        if (!m_pairing || !m_pairing->valid(pair)) {
+            if (reason)
+                *reason = QString::fromLatin1(kPairingRefused);
+            return 403;
+        }
+        access.tokenRequired = false;
+    }
     return RemoteAccessCheck(access, request.value("authorization"), request.value("cookie"),
                              request.query().queryItemValue(QStringLiteral("token")), request.value("host"),
                              request.value("origin"), reason);
@@ -596,13 +608,30 @@ bool HttpRemote::handleRequest(const HttpRequest &request, QTcpSocket *socket)
     case ApiCall::Kind::State:
         writeJson(responder, 200, StateJson(m_gateway.state()));
         return true;
+    case ApiCall::Kind::Pairing: {
+        const QString path = m_pairing ? QStringLiteral("/?pair=") + m_pairing->code() : QString();
+        if (path.isEmpty())
+            writeJson(responder, 404, ErrorJson(QStringLiteral("no such resource")));
+        else
+            writeJson(responder, 200, {{QStringLiteral("ok"), true}, {QStringLiteral("path"), path}});
+        return true;
+    }
     case ApiCall::Kind::Page: {
         QFile page(QStringLiteral(":/remote/index.html"));
         page.open(QIODevice::ReadOnly);
-        // The web remote opened with ?token=… keeps it as a cookie for its own requests.
-        if (!queryToken.isEmpty()) {
-            const QByteArray cookie =
-                QByteArray(kCookieName) + '=' + queryToken.toUtf8() + "; Path=/; HttpOnly; SameSite=Strict";
+        // The web remote opened with ?token=… keeps it as a cookie for its own
+        // requests; a pairing link gives it the token once.
+        QByteArray token = queryToken.toUtf8();
+        const QString pair = query.queryItemValue(QStringLiteral("pair"));
+        if (!pair.isEmpty()) {
+            if (!m_pairing || !m_pairing->redeem(pair)) {
+                writeJson(responder, 403, ErrorJson(QString::fromLatin1(kPairingRefused)));
+                return true;
+            }
+            token = m_access.token;
+        }
+        if (!token.isEmpty()) {
+            const QByteArray cookie = QByteArray(kCookieName) + '=' + token + "; Path=/; HttpOnly; SameSite=Strict";
             responder.write(page.readAll(), {{"Content-Type", "text/html; charset=utf-8"},
                                              {"Cache-Control", "no-store"},
                                              {"X-Frame-Options", "DENY"},

@@ -37,6 +37,7 @@ class QWebSocketServer;
 namespace qx {
 
 class RemoteGateway;
+class RemotePairing;
 class HttpConnection;
 
 // One request as it came: method, target, headers (names in lower case) and body.
@@ -93,6 +94,8 @@ public:
     qint64 bodyBytesHeld() const { return m_bodyBytes; }
     // Shorter time-outs, for tests; set before the first connection.
     void setTimeouts(const Timeouts &timeouts);
+    // The pairing codes the page takes in place of the token ("/?pair=<code>", once each).
+    void setPairing(RemotePairing *pairing) { m_pairing = pairing; }
 
     // Every request that waits for its outcome is answered 503 now, and its
     // answer handed to the system before this returns: the program is ending.
@@ -118,6 +121,7 @@ private:
 
     RemoteGateway &m_gateway;
     Access m_access;
+    QPointer<RemotePairing> m_pairing;
     Timeouts m_timeouts;
     QTcpServer *m_server = nullptr;
     QWebSocketServer *m_webSockets = nullptr;

@@ -158,6 +158,14 @@ ApiCall ParseApiCall(const QByteArray &method, const QString &path, const QByteA
         call.status = 200;
         return call;
     }
+    if (is({"pair"})) {
+        if (!post)
+            return wrongMethod("POST");
+        ApiCall call;
+        call.kind = ApiCall::Kind::Pairing;
+        call.status = 200;
+        return call;
+    }
     if (is({"readback"})) {
         if (!post)
             return wrongMethod("POST");
@@ -295,6 +303,22 @@ QJsonValue sourceJson(const RemoteState::Window &w)
 }
 } // namespace
 
+const QList<QPair<const char *, int>> &PageTextMessages()
+{
+    // The desk's own messages where it has the text (10..15, 32), the page's own from 90 on.
+    static const QList<QPair<const char *, int>> table{
+        {"bank", 10},           {"live", 11},        {"window", 12},    {"background", 13},
+        {"connecting", 32},     {"readBack", 90},    {"presets", 91},   {"windows", 92},
+        {"loadTitle", 93},      {"load", 94},        {"hold", 95},      {"unlocked", 96},
+        {"armAndTake", 97},     {"take", 98},        {"cancel", 99},    {"ok", 100},
+        {"enabled", 101},       {"fullScreen", 102}, {"unknown", 103},  {"locked", 104},
+        {"choosePicture", 105}, {"loading", 106},    {"noAnswer", 107}, {"noPanel", 108},
+        {"busy", 109},          {"waiting", 110},    {"done", 111},     {"question", 112},
+        {"preset", 113},        {"on", 114},         {"off", 115},
+    };
+    return table;
+}
+
 QJsonObject StateJson(const RemoteState &s)
 {
     QJsonArray presets;
@@ -320,7 +344,11 @@ QJsonObject StateJson(const RemoteState &s)
         banks.append(QJsonObject{{QStringLiteral("number"), n},
                                  {QStringLiteral("name"), s.bankNames[size_t(n - 1)]},
                                  {QStringLiteral("file"), s.bankFiles[size_t(n - 1)]}});
+    QJsonObject texts;
+    for (const auto &[key, text] : s.pageTexts)
+        texts.insert(key, text);
     return QJsonObject{
+        {QStringLiteral("texts"), texts},
         {QStringLiteral("link"),
          QJsonObject{{QStringLiteral("state"), s.linkState}, {QStringLiteral("text"), s.linkText}}},
         {QStringLiteral("presetLast"), s.presetLast},
