@@ -138,6 +138,7 @@ void RemoteBox::newToken()
     }
     m_settings = next;
     txtREMOTETOKEN->setText(m_settings.token);
+    txtREMOTETOKEN->setCursorPosition(0);
     m_remote->apply(m_settings);
 }
 
