@@ -46,15 +46,9 @@ void NameListEditor::Fill()
     connect(m_edit, &QLineEdit::textChanged, this, &NameListEditor::edit_Change);
 }
 
-int NameListEditor::chosen() const
-{
-    const QList<QListWidgetItem *> items = m_list->selectedItems();
-    return items.isEmpty() ? -1 : m_list->row(items.first());
-}
-
 void NameListEditor::list_Click()
 {
-    const int e = chosen();
+    const int e = m_list->currentRow();
     if (e < 0)
         return;
     m_edit->setEnabled(true);
@@ -63,7 +57,7 @@ void NameListEditor::list_Click()
 
 void NameListEditor::edit_Change()
 {
-    const int e = chosen();
+    const int e = m_list->currentRow();
     if (e < 0)
         return;
     const QString text = m_edit->text();

@@ -38,7 +38,6 @@ Q_SIGNALS:
     void nameEdited(int entry, const QString &name);
 
 private:
-    int chosen() const; // the entry the operator chose, -1 before
     void list_Click();
     void edit_Change();
 

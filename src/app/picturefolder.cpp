@@ -106,10 +106,10 @@ void PictureFolderBox::ListImageFiles()
 
 void PictureFolderBox::lstFILES_Click()
 {
-    const QList<QListWidgetItem *> chosen = lstFILES->selectedItems();
-    if (chosen.isEmpty())
+    const QListWidgetItem *item = lstFILES->currentItem();
+    if (!item)
         return;
-    PreviewPicture(JoinPath(m_state.settings.FolderSelected, chosen.first()->text()));
+    PreviewPicture(JoinPath(m_state.settings.FolderSelected, item->text()));
 }
 
 bool PictureFolderBox::PreviewPicture(const QString &file)
