@@ -119,7 +119,7 @@ private Q_SLOTS:
         for (int i = 0; i < 4; ++i)
             for (const char *box : {"chkWINENABLE", "chkWINFULL"})
                 SwitchingPage::SetCheckValue(rig.control<QCheckBox>(box, i), 2);
-        w.switching().LockSwitchControls();
+        w.switching().LockSwitchControls(nullptr);
         int inputReplies = 0;
         CommandExchange &ex = rig.core->session.lease().exchange(); // to watch it, holding nothing
         connect(&ex, &CommandExchange::lineCut, this, [&] {

@@ -112,6 +112,7 @@ void RemoteBox::start(RemoteControl &remote, const QString &folder, quint16 port
     txtREMOTEPORT->setText(QString::number(portOverride ? portOverride : m_settings.port));
     chkREMOTEOTHERS->setChecked(m_settings.allowOthers);
     txtREMOTETOKEN->setText(m_settings.token);
+    txtREMOTETOKEN->setCursorPosition(0); // its start shown, not its end, where the box is narrower than the token
     // A port given on the command line is for this run: the group shows it and leaves remote.ini alone.
     for (QWidget *c : std::initializer_list<QWidget *>{chkREMOTE, txtREMOTEPORT, chkREMOTEOTHERS})
         c->setEnabled(portOverride == 0);
@@ -137,6 +138,7 @@ void RemoteBox::newToken()
     }
     m_settings = next;
     txtREMOTETOKEN->setText(m_settings.token);
+    txtREMOTETOKEN->setCursorPosition(0);
     m_remote->apply(m_settings);
 }
 

@@ -216,7 +216,7 @@ QString MessageTable::defaultText(int n)
     // What to do when the link would not open; the port list's notes.
     case 72:
         return QStringLiteral("Choose the serial port or TCP/IP under Communication settings on the Files and Setup "
-                              "page, then press Reconnect.");
+                              "page, then press Reconnect to QX-7.");
     case 73:
         return QStringLiteral("built-in serial port");
     case 74:
