@@ -697,8 +697,8 @@ void HttpRemote::acceptConnections()
     }
 }
 
-int HttpRemote::refusal(const HttpHead &head, quint16 localPort, quint16 peerPort, std::optional<bool> &tokenRequired,
-                        QString *reason) const
+int HttpRemote::refusal(const HttpHead &head, const QHostAddress &peer, quint16 localPort, quint16 peerPort,
+                        std::optional<bool> &tokenRequired, QString *reason) const
 {
     // The client's user does not change while its connection lasts: looked up once.
     if (!tokenRequired)
