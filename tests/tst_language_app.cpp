@@ -194,8 +194,9 @@ private Q_SLOTS:
     void warningTurnsIntoAbout()
     {
         const QString about = QString("Une très longue description|").repeated(20) + QString("mot ").repeated(400);
+        const QString usage = QString("Ligne|").repeated(30);
         App app("FR", {}, "QX-7alt_FR.lng",
-                {"Message=MSG(30)", "Caption=" + about, "Message=MSG(20)", "Caption=" + QString("Ligne|").repeated(30)});
+                {"Message=MSG(30)", "Caption=" + about, "Message=MSG(20)", "Caption=" + usage});
         QStringList shown, afterAbout;
         bool stillOpen = false;
         qx::seams().showModal = [&](QObject *window) {

@@ -127,7 +127,8 @@ private Q_SLOTS:
         qx7emu::Options o;
         o.silent = true;
         ex.setPollMs(0);
-        for (const QString &shown : QStringList{"Not answering", "Connected \u00B7 127.0.0.1:" + QString::number(port)}) {
+        for (const QString &shown :
+             QStringList{"Not answering", "Connected \u00B7 127.0.0.1:" + QString::number(port)}) {
             emu.setOptions(o);
             ex.SendCommand("#VERSION?\r");
             ex.WaitReply("~01@VERSION ");
