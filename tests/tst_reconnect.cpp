@@ -59,16 +59,10 @@ private Q_SLOTS:
             QTRY_COMPARE(indicator->text(), connected);
 
         w.ShowTab(TabPresets);
-        switch (loss) {
-        case Loss::Unplugged:
+        if (loss == Loss::Unplugged)
             rig.emu.closePty();
-            break;
-        case Loss::OffAtStart:
-            break;
-        default:
+        else if (loss != Loss::OffAtStart)
             rig.emu.stopTcp();
-            break;
-        }
         QTRY_VERIFY(!shown.filter(QRegularExpression("^" + down + " \u00B7 retrying in \\d+ s$")).isEmpty());
         // Off at start, a click sends nothing and says so, for the note's full time while retries go on.
         if (loss == Loss::OffAtStart) {
