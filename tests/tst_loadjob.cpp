@@ -4,6 +4,7 @@
 #include "banks/imageroutines.h"
 #include "windowrig.h"
 
+#include <QDir>
 #include <QImageReader>
 #include <QListWidget>
 #include <QProcess>
@@ -44,14 +45,18 @@ QString caption(const WindowRig &rig, const char *name, int index = -1)
 class TestLoadJob : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // A load the command line asks for at the start, refused: the warning window tells why with the usage under it,
-    // and the run ends with a status that is not 0. (What a load sends, records and ends with: tst_runner.)
+    // A load the command line asks for at the start, refused (a picture too wide): the warning window tells why with
+    // the usage under it, and the run ends with status 2. (What a load sends, records and ends with: tst_runner.)
     void commandLineLoadRefused()
     {
         WindowRig rig;
-        rig.start({"/f:NOTHERE.BMP", "/b:2", "/e"});
+        pattern(1922, 2).save(rig.folder.file("huge.bmp"));
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(rig.folder.path());
+        rig.start({"/f:HUGE.BMP", "/b:2", "/e"}); // lower-cased by the switch form, and found all the same
+        QDir::setCurrent(previous);
         QVERIFY(rig.result.exitNow && rig.result.status == 2);
-        QCOMPARE(rig.seams.modals.value(0).mid(1, 1), QStringList{"Can't find file to load to QX-7:\r\nnothere.bmp"});
+        QCOMPARE(rig.seams.modals.value(0).mid(1, 1), QStringList{"Image file is of wrong format:\r\nhuge.bmp"});
         QVERIFY(rig.seams.modals[0].value(2).startsWith(QStringLiteral("Command line options for QX-7alt")));
         QVERIFY(!rig.emu.waitForCommands(1, 100) && !rig.emu.bank(1).complete);
     }
