@@ -26,6 +26,7 @@ struct ApiCall {
         State,     // GET /api/v1/state
         WebSocket, // GET /api/v1/ws without an upgrade: refused (400) by the listener
         Request,   // `request` goes to the gateway
+        Pairing,   // POST /api/v1/pair: a pairing link for another tablet
     };
     Kind kind = Kind::Refusal;
     int status = 400;
@@ -58,9 +59,13 @@ bool LooksLikePicture(const QByteArray &body);
 // holds 255); "" when nothing is left.
 QString CleanFileName(const QString &name);
 
+// The web remote's texts: the key the page knows each by, and its message number.
+const QList<QPair<const char *, int>> &PageTextMessages();
+
 // {"link": {...}, "presetLast": n, "presets": [...], "inputs": [...],
 //  "windows": [...], "background": {...}, "banks": [...], "busy": b,
-//  "version": "...", "bankQuestion": {"text": "...", "title": "..."}};
+//  "version": "...", "bankQuestion": {"text": "...", "title": "..."},
+//  "texts": {"readBack": "...", ...}};
 // a window's source, enabled and fullscreen and the background's source are
 // null while not known.
 QJsonObject StateJson(const RemoteState &state);
