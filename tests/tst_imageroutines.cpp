@@ -27,27 +27,20 @@ QByteArray bytes(std::initializer_list<int> values)
 class TestImageRoutines : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void pairSamples_data()
-    {
-        QTest::addColumn<quint32>("first");
-        QTest::addColumn<quint32>("second");
-        QTest::addColumn<QByteArray>("expected"); // Cb, Y, Cr, Y1
-        QTest::newRow("red then blue: chroma of the first")
-            << bgr(255, 0, 0) << bgr(0, 0, 255) << bytes({90, 81, 240, 41});
-        QTest::newRow("unreadable colour is white") << 0xFFFFFFFFu << bgr(0, 0, 0) << bytes({128, 235, 128, 16});
-    }
+    // Two pairs in the second row of a 512 x 2 picture of green, so a wrong index or pair order shows up: red then
+    // blue (Cb, Y, Cr of the first), then a colour that cannot be read (white) and black. Given 513 wide: an odd
+    // width is taken even, in the header too (low byte first).
     void pairSamples()
     {
-        QFETCH(quint32, first);
-        QFETCH(quint32, second);
-        // The pair sits in the second row and second pair of a 512 x 2 picture of green, so a wrong index or
-        // pair order shows up. Given 513 wide: an odd width is taken even, in the header too (low byte first).
         QVector<quint32> pixels(1026, bgr(0, 255, 0));
-        pixels[514] = first, pixels[515] = second;
+        pixels[514] = bgr(255, 0, 0);
+        pixels[515] = bgr(0, 0, 255);
+        pixels[516] = 0xFFFFFFFFu;
+        pixels[517] = bgr(0, 0, 0);
         const QByteArray image = ConvertPixels(pixels, 513, 2);
         QCOMPARE(image.size(), 8 + 2 * 1024);
         QCOMPARE(image.left(8), bytes({0xA5, 0, 0, 0, 0x00, 0x02, 0x02, 0x00}));
-        QTEST(image.mid(8 + 2 * 514, 4), "expected");
+        QCOMPARE(image.mid(8 + 2 * 514, 8), bytes({90, 81, 240, 41, 128, 235, 128, 16}));
         QCOMPARE(image.mid(8, 4), bytes({54, 145, 34, 145}));
     }
 

@@ -4,7 +4,6 @@
 
 #include "emulator.h"
 #include "linkrig.h"
-#include "util/version.h"
 
 #include <QDirIterator>
 #include <QProcess>
@@ -65,12 +64,10 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(emu.commands(), QStringList{"#PRST-RCL 1"}, 15000);
         p.terminate(); // a termination signal
         QVERIFY(p.waitForFinished(15000) && p.exitStatus() == QProcess::NormalExit);
-        // Both settings files were written there, the configuration with all its 50 lines.
-        QVERIFY(qxtest::ReadFile(config + "/startup.ini")
-                    .startsWith(";QX-7alt v" QX_VERSION_TEXT " startup configuration file\r\n"));
-        const QByteArray saved = qxtest::ReadFile(config + "/QX-7alt.ini");
-        QCOMPARE(saved.count("\r\n"), 50);
-        QVERIFY(saved.contains("\r\nFolderSelected=" + QFile::encodeName(home.filePath("Pictures")) + "\r\n"));
+        // Both settings files were written there (their bytes: tst_settings; after a signal: tst_app).
+        QVERIFY(QFile::exists(config + "/startup.ini"));
+        QVERIFY(qxtest::ReadFile(config + "/QX-7alt.ini")
+                    .contains("\r\nFolderSelected=" + QFile::encodeName(home.filePath("Pictures")) + "\r\n"));
         QCOMPARE(listing(prefix.path()), installed);
         // A file in the configuration folder's place: said once, naming the folder (standard error with --exit),
         // and the run goes on.

@@ -45,41 +45,20 @@ QString caption(const WindowRig &rig, const char *name, int index = -1)
 class TestLoadJob : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void commandLineLoad_data()
+    // A load the command line asks for at the start, refused (a picture too wide): the warning window tells why with
+    // the usage under it, and the run ends with status 2. (What a load sends, records and ends with: tst_runner.)
+    void commandLineLoadRefused()
     {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("warning"); // the warning window's reason, "" when the load runs
-        QTest::newRow("jpg, odd width loads one narrower") << "a.jpg"
-                                                           << "";
-        QTest::newRow("missing file") << "nothere.bmp"
-                                      << "Can't find file to load to QX-7:\r\nnothere.bmp";
-        QTest::newRow("1922 wide") << "huge.bmp"
-                                   << "Image file is of wrong format:\r\nhuge.bmp";
-    }
-    void commandLineLoad()
-    {
-        QFETCH(QString, file);
-        QFETCH(QString, warning);
         WindowRig rig;
-        pattern(75, 48).save(rig.folder.file("a.jpg"));
         pattern(1922, 2).save(rig.folder.file("huge.bmp"));
         const QString previous = QDir::currentPath();
         QDir::setCurrent(rig.folder.path());
-        // The command line lower-cases its switches; the file is found all the same.
-        rig.start({"/f:" + file.toUpper(), "/b:2", "/e"});
+        rig.start({"/f:HUGE.BMP", "/b:2", "/e"}); // lower-cased by the switch form, and found all the same
         QDir::setCurrent(previous);
-        QVERIFY(rig.result.exitNow && rig.result.status == (warning.isEmpty() ? 0 : 2)); // shown, and not 0
-        const qx7emu::Bank bank = rig.emu.bank(1);
-        if (!warning.isEmpty()) {
-            QCOMPARE(rig.seams.modals.value(0).mid(1, 1), QStringList{warning});
-            QVERIFY(rig.seams.modals[0].value(2).startsWith(QStringLiteral("Command line options for QX-7alt")));
-            QVERIFY(!rig.emu.waitForCommands(1, 100) && !bank.complete);
-            return;
-        }
-        QVERIFY2(rig.seams.boxes.isEmpty(), qPrintable(rig.seams.boxes.value(0).first));
-        QVERIFY(bank.complete && bank.width == 74);
-        QCOMPARE(bank.data, reference(rig.folder.file(file)));
-        QCOMPARE(rig.core->state.settings.BankFileLoaded[2], file); // the sequence on the wire: tst_upload
+        QVERIFY(rig.result.exitNow && rig.result.status == 2);
+        QCOMPARE(rig.seams.modals.value(0).mid(1, 1), QStringList{"Image file is of wrong format:\r\nhuge.bmp"});
+        QVERIFY(rig.seams.modals[0].value(2).startsWith(QStringLiteral("Command line options for QX-7alt")));
+        QVERIFY(!rig.emu.waitForCommands(1, 100) && !rig.emu.bank(1).complete);
     }
 
     // The operator's load locks the window while it runs and gives it back after; it records the file for the
@@ -104,7 +83,6 @@ private Q_SLOTS:
         MainWindow &w = rig.start();
         QVERIFY(QTest::qWaitForWindowActive(&w));
         rig.control<QListWidget>("lstFILES")->setCurrentRow(0);
-        QVERIFY(rig.control("cmdLOAD")->isEnabled());
         QCOMPARE(caption(rig, "labPARAM"), QStringLiteral("720 x 576"));
         rig.click("optBANK", 2);
         rig.core->state.settings.BankFileLoaded[3] = QStringLiteral("old.bmp");
@@ -144,14 +122,12 @@ private Q_SLOTS:
         if (stop.isEmpty()) {
             QCOMPARE(caption(rig, "txtPROGRESS") + '|' + caption(rig, "lab"), QStringLiteral("100%|maxpacket: 1680"));
             QCOMPARE(rig.emu.bank(2).data, reference(rig.folder.file(QStringLiteral("logo.bmp"))));
-            QCOMPARE(rig.emu.packetsReceived(), 5761);
             QVERIFY(!rig.emu.commands().contains("#PRST-RCL 3"));
             return;
         }
         QCOMPARE(rig.seams.boxes.value(1).second,
                  stop == "close" ? QString() : MessageTable::defaultText(stop == "button" ? 8 : 4));
         const int packets = rig.emu.packetsReceived();
-        QVERIFY(packets < 5761);
         QTest::qWait(100); // nothing may come after the stop
         QCOMPARE(rig.emu.packetsReceived(), packets);
         QVERIFY(!rig.emu.bank(2).complete);

@@ -24,8 +24,6 @@ private slots:
                                                              << "bank4: Banque 4" << 3;
         QTest::newRow("input 5 cleared") << in << 4 << ""
                                          << "input5: " << -1;
-        QTest::newRow("window 4") << in << 19 << "Main"
-                                  << "win4: Main" << -1;
         QTest::newRow("preset 1") << pr << 0 << "Day"
                                   << "preset1: Day" << -1;
         QTest::newRow("bank 2 (entry 17)") << pr << 17 << " x "
