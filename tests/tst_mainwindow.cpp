@@ -7,8 +7,7 @@
 #include "app/widgets.h"
 #include "app/windowscaler.h"
 #include "language/messagetable.h"
-#include "remote/remotecontrol.h"
-#include "remote/runnergateway.h"
+#include "remote/panelremote.h"
 #include "settings/settings.h"
 #include "util/seams.h"
 #include "util/version.h"
@@ -45,7 +44,7 @@ private Q_SLOTS:
             rig.write(name, "x");
         rig.start();
         QVERIFY(rig.seams.boxes.isEmpty() &&
-                rig.core->session.lease().exchange().link().serialPort().isOpen()); // serial port 1 opened through com1
+                std::as_const(rig.core->session).exchange().link().serialPort().isOpen()); // serial port 1 opened through com1
         QStringList listed{rig.control<QLineEdit>("txtDIR")->text(), rig.control<QLineEdit>("txtCOMPORT")->text()};
         for (int i = 0; i < rig.control<QListWidget>("lstFILES")->count(); ++i) // sorted without regard to case
             listed << rig.control<QListWidget>("lstFILES")->item(i)->text();
@@ -159,9 +158,9 @@ private Q_SLOTS:
         }
         // The Remote control group: its tick starts the listeners on the port typed and is kept in remote.ini;
         // a port that is no port leaves the one before.
-        RunnerGateway gateway(*rig.core);
-        RemoteControl remote(gateway);
-        rig.window->startRemote(remote, 0);
+        PanelRemote remote(*rig.core);
+        rig.window->showRemote(remote);
+        remote.start(rig.folder.path(), 0);
         QTcpServer probe;
         QVERIFY(probe.listen(QHostAddress::LocalHost));
         const QString free = QString::number(probe.serverPort());
@@ -171,8 +170,8 @@ private Q_SLOTS:
         rig.click("chkREMOTE");
         typed->setText("70000");
         Q_EMIT typed->editingFinished();
-        QCOMPARE(QString::number(remote.port()) + '|' + typed->text(), free + '|' + free);
-        QVERIFY(remote.listening());
+        QCOMPARE(QString::number(remote.control().port()) + '|' + typed->text(), free + '|' + free);
+        QVERIFY(remote.control().listening());
         QVERIFY(rig.read("remote.ini").contains("Enabled=1\r\nPort=" + free.toLatin1() + "\r\n"));
     }
 

@@ -212,7 +212,8 @@ RequestOutcome RequestRunner::run(const Request &request)
 RequestOutcome RequestRunner::tell(const Request &request, Reason reason, const QString &text, const QString &title)
 {
     RequestOutcome outcome = RequestOutcome::of(reason, text);
-    outcome.shown = request.attended && !title.isEmpty();
+    // A handed-over request is told to its sender only, whatever the reason.
+    outcome.shown = request.attended && request.origin != RequestOrigin::HandOver && !title.isEmpty();
     if (outcome.shown)
         MessageBox(text, title);
     return outcome;
@@ -279,7 +280,7 @@ RequestOutcome RequestRunner::switching(const Request &request)
                 return;
             ex.SendCommand(command);
             ex.WaitReply(prefix);
-            answered = answered && !ex.ReplyText.isEmpty();
+            answered = answered && !ex.replyText().isEmpty();
         };
         const QString bankPrefix = WriteReplyPrefix(kParamBankSelect);
         const int w = c.window - 1;
@@ -354,7 +355,7 @@ void RequestRunner::readBack()
     const auto query = [&ex](const QByteArray &command, const QString &prefix) {
         ex.SendCommand(command);
         ex.WaitReply(prefix);
-        return ValueAfterPrefix(ex.ReplyText, prefix);
+        return ValueAfterPrefix(ex.replyText(), prefix);
     };
     const quint64 forgotten = m_forgotten;
     SwitchState s;
