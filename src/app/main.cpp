@@ -40,11 +40,12 @@ const char kLongUsage[] = "Options for scripts (values keep their case and may c
                           "to it and ends with the status it reports; without requests the running\n"
                           "window comes to the front.";
 // What a run without dialogs is told goes to standard error, as a second
-// start handing the same requests over is told it.
+// start handing the same requests over is told it; so does why any start
+// ended without having done everything asked.
 int Told(const qx::RequestOutcome &outcome, const qx::MessageTable &msg, bool unattended, int status)
 {
     const QString text = outcome.told(msg).message;
-    if (unattended && !text.isEmpty())
+    if ((unattended || status != 0) && !text.isEmpty())
         std::fprintf(stderr, "%s\n", qPrintable(text));
     return status;
 }

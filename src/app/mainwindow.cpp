@@ -532,7 +532,9 @@ void MainWindow::cmdTONGUE_Click()
 {
     WriteLanguageTemplate({this, m_wait.get(), m_warning.get()}, m_state.settings.Tongue,
                           JoinPath(ProgramFolder(), LanguageFileName(QString())));
-    // The application ends at once: nothing of this run is saved.
+    // The application ends at once: nothing of this run is saved, and no
+    // shutdown runs when the window closes afterwards.
+    m_onClose = nullptr;
     m_wait->hide();
     m_warning->hide();
     hide();

@@ -136,11 +136,25 @@ QString PrivateRuntimeFolder(const QString &entry)
 #endif
 }
 
+QString FallbackRuntimeFolder()
+{
+#ifdef Q_OS_UNIX
+    for (int n = 0; n < kRuntimeFolderNames; ++n) {
+        const QString name = RuntimeFolderName(n);
+        ::mkdir(QFile::encodeName(name).constData(), 0700);
+        if (IsPrivateFolder(name))
+            return name;
+    }
+#endif
+    return QString();
+}
+
 QString ConfigurationFile(const QString &folder, const QString &configFile)
 {
-    const QString file = configFile.isEmpty() ? JoinPath(folder, QStringLiteral("QX-7alt.ini")) : configFile;
-    const QString canonical = QFileInfo(file).canonicalFilePath();
-    return canonical.isEmpty() ? QFileInfo(file).absoluteFilePath() : canonical;
+    // The same file whether it exists yet or not: its folder's canonical path.
+    const QFileInfo file(configFile.isEmpty() ? JoinPath(folder, QStringLiteral("QX-7alt.ini")) : configFile);
+    const QString canonical = QFileInfo(file.absolutePath()).canonicalFilePath();
+    return QDir(canonical.isEmpty() ? file.absolutePath() : canonical).filePath(file.fileName());
 }
 
 QString InstanceEntry(const QString &folder, const QString &configFile)
@@ -305,10 +319,13 @@ struct RequestServer::Client {
 };
 
 RequestServer::RequestServer(RequestRunner &runner, std::function<void(bool help)> toFront, QObject *parent)
-    : QObject(parent), m_server(new QLocalServer(this)), m_runner(runner), m_toFront(std::move(toFront))
+    : QObject(parent), m_runner(runner), m_toFront(std::move(toFront))
 {
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    connect(m_server, &QLocalServer::newConnection, this, &RequestServer::accept);
+    for (QLocalServer *&server : m_servers) {
+        server = new QLocalServer(this);
+        server->setSocketOptions(QLocalServer::UserAccessOption);
+        connect(server, &QLocalServer::newConnection, this, &RequestServer::accept);
+    }
     connect(&m_runner, &RequestRunner::finished, this, &RequestServer::finished);
     auto *watch = new QTimer(this);
     connect(watch, &QTimer::timeout, this, &RequestServer::relisten);
@@ -321,17 +338,18 @@ RequestServer::~RequestServer()
         drop(socket);
 }
 
-bool RequestServer::listen(const QString &path)
+bool RequestServer::listen(const QString &path, int slot)
 {
-    m_path = path;
+    m_paths[size_t(slot)] = path;
+    QLocalServer *server = m_servers[size_t(slot)];
     if (path.isEmpty())
         return false;
-    if (m_server->listen(path))
+    if (server->listen(path))
         return true;
     // Nobody answered under this name (the caller asked first): what is
     // there is left from a run that ended without closing it.
     QLocalServer::removeServer(path);
-    return m_server->listen(path);
+    return server->listen(path);
 }
 
 void RequestServer::holdWhileRunning(std::unique_ptr<QLockFile> mark)
@@ -341,41 +359,47 @@ void RequestServer::holdWhileRunning(std::unique_ptr<QLockFile> mark)
 
 bool RequestServer::isListening() const
 {
-    return m_server->isListening();
+    return m_servers[0]->isListening();
 }
 
 void RequestServer::relisten()
 {
-    if (!m_path.isEmpty() && !m_server->isListening())
-        listen(m_path);
+    for (int slot = 0; slot < int(m_servers.size()); ++slot)
+        if (!m_paths[size_t(slot)].isEmpty() && !m_servers[size_t(slot)]->isListening())
+            listen(m_paths[size_t(slot)], slot);
 }
 
 void RequestServer::accept()
 {
-    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
-        // Only a program of the same user may ask, and only so many at once.
-        if (!SameUser(socket->socketDescriptor(), m_user) || m_clients.size() >= kMaxConnections) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        auto client = std::make_shared<Client>();
-        client->idle.setSingleShot(true);
-        // Queued: the timer belongs to what drop() ends.
-        connect(
-            &client->idle, &QTimer::timeout, this,
-            [this, socket = QPointer<QLocalSocket>(socket)] {
-                if (socket)
-                    drop(socket);
-            },
-            Qt::QueuedConnection);
-        client->idle.start(m_idleMs);
-        m_clients.insert(socket, client);
-        connect(socket, &QLocalSocket::disconnected, this, [this, socket] { drop(socket); });
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readFrom(socket); });
-        readFrom(socket);
-    }
+    for (QLocalServer *server : m_servers)
+        while (QLocalSocket *socket = server->nextPendingConnection())
+            take(socket);
     relisten();
+}
+
+void RequestServer::take(QLocalSocket *socket)
+{
+    // Only a program of the same user may ask, and only so many at once.
+    if (!SameUser(socket->socketDescriptor(), m_user) || m_clients.size() >= kMaxConnections) {
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    auto client = std::make_shared<Client>();
+    client->idle.setSingleShot(true);
+    // Queued: the timer belongs to what drop() ends.
+    connect(
+        &client->idle, &QTimer::timeout, this,
+        [this, socket = QPointer<QLocalSocket>(socket)] {
+            if (socket)
+                drop(socket);
+        },
+        Qt::QueuedConnection);
+    client->idle.start(m_idleMs);
+    m_clients.insert(socket, client);
+    connect(socket, &QLocalSocket::disconnected, this, [this, socket] { drop(socket); });
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readFrom(socket); });
+    readFrom(socket);
 }
 
 void RequestServer::readFrom(QLocalSocket *socket)
@@ -506,6 +530,10 @@ bool InstanceGate::listen(RequestServer &server)
     if (m_running->tryLock(0))
         server.holdWhileRunning(std::move(m_running));
     const bool listening = !m_name.isEmpty() && server.listen(m_name);
+    // Also where a start without the session's variables looks first.
+    const QString also = FallbackRuntimeFolder();
+    if (listening && !also.isEmpty() && QDir(also).filePath(m_entry) != m_name)
+        server.listen(QDir(also).filePath(m_entry), 1);
     m_lock.reset();
     return listening;
 }

@@ -21,6 +21,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -74,6 +75,10 @@ QStringList HoldingFolders(const QString &entry);
 // missing). Checked on every call; "" when none is private: the panel then
 // runs without the hand-over.
 QString PrivateRuntimeFolder(const QString &entry = {});
+// The first private name in the temporary folder (made when missing): a
+// panel listens there too, for starts that are not told the session's
+// folder; "" when every name is taken.
+QString FallbackRuntimeFolder();
 
 // The configuration file a start uses, absolute: `configFile` (i:, --config)
 // or QX-7alt.ini in `folder`.
@@ -107,9 +112,10 @@ public:
     RequestServer(RequestRunner &runner, std::function<void(bool help)> toFront, QObject *parent = nullptr);
     ~RequestServer() override;
 
-    // Listens under `path`, user-private. A socket left by a run that ended
-    // without closing it is taken over.
-    bool listen(const QString &path);
+    // Listens under `path`, user-private (slot 1: a second place, for starts
+    // that look elsewhere). A socket left by a run that ended without closing
+    // it is taken over.
+    bool listen(const QString &path, int slot = 0);
     bool isListening() const;
     // Connections open now.
     int connections() const { return int(m_clients.size()); }
@@ -126,14 +132,15 @@ public:
 private:
     struct Client;
     void accept();
+    void take(QLocalSocket *socket);
     void readFrom(QLocalSocket *socket);
     void answer(QLocalSocket *socket, const ForwardReply &reply);
     void drop(QLocalSocket *socket);
     void finished(quint64 id, const RequestOutcome &outcome);
     void relisten();
 
-    QLocalServer *m_server;
-    QString m_path;
+    std::array<QLocalServer *, 2> m_servers{};
+    std::array<QString, 2> m_paths;
     RequestRunner &m_runner;
     std::function<void(bool help)> m_toFront;
     QHash<QLocalSocket *, std::shared_ptr<Client>> m_clients;

@@ -441,7 +441,10 @@ RequestOutcome RequestRunner::load(const Request &request)
         return RequestOutcome::of(Reason::Terminated, TerminationRequested() ? QString() : msg(56));
     if (upload == UploadOutcome::OldFirmware)
         return tell(request, Reason::Refused, msg(16), msg(17));
-    return tell(request, TerminationRequested() ? Reason::Terminated : Reason::LinkFailure, msg(22), msg(4));
+    // Cut short by the end of the program, it is told as such (nothing failed).
+    if (TerminationRequested())
+        return RequestOutcome::of(Reason::Terminated);
+    return tell(request, Reason::LinkFailure, msg(22), msg(4));
 }
 
 } // namespace qx
