@@ -85,14 +85,10 @@ QStringList RuntimeFolderPlaces()
 {
     QStringList places;
 #ifdef Q_OS_UNIX
-    // The session's folder, and where a session keeps it when a start from
-    // cron, ssh, "sudo -u" or a service is not told.
+    // The session's folder, when this start is told it.
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty())
         places << QDir::cleanPath(runtime);
-    const QString session = QStringLiteral("/run/user/%1").arg(CurrentUser());
-    if (!places.contains(session))
-        places << session;
 #endif
     for (int n = 0; n < kRuntimeFolderNames; ++n)
         places << RuntimeFolderName(n);
@@ -113,6 +109,21 @@ QStringList HoldingFolders(const QString &entry)
     return holding;
 }
 
+QString FallbackRuntimeFolder()
+{
+#ifdef Q_OS_UNIX
+    // Another user may have made "qx-7alt-<uid>" first: then the next name
+    // that is the user's own, or that the user makes now, serves.
+    for (int n = 0; n < kRuntimeFolderNames; ++n) {
+        const QString name = RuntimeFolderName(n);
+        ::mkdir(QFile::encodeName(name).constData(), 0700); // there already: checked below like any other
+        if (IsPrivateFolder(name))
+            return name;
+    }
+#endif
+    return QString();
+}
+
 QString PrivateRuntimeFolder(const QString &entry)
 {
 #ifdef Q_OS_UNIX
@@ -120,33 +131,12 @@ QString PrivateRuntimeFolder(const QString &entry)
     // shell started it, even when a name before its folder has gone again.
     if (const QStringList holding = HoldingFolders(entry); !holding.isEmpty())
         return holding.first();
-    const QStringList places = RuntimeFolderPlaces();
-    for (const QString &place : places) {
-        // Another user may have made "qx-7alt-<uid>" first: then the next name
-        // that is the user's own, or that the user makes now, serves.
-        if (place.startsWith(RuntimeFolderName()))
-            ::mkdir(QFile::encodeName(place).constData(), 0700); // there already: checked below like any other
-        if (IsPrivateFolder(place))
-            return place;
-    }
-    return QString();
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return IsPrivateFolder(runtime) ? runtime : FallbackRuntimeFolder();
 #else
     Q_UNUSED(entry);
     return QDir::tempPath();
 #endif
-}
-
-QString FallbackRuntimeFolder()
-{
-#ifdef Q_OS_UNIX
-    for (int n = 0; n < kRuntimeFolderNames; ++n) {
-        const QString name = RuntimeFolderName(n);
-        ::mkdir(QFile::encodeName(name).constData(), 0700);
-        if (IsPrivateFolder(name))
-            return name;
-    }
-#endif
-    return QString();
 }
 
 QString ConfigurationFile(const QString &folder, const QString &configFile)

@@ -60,10 +60,12 @@ bool SameUser(qintptr descriptor, quint64 user = CurrentUser());
 // user, that no other user may enter or write to.
 bool IsPrivateFolder(const QString &path);
 // Every place a panel of this user may listen, in order: $XDG_RUNTIME_DIR,
-// /run/user/<uid> (where a session keeps it, for a start from cron, ssh,
-// "sudo -u" or a service that is not told), then "qx-7alt-<user id>" in the
-// temporary folder and "qx-7alt-<user id>-1" … "-7" for when another user
-// holds the names before. Only a private one (IsPrivateFolder) is ever used.
+// then "qx-7alt-<user id>" in the temporary folder and "qx-7alt-<user id>-1"
+// … "-7" for when another user holds the names before. Only a private one
+// (IsPrivateFolder) is ever used. A panel listens in the first and also in
+// the first private name of the temporary folder, so a start from cron,
+// ssh, "sudo -u" or a service, which is not told the session's folder,
+// finds it there.
 constexpr int kRuntimeFolderNames = 8;
 QStringList RuntimeFolderPlaces();
 // The n-th of those names in the temporary folder.
