@@ -169,7 +169,7 @@ private Q_SLOTS:
         QVERIFY(p.readAllStandardOutput().startsWith(out));
         QVERIFY(status == 0 || setting.endsWith("signal") || !p.readAllStandardError().isEmpty()); // said why
         if (setting.endsWith("signal") || setting.endsWith("blocked"))
-            QTest::qWait(200); // nothing may arrive later either
+            QTest::qWait(200);                                                     // nothing may arrive later either
         qx7emu::Emulator &device = setting.endsWith("other config") ? other : emu; // and nothing at the other
         QTRY_COMPARE_WITH_TIMEOUT(device.received().size(), int(!sent.isEmpty()), 10000);
         QCOMPARE(device.received().value(0).raw, sent);
@@ -184,7 +184,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("moment");
         QTest::addColumn<QByteArray>("bankRecord"); // line 41 of the saved file; "": a run that ends by itself
-        QTest::addColumn<int>("status"); // -1: not 0 (refused, or ended before the refusal)
+        QTest::addColumn<int>("status");            // -1: not 0 (refused, or ended before the refusal)
         QTest::newRow("warning window open") << "warning" << QByteArray("Bank File Loaded1=old.bmp") << -1;
         QTest::newRow("version wait of a start-up load with /e") << "version" << QByteArray() << 1;
         QTest::newRow("upload") << "upload" << QByteArray("Bank File Loaded1=") << 1;
@@ -215,9 +215,8 @@ private Q_SLOTS:
         if (moment == "start" ||
             moment == "command") // sent at once and held blocked until main takes it, as in the first moments
             p.setChildProcessModifier(blockTerm);
-        p.start(app.program, moment == "command" ? QStringList{"--command", "#Y 0,204,1", "--exit"}
-                             : moment == "exit" || moment == "start"
-                                 ? QStringList{"--file", "pic.bmp", "--exit"}
+        p.start(app.program, moment == "command"                     ? QStringList{"--command", "#Y 0,204,1", "--exit"}
+                             : moment == "exit" || moment == "start" ? QStringList{"--file", "pic.bmp", "--exit"}
                              : moment == "version"
                                  ? QStringList{"/f:pic.bmp", "/e"}
                                  : QStringList{moment == "warning" ? "/f:missing.bmp" : "/f:pic.bmp"});

@@ -44,7 +44,8 @@ private Q_SLOTS:
             rig.write(name, "x");
         rig.start();
         QVERIFY(rig.seams.boxes.isEmpty() &&
-                std::as_const(rig.core->session).exchange().link().serialPort().isOpen()); // serial port 1 opened through com1
+                std::as_const(rig.core->session).exchange().link().serialPort().isOpen()); // serial port 1 opened
+                                                                                           // through com1
         QStringList listed{rig.control<QLineEdit>("txtDIR")->text(), rig.control<QLineEdit>("txtCOMPORT")->text()};
         for (int i = 0; i < rig.control<QListWidget>("lstFILES")->count(); ++i) // sorted without regard to case
             listed << rig.control<QListWidget>("lstFILES")->item(i)->text();

@@ -85,8 +85,8 @@ void RemoteBox::changed()
     if (!m_remote || !m_remote->started())
         return;
     m_remote->change(chkREMOTE->isChecked(), txtREMOTEPORT->text(), chkREMOTEOTHERS->isChecked());
-    txtREMOTEPORT->setText(QString::number(m_remote->portOverride() ? m_remote->portOverride()
-                                                                     : m_remote->settings().port));
+    txtREMOTEPORT->setText(
+        QString::number(m_remote->portOverride() ? m_remote->portOverride() : m_remote->settings().port));
 }
 
 void RemoteBox::setHandOverNote(const QString &note)

@@ -102,8 +102,7 @@ QStringList HoldingFolders(const QString &entry)
         return holding;
     for (const QString &place : RuntimeFolderPlaces()) {
         const QString path = QDir(place).filePath(entry);
-        if (IsPrivateFolder(place) &&
-            (QFileInfo::exists(path) || QFileInfo::exists(path + QStringLiteral(".lock"))))
+        if (IsPrivateFolder(place) && (QFileInfo::exists(path) || QFileInfo::exists(path + QStringLiteral(".lock"))))
             holding << place;
     }
     return holding;
@@ -481,7 +480,8 @@ InstanceGate::InstanceGate(const QString &programFolder, const QString &configFi
     // Held by the panel for as long as it runs, where only this user writes
     // (beside its settings), so that a start that cannot reach it still knows
     // it is there.
-    m_running = std::make_unique<QLockFile>(JoinPath(programFolder, QLatin1Char('.') + m_entry + QStringLiteral(".run")));
+    m_running =
+        std::make_unique<QLockFile>(JoinPath(programFolder, QLatin1Char('.') + m_entry + QStringLiteral(".run")));
     m_running->setStaleLockTime(0); // stale only when its process has gone
     if (m_name.isEmpty())
         return;

@@ -16,8 +16,7 @@ void LimitStartSettings(Settings &settings)
         settings.ComPort = qint32(Clamp(settings.ComPort, 1, 100));
 }
 
-Startup::Startup(AppCore &core, StartupView &view, RemoteStarter *remote)
-    : m_core(core), m_view(view), m_remote(remote)
+Startup::Startup(AppCore &core, StartupView &view, RemoteStarter *remote) : m_core(core), m_view(view), m_remote(remote)
 {
 }
 
@@ -70,8 +69,8 @@ Startup::Result Startup::runRequests()
             m_view.preview(r, !cmd.Unattended);
     // The command, the preset recall, the load.
     Result result;
-    result.outcome = m_core.runner.runBatch(
-        batch, [this](const Request &r, const RequestOutcome &o) { m_view.showFailure(r, o); });
+    result.outcome =
+        m_core.runner.runBatch(batch, [this](const Request &r, const RequestOutcome &o) { m_view.showFailure(r, o); });
     if (cmd.HelpRequest && !TerminationRequested())
         m_view.showHelp();
     // A close request or a termination signal during the start-up ends it
