@@ -21,6 +21,9 @@
 #include <optional>
 
 namespace {
+// The name the configuration folder is found by, whatever the executable is
+// called, for every kind of run alike (and the window class).
+const QString kApplicationName = QStringLiteral("QX-7alt");
 const char kLongUsage[] = "Options for scripts (values keep their case and may contain \"/\"):\n"
                           "  --file PATH     picture to load into a bank\n"
                           "  --bank N        bank 1 to 4 (default 1; another number ends with status 2)\n"
@@ -103,6 +106,7 @@ int main(int argc, char *argv[])
     // program folder's com<n> entries need the executable's folder).
     if (argc == 2 && std::strcmp(argv[1], "--list-ports") == 0) {
         QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName(kApplicationName);
         return qx::PrintSerialPorts();
     }
     // The plain answers (--version, --help, a bad option) need no display.
@@ -131,6 +135,7 @@ int main(int argc, char *argv[])
     std::optional<qx::InstanceGate> gate;
     {
         QCoreApplication console(argc, argv);
+        QCoreApplication::setApplicationName(kApplicationName);
         gate.emplace(qx::ProgramFolder(), requests.ConfigPathOverride);
         if (const auto reply = gate->forward(requests)) {
             if (!reply->message.isEmpty())
@@ -141,6 +146,7 @@ int main(int argc, char *argv[])
     // A run that ends by itself shows nothing: it needs no display.
     if (requests.Unattended) {
         QCoreApplication console(argc, argv);
+        QCoreApplication::setApplicationName(kApplicationName);
         gate.reset();
         return RunWithoutWindow(requests);
     }
@@ -152,7 +158,7 @@ int main(int argc, char *argv[])
     }
     // The application name is the window class the desktop entry's StartupWMClass names; the desktop
     // file name is the application id on Wayland. The window's icon comes with the program, installed or not.
-    app.setApplicationName(QStringLiteral("QX-7alt"));
+    QCoreApplication::setApplicationName(kApplicationName);
     QGuiApplication::setDesktopFileName(QStringLiteral("io.example.qx7alt"));
     QIcon icon;
     for (const int size : {16, 24, 32, 48, 64, 128, 256})
