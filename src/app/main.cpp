@@ -22,7 +22,8 @@
 
 namespace {
 // The name the configuration folder is found by, whatever the executable is
-// called, for every kind of run alike (and the window class).
+// called, for every kind of run alike (and the window class); set once, on the
+// first application object, it stays for those after it.
 const QString kApplicationName = QStringLiteral("QX-7alt");
 const char kLongUsage[] = "Options for scripts (values keep their case and may contain \"/\"):\n"
                           "  --file PATH     picture to load into a bank\n"
@@ -145,8 +146,7 @@ int main(int argc, char *argv[])
     }
     // A run that ends by itself shows nothing: it needs no display.
     if (requests.Unattended) {
-        QCoreApplication console(argc, argv);
-        QCoreApplication::setApplicationName(kApplicationName);
+        QCoreApplication console(argc, argv); // keeps the name the gate's gave
         gate.reset();
         return RunWithoutWindow(requests);
     }
