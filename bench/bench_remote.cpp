@@ -8,8 +8,9 @@
 // load bounded in count and time): clients without the token sending big
 // bodies, more clients than slots sending their headers a byte at a time
 // (and whether a plain request is answered meanwhile), and WebSocket clients
-// that never read while the state changes, one of them sending pings. For
-// each, the resident memory before and the highest seen during the load.
+// that never read while the state changes, one of them sending pings, and a
+// client that pipelines requests for the page and never reads the answers.
+// For each, the resident memory before and the highest seen during the load.
 //   bench-remote [rounds]
 
 #include "corerig.h"
@@ -80,7 +81,7 @@ void report(const char *load, double before, double peak, const QByteArray &more
     std::printf("attack_%s_rss_mb=%.1f -> %.1f%s\n", load, before, peak, more.constData());
 }
 
-// The three loads against a listener of its own that wants the token.
+// The loads against a listener of its own that wants the token.
 void attacks(qx::RemoteGateway &gateway, qx::RequestRunner &runner)
 {
     qx::HttpRemote::Access access;
@@ -160,6 +161,24 @@ void attacks(qx::RemoteGateway &gateway, qx::RequestRunner &runner)
         report("websocket_not_reading", before, peak,
                " changes=" + QByteArray::number(changes) +
                    " clients_left=" + QByteArray::number(http.webSocketClients()));
+    }
+    // A client that pipelines requests for the page (the largest answer) for 10 s and never reads the answers.
+    {
+        const double before = residentMb();
+        QTcpSocket client;
+        client.setReadBufferSize(4096);
+        client.connectToHost(QHostAddress::LocalHost, port);
+        const QByteArray page = "GET /" + host + "Authorization: Bearer " + access.token + "\r\n\r\n";
+        qint64 sent = 0;
+        const double peak = attack(10000, [&](qint64) {
+            if (client.bytesToWrite() < 64 * 1024) {
+                client.write(page.repeated(1000));
+                sent += 1000;
+            }
+        });
+        report("pipeline_not_reading", before, peak,
+               " requests_written=" + QByteArray::number(sent) +
+                   " answers_held_kib=" + QByteArray::number(http.answerBytesHeld() / 1024));
     }
 }
 

@@ -71,9 +71,11 @@ if(TARGET tst_install)
   target_compile_definitions(tst_install PRIVATE QX_CMAKE_COMMAND="${CMAKE_COMMAND}"
                                                  QX_BUILD_DIR="${PROJECT_BINARY_DIR}")
 endif()
-if(TARGET tst_language)
-  target_compile_definitions(tst_language PRIVATE QX_LANGUAGE_DIR="${QX_LANGUAGE_DIR}")
-endif()
+foreach(test tst_language tst_mainwindow)
+  if(TARGET ${test})
+    target_compile_definitions(${test} PRIVATE QX_LANGUAGE_DIR="${QX_LANGUAGE_DIR}")
+  endif()
+endforeach()
 
 set(CPACK_PACKAGE_NAME qx-7alt)
 set(CPACK_PACKAGE_VENDOR "QX-7alt developers")
@@ -96,7 +98,7 @@ if(QX_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
-      "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6network6 (>= 6.4), libqt6serialport6 (>= 6.4), libqt6httpserver6 (>= 6.4), libqt6websockets6 (>= 6.4), libjpeg62-turbo (>= 1:2.1), liblo7 (>= 0.31), qt6-qpa-plugins")
+      "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6network6 (>= 6.4), libqt6serialport6 (>= 6.4), libqt6httpserver6 (>= 6.4), libqt6websockets6 (>= 6.4), libjpeg62-turbo (>= 1:2.1), liblo7 (>= 0.31), libqrencode4 (>= 4.1), qt6-qpa-plugins")
 endif()
 # The toolkit's translations give the standard buttons and the text box menus
 # the language of the language file; without them those stay English.

@@ -201,6 +201,10 @@ private slots:
                 wrong << MessageTable::key(n);
         }
         QTEST(wrong, "wrong");
+        // What to do when the link would not open names the button as it reads.
+        const auto reconnect =
+            std::find_if(got.cbegin(), got.cend(), [](const auto &r) { return r.Name == "cmdRECONNECT"; });
+        QVERIFY(reconnect != got.cend() && msg(72).contains(reconnect->Caption));
         // The About box wraps the description as one paragraph between the title and the features.
         QCOMPARE(JoinWrappedLines(ExpandBars(msg(30))).split("\r\n").size(), 3);
         // The toolkit's standard buttons in the same language.

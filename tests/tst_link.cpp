@@ -158,7 +158,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text"); // of the box the window shows, titled "Communication failure"
         const QString choose =
             "\r\nChoose the serial port or TCP/IP under Communication settings on the Files and Setup "
-            "page, then press Reconnect.";
+            "page, then press Reconnect to QX-7.";
         const QString comFail =
             QStringLiteral("Com port open failure\r\ncom%1 \u2192 %2") + choose; // the entry's target
         const int serial = int(LinkOpenResult::SerialFailed), tcp = int(LinkOpenResult::TcpFailed);

@@ -64,7 +64,7 @@ private Q_SLOTS:
         QWidget *preset = rig.control("cmdPRESET", 1);
         QCOMPARE(preset->grab().toImage().pixelColor(8, preset->height() / 2), QColor(192, 192, 192));
         // Locked controls stay legible, drawn with the palette role the style uses for their captions.
-        rig.window->switching().LockSwitchControls();
+        rig.window->switching().LockSwitchControls(nullptr);
         rig.window->setTabsEnabled(false); // as during a load; cmdLOAD is disabled without a picture
         const auto luminance = [](const QColor &c) {
             const auto lin = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
@@ -162,6 +162,7 @@ private Q_SLOTS:
         PanelRemote remote(*rig.core);
         rig.window->showRemote(remote);
         remote.start(rig.folder.path(), 0);
+        QCOMPARE(rig.control<QLineEdit>("txtREMOTETOKEN")->cursorPosition(), 0); // the token from its start
         QTcpServer probe;
         QVERIFY(probe.listen(QHostAddress::LocalHost));
         const QString free = QString::number(probe.serverPort());
@@ -174,10 +175,18 @@ private Q_SLOTS:
         QCOMPARE(QString::number(remote.control().port()) + '|' + typed->text(), free + '|' + free);
         QVERIFY(remote.control().listening());
         QVERIFY(rig.read("remote.ini").contains("Enabled=1\r\nPort=" + free.toLatin1() + "\r\n"));
+        // The note names the address a tablet opens; a new token is saved and applied (the old pairing link goes).
+        QVERIFY(rig.control<QLabel>("labREMOTENOTE")->text().contains("http://127.0.0.1:" + free + "/"));
+        const QString link = remote.pairingLink(), token = rig.control<QLineEdit>("txtREMOTETOKEN")->text();
+        rig.click("cmdREMOTENEWTOKEN");
+        const QString made = rig.control<QLineEdit>("txtREMOTETOKEN")->text();
+        QVERIFY(made != token && rig.read("remote.ini").contains("Token=" + made.toLatin1()));
+        QVERIFY(remote.pairingLink() != link);
     }
 
     // NUL bytes are left out (the language file's "Cap\0tion=" line sets the title) and the operator is told
     // once, also of a settings file that is not text; the shutdown writes the first clean, leaves the other.
+    // A remote.ini that is not text, readable by others, or with a short token is the remote group's note.
     void filesWithNulBytes()
     {
         WindowRig rig({}, WindowRig::Link::Serial);
@@ -185,13 +194,29 @@ private Q_SLOTS:
         rig.write("startup.ini", QByteArray(";\0\r\nTongue=D\0E\r\n", 16));
         rig.write("QX-7alt_DE.lng", QByteArray(";\r\n;\r\nMessage=MSG(43)\r\nCap\0tion=Ordner\r\n", 40));
         rig.write("QX-7alt.ini", picture);
-        rig.start().close();
+        rig.write("remote.ini", picture);
+        QFile(rig.folder.file("remote.ini")).setPermissions(QFileDevice::ReadOwner | QFileDevice::ReadOther);
+        const auto remoteNote = [&rig] {
+            rig.start();
+            PanelRemote remote(*rig.core);
+            rig.window->showRemote(remote);
+            remote.start(rig.folder.path(), 0);
+            rig.window->close();
+            return rig.control<QLabel>("labREMOTENOTE")->text();
+        };
+        const QString ini = QDir::toNativeSeparators(rig.folder.file("remote.ini"));
+        QCOMPARE(remoteNote(), FillIn(MessageTable::defaultText(76), ini) + " (not a text file) · " +
+                                   FillIn(MessageTable::defaultText(77), ini));
         QStringList told;
         for (const auto &[n, file] : {std::pair{65, "startup.ini"}, {66, "QX-7alt_DE.lng"}, {67, "QX-7alt.ini"}})
             told << FillIn(MessageTable::defaultText(n), QDir::toNativeSeparators(rig.folder.file(file)));
         QCOMPARE(rig.seams.boxes, (QList<QPair<QString, QString>>{{told.join("\r\n\r\n"), "Ordner"}}));
         QVERIFY(rig.read("startup.ini").contains(" file\r\nTongue=DE\r\nMainX="));
         QCOMPARE(rig.read("QX-7alt.ini"), picture);
+        // A token set by hand that is easy to guess is the note's too.
+        QFile(rig.folder.file("remote.ini")).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        rig.write("remote.ini", "Token=abc\r\n");
+        QCOMPARE(remoteNote(), FillIn(MessageTable::defaultText(78), QString::number(kShortRemoteToken)));
     }
 
     void serialPortList()
@@ -282,6 +307,7 @@ private Q_SLOTS:
             {"Ctrl+Tab: round from Files to Presets, About passed over", "txtDIR", "Ctrl+Tab", false, "framePRESETS"},
             {"Ctrl+PgDn", "txtDIR", "Ctrl+1, Ctrl+PgDown", false, "frameSWITCH"},
             {"Ctrl+Shift+Tab", "txtDIR", "Ctrl+Shift+Backtab", false, "frameSWITCH"},
+            {"Ctrl+PgUp: round from Presets to Files", "txtDIR", "Ctrl+1, Ctrl+PgUp", false, "frameFILES"},
             {"Ctrl+PgDn, locked panels passed over", "txtDIR", "Ctrl+PgDown", true, "frameFILES"},
             {"Ctrl+2 on a locked panel", "txtDIR", "Ctrl+2", true, "frameFILES"},
             {"Space on the Switching panel", "btnSWITCH", "Space", false, "frameSWITCH"},
@@ -345,6 +371,12 @@ private Q_SLOTS:
             QTest::keyClick(k, Qt::Key_Tab);
             QVERIFY2(k->grab().toImage() != focused, qPrintable(ControlName(k)));
         }
+        // Tab into a list chooses nothing: no picture previewed, no name to edit.
+        QImage(8, 8, QImage::Format_RGB32).save(rig.folder.file("logo.bmp"));
+        rig.click("cmdREFRESH");
+        rig.control("lstFILES")->setFocus(Qt::TabFocusReason);
+        QVERIFY(rig.control<QLabel>("pictPREVIEW")->pixmap().isNull() &&
+                !rig.control("txtEDITINPUTNAME")->isEnabled() && !rig.control("txtEDITPRESETNAME")->isEnabled());
         rig.control("pictABOUT")->setFocus();
         QTest::keyClick(w.focusWidget(), Qt::Key_Backtab); // the panels are in the Tab order
         QCOMPARE(ControlName(w.focusWidget()), "btnFILES");
@@ -354,14 +386,18 @@ private Q_SLOTS:
         QTest::keyClick(w.focusWidget(), Qt::Key_Tab);
         QTest::keyClick(w.focusWidget(), Qt::Key_Tab);
         QCOMPARE(w.focusWidget(), rig.control("optWIN1INP", 34)); // window 2's input 15
-        auto *input4 = rig.control<QAbstractButton>("optWIN1INP", 23);
-        input4->setFocus();
-        rig.emu.clearReceived();
-        QTest::keyClick(input4, Qt::Key_Space);
-        QVERIFY(!input4->isEnabled() && !input4->hasFocus()); // locked: the toolkit moved the focus on
-        QTRY_VERIFY_WITH_TIMEOUT(rig.switchingIdle() && rig.emu.commands().endsWith("#Y 1,338,4"), 5000);
-        QCOMPARE(rig.emu.commands().first(), "#Y 0,300,3,1");
-        QCOMPARE(w.focusWidget(), input4);
+        // Space on window 2's input 4, then Up twice: each key switches once, the focus on the new source.
+        rig.control("optWIN1INP", 23)->setFocus();
+        for (const auto &[key, input] : {std::pair{Qt::Key_Space, 3}, {Qt::Key_Up, 2}, {Qt::Key_Up, 1}}) {
+            QApplication::setActiveWindow(&w); // after the wait window, as a window manager does
+            QWidget *from = w.focusWidget();
+            rig.emu.clearReceived();
+            QTest::keyClick(from, key);
+            QVERIFY(!from->isEnabled() && !from->hasFocus()); // locked: the toolkit moved the focus on
+            QTRY_VERIFY_WITH_TIMEOUT(rig.switchingIdle() && rig.emu.commands().endsWith("#Y 1,338,4"), 5000);
+            QCOMPARE(rig.emu.commands().first(), QString("#Y 0,300,%1,1").arg(input));
+            QCOMPARE(w.focusWidget(), rig.control("optWIN1INP", 20 + input));
+        }
         // A framed control that goes while it has the focus (the window's end can take it so, after a late
         // activation) is not redrawn half destroyed.
         QWidget host;
@@ -384,17 +420,21 @@ private Q_SLOTS:
     {
         QTest::addColumn<QRect>("room");
         QTest::addColumn<int>("mainX"); // stored position, twips
-        QTest::newRow("1280 x 720 at scale 1: as designed") << QRect(0, 0, 1280, 704) << 1200;
-        QTest::newRow("1280 x 720 at scale 1.5") << QRect(0, 0, 853, 469) << 1200;
-        QTest::newRow("1280 x 720 at scale 2, stored far right") << QRect(0, 0, 640, 344) << 15000;
+        QTest::addColumn<QString>("tongue");
+        QTest::newRow("1280 x 720 at scale 1, German: as designed") << QRect(0, 0, 1280, 704) << 1200 << "DE";
+        QTest::newRow("1280 x 720 at scale 1.5") << QRect(0, 0, 853, 469) << 1200 << "EN";
+        QTest::newRow("1280 x 720 at scale 2, German, stored far right") << QRect(0, 0, 640, 344) << 15000 << "DE";
     }
     void scaledWindowFits()
     {
         QFETCH(QRect, room);
         QFETCH(int, mainX);
+        QFETCH(QString, tongue);
         WindowRig rig;
-        rig.write("startup.ini",
-                  QString(";QX-7alt v1\r\nTongue=EN\r\nMainX= %1 \r\nMainY= 600 \r\n").arg(mainX).toLatin1());
+        rig.write(
+            "startup.ini",
+            QString(";QX-7alt v1\r\nTongue=%2\r\nMainX= %1 \r\nMainY= 600 \r\n").arg(mainX).arg(tongue).toLatin1());
+        seams().sharedFolder = QX_LANGUAGE_DIR;
         seams().availableArea = [room](const QPoint &) { return room; };
         MainWindow &w = rig.start();
         const double scale = w.scaler().scale(); // how much: tst_panel:fitScale
@@ -413,11 +453,16 @@ private Q_SLOTS:
                 if (qobject_cast<QAbstractButton *>(k)) { // a push button's face, else the mark and the caption
                     const auto mark = qobject_cast<QRadioButton *>(k) ? QStyle::PM_ExclusiveIndicatorHeight
                                                                       : QStyle::PM_IndicatorHeight;
+                    auto *push = qobject_cast<QPushButton *>(k);
                     const int need =
-                        qobject_cast<QPushButton *>(k)
-                            ? k->minimumSizeHint().height()
-                            : std::max(k->fontMetrics().height(), k->style()->pixelMetric(mark, nullptr, k));
-                    QVERIFY2(need <= k->height(), qPrintable(name));
+                        push ? k->minimumSizeHint().height()
+                             : std::max(k->fontMetrics().height(), k->style()->pixelMetric(mark, nullptr, k));
+                    QStyleOptionButton face; // and a push button's caption inside its borders
+                    face.initFrom(k);
+                    const int inside = k->style()->subElementRect(QStyle::SE_PushButtonContents, &face, k).width();
+                    QVERIFY2(need <= k->height() &&
+                                 (!push || k->fontMetrics().horizontalAdvance(push->text()) <= inside),
+                             qPrintable(name));
                 }
                 if (auto *list = qobject_cast<QListWidget *>(k))
                     QVERIFY2(!list->horizontalScrollBar()->isVisible(), qPrintable(name));
@@ -439,6 +484,12 @@ private Q_SLOTS:
         };
         for (int tab : {1, 2, 9})
             laidOut(tab);
+        // A refusal longer than the picture error's lines is drawn smaller, whole: nothing at its edges.
+        auto *refusal = rig.control<QLabel>("labPICTUREERROR");
+        refusal->setText("Corrupt JPEG data: 13 extraneous bytes before marker 0xd9");
+        const QImage drawn = refusal->grab().toImage();
+        for (int x = 0; x < drawn.width(); ++x)
+            QVERIFY(drawn.pixel(x, 0) == drawn.pixel(0, 0) && drawn.pixel(x, drawn.height() - 1) == drawn.pixel(0, 0));
         w.resize(458, 400);
         QTRY_COMPARE(w.scaler().scale(), 0.5);
         QCOMPARE(rig.control("btnFILES")->geometry(), QRect(2, 242, 75, 45));

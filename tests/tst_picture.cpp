@@ -17,7 +17,7 @@ Q_DECLARE_METATYPE(qx::PreviewResult)
 namespace {
 
 // A JPEG of varied colours.
-QByteArray jpeg(int width, int height)
+QByteArray jpeg(int width, int height, bool progressive = false)
 {
     QImage picture(width, height, QImage::Format_RGB32);
     for (int y = 0; y < height; ++y)
@@ -25,18 +25,20 @@ QByteArray jpeg(int width, int height)
             picture.setPixel(x, y, qRgb(x * 40, y * 90, (x ^ y) * 20));
     QByteArray bytes;
     QBuffer buffer(&bytes);
-    QImageWriter(&buffer, "JPG").write(picture);
+    QImageWriter writer(&buffer, "JPG");
+    writer.setProgressiveScanWrite(progressive);
+    writer.write(picture);
     return bytes;
 }
 
-// A flat 8 x 8 CMYK JPEG (no Adobe marker: the values as stored) of C 196, M 255, Y 192, K 200. Each block holds
+// A flat 8 x 8 CMYK JPEG (no Adobe marker: the values as stored) of C 224, M 255, Y 193, K 218. Each block holds
 // only its DC coefficient (quantised by 8, so exact), coded with one-symbol tables: category 7, then end of block.
 QByteArray cmykJpeg()
 {
     const auto hex = [](const char *h) { return QByteArray::fromHex(h); };
     return hex("FFD8FFDB004300") + QByteArray(64, 8) + hex("FFC00014080008000804011100021100031100041100") +
            hex("FFC400140001") + QByteArray(15, 0) + hex("07FFC400141001") + QByteArray(15, 0) +
-           hex("00FFDA000E040100020003000400003F00443F90090FFFD9");
+           hex("00FFDA000E040100020003000400003F00603F904B4FFFD9");
 }
 
 // What Qt's own reader makes of a picture, as the bank takes it.
@@ -128,9 +130,9 @@ private Q_SLOTS:
         const char *unreadable = "Unable to read image data";
         const QString data = QStringLiteral(QX_TEST_DATA_DIR "/");
 
-        // JPEGs decode exactly as Qt's reader decodes them; CMYK scaled by black, rounded to nearest (200 x 196 /
-        // 255 = 153.7, 200 x 192 / 255 = 150.6).
-        row("cmyk jpg", write("cmyk.jpg", cmykJpeg()), ok, "8 x 8", QVector<quint32>(64, 0x97C89A));
+        // JPEGs decode exactly as Qt's reader decodes them; CMYK scaled by black, rounded to nearest, the
+        // nearest to a half too (218 x 224 / 255 = 191.498, 218 x 193 / 255 = 164.996).
+        row("cmyk jpg", write("cmyk.jpg", cmykJpeg()), ok, "8 x 8", QVector<quint32>(64, 0xA5DABF));
         row("jpg with chroma sampled 2x1 and 1x1", data + "odd-sampling.jpg", ok, "16 x 16",
             qtPixels(data + "odd-sampling.jpg"));
         // Header-only files: a refusal with the real size proves the size came from the header.
@@ -151,8 +153,7 @@ private Q_SLOTS:
         };
         const QVector<quint32> same = qtPixels(write("clean.jpg", clean));
         for (const auto &[tag, bytes, refusal] :
-             {std::tuple{"2 bytes before the scan", edit(sos, 0, "\x12\x34"), ""},
-              {"unknown JFIF revision", edit(11, 1, "\x02"), ""},
+             {std::tuple{"unknown JFIF revision", edit(11, 1, "\x02"), ""},
               {"scan parameters left 0", edit(sos + 11, 3, QByteArray(3, 0)), ""},
               {"bytes after the scan", edit(end, 0, QByteArray(16, 0x12)),
                "Corrupt JPEG data: 12 extraneous bytes before marker 0xd9"},
@@ -160,10 +161,20 @@ private Q_SLOTS:
                "Corrupt JPEG data: bad Huffman code"},
               {"unknown colour transform", edit(2, 18, QByteArray::fromHex("FFEE000E41646F626500640000000003")),
                "Unknown Adobe color transform code 3"},
+              {"end marker missing", clean.left(end), ""},
               {"cut short", clean.left(mid), "Premature end of JPEG file"},
               {"cut, end marker added", edit(mid, end - mid, {}), "Corrupt JPEG data: premature end of data segment"}})
             row(tag, write(QString(tag) + ".jpg", bytes), *refusal ? error : ok, *refusal ? refusal : "64 x 48",
                 *refusal ? QVector<quint32>() : same);
+        // Stray bytes after the tables of a progressive picture's second scan lose nothing; cut before that
+        // scan, it lacks the rest of its coefficients.
+        const QByteArray progressive = jpeg(64, 48, true);
+        const qsizetype second = progressive.indexOf("\xFF\xDA", progressive.indexOf("\xFF\xDA") + 2);
+        row("progressive, 2 bytes before its second scan",
+            write("p2.jpg", QByteArray(progressive).insert(second, "\x12\x34")), ok, "64 x 48",
+            qtPixels(write("progressive.jpg", progressive)));
+        row("progressive, cut before its second scan", write("pcut.jpg", progressive.left(second)), error,
+            "Premature end of JPEG file");
         row("progressive jpg of 896 scans", write("scans.jpg", scanBomb()), error,
             "Progressive JPEG image has more than 500 scans");
 #ifdef Q_OS_UNIX

@@ -4,6 +4,7 @@
 // Everything talks to 127.0.0.1 only.
 
 #include "corerig.h"
+#include "remote/httphead.h"
 #include "remote/httpremote.h"
 #include "remote/oscremote.h"
 #include "remote/remotecontrol.h"
@@ -13,6 +14,7 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -23,6 +25,7 @@
 #include <QTest>
 #include <QThread>
 #include <QWebSocket>
+#include <sys/socket.h>
 
 using namespace qx;
 using namespace qxtest;
@@ -36,6 +39,7 @@ const QByteArray kUpgrade =
 struct Reply {
     int status = 0;
     QJsonObject json;
+    QByteArray head;
 };
 
 // The panel with its remote control, connected to an emulator over TCP.
@@ -75,7 +79,8 @@ struct RemoteRig : CoreRig {
         };
         if (!QTest::qWaitFor(complete, 20000))
             return {};
-        return {in.mid(9, 3).toInt(), QJsonDocument::fromJson(in.mid(in.indexOf("\r\n\r\n") + 4)).object()};
+        const qsizetype end = in.indexOf("\r\n\r\n");
+        return {in.mid(9, 3).toInt(), QJsonDocument::fromJson(in.mid(end + 4)).object(), in.left(end)};
     }
     Reply http(const QByteArray &method, const QByteArray &path, const QByteArray &body = {},
                const QByteArray &head = {})
@@ -126,19 +131,6 @@ private Q_SLOTS:
         row("window 1 disabled", "POST /api/v1/window/1/enabled", R"({"on": false})", 200, {"#Y 0,302,0,0", "# "});
         row("window 4 full screen", "POST /api/v1/window/4/fullscreen", R"({"on": true})", 200,
             {"#Y 0,302,1,3", "#Y 0,201,1", "# "});
-        row("preset 17", "POST /api/v1/preset/17", "", 400);
-        row("preset +3", "POST /api/v1/preset/+3", "", 400);
-        row("window 5", "POST /api/v1/window/5/enabled", R"({"on": true})", 400);
-        row("input as text", "POST /api/v1/window/1/source", R"({"input": "5"})", 400);
-        row("window 0", "POST /api/v1/window/0/enabled", R"({"on": true})", 400);
-        row("input 2.5", "POST /api/v1/window/1/source", R"({"input": 2.5})", 400);
-        row("input 17", "POST /api/v1/window/1/source", R"({"input": 17})", 400);
-        row("background input 2", "POST /api/v1/background/source", R"({"input": 2})", 400);
-        row("broken JSON", "POST /api/v1/window/1/enabled", R"({"on": tru)", 400);
-        row("on as number", "POST /api/v1/window/1/enabled", R"({"on": 1})", 400);
-        row("GET a preset", "GET /api/v1/preset/3", "", 405);
-        row("unknown route", "POST /api/v1/reboot", "", 404);
-        row("over-long path", "POST /api/v1/preset/" + QByteArray(5000, '1'), "", 400);
         const QByteArray state = "GET /api/v1/state", bearer = "Authorization: Bearer " + kToken + "\r\n";
         row("this computer, no token", state, "", 200);
         row("this computer, foreign host name", state, "", 403, {}, "Host: qx7.example:5007\r\n");
@@ -171,6 +163,85 @@ private Q_SLOTS:
         QCOMPARE(reply.json["error"].toString().isEmpty(), status == 200);
         QCOMPARE(rig.emu.commands().mid(0, sent.size()), sent);
         QCOMPARE(rig.emu.commands().isEmpty(), sent.isEmpty());
+    }
+
+    // A request's bytes through the reader (ParseHttpHead) and the route table (ParseApiCall): 200 when it runs.
+    void requests_data()
+    {
+        QTest::addColumn<QByteArray>("bytes"); // "\n" stands for CR LF
+        QTest::addColumn<int>("status");
+        const auto row = [](const char *name, const QByteArray &bytes, int status) {
+            QTest::newRow(name) << QByteArray(bytes).replace("\n", "\r\n") << status;
+        };
+        const QByteArray h = " HTTP/1.1\nHost: 127.0.0.1\n";
+        row("preset 16", "POST /api/v1/preset/16" + h + "\n", 200);
+        row("absolute form, its host counts", "POST http://127.0.0.1/api/v1/preset/1 HTTP/1.1\nHost: qx7.example\n\n",
+            200);
+        row("HEAD of a GET route", "HEAD /api/v1/state" + h + "\n", 200);
+        row("preset 17", "POST /api/v1/preset/17" + h + "\n", 400);
+        row("preset +3", "POST /api/v1/preset/+3" + h + "\n", 400);
+        row("window 0", "POST /api/v1/window/0/enabled" + h + "\n{\"on\": true}", 400);
+        row("input as text", "POST /api/v1/window/1/source" + h + "\n{\"input\": \"5\"}", 400);
+        row("input 2.5", "POST /api/v1/window/1/source" + h + "\n{\"input\": 2.5}", 400);
+        row("input 17", "POST /api/v1/window/1/source" + h + "\n{\"input\": 17}", 400);
+        row("background input 2", "POST /api/v1/background/source" + h + "\n{\"input\": 2}", 400);
+        row("broken JSON", "POST /api/v1/window/1/enabled" + h + "\n{\"on\": tru", 400);
+        row("on as number", "POST /api/v1/window/1/enabled" + h + "\n{\"on\": 1}", 400);
+        row("GET a preset", "GET /api/v1/preset/3" + h + "\n", 405);
+        row("unknown route", "POST /api/v1/reboot" + h + "\n", 404);
+        row("over-long path", "POST /api/v1/preset/" + QByteArray(5000, '1') + h + "\n", 400);
+        row("two lengths, a request as the body",
+            "POST /api/v1/preset/1" + h + "Content-Length: 0\nContent-Length: 71\n\n", 400);
+        row("two equal lengths", "POST /api/v1/preset/1" + h + "Content-Length: 0\nContent-Length: 0\n\n", 400);
+        row("a blank before the colon", "POST /api/v1/preset/1" + h + "Content-Length : 60\n\n", 400);
+        row("an empty length", "POST /api/v1/preset/1" + h + "Content-Length:\n\n", 400);
+        row("an empty Transfer-Encoding", "POST /api/v1/preset/1" + h + "Transfer-Encoding:\n\n", 411);
+        row("chunked", "PUT /api/v1/bank/1" + h + "Transfer-Encoding: chunked\n\n", 411);
+        row("NUL in a name", "GET /api/v1/state" + h + QByteArray("X-A\0b: 1\n\n", 10), 400);
+        row("CR in a value", "GET /api/v1/state" + h + "X-A: 1\r2\n\n", 400);
+        row("a control character in a value", "GET /api/v1/state" + h + "X-A: 1\x01\n\n", 400);
+        row("two hosts", "GET /api/v1/state" + h + "Host: 127.0.0.1\n\n", 400);
+        row("no host", "GET /api/v1/state HTTP/1.1\n\n", 400);
+        row("HTTP/1.1x", "GET /api/v1/state HTTP/1.1x\nHost: 127.0.0.1\n\n", 400);
+        row("a path after two slashes", "POST //127.0.0.1/api/v1/preset/9" + h + "\n", 400);
+        row("an encoded slash", "POST /api/v1/preset%2F4" + h + "\n", 400);
+        row("a dot segment", "GET /api/v1/../v1/state" + h + "\n", 400);
+    }
+
+    void requests()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, status);
+        const HttpHead head = ParseHttpHead(bytes, HttpRemote::kMaxHeadBytes);
+        const bool read = head.verdict == HttpHead::Verdict::Complete;
+        const ApiCall call = ParseApiCall(MatchApiRoute(head.method, head.path), bytes.mid(head.size));
+        QCOMPARE(!read ? head.status : (call.kind == ApiCall::Kind::Refusal ? call.status : 200), status);
+        if (status == 200)
+            QCOMPARE(head.host, "127.0.0.1");
+    }
+
+    // A pairing link gives the page the token as its cookie once, and pairs nothing else.
+    void pairing()
+    {
+        RemoteRig rig(true);
+        const QByteArray code = rig.remote.pairing().code().toLatin1();
+        QCOMPARE(rig.http("GET", "/?pair=" + QByteArray(code).replace(0, 1, "Z")).status, 403);
+        QCOMPARE(rig.http("GET", "/api/v1/state?pair=" + code).status, 401);
+        QVERIFY(rig.http("GET", "/?pair=" + code)
+                    .head.contains("Set-Cookie: qx7token=" + kToken + "; Path=/; HttpOnly; SameSite=Strict"));
+        QCOMPARE(rig.http("GET", "/?pair=" + code).status, 403);
+        RemotePairing shortLived(50);
+        const QString old = shortLived.code();
+        QVERIFY(QSignalSpy(&shortLived, &RemotePairing::changed).wait());
+        QVERIFY(!shortLived.redeem(old) && shortLived.redeem(shortLived.code()));
+        // The address a tablet opens, and its QR code (a white quiet zone around a dark finder's corner).
+        const QList<QHostAddress> found{QHostAddress("fe80::1"), QHostAddress("2001:db8::5"),
+                                        QHostAddress("192.0.2.10")};
+        QCOMPARE(RemotePageAddress(false, 5007, found), "http://127.0.0.1:5007/");
+        QCOMPARE(RemotePageAddress(true, 5007, found), "http://192.0.2.10:5007/");
+        QCOMPARE(RemotePageAddress(true, 5007, found.mid(0, 2)), "http://[2001:db8::5]:5007/");
+        const QImage qr = QrCodeImage(rig.remote.pairingLink());
+        QVERIFY(qr.pixelColor(3, 3) == Qt::white && qr.pixelColor(4, 4) == Qt::black);
     }
 
     void boundAddress()
@@ -230,18 +301,12 @@ private Q_SLOTS:
         const QString error = reply.json.value(QLatin1String("error")).toString();
         QVERIFY((status == 200) == error.isEmpty() && !error.contains(QDir::tempPath())); // said, never where kept
         const bool loaded = status == 200;
+        QCOMPARE(rig.remote.http()->bodyBytesHeld(), 0); // given back, also after an upload that ran
         QCOMPARE(rig.emu.bank(1).complete, loaded);
         // The record as the load button leaves it: the bare file name, never a line break.
         QCOMPARE(rig.state.settings.BankFileLoaded[2], loaded ? QStringLiteral("logo.bmp") : QString());
         if (loaded)
-            QCOMPARE(rig.http("GET", "/api/v1/state")
-                         .json.value(QLatin1String("banks"))
-                         .toArray()
-                         .at(1)
-                         .toObject()
-                         .value(QLatin1String("file"))
-                         .toString(),
-                     QStringLiteral("logo.bmp"));
+            QCOMPARE(rig.http("GET", "/api/v1/state").json["banks"][1]["file"].toString(), "logo.bmp");
     }
 
     // Unknown values are null and not sent over OSC until a read-back, answered once its values are in; full screen per
@@ -265,7 +330,7 @@ private Q_SLOTS:
         QCOMPARE(rig.http("POST", "/api/v1/readback").status, 200);
         QCOMPARE(
             windows(),
-            R"(16[{"input":1},true,false][{"input":1},true,true][{"input":1},false,false][{"input":1},true,true])");
+            R"(13[{"input":1},true,false][{"input":1},true,true][{"input":1},false,false][{"input":1},true,true])");
         QCOMPARE(rig.emu.commands().mid(1, 6).join('|'),
                  "#Y 1,302,0|#Y 1,302,1|#Y 1,201|#Y 1,302,2|#Y 1,302,3|#Y 1,201");
         QCOMPARE(json["inputs"][15]["name"].toString(), "Camera 16");
@@ -285,11 +350,9 @@ private Q_SLOTS:
         const QByteArray upload = "PUT /api/v1/bank/1" + host + "Content-Length: ", none;
         QTest::newRow("answered, then closed when idle") << false << 0 << none << state << 200;
         QTest::newRow("slow headers") << false << 0 << none << state.left(20) << 408;
-        QTest::newRow("slow body") << false << 0 << none << upload + "100000\r\n\r\nBM" << 408;
+        // Its first window brings enough, the second nothing.
+        QTest::newRow("slow body") << false << 0 << none << upload + "100000\r\n\r\nBM" + QByteArray(30000, 'B') << 408;
         QTest::newRow("headers over 16 KiB") << false << 0 << none << "GET /" + QByteArray(17000, 'a') << 431;
-        QTest::newRow("chunked body") << false << 0 << none
-                                      << "PUT /api/v1/bank/1" + host + "Transfer-Encoding: chunked\r\n\r\n"
-                                      << 411;
         QTest::newRow("JSON over 4 KiB") << false << 0 << none
                                          << "POST /api/v1/preset/1" + host + "Content-Length: 5000\r\n\r\n"
                                          << 413;
@@ -300,6 +363,8 @@ private Q_SLOTS:
             << false << 3 << upload + "67108864\r\n\r\nBM" << upload + "67108864\r\n\r\nBM" << 503;
         QTest::newRow("slots held by slow headers")
             << false << HttpRemote::kMaxConnections << state.left(20) << state << 200;
+        QTest::newRow("slots held by idle connections")
+            << false << HttpRemote::kMaxConnections << state << state << 200;
         QTest::newRow("slots held by bodies")
             << false << HttpRemote::kMaxConnections << upload + "1000\r\n\r\nBM" << state << 503;
     }
@@ -337,6 +402,74 @@ private Q_SLOTS:
         QVERIFY(others || QTest::qWaitFor(closed, 5000));
     }
 
+    // More clients than slots at once, each recalling a preset: each is answered (503 past the slots), and the device
+    // recalls it as often as 200 was answered.
+    void crowd()
+    {
+        RemoteRig rig;
+        std::vector<std::unique_ptr<QTcpSocket>> clients(HttpRemote::kMaxConnections + 100);
+        for (auto &c : clients) {
+            c = std::make_unique<QTcpSocket>();
+            rig.send(*c, "POST", "/api/v1/preset/5");
+        }
+        QList<int> statuses;
+        for (auto &c : clients)
+            statuses << RemoteRig::answer(*c).status;
+        QVERIFY(!statuses.contains(0)); // 200, 409 or 503
+        QCOMPARE(rig.emu.commands().count(QStringLiteral("#PRST-RCL 5")), statuses.count(200));
+    }
+
+    // A client that pipelines requests and never reads: its answers pile up to a few and what it sends is read 64 KiB
+    // ahead at most; once it reads, every page comes.
+    void unreadAnswers()
+    {
+        RemoteRig rig;
+        const HttpRemote &http = *rig.remote.http();
+        QTcpSocket client;
+        client.setReadBufferSize(4096);
+        client.connectToHost(QHostAddress::LocalHost, rig.httpPort());
+        client.write(QByteArray("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").repeated(1000) +
+                     QByteArray(16 << 20, 'x'));
+        QVERIFY(QTest::qWaitFor([&] { return http.answerBytesHeld() > HttpRemote::kAnswerBacklog; }, 20000));
+        QTest::qWait(500); // and it still does not read
+        QVERIFY(http.answerBytesHeld() < HttpRemote::kAnswerBacklog + 20 * 1024);
+        QVERIFY(client.bytesToWrite() > 8 << 20);
+        client.setReadBufferSize(0);
+        QByteArray in;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                in += client.readAll();
+                return in.contains("HTTP/1.1 431 ");
+            },
+            20000));
+        QCOMPARE(in.count("HTTP/1.1 200 "), 1000);
+    }
+
+    // The built-in limits and time-outs are those the README gives (tests shorten the time-outs).
+    void builtInLimits()
+    {
+        QFile readme(QStringLiteral(QX_TEST_DATA_DIR "/../../README.md"));
+        QVERIFY(readme.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(readme.readAll()).simplified();
+        const HttpRemote::Timeouts t;
+        const QStringList claims =
+            QStringLiteral("at most %1 HTTP connections and %2 WebSocket|headers within %3 s|a "
+                           "body at %4 KiB/s at least over every %5 s|idle connection closed after "
+                           "%6 s|answers not taken past %7 KiB|ping within %8 s|dropped for %9 s")
+                .arg(HttpRemote::kMaxConnections)
+                .arg(HttpRemote::kMaxWebSockets)
+                .arg(t.headMs / 1000)
+                .arg(t.minBodyRate / 1024)
+                .arg(t.bodyWindowMs / 1000)
+                .arg(t.idleMs / 1000)
+                .arg(HttpRemote::kAnswerBacklog / 1024)
+                .arg(t.pingMs / 1000)
+                .arg(t.lingerMs / 1000)
+                .split(QLatin1Char('|'));
+        for (const QString &claim : claims)
+            QVERIFY2(text.contains(claim), qPrintable(claim));
+    }
+
     void webSocketSlots()
     {
         RemoteRig rig;
@@ -351,18 +484,21 @@ private Q_SLOTS:
                         [&heard, i = &c - &clients.front()](const QString &m) { heard[i] << m; });
                 c->open(url);
             }
-            const auto everyone = [&](int messages) {
-                return std::count_if(heard.begin(), heard.end(),
-                                     [=](const QStringList &l) { return l.size() >= messages; });
+            const auto heardFrom = [&] {
+                return std::count_if(heard.begin(), heard.end(), [](const QStringList &l) { return !l.isEmpty(); });
             };
-            QVERIFY(QTest::qWaitFor([&] { return everyone(1) == HttpRemote::kMaxWebSockets; }, 20000));
+            QVERIFY(QTest::qWaitFor([&] { return heardFrom() == HttpRemote::kMaxWebSockets; }, 20000));
             QTest::qWait(300);
-            QCOMPARE(everyone(1), HttpRemote::kMaxWebSockets);
+            QCOMPARE(heardFrom(), HttpRemote::kMaxWebSockets);
             // Each client gets the state on connect and after every change; one that is refused, none.
             QCOMPARE(rig.http("POST", "/api/v1/preset/" + QByteArray::number(7 + round)).status, 200);
-            QVERIFY(QTest::qWaitFor([&] { return everyone(2) == HttpRemote::kMaxWebSockets; }, 20000));
-            for (const QStringList &l : std::as_const(heard))
-                QVERIFY(l.isEmpty() || l.last().contains("\"presetLast\":" + QString::number(7 + round)));
+            const QString now = "\"presetLast\":" + QString::number(7 + round);
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    return std::all_of(heard.begin(), heard.end(),
+                                       [&](const QStringList &l) { return l.isEmpty() || l.last().contains(now); });
+                },
+                20000));
             clients.clear();
             QVERIFY(QTest::qWaitFor([&] { return rig.remote.http()->webSocketClients() == 0; }, 20000));
         }
@@ -370,6 +506,7 @@ private Q_SLOTS:
         // The state goes out when it changed, not on every signal. Known first, so the client coming as a watcher
         // asks for no read-back whose answer would change it.
         QVERIFY(rig.runner.execute(Request::readBack(RequestOrigin::Operator)).done());
+        rig.remote.http()->setTimeouts({15000, 5000, 5000, 16 * 1024, 2000, 100}); // it answers its pings
         QWebSocket ws;
         QStringList got;
         connect(&ws, &QWebSocket::textMessageReceived, this, [&got](const QString &m) { got << m; });
@@ -392,6 +529,8 @@ private Q_SLOTS:
         const QRegularExpression unknownAt9(
             R"("background":\{"source":null\}.*"presetLast":9,)"); // before its read-back
         QVERIFY(QTest::qWaitFor([&] { return got.join('\n').contains(unknownAt9); }, 20000));
+        QTest::qWait(300);
+        QCOMPARE(ws.state(), QAbstractSocket::ConnectedState);
 
         // Another path, or a client without the token where one is needed, is closed at once.
         RemoteRig others(true);
@@ -454,57 +593,52 @@ private Q_SLOTS:
         const auto request = [](const QByteArray &line) { return line + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"; };
         QByteArray in;
         {
-            // A question open in the window: remote requests wait, and one whose client leaves is dropped.
+            // A question open in the window: remote requests wait, also of a client that has closed its sending
+            // side; one whose client has gone (reset) is dropped.
             const DialogOpen question;
             client.connectToHost(QHostAddress::LocalHost, rig.httpPort());
-            client.write(request("POST /api/v1/preset/4") + request("GET /api/v1/state") +
-                         request("POST /api/v1/preset/99"));
+            client.write(request("POST /api/v1/preset/4") + request("HEAD /api/v1/state") +
+                         request("GET /api/v1/state") + request("POST /api/v1/preset/99"));
+            QVERIFY(client.waitForBytesWritten(5000));
+            ::shutdown(int(client.socketDescriptor()), SHUT_WR);
             rig.send(leaves, "POST", "/api/v1/preset/3");
             QVERIFY(QTest::qWaitFor([&] { return rig.runner.queued() == 2; }, 10000));
+            const linger reset{1, 0};
+            ::setsockopt(int(leaves.socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
             leaves.abort();
             QVERIFY(QTest::qWaitFor([&] { return rig.runner.queued() == 1; }, 10000));
             QVERIFY(rig.emu.commands().isEmpty());
         }
-        // Pipelined requests are answered in their order.
+        // Pipelined requests are answered in their order; HEAD without the body.
         QVERIFY(QTest::qWaitFor(
             [&] {
                 in += client.readAll();
-                return in.count("HTTP/1.1 ") == 3;
+                return in.count("HTTP/1.1 ") == 4;
             },
             10000));
         QVERIFY(in.indexOf("{\"ok\":true}") < in.indexOf("\"link\"") && in.indexOf("\"link\"") < in.indexOf(" 400 "));
+        QCOMPARE(in.count("\"link\""), 1);
         QCOMPARE(rig.emu.commands(), QStringList{"#PRST-RCL 4"});
-        // The end comes while requests wait: each is answered 503 at once. Beside them the gateway takes 30 more.
+        // The end comes while requests wait: each is answered 503 at once, also those read behind them. Beside them
+        // the gateway takes 30 more.
         QList<RequestOutcome::Reason> early;
         const DialogOpen question;
-        rig.send(a, "POST", "/api/v1/preset/2");
+        a.connectToHost(QHostAddress::LocalHost, rig.httpPort());
+        a.write(request("POST /api/v1/preset/2") + request("GET /api/v1/state") + request("POST /api/v1/preset/6"));
         rig.send(b, "POST", "/api/v1/preset/3");
         QVERIFY(QTest::qWaitFor([&] { return rig.runner.queued() == 2; }, 10000));
         for (int i = 2; i <= RunnerGateway::kQueueLimit; ++i)
             rig.gateway.submit(RemoteRequest(), this, [&early](const RequestOutcome &o) { early << o.reason; });
         QCOMPARE(early, QList<RequestOutcome::Reason>{RequestOutcome::Reason::Busy});
         rig.remote.answerWaiting();
-        QCOMPARE(RemoteRig::answer(a).status + RemoteRig::answer(b).status, 503 + 503);
-    }
-
-    void localUsers_data()
-    {
-        QTest::addColumn<QByteArray>("peer"); // the uid in /proc/net/tcp's line for port 40000 to 8015, beside ours
-        QTest::addColumn<bool>("tokenFree");
-        QTest::newRow("the same user") << QByteArray("1001") << true;
-        QTest::newRow("another user") << QByteArray("1000") << false;
-        QTest::newRow("no such connection") << QByteArray() << false;
-        QTest::newRow("two users on those ports") << QByteArray("1000 1001") << false;
-    }
-
-    void localUsers()
-    {
-        QFETCH(QByteArray, peer);
-        QByteArray table = "sl local_address rem_address st tx:rx tr:when retrnsmt uid\n"
-                           "0: 0100007F:1F4F 0100007F:9C40 01 00000000:00000000 00:00000000 00000000 1000\n";
-        for (const QByteArray &uid : peer.split(' '))
-            table += uid.isEmpty() ? "" : "1: 0100007F:9C40 0100007F:1F4F 01 0:0 0:0 0 " + uid + "\n";
-        QTEST(!AccessForPeer({}, SocketTableUid(table, 40000, 8015), 1001).tokenRequired, "tokenFree");
+        QCOMPARE(RemoteRig::answer(b).status, 503);
+        in.clear();
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                in += a.readAll();
+                return in.count("HTTP/1.1 503 ") == 3;
+            },
+            10000));
     }
 
     void pictureNames_data()
@@ -514,15 +648,12 @@ private Q_SLOTS:
         QTest::newRow("dot dot") << "/x/.."
                                  << "";
         QTest::newRow("100 wide letters") << QString(100, QChar(0x65E5)) << QString(66, QChar(0x65E5));
-        QTest::newRow("the route's own check, behind the listener's") << QString() << QString();
     }
 
     void pictureNames()
     {
         QFETCH(QString, sent);
         QTEST(CleanFileName(sent), "kept");
-        if (sent.isEmpty())
-            QCOMPARE(ParseApiCall("PUT", "/api/v1/bank/1", QByteArray(kMaxPictureBytes + 1, 'B')).status, 413);
     }
 };
 

@@ -119,7 +119,7 @@ private Q_SLOTS:
         for (int i = 0; i < 4; ++i)
             for (const char *box : {"chkWINENABLE", "chkWINFULL"})
                 SwitchingPage::SetCheckValue(rig.control<QCheckBox>(box, i), 2);
-        w.switching().LockSwitchControls();
+        w.switching().LockSwitchControls(nullptr);
         int inputReplies = 0;
         const CommandExchange &ex = std::as_const(rig.core->session).exchange(); // watched, holding nothing
         connect(&ex, &CommandExchange::lineCut, this, [&] {

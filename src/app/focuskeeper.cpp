@@ -40,12 +40,14 @@ void ShowFocusFrame(QFrame *control)
     control->installEventFilter(new FocusFrame(control));
 }
 
-void FocusKeeper::beforeLock(const QWidget *page)
+void FocusKeeper::beforeLock(const QWidget *page, QWidget *sender)
 {
     if (m_held)
         return; // a second command before the read-back: the first one's focus counts
     // The window's own focus widget: the wait window may be the active one.
     QWidget *focus = page->window()->focusWidget();
+    if (focus && sender && focus->parentWidget() == sender->parentWidget())
+        focus = sender;
     m_had = focus && page->isAncestorOf(focus) ? focus : nullptr;
     m_held = m_had != nullptr;
 }

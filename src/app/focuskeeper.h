@@ -19,8 +19,11 @@ void ShowFocusFrame(QFrame *control);
 // operator has moved it meanwhile.
 class FocusKeeper {
 public:
-    // Before `page` is locked: remembers the control of `page` with the focus.
-    void beforeLock(const QWidget *page);
+    // Before `page` is locked: remembers the control of `page` with the
+    // focus, or `sender`, the control whose command locks it, when the focus
+    // is on another control of its group: an arrow key clicks the next
+    // button of a group before it moves the focus there.
+    void beforeLock(const QWidget *page, QWidget *sender);
     // After the lock: the control the toolkit gave the focus to instead.
     void afterLock();
     // The page is usable again.

@@ -61,7 +61,7 @@ void LinkSettingsBox::buildPortList(QWidget *window, QWidget *frame, const Messa
     RegisterControl(window, comboPORTS, QStringLiteral("comboPORTS"), ControlKind::ComboBox);
     comboPORTS->setGeometry(twRect(120, 7560, 4800, 315));
     comboPORTS->setToolTip(QStringLiteral("Links the com port number above to the chosen port; "
-                                          "press Reconnect to use it"));
+                                          "press Reconnect to QX-7 to use it"));
     m_ports = new SerialPortWatcher(this);
     connect(m_ports, &SerialPortWatcher::changed, this, &LinkSettingsBox::showPorts);
     // Only the operator's choice writes the link, never a refill.

@@ -38,7 +38,9 @@ void NameListEditor::Fill()
     // Connected once, after the list is filled: editing follows the selection.
     if (std::exchange(m_connected, true))
         return;
-    connect(m_list, &QListWidget::currentRowChanged, this, &NameListEditor::list_Click);
+    // The selection, not the current row: a list that gets the focus by Tab
+    // marks its first entry current, which the operator has not chosen.
+    connect(m_list, &QListWidget::itemSelectionChanged, this, &NameListEditor::list_Click);
     connect(m_list, &QListWidget::itemClicked, this, &NameListEditor::list_Click);
     // textChanged also fires when the text is set from code, as the list click relies on.
     connect(m_edit, &QLineEdit::textChanged, this, &NameListEditor::edit_Change);

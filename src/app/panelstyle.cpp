@@ -86,6 +86,28 @@ QRect PanelStyle::subControlRect(ComplexControl control, const QStyleOptionCompl
 void PanelStyle::drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
                                const QWidget *widget) const
 {
+    if (element == PE_IndicatorCheckBox && (option->state & State_On)) {
+        // The style draws its tick with a pen as wide as a small box's inside:
+        // a box scaled down would show a blob. The tick is drawn here in lines
+        // an eighth of the box wide.
+        QStyleOptionButton empty;
+        if (const auto *button = qstyleoption_cast<const QStyleOptionButton *>(option))
+            empty = *button;
+        else
+            static_cast<QStyleOption &>(empty) = *option;
+        empty.state = (option->state & ~State_On) | State_Off;
+        QProxyStyle::drawPrimitive(element, &empty, painter, widget);
+        const QRectF box(option->rect);
+        const qreal pen = std::max(1.0, box.width() / 8), inset = box.width() / 4;
+        const QRectF r = box.adjusted(inset, inset, -inset, -inset);
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(QPen(option->palette.text().color(), pen, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        const QPointF tick[] = {{r.left(), r.center().y()}, {r.left() + r.width() * 0.4, r.bottom()}, r.topRight()};
+        painter->drawPolyline(tick, 3);
+        painter->restore();
+        return;
+    }
     QProxyStyle::drawPrimitive(element, option, painter, widget);
     // A list shows its focus on its frame, also when it has no current entry.
     if (element == PE_Frame && (option->state & State_HasFocus) && qobject_cast<const QAbstractItemView *>(widget)) {
@@ -114,6 +136,24 @@ void PanelStyle::drawComplexControl(ComplexControl control, const QStyleOptionCo
     painter->restore();
     drawItemText(painter, caption, Qt::AlignCenter | Qt::TextShowMnemonic, box->palette, box->state & State_Enabled,
                  box->text, QPalette::WindowText);
+}
+
+void PanelStyle::drawItemText(QPainter *painter, const QRect &rect, int flags, const QPalette &palette, bool enabled,
+                              const QString &text, QPalette::ColorRole role) const
+{
+    QFont font = painter->font();
+    const auto tall = [&] { return QFontMetrics(font, painter->device()).boundingRect(rect, flags, text).height(); };
+    if ((flags & Qt::TextWordWrap) == 0 || text.isEmpty() || tall() <= rect.height()) {
+        QProxyStyle::drawItemText(painter, rect, flags, palette, enabled, text, role);
+        return;
+    }
+    const qreal least = font.pointSizeF() / 2;
+    while (tall() > rect.height() && font.pointSizeF() > least)
+        font.setPointSizeF(font.pointSizeF() * 0.95);
+    painter->save();
+    painter->setFont(font);
+    QProxyStyle::drawItemText(painter, rect, flags, palette, enabled, text, role);
+    painter->restore();
 }
 
 } // namespace qx

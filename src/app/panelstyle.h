@@ -24,6 +24,10 @@ public:
                        const QWidget *widget) const override;
     void drawComplexControl(ComplexControl control, const QStyleOptionComplex *option, QPainter *painter,
                             const QWidget *widget) const override;
+    // A wrapped text taller than its place (a long refusal, a translation) is
+    // drawn smaller, whole.
+    void drawItemText(QPainter *painter, const QRect &rect, int flags, const QPalette &palette, bool enabled,
+                      const QString &text, QPalette::ColorRole role) const override;
 };
 
 // Makes PanelStyle the application's style (once), over the style in use.

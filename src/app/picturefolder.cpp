@@ -58,7 +58,9 @@ PictureFolderBox::PictureFolderBox(QWidget *window, QWidget *frame, AppState &st
 
     connect(cmdDIR, &QPushButton::clicked, this, &PictureFolderBox::cmdDIR_Click);
     connect(cmdREFRESH, &QPushButton::clicked, this, &PictureFolderBox::ListImageFiles);
-    connect(lstFILES, &QListWidget::currentRowChanged, this, &PictureFolderBox::lstFILES_Click);
+    // The selection, not the current row: a list that gets the focus by Tab
+    // marks its first entry current, which the operator has not chosen.
+    connect(lstFILES, &QListWidget::itemSelectionChanged, this, &PictureFolderBox::lstFILES_Click);
 }
 
 void PictureFolderBox::setUpDesign(const QColor &back)

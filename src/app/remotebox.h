@@ -2,8 +2,10 @@
 // The "Remote control" group of the Files and Setup page: the check box that
 // turns the HTTP and OSC listeners on, their port, "Allow other computers",
 // the token other computers must show (with a button that copies the web
-// remote's address with it) and a note of what runs: a view of the panel's
-// remote control, which keeps remote.ini and applies every change at once.
+// remote's address with it), a button that makes a new token, a note of what
+// runs with the address a tablet opens, and that address as a QR code with a
+// one-time pairing code (the remote control's): a view of the panel's remote
+// control, which keeps remote.ini and applies every change at once.
 
 #include <QObject>
 
@@ -22,8 +24,8 @@ class RemoteBox : public QObject {
     Q_OBJECT
 public:
     // Creates chkREMOTE, labREMOTEPORT, txtREMOTEPORT, chkREMOTEOTHERS,
-    // txtREMOTETOKEN, cmdREMOTECOPY and labREMOTENOTE in `frame`, registered
-    // with `window` in this order.
+    // txtREMOTETOKEN, cmdREMOTECOPY, labREMOTENOTE, imgREMOTEQR and
+    // cmdREMOTENEWTOKEN in `frame`, registered with `window` in this order.
     RemoteBox(QWidget *window, QWidget *frame, const MessageTable &msg);
 
     // Shows `remote` from now on: its settings once it has started, the
@@ -38,6 +40,8 @@ private:
     void changed();
     void showSettings();
     void showNote();
+    void showPairing();
+    void newToken();
 
     const MessageTable &m_msg;
     PanelRemote *m_remote = nullptr;
@@ -50,6 +54,8 @@ private:
     QLineEdit *txtREMOTETOKEN = nullptr;
     QPushButton *cmdREMOTECOPY = nullptr;
     QLabel *labREMOTENOTE = nullptr;
+    QWidget *imgREMOTEQR = nullptr;
+    QPushButton *cmdREMOTENEWTOKEN = nullptr;
 };
 
 } // namespace qx

@@ -229,9 +229,9 @@ void SwitchingPage::ShowCaptions()
     SetBackColor(live, m_normalBackColor);
 }
 
-void SwitchingPage::LockSwitchControls()
+void SwitchingPage::LockSwitchControls(QWidget *sender)
 {
-    m_focus.beforeLock(m_page);
+    m_focus.beforeLock(m_page, sender);
     for (QRadioButton *b : optWIN1INP)
         b->setEnabled(false);
     for (int w = 0; w < kWindows; ++w) {
@@ -332,7 +332,7 @@ void SwitchingPage::optWIN1INP_Click(int Index)
     const SourceButton source = SourceOfButton(Index);
     if (source.kind == SourceButton::Invalid)
         return;
-    LockSwitchControls();
+    LockSwitchControls(optWIN1INP[size_t(Index)]);
     SetBackColor(optWIN1INP[size_t(Index)], m_normalBackColor);
     SwitchChange c;
     c.window = source.window == kBackgroundWindow ? SwitchChange::kBackground : source.window + 1;
@@ -352,7 +352,7 @@ void SwitchingPage::chkWINENABLE_Click(int Index)
 {
     if (SwitchBusy || Index < 0 || Index >= kWindows)
         return;
-    LockSwitchControls();
+    LockSwitchControls(chkWINENABLE[size_t(Index)]);
     SwitchChange c;
     c.what = SwitchChange::What::Enable;
     c.window = Index + 1;
@@ -364,7 +364,7 @@ void SwitchingPage::chkWINFULL_Click(int Index)
 {
     if (SwitchBusy || Index < 0 || Index >= kWindows)
         return;
-    LockSwitchControls();
+    LockSwitchControls(chkWINFULL[size_t(Index)]);
     SwitchChange c;
     c.what = SwitchChange::What::FullScreen;
     c.window = Index + 1;

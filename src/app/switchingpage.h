@@ -43,7 +43,7 @@ public:
     void RefreshSwitchState();
     // Disables the whole page while a command is under way; only the next
     // read-back enables it again.
-    void LockSwitchControls();
+    void LockSwitchControls(QWidget *sender);
     // The captions step of ShowTab for tab 2: names on the source buttons and
     // NormalBackColor on all of them.
     void ShowCaptions();

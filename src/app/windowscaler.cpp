@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyleOption>
 #include <QWidget>
 #include <cmath>
 #include <utility>
@@ -21,6 +22,16 @@ namespace {
 // does not know before it is shown.
 constexpr int kFrameAllowanceWidth = 16;
 constexpr int kFrameAllowanceHeight = 48;
+
+// The caption's width, icon included, and the room the button's face leaves it.
+bool CaptionFits(const QPushButton *button)
+{
+    QStyleOptionButton o;
+    o.initFrom(button);
+    const QRect room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &o, button);
+    const int icon = button->icon().isNull() ? 0 : button->iconSize().width() + 4;
+    return button->fontMetrics().size(Qt::TextShowMnemonic, button->text()).width() + icon <= room.width();
+}
 
 QSize scaled(const QSize &size, double scale)
 {
@@ -97,6 +108,18 @@ void WindowScaler::apply(double scale)
         if (auto *button = qobject_cast<QPushButton *>(p.widget.data());
             button && button->property("qxBackColor").isValid())
             SetBackColor(button, BackColor(button));
+    }
+    // A caption wider than its button (a translation longer than the design's
+    // English) is drawn smaller, whole.
+    for (const Font &f : m_fonts) {
+        auto *button = qobject_cast<QPushButton *>(f.widget.data());
+        if (!button)
+            continue;
+        QFont font = button->font();
+        while (!CaptionFits(button) && font.pointSizeF() > f.points * scale / 2) {
+            font.setPointSizeF(font.pointSizeF() - 0.25 * scale);
+            button->setFont(font);
+        }
     }
     m_applying = wasApplying;
 }

@@ -4,6 +4,7 @@
 #include <QtEndian>
 #include <algorithm>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -332,6 +333,34 @@ namespace {
 
 constexpr int kMaxJpegScans = 500;
 
+// Whether the stray bytes that begin at `at` follow a marker segment (before
+// the first scan or a later one), where they lose nothing. A scan's data runs
+// on to the next marker: bytes left over there mean the scan did not decode as
+// it was written.
+bool StrayAfterSegment(const QByteArray &file, qsizetype at)
+{
+    const auto byte = [&file](qsizetype i) { return uchar(file[i]); };
+    qsizetype i = 2; // after the start marker
+    while (i <= at && i + 3 < file.size()) {
+        const uchar marker = byte(i + 1);
+        if (byte(i) != 0xFF || marker == 0) { // stray bytes where a marker was due
+            if (i == at)
+                return true;
+            for (i += marker == 0 && byte(i) == 0xFF ? 2 : 1; i < file.size() && byte(i) != 0xFF;)
+                ++i;
+        } else if (marker == 0xFF) { // a fill byte
+            ++i;
+        } else if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD9)) { // markers without a length
+            i += 2;
+        } else {
+            // A scan's data after its header is walked as stray bytes: libjpeg reads it, so it never
+            // reports bytes skipped from where that data begins.
+            i += 2 + (byte(i + 2) << 8 | byte(i + 3));
+        }
+    }
+    return false;
+}
+
 // libjpeg ends a failed call with a long jump back to the step that made it;
 // everything those steps keep lives in this struct, not in their frames.
 struct JpegReader {
@@ -340,17 +369,50 @@ struct JpegReader {
     jpeg_progress_mgr progress{};
     std::jmp_buf back{};
     char why[JMSG_LENGTH_MAX] = {};
+    char ended[JMSG_LENGTH_MAX] = {}; // the data ended before its end marker
+    QByteArray file;
 
     static JpegReader &of(j_common_ptr c) { return *static_cast<JpegReader *>(c->client_data); }
+    // A file that ended early is refused as cut, whatever its cut scan says then.
     [[noreturn]] static void fail(j_common_ptr c)
     {
-        c->err->format_message(c, of(c).why);
+        if (*of(c).ended)
+            std::memcpy(of(c).why, of(c).ended, sizeof of(c).why);
+        else
+            c->err->format_message(c, of(c).why);
         std::longjmp(of(c).back, 1);
     }
     static void message(j_common_ptr c, int level)
     {
-        if (level < 0 && JpegWarningRefuses(c->err->msg_code, reinterpret_cast<j_decompress_ptr>(c)->input_scan_number))
+        const int code = c->err->msg_code;
+        if (level >= 0)
+            return;
+        if (code == JWRN_JPEG_EOF)
+            c->err->format_message(c, of(c).ended);
+        if (JpegWarningRefuses(code, code == JWRN_EXTRANEOUS_DATA && of(c).strayAfterSegment()))
             fail(c);
+    }
+    bool strayAfterSegment() const
+    {
+        // libjpeg has read up to the marker after the bytes it skipped.
+        const auto start = reinterpret_cast<std::uintptr_t>(file.constData());
+        const auto marker = reinterpret_cast<std::uintptr_t>(info.src->next_input_byte);
+        const long skipped = info.err->msg_parm.i[0];
+        return marker >= start + std::uintptr_t(skipped) && marker <= start + std::uintptr_t(file.size()) &&
+               StrayAfterSegment(file, qsizetype(marker - start) - skipped);
+    }
+    // Every scan the picture needs came whole: a progressive one has every
+    // coefficient to its last bit. A scan cut inside its data warns of that
+    // by itself; one of several sequential scans is not told from the last.
+    bool scansWhole()
+    {
+        if (!info.progressive_mode)
+            return !jpeg_has_multiple_scans(&info);
+        for (int c = 0; c < info.num_components; ++c)
+            for (int k = 0; k < DCTSIZE2; ++k)
+                if (info.coef_bits[c][k] != 0)
+                    return false;
+        return true;
     }
     // A progressive picture of very many scans takes very long: refused as
     // soon as its scans pass the limit.
@@ -373,8 +435,9 @@ struct JpegReader {
     ~JpegReader() { jpeg_destroy_decompress(&info); }
 
     // Each step returns false when libjpeg refused the file (the reason in `why`).
-    bool readHeader(const QByteArray &file)
+    bool readHeader(const QByteArray &bytes)
     {
+        file = bytes;
         if (setjmp(back))
             return false;
         jpeg_create_decompress(&info);
@@ -392,25 +455,30 @@ struct JpegReader {
         jpeg_start_decompress(&info);
         while (info.output_scanline < info.output_height)
             jpeg_read_scanlines(&info, rows + info.output_scanline, info.output_height - info.output_scanline);
+        // A picture of several scans has been read to its end by now; the finish frees what tells of them.
+        const bool whole = scansWhole();
         // What follows the last scan is read too: data left over there means a scan did not decode as written.
         jpeg_finish_decompress(&info);
+        if (*ended && !whole) {
+            std::memcpy(why, ended, sizeof why);
+            return false;
+        }
         return true;
     }
 };
 
 } // namespace
 
-bool JpegWarningRefuses(int code, int scansBegun)
+bool JpegWarningRefuses(int code, bool afterSegment)
 {
     switch (code) {
     case JWRN_JFIF_MAJOR:     // an unknown revision of the JFIF header: the picture is read as version 1
     case JWRN_NOT_SEQUENTIAL: // scan parameters a sequential picture does not use
+    case JWRN_JPEG_EOF:       // the end marker missing: judged once the scans are read
         return false;
     case JWRN_EXTRANEOUS_DATA:
-        // Bytes between two segments of the headers are skipped and lose nothing; left over after a
-        // scan's data they mean the scan did not decode as it was written.
-        return scansBegun > 0;
-    default: // data that ends early, corrupt or inconsistent data, colours guessed
+        return !afterSegment;
+    default: // data that ends inside a scan, corrupt or inconsistent data, colours guessed
         return true;
     }
 }

@@ -35,10 +35,12 @@ DecodedPicture DecodeBmp(const QByteArray &file, const SizeCheck &fits);
 // black-scaled RGB (rounded to nearest), with no rotation applied.
 DecodedPicture DecodeJpeg(const QByteArray &file, const SizeCheck &fits);
 
-// Whether libjpeg's warning `code` (a JWRN_ value of jerror.h), given when
-// `scansBegun` scans have begun, refuses the picture: it does unless the
-// warning loses nothing (bytes skipped between the segments before the first
-// scan, an unknown JFIF revision, scan parameters a sequential picture ignores).
-bool JpegWarningRefuses(int code, int scansBegun);
+// Whether libjpeg's warning `code` (a JWRN_ value of jerror.h) refuses the
+// picture at once: it does unless the warning loses nothing (bytes skipped
+// where `afterSegment` says they follow a marker segment, not a scan's data;
+// an unknown JFIF revision; scan parameters a sequential picture ignores) or
+// is judged once the scans are read (the data ending before its end marker:
+// the picture is taken when every scan it needs came whole).
+bool JpegWarningRefuses(int code, bool afterSegment);
 
 } // namespace qx

@@ -1,16 +1,25 @@
 #include "httpremote.h"
 
+#include "access.h"
+#include "httphead.h"
+#include "remotepairing.h"
 #include "remotesettings.h"
 
 #include <QFile>
 #include <QJsonDocument>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QUrlQuery>
 #include <QWebSocket>
 #include <QWebSocketServer>
 #include <algorithm>
 #include <memory>
 #ifdef Q_OS_UNIX
+#include <cerrno>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -26,6 +35,7 @@ namespace qx {
 namespace {
 
 const char kCookieName[] = "qx7token";
+const char kPairingRefused[] = "this pairing link has been used or has expired: scan the code on the panel again";
 // What a connection's socket reads ahead of the request it is on: a client
 // that sends more waits in its own buffers.
 constexpr qint64 kReadAhead = 64 * 1024;
@@ -73,12 +83,13 @@ const char *reasonPhrase(int status)
     }
 }
 
-QByteArray response(int status, const QByteArray &body, const Headers &headers, bool keepAlive)
+// An answer; `length` is the body's as a GET would have it, for an answer to HEAD without it.
+QByteArray response(int status, const QByteArray &body, const Headers &headers, bool keepAlive, qsizetype length = -1)
 {
     QByteArray out = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
     for (const auto &[name, value] : headers)
         out += name + ": " + value + "\r\n";
-    out += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+    out += "Content-Length: " + QByteArray::number(length < 0 ? body.size() : length) + "\r\n";
     if (!keepAlive)
         out += "Connection: close\r\n";
     return out + "\r\n" + body;
@@ -88,34 +99,43 @@ const Headers kJsonHeaders{{"Content-Type", "application/json"}, {"Cache-Control
 
 } // namespace
 
-QByteArray HttpRequest::value(const QByteArray &lowerName) const
-{
-    for (const auto &[name, value] : headers)
-        if (name == lowerName)
-            return value;
-    return {};
-}
-
-// One HTTP connection: reads one request at a time (headers, then the body
-// the route allows), hands it to the listener and answers it before the next
-// is read. Its timer is the time-out of the phase it is in.
+// One HTTP connection: reads one request at a time (its head, then the body
+// its route allows), runs it and answers it before the next is read. Its
+// timer is the time-out of the phase it is in. Answers are written on a
+// descriptor of its own: a client that has closed its sending side after its
+// requests (the socket sees the end of what it reads) still gets them.
 class HttpConnection : public QObject {
 public:
     enum class Phase { Idle, Head, Body, Waiting, Closing };
 
-    HttpConnection(HttpRemote &remote, QTcpSocket *socket) : QObject(&remote), m_remote(remote), m_socket(socket)
+    // A connection past the limit (`counted` false) is answered 503 at once.
+    HttpConnection(HttpRemote &remote, QTcpSocket *socket, bool counted)
+        : QObject(&remote), m_remote(remote), m_socket(socket)
     {
         socket->setParent(this);
         socket->setReadBufferSize(kReadAhead);
+        m_peer = socket->peerAddress();
+        m_localPort = socket->localPort();
+        m_peerPort = socket->peerPort();
+#ifdef Q_OS_UNIX
+        // One told 503 at once needs no descriptor of its own: it is not read.
+        m_ownFd = counted;
+        m_fd = counted ? ::dup(int(socket->socketDescriptor())) : int(socket->socketDescriptor());
+        m_writable = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
+        m_writable->setEnabled(false);
+        connect(m_writable, &QSocketNotifier::activated, this, &HttpConnection::flush);
+#else
+        connect(socket, &QTcpSocket::bytesWritten, this, &HttpConnection::flush);
+#endif
         m_timer.setSingleShot(true);
         connect(&m_timer, &QTimer::timeout, this, &HttpConnection::timedOut);
         connect(socket, &QTcpSocket::readyRead, this, &HttpConnection::readMore);
-        connect(socket, &QTcpSocket::bytesWritten, this, [this] {
-            if (m_phase == Phase::Closing && m_socket->bytesToWrite() == 0)
-                shutWrite();
-        });
-        connect(socket, &QTcpSocket::disconnected, this, &HttpConnection::drop);
-        m_remote.m_connections.append(this);
+        connect(socket, &QTcpSocket::disconnected, this, &HttpConnection::peerClosed);
+        (counted ? m_remote.m_connections : m_remote.m_refusing).append(this);
+        if (!counted) {
+            refuse(503, QStringLiteral("too many connections"));
+            return;
+        }
         m_timer.start(m_remote.m_timeouts.idleMs);
         readMore();
     }
@@ -123,20 +143,67 @@ public:
     {
         release();
         m_remote.m_connections.removeOne(this);
+        m_remote.m_refusing.removeOne(this);
+#ifdef Q_OS_UNIX
+        if (m_ownFd && m_fd >= 0)
+            ::close(m_fd);
+#endif
     }
 
-    // Not yet holding a whole request: may make room for a newcomer.
-    bool evictable() const { return m_phase == Phase::Idle || m_phase == Phase::Head || m_phase == Phase::Closing; }
-    bool waiting() const { return m_phase == Phase::Waiting; }
-    QTcpSocket *socket() const { return m_socket; }
-    quint64 serial() const { return m_serial; }
+    // Holds nothing a client is owed: may make room for a newcomer. Kept
+    // alive after its answers with nothing more read, or with a request only
+    // begun. A new connection keeps its slot until its first request (or its
+    // idle time-out): in a crowd, the newcomer is the one told 503.
+    bool evictable() const
+    {
+        const bool idle = m_phase == Phase::Idle && m_serial > 0 && m_socket && m_socket->bytesAvailable() == 0;
+        return m_out.isEmpty() && (idle || m_phase == Phase::Head || m_phase == Phase::Closing);
+    }
+    // Gives its slot to a newcomer: told 503 when it may still be sending a
+    // request. One already answered goes once what it sent is read, so that
+    // no reset takes its answer from its client.
+    void makeRoom()
+    {
+        if (m_phase == Phase::Closing || m_remote.m_refusing.size() >= HttpRemote::kMaxRefusing) {
+            m_socket->skip(m_socket->bytesAvailable());
+#ifdef Q_OS_UNIX
+            char scrap[4096];
+            for (int i = 0; m_ownFd && i < kReadAhead / 4096 && ::recv(m_fd, scrap, sizeof scrap, MSG_DONTWAIT) > 0;
+                 ++i)
+                ;
+#endif
+            return drop();
+        }
+        m_remote.m_connections.removeOne(this);
+        m_remote.m_refusing.append(this);
+        refuse(503, QStringLiteral("too many connections"));
+    }
+    bool waiting() const
+    {
+        return m_phase == Phase::Waiting;
+    }
+    qint64 unsent() const
+    {
+        return m_out.size();
+    }
+    quint64 serial() const
+    {
+        return m_serial;
+    }
 
     // Ends the connection now, its slot given back at once.
     void drop()
     {
+        if (m_dropped)
+            return;
+        m_dropped = true;
         m_remote.m_connections.removeOne(this);
+        m_remote.m_refusing.removeOne(this);
         m_phase = Phase::Closing;
         m_timer.stop();
+        m_out.clear();
+        if (m_writable)
+            m_writable->setEnabled(false);
         if (m_socket) {
             m_socket->disconnect(this);
             m_socket->abort();
@@ -147,9 +214,9 @@ public:
     // The answer to request `serial`, when it is still the one waiting.
     void answer(quint64 serial, int status, const QByteArray &body, const Headers &headers)
     {
-        if (serial != m_serial || m_phase != Phase::Waiting || !m_socket)
+        if (serial != m_serial || m_phase != Phase::Waiting || m_dropped)
             return;
-        m_socket->write(response(status, body, headers, m_keepAlive));
+        write(response(status, m_headOnly ? QByteArray() : body, headers, m_keepAlive, body.size()));
         if (!m_keepAlive)
             return closeAfterWrite();
         m_phase = Phase::Idle;
@@ -162,8 +229,31 @@ public:
     void refuse(int status, const QString &reason)
     {
         m_keepAlive = false;
-        m_socket->write(response(status, jsonBytes(ErrorJson(reason)), kJsonHeaders, false));
+        write(response(status, jsonBytes(ErrorJson(reason)), kJsonHeaders, false));
         closeAfterWrite();
+    }
+
+    // The program ends: the request waiting and those read behind it are each answered 503.
+    void answerAll(const QByteArray &ending)
+    {
+        if (m_dropped || (m_phase != Phase::Waiting && m_phase != Phase::Idle))
+            return;
+        QList<bool> owed; // whether each answer is to a HEAD
+        if (m_phase == Phase::Waiting)
+            owed << m_headOnly;
+        for (;;) {
+            const HttpHead head = ParseHttpHead(m_socket->peek(kReadAhead), HttpRemote::kMaxHeadBytes);
+            if (head.verdict != HttpHead::Verdict::Complete ||
+                m_socket->bytesAvailable() < head.size + head.contentLength)
+                break;
+            m_socket->skip(head.size + head.contentLength);
+            owed << (head.method == "HEAD");
+        }
+        for (qsizetype i = 0; i < owed.size(); ++i)
+            m_out +=
+                response(503, owed.at(i) ? QByteArray() : ending, kJsonHeaders, i + 1 < owed.size(), ending.size());
+        m_phase = Phase::Closing;
+        flush();
     }
 
     // Gives the socket away (to the WebSocket server) and ends.
@@ -183,7 +273,7 @@ public:
 private:
     void readMore()
     {
-        while (m_socket && m_socket->isOpen()) {
+        while (m_socket && !m_dropped) {
             switch (m_phase) {
             case Phase::Closing:
                 // Read and dropped, so that the answer is not lost to a reset.
@@ -192,7 +282,13 @@ private:
             case Phase::Waiting:
                 return;
             case Phase::Idle:
-                if (m_socket->bytesAvailable() == 0)
+                if (m_socket->bytesAvailable() == 0) {
+                    if (m_peerDone)
+                        closeAfterWrite();
+                    return;
+                }
+                // A client that does not take its answers is not read further.
+                if (m_out.size() > HttpRemote::kAnswerBacklog)
                     return;
                 m_phase = Phase::Head;
                 m_timer.start(m_remote.m_timeouts.headMs);
@@ -202,11 +298,11 @@ private:
                     return;
                 break;
             case Phase::Body: {
-                const qint64 part = std::min(m_socket->bytesAvailable(), m_length - m_request.content.size());
+                const qint64 part = std::min(m_socket->bytesAvailable(), m_head.contentLength - m_body.size());
                 if (part > 0)
-                    m_request.content += m_socket->read(part);
-                if (m_request.content.size() < m_length)
-                    return;
+                    m_body += m_socket->read(part);
+                if (m_body.size() < m_head.contentLength)
+                    return endedEarly();
                 dispatch();
                 break;
             }
@@ -214,74 +310,65 @@ private:
         }
     }
 
-    // The headers, once they are all there; false while they are not, or
-    // when the connection has been answered or given away.
+    // A request cut short by the end of what the client sends is never answered.
+    void endedEarly()
+    {
+        if (m_peerDone)
+            drop();
+    }
+
+    // The head, once it is all there; false while it is not, or when the
+    // connection has been answered or given away.
     bool readHead()
     {
-        while (m_socket->peek(2) == "\r\n")
-            m_socket->skip(2);
-        const QByteArray seen = m_socket->peek(HttpRemote::kMaxHeadBytes);
-        const qsizetype end = seen.indexOf("\r\n\r\n");
-        if (end < 0) {
-            if (seen.size() >= HttpRemote::kMaxHeadBytes)
-                refuse(431, QStringLiteral("the request's headers are too long"));
+        // An upgrade waits for the answers before it: the WebSocket takes the socket as it is.
+        m_head = ParseHttpHead(m_socket->peek(HttpRemote::kMaxHeadBytes + 1), HttpRemote::kMaxHeadBytes);
+        switch (m_head.verdict) {
+        case HttpHead::Verdict::Incomplete:
+            endedEarly();
             return false;
-        }
-        QList<QByteArray> lines = seen.left(end).split('\n');
-        const QList<QByteArray> start = lines.takeFirst().trimmed().split(' ');
-        m_request = HttpRequest();
-        bool good = start.size() == 3 && start.at(2).startsWith("HTTP/1.") && start.at(1).startsWith('/');
-        for (const QByteArray &line : std::as_const(lines)) {
-            const qsizetype colon = line.indexOf(':');
-            good = good && colon > 0 && line.at(0) != ' ' && line.at(0) != '\t';
-            if (good)
-                m_request.headers.append({line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed()});
-        }
-        if (!good) {
-            refuse(400, QStringLiteral("not an HTTP/1.1 request"));
+        case HttpHead::Verdict::Refused:
+            refuse(m_head.status, m_head.reason);
             return false;
+        case HttpHead::Verdict::Complete:
+            break;
         }
-        m_request.method = start.at(0);
-        m_request.target = QUrl::fromEncoded(start.at(1));
-        const QByteArray connection = m_request.value("connection").toLower();
-        m_keepAlive = start.at(2) == "HTTP/1.1" ? !connection.contains("close") : connection.contains("keep-alive");
-        if (m_request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0) {
+        m_keepAlive = m_head.keepAlive;
+        m_headOnly = m_head.method == "HEAD";
+        if (m_head.upgrade) {
+            if (!m_out.isEmpty())
+                return false;
             // The WebSocket server reads the handshake itself.
             m_remote.upgrade(this);
             return false;
         }
-        m_socket->skip(end + 4);
+        m_socket->skip(m_head.size);
 
         QString reason;
-        if (const int refused = m_remote.refusal(m_request, m_socket, &reason)) {
+        if (const int refused = m_remote.refusal(m_head, m_peer, m_localPort, m_peerPort, m_tokenRequired, &reason)) {
             refuse(refused, reason);
             return false;
         }
-        if (!m_request.value("transfer-encoding").isEmpty()) {
-            refuse(411, QStringLiteral("a body needs its Content-Length"));
+        m_match = MatchApiRoute(m_head.method, m_head.path);
+        const qint64 limit = m_match.route ? m_match.route->bodyLimit : kMaxJsonBytes;
+        if (m_head.contentLength > limit) {
+            refuse(413,
+                   QString::fromLatin1(m_match.route ? m_match.route->bodyReason : "a body of at most 4 KiB here"));
             return false;
         }
-        const QByteArray length = m_request.value("content-length");
-        bool number = length.size() <= 15 &&
-                      std::all_of(length.begin(), length.end(), [](char c) { return c >= '0' && c <= '9'; });
-        m_length = length.isEmpty() ? 0 : (number ? length.toLongLong() : -1);
-        if (m_length < 0) {
-            refuse(400, QStringLiteral("a Content-Length that is no number"));
+        if (!m_match.route && m_head.contentLength > 0) {
+            // Refused on its head: the body is not read.
+            refuse(m_match.refusal.status, m_match.refusal.reason);
             return false;
         }
-        const ApiBody allowed = ApiBodyLimit(m_request.method, m_request.target.path());
-        if (m_length > allowed.bytes) {
-            refuse(413, allowed.reason);
-            return false;
-        }
-        if (m_remote.m_bodyBytes + m_length > HttpRemote::kBodyMemory) {
+        if (m_remote.m_bodyBytes + m_head.contentLength > HttpRemote::kBodyMemory) {
             refuse(503, QStringLiteral("too many uploads at once; try again"));
             return false;
         }
-        m_reserved = m_length;
+        m_reserved = m_head.contentLength;
         m_remote.m_bodyBytes += m_reserved;
-        if (m_length > 0 && m_request.value("expect").compare("100-continue", Qt::CaseInsensitive) == 0)
-            m_socket->write("HTTP/1.1 100 Continue\r\n\r\n");
+        if (m_head.contentLength > 0 && m_head.value("expect").compare("100-continue", Qt::CaseInsensitive) == 0)
+            write("HTTP/1.1 100 Continue\r\n\r\n");
         m_phase = Phase::Body;
         m_windowStart = 0;
         m_timer.start(m_remote.m_timeouts.bodyWindowMs);
@@ -293,10 +380,10 @@ private:
         m_phase = Phase::Waiting;
         m_timer.stop();
         ++m_serial;
-        const HttpRequest request = std::move(m_request);
-        m_request = HttpRequest();
+        const QByteArray body = std::move(m_body);
+        m_body = QByteArray();
         QPointer<HttpConnection> self(this);
-        m_remote.handleRequest(request, m_socket);
+        m_remote.run(ParseApiCall(m_match, body), m_head, this);
         if (self)
             release();
     }
@@ -312,30 +399,107 @@ private:
         const HttpRemote::Timeouts &t = m_remote.m_timeouts;
         switch (m_phase) {
         case Phase::Idle:
+            // A request the system holds, unread because the program was busy, is read rather than dropped.
+            if (m_out.isEmpty() && systemHolds() > 0)
+                return m_timer.start(t.idleMs);
+            return drop();
         case Phase::Closing:
         case Phase::Waiting:
             return drop();
         case Phase::Head:
             return refuse(408, QStringLiteral("the request's headers came too slowly"));
         case Phase::Body: {
-            const qint64 came = m_request.content.size() - m_windowStart;
+            const qint64 came = m_body.size() - m_windowStart;
             if (came < t.minBodyRate * t.bodyWindowMs / 1000)
                 return refuse(408, QStringLiteral("the body came too slowly"));
-            m_windowStart = m_request.content.size();
+            m_windowStart = m_body.size();
             m_timer.start(t.bodyWindowMs);
             return;
         }
         }
     }
 
+    // What the client sends from now on is dropped; the connection ends once the answers are out.
     void closeAfterWrite()
     {
+        if (m_dropped)
+            return;
         m_phase = Phase::Closing;
         release();
-        m_request = HttpRequest();
+        m_body = QByteArray();
         m_timer.start(m_remote.m_timeouts.lingerMs);
-        if (m_socket->bytesToWrite() == 0)
+        if (m_out.isEmpty())
             shutWrite();
+    }
+
+    // The client has stopped sending: gone, or waiting for its answers with
+    // its sending side closed. Only the system's socket table tells which.
+    void peerClosed()
+    {
+        m_peerDone = true;
+        if (!m_ownFd) // the socket's own descriptor is closed now
+            return drop();
+        if (m_phase == Phase::Closing)
+            return m_out.isEmpty() ? drop() : void();
+#ifdef Q_OS_LINUX
+        tcp_info info{};
+        socklen_t length = sizeof info;
+        if (::getsockopt(m_fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 || info.tcpi_state != TCP_CLOSE_WAIT)
+            return drop();
+#endif
+        readMore();
+    }
+
+    // What the client has sent that is not read yet, here or in the system.
+    qint64 systemHolds() const
+    {
+        int waiting = 0;
+#ifdef Q_OS_UNIX
+        if (m_ownFd && ::ioctl(m_fd, FIONREAD, &waiting) != 0)
+            waiting = 0;
+#endif
+        return waiting + (m_socket ? m_socket->bytesAvailable() : 0);
+    }
+
+    void write(const QByteArray &bytes)
+    {
+        if (m_dropped)
+            return;
+        m_out += bytes;
+        flush();
+    }
+
+    // Hands the system what it takes of the answers; more when it can take more.
+    void flush()
+    {
+        if (m_dropped)
+            return;
+#ifdef Q_OS_UNIX
+        while (!m_out.isEmpty()) {
+            const ssize_t sent = ::send(m_fd, m_out.constData(), size_t(m_out.size()), MSG_NOSIGNAL);
+            if (sent < 0 && errno == EINTR)
+                continue;
+            if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                break;
+            if (sent <= 0) // the client is gone
+                return drop();
+            m_out.remove(0, sent);
+        }
+        m_writable->setEnabled(!m_out.isEmpty());
+#else
+        if (m_socket) {
+            m_socket->write(m_out);
+            m_out.clear();
+        }
+#endif
+        if (m_phase == Phase::Closing && m_out.isEmpty())
+            return shutWrite();
+        // A client that takes its answers is not idle, and may be read again.
+        if (m_phase == Phase::Idle)
+            m_timer.start(m_remote.m_timeouts.idleMs);
+        if ((m_phase == Phase::Idle || m_phase == Phase::Head) && m_out.size() <= HttpRemote::kAnswerBacklog &&
+            m_socket && m_socket->bytesAvailable() > 0)
+            QTimer::singleShot(0, this, &HttpConnection::readMore);
     }
 
     // The answer is out: the client sees the end, and what it still sends is dropped.
@@ -344,8 +508,10 @@ private:
         if (m_shut)
             return;
         m_shut = true;
+        if (m_peerDone)
+            return drop();
 #ifdef Q_OS_UNIX
-        ::shutdown(int(m_socket->socketDescriptor()), SHUT_WR);
+        ::shutdown(m_fd, SHUT_WR);
 #else
         m_socket->disconnectFromHost();
 #endif
@@ -353,20 +519,32 @@ private:
 
     HttpRemote &m_remote;
     QTcpSocket *m_socket;
+    int m_fd = -1;
+    bool m_ownFd = false;
+    QSocketNotifier *m_writable = nullptr;
+    QByteArray m_out; // answers the system has not taken yet
+    QHostAddress m_peer;
+    quint16 m_localPort = 0;
+    quint16 m_peerPort = 0;
+    std::optional<bool> m_tokenRequired; // found once: the client's user does not change
     Phase m_phase = Phase::Idle;
     QTimer m_timer;
-    HttpRequest m_request;
-    qint64 m_length = 0;
+    HttpHead m_head;
+    ApiMatch m_match;
+    QByteArray m_body;
     qint64 m_reserved = 0;    // of the listener's body budget
     qint64 m_windowStart = 0; // body bytes at the start of the current window
     bool m_keepAlive = true;
+    bool m_headOnly = false; // HEAD: the answer without its body
+    bool m_peerDone = false; // the client sends no more
     bool m_shut = false;
+    bool m_dropped = false;
     quint64 m_serial = 0;
 };
 
 namespace {
 
-// Writes answers for the connection that owns `socket`, to the request it has waiting now.
+// Writes answers for `connection`, to the request it has waiting now.
 class Responder {
 public:
     Responder(HttpConnection *connection) : m_connection(connection), m_serial(connection ? connection->serial() : 0) {}
@@ -380,11 +558,6 @@ private:
     QPointer<HttpConnection> m_connection;
     quint64 m_serial;
 };
-
-Responder makeResponder(const HttpRequest &, QTcpSocket *socket)
-{
-    return Responder(dynamic_cast<HttpConnection *>(socket->parent()));
-}
 
 void writeJson(const Responder &responder, int status, const QJsonObject &object)
 {
@@ -410,15 +583,6 @@ QByteArray hostName(const QByteArray &host)
     }
     const qsizetype colon = host.indexOf(':');
     return (colon < 0 ? host : host.left(colon)).toLower();
-}
-
-// A port of a "hex address:hex port" field of the socket table.
-int tablePort(const QByteArray &field)
-{
-    const qsizetype colon = field.lastIndexOf(':');
-    bool ok = false;
-    const int port = colon < 0 ? -1 : field.mid(colon + 1).toInt(&ok, 16);
-    return ok ? port : -1;
 }
 
 } // namespace
@@ -451,40 +615,6 @@ int RemoteAccessCheck(const HttpRemote::Access &access, const QByteArray &author
     if (shown.isEmpty() || access.token.isEmpty() || !SameSecret(shown, access.token))
         return refuse(401, "token missing or wrong");
     return 0;
-}
-
-std::optional<uint> SocketTableUid(const QByteArray &table, quint16 localPort, quint16 remotePort)
-{
-    std::optional<uint> uid;
-    for (const QByteArray &line : table.split('\n')) {
-        const QList<QByteArray> f = line.simplified().split(' ');
-        if (f.size() < 8 || tablePort(f.at(1)) != localPort || tablePort(f.at(2)) != remotePort)
-            continue;
-        bool ok = false;
-        const uint owner = f.at(7).toUInt(&ok);
-        if (!ok || (uid && *uid != owner))
-            return std::nullopt;
-        uid = owner;
-    }
-    return uid;
-}
-
-std::optional<uint> LoopbackPeerUid(quint16 serverPort, quint16 peerPort)
-{
-#ifdef Q_OS_LINUX
-    // The peer's own socket: its local port is the peer's, its remote port ours.
-    for (const char *path : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-        QFile file(QString::fromLatin1(path));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        if (const auto uid = SocketTableUid(file.readAll(), peerPort, serverPort))
-            return uid;
-    }
-#else
-    Q_UNUSED(serverPort);
-    Q_UNUSED(peerPort);
-#endif
-    return std::nullopt;
 }
 
 HttpRemote::HttpRemote(RemoteGateway &gateway, const Access &access, QObject *parent)
@@ -547,108 +677,112 @@ void HttpRemote::acceptConnections()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
         if (m_connections.size() >= kMaxConnections) {
-            // A connection that has not brought a whole request yet makes room,
-            // the oldest first: slow clients cannot keep the others out.
+            // A connection that holds nothing a client is owed makes room, the
+            // oldest first: slow clients cannot keep the others out.
             const auto room = std::find_if(m_connections.begin(), m_connections.end(),
                                            [](const HttpConnection *c) { return c->evictable(); });
-            if (room == m_connections.end()) {
-                socket->write(
-                    response(503, jsonBytes(ErrorJson(QStringLiteral("too many connections"))), kJsonHeaders, false));
-                socket->disconnectFromHost();
-                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            if (room != m_connections.end()) {
+                (*room)->makeRoom();
+            } else if (m_refusing.size() >= kMaxRefusing) {
+                // So many are being told already: refused before anything is read.
+                socket->abort();
+                socket->deleteLater();
+                continue;
+            } else {
+                new HttpConnection(*this, socket, false);
                 continue;
             }
-            (*room)->drop();
         }
-        new HttpConnection(*this, socket);
+        new HttpConnection(*this, socket, true);
     }
 }
 
-int HttpRemote::refusal(const HttpRequest &request, QTcpSocket *socket, QString *reason) const
+int HttpRemote::refusal(const HttpHead &head, quint16 localPort, quint16 peerPort, std::optional<bool> &tokenRequired,
+                        QString *reason) const
 {
     // The client's user does not change while its connection lasts: looked up once.
-    QVariant tokenRequired = socket->property("qx7TokenRequired");
-    if (!tokenRequired.isValid()) {
-        tokenRequired = accessFor(socket->localPort(), socket->peerPort()).tokenRequired;
-        socket->setProperty("qx7TokenRequired", tokenRequired);
-    }
+    if (!tokenRequired)
+        tokenRequired = accessFor(peer, localPort, peerPort).tokenRequired;
     Access access = m_access;
-    access.tokenRequired = tokenRequired.toBool();
-    return RemoteAccessCheck(access, request.value("authorization"), request.value("cookie"),
-                             request.query().queryItemValue(QStringLiteral("token")), request.value("host"),
-                             request.value("origin"), reason);
+    access.tokenRequired = *tokenRequired;
+    const QUrlQuery query(QString::fromUtf8(head.query));
+    // A pairing link stands in for the token, on the page only; the address rules still hold.
+    const QString pair = query.queryItemValue(QStringLiteral("pair"));
+    if (!pair.isEmpty() && ParseApiCall(head.method, head.path, {}).kind == ApiCall::Kind::Page) {
+        if (!m_pairing || !m_pairing->valid(pair)) {
+            if (reason)
+                *reason = QString::fromLatin1(kPairingRefused);
+            return 403;
+        }
+        access.tokenRequired = false;
+    }
+    return RemoteAccessCheck(access, head.value("authorization"), head.value("cookie"),
+                             query.queryItemValue(QStringLiteral("token")), head.host, head.value("origin"), reason);
 }
 
-bool HttpRemote::handleRequest(const HttpRequest &request, QTcpSocket *socket)
+void HttpRemote::run(const ApiCall &call, const HttpHead &head, HttpConnection *connection)
 {
-    // The access rule has been applied to the headers, before the body was read.
-    Responder responder = makeResponder(request, socket);
-    const QUrlQuery query = request.query();
-    const QString queryToken = query.queryItemValue(QStringLiteral("token"));
-    ApiCall call = ParseApiCall(request.method, request.url().path(), request.body());
+    // The access rule has been applied to the head, before the body was read.
+    const Responder responder(connection);
+    const QUrlQuery query(QString::fromUtf8(head.query));
     switch (call.kind) {
     case ApiCall::Kind::Refusal:
-        writeJson(responder, call.status, ErrorJson(call.reason));
-        return true;
+        return writeJson(responder, call.status, ErrorJson(call.reason));
     case ApiCall::Kind::WebSocket:
-        writeJson(responder, 400, ErrorJson(QStringLiteral("a WebSocket upgrade is expected here")));
-        return true;
+        return writeJson(responder, 400, ErrorJson(QStringLiteral("a WebSocket upgrade is expected here")));
     case ApiCall::Kind::State:
-        writeJson(responder, 200, StateJson(m_gateway.state()));
-        return true;
+        return writeJson(responder, 200, StateJson(m_gateway.state()));
+    case ApiCall::Kind::Pairing: {
+        const QString path = m_pairing ? QStringLiteral("/?pair=") + m_pairing->code() : QString();
+        if (path.isEmpty())
+            return writeJson(responder, 404, ErrorJson(QStringLiteral("no such resource")));
+        return writeJson(responder, 200, {{QStringLiteral("ok"), true}, {QStringLiteral("path"), path}});
+    }
     case ApiCall::Kind::Page: {
         QFile page(QStringLiteral(":/remote/index.html"));
         page.open(QIODevice::ReadOnly);
-        // The web remote opened with ?token=… keeps it as a cookie for its own requests.
-        if (!queryToken.isEmpty()) {
-            const QByteArray cookie =
-                QByteArray(kCookieName) + '=' + queryToken.toUtf8() + "; Path=/; HttpOnly; SameSite=Strict";
-            responder.write(page.readAll(), {{"Content-Type", "text/html; charset=utf-8"},
-                                             {"Cache-Control", "no-store"},
-                                             {"X-Frame-Options", "DENY"},
-                                             {"Set-Cookie", cookie}});
-        } else {
-            responder.write(page.readAll(), {{"Content-Type", "text/html; charset=utf-8"},
-                                             {"Cache-Control", "no-store"},
-                                             {"X-Frame-Options", "DENY"}});
+        Headers headers{
+            {"Content-Type", "text/html; charset=utf-8"}, {"Cache-Control", "no-store"}, {"X-Frame-Options", "DENY"}};
+        // The web remote opened with ?token=… keeps it as a cookie for its own
+        // requests; a pairing link gives it the token once.
+        QByteArray token = query.queryItemValue(QStringLiteral("token")).toUtf8();
+        const QString pair = query.queryItemValue(QStringLiteral("pair"));
+        if (!pair.isEmpty()) {
+            if (!m_pairing || !m_pairing->redeem(pair))
+                return writeJson(responder, 403, ErrorJson(QString::fromLatin1(kPairingRefused)));
+            token = m_access.token;
         }
-        return true;
+        if (!token.isEmpty())
+            headers.append(
+                {"Set-Cookie", QByteArray(kCookieName) + '=' + token + "; Path=/; HttpOnly; SameSite=Strict"});
+        return responder.write(page.readAll(), headers);
     }
     case ApiCall::Kind::Request:
         break;
     }
-    if (call.request.kind == RemoteRequest::Kind::Load) {
+    RemoteRequest request = call.request;
+    if (request.kind == RemoteRequest::Kind::Load) {
         const QString name = CleanFileName(query.queryItemValue(QStringLiteral("name"), QUrl::FullyDecoded));
-        call.request.name = name.isEmpty() ? QStringLiteral("remote upload") : name;
+        request.name = name.isEmpty() ? QStringLiteral("remote upload") : name;
     }
     // Answered when the outcome is known, if the client is still there.
-    auto held = std::make_shared<Responder>(responder);
-    QPointer<QTcpSocket> client(socket);
-    m_gateway.submit(call.request, socket, [held, client](const RequestOutcome &outcome) {
-        if (client)
-            writeJson(*held, HttpStatus(outcome), OutcomeJson(outcome));
+    m_gateway.submit(request, connection, [responder](const RequestOutcome &outcome) {
+        writeJson(responder, HttpStatus(outcome), OutcomeJson(outcome));
     });
-    return true;
 }
 
-HttpRemote::Access AccessForPeer(const HttpRemote::Access &access, std::optional<uint> peerUid, uint ownUid)
+HttpRemote::Access HttpRemote::accessFor(const QHostAddress &peer, quint16 localPort, quint16 peerPort) const
 {
-    HttpRemote::Access out = access;
-    out.tokenRequired = access.tokenRequired || !peerUid || *peerUid != ownUid;
+    // Asked of the one access rule; a caller it does not hear shows no token that would do.
+    const AccessRule rule{!m_access.loopbackOnly, {}};
+    const auto user =
+        PlainAddress(peer).isLoopback() ? LoopbackPeerUser(SocketKind::Tcp, localPort, peerPort) : std::nullopt;
+    const Entry entry = AccessOf(rule, peer, user, OwnUser(), true);
+    Access out = m_access;
+    out.tokenRequired = entry != Entry::Open;
+    if (entry == Entry::Closed)
+        out.token.clear();
     return out;
-}
-
-HttpRemote::Access HttpRemote::accessFor(quint16 localPort, quint16 peerPort) const
-{
-    if (m_access.tokenRequired)
-        return m_access;
-#ifdef Q_OS_UNIX
-    return AccessForPeer(m_access, LoopbackPeerUid(localPort, peerPort), uint(::getuid()));
-#else
-    Q_UNUSED(localPort);
-    Q_UNUSED(peerPort);
-    return AccessForPeer(m_access, std::nullopt, 0);
-#endif
 }
 
 void HttpRemote::upgrade(HttpConnection *connection)
@@ -675,17 +809,22 @@ int HttpRemote::upgradedSockets()
     return int(m_upgraded.size());
 }
 
+qint64 HttpRemote::answerBytesHeld() const
+{
+    qint64 held = 0;
+    for (const HttpConnection *c : m_connections)
+        held += c->unsent();
+    return held;
+}
+
 void HttpRemote::answerWaiting()
 {
     if (m_server)
         m_server->close();
     const QByteArray ending = jsonBytes(ErrorJson(QStringLiteral("the program is ending")));
-    for (HttpConnection *c : std::as_const(m_connections)) {
-        if (!c->waiting())
-            continue;
-        Responder(c).write(ending, kJsonHeaders, 503);
-        c->socket()->flush();
-    }
+    const QList<HttpConnection *> open = m_connections;
+    for (HttpConnection *c : open)
+        c->answerAll(ending);
 }
 
 // Closed once the loop over the clients is done: closing takes it out of the list.
@@ -727,10 +866,10 @@ void HttpRemote::acceptWebSockets()
         const QNetworkRequest handshake = ws->request();
         const QUrlQuery query(ws->requestUrl());
         QString reason;
-        const int refused =
-            RemoteAccessCheck(accessFor(ws->localPort(), ws->peerPort()), handshake.rawHeader("Authorization"),
-                              handshake.rawHeader("Cookie"), query.queryItemValue(QStringLiteral("token")),
-                              handshake.rawHeader("Host"), handshake.rawHeader("Origin"), &reason);
+        const int refused = RemoteAccessCheck(accessFor(ws->peerAddress(), ws->localPort(), ws->peerPort()),
+                                              handshake.rawHeader("Authorization"), handshake.rawHeader("Cookie"),
+                                              query.queryItemValue(QStringLiteral("token")),
+                                              handshake.rawHeader("Host"), handshake.rawHeader("Origin"), &reason);
         // The upgrade has been answered by now; a refused one is closed at once with the reason.
         if (ws->requestUrl().path() != QLatin1String("/api/v1/ws") || refused || m_sockets.size() >= kMaxWebSockets) {
             ws->close(QWebSocketProtocol::CloseCodePolicyViolated,

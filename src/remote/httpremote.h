@@ -1,19 +1,24 @@
 #pragma once
 // The HTTP side of the remote control: the JSON API, the web remote's page
-// and the WebSocket state feed, on a small HTTP/1.1 reader of our own in
-// front of Qt's WebSocket server. It is a service that any machine allowed
-// to reach it can lean on, so everything it holds is bounded:
+// and the WebSocket state feed, in front of Qt's WebSocket server. Request
+// heads are read by Boost.Beast's parser (ParseHttpHead), routes are those of
+// the API's one table (MatchApiRoute). It is a service that any machine
+// allowed to reach it can lean on, so everything it holds is bounded:
 // - connections are counted by what is open: an HTTP connection gives its
 //   slot back when it closes or becomes a WebSocket, a WebSocket its own
-//   when it is gone; when every HTTP slot is taken, one that has not yet
-//   brought a whole request makes room for the newcomer;
+//   when it is gone; when every HTTP slot is taken, one that holds nothing
+//   its client is owed (idle after its answers, or a request still coming)
+//   is told 503 and makes room for the newcomer, else the newcomer is told
+//   503;
+// - a client that does not take its answers is not read further: answers
+//   pile up to a few, never more;
 // - a request's headers must come within a few seconds, its body at a
 //   minimum rate, and a kept-alive connection without a request is closed;
 // - the access rule is applied to the headers: a refused request is
 //   answered and closed before its body is read, the body's length is the
 //   route's to allow, and the bodies held at once stay within a few pictures;
 // - one request of a connection at a time: pipelined requests are answered
-//   in their order;
+//   in their order, also to a client that has closed its sending side;
 // - a WebSocket client that does not answer a ping in time, or lets its
 //   unsent bytes pile up past a limit, is closed; one that is only slow gets
 //   the newest state once it has taken what was sent.
@@ -25,8 +30,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
-#include <QUrl>
-#include <QUrlQuery>
 #include <optional>
 
 class QTcpServer;
@@ -37,28 +40,20 @@ class QWebSocketServer;
 namespace qx {
 
 class RemoteGateway;
+class RemotePairing;
 class HttpConnection;
-
-// One request as it came: method, target, headers (names in lower case) and body.
-class HttpRequest {
-public:
-    QByteArray method;
-    QUrl target;
-    QList<QPair<QByteArray, QByteArray>> headers;
-    QByteArray content;
-
-    QByteArray value(const QByteArray &lowerName) const;
-    QUrl url() const { return target; }
-    QUrlQuery query() const { return QUrlQuery(target); }
-    QByteArray body() const { return content; }
-};
+struct HttpHead;
 
 class HttpRemote : public QObject {
     Q_OBJECT
 public:
     static constexpr int kMaxConnections = 256; // HTTP connections open at once
     static constexpr int kMaxWebSockets = 200;  // WebSocket clients, beside them
+    static constexpr int kMaxRefusing = 256;    // connections past the limit being told 503, beside them
     static constexpr qint64 kMaxHeadBytes = 16 * 1024;
+    // Answers a client has not taken: past this much, its next request is
+    // not read until it takes them (the web page, the largest, is 16 KiB).
+    static constexpr qint64 kAnswerBacklog = 64 * 1024;
     // The bodies held at once, as their lengths announce them.
     static constexpr qint64 kBodyMemory = 3 * (kMaxPictureBytes + 1024 * 1024);
     // Unsent bytes of a WebSocket client: past the first the state waits
@@ -91,23 +86,27 @@ public:
     int httpConnections() const { return int(m_connections.size()); }
     // The body bytes held now, of requests still arriving.
     qint64 bodyBytesHeld() const { return m_bodyBytes; }
+    // The answers written and not yet taken by their clients.
+    qint64 answerBytesHeld() const;
     // Shorter time-outs, for tests; set before the first connection.
     void setTimeouts(const Timeouts &timeouts);
+    // The pairing codes the page takes in place of the token ("/?pair=<code>", once each).
+    void setPairing(RemotePairing *pairing) { m_pairing = pairing; }
 
     // Every request that waits for its outcome is answered 503 now, and its
     // answer handed to the system before this returns: the program is ending.
     void answerWaiting();
 
-protected:
-    bool handleRequest(const HttpRequest &request, QTcpSocket *socket);
-
 private:
     friend class HttpConnection;
     void acceptConnections();
     void acceptWebSockets();
-    // The access rule for a client of `localPort` from `peerPort`.
-    Access accessFor(quint16 localPort, quint16 peerPort) const;
-    int refusal(const HttpRequest &request, QTcpSocket *socket, QString *reason) const;
+    // What the access rule asks of a client at `peer`, of `localPort` from `peerPort`.
+    Access accessFor(const QHostAddress &peer, quint16 localPort, quint16 peerPort) const;
+    int refusal(const HttpHead &head, const QHostAddress &peer, quint16 localPort, quint16 peerPort,
+                std::optional<bool> &tokenRequired, QString *reason) const;
+    // Answers `call` on `connection` now, or once the gateway has its outcome.
+    void run(const ApiCall &call, const HttpHead &head, HttpConnection *connection);
     void upgrade(HttpConnection *connection);
     int upgradedSockets();
     void pingWebSockets();
@@ -118,10 +117,12 @@ private:
 
     RemoteGateway &m_gateway;
     Access m_access;
+    QPointer<RemotePairing> m_pairing;
     Timeouts m_timeouts;
     QTcpServer *m_server = nullptr;
     QWebSocketServer *m_webSockets = nullptr;
     QList<HttpConnection *> m_connections;
+    QList<HttpConnection *> m_refusing;     // past the limit, being answered 503
     QList<QPointer<QTcpSocket>> m_upgraded; // handed to the WebSocket server, until gone
     qint64 m_bodyBytes = 0;
     QList<QWebSocket *> m_sockets;
@@ -138,17 +139,5 @@ private:
 // place as the Host. 0 when it may, else 401 or 403 with the reason.
 int RemoteAccessCheck(const HttpRemote::Access &access, const QByteArray &authorization, const QByteArray &cookie,
                       const QString &queryToken, const QByteArray &host, const QByteArray &origin, QString *reason);
-
-// The user id that owns the TCP socket at `localPort` connected to
-// `remotePort`, from a table in the form of Linux's /proc/net/tcp; none when
-// no entry, or entries of different users, match.
-std::optional<uint> SocketTableUid(const QByteArray &table, quint16 localPort, quint16 remotePort);
-// The access rule for a client on this computer: token-free only when the
-// rule asks for none and the client runs as `ownUid` (the operator's own
-// programs); another user's, or one whose user is unknown, shows the token.
-HttpRemote::Access AccessForPeer(const HttpRemote::Access &access, std::optional<uint> peerUid, uint ownUid);
-// The user id of the program at the other end of a loopback connection
-// accepted on `serverPort` from `peerPort`, where the platform tells it.
-std::optional<uint> LoopbackPeerUid(quint16 serverPort, quint16 peerPort);
 
 } // namespace qx

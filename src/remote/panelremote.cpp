@@ -50,4 +50,21 @@ void PanelRemote::change(bool enabled, const QString &port, bool allowOthers)
     Q_EMIT settingsChanged();
 }
 
+bool PanelRemote::newToken()
+{
+    if (!started() || m_override)
+        return false;
+    RemoteSettings next = m_settings;
+    next.token = MakeRemoteToken();
+    if (!SaveRemoteSettings(m_path, next)) {
+        m_findings << FillIn(m_core.state.msg(89), QDir::toNativeSeparators(m_path));
+        Q_EMIT settingsChanged();
+        return false;
+    }
+    m_settings = next;
+    m_control.apply(m_settings);
+    Q_EMIT settingsChanged();
+    return true;
+}
+
 } // namespace qx

@@ -33,6 +33,11 @@ public:
     // text that is no port (1 to 65535) leaves the port before. Nothing
     // changes while a port of the command line is in use.
     void change(bool enabled, const QString &port, bool allowOthers);
+    // A new token, kept in remote.ini first: a token the next start would
+    // not find would lock the tablets out then, so when it cannot be written
+    // the old one stays (and the findings say so). Not while a port of the
+    // command line is in use.
+    bool newToken();
 
     bool started() const { return !m_path.isEmpty(); }
     const RemoteSettings &settings() const { return m_settings; }

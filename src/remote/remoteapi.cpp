@@ -116,112 +116,124 @@ ApiCall switchCall(RemoteRequest::Kind kind, int window, const QByteArray &body)
     return request(r);
 }
 
+ApiCall special(ApiCall::Kind kind)
+{
+    ApiCall call;
+    call.kind = kind;
+    call.status = 200;
+    return call;
+}
+
+ApiCall presetCall(int preset, const QByteArray &)
+{
+    RemoteRequest r;
+    r.kind = RemoteRequest::Kind::Preset;
+    r.preset = preset;
+    return request(r);
+}
+
+ApiCall bankCall(int bank, const QByteArray &body)
+{
+    if (body.size() > kMaxPictureBytes)
+        return refusal(413, QStringLiteral("a picture of at most 64 MiB"));
+    if (!LooksLikePicture(body))
+        return refusal(415, QStringLiteral("the body is not a BMP, GIF or JPEG picture"));
+    RemoteRequest r;
+    r.kind = RemoteRequest::Kind::Load;
+    r.number = bank;
+    r.picture = body;
+    return request(r);
+}
+
+const char kJsonLimit[] = "a body of at most 4 KiB here";
+const char kPictureLimit[] = "a picture of at most 64 MiB";
+
+// Every route, once. "#" in a path is a number from 1 to the route's `high`.
+const std::vector<ApiRoute> kRoutes{
+    {"GET", "/", 0, nullptr, kMaxJsonBytes, kJsonLimit,
+     [](int, const QByteArray &) { return special(ApiCall::Kind::Page); }},
+    {"GET", "/index.html", 0, nullptr, kMaxJsonBytes, kJsonLimit,
+     [](int, const QByteArray &) { return special(ApiCall::Kind::Page); }},
+    {"GET", "/api/v1/state", 0, nullptr, kMaxJsonBytes, kJsonLimit,
+     [](int, const QByteArray &) { return special(ApiCall::Kind::State); }},
+    {"GET", "/api/v1/ws", 0, nullptr, kMaxJsonBytes, kJsonLimit,
+     [](int, const QByteArray &) { return special(ApiCall::Kind::WebSocket); }},
+    {"POST", "/api/v1/pair", 0, nullptr, kMaxJsonBytes, kJsonLimit,
+     [](int, const QByteArray &) { return special(ApiCall::Kind::Pairing); }},
+    {"POST", "/api/v1/readback", 0, nullptr, kMaxJsonBytes, kJsonLimit,
+     [](int, const QByteArray &) {
+         RemoteRequest r;
+         r.kind = RemoteRequest::Kind::ReadBack;
+         return request(r);
+     }},
+    {"POST", "/api/v1/preset/#", kPresets, "preset must be a number from 1 to 16", kMaxJsonBytes, kJsonLimit,
+     presetCall},
+    {"POST", "/api/v1/background/source", 0, nullptr, kMaxJsonBytes, kJsonLimit,
+     [](int, const QByteArray &body) { return sourceCall(0, body); }},
+    {"POST", "/api/v1/window/#/source", kWindows, "window must be a number from 1 to 4", kMaxJsonBytes, kJsonLimit,
+     sourceCall},
+    {"POST", "/api/v1/window/#/enabled", kWindows, "window must be a number from 1 to 4", kMaxJsonBytes, kJsonLimit,
+     [](int window, const QByteArray &body) { return switchCall(RemoteRequest::Kind::Enabled, window, body); }},
+    {"POST", "/api/v1/window/#/fullscreen", kWindows, "window must be a number from 1 to 4", kMaxJsonBytes, kJsonLimit,
+     [](int window, const QByteArray &body) { return switchCall(RemoteRequest::Kind::FullScreen, window, body); }},
+    {"PUT", "/api/v1/bank/#", kBanks, "bank must be a number from 1 to 4", kMaxPictureBytes, kPictureLimit, bankCall},
+};
+
+// Whether `path` has the route's shape; its number segment in `number`.
+bool sameShape(const char *pattern, const QString &path, QString *number)
+{
+    const QStringList want = QString::fromLatin1(pattern).split(QLatin1Char('/'));
+    const QStringList have = path.split(QLatin1Char('/'));
+    if (want.size() != have.size())
+        return false;
+    for (qsizetype i = 0; i < want.size(); ++i) {
+        if (want.at(i) == QLatin1String("#"))
+            *number = have.at(i);
+        else if (want.at(i) != have.at(i))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
+
+ApiMatch MatchApiRoute(const QByteArray &method, const QString &path)
+{
+    ApiMatch match;
+    const char *allowed = nullptr;
+    for (const ApiRoute &route : kRoutes) {
+        QString number;
+        if (!sameShape(route.path, path, &number))
+            continue;
+        // HEAD is GET without the answer's body.
+        if (method != route.method && !(method == "HEAD" && qstrcmp(route.method, "GET") == 0)) {
+            allowed = route.method;
+            continue;
+        }
+        const auto n = route.high > 0 ? numberIn(number, 1, route.high) : std::optional<int>(0);
+        if (!n) {
+            match.refusal = refusal(400, QString::fromLatin1(route.numberReason));
+            return match;
+        }
+        match.route = &route;
+        match.number = *n;
+        return match;
+    }
+    match.refusal = allowed ? refusal(405, QStringLiteral("only %1 is allowed here").arg(QLatin1String(allowed)))
+                            : refusal(404, QStringLiteral("no such resource"));
+    return match;
+}
+
+ApiCall ParseApiCall(const ApiMatch &match, const QByteArray &body)
+{
+    if (!match.route)
+        return match.refusal;
+    return match.route->make(match.number, body);
+}
 
 ApiCall ParseApiCall(const QByteArray &method, const QString &path, const QByteArray &body)
 {
-    const bool get = method == "GET";
-    const bool post = method == "POST";
-    const bool put = method == "PUT";
-    if (path == QLatin1String("/") || path == QLatin1String("/index.html")) {
-        if (!get)
-            return refusal(405, QStringLiteral("only GET is allowed here"));
-        ApiCall call;
-        call.kind = ApiCall::Kind::Page;
-        call.status = 200;
-        return call;
-    }
-    const QString prefix = QStringLiteral("/api/v1/");
-    if (!path.startsWith(prefix))
-        return refusal(404, QStringLiteral("no such resource"));
-    const QStringList parts = path.mid(prefix.size()).split(QLatin1Char('/'));
-    const auto is = [&parts](std::initializer_list<const char *> names) {
-        if (parts.size() != int(names.size()))
-            return false;
-        int i = 0;
-        for (const char *name : names) {
-            if (name && parts.at(i) != QLatin1String(name))
-                return false;
-            ++i;
-        }
-        return true;
-    };
-    const auto wrongMethod = [](const char *allowed) {
-        return refusal(405, QStringLiteral("only %1 is allowed here").arg(QLatin1String(allowed)));
-    };
-
-    if (is({"state"}) || is({"ws"})) {
-        if (!get)
-            return wrongMethod("GET");
-        ApiCall call;
-        call.kind = parts.at(0) == QLatin1String("ws") ? ApiCall::Kind::WebSocket : ApiCall::Kind::State;
-        call.status = 200;
-        return call;
-    }
-    if (is({"readback"})) {
-        if (!post)
-            return wrongMethod("POST");
-        RemoteRequest r;
-        r.kind = RemoteRequest::Kind::ReadBack;
-        return request(r);
-    }
-    if (is({"preset", nullptr})) {
-        if (!post)
-            return wrongMethod("POST");
-        const auto preset = numberIn(parts.at(1), 1, kPresets);
-        if (!preset)
-            return refusal(400, QStringLiteral("preset must be a number from 1 to 16"));
-        RemoteRequest r;
-        r.kind = RemoteRequest::Kind::Preset;
-        r.preset = *preset;
-        return request(r);
-    }
-    if (is({"background", "source"})) {
-        if (!post)
-            return wrongMethod("POST");
-        return sourceCall(0, body);
-    }
-    if (is({"window", nullptr, nullptr})) {
-        const QString &what = parts.at(2);
-        const bool known =
-            what == QLatin1String("source") || what == QLatin1String("enabled") || what == QLatin1String("fullscreen");
-        if (!known)
-            return refusal(404, QStringLiteral("no such resource"));
-        if (!post)
-            return wrongMethod("POST");
-        const auto window = numberIn(parts.at(1), 1, kWindows);
-        if (!window)
-            return refusal(400, QStringLiteral("window must be a number from 1 to 4"));
-        if (what == QLatin1String("source"))
-            return sourceCall(*window, body);
-        return switchCall(what == QLatin1String("enabled") ? RemoteRequest::Kind::Enabled
-                                                           : RemoteRequest::Kind::FullScreen,
-                          *window, body);
-    }
-    if (is({"bank", nullptr})) {
-        if (!put)
-            return wrongMethod("PUT");
-        const auto bank = numberIn(parts.at(1), 1, kBanks);
-        if (!bank)
-            return refusal(400, QStringLiteral("bank must be a number from 1 to 4"));
-        if (body.size() > kMaxPictureBytes)
-            return refusal(413, QStringLiteral("a picture of at most 64 MiB"));
-        if (!LooksLikePicture(body))
-            return refusal(415, QStringLiteral("the body is not a BMP, GIF or JPEG picture"));
-        RemoteRequest r;
-        r.kind = RemoteRequest::Kind::Load;
-        r.number = *bank;
-        r.picture = body;
-        return request(r);
-    }
-    return refusal(404, QStringLiteral("no such resource"));
-}
-
-ApiBody ApiBodyLimit(const QByteArray &method, const QString &path)
-{
-    if (method == "PUT" && path.startsWith(QLatin1String("/api/v1/bank/")))
-        return {kMaxPictureBytes, QStringLiteral("a picture of at most 64 MiB")};
-    return {kMaxJsonBytes, QStringLiteral("a body of at most 4 KiB here")};
+    return ParseApiCall(MatchApiRoute(method, path), body);
 }
 
 bool LooksLikePicture(const QByteArray &body)
@@ -295,6 +307,22 @@ QJsonValue sourceJson(const RemoteState::Window &w)
 }
 } // namespace
 
+const QList<QPair<const char *, int>> &PageTextMessages()
+{
+    // The desk's own messages where it has the text (10..15, 32), the page's own from 90 on.
+    static const QList<QPair<const char *, int>> table{
+        {"bank", 10},           {"live", 11},        {"window", 12},    {"background", 13},
+        {"connecting", 32},     {"readBack", 90},    {"presets", 91},   {"windows", 92},
+        {"loadTitle", 93},      {"load", 94},        {"hold", 95},      {"unlocked", 96},
+        {"armAndTake", 97},     {"take", 98},        {"cancel", 99},    {"ok", 100},
+        {"enabled", 101},       {"fullScreen", 102}, {"unknown", 103},  {"locked", 104},
+        {"choosePicture", 105}, {"loading", 106},    {"noAnswer", 107}, {"noPanel", 108},
+        {"busy", 109},          {"waiting", 110},    {"done", 111},     {"question", 112},
+        {"preset", 113},        {"on", 114},         {"off", 115},
+    };
+    return table;
+}
+
 QJsonObject StateJson(const RemoteState &s)
 {
     QJsonArray presets;
@@ -320,7 +348,11 @@ QJsonObject StateJson(const RemoteState &s)
         banks.append(QJsonObject{{QStringLiteral("number"), n},
                                  {QStringLiteral("name"), s.bankNames[size_t(n - 1)]},
                                  {QStringLiteral("file"), s.bankFiles[size_t(n - 1)]}});
+    QJsonObject texts;
+    for (const auto &[key, text] : s.pageTexts)
+        texts.insert(key, text);
     return QJsonObject{
+        {QStringLiteral("texts"), texts},
         {QStringLiteral("link"),
          QJsonObject{{QStringLiteral("state"), s.linkState}, {QStringLiteral("text"), s.linkText}}},
         {QStringLiteral("presetLast"), s.presetLast},
@@ -390,7 +422,7 @@ OscCall oscRequest(const RemoteRequest &r)
 bool IsOscFeedbackAddress(const QString &address)
 {
     static const QRegularExpression sent(
-        QStringLiteral("^/qx7/(error|link|busy|preset/last|background/source|window/[^/]*/source)$"));
+        QStringLiteral("^/qx7/(error|link|busy|fullscreen|preset/last|background/source|window/[^/]*/source)$"));
     return sent.match(address).hasMatch();
 }
 
@@ -497,15 +529,21 @@ QList<OscMessage> OscFeedback(const RemoteState &s)
     out << OscMessage{QStringLiteral("/qx7/link"), {text(s.linkText)}};
     out << OscMessage{QStringLiteral("/qx7/preset/last"), {integer(s.presetLast)}};
     // What is not known is not sent: a surface keeps showing nothing rather than a guess.
+    bool known = false;
+    bool fullscreen = false;
     for (int n = 1; n <= kWindows; ++n) {
         const RemoteState::Window &w = s.windows[size_t(n - 1)];
         const QString base = QStringLiteral("/qx7/window/%1/").arg(n);
         if (!w.known)
             continue;
+        known = true;
+        fullscreen = fullscreen || w.fullscreen;
         out << OscMessage{base + QStringLiteral("source"), {text(SourceText(w))}};
         out << OscMessage{base + QStringLiteral("enabled"), {integer(w.enabled ? 1 : 0)}};
-        out << OscMessage{base + QStringLiteral("fullscreen"), {integer(w.fullscreen ? 1 : 0)}};
     }
+    // The device has one full-screen value, not one per window: shown while a window is enabled.
+    if (known)
+        out << OscMessage{QStringLiteral("/qx7/fullscreen"), {integer(fullscreen ? 1 : 0)}};
     if (s.background.known)
         out << OscMessage{QStringLiteral("/qx7/background/source"), {text(SourceText(s.background))}};
     out << OscMessage{QStringLiteral("/qx7/busy"), {integer(s.busy ? 1 : 0)}};

@@ -26,6 +26,7 @@ struct ApiCall {
         State,     // GET /api/v1/state
         WebSocket, // GET /api/v1/ws without an upgrade: refused (400) by the listener
         Request,   // `request` goes to the gateway
+        Pairing,   // POST /api/v1/pair: a pairing link for another tablet
     };
     Kind kind = Kind::Refusal;
     int status = 400;
@@ -33,16 +34,31 @@ struct ApiCall {
     RemoteRequest request;
 };
 
-// The call that `method` on `path` with `body` is. Paths are matched exactly
-// (no trailing "/"); numbers are plain decimal within their range.
-ApiCall ParseApiCall(const QByteArray &method, const QString &path, const QByteArray &body);
-
-// The largest body `method` on `path` takes, and the reason given for a longer one.
-struct ApiBody {
-    qint64 bytes = 0;
-    QString reason;
+// One route of the API, written once: the reader takes its method, path and
+// body limit from here before it reads a body, ParseApiCall the call.
+struct ApiRoute {
+    const char *method; // a GET route answers HEAD too, without the body
+    const char *path;   // "#" stands for a number segment, from 1 to `high`
+    int high;
+    const char *numberReason; // a number out of range: 400 with this
+    qint64 bodyLimit;         // the longest body it takes; longer is 413 with `bodyReason`
+    const char *bodyReason;
+    ApiCall (*make)(int number, const QByteArray &body);
 };
-ApiBody ApiBodyLimit(const QByteArray &method, const QString &path);
+
+// The route `method` on `path` names, with its number; without a route, the
+// refusal: 404 no such path, 405 another method, 400 a number out of range.
+// Paths are matched exactly (no trailing "/"); numbers are plain decimal.
+struct ApiMatch {
+    const ApiRoute *route = nullptr;
+    int number = 0;
+    ApiCall refusal;
+};
+ApiMatch MatchApiRoute(const QByteArray &method, const QString &path);
+
+// The call a matched route with `body` is.
+ApiCall ParseApiCall(const ApiMatch &match, const QByteArray &body);
+ApiCall ParseApiCall(const QByteArray &method, const QString &path, const QByteArray &body);
 
 // 200 done, 409 busy, 503 link down or failed, 422 refused, 503 ending.
 int HttpStatus(const RequestOutcome &outcome);
@@ -58,9 +74,13 @@ bool LooksLikePicture(const QByteArray &body);
 // holds 255); "" when nothing is left.
 QString CleanFileName(const QString &name);
 
+// The web remote's texts: the key the page knows each by, and its message number.
+const QList<QPair<const char *, int>> &PageTextMessages();
+
 // {"link": {...}, "presetLast": n, "presets": [...], "inputs": [...],
 //  "windows": [...], "background": {...}, "banks": [...], "busy": b,
-//  "version": "...", "bankQuestion": {"text": "...", "title": "..."}};
+//  "version": "...", "bankQuestion": {"text": "...", "title": "..."},
+//  "texts": {"readBack": "...", ...}};
 // a window's source, enabled and fullscreen and the background's source are
 // null while not known.
 QJsonObject StateJson(const RemoteState &state);
