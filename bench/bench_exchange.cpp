@@ -62,7 +62,7 @@ double appExchange(qx::AppState &state, int count)
     ex.ClearReceive();
     ex.SendCommand(ldim());
     ex.WaitReply(QStringLiteral("~01@LDIM"));
-    if (ex.ReplyText.isEmpty())
+    if (ex.replyText().isEmpty())
         std::fprintf(stderr, "no LDIM reply\n");
     int missed = 0;
     QElapsedTimer t;
@@ -70,7 +70,7 @@ double appExchange(qx::AppState &state, int count)
     for (int n = 1; n <= count; ++n) {
         ex.SendCommand(packet(n));
         ex.WaitReply(QString());
-        missed += ex.ReplyText.isEmpty();
+        missed += ex.replyText().isEmpty();
     }
     const double us = double(t.nsecsElapsed()) / 1000.0 / count;
     if (missed)

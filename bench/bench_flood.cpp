@@ -99,7 +99,7 @@ int sendReadBack(qx::CommandExchange &ex)
     for (const auto &c : readBack()) {
         ex.SendCommand(c.first);
         ex.WaitReply(c.second);
-        replies += !ex.ReplyText.isEmpty();
+        replies += !ex.replyText().isEmpty();
     }
     return replies;
 }
@@ -140,7 +140,7 @@ Phase flood(int seconds, qint64 rate)
     // The first command starts the flood; then nothing waits for a line.
     ex.SendCommand("# \r");
     ex.WaitReply(QStringLiteral("~01@ OK"));
-    if (ex.ReplyText.isEmpty()) {
+    if (ex.replyText().isEmpty()) {
         std::fprintf(stderr, "bench-flood: no reply before the flood\n");
     } else {
         const double cpu0 = cpuSeconds();

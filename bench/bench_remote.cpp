@@ -236,7 +236,10 @@ int main(int argc, char *argv[])
 
         emu.clearReceived();
         t.start();
-        rig.core.session.lease().exchange().SendCommand(qx::PresetRecall(preset));
+        {
+            auto lease = rig.core.session.lease();
+            lease.exchange().SendCommand(qx::PresetRecall(preset));
+        }
         direct << until(t, arrived);
 
         emu.clearReceived();

@@ -72,10 +72,10 @@ struct Soak {
         ex.ClearReceive();
         ex.SendCommand("#Y 0,300," + QByteArray::number(n % 16) + ',' + w + '\r');
         ex.WaitReply(QStringLiteral("~01@Y 0,300,"));
-        failedExchanges += ex.ReplyText.isEmpty();
+        failedExchanges += ex.replyText().isEmpty();
         ex.SendCommand("#Y 0,337,0," + w + '\r');
         ex.WaitReply(QStringLiteral("~01@Y 0,337,"));
-        failedExchanges += ex.ReplyText.isEmpty();
+        failedExchanges += ex.replyText().isEmpty();
     }
     // `commands` switching commands, in pairs.
     void switching(int commands)

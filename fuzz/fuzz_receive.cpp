@@ -142,17 +142,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     qsizetype scanned = 0;
 
     const auto poll = [&](bool take) {
-        const QByteArray arriving = ex.TcpRxBuffer;
+        const QByteArray arriving = ex.tcpPending();
         // Only a poll that ends above the limit drops anything; then the text
         // before it is needed to see what went.
         const bool mayDrop = ex.rxBufferSize() + arriving.size() > CommandExchange::kRxLimit;
         QByteArray all = mayDrop ? ex.rxBuffer() + arriving : QByteArray();
         scanned += all.size() + kPollCost;
-        const bool hadLine = !ex.RxLine.isEmpty();
+        const bool hadLine = !ex.rxLine().isEmpty();
         logged.clear();
         cuts = 0;
         ex.ReceivePoll();
-        QX_FUZZ_CHECK(ex.TcpRxBuffer.isEmpty());
+        QX_FUZZ_CHECK(ex.tcpPending().isEmpty());
         QX_FUZZ_CHECK(ex.rxBufferSize() <= CommandExchange::kRxLimit);
         for (const QString &text : std::as_const(logged)) {
             const qsizetype unfinished = droppedBytes(text, kUnfinishedEnd);
@@ -177,7 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (inStep) {
             model.poll(arriving);
             scanned += model.buffer.size();
-            QX_FUZZ_CHECK(ex.RxLine == model.line);
+            QX_FUZZ_CHECK(ex.rxLine() == model.line);
             // Large buffers by their size and ends: a full copy per poll would
             // cost more than the rest.
             const QByteArray buffer = ex.rxBuffer();
@@ -190,14 +190,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             QX_FUZZ_CHECK(logged == model.logged);
             model.logged.clear();
         }
-        QX_FUZZ_CHECK(cuts == (!hadLine && !ex.RxLine.isEmpty() ? 1 : 0));
-        if (!hadLine && !ex.RxLine.isEmpty()) {
-            const QByteArray &line = ex.RxLine;
+        QX_FUZZ_CHECK(cuts == (!hadLine && !ex.rxLine().isEmpty() ? 1 : 0));
+        if (!hadLine && !ex.rxLine().isEmpty()) {
+            const QByteArray line = ex.rxLine();
             QX_FUZZ_CHECK(!line.contains('\r') && !line.contains('\n') && !line.contains('\0') && !line.contains('|'));
             outText += line;
         }
         if (take) {
-            ex.RxLine.clear();
+            ex.takeRxLine();
             model.line.clear();
         }
     };
@@ -217,7 +217,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         fed += piece.size();
         const bool take = control & 0x80;
 
-        ex.TcpRxBuffer += piece;
+        ex.feedTcp(piece);
         poll(take);
         for (int k = (control >> 3) & 3; k > 0; --k)
             poll(take);
@@ -226,11 +226,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // empty lines included, until a poll changes nothing.
     bool queued = true;
     while (queued && scanned < kScanCap) {
-        ex.RxLine.clear();
+        ex.takeRxLine();
         model.line.clear();
         const qsizetype before = ex.rxBufferSize();
         poll(false);
-        queued = !ex.RxLine.isEmpty() || ex.rxBufferSize() != before;
+        queued = !ex.rxLine().isEmpty() || ex.rxBufferSize() != before;
     }
     const QByteArray rest = withoutLineEnds(ex.rxBuffer());
     if (droppedBehind > 0)

@@ -78,13 +78,13 @@ private Q_SLOTS:
         QStringList got;
         connect(&peer.rig.ex, &CommandExchange::lineCut, this, [&] {
             if (!waiting)
-                got << QString::fromLatin1(std::exchange(peer.rig.ex.RxLine, QByteArray()));
+                got << QString::fromLatin1(peer.rig.ex.takeRxLine());
         });
         QVERIFY(peer.connected && peer.send(bytes));
         if (waiting) {
-            QTRY_VERIFY(!peer.rig.ex.RxLine.isEmpty());
+            QTRY_VERIFY(!peer.rig.ex.rxLine().isEmpty());
             peer.rig.ex.ReceivePoll(); // a tick before the wait took "A"
-            got = QStringList{"waiting", QString::fromLatin1(peer.rig.ex.RxLine)};
+            got = QStringList{"waiting", QString::fromLatin1(peer.rig.ex.rxLine())};
         }
         QTRY_COMPARE(got, lines);
     }
@@ -328,15 +328,15 @@ private Q_SLOTS:
         rig.state.settings.ComPort = 0;
         const QByteArray junk(64 * 1024, 'x');
         for (int i = 0; i <= CommandExchange::kRxLimit / junk.size(); ++i) {
-            rig.ex.TcpRxBuffer += junk;
+            rig.ex.feedTcp(junk);
             rig.ex.ReceivePoll();
         }
         QVERIFY(rig.ex.rxBufferSize() <= CommandExchange::kRxLimit);
         QVERIFY(rig.log.lastReceived().startsWith(QStringLiteral("RECEIVE OVERFLOW")));
         // A normal reply afterwards is cut as usual.
-        rig.ex.TcpRxBuffer += "~01@ OK\r\n";
+        rig.ex.feedTcp("~01@ OK\r\n");
         rig.ex.ReceivePoll();
-        QCOMPARE(rig.ex.RxLine, QByteArray("~01@ OK"));
+        QCOMPARE(rig.ex.rxLine(), QByteArray("~01@ OK"));
     }
 
     void floodOfLines_data()
@@ -357,7 +357,7 @@ private Q_SLOTS:
         rig.log.setShowLog(true);
         qint64 peak = 0, dropped = 0;
         connect(&rig.link, &DeviceLink::socketDataArrived, this,
-                [&] { peak = qMax<qint64>(peak, rig.ex.rxBufferSize() + rig.ex.TcpRxBuffer.size()); });
+                [&] { peak = qMax<qint64>(peak, rig.ex.rxBufferSize() + rig.ex.tcpPending().size()); });
         connect(&rig.log, &CommLog::receivedChanged, this, [&](const QString &text) {
             if (text.startsWith(QLatin1String("RECEIVE OVERFLOW")))
                 dropped += text.section(QLatin1Char(' '), 2, 2).toLongLong();
@@ -374,7 +374,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!d.emu.flooding(), 5000);
         const QByteArray last = "~01@FLOOD " + QByteArray::number(d.emu.floodLines());
         QTRY_VERIFY_WITH_TIMEOUT(rig.ex.rxBuffer().endsWith(last + "\r\n") || rig.ex.rxBuffer().endsWith(last + '|') ||
-                                     (rig.ex.rxBufferSize() == 0 && rig.ex.RxLine == last),
+                                     (rig.ex.rxBufferSize() == 0 && rig.ex.rxLine() == last),
                                  30000);
         QVERIFY2(peak <= CommandExchange::kRxLimit, qPrintable(QString::number(peak)));
         QVERIFY(dropped > 0);

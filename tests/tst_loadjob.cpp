@@ -72,12 +72,14 @@ private Q_SLOTS:
         QTest::newRow("stop button") << "button";
         QTest::newRow("window closed") << "close";
         QTest::newRow("connection closed by the device") << "device";
+        QTest::newRow("another sender's request runs: busy, told before anything is asked") << "busy";
     }
     void operatorLoad()
     {
         QFETCH(QString, stop);
         qx7emu::Options o;
         o.disconnectAfterPackets = stop == "device" ? 101 : 0;
+        o.replyDelayMs = stop == "busy" ? 200 : 0;
         WindowRig rig(o);
         pattern(720, 576).save(rig.folder.file("logo.bmp"));
         MainWindow &w = rig.start();
@@ -86,6 +88,18 @@ private Q_SLOTS:
         QCOMPARE(caption(rig, "labPARAM"), QStringLiteral("720 x 576"));
         rig.click("optBANK", 2);
         rig.core->state.settings.BankFileLoaded[3] = QStringLiteral("old.bmp");
+        if (stop == "busy") {
+            QVERIFY(rig.connected());
+            rig.core->runner.submit(Request::readBack(RequestOrigin::HandOver)); // each reply comes late
+            QString told;
+            QTimer::singleShot(100, &w, [&] {
+                rig.click("cmdLOAD");
+                told = caption(rig, "labLINK");
+            });
+            QTRY_VERIFY(!told.isEmpty());
+            QVERIFY(told == MessageTable::defaultText(47) && rig.seams.boxes.isEmpty());
+            return;
+        }
         QString seen; // while the job runs: the stop caption, the locked controls and the progress
         QTimer probe;
         connect(&probe, &QTimer::timeout, [&] {

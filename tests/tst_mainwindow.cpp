@@ -7,8 +7,7 @@
 #include "app/widgets.h"
 #include "app/windowscaler.h"
 #include "language/messagetable.h"
-#include "remote/remotecontrol.h"
-#include "remote/runnergateway.h"
+#include "remote/panelremote.h"
 #include "settings/settings.h"
 #include "util/seams.h"
 #include "util/version.h"
@@ -45,7 +44,8 @@ private Q_SLOTS:
             rig.write(name, "x");
         rig.start();
         QVERIFY(rig.seams.boxes.isEmpty() &&
-                rig.core->session.lease().exchange().link().serialPort().isOpen()); // serial port 1 opened through com1
+                std::as_const(rig.core->session).exchange().link().serialPort().isOpen()); // serial port 1 opened
+                                                                                           // through com1
         QStringList listed{rig.control<QLineEdit>("txtDIR")->text(), rig.control<QLineEdit>("txtCOMPORT")->text()};
         for (int i = 0; i < rig.control<QListWidget>("lstFILES")->count(); ++i) // sorted without regard to case
             listed << rig.control<QListWidget>("lstFILES")->item(i)->text();
@@ -159,9 +159,9 @@ private Q_SLOTS:
         }
         // The Remote control group: its tick starts the listeners on the port typed and is kept in remote.ini;
         // a port that is no port leaves the one before.
-        RunnerGateway gateway(*rig.core);
-        RemoteControl remote(gateway);
-        rig.window->startRemote(remote, 0);
+        PanelRemote remote(*rig.core);
+        rig.window->showRemote(remote);
+        remote.start(rig.folder.path(), 0);
         QCOMPARE(rig.control<QLineEdit>("txtREMOTETOKEN")->cursorPosition(), 0); // the token from its start
         QTcpServer probe;
         QVERIFY(probe.listen(QHostAddress::LocalHost));
@@ -172,8 +172,8 @@ private Q_SLOTS:
         rig.click("chkREMOTE");
         typed->setText("70000");
         Q_EMIT typed->editingFinished();
-        QCOMPARE(QString::number(remote.port()) + '|' + typed->text(), free + '|' + free);
-        QVERIFY(remote.listening());
+        QCOMPARE(QString::number(remote.control().port()) + '|' + typed->text(), free + '|' + free);
+        QVERIFY(remote.control().listening());
         QVERIFY(rig.read("remote.ini").contains("Enabled=1\r\nPort=" + free.toLatin1() + "\r\n"));
         // The note names the address a tablet opens; a new token is saved and applied (the old pairing link goes).
         QVERIFY(rig.control<QLabel>("labREMOTENOTE")->text().contains("http://127.0.0.1:" + free + "/"));
@@ -198,9 +198,9 @@ private Q_SLOTS:
         QFile(rig.folder.file("remote.ini")).setPermissions(QFileDevice::ReadOwner | QFileDevice::ReadOther);
         const auto remoteNote = [&rig] {
             rig.start();
-            RunnerGateway gateway(*rig.core);
-            RemoteControl remote(gateway);
-            rig.window->startRemote(remote, 0);
+            PanelRemote remote(*rig.core);
+            rig.window->showRemote(remote);
+            remote.start(rig.folder.path(), 0);
             rig.window->close();
             return rig.control<QLabel>("labREMOTENOTE")->text();
         };

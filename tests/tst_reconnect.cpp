@@ -102,18 +102,21 @@ private Q_SLOTS:
         DeviceSession session(state.settings, log);
         LinkMonitor &monitor = session.monitor();
         monitor.setRetryBase(20);
-        CommandExchange &ex = session.lease().exchange(); // driven by hand here, holding nothing
-        ex.startReceiveTimer();
+        const auto send = [&session](const QByteArray &command) {
+            const DeviceSession::Lease lease = session.lease(); // given back at once: the retries may run
+            lease.exchange().startReceiveTimer();
+            return lease.exchange().SendCommand(command);
+        };
         QCOMPARE(session.open(), LinkOpenResult::TcpFailed);
         QVERIFY(monitor.state() == LinkMonitor::State::AddressUnusable && !monitor.retryPending()); // never retried
         // Nothing written while the connection is being made goes out later.
         const quint16 port = emu.listenTcp();
         state.settings.TcpSettings = "127.0.0.1:" + QString::number(port);
         QCOMPARE(session.open(), LinkOpenResult::Opened);
-        QVERIFY(!ex.SendCommand("#PRST-RCL 1\r"));
+        QVERIFY(!send("#PRST-RCL 1\r"));
         QVERIFY(log.lastSent().startsWith("(not sent 12) 23 50"));
         QTRY_VERIFY(session.isConnected());
-        QVERIFY(ex.SendCommand("#PRST-RCL 2\r"));
+        QVERIFY(send("#PRST-RCL 2\r"));
         QTRY_COMPARE(emu.commands(), QStringList{"#PRST-RCL 2"});
         // A wait that goes unanswered on a live link is "Not answering"; the next line from the device ends it.
         qx7emu::Options o;
@@ -144,8 +147,8 @@ private Q_SLOTS:
             const int tried = emu.connections();
             QCOMPARE(emu.listenTcp(port), port);
             emu.setOptions({});
-            ex.setPollMs(1000); // a wait that polled would outlast the test's time limit
-            ex.WaitReply("~01@");
+            lease.exchange().setPollMs(1000); // a wait that polled would outlast the test's time limit
+            lease.exchange().WaitReply("~01@");
             QVERIFY(!QTest::qWaitFor([&] { return emu.connections() > tried; }, 300));
         }
         // Released, the retry connects; a connection that stays up starts the pauses again from the first.
@@ -168,7 +171,7 @@ private Q_SLOTS:
         CommLog log;
         DeviceSession session(state.settings, log);
         session.monitor().setRetryBase(2000);
-        QSignalSpy failed(&session.lease().exchange().link(), &DeviceLink::connectFailed);
+        QSignalSpy failed(&std::as_const(session).exchange().link(), &DeviceLink::connectFailed);
         state.settings.ComPort = 0, state.settings.TcpSettings = "127.0.0.1:" + QString::number(emu.listenTcp());
         QCOMPARE(session.open(), LinkOpenResult::Opened);
         QVERIFY(failed.wait(DeviceLink::kConnectTimeoutMs + 5000));

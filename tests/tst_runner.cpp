@@ -64,8 +64,8 @@ private Q_SLOTS:
         QTest::newRow("load: picture too large, with why")
             << Request::load("huge.bmp", 3, from, false) << "" << 2 << "1922 x 2 is larger than 1920 x 1200"
             << "";
-        QTest::newRow("load: old firmware")
-            << Request::load("pic.bmp", 3, from, false) << "old" << 2 << msg(16) << "#VERSION?";
+        QTest::newRow("load: old firmware, handed over by an attended start: told to it alone")
+            << Request::load("pic.bmp", 3, from, true) << "old" << 2 << msg(16) << "#VERSION?";
         QTest::newRow("load: silent device")
             << Request::load("pic.bmp", 3, from, false) << "silent" << 3 << msg(22) << "#VERSION?";
         QTest::newRow("load: link down") << Request::load("pic.bmp", 3, from, false) << "none" << 3 << msg(18) << "";
@@ -225,7 +225,7 @@ private Q_SLOTS:
             reply = DecodeReply(socket.readLine()).value_or(ForwardReply{-1, {}});
         } else {
             const RequestOutcome o = c.runner.runBatch(HandOverRequests(req, RequestOrigin::CommandLine), {});
-            QCOMPARE(c.core.session.lease().exchange().pendingBytes(), 0); // what it reports sent has left
+            QCOMPARE(std::as_const(c.core.session).exchange().pendingBytes(), 0); // what it reports sent has left
             reply = {o.status, o.message};
         }
         QDir::setCurrent(was);
@@ -327,7 +327,7 @@ private Q_SLOTS:
         {
             const DialogOpen box;
             last = runner.submit(Request::recall(7, RequestOrigin::HandOver));
-            QVERIFY(runner.close() && c.core.session.lease().exchange().pendingBytes() == 0); // left by the end
+            QVERIFY(runner.close() && std::as_const(c.core.session).exchange().pendingBytes() == 0); // left by the end
         }
         QCOMPARE(done.size(), 3);
         QCOMPARE(done.at(2).at(0).toULongLong(), last);
@@ -390,17 +390,23 @@ private Q_SLOTS:
         const auto restore = qScopeGuard([&] { qputenv("XDG_RUNTIME_DIR", runtime), qputenv("TMPDIR", temp); });
         qputenv("XDG_RUNTIME_DIR", ""), qputenv("TMPDIR", QFile::encodeName(tmp.path()));
         if (kind == "taken") {
-            const auto taken = [](int n) {
-                ::mkdir(QFile::encodeName(RuntimeFolderName(n)), 0777),
-                    ::chmod(QFile::encodeName(RuntimeFolderName(n)), 0777);
+            // The names as other users and scripts see them: a change of any name fails here.
+            const auto name = [&tmp](int n) {
+                return tmp.filePath(QStringLiteral("qx-7alt-%1").arg(::getuid()) +
+                                    (n ? QStringLiteral("-%1").arg(n) : QString()));
+            };
+            const auto taken = [&name](int n) {
+                ::mkdir(QFile::encodeName(name(n)), 0777), ::chmod(QFile::encodeName(name(n)), 0777);
             };
             taken(0), taken(1);
-            QCOMPARE(PrivateRuntimeFolder(), RuntimeFolderName(2));
-            QFile(RuntimeFolderName(2) + "/s.lock").open(QIODevice::WriteOnly);
-            ::rmdir(QFile::encodeName(RuntimeFolderName(0)));
-            QCOMPARE(PrivateRuntimeFolder("s"), RuntimeFolderName(2));
-            for (int n = 0; n < kRuntimeFolderNames; ++n)
+            QCOMPARE(PrivateRuntimeFolder(), name(2));
+            QFile(name(2) + "/s.lock").open(QIODevice::WriteOnly);
+            ::rmdir(QFile::encodeName(name(0)));
+            QCOMPARE(PrivateRuntimeFolder("s"), name(2));
+            for (int n = 0; n < 7; ++n)
                 taken(n);
+            QCOMPARE(PrivateRuntimeFolder("s"), name(7)); // the last of eight
+            taken(7);
             QCOMPARE(PrivateRuntimeFolder("s"), QString());
             return;
         }

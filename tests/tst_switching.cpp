@@ -121,9 +121,9 @@ private Q_SLOTS:
                 SwitchingPage::SetCheckValue(rig.control<QCheckBox>(box, i), 2);
         w.switching().LockSwitchControls(nullptr);
         int inputReplies = 0;
-        CommandExchange &ex = rig.core->session.lease().exchange(); // to watch it, holding nothing
+        const CommandExchange &ex = std::as_const(rig.core->session).exchange(); // watched, holding nothing
         connect(&ex, &CommandExchange::lineCut, this, [&] {
-            if (stop && ex.RxLine.startsWith("~01@Y 1,300,") && ++inputReplies == 2)
+            if (stop && ex.rxLine().startsWith("~01@Y 1,300,") && ++inputReplies == 2)
                 rig.core->session.stop();
         });
 
@@ -271,7 +271,7 @@ private Q_SLOTS:
             SwitchingPage::SetCheckValue(static_cast<QCheckBox *>(button), 2);
         if (before == "tab")
             connect(
-                &rig.core->session.lease().exchange(), &CommandExchange::lineCut, this,
+                &std::as_const(rig.core->session).exchange(), &CommandExchange::lineCut, this,
                 [&rig] { rig.click("labSWITCH"); }, Qt::SingleShotConnection);
         qx7emu::Options o = rig.emu.options();
         o.silent = before == "cancel";

@@ -108,15 +108,17 @@ void BankLoader::LoadImageJob()
             m_runner.stop();
         return;
     }
-    if (!MessageBox(msg(23), msg(15), true))
-        return;
     int bank = 0;
     for (int i = 0; i < 4; ++i)
         if (optBANK[size_t(i)]->isChecked())
             bank = i;
+    const Request load = Request::load(m_pictures.previewedFile(), bank + 1, RequestOrigin::Operator);
     // The runner tells the operator of a refusal or a link failure itself;
-    // while another sender's request runs, the load is refused with a note.
-    Q_EMIT requestEnded(m_runner.execute(Request::load(m_pictures.previewedFile(), bank + 1, RequestOrigin::Operator)));
+    // while another sender's request runs, the load is refused with a note,
+    // before anything is asked.
+    if (!m_runner.busy() && !MessageBox(msg(23), msg(15), true))
+        return;
+    Q_EMIT requestEnded(m_runner.execute(load));
 }
 
 void BankLoader::loadStarted()

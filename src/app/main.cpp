@@ -6,11 +6,11 @@
 #include "mainwindow.h"
 #include "outcomes.h"
 #include "platform.h"
-#include "remote/remotecontrol.h"
-#include "remote/runnergateway.h"
+#include "remote/panelremote.h"
 #include "settings/settingsfile.h"
 #include "state/commandline.h"
 #include "state/forwarding.h"
+#include "state/startup.h"
 #include "util/seams.h"
 
 #include <QApplication>
@@ -21,6 +21,10 @@
 #include <optional>
 
 namespace {
+// The name the configuration folder is found by, whatever the executable is
+// called, for every kind of run alike (and the window class); set once, on the
+// first application object, it stays for those after it.
+const QString kApplicationName = QStringLiteral("QX-7alt");
 const char kLongUsage[] = "Options for scripts (values keep their case and may contain \"/\"):\n"
                           "  --file PATH     picture to load into a bank\n"
                           "  --bank N        bank 1 to 4 (default 1; another number ends with status 2)\n"
@@ -40,31 +44,57 @@ const char kLongUsage[] = "Options for scripts (values keep their case and may c
                           "to it and ends with the status it reports; without requests the running\n"
                           "window comes to the front.";
 // What a run without dialogs is told goes to standard error, as a second
-// start handing the same requests over is told it.
+// start handing the same requests over is told it; so does why any start
+// ended without having done everything asked.
 int Told(const qx::RequestOutcome &outcome, const qx::MessageTable &msg, bool unattended, int status)
 {
     const QString text = outcome.told(msg).message;
-    if (unattended && !text.isEmpty())
+    if ((unattended || status != 0) && !text.isEmpty())
         std::fprintf(stderr, "%s\n", qPrintable(text));
     return status;
 }
 
-// A run with --exit and no display: the start-up's requests without a window,
-// with the settings, the language's messages and the link the window's
-// start-up would use, and the same batch of the runner.
+// The run that ends by itself: no window, no display. It shows nothing but
+// what goes to standard error; every step and every decision is the core's.
+class ConsoleView : public qx::StartupView {
+public:
+    explicit ConsoleView(const qx::MessageTable &msg) : m_msg(msg) {}
+    void showLinkOutcome(qx::LinkOpenResult result, const QString &attempted) override
+    {
+        qx::ShowLinkOutcome(result, attempted, m_msg);
+    }
+
+private:
+    const qx::MessageTable &m_msg;
+};
+
+// A run with --exit and the long options: the start-up's requests without a
+// window, whether a display is there or not (nothing is ever shown).
 int RunWithoutWindow(const qx::CommandLineRequests &requests)
 {
     qx::InstallConsoleSeams();
     qx::AppCore core;
-    core.state.cmd = requests;
-    qx::LoadSettings(core.state.settings, requests.ConfigPathOverride);
-    qx::ApplyLanguageAtStart(core.state.settings.Tongue, {}, core.state.msg);
-    const qx::LinkOpenResult opened = core.session.open(); // before asking what it tried
-    qx::ShowLinkOutcome(opened, core.session.attempted(), core.state.msg);
+    ConsoleView view(core.state.msg);
+    qx::Startup startup(core, view);
     qx::OnTermination([&core] { core.runner.stop(); });
-    const qx::RequestOutcome outcome =
-        core.runner.endRun(core.runner.runBatch(qx::HandOverRequests(requests, qx::RequestOrigin::CommandLine)));
-    return Told(outcome, core.state.msg, true, outcome.status);
+    const qx::Startup::Result result = startup.run(requests);
+    return Told(result.outcome, core.state.msg, true, result.status);
+}
+
+// The platform the toolkit would load, with its offscreen platform after it:
+// a display that cannot be opened then leaves the offscreen one instead of
+// ending the process. Returns whether the offscreen platform was asked for.
+bool PlatformWithFallback()
+{
+    QByteArray platforms = qgetenv("QT_QPA_PLATFORM");
+    if (platforms.split(';').contains("offscreen"))
+        return true;
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    if (platforms.isEmpty())
+        platforms = qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ? "xcb" : "wayland;xcb";
+    qputenv("QT_QPA_PLATFORM", platforms + ";offscreen");
+#endif
+    return false;
 }
 } // namespace
 
@@ -77,6 +107,7 @@ int main(int argc, char *argv[])
     // program folder's com<n> entries need the executable's folder).
     if (argc == 2 && std::strcmp(argv[1], "--list-ports") == 0) {
         QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName(kApplicationName);
         return qx::PrintSerialPorts();
     }
     // The plain answers (--version, --help, a bad option) need no display.
@@ -105,58 +136,62 @@ int main(int argc, char *argv[])
     std::optional<qx::InstanceGate> gate;
     {
         QCoreApplication console(argc, argv);
-        gate.emplace(qx::ProgramFolder());
-        if (!gate->hasPrivateFolder()) {
-            std::fprintf(stderr, "%s\n",
-                         qPrintable(qx::FillIn(qx::MessageTable::defaultText(79), qx::RuntimeFolderName())));
-            return 1;
-        }
+        QCoreApplication::setApplicationName(kApplicationName);
+        gate.emplace(qx::ProgramFolder(), requests.ConfigPathOverride);
         if (const auto reply = gate->forward(requests)) {
             if (!reply->message.isEmpty())
                 std::fprintf(stderr, "%s\n", qPrintable(reply->message));
             return reply->status;
         }
     }
-    // Without a display only a run that ends by itself can go on.
-    if (!qx::DisplayAvailable()) {
-        QCoreApplication console(argc, argv);
+    // A run that ends by itself shows nothing: it needs no display.
+    if (requests.Unattended) {
+        QCoreApplication console(argc, argv); // keeps the name the gate's gave
         gate.reset();
-        if (requests.Unattended)
-            return RunWithoutWindow(requests);
+        return RunWithoutWindow(requests);
+    }
+    const bool offscreenAsked = PlatformWithFallback();
+    QApplication app(argc, argv);
+    if (!offscreenAsked && QGuiApplication::platformName() == QLatin1String("offscreen")) {
         std::fprintf(stderr, "No display: the window cannot open. Without a display, use the options with --exit.\n");
         return 1;
     }
-    QApplication app(argc, argv);
     // The application name is the window class the desktop entry's StartupWMClass names; the desktop
     // file name is the application id on Wayland. The window's icon comes with the program, installed or not.
-    app.setApplicationName(QStringLiteral("QX-7alt"));
+    QCoreApplication::setApplicationName(kApplicationName);
     QGuiApplication::setDesktopFileName(QStringLiteral("io.example.qx7alt"));
     QIcon icon;
     for (const int size : {16, 24, 32, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));
     QApplication::setWindowIcon(icon);
-    // The program ends through the main window's close request only.
+    // The program ends through the core's shutdown only.
     app.setQuitOnLastWindowClosed(false);
     qx::InstallGuiSeams();
-    if (requests.Unattended)
-        qx::InstallConsoleSeams();
 
     qx::AppCore core;
     qx::MainWindow window(core);
     // Other programs in the room reach the device through the runner too.
-    qx::RunnerGateway gateway(core);
-    qx::RemoteControl remote(gateway);
+    qx::PanelRemote remote(core);
+    window.showRemote(remote);
+    qx::Startup startup(core, window, &remote);
+    window.setCloseHandler([&startup] { startup.shutdown(); });
     // A run that ends by itself takes no requests of others.
     qx::RequestServer server(core.runner, [&window](bool help) { window.bringToFront(help); });
+    server.setConfiguration(qx::ConfigurationFile(qx::ProgramFolder(), requests.ConfigPathOverride));
+    // Without a private folder the panel runs all the same, without the hand-over, and says so.
+    const bool handOver = requests.ExitRequest || gate->hasPrivateFolder();
     if (!requests.ExitRequest)
         gate->listen(server);
     gate.reset();
-    qx::OnTermination([&window] { window.requestClose(); });
-    const qx::MainWindow::StartResult start = window.Form_Load(requests);
+    qx::OnTermination([&startup] { startup.shutdown(); });
+    const qx::Startup::Result start = startup.run(requests);
     if (start.exitNow)
-        return Told(start.outcome, core.state.msg, requests.Unattended, start.status);
-    core.runner.open();
-    window.startRemote(remote, requests.ControlPort);
+        return Told(start.outcome, core.state.msg, false, start.status);
+    if (!handOver) {
+        const QString note = qx::FillIn(core.state.msg(79), qx::RuntimeFolderName());
+        std::fprintf(stderr, "%s\n", qPrintable(note));
+        window.showHandOverNote(note);
+    }
     window.show();
     return app.exec();
 }

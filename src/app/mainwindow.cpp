@@ -159,10 +159,14 @@ MainWindow::MainWindow(AppCore &core)
     m_scaler = std::make_unique<WindowScaler>(this, QSize(tw(kClientWidth), tw(kClientHeight)));
 }
 
-void MainWindow::startRemote(RemoteControl &remote, quint16 portOverride)
+void MainWindow::showRemote(PanelRemote &remote)
 {
-    m_remote = &remote;
-    m_remoteBox->start(remote, ProgramFolder(), portOverride);
+    m_remoteBox->view(remote);
+}
+
+void MainWindow::showHandOverNote(const QString &note)
+{
+    m_remoteBox->setHandOverNote(note);
 }
 
 MainWindow::~MainWindow() = default;
@@ -528,8 +532,9 @@ void MainWindow::cmdTONGUE_Click()
 {
     WriteLanguageTemplate({this, m_wait.get(), m_warning.get()}, m_state.settings.Tongue,
                           JoinPath(ProgramFolder(), LanguageFileName(QString())));
-    // The application ends at once: nothing of this run is saved.
-    m_unloaded = true;
+    // The application ends at once: nothing of this run is saved, and no
+    // shutdown runs when the window closes afterwards.
+    m_onClose = nullptr;
     m_wait->hide();
     m_warning->hide();
     hide();
@@ -544,34 +549,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::requestClose()
 {
-    if (m_closing)
-        return;
-    m_closing = true;
-    RequestTermination();
-    if (m_remote)
-        m_remote->answerWaiting();
-    m_runner.stop();
-    m_runner.close(); // the link stays as it is while the program ends
-    CloseOpenDialogs();
-    Form_Unload();
-    // What was sent before the end leaves before the process does.
-    m_runner.close();
-    hide();
-    ExitProcess(0);
-}
-
-void MainWindow::Form_Unload()
-{
-    if (m_unloaded)
-        return;
-    m_unloaded = true;
-    m_runner.close();
-    const QPoint at = pos();
-    m_state.settings.MainX = PixelsToTwips(at.x());
-    m_state.settings.MainY = PixelsToTwips(at.y());
-    SaveSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
-    m_wait->hide();
-    m_warning->hide();
+    if (m_onClose)
+        m_onClose();
 }
 
 } // namespace qx

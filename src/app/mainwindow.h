@@ -4,16 +4,19 @@
 // and, beyond the design width, the diagnostic column of the communication log.
 // It is a view over the core that main() makes (state, log, session, request
 // runner): it shows the session's state in the link indicator and hands the
-// operator's clicks and keys to the runner as requests.
+// operator's clicks and keys to the runner as requests. The start-up and the
+// shutdown are the core's (`Startup`); the window shows their steps.
 
 #include "state/appcore.h"
 #include "state/indicatornote.h"
+#include "state/startup.h"
 #include "switching/presettally.h"
 #include "tabs.h"
 
 #include <QColor>
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -33,29 +36,17 @@ class LinkSettingsBox;
 class NameListEditor;
 class PictureFolderBox;
 class RemoteBox;
-class RemoteControl;
+class PanelRemote;
 class SwitchingPage;
 class WaitWindow;
 class WarningWindow;
 class WindowScaler;
 
-class MainWindow : public QWidget {
+class MainWindow : public QWidget, public StartupView {
     Q_OBJECT
 public:
-    // Outcome of the start-up sequence for main(): keep running, or end now
-    // with this status ("/e", --exit, a close during the start-up); the
-    // batch's outcome, whose message a run without dialogs prints.
-    struct StartResult {
-        bool exitNow = false;
-        int status = 0;
-        RequestOutcome outcome;
-    };
-
     explicit MainWindow(AppCore &core);
     ~MainWindow() override;
-
-    // The start-up sequence, for what the command line asked (read by main).
-    StartResult Form_Load(const CommandLineRequests &requests);
 
     void ShowTab(int tab);
 
@@ -63,11 +54,10 @@ public:
     // operator of a failure.
     void OpenLink();
 
-    // The one way the program ends after start-up: the window closed by the
-    // operator or the window manager, or a termination signal, at any moment.
-    // Stops what runs (it ends at its next wait), closes open dialogs, runs
-    // the shutdown once and ends the event loop.
+    // The window closed by the operator or the window manager: the core's
+    // shutdown (`onClose`, set by whoever made the start-up).
     void requestClose();
+    void setCloseHandler(std::function<void()> onClose) { m_onClose = std::move(onClose); }
 
     // A second start without requests: the window comes to the front, with
     // the About window for a help request.
@@ -76,9 +66,10 @@ public:
     WaitWindow &waitWindow();
     WarningWindow &warningWindow();
     SwitchingPage &switching() { return *m_switching; }
-    // Starts `remote` as remote.ini says, or on `portOverride` (--control-port)
-    // for this run, shown in the Remote control group. Called once the start-up is over.
-    void startRemote(RemoteControl &remote, quint16 portOverride);
+    // The remote control the start-up starts, shown in the Remote control group.
+    void showRemote(PanelRemote &remote);
+    // Why later starts cannot hand over to this panel, in the Remote control group's note.
+    void showHandOverNote(const QString &note);
     // The preset this program last recalled, marked on its button.
     PresetTally &tally() { return m_tally; }
     // The note shown in the link indicator for a while.
@@ -94,19 +85,24 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override;
 
-private:
-    // The steps of the start-up sequence.
-    void setUpWindow();
-    void loadSettingsAndLanguage();
-    void showSettings();
-    // What the command line asked for, one batch of the runner (the command,
-    // the preset, the load), then the About box and the end.
-    StartResult runCommandLineRequests();
+    // The steps of the start-up the window shows (StartupView).
+    void prepare() override;
+    void settingsRead() override;
+    QList<QObject *> languageTargets() override;
+    void languageApplied() override;
+    void showSettings() override;
+    void showLinkOutcome(LinkOpenResult result, const QString &attempted) override;
+    void preview(const Request &load, bool attended) override;
     // A request of an attended start that did not succeed, in the warning
     // window with the usage (a command over a link that is down: the link's
     // own message has said so).
-    void showFailure(const Request &request, const RequestOutcome &outcome);
+    void showFailure(const Request &request, const RequestOutcome &outcome) override;
+    void showHelp() override { pictABOUT_Click(); }
+    std::optional<QPoint> place() const override;
+    void closeDialogs() override;
+    void hideWindows() override;
 
+private:
     void buildTabStrip();
     void buildPresetsPage();
     void buildFilesPage();
@@ -131,7 +127,6 @@ private:
     void cmdTONGUE_Click();
     // Shows frmWARNING modally, owned by this window.
     void showWarningModal();
-    void Form_Unload();
 
     AppState &m_state;
     CommLog &m_log;
@@ -169,11 +164,9 @@ private:
 
     std::unique_ptr<SwitchingPage> m_switching;
     std::unique_ptr<RemoteBox> m_remoteBox;
-    RemoteControl *m_remote = nullptr; // answered at the end: requests still waiting get 503
     std::unique_ptr<WaitWindow> m_wait;
     std::unique_ptr<WarningWindow> m_warning;
-    bool m_unloaded = false;
-    bool m_closing = false;
+    std::function<void()> m_onClose;
 };
 
 } // namespace qx

@@ -101,16 +101,4 @@ void InstallConsoleSeams()
     };
 }
 
-bool DisplayAvailable()
-{
-#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
-    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-        if (!qEnvironmentVariableIsEmpty(name))
-            return true;
-    return false;
-#else
-    return true;
-#endif
-}
-
 } // namespace qx

@@ -25,8 +25,4 @@ void InstallGuiSeams();
 // answered OK: for unattended runs.
 void InstallConsoleSeams();
 
-// Whether a window can be shown: a platform plugin is named, or (on X11 and
-// Wayland systems) a display is. Without one the toolkit would abort.
-bool DisplayAvailable();
-
 } // namespace qx

@@ -1,7 +1,7 @@
 #include "remotebox.h"
 
 #include "language/messagetable.h"
-#include "remote/remotecontrol.h"
+#include "remote/panelremote.h"
 #include "widgets.h"
 
 #include <QCheckBox>
@@ -84,111 +84,98 @@ RemoteBox::RemoteBox(QWidget *window, QWidget *frame, const MessageTable &msg) :
     connect(txtREMOTEPORT, &QLineEdit::editingFinished, this, &RemoteBox::changed);
     connect(cmdREMOTENEWTOKEN, &QPushButton::clicked, this, &RemoteBox::newToken);
     connect(cmdREMOTECOPY, &QPushButton::clicked, this, [this] {
-        QString url = m_remote ? m_remote->pageAddress() : QString();
-        if (m_settings.allowOthers)
-            url += QStringLiteral("?token=") + m_settings.token;
+        if (!m_remote)
+            return;
+        QString url = m_remote->control().pageAddress();
+        if (m_remote->settings().allowOthers)
+            url += QStringLiteral("?token=") + m_remote->settings().token;
         if (QClipboard *clipboard = QGuiApplication::clipboard())
             clipboard->setText(url);
     });
 }
 
-void RemoteBox::start(RemoteControl &remote, const QString &folder, quint16 portOverride)
+void RemoteBox::view(PanelRemote &remote)
 {
     m_remote = &remote;
-    m_override = portOverride;
-    m_path = RemoteSettingsPath(folder);
-    m_settings = StartRemoteSettings(m_path);
-    // Told once, in the note, for as long as the program runs.
-    const QString shown = QDir::toNativeSeparators(m_path);
-    if (!m_settings.unreadable.isEmpty())
-        m_findings << FillIn(m_msg(76), shown) + QStringLiteral(" (") + m_settings.unreadable + QLatin1Char(')');
-    if (m_settings.nulsLeftOut)
-        m_findings << FillIn(m_msg(65), shown);
-    if (m_settings.openToOthers)
-        m_findings << FillIn(m_msg(77), shown);
-    if (m_settings.tokenShort())
-        m_findings << FillIn(m_msg(78), QString::number(kShortRemoteToken));
-    chkREMOTE->setChecked(m_settings.enabled || portOverride != 0);
-    txtREMOTEPORT->setText(QString::number(portOverride ? portOverride : m_settings.port));
-    chkREMOTEOTHERS->setChecked(m_settings.allowOthers);
-    txtREMOTETOKEN->setText(m_settings.token);
+    connect(&remote, &PanelRemote::settingsChanged, this, &RemoteBox::showSettings);
+    connect(&remote.control(), &RemoteControl::statusChanged, this, &RemoteBox::showNote);
+    connect(&remote.control(), &RemoteControl::pairingChanged, this, &RemoteBox::showPairing);
+    if (remote.started())
+        showSettings();
+}
+
+void RemoteBox::showSettings()
+{
+    const RemoteSettings &settings = m_remote->settings();
+    const quint16 portOverride = m_remote->portOverride();
+    chkREMOTE->setChecked(settings.enabled || portOverride != 0);
+    txtREMOTEPORT->setText(QString::number(portOverride ? portOverride : settings.port));
+    chkREMOTEOTHERS->setChecked(settings.allowOthers);
+    txtREMOTETOKEN->setText(settings.token);
     txtREMOTETOKEN->setCursorPosition(0); // its start shown, not its end, where the box is narrower than the token
     // A port given on the command line is for this run: the group shows it and leaves remote.ini alone.
     for (QWidget *c : std::initializer_list<QWidget *>{chkREMOTE, txtREMOTEPORT, chkREMOTEOTHERS})
         c->setEnabled(portOverride == 0);
     // A new token is written into remote.ini: not for a file that cannot be read, nor for a run of --control-port.
-    cmdREMOTENEWTOKEN->setEnabled(portOverride == 0 && m_settings.unreadable.isEmpty());
-    connect(&remote, &RemoteControl::statusChanged, this, &RemoteBox::showNote);
-    connect(&remote, &RemoteControl::pairingChanged, this, &RemoteBox::showPairing);
-    remote.apply(m_settings, portOverride);
+    cmdREMOTENEWTOKEN->setEnabled(portOverride == 0 && settings.unreadable.isEmpty());
     showNote();
 }
 
 void RemoteBox::newToken()
 {
-    if (!m_remote || m_override)
-        return;
-    RemoteSettings next = m_settings;
-    next.token = MakeRemoteToken();
-    // A token the next start would not find would lock the tablets out then: the old one stays.
-    if (!SaveRemoteSettings(m_path, next)) {
-        m_findings << FillIn(m_msg(89), QDir::toNativeSeparators(m_path));
-        showNote();
-        return;
-    }
-    m_settings = next;
-    txtREMOTETOKEN->setText(m_settings.token);
-    txtREMOTETOKEN->setCursorPosition(0);
-    m_remote->apply(m_settings);
+    if (m_remote)
+        m_remote->newToken();
 }
 
 void RemoteBox::showPairing()
 {
-    const bool on = m_remote->status() == RemoteControl::Status::Listening;
-    static_cast<QrView *>(imgREMOTEQR)->setCode(on ? QrCodeImage(m_remote->pairingLink()) : QImage());
+    const RemoteControl &control = m_remote->control();
+    const bool on = control.status() == RemoteControl::Status::Listening;
+    static_cast<QrView *>(imgREMOTEQR)->setCode(on ? QrCodeImage(control.pairingLink()) : QImage());
 }
 
 void RemoteBox::changed()
 {
-    if (!m_remote || m_override)
+    if (!m_remote || !m_remote->started())
         return;
-    bool ok = false;
-    const uint port = txtREMOTEPORT->text().trimmed().toUInt(&ok);
-    if (ok && port >= 1 && port <= 65535)
-        m_settings.port = quint16(port);
-    txtREMOTEPORT->setText(QString::number(m_settings.port));
-    m_settings.enabled = chkREMOTE->isChecked();
-    m_settings.allowOthers = chkREMOTEOTHERS->isChecked();
-    save();
-    m_remote->apply(m_settings);
+    m_remote->change(chkREMOTE->isChecked(), txtREMOTEPORT->text(), chkREMOTEOTHERS->isChecked());
+    txtREMOTEPORT->setText(
+        QString::number(m_remote->portOverride() ? m_remote->portOverride() : m_remote->settings().port));
 }
 
-void RemoteBox::save()
+void RemoteBox::setHandOverNote(const QString &note)
 {
-    // Nothing to tell when the folder cannot be written: the start-up has said
-    // so already; a file that could not be read is in the note.
-    SaveRemoteSettings(m_path, m_settings);
+    m_handOverNote = note;
+    showNote();
 }
 
 void RemoteBox::showNote()
 {
+    QStringList parts;
+    if (!m_handOverNote.isEmpty())
+        parts << m_handOverNote;
+    if (!m_remote) {
+        labREMOTENOTE->setText(parts.join(QStringLiteral(" · ")));
+        return;
+    }
     QString note;
-    switch (m_remote->status()) {
+    const RemoteControl &control = m_remote->control();
+    switch (control.status()) {
     case RemoteControl::Status::Off:
         break;
     case RemoteControl::Status::Listening:
-        note = FillIn(m_msg(70), QString::number(m_remote->port())) + QStringLiteral(" · ") +
-               FillIn(m_msg(88), m_remote->pageAddress());
+        note = FillIn(m_msg(70), QString::number(control.port())) + QStringLiteral(" · ") +
+               FillIn(m_msg(88), control.pageAddress());
         break;
     case RemoteControl::Status::Failed:
-        note = FillIn(m_msg(71), QString::number(m_remote->port()));
+        note = FillIn(m_msg(71), QString::number(control.port()));
         break;
     }
-    QStringList parts = m_findings;
     if (!note.isEmpty())
-        parts.prepend(note);
+        parts << note;
+    parts << m_remote->findings();
     labREMOTENOTE->setText(parts.join(QStringLiteral(" · ")));
-    labREMOTENOTE->setToolTip(m_remote->error());
+    labREMOTENOTE->setToolTip(control.error());
     showPairing();
 }
 

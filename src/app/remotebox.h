@@ -4,10 +4,8 @@
 // the token other computers must show (with a button that copies the web
 // remote's address with it), a button that makes a new token, a note of what
 // runs with the address a tablet opens, and that address as a QR code with a
-// one-time pairing code (the remote control's). Its settings are remote.ini's;
-// every change is written there at once and applied.
-
-#include "remote/remotesettings.h"
+// one-time pairing code (the remote control's): a view of the panel's remote
+// control, which keeps remote.ini and applies every change at once.
 
 #include <QObject>
 
@@ -20,7 +18,7 @@ class QWidget;
 namespace qx {
 
 class MessageTable;
-class RemoteControl;
+class PanelRemote;
 
 class RemoteBox : public QObject {
     Q_OBJECT
@@ -30,27 +28,24 @@ public:
     // cmdREMOTENEWTOKEN in `frame`, registered with `window` in this order.
     RemoteBox(QWidget *window, QWidget *frame, const MessageTable &msg);
 
-    // Reads remote.ini from `folder` (writing it only when a token had to be
-    // made; a file that cannot be read is never written) and starts what it
-    // says; what reading found (the file unreadable, NUL bytes left out, a
-    // mode open to others, a short token) joins the note; `portOverride` (--control-port) turns the
-    // listeners on for this run on that port, and the group then only shows it.
-    void start(RemoteControl &remote, const QString &folder, quint16 portOverride);
-    const RemoteSettings &settings() const { return m_settings; }
+    // Shows `remote` from now on: its settings once it has started, the
+    // note of what runs and what reading remote.ini found; the operator's
+    // changes go to it.
+    void view(PanelRemote &remote);
+    // Why later starts cannot hand their requests over, shown with the note
+    // for as long as the program runs.
+    void setHandOverNote(const QString &note);
 
 private:
     void changed();
+    void showSettings();
     void showNote();
     void showPairing();
     void newToken();
-    void save();
 
     const MessageTable &m_msg;
-    RemoteControl *m_remote = nullptr;
-    RemoteSettings m_settings;
-    QString m_path;
-    QStringList m_findings; // what reading remote.ini found for the operator
-    quint16 m_override = 0;
+    PanelRemote *m_remote = nullptr;
+    QString m_handOverNote;
 
     QCheckBox *chkREMOTE = nullptr;
     QLabel *labREMOTEPORT = nullptr;

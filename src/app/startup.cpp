@@ -1,6 +1,5 @@
-// The start-up sequence of the main window: one fixed order of steps, each
-// skipped silently when it fails, ending with the command-line requests,
-// which are one batch of the request runner like those of a second start.
+// The main window's part of the start-up and the shutdown, which the core's
+// Startup runs in its one order of steps: the window shows each step.
 
 #include "bankloader.h"
 #include "language/languagefile.h"
@@ -8,7 +7,9 @@
 #include "languagebox.h"
 #include "linksettings.h"
 #include "mainwindow.h"
+#include "outcomes.h"
 #include "picturefolder.h"
+#include "platform.h"
 #include "settings/settingsfile.h"
 #include "state/forwarding.h"
 #include "switchingpage.h"
@@ -33,17 +34,7 @@
 
 namespace qx {
 
-MainWindow::StartResult MainWindow::Form_Load(const CommandLineRequests &requests)
-{
-    setUpWindow();                   // 1-3
-    m_state.cmd = requests;          // 4: read by main, not changed afterwards
-    loadSettingsAndLanguage();       // 5-7
-    showSettings();                  // 8-14
-    OpenLink();                      // 15, 16: the receive polling starts with the link
-    return runCommandLineRequests(); // 17-20
-}
-
-void MainWindow::setUpWindow()
+void MainWindow::prepare()
 {
     // 1. Design values.
     NormalBackColor = BackColor(btnPRESETS);
@@ -59,31 +50,23 @@ void MainWindow::setUpWindow()
     m_linkSettings->setUpDesign(NormalBackColor);
 
     // 3. Flags (every request of the runner starts with its own clear).
-    m_log.resetCount();
     m_switching->SwitchBusy = false;
 }
 
-void MainWindow::loadSettingsAndLanguage()
+void MainWindow::settingsRead()
 {
-    // 5. Settings.
-    LoadSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
-    m_log.setShowLog(m_state.settings.ShowLog);
-
-    // 6, 7. Languages.
+    // 6. The languages to choose from.
     m_language->FillLanguageBox();
-    const QString cleanedLanguageFile =
-        ApplyLanguageAtStart(m_state.settings.Tongue, {this, m_wait.get(), m_warning.get()}, m_state.msg);
+}
+
+QList<QObject *> MainWindow::languageTargets()
+{
+    return {this, m_wait.get(), m_warning.get()};
+}
+
+void MainWindow::languageApplied()
+{
     m_warning->captureDesign();
-    // Nothing can be saved in a configuration folder that cannot be used: the
-    // operator is told once, in the language just chosen, and the run goes on.
-    if (!ProgramFolderUsable())
-        MessageBox(FillIn(m_state.msg(42), QDir::toNativeSeparators(ProgramFolder())), m_state.msg(43));
-    // So is every file that could not be read as it was, so that no edit is
-    // lost without a word.
-    const QString notice =
-        ReadingNotice(m_state.settings, m_state.cmd.ConfigPathOverride, cleanedLanguageFile, m_state.msg);
-    if (!notice.isEmpty())
-        MessageBox(notice, m_state.msg(43));
 }
 
 void MainWindow::showSettings()
@@ -121,41 +104,40 @@ void MainWindow::showSettings()
     m_scaler->fitToScreen();
 }
 
-MainWindow::StartResult MainWindow::runCommandLineRequests()
+void MainWindow::showLinkOutcome(LinkOpenResult result, const QString &attempted)
 {
-    const CommandLineRequests &cmd = m_state.cmd;
-    const QList<Request> batch = HandOverRequests(cmd, RequestOrigin::CommandLine);
+    // 15, 16.
+    m_tally.reset();
+    ShowLinkOutcome(result, attempted, m_state.msg);
+}
+
+void MainWindow::preview(const Request &load, bool attended)
+{
     // 18.1, 18.4: the load's bank selected and its picture previewed as the
     // operator would pick them; an attended load shows the window.
-    for (const Request &r : batch) {
-        if (r.kind != RequestKind::Load)
-            continue;
-        m_banks->selectBank(r.bank - 1);
-        if (!cmd.Unattended)
-            show();
-        if (IsRegularFile(r.file))
-            m_pictures->PreviewPicture(r.file);
-    }
-    // 17, 18: the command, the preset recall, the load.
-    StartResult result;
-    result.outcome = m_runner.runBatch(batch, [this](const Request &r, const RequestOutcome &o) { showFailure(r, o); });
-    // 19. Help.
-    if (cmd.HelpRequest && !TerminationRequested())
-        pictABOUT_Click();
-    // A close request or a termination signal during the start-up ends it
-    // there: the shutdown runs once and nothing of the start-up comes back.
-    // 20. "/e": end at once, without the shutdown, once what was sent has
-    // reached the device's side.
-    const bool closed = TerminationRequested();
-    if (closed) {
-        requestClose();
-    } else if (cmd.ExitRequest) {
-        m_unloaded = true;
-        result.outcome = m_runner.endRun(result.outcome);
-    }
-    result.exitNow = closed || cmd.ExitRequest;
-    result.status = result.outcome.startStatus(!cmd.Unattended, closed);
-    return result;
+    m_banks->selectBank(load.bank - 1);
+    if (attended)
+        show();
+    if (IsRegularFile(load.file))
+        m_pictures->PreviewPicture(load.file);
+}
+
+std::optional<QPoint> MainWindow::place() const
+{
+    const QPoint at = pos();
+    return QPoint(PixelsToTwips(at.x()), PixelsToTwips(at.y()));
+}
+
+void MainWindow::closeDialogs()
+{
+    CloseOpenDialogs();
+}
+
+void MainWindow::hideWindows()
+{
+    m_wait->hide();
+    m_warning->hide();
+    hide();
 }
 
 void MainWindow::showFailure(const Request &request, const RequestOutcome &outcome)

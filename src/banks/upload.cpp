@@ -126,11 +126,11 @@ private:
     // Sends one packet and waits for any line; true when one came.
     bool sendAcknowledged(const QByteArray &packet)
     {
-        const bool lineWaiting = !m_ex.RxLine.isEmpty();
+        const bool lineWaiting = !m_ex.rxLine().isEmpty();
         m_linesCut = 0;
         m_ex.SendCommand(packet);
         m_ex.WaitReply(QString());
-        return lineWaiting || m_linesCut > 0 || !m_ex.ReplyText.isEmpty();
+        return lineWaiting || m_linesCut > 0 || !m_ex.replyText().isEmpty();
     }
     // A dead link: stop, rather than stream the rest of the image into nothing.
     UploadOutcome linkFailed()
@@ -190,14 +190,14 @@ UploadOutcome Uploader::run(const QByteArray &image, qint32 width, qint32 height
     job(m_msg(2));
     if (m_display.lab)
         m_display.lab(MaxPacketText(plan.P));
-    m_ex.TimeTicks = 0;
+    m_ex.resetTimeTicks();
     qint32 t0 = 0;
 
     QByteArray packet;
     packet.reserve(kPacketSize);
     for (qint32 n = 1; n <= plan.P; ++n) {
         showProgress(ProgressPercent(n, plan.P));
-        const qint32 t = m_ex.TimeTicks;
+        const qint32 t = m_ex.timeTicks();
         if (RateDue(t, t0)) {
             if (t / 10 >= 1)
                 techInfo(RateText(t, n));

@@ -230,8 +230,8 @@ QString MessageTable::defaultText(int n)
         return QStringLiteral("the token has fewer than %1 characters and is easy to guess");
     case 79:
         return QStringLiteral(
-            "No private folder for the hand-over (%1 is not the user's own): a running panel could not be found, so "
-            "this start does not open a second link to the device. Set XDG_RUNTIME_DIR or remove the folder.");
+            "No private folder for the hand-over (%1 is not the user's own): this panel runs without it, and a later "
+            "start cannot hand its requests over. Set XDG_RUNTIME_DIR or remove the folder.");
     // The remote group's address and new token; the web remote's own texts.
     case 88:
         return QStringLiteral("tablets: %1");

@@ -243,7 +243,7 @@ qint64 CommandExchange::pendingBytes() const
     return m_link.pendingBytes();
 }
 
-void CommandExchange::WaitReply(const QString &prefix)
+QString CommandExchange::WaitReply(const QString &prefix)
 {
     if (++m_waiting == 1)
         Q_EMIT waitingChanged(true);
@@ -284,6 +284,7 @@ void CommandExchange::WaitReply(const QString &prefix)
         if (!stopped() && !down())
             Q_EMIT replyMissed();
     }
+    return ReplyText;
 }
 
 } // namespace qx

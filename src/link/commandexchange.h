@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <utility>
 
 namespace qx {
 
@@ -33,7 +34,9 @@ public:
     // Writes one command; false when the link was not open and connected, in
     // which case nothing is queued and the log says "(not sent N)".
     bool SendCommand(const QByteArray &text);
-    void WaitReply(const QString &prefix);
+    // Waits for the line that begins with `prefix` (any line for "") and
+    // returns it trimmed; "" when none came.
+    QString WaitReply(const QString &prefix);
     void ClearReceive();
     void ReceivePoll();
     // Opens the link from the settings as they are now (start-up and
@@ -55,13 +58,20 @@ public:
     // Received text not yet split into lines (RxBuffer): a copy, and its size.
     QByteArray rxBuffer() const { return m_rx.mid(m_rxHead); }
     qsizetype rxBufferSize() const { return m_rx.size() - m_rxHead; }
-    QByteArray RxLine;      // the one line waiting for WaitReply ("" = none)
-    QByteArray TcpRxBuffer; // socket data not yet moved into RxBuffer
-    QString ReplyText;      // the reply accepted by the last WaitReply, trimmed
-    qint32 TimeTicks = 0;   // 100 ms ticks
-
-    QTimer Timer1;     // 10 ms: ReceivePoll
-    QTimer Timer_time; // 100 ms: TimeTicks
+    // The one line waiting for WaitReply ("" = none); taken, it is gone.
+    const QByteArray &rxLine() const { return RxLine; }
+    QByteArray takeRxLine() { return std::exchange(RxLine, QByteArray()); }
+    // Socket data not yet moved into RxBuffer; fed, it is read at the next poll.
+    const QByteArray &tcpPending() const { return TcpRxBuffer; }
+    void feedTcp(const QByteArray &bytes) { TcpRxBuffer += bytes; }
+    // The reply accepted by the last WaitReply, trimmed.
+    const QString &replyText() const { return ReplyText; }
+    // The 100 ms ticks, counted from the last reset.
+    qint32 timeTicks() const { return TimeTicks; }
+    void resetTimeTicks() { TimeTicks = 0; }
+    // The 10 ms receive poll and the 100 ms tick, as a window's records name them.
+    QTimer &receiveTimer() { return Timer1; }
+    QTimer &tickTimer() { return Timer_time; }
 
     // The operator's stop (a refusal of the device stops too): the running
     // sequence ends at its next wait; a new sequence starts afresh.
@@ -76,6 +86,7 @@ public:
     bool busy() const { return m_waiting > 0; }
 
     DeviceLink &link() { return m_link; }
+    const DeviceLink &link() const { return m_link; }
     CommLog &log() { return m_log; }
     // What a sequence asks of the link through the exchange it was lent:
     // whether what was written has reached the device's side, whether the
@@ -101,6 +112,12 @@ private:
 
     DeviceLink &m_link;
     CommLog &m_log;
+    QByteArray RxLine;
+    QByteArray TcpRxBuffer;
+    QString ReplyText;
+    qint32 TimeTicks = 0;
+    QTimer Timer1;     // 10 ms: ReceivePoll
+    QTimer Timer_time; // 100 ms: TimeTicks
     int m_pollMs = kPollMs;
     bool m_stopRequested = false;
     int m_waiting = 0; // WaitReply calls running

@@ -88,7 +88,8 @@ public:
 
     bool isTcp() const;
     QSerialPort &serialPort() { return m_serial; } // MSComm1
-    QTcpSocket &tcpSocket() { return m_tcp; }      // Winsock1
+    const QSerialPort &serialPort() const { return m_serial; }
+    QTcpSocket &tcpSocket() { return m_tcp; } // Winsock1
 
     // A device switched off without closing the connection is noticed without
     // any traffic of ours: the system probes an idle connection after this

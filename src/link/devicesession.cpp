@@ -40,8 +40,8 @@ LinkOpenResult DeviceSession::open()
 
 void DeviceSession::registerTimers(QObject *window)
 {
-    RegisterControl(window, &m_exchange.Timer1, QStringLiteral("Timer1"), ControlKind::Timer);
-    RegisterControl(window, &m_exchange.Timer_time, QStringLiteral("Timer_time"), ControlKind::Timer);
+    RegisterControl(window, &m_exchange.receiveTimer(), QStringLiteral("Timer1"), ControlKind::Timer);
+    RegisterControl(window, &m_exchange.tickTimer(), QStringLiteral("Timer_time"), ControlKind::Timer);
 }
 
 void DeviceSession::registerConnections(QObject *window)

@@ -41,13 +41,21 @@ public:
         ~Lease() { m_session.addLease(-1); }
         Lease(const Lease &) = delete;
         Lease &operator=(const Lease &) = delete;
-        // The exchange, lent for as long as the lease is held.
-        CommandExchange &exchange() const { return m_session.m_exchange; }
+        Lease(Lease &&) = delete;
+        Lease &operator=(Lease &&) = delete;
+        // The exchange, lent for as long as the lease is held: only a lease
+        // that has a name hands it out (never a temporary that ends with the
+        // statement), and it is neither copied nor moved.
+        CommandExchange &exchange() const & { return m_session.m_exchange; }
+        CommandExchange &exchange() const && = delete;
 
     private:
         DeviceSession &m_session;
     };
     Lease lease() { return Lease(*this); }
+    // The exchange to watch (its signals, the line waiting, what is still to
+    // go); nothing can be sent through it.
+    const CommandExchange &exchange() const { return m_exchange; }
     // Stops the running sequence at its next wait (the load's stop button,
     // Cancel in the wait window, the end of the program); it sends nothing more.
     void stop() { m_exchange.stop(); }

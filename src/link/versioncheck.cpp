@@ -8,8 +8,7 @@ namespace qx {
 QString QueryVersion(CommandExchange &exchange)
 {
     exchange.SendCommand(QByteArray("#VERSION?\r"));
-    exchange.WaitReply(QStringLiteral("~01@VERSION "));
-    QString rest = exchange.ReplyText.mid(12, 100);
+    QString rest = exchange.WaitReply(QStringLiteral("~01@VERSION ")).mid(12, 100);
     QString major, minor;
     SplitFirst(rest, major, QStringLiteral("."));
     SplitFirst(rest, minor, QStringLiteral("."));

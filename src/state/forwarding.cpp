@@ -81,46 +81,85 @@ QString RuntimeFolderName(int n)
     return QDir(QDir::tempPath()).filePath(n > 0 ? name + QStringLiteral("-%1").arg(n) : name);
 }
 
-QString PrivateRuntimeFolder(const QString &entry)
+QStringList RuntimeFolderPlaces()
+{
+    QStringList places;
+#ifdef Q_OS_UNIX
+    // The session's folder, when this start is told it.
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty())
+        places << QDir::cleanPath(runtime);
+#endif
+    for (int n = 0; n < kRuntimeFolderNames; ++n)
+        places << RuntimeFolderName(n);
+    return places;
+}
+
+QStringList HoldingFolders(const QString &entry)
+{
+    QStringList holding;
+    if (entry.isEmpty())
+        return holding;
+    for (const QString &place : RuntimeFolderPlaces()) {
+        const QString path = QDir(place).filePath(entry);
+        if (IsPrivateFolder(place) && (QFileInfo::exists(path) || QFileInfo::exists(path + QStringLiteral(".lock"))))
+            holding << place;
+    }
+    return holding;
+}
+
+QString FallbackRuntimeFolder()
 {
 #ifdef Q_OS_UNIX
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (IsPrivateFolder(runtime))
-        return runtime;
     // Another user may have made "qx-7alt-<uid>" first: then the next name
-    // that is the user's own, or that the user makes now, serves. A program
-    // that runs already is found where its socket is, even when a name
-    // before its folder has gone again since.
-    QStringList names;
-    for (int n = 0; n < kRuntimeFolderNames; ++n)
-        names << RuntimeFolderName(n);
-    const auto holds = [&entry](const QString &name) {
-        const QString path = QDir(name).filePath(entry);
-        return QFileInfo::exists(path) || QFileInfo::exists(path + QStringLiteral(".lock"));
-    };
-    if (!entry.isEmpty())
-        for (const QString &name : std::as_const(names))
-            if (IsPrivateFolder(name) && holds(name))
-                return name;
-    for (const QString &name : std::as_const(names)) {
+    // that is the user's own, or that the user makes now, serves.
+    for (int n = 0; n < kRuntimeFolderNames; ++n) {
+        const QString name = RuntimeFolderName(n);
         ::mkdir(QFile::encodeName(name).constData(), 0700); // there already: checked below like any other
         if (IsPrivateFolder(name))
             return name;
     }
+#endif
     return QString();
+}
+
+QString PrivateRuntimeFolder(const QString &entry)
+{
+#ifdef Q_OS_UNIX
+    // A program that runs already is found where its socket is, whichever
+    // shell started it, even when a name before its folder has gone again.
+    if (const QStringList holding = HoldingFolders(entry); !holding.isEmpty())
+        return holding.first();
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return IsPrivateFolder(runtime) ? runtime : FallbackRuntimeFolder();
 #else
     Q_UNUSED(entry);
     return QDir::tempPath();
 #endif
 }
 
-QString InstanceName(const QString &folder)
+QString ConfigurationFile(const QString &folder, const QString &configFile)
 {
+    // The same file whether it exists yet or not: its folder's canonical path.
+    const QFileInfo file(configFile.isEmpty() ? JoinPath(folder, QStringLiteral("QX-7alt.ini")) : configFile);
+    const QString canonical = QFileInfo(file.absolutePath()).canonicalFilePath();
+    return QDir(canonical.isEmpty() ? file.absolutePath() : canonical).filePath(file.fileName());
+}
+
+QString InstanceEntry(const QString &folder, const QString &configFile)
+{
+    // A panel is its program folder and its configuration file: a start for
+    // another configuration is another panel.
     const QString canonical = QFileInfo(folder).canonicalFilePath();
-    const QByteArray key = (canonical.isEmpty() ? folder : canonical).toUtf8();
-    const QString entry =
-        QStringLiteral("qx-7alt-") +
-        QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(24));
+    const QByteArray key =
+        (canonical.isEmpty() ? folder : canonical).toUtf8() + '\n' + ConfigurationFile(folder, configFile).toUtf8();
+    return QStringLiteral("qx-7alt-") +
+           QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(24));
+}
+
+QString InstanceName(const QString &folder, const QString &configFile)
+{
+    const QString entry = InstanceEntry(folder, configFile);
     const QString runtime = PrivateRuntimeFolder(entry);
     return runtime.isEmpty() ? QString() : QDir(runtime).filePath(entry);
 }
@@ -146,6 +185,10 @@ QByteArray EncodeRequests(const CommandLineRequests &req)
         field("preset", QString::number(req.PresetRequest));
     if (req.HelpRequest)
         field("help", QStringLiteral("1"));
+    // Where its bytes go: the configuration (only the panel of the same one
+    // takes it), and the folder relative names are read from.
+    field("config", ConfigurationFile(ProgramFolder(), req.ConfigPathOverride));
+    field("cwd", QDir::currentPath());
     // Only a run of the long options that ends by itself is unattended: the
     // batch runs by the same rule as it would in a start-up of its own.
     if (req.Unattended)
@@ -159,6 +202,7 @@ std::optional<CommandLineRequests> DecodeRequests(const QByteArray &line)
     if (fields.value(0) != kRequestTag)
         return std::nullopt;
     CommandLineRequests req;
+    QString cwd;
     for (qsizetype i = 1; i < fields.size(); ++i) {
         const qsizetype eq = fields[i].indexOf('=');
         if (eq < 1)
@@ -181,12 +225,19 @@ std::optional<CommandLineRequests> DecodeRequests(const QByteArray &line)
             req.HelpRequest = true;
         } else if (name == "exit") {
             req.ExitRequest = true;
+        } else if (name == "config") {
+            req.ConfigPathOverride = value;
+        } else if (name == "cwd") {
+            cwd = value;
         } // a field of a later version is left alone
         if (!ok)
             return std::nullopt;
     }
     // Asked to end when done, the sender waits without anybody to answer a question.
     req.Unattended = req.ExitRequest;
+    if (!req.LoadFileRequest.isEmpty() && !cwd.isEmpty() && QFileInfo(req.LoadFileRequest).isRelative() &&
+        !req.LoadFileRequest.contains(QLatin1Char('\\')))
+        req.LoadFileRequest = QDir(cwd).absoluteFilePath(req.LoadFileRequest);
     return req;
 }
 
@@ -257,10 +308,13 @@ struct RequestServer::Client {
 };
 
 RequestServer::RequestServer(RequestRunner &runner, std::function<void(bool help)> toFront, QObject *parent)
-    : QObject(parent), m_server(new QLocalServer(this)), m_runner(runner), m_toFront(std::move(toFront))
+    : QObject(parent), m_runner(runner), m_toFront(std::move(toFront))
 {
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    connect(m_server, &QLocalServer::newConnection, this, &RequestServer::accept);
+    for (QLocalServer *&server : m_servers) {
+        server = new QLocalServer(this);
+        server->setSocketOptions(QLocalServer::UserAccessOption);
+        connect(server, &QLocalServer::newConnection, this, &RequestServer::accept);
+    }
     connect(&m_runner, &RequestRunner::finished, this, &RequestServer::finished);
     auto *watch = new QTimer(this);
     connect(watch, &QTimer::timeout, this, &RequestServer::relisten);
@@ -273,56 +327,68 @@ RequestServer::~RequestServer()
         drop(socket);
 }
 
-bool RequestServer::listen(const QString &path)
+bool RequestServer::listen(const QString &path, int slot)
 {
-    m_path = path;
+    m_paths[size_t(slot)] = path;
+    QLocalServer *server = m_servers[size_t(slot)];
     if (path.isEmpty())
         return false;
-    if (m_server->listen(path))
+    if (server->listen(path))
         return true;
     // Nobody answered under this name (the caller asked first): what is
     // there is left from a run that ended without closing it.
     QLocalServer::removeServer(path);
-    return m_server->listen(path);
+    return server->listen(path);
+}
+
+void RequestServer::holdWhileRunning(std::unique_ptr<QLockFile> mark)
+{
+    m_running = std::move(mark);
 }
 
 bool RequestServer::isListening() const
 {
-    return m_server->isListening();
+    return m_servers[0]->isListening();
 }
 
 void RequestServer::relisten()
 {
-    if (!m_path.isEmpty() && !m_server->isListening())
-        listen(m_path);
+    for (int slot = 0; slot < int(m_servers.size()); ++slot)
+        if (!m_paths[size_t(slot)].isEmpty() && !m_servers[size_t(slot)]->isListening())
+            listen(m_paths[size_t(slot)], slot);
 }
 
 void RequestServer::accept()
 {
-    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
-        // Only a program of the same user may ask, and only so many at once.
-        if (!SameUser(socket->socketDescriptor(), m_user) || m_clients.size() >= kMaxConnections) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        auto client = std::make_shared<Client>();
-        client->idle.setSingleShot(true);
-        // Queued: the timer belongs to what drop() ends.
-        connect(
-            &client->idle, &QTimer::timeout, this,
-            [this, socket = QPointer<QLocalSocket>(socket)] {
-                if (socket)
-                    drop(socket);
-            },
-            Qt::QueuedConnection);
-        client->idle.start(m_idleMs);
-        m_clients.insert(socket, client);
-        connect(socket, &QLocalSocket::disconnected, this, [this, socket] { drop(socket); });
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readFrom(socket); });
-        readFrom(socket);
-    }
+    for (QLocalServer *server : m_servers)
+        while (QLocalSocket *socket = server->nextPendingConnection())
+            take(socket);
     relisten();
+}
+
+void RequestServer::take(QLocalSocket *socket)
+{
+    // Only a program of the same user may ask, and only so many at once.
+    if (!SameUser(socket->socketDescriptor(), m_user) || m_clients.size() >= kMaxConnections) {
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    auto client = std::make_shared<Client>();
+    client->idle.setSingleShot(true);
+    // Queued: the timer belongs to what drop() ends.
+    connect(
+        &client->idle, &QTimer::timeout, this,
+        [this, socket = QPointer<QLocalSocket>(socket)] {
+            if (socket)
+                drop(socket);
+        },
+        Qt::QueuedConnection);
+    client->idle.start(m_idleMs);
+    m_clients.insert(socket, client);
+    connect(socket, &QLocalSocket::disconnected, this, [this, socket] { drop(socket); });
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readFrom(socket); });
+    readFrom(socket);
 }
 
 void RequestServer::readFrom(QLocalSocket *socket)
@@ -352,6 +418,12 @@ void RequestServer::readFrom(QLocalSocket *socket)
     const std::optional<CommandLineRequests> req = DecodeRequests(client->line.left(end));
     if (!req) {
         answer(socket, {2, QStringLiteral("Request not understood.")});
+        return;
+    }
+    // A panel of another configuration is another panel.
+    if (!m_configuration.isEmpty() && !req->ConfigPathOverride.isEmpty() &&
+        req->ConfigPathOverride != m_configuration) {
+        answer(socket, {2, QStringLiteral("This panel runs another configuration: %1.").arg(m_configuration)});
         return;
     }
     const QList<Request> requests = HandOverRequests(*req);
@@ -402,8 +474,15 @@ void RequestServer::drop(QLocalSocket *socket)
     socket->deleteLater();
 }
 
-InstanceGate::InstanceGate(const QString &programFolder) : m_name(InstanceName(programFolder))
+InstanceGate::InstanceGate(const QString &programFolder, const QString &configFile)
+    : m_entry(InstanceEntry(programFolder, configFile)), m_name(InstanceName(programFolder, configFile))
 {
+    // Held by the panel for as long as it runs, where only this user writes
+    // (beside its settings), so that a start that cannot reach it still knows
+    // it is there.
+    m_running =
+        std::make_unique<QLockFile>(JoinPath(programFolder, QLatin1Char('.') + m_entry + QStringLiteral(".run")));
+    m_running->setStaleLockTime(0); // stale only when its process has gone
     if (m_name.isEmpty())
         return;
     // Two programs started together: the first listens, the second hands over.
@@ -417,21 +496,34 @@ InstanceGate::~InstanceGate() = default;
 
 std::optional<ForwardReply> InstanceGate::forward(const CommandLineRequests &req)
 {
-    if (m_name.isEmpty())
-        return std::nullopt;
-    QLocalSocket socket;
-    socket.connectToServer(m_name);
-    if (!socket.waitForConnected(kConnectMs))
-        return std::nullopt;
-    // Whatever listens there must be this user's own program.
-    if (!SameUser(socket.socketDescriptor()))
-        return std::nullopt;
-    return exchange(socket, req);
+    // Every place a panel of this user and configuration may listen, however
+    // this start and the panel's were told where that is.
+    for (const QString &place : HoldingFolders(m_entry)) {
+        QLocalSocket socket;
+        socket.connectToServer(QDir(place).filePath(m_entry));
+        // Whatever listens there must be this user's own program.
+        if (socket.waitForConnected(kConnectMs) && SameUser(socket.socketDescriptor()))
+            return exchange(socket, req);
+    }
+    // None answered. A panel that runs all the same holds the link: this
+    // start must not open a second one beside it.
+    if (!m_running->tryLock(0) && m_running->error() == QLockFile::LockFailedError)
+        return ForwardReply{1, QStringLiteral("A running panel of this configuration could not be reached: "
+                                              "nothing was sent. Start it again to hand requests over.")};
+    m_running->unlock();
+    return std::nullopt;
 }
 
 bool InstanceGate::listen(RequestServer &server)
 {
+    // The panel holds its mark for as long as it runs, hand-over or not.
+    if (m_running->tryLock(0))
+        server.holdWhileRunning(std::move(m_running));
     const bool listening = !m_name.isEmpty() && server.listen(m_name);
+    // Also where a start without the session's variables looks first.
+    const QString also = FallbackRuntimeFolder();
+    if (listening && !also.isEmpty() && QDir(also).filePath(m_entry) != m_name)
+        server.listen(QDir(also).filePath(m_entry), 1);
     m_lock.reset();
     return listening;
 }

@@ -85,9 +85,6 @@ struct RequestOutcome {
     // reason's own text when the runner left it empty.
     RequestOutcome told(const MessageTable &msg) const;
     bool done() const { return reason == Reason::Done; }
-    // The status a start ends with after this outcome of its batch: its own,
-    // but 0 when the operator closed an attended start (a close is a close).
-    int startStatus(bool attended, bool closed) const { return attended && closed ? 0 : status; }
 };
 
 } // namespace qx

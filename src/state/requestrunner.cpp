@@ -212,7 +212,8 @@ RequestOutcome RequestRunner::run(const Request &request)
 RequestOutcome RequestRunner::tell(const Request &request, Reason reason, const QString &text, const QString &title)
 {
     RequestOutcome outcome = RequestOutcome::of(reason, text);
-    outcome.shown = request.attended && !title.isEmpty();
+    // A handed-over request is told to its sender only, whatever the reason.
+    outcome.shown = request.attended && request.origin != RequestOrigin::HandOver && !title.isEmpty();
     if (outcome.shown)
         MessageBox(text, title);
     return outcome;
@@ -279,7 +280,7 @@ RequestOutcome RequestRunner::switching(const Request &request)
                 return;
             ex.SendCommand(command);
             ex.WaitReply(prefix);
-            answered = answered && !ex.ReplyText.isEmpty();
+            answered = answered && !ex.replyText().isEmpty();
         };
         const QString bankPrefix = WriteReplyPrefix(kParamBankSelect);
         const int w = c.window - 1;
@@ -354,7 +355,7 @@ void RequestRunner::readBack()
     const auto query = [&ex](const QByteArray &command, const QString &prefix) {
         ex.SendCommand(command);
         ex.WaitReply(prefix);
-        return ValueAfterPrefix(ex.ReplyText, prefix);
+        return ValueAfterPrefix(ex.replyText(), prefix);
     };
     const quint64 forgotten = m_forgotten;
     SwitchState s;
@@ -440,7 +441,10 @@ RequestOutcome RequestRunner::load(const Request &request)
         return RequestOutcome::of(Reason::Terminated, TerminationRequested() ? QString() : msg(56));
     if (upload == UploadOutcome::OldFirmware)
         return tell(request, Reason::Refused, msg(16), msg(17));
-    return tell(request, TerminationRequested() ? Reason::Terminated : Reason::LinkFailure, msg(22), msg(4));
+    // Cut short by the end of the program, it is told as such (nothing failed).
+    if (TerminationRequested())
+        return RequestOutcome::of(Reason::Terminated);
+    return tell(request, Reason::LinkFailure, msg(22), msg(4));
 }
 
 } // namespace qx

@@ -9,7 +9,10 @@ CoreRig::CoreRig(const qx7emu::Options &device, bool link, bool open) : emu(devi
     core.state.settings.TcpSettings = QStringLiteral("127.0.0.1:%1").arg(link ? emu.listenTcp() : 1);
     core.session.open();
     core.session.waitConnected(5000);
-    core.session.lease().exchange().setPollMs(0); // a silent device must not cost 16 s a wait
+    {
+        auto lease = core.session.lease();
+        lease.exchange().setPollMs(0); // a silent device must not cost 16 s a wait
+    }
     if (open)
         core.runner.open();
 }

@@ -88,7 +88,7 @@ QString LinkRig::ask(const QByteArray &text, const QString &prefix)
 {
     ex.SendCommand(text);
     ex.WaitReply(prefix);
-    return ex.ReplyText;
+    return ex.replyText();
 }
 
 QByteArray ReadFile(const QString &path)

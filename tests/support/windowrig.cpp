@@ -22,19 +22,20 @@ WindowRig::WindowRig(const qx7emu::Options &device, Link link) : emu(device)
 
 qx::MainWindow &WindowRig::start(const QStringList &arguments)
 {
+    startup.reset();
     window.reset();
     core = std::make_unique<qx::AppCore>();
     window = std::make_unique<qx::MainWindow>(*core);
+    startup = std::make_unique<qx::Startup>(*core, *window);
+    window->setCloseHandler([this] { startup->shutdown(); });
     qx::CommandLineRequests requests;
     qx::ParseArguments(arguments, requests, nullptr);
-    result = window->Form_Load(requests);
+    result = startup->run(requests);
     core->log.setShowLog(true);
     QObject::connect(&core->log, &qx::CommLog::receivedChanged, window.get(),
                      [this](const QString &text) { timeouts += text == QLatin1String("TIMEOUT ERROR"); });
-    if (!result.exitNow) {
-        core->runner.open();
+    if (!result.exitNow)
         window->show();
-    }
     return *window;
 }
 

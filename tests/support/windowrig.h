@@ -24,7 +24,8 @@ struct WindowRig {
     qx7emu::Emulator emu;
     std::unique_ptr<qx::AppCore> core; // what main() makes below the window
     std::unique_ptr<qx::MainWindow> window;
-    qx::MainWindow::StartResult result;
+    std::unique_ptr<qx::Startup> startup; // the window's start-up and shutdown
+    qx::Startup::Result result;
     int timeouts = 0; // "TIMEOUT ERROR" lines logged after the start-up
 
     // A new window through its start-up sequence; shown unless `arguments` asked to end.
