@@ -177,11 +177,12 @@ private Q_SLOTS:
         QVERIFY(rig.read("remote.ini").contains("Enabled=1\r\nPort=" + free.toLatin1() + "\r\n"));
         // The note names the address a tablet opens; a new token is saved and applied (the old pairing link goes).
         QVERIFY(rig.control<QLabel>("labREMOTENOTE")->text().contains("http://127.0.0.1:" + free + "/"));
-        const QString link = remote.pairingLink(), token = rig.control<QLineEdit>("txtREMOTETOKEN")->text();
+        const QString link = remote.control().pairingLink();
+        const QString token = rig.control<QLineEdit>("txtREMOTETOKEN")->text();
         rig.click("cmdREMOTENEWTOKEN");
         const QString made = rig.control<QLineEdit>("txtREMOTETOKEN")->text();
         QVERIFY(made != token && rig.read("remote.ini").contains("Token=" + made.toLatin1()));
-        QVERIFY(remote.pairingLink() != link);
+        QVERIFY(remote.control().pairingLink() != link);
     }
 
     // NUL bytes are left out (the language file's "Cap\0tion=" line sets the title) and the operator is told

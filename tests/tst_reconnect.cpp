@@ -121,12 +121,13 @@ private Q_SLOTS:
         // A wait that goes unanswered on a live link is "Not answering"; the next line from the device ends it.
         qx7emu::Options o;
         o.silent = true;
-        ex.setPollMs(0);
         for (const QString &shown :
              QStringList{"Not answering", "Connected \u00B7 127.0.0.1:" + QString::number(port)}) {
             emu.setOptions(o);
-            ex.SendCommand("#VERSION?\r");
-            ex.WaitReply("~01@VERSION ");
+            const DeviceSession::Lease lease = session.lease();
+            lease.exchange().setPollMs(0);
+            lease.exchange().SendCommand("#VERSION?\r");
+            lease.exchange().WaitReply("~01@VERSION ");
             QCOMPARE(LinkStateText(monitor, session.applied(), MessageTable()), shown);
             o.silent = false;
         }

@@ -230,6 +230,13 @@ private Q_SLOTS:
         QVERIFY(rig.http("GET", "/?pair=" + code)
                     .head.contains("Set-Cookie: qx7token=" + kToken + "; Path=/; HttpOnly; SameSite=Strict"));
         QCOMPARE(rig.http("GET", "/?pair=" + code).status, 403);
+        // A link asked for by a script replaces the one the panel shows.
+        const QByteArray shown = rig.remote.pairing().code().toLatin1();
+        const QString asked = rig.http("POST", "/api/v1/pair", {}, "Authorization: Bearer " + kToken + "\r\n")
+                                  .json.value(QStringLiteral("path"))
+                                  .toString();
+        QVERIFY(asked.endsWith(rig.remote.pairing().code()) && rig.remote.pairing().code() != shown);
+        QCOMPARE(rig.http("GET", "/?pair=" + shown).status, 403);
         RemotePairing shortLived(50);
         const QString old = shortLived.code();
         QVERIFY(QSignalSpy(&shortLived, &RemotePairing::changed).wait());
@@ -455,7 +462,8 @@ private Q_SLOTS:
         const QStringList claims =
             QStringLiteral("at most %1 HTTP connections and %2 WebSocket|headers within %3 s|a "
                            "body at %4 KiB/s at least over every %5 s|idle connection closed after "
-                           "%6 s|answers not taken past %7 KiB|ping within %8 s|dropped for %9 s")
+                           "%6 s|answers not taken past %7 KiB|ping within %8 s|dropped for %9 s|pairs one browser "
+                           "once and lasts %10 s")
                 .arg(HttpRemote::kMaxConnections)
                 .arg(HttpRemote::kMaxWebSockets)
                 .arg(t.headMs / 1000)
@@ -465,6 +473,7 @@ private Q_SLOTS:
                 .arg(HttpRemote::kAnswerBacklog / 1024)
                 .arg(t.pingMs / 1000)
                 .arg(t.lingerMs / 1000)
+                .arg(kPairingSeconds)
                 .split(QLatin1Char('|'));
         for (const QString &claim : claims)
             QVERIFY2(text.contains(claim), qPrintable(claim));

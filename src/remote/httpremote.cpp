@@ -733,9 +733,11 @@ void HttpRemote::run(const ApiCall &call, const HttpHead &head, HttpConnection *
     case ApiCall::Kind::State:
         return writeJson(responder, 200, StateJson(m_gateway.state()));
     case ApiCall::Kind::Pairing: {
-        const QString path = m_pairing ? QStringLiteral("/?pair=") + m_pairing->code() : QString();
-        if (path.isEmpty())
+        if (!m_pairing)
             return writeJson(responder, 404, ErrorJson(QStringLiteral("no such resource")));
+        // A fresh code for this caller: the one the panel showed pairs no more.
+        m_pairing->renew();
+        const QString path = QStringLiteral("/?pair=") + m_pairing->code();
         return writeJson(responder, 200, {{QStringLiteral("ok"), true}, {QStringLiteral("path"), path}});
     }
     case ApiCall::Kind::Page: {
