@@ -594,6 +594,7 @@ bool HttpRemote::handleRequest(const HttpRequest &request, QTcpSocket *socket)
         writeJson(responder, 400, ErrorJson(QStringLiteral("a WebSocket upgrade is expected here")));
         return true;
     case ApiCall::Kind::State:
+        m_gateway.polled(); // a client that polls watches too
         writeJson(responder, 200, StateJson(m_gateway.state()));
         return true;
     case ApiCall::Kind::Page: {

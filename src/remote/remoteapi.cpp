@@ -311,8 +311,9 @@ QJsonObject StateJson(const RemoteState &s)
         QJsonObject o{{QStringLiteral("number"), n},
                       {QStringLiteral("name"), s.windowNames[size_t(n - 1)]},
                       {QStringLiteral("source"), sourceJson(w)}};
-        o.insert(QStringLiteral("enabled"), w.known ? QJsonValue(w.enabled) : QJsonValue(QJsonValue::Null));
-        o.insert(QStringLiteral("fullscreen"), w.known ? QJsonValue(w.fullscreen) : QJsonValue(QJsonValue::Null));
+        o.insert(QStringLiteral("enabled"), w.enabledKnown ? QJsonValue(w.enabled) : QJsonValue(QJsonValue::Null));
+        o.insert(QStringLiteral("fullscreen"),
+                 w.fullscreenKnown ? QJsonValue(w.fullscreen) : QJsonValue(QJsonValue::Null));
         windows.append(o);
     }
     QJsonArray banks;
@@ -330,6 +331,7 @@ QJsonObject StateJson(const RemoteState &s)
         {QStringLiteral("background"), QJsonObject{{QStringLiteral("source"), sourceJson(s.background)}}},
         {QStringLiteral("banks"), banks},
         {QStringLiteral("busy"), s.busy},
+        {QStringLiteral("question"), s.question},
         {QStringLiteral("version"), s.version},
         {QStringLiteral("bankQuestion"),
          QJsonObject{{QStringLiteral("text"), s.bankQuestionText}, {QStringLiteral("title"), s.bankQuestionTitle}}},
@@ -500,11 +502,12 @@ QList<OscMessage> OscFeedback(const RemoteState &s)
     for (int n = 1; n <= kWindows; ++n) {
         const RemoteState::Window &w = s.windows[size_t(n - 1)];
         const QString base = QStringLiteral("/qx7/window/%1/").arg(n);
-        if (!w.known)
-            continue;
-        out << OscMessage{base + QStringLiteral("source"), {text(SourceText(w))}};
-        out << OscMessage{base + QStringLiteral("enabled"), {integer(w.enabled ? 1 : 0)}};
-        out << OscMessage{base + QStringLiteral("fullscreen"), {integer(w.fullscreen ? 1 : 0)}};
+        if (w.known)
+            out << OscMessage{base + QStringLiteral("source"), {text(SourceText(w))}};
+        if (w.enabledKnown)
+            out << OscMessage{base + QStringLiteral("enabled"), {integer(w.enabled ? 1 : 0)}};
+        if (w.fullscreenKnown)
+            out << OscMessage{base + QStringLiteral("fullscreen"), {integer(w.fullscreen ? 1 : 0)}};
     }
     if (s.background.known)
         out << OscMessage{QStringLiteral("/qx7/background/source"), {text(SourceText(s.background))}};

@@ -39,6 +39,7 @@ void RemoteControl::apply(const RemoteSettings &s, quint16 portOverride)
     stop();
     // The page on the desk watches too, with the listeners off.
     m_gateway.setReadBackSeconds(s.readBackSeconds);
+    m_gateway.setQuestionWaitSeconds(s.questionWaitSeconds);
     const bool on = s.enabled || portOverride != 0;
     if (!on) {
         setStatus(Status::Off);
