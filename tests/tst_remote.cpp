@@ -503,6 +503,16 @@ private Q_SLOTS:
             10000));
         QVERIFY(in.indexOf("{\"ok\":true}") < in.indexOf("\"link\"") && in.indexOf("\"link\"") < in.indexOf(" 400 "));
         QCOMPARE(rig.emu.commands(), QStringList{"#PRST-RCL 4"});
+        {
+            // Behind a question longer than QuestionWaitSeconds: refused (and never sent).
+            const DialogOpen question;
+            rig.gateway.setQuestionWaitSeconds(0);
+            const Reply late = rig.http("POST", "/api/v1/preset/5");
+            QCOMPARE(late.status, 409);
+            QCOMPARE(late.json["error"].toString(), rig.state.msg(57));
+            QVERIFY(StateJson(rig.gateway.state())["question"].toBool()); // the reason, for a page to show
+            rig.gateway.setQuestionWaitSeconds(kQuestionWaitSeconds);
+        }
         // The end comes while requests wait: each is answered 503 at once. Beside them the gateway takes 30 more.
         QList<RequestOutcome::Reason> early;
         const DialogOpen question;
@@ -514,7 +524,6 @@ private Q_SLOTS:
         QCOMPARE(early, QList<RequestOutcome::Reason>{RequestOutcome::Reason::Busy});
         rig.remote.answerWaiting();
         QCOMPARE(RemoteRig::answer(a).status + RemoteRig::answer(b).status, 503 + 503);
-        QVERIFY(rig.http("GET", "/api/v1/state").json["question"].toBool()); // the reason a request waits
     }
 
     void localUsers_data()

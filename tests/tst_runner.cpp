@@ -165,7 +165,10 @@ private Q_SLOTS:
             c.emu.setOptions(o);
         } else if (event == "period") {
             c.core.readBack.setPeriod(1);
-        } else if (event == "during") {
+        } else if (event == "during") { // a read-back that lasts longer than the wait after a preset
+            qx7emu::Options o;
+            o.replyDelayMs = 60;
+            c.emu.setOptions(o);
             connect(&c.core.session.lease().exchange(), &CommandExchange::lineCut, this, [&] {
                 if (c.core.runner.busy() && !std::exchange(interrupted, true))
                     QTimer::singleShot(0, this, [&] { c.core.runner.execute(Request::recall(9, RequestOrigin::Key)); });
@@ -383,16 +386,18 @@ private Q_SLOTS:
     void requestLine_data()
     {
         QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<QString>("decoded"); // command|file|bank|preset|unattended, "-" when refused
-        QTest::newRow("all fields") << QByteArray("QX7 command=%23Y%200 file=%2Fa%20b.bmp bank=2 preset=16 exit=1")
-                                    << "#Y 0|/a b.bmp|2|16|1";
-        QTest::newRow("a later version's field") << QByteArray("QX7 preset=1 colour=red") << "||0|1|0";
+        QTest::addColumn<QString>("decoded"); // command|file|bank|preset|unattended|wait, "-" when refused
+        QTest::newRow("all fields")
+            << QByteArray("QX7 command=%23Y%200 file=%2Fa%20b.bmp bank=2 preset=16 exit=1 wait=3600")
+            << "#Y 0|/a b.bmp|2|16|1|3600";
+        QTest::newRow("a later version's field") << QByteArray("QX7 preset=1 colour=red") << "||0|1|0|-1";
+        QTest::newRow("wait over an hour") << QByteArray("QX7 preset=1 wait=3601") << "-";
         QTest::newRow("another tag") << QByteArray("QX8 preset=1") << "-";
         QTest::newRow("field without a value") << QByteArray("QX7 preset") << "-";
         QTest::newRow("bank 4") << QByteArray("QX7 bank=4") << "-";
         QTest::newRow("preset 17") << QByteArray("QX7 preset=17") << "-";
         QTest::newRow("a switch-form path, absolute already")
-            << QByteArray("QX7 file=%5Ctmp%5Cp.bmp") << "|\\tmp\\p.bmp|0|0|0";
+            << QByteArray("QX7 file=%5Ctmp%5Cp.bmp") << "|\\tmp\\p.bmp|0|0|0|-1";
     }
     // A line decodes to these requests, and they are handed over again as they came.
     void requestLine()
@@ -400,7 +405,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, line);
         const auto text = [](const std::optional<CommandLineRequests> &r) {
             return r ? QStringList{r->CommandRequest, r->LoadFileRequest, QString::number(r->LoadBankRequest),
-                                   QString::number(r->PresetRequest), QString::number(r->Unattended)}
+                                   QString::number(r->PresetRequest), QString::number(r->Unattended),
+                                   QString::number(r->QuestionWait)}
                            .join('|')
                      : QStringLiteral("-");
         };
@@ -529,9 +535,12 @@ private Q_SLOTS:
         QTest::newRow("another user") << QByteArray("QX7 preset=2\n") << "other" << QByteArray();
         QTest::newRow("one connection too many") << QByteArray("QX7 preset=2\n") << "full" << QByteArray();
         QTest::newRow("sender gone before start") << QByteArray("QX7 preset=2\n") << "gone" << QByteArray();
+        QTest::newRow("a question open past its wait: refused, never sent")
+            << QByteArray("QX7 preset=2 wait=0\n") << "asks" << QByteArray("2 Not%20carried%20out");
     }
     // The running program's side: one line per connection, answered once its requests have ended; too long,
-    // malformed, idle, of another user or of a sender that went: nothing reaches the device.
+    // malformed, idle, of another user, of a sender that went or past its wait behind a question: nothing reaches
+    // the device.
     void server()
     {
         QFETCH(QByteArray, send);
@@ -546,7 +555,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QVERIFY(server.listen(dir.filePath("s")));
         std::optional<DialogOpen> box;
-        if (peer == "gone" || peer == "twice")
+        if (peer == "gone" || peer == "twice" || peer == "asks")
             box.emplace();
         std::vector<std::unique_ptr<QLocalSocket>> others(peer == "full" ? kMaxConnections : 0);
         for (auto &other : others)
@@ -572,6 +581,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT((answer += socket.isOpen() ? socket.readAll() : QByteArray(),
                                   socket.state() != QLocalSocket::ConnectedState),
                                  5000);
+        box.reset();
         others.clear();
         QTRY_COMPARE(server.connections(), 0);
         QFETCH(QByteArray, reply);

@@ -1,5 +1,6 @@
 #include "forwarding.h"
 
+#include "state/commandline.h"
 #include "state/requestrunner.h"
 #include "util/seams.h"
 
@@ -146,6 +147,8 @@ QByteArray EncodeRequests(const CommandLineRequests &req)
         field("preset", QString::number(req.PresetRequest));
     if (req.HelpRequest)
         field("help", QStringLiteral("1"));
+    if (req.QuestionWait >= 0)
+        field("wait", QString::number(req.QuestionWait));
     // Only a run of the long options that ends by itself is unattended: the
     // batch runs by the same rule as it would in a start-up of its own.
     if (req.Unattended)
@@ -179,6 +182,9 @@ std::optional<CommandLineRequests> DecodeRequests(const QByteArray &line)
             ok = ok && req.PresetRequest >= 1 && req.PresetRequest <= kPresets;
         } else if (name == "help") {
             req.HelpRequest = true;
+        } else if (name == "wait") {
+            req.QuestionWait = value.toInt(&ok);
+            ok = ok && req.QuestionWait >= 0 && req.QuestionWait <= kMaxQuestionWait;
         } else if (name == "exit") {
             req.ExitRequest = true;
         } // a field of a later version is left alone
@@ -361,7 +367,7 @@ void RequestServer::readFrom(QLocalSocket *socket)
         answer(socket, {});
         return;
     }
-    const quint64 id = m_runner.submit(requests);
+    const quint64 id = m_runner.submit(requests, req->QuestionWait < 0 ? -1 : req->QuestionWait * 1000);
     client->ids << id;
     client->help = req->HelpRequest;
     m_pending.insert(id, socket);

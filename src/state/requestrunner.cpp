@@ -86,7 +86,7 @@ quint64 RequestRunner::submit(const QList<Request> &batch, int questionWaitMs)
     if (m_closed)
         QTimer::singleShot(0, this, &RequestRunner::close);
     updateReady();
-    withdrawLate();
+    m_late.start(0); // never inside submit: the sender learns its id first
     return id;
 }
 
@@ -392,10 +392,10 @@ void RequestRunner::readBack()
     SwitchState s;
     query(SyncCommand(), SyncReplyPrefix());
     for (int w = 0; w < kWindows; ++w) {
-        const auto [e, read] = query(ReadCommand(kParamEnabled, w), ReadReplyPrefix(kParamEnabled));
+        const auto [e, eRead] = query(ReadCommand(kParamEnabled, w), ReadReplyPrefix(kParamEnabled));
         s.enabled[size_t(w)] = e > 0 ? 1 : 0;
-        s.enabledRead[size_t(w)] = read;
-        s.fullScreenRead[size_t(w)] = read; // a box left clear by the enable
+        s.enabledRead[size_t(w)] = eRead;
+        s.fullScreenRead[size_t(w)] = eRead; // a box left clear by the enable
         // Asked again for each window read as exactly 1; its answer ticks that window's box only.
         if (e == 1) {
             const auto [full, fullRead] = query(ReadCommand(kParamFullScreen), ReadReplyPrefix(kParamFullScreen));
