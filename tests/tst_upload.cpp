@@ -33,7 +33,12 @@ template <class T> O opt(T O::*field, const T &value)
 
 // Scripted dialogs and pauses, an emulator, the application's link to it, and what the window shows.
 struct Device {
-    explicit Device(const O &options = {}) : emu(options) { connected = rig.openTcp(emu.listenTcp()); }
+    // A device that stops reading is reached over a pseudo-terminal: what it does not take stays with the program.
+    explicit Device(const O &options = {}) : emu(options)
+    {
+        connected = options.deafAfterPackets ? !emu.openPty(folder.file("com1")).isEmpty() && rig.openSerial(1)
+                                             : rig.openTcp(emu.listenTcp());
+    }
     UploadOutcome upload(int width, int height, int bank = 0)
     {
         UploadDisplay d;
@@ -48,6 +53,7 @@ struct Device {
         return UploadImage(rig.ex, rig.state.msg, variedBankImage(width, height), width, height, bank, d);
     }
     qxtest::ScriptedSeams seams;
+    qxtest::TempProgramFolder folder;
     qx7emu::Emulator emu;
     qxtest::LinkRig rig;
     bool connected = false;

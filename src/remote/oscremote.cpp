@@ -247,9 +247,7 @@ void OscRemote::sendFeedback()
     // One block per change, with the values that changed: a switching
     // command's read-back changes the state many times, a tool needs to hear
     // each value once.
-    const RemoteState now = m_gateway.state();
-    const QList<OscMessage> messages = m_sent ? OscFeedbackChanges(*m_sent, now) : OscFeedback(now);
-    m_sent = now;
+    const QList<OscMessage> messages = OscFeedbackChanges(m_told, m_gateway.state());
     if (messages.isEmpty())
         return;
     QList<Target> targets = m_feedback;

@@ -68,7 +68,7 @@ private:
     QUdpSocket *m_socket = nullptr;
     QList<QHostAddress> m_ownAddresses; // where a datagram to the bound port reaches this socket
     QTimer m_changed;                   // gathers changes that come together into one feedback
-    std::optional<RemoteState> m_sent;  // the state the last feedback told
+    QHash<QString, OscMessage> m_told;  // each address's message as the feedback last told it
     QHash<Target, qint64> m_lastError;  // when each sender was last refused
     QElapsedTimer m_clock;
 };

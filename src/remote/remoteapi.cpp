@@ -515,13 +515,13 @@ QList<OscMessage> OscFeedback(const RemoteState &s)
     return out;
 }
 
-QList<OscMessage> OscFeedbackChanges(const RemoteState &before, const RemoteState &after)
+QList<OscMessage> OscFeedbackChanges(QHash<QString, OscMessage> &told, const RemoteState &now)
 {
-    const QList<OscMessage> was = OscFeedback(before);
     QList<OscMessage> changed;
-    for (const OscMessage &m : OscFeedback(after)) {
+    for (const OscMessage &m : OscFeedback(now)) {
+        const auto was = told.constFind(m.address);
         const auto same = [&m](const OscMessage &o) {
-            if (o.address != m.address || o.arguments.size() != m.arguments.size())
+            if (o.arguments.size() != m.arguments.size())
                 return false;
             for (qsizetype i = 0; i < m.arguments.size(); ++i)
                 if (o.arguments.at(i).type != m.arguments.at(i).type ||
@@ -529,8 +529,10 @@ QList<OscMessage> OscFeedbackChanges(const RemoteState &before, const RemoteStat
                     return false;
             return true;
         };
-        if (std::none_of(was.cbegin(), was.cend(), same))
+        if (was == told.cend() || !same(*was)) {
             changed << m;
+            told.insert(m.address, m);
+        }
     }
     return changed;
 }

@@ -8,6 +8,7 @@
 #include "remotegateway.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -94,9 +95,11 @@ struct OscMessage {
     QList<OscArgument> arguments;
 };
 QList<OscMessage> OscFeedback(const RemoteState &state);
-// The messages of the feedback whose values differ between the two states:
-// what a change sends (the whole of it goes only on /qx7/state).
-QList<OscMessage> OscFeedbackChanges(const RemoteState &before, const RemoteState &after);
+// The messages of the feedback whose values differ from what was last told
+// at their address, `told` following: what a change sends (the whole of it
+// goes only on /qx7/state). A value unknown meanwhile was not told, so one
+// read back as it was is not told again.
+QList<OscMessage> OscFeedbackChanges(QHash<QString, OscMessage> &told, const RemoteState &now);
 // "input 5", "bank 2", or "" before the first read-back.
 QString SourceText(const RemoteState::Window &window);
 

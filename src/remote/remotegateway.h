@@ -17,7 +17,7 @@
 namespace qx {
 
 // How long a remote request waits behind the operator's question, unless remote.ini says otherwise.
-constexpr int kQuestionWaitSeconds = 5;
+constexpr int kDefaultQuestionWaitSeconds = 5;
 
 struct RemoteRequest {
     enum class Kind { Preset, Source, Enabled, FullScreen, Load, ReadBack };

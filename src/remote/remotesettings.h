@@ -50,7 +50,7 @@ struct RemoteSettings {
     QList<QHostAddress> oscAllowed;
     QList<QPair<QHostAddress, quint16>> oscFeedback;
     int readBackSeconds = 0;
-    int questionWaitSeconds = kQuestionWaitSeconds;
+    int questionWaitSeconds = kDefaultQuestionWaitSeconds;
 
     // Lines of the file as read, each with its key ("" for a line without
     // one); known keys are rewritten in place, unknown lines kept.

@@ -60,7 +60,7 @@ private:
     ReadBackScheduler *m_readBack;
     QHash<quint64, Pending> m_pending;
     int m_presetLast = 0;
-    int m_questionWaitMs = kQuestionWaitSeconds * 1000;
+    int m_questionWaitMs = kDefaultQuestionWaitSeconds * 1000;
     QObject m_poller; // the clients that poll, as one watcher
     QTimer m_pollEnd;
 };
