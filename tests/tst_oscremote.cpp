@@ -158,8 +158,7 @@ private Q_SLOTS:
             << "";
         QTest::newRow("100 KB by hand") << "Enabled=1\r\nReadBackSeconds=2\r\nQuestionWaitSeconds=9\r\n" + token +
                                                QByteArray(100000, ';')
-                                        << 0600
-                                        << "stage.left.token.2024"
+                                        << 0600 << "stage.left.token.2024"
                                         << "";
         QTest::newRow("NUL byte") << QByteArray("Enabled=1\r\n; a\0b\r\n", 17) + token << 0600
                                   << "stage.left.token.2024"

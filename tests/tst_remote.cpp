@@ -268,8 +268,8 @@ private Q_SLOTS:
     void state()
     {
         qx7emu::Options o; // windows read as 2, 1, not answered and 1, the device's full screen on
-        o.readings = {{"#Y 1,302,0", "2"}, {"#Y 1,302,1", "1"}, {"#Y 1,302,2", ""},
-                      {"#Y 1,302,3", "1"}, {"#Y 1,201", "1"}};
+        o.readings = {
+            {"#Y 1,302,0", "2"}, {"#Y 1,302,1", "1"}, {"#Y 1,302,2", ""}, {"#Y 1,302,3", "1"}, {"#Y 1,201", "1"}};
         RemoteRig rig(false, {}, o);
         rig.state.settings.LabelIn[16] = QStringLiteral("Camera 16");
         QJsonObject json;

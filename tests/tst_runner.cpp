@@ -128,8 +128,7 @@ private Q_SLOTS:
         QTest::newRow("a watcher comes while unknown") << 1 << "late" << 1 << all;
         QTest::newRow("the link lost, back in another state") << 0 << "outage" << 1 << all;
         QTest::newRow("a preset during the read-back: another") << 1 << "during" << 2 << all;
-        QTest::newRow("replies that never come: those values unknown") << 1 << "unanswered" << 1
-                                                                         << "01111 1101 1101";
+        QTest::newRow("replies that never come: those values unknown") << 1 << "unanswered" << 1 << "01111 1101 1101";
         QTest::newRow("every second while watched") << 0 << "period" << 1 << all;
     }
     // What a preset or an outage changed is unknown until it is read back, half a second after the last preset of a
@@ -386,9 +385,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QString>("decoded"); // command|file|bank|preset|unattended|wait, "-" when refused
-        QTest::newRow("all fields")
-            << QByteArray("QX7 command=%23Y%200 file=%2Fa%20b.bmp bank=2 preset=16 exit=1 wait=3600")
-            << "#Y 0|/a b.bmp|2|16|1|3600";
+        QTest::newRow("all fields") << QByteArray(
+                                           "QX7 command=%23Y%200 file=%2Fa%20b.bmp bank=2 preset=16 exit=1 wait=3600")
+                                    << "#Y 0|/a b.bmp|2|16|1|3600";
         QTest::newRow("a later version's field") << QByteArray("QX7 preset=1 colour=red") << "||0|1|0|-1";
         QTest::newRow("wait over an hour") << QByteArray("QX7 preset=1 wait=3601") << "-";
         QTest::newRow("another tag") << QByteArray("QX8 preset=1") << "-";
@@ -403,8 +402,11 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, line);
         const auto text = [](const std::optional<CommandLineRequests> &r) {
-            return r ? QStringList{r->CommandRequest, r->LoadFileRequest, QString::number(r->LoadBankRequest),
-                                   QString::number(r->PresetRequest), QString::number(r->Unattended),
+            return r ? QStringList{r->CommandRequest,
+                                   r->LoadFileRequest,
+                                   QString::number(r->LoadBankRequest),
+                                   QString::number(r->PresetRequest),
+                                   QString::number(r->Unattended),
                                    QString::number(r->QuestionWait)}
                            .join('|')
                      : QStringLiteral("-");

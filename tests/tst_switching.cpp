@@ -95,8 +95,8 @@ private Q_SLOTS:
             << none << Readings{{"#Y 1,302,1", "2"}, {"#Y 1,302,2", "1"}, {"#Y 1,201", "2"}} << false
             << readBackCommands("0010") << "enabled 0110 full 0000 selected 0,20,40,60,84";
         QTest::newRow("value: digits up to the comma after blanks, else 0; held, never wrapped")
-            << none << Readings{{"#Y 1,302,0", "on"}, {"#Y 1,300,0", "x7"},   {"#Y 1,300,1", " 9"},
-                                {"#Y 1,300,2", "-3"}, {"#Y 1,300,3", "11,3"}, {"#Y 1,338,4", "3,4"},
+            << none << Readings{{"#Y 1,302,0", "on"},        {"#Y 1,300,0", "x7"},   {"#Y 1,300,1", " 9"},
+                                {"#Y 1,300,2", "-3"},        {"#Y 1,300,3", "11,3"}, {"#Y 1,338,4", "3,4"},
                                 {"#Y 1,338,0", "4294967297"}}
             << false << readBackCommands("0000") << "enabled 0000 full 0000 selected 0,29,40,71,82";
     }
@@ -157,7 +157,8 @@ private Q_SLOTS:
         change.source = 5;
         const Request preset = Request::recall(3, RequestOrigin::HandOver, false);
         const Request switching = Request::switching(change, RequestOrigin::HandOver, false);
-        QTest::newRow("a change, the page shown") << switching << true << "enabled 1000 full 0000 selected 0,24,40,60,84";
+        QTest::newRow("a change, the page shown")
+            << switching << true << "enabled 1000 full 0000 selected 0,24,40,60,84";
         QTest::newRow("a change, behind another page") << switching << false << "";
         QTest::newRow("a preset, the page shown") << preset << true << "enabled 1100 full 0000 selected 2,23,44,65,81";
         QTest::newRow("a preset, behind another page") << preset << false << "";

@@ -206,9 +206,12 @@ bool SaveRemoteSettings(const QString &path, RemoteSettings &s)
     for (const QHostAddress &a : s.oscAllowed)
         allowed << a.toString();
     const QList<QPair<QString, QString>> known = {
-        {kEnabled, QString::number(s.enabled ? 1 : 0)},         {kPort, QString::number(s.port)},
-        {kAllowOthers, QString::number(s.allowOthers ? 1 : 0)}, {kToken, s.token},
-        {kOscAllowed, allowed.join(QStringLiteral(", "))},      {kOscFeedback, feedback.join(QStringLiteral(", "))},
+        {kEnabled, QString::number(s.enabled ? 1 : 0)},
+        {kPort, QString::number(s.port)},
+        {kAllowOthers, QString::number(s.allowOthers ? 1 : 0)},
+        {kToken, s.token},
+        {kOscAllowed, allowed.join(QStringLiteral(", "))},
+        {kOscFeedback, feedback.join(QStringLiteral(", "))},
         {kReadBackSeconds, QString::number(s.readBackSeconds)},
         {kQuestionWaitSeconds, QString::number(s.questionWaitSeconds)},
     };
