@@ -121,7 +121,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("readBacks");
         QTest::addColumn<QString>("read"); // the values answered: sources, enables, full-screen boxes
         const QString all = "11111 1111 1111";
-        QTest::newRow("a preset") << 1 << "" << 1 << all;
         QTest::newRow("a burst of five presets") << 5 << "" << 1 << all;
         QTest::newRow("nobody watches") << 1 << "nobody" << 0 << "";
         QTest::newRow("the watchers went") << 1 << "gone" << 0 << "";

@@ -155,13 +155,10 @@ private Q_SLOTS:
         SwitchChange change;
         change.window = 2;
         change.source = 5;
-        const Request preset = Request::recall(3, RequestOrigin::HandOver, false);
-        const Request switching = Request::switching(change, RequestOrigin::HandOver, false);
-        QTest::newRow("a change, the page shown")
-            << switching << true << "enabled 1000 full 0000 selected 0,24,40,60,84";
-        QTest::newRow("a change, behind another page") << switching << false << "";
-        QTest::newRow("a preset, the page shown") << preset << true << "enabled 1100 full 0000 selected 2,23,44,65,81";
-        QTest::newRow("a preset, behind another page") << preset << false << "";
+        QTest::newRow("a change, the page shown") << Request::switching(change, RequestOrigin::HandOver, false) << true
+                                                  << "enabled 1000 full 0000 selected 0,24,40,60,84";
+        QTest::newRow("a preset, behind another page") << Request::recall(3, RequestOrigin::HandOver, false) << false
+                                                       << "";
     }
     // Another sender's change or preset is read back half a second later, as after the page's own click, while the
     // page is shown (it watches the state) and only then; the page stays behind the page the operator left open.
