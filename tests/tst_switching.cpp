@@ -157,8 +157,8 @@ private Q_SLOTS:
         change.source = 5;
         QTest::newRow("a change, the page shown") << Request::switching(change, RequestOrigin::HandOver, false) << true
                                                   << "enabled 1000 full 0000 selected 0,24,40,60,84";
-        QTest::newRow("a preset, behind another page") << Request::recall(3, RequestOrigin::HandOver, false) << false
-                                                       << "";
+        QTest::newRow("a preset, behind another page")
+            << Request::recall(3, RequestOrigin::HandOver, false) << false << "";
     }
     // Another sender's change or preset is read back half a second later, as after the page's own click, while the
     // page is shown (it watches the state) and only then; the page stays behind the page the operator left open.
