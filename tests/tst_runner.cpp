@@ -149,7 +149,8 @@ private Q_SLOTS:
             const quint16 port = c.emu.tcpPort();
             c.emu.stopTcp();
             c.emu.setState(qx7emu::presetLayout(9));
-            QTRY_VERIFY(!c.core.runner.switchState().known); // unknown at once
+            QTRY_VERIFY(!c.core.runner.switchState().known);  // unknown at once
+            QTest::qWait(ReadBackScheduler::kSettleMs + 200); // down longer than a burst's wait
             c.emu.listenTcp(port);
         } else if (event == "gone") {
             QObject other;
