@@ -144,6 +144,8 @@ private Q_SLOTS:
         QCOMPARE(rig.emu.commands().mid(0, 3), (QStringList{"#Y 0,300,1,3", "#Y 0,337,0,3", "# "}));
         QCOMPARE(rig.emu.commands().filter("#Y 0,30").size(), 1);
         QVERIFY(heard(*senders.front()).isEmpty() && !heard(*senders.back()).isEmpty());
+        rig.send(tool, "/qx7/window/4/input", {i(3)}); // a value told before, changed
+        QTRY_VERIFY((got += heard(tool)).contains("/qx7/window/4/source input 3"));
     }
 
     void settingsFile_data()
