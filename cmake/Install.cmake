@@ -96,7 +96,7 @@ if(QX_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
-      "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6network6 (>= 6.4), libqt6serialport6 (>= 6.4), libqt6httpserver6 (>= 6.4), libqt6websockets6 (>= 6.4), libjpeg62-turbo (>= 1:2.1), liblo7 (>= 0.31), qt6-qpa-plugins")
+      "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6network6 (>= 6.4), libqt6serialport6 (>= 6.4), libqt6httpserver6 (>= 6.4), libqt6websockets6 (>= 6.4), libjpeg62-turbo (>= 1:2.1), liblo7 (>= 0.31), libqrencode4 (>= 4.1), qt6-qpa-plugins")
 endif()
 # The toolkit's translations give the standard buttons and the text box menus
 # the language of the language file; without them those stay English.

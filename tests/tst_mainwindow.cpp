@@ -174,10 +174,18 @@ private Q_SLOTS:
         QCOMPARE(QString::number(remote.port()) + '|' + typed->text(), free + '|' + free);
         QVERIFY(remote.listening());
         QVERIFY(rig.read("remote.ini").contains("Enabled=1\r\nPort=" + free.toLatin1() + "\r\n"));
+        // The note names the address a tablet opens; a new token is saved and applied (the old pairing link goes).
+        QVERIFY(rig.control<QLabel>("labREMOTENOTE")->text().contains("http://127.0.0.1:" + free + "/"));
+        const QString link = remote.pairingLink(), token = rig.control<QLineEdit>("txtREMOTETOKEN")->text();
+        rig.click("cmdREMOTENEWTOKEN");
+        const QString made = rig.control<QLineEdit>("txtREMOTETOKEN")->text();
+        QVERIFY(made != token && rig.read("remote.ini").contains("Token=" + made.toLatin1()));
+        QVERIFY(remote.pairingLink() != link);
     }
 
     // NUL bytes are left out (the language file's "Cap\0tion=" line sets the title) and the operator is told
     // once, also of a settings file that is not text; the shutdown writes the first clean, leaves the other.
+    // A remote.ini that is not text, readable by others, or with a short token is the remote group's note.
     void filesWithNulBytes()
     {
         WindowRig rig({}, WindowRig::Link::Serial);
@@ -185,13 +193,29 @@ private Q_SLOTS:
         rig.write("startup.ini", QByteArray(";\0\r\nTongue=D\0E\r\n", 16));
         rig.write("QX-7alt_DE.lng", QByteArray(";\r\n;\r\nMessage=MSG(43)\r\nCap\0tion=Ordner\r\n", 40));
         rig.write("QX-7alt.ini", picture);
-        rig.start().close();
+        rig.write("remote.ini", picture);
+        QFile(rig.folder.file("remote.ini")).setPermissions(QFileDevice::ReadOwner | QFileDevice::ReadOther);
+        const auto remoteNote = [&rig] {
+            rig.start();
+            RunnerGateway gateway(*rig.core);
+            RemoteControl remote(gateway);
+            rig.window->startRemote(remote, 0);
+            rig.window->close();
+            return rig.control<QLabel>("labREMOTENOTE")->text();
+        };
+        const QString ini = QDir::toNativeSeparators(rig.folder.file("remote.ini"));
+        QCOMPARE(remoteNote(), FillIn(MessageTable::defaultText(76), ini) + " (not a text file) · " +
+                                   FillIn(MessageTable::defaultText(77), ini));
         QStringList told;
         for (const auto &[n, file] : {std::pair{65, "startup.ini"}, {66, "QX-7alt_DE.lng"}, {67, "QX-7alt.ini"}})
             told << FillIn(MessageTable::defaultText(n), QDir::toNativeSeparators(rig.folder.file(file)));
         QCOMPARE(rig.seams.boxes, (QList<QPair<QString, QString>>{{told.join("\r\n\r\n"), "Ordner"}}));
         QVERIFY(rig.read("startup.ini").contains(" file\r\nTongue=DE\r\nMainX="));
         QCOMPARE(rig.read("QX-7alt.ini"), picture);
+        // A token set by hand that is easy to guess is the note's too.
+        QFile(rig.folder.file("remote.ini")).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        rig.write("remote.ini", "Token=abc\r\n");
+        QCOMPARE(remoteNote(), FillIn(MessageTable::defaultText(78), QString::number(kShortRemoteToken)));
     }
 
     void serialPortList()

@@ -1,7 +1,9 @@
 // OSC through its real socket against the emulator (its messages, refusals and feedback, what it never
-// answers and where it never sends), and remote.ini as a start finds it. Everything talks to 127.0.0.1 only.
+// answers and where it never sends, two panels feeding each other), the access rule of every listener, and
+// remote.ini as a start finds it. Everything talks to 127.0.0.1 only.
 
 #include "corerig.h"
+#include "remote/access.h"
 #include "remote/oscremote.h"
 #include "remote/remotesettings.h"
 #include "remote/runnergateway.h"
@@ -40,6 +42,14 @@ struct OscRig {
     OscRemote osc{gateway, false, {}, targets};
 };
 
+// A free port, for a listener that must be known before it starts.
+quint16 freePort()
+{
+    QUdpSocket probe;
+    probe.bind(kHere, 0);
+    return probe.localPort();
+}
+
 // What a socket got by now, each message as "address first-argument".
 QStringList heard(QUdpSocket &s)
 {
@@ -62,10 +72,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("address");
         QTest::addColumn<QList<OscArgument>>("arguments");
         QTest::addColumn<QStringList>("sent");
-        QTest::addColumn<QString>("reply"); // the start of the first message back (what changed); "" none
+        QTest::addColumn<QString>("reply"); // the start of a message back (what changed); "" none
+        QTest::addColumn<bool>("stranger"); // sent by another user of this computer (else as the tables say)
         const auto row = [](const char *name, const char *address, const QList<OscArgument> &arguments,
-                            const QStringList &sent, const char *reply) {
-            QTest::newRow(name) << QString(address) << arguments << sent << QString(reply);
+                            const QStringList &sent, const char *reply, bool stranger = false) {
+            QTest::newRow(name) << QString(address) << arguments << sent << QString(reply) << stranger;
         };
         const QStringList none;
         row("preset 4 as a whole float", "/qx7/preset", {{'f', 4.0}}, {"#PRST-RCL 4"}, "/qx7/preset/last 4");
@@ -75,17 +86,21 @@ private Q_SLOTS:
         row("background bank 4", "/qx7/background/bank", {i(4)}, {"#Y 0,337,4,4", "#Y 0,204,1", "# "},
             "/qx7/background/source bank 4");
         row("full screen as T", "/qx7/window/1/fullscreen", {{'T', {}}}, {"#Y 0,302,1,0", "#Y 0,201,1", "# "},
-            "/qx7/window/1/enabled 1");
+            "/qx7/fullscreen 1");
+        row("the whole state", "/qx7/state", {}, none, "/qx7/background/source input 1");
+        row("another user's preset", "/qx7/preset", {i(9)}, none, "/qx7/error only the operator's", true);
         row("read back", "/qx7/readback", {}, {"# ", "#Y 1,302,0"}, "/qx7/link");
         row("preset 2.5", "/qx7/preset", {{'f', 2.5}}, none, "/qx7/error preset must be");
-        row("preset as text", "/qx7/preset", {{'s', "3"}}, none, "/qx7/error");
         row("window 9", "/qx7/window/9/input", {i(1)}, none, "/qx7/error window must be");
         row("two arguments", "/qx7/preset", {i(1), i(2)}, none, "/qx7/error /qx7/preset takes one argument");
         row("unknown, no argument", "/qx7/bogus", {}, none, "/qx7/error unknown address");
         // What the program sends itself is never answered: two panels naming each other stay quiet.
         row("an error", "/qx7/error", {{'s', "x"}}, none, "");
         row("feedback", "/qx7/window/1/source", {{'s', "input 1"}}, none, "");
-        row("over 4 KiB", "/qx7/preset", {{'s', QString(5000, 'x')}}, none, "");
+        row("full screen, as the feedback tells it", "/qx7/fullscreen", {i(1)}, none, "");
+        // The built-in bound: a datagram of 4 KiB is read, one of 4 KiB and 4 bytes is not.
+        row("4 KiB", "/qx7/preset", {{'s', QString(4076, 'x')}}, none, "/qx7/error preset must be");
+        row("over 4 KiB", "/qx7/preset", {{'s', QString(4080, 'x')}}, none, "");
     }
     void osc()
     {
@@ -93,7 +108,10 @@ private Q_SLOTS:
         QFETCH(QList<OscArgument>, arguments);
         QFETCH(QStringList, sent);
         QFETCH(QString, reply);
+        QFETCH(bool, stranger);
         OscRig rig;
+        if (stranger)
+            seams().peerUser = [](quint16, quint16) { return OwnUser() + 1; };
         // Known first, so the sender arriving as a watcher asks for no read-back of its own.
         QVERIFY(rig.core.runner.execute(Request::readBack(RequestOrigin::Operator)).done());
         QCoreApplication::processEvents(); // the listener takes that change before the sender comes
@@ -102,8 +120,10 @@ private Q_SLOTS:
         QVERIFY(tool.bind(kHere, 0));
         rig.send(tool, address, arguments);
         QStringList back;
-        (void)QTest::qWaitFor([&] { return !(back += heard(tool)).isEmpty(); }, reply.isEmpty() ? 500 : 10000);
-        QVERIFY2(reply.isEmpty() ? back.isEmpty() : back.value(0).startsWith(reply), qPrintable(back.join('|')));
+        const QRegularExpression expected('^' + QRegularExpression::escape(reply));
+        const auto answered = [&] { return !(back += heard(tool)).filter(expected).isEmpty(); };
+        QVERIFY2(QTest::qWaitFor(answered, reply.isEmpty() ? 500 : 10000) != reply.isEmpty(),
+                 qPrintable(back.join('|')));
         QTRY_COMPARE(rig.emu.commands().mid(0, sent.size()), sent);
         QVERIFY(sent.isEmpty() == rig.emu.commands().isEmpty());
     }
@@ -115,10 +135,7 @@ private Q_SLOTS:
     {
         QUdpSocket tool;
         QVERIFY(tool.bind(kHere, 0));
-        QUdpSocket probe; // a free port, for a listener that must know its own beforehand
-        probe.bind(kHere, 0);
-        const quint16 own = probe.localPort();
-        probe.close();
+        const quint16 own = freePort();
         OscRig rig({{kHere, own}, {kHere, tool.localPort()}}, own);
         QTRY_VERIFY(tool.hasPendingDatagrams());
         QTest::qWait(200);
@@ -143,9 +160,58 @@ private Q_SLOTS:
                  qPrintable(got.join('|')));
         QCOMPARE(rig.emu.commands().mid(0, 3), (QStringList{"#Y 0,300,1,3", "#Y 0,337,0,3", "# "}));
         QCOMPARE(rig.emu.commands().filter("#Y 0,30").size(), 1);
-        QVERIFY(heard(*senders.front()).isEmpty() && !heard(*senders.back()).isEmpty());
+        QVERIFY(heard(*senders[1]).isEmpty() && !heard(*senders[2]).isEmpty());
+        // Told again once the second is over, not before.
+        for (const int ms : {1000, 500, 600}) {
+            QTest::qWait(ms);
+            rig.send(tool, "/qx7/bogus", {});
+            QVERIFY(QTest::qWaitFor([&] { return !(got = heard(tool)).isEmpty(); }, ms == 500 ? 500 : 5000) ==
+                    (ms != 500));
+        }
         rig.send(tool, "/qx7/window/4/input", {i(3)}); // a value told before, changed
         QTRY_VERIFY((got += heard(tool)).contains("/qx7/window/4/source input 3"));
+    }
+
+    // Two panels that name each other as feedback targets mirror each other's enables and go quiet, however
+    // the requests come: the devices get at most one request's commands on each side for each request sent.
+    void panelsFeedingEachOther()
+    {
+        const quint16 portA = freePort();
+        const quint16 portB = freePort();
+        OscRig a({{kHere, portB}}, portA);
+        OscRig b({{kHere, portA}}, portB);
+        a.emu.setState(qx7emu::presetLayout(16)); // every window on
+        b.emu.setState(qx7emu::presetLayout(16));
+        const auto commands = [&] { return a.emu.commands().size() + b.emu.commands().size(); };
+        const auto quiet = [&] { // no command for a second, within 20 s
+            for (int n = 0; n < 20; ++n) {
+                const qsizetype before = commands();
+                QTest::qWait(1000);
+                if (commands() == before)
+                    return true;
+            }
+            return false;
+        };
+        QVERIFY(quiet());
+        QUdpSocket tool;
+        QVERIFY(tool.bind(kHere, 0));
+        // Each request: the panel and window, what, the value.
+        const QStringList bursts[] = {
+            {"a1 enabled 0", "a2 enabled 0", "a3 enabled 0", "a4 enabled 0", "a3 fullscreen 1"},
+            {"a1 enabled 0", "b1 enabled 1", "a2 fullscreen 1"}};
+        for (const QStringList &burst : bursts) {
+            a.emu.clearReceived();
+            b.emu.clearReceived();
+            for (const QString &request : burst) {
+                const QStringList r = request.split(' ');
+                (r[0][0] == 'a' ? a : b).send(tool, "/qx7/window/" + r[0].mid(1) + '/' + r[1], {i(r[2].toInt())});
+            }
+            QVERIFY(quiet());
+            QVERIFY2(commands() <= burst.size() * 2 * 20, qPrintable(QString::number(commands())));
+            const qx7emu::DeviceState mirror = b.emu.state();
+            for (int w = 0; w < 4 && burst.size() == 5; ++w) // b does what a did (full screen is no request)
+                QCOMPARE(mirror.windows[w].enabled, w == 2);
+        }
     }
 
     void settingsFile_data()
@@ -222,25 +288,59 @@ private Q_SLOTS:
         }
     }
 
-    void oscSenderRule_data()
+    void accessRule_data()
     {
-        QTest::addColumn<QString>("sender");
+        QTest::addColumn<QString>("peer");
+        QTest::addColumn<int>("user"); // 0 the operator's, 1 another's, -1 not found
         QTest::addColumn<bool>("allowOthers");
-        QTest::addColumn<bool>("heard");
+        QTest::addColumn<QString>("oscAllowed");
+        QTest::addColumn<int>("http"); // Entry: 0 open, 1 with the token, 2 closed
+        QTest::addColumn<int>("osc");
         // Addresses as values only: the rule is decided on them, nothing is sent there.
-        QTest::newRow("this computer") << "127.0.0.1" << false << true;
-        QTest::newRow("this computer, IPv4 in IPv6") << "::ffff:127.0.0.1" << false << true;
-        QTest::newRow("listed, others not allowed") << "192.0.2.7" << false << false;
-        QTest::newRow("listed, others allowed") << "192.0.2.7" << true << true;
-        QTest::newRow("listed, IPv4 in IPv6") << "::ffff:192.0.2.7" << true << true;
-        QTest::newRow("not listed") << "192.0.2.8" << true << false;
+        const auto row = [](const char *name, const char *peer, int user, bool others, const char *listed, int http,
+                            int osc) { QTest::newRow(name) << peer << user << others << listed << http << osc; };
+        row("the operator's program", "127.0.0.1", 0, false, "", 0, 0);
+        row("the operator's, IPv4 in IPv6, others allowed", "::ffff:127.0.0.1", 0, true, "", 1, 0);
+        row("another user", "::1", 1, false, "", 1, 2);
+        row("a user not found", "127.0.0.1", -1, true, "", 1, 2);
+        row("another user, this computer listed", "127.0.0.1", 1, false, "::1", 1, 0);
+        row("listed, others not allowed", "192.0.2.7", -1, false, "192.0.2.7", 2, 2);
+        row("listed, others allowed", "::ffff:192.0.2.7", -1, true, "192.0.2.7", 1, 0);
+        row("not listed", "192.0.2.8", -1, true, "192.0.2.7", 1, 2);
     }
-    void oscSenderRule()
+    void accessRule()
     {
-        QFETCH(QString, sender);
+        QFETCH(QString, peer);
+        QFETCH(int, user);
         QFETCH(bool, allowOthers);
-        QTEST(OscSenderAllowed(QHostAddress(sender), allowOthers, {QHostAddress(QStringLiteral("192.0.2.7"))}),
-              "heard");
+        QFETCH(QString, oscAllowed);
+        const AccessRule rule{allowOthers, {QHostAddress(oscAllowed)}};
+        const auto found = user < 0 ? std::nullopt : std::optional<uint>(1000 + user);
+        QTEST(int(AccessOf(rule, QHostAddress(peer), found, 1000, true)), "http");
+        QTEST(int(AccessOf(rule, QHostAddress(peer), found, 1000, false)), "osc");
+    }
+
+    void socketTables_data()
+    {
+        QTest::addColumn<bool>("udp");
+        QTest::addColumn<QByteArray>("peer"); // its sockets' lines: uid and remote port, beside another user's
+        QTest::addColumn<int>("user");        // -1 none
+        QTest::newRow("the same user") << false << QByteArray("1001:1F4F") << 1001;
+        QTest::newRow("two users on those ports") << false << QByteArray("1000:1F4F 1001:1F4F") << -1;
+        QTest::newRow("TCP listening, not connected") << false << QByteArray("1001:0000") << -1;
+        QTest::newRow("UDP sending unconnected") << true << QByteArray("1001:0000") << 1001;
+    }
+    void socketTables()
+    {
+        QFETCH(bool, udp);
+        QFETCH(QByteArray, peer);
+        QByteArray table = "sl local_address rem_address st tx:rx tr:when retrnsmt uid\n"
+                           "0: 0100007F:1F4F 0100007F:9C40 01 00000000:00000000 00:00000000 00000000 1000\n";
+        for (const QByteArray &socket : peer.split(' '))
+            table += "1: 0100007F:9C40 0100007F:" + socket.split(':').at(1) + " 01 0:0 0:0 0 " +
+                     socket.split(':').at(0) + "\n";
+        const auto uid = SocketTableUid(table, udp ? SocketKind::Udp : SocketKind::Tcp, 40000, 8015);
+        QTEST(uid ? int(*uid) : -1, "user");
     }
 };
 

@@ -8,12 +8,41 @@
 #include <QClipboard>
 #include <QDir>
 #include <QGuiApplication>
-#include <QHostInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 
 namespace qx {
+
+namespace {
+// The pairing link as a QR code, drawn with whole pixels per module (a
+// smoothed code does not scan), as large as the control allows; empty while
+// nothing listens.
+class QrView : public QWidget {
+public:
+    using QWidget::QWidget;
+    void setCode(const QImage &code)
+    {
+        m_code = code;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        if (m_code.isNull())
+            return;
+        const int module = std::max(1, std::min(width(), height()) / m_code.width());
+        const int side = module * m_code.width();
+        QPainter p(this);
+        p.drawImage(QRect((width() - side) / 2, (height() - side) / 2, side, side), m_code);
+    }
+
+private:
+    QImage m_code;
+};
+} // namespace
 
 RemoteBox::RemoteBox(QWidget *window, QWidget *frame, const MessageTable &msg) : QObject(window), m_msg(msg)
 {
@@ -38,15 +67,24 @@ RemoteBox::RemoteBox(QWidget *window, QWidget *frame, const MessageTable &msg) :
                                QRect(3510, 8670, 1410, 375));
     cmdREMOTECOPY->setToolTip(QStringLiteral("Copies the web remote's address with the token"));
     labREMOTENOTE = MakeLabel(w, frame, QStringLiteral("labREMOTENOTE"), QString(), QRect(5280, 8580, 6000, 255));
+    labREMOTENOTE->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Beside the language box, where the page has room for a code a camera reads.
+    auto *qr = new QrView(frame);
+    imgREMOTEQR = qr;
+    RegisterControl(w, qr, QStringLiteral("imgREMOTEQR"), ControlKind::Image);
+    qr->setGeometry(twRect(9600, 6060, 1680, 1860));
+    qr->setToolTip(QStringLiteral("Scan with a tablet: it opens the web remote, paired, without the token "
+                                  "(once, within 5 minutes)"));
+    cmdREMOTENEWTOKEN = MakeButton(w, frame, QStringLiteral("cmdREMOTENEWTOKEN"), QStringLiteral("New token"),
+                                   QRect(9600, 7980, 1680, 375));
+    cmdREMOTENEWTOKEN->setToolTip(QStringLiteral("Makes a new token: every tablet and program must be paired again"));
 
     connect(chkREMOTE, &QCheckBox::clicked, this, &RemoteBox::changed);
     connect(chkREMOTEOTHERS, &QCheckBox::clicked, this, &RemoteBox::changed);
     connect(txtREMOTEPORT, &QLineEdit::editingFinished, this, &RemoteBox::changed);
+    connect(cmdREMOTENEWTOKEN, &QPushButton::clicked, this, &RemoteBox::newToken);
     connect(cmdREMOTECOPY, &QPushButton::clicked, this, [this] {
-        // Other computers reach this one by its name on the network.
-        const QString host = m_settings.allowOthers ? QHostInfo::localHostName() : QStringLiteral("127.0.0.1");
-        const quint16 port = m_override ? m_override : m_settings.port;
-        QString url = QStringLiteral("http://%1:%2/").arg(host).arg(port);
+        QString url = m_remote ? m_remote->pageAddress() : QString();
         if (m_settings.allowOthers)
             url += QStringLiteral("?token=") + m_settings.token;
         if (QClipboard *clipboard = QGuiApplication::clipboard())
@@ -77,9 +115,35 @@ void RemoteBox::start(RemoteControl &remote, const QString &folder, quint16 port
     // A port given on the command line is for this run: the group shows it and leaves remote.ini alone.
     for (QWidget *c : std::initializer_list<QWidget *>{chkREMOTE, txtREMOTEPORT, chkREMOTEOTHERS})
         c->setEnabled(portOverride == 0);
+    // A new token is written into remote.ini: not for a file that cannot be read, nor for a run of --control-port.
+    cmdREMOTENEWTOKEN->setEnabled(portOverride == 0 && m_settings.unreadable.isEmpty());
     connect(&remote, &RemoteControl::statusChanged, this, &RemoteBox::showNote);
+    connect(&remote, &RemoteControl::pairingChanged, this, &RemoteBox::showPairing);
     remote.apply(m_settings, portOverride);
     showNote();
+}
+
+void RemoteBox::newToken()
+{
+    if (!m_remote || m_override)
+        return;
+    RemoteSettings next = m_settings;
+    next.token = MakeRemoteToken();
+    // A token the next start would not find would lock the tablets out then: the old one stays.
+    if (!SaveRemoteSettings(m_path, next)) {
+        m_findings << FillIn(m_msg(89), QDir::toNativeSeparators(m_path));
+        showNote();
+        return;
+    }
+    m_settings = next;
+    txtREMOTETOKEN->setText(m_settings.token);
+    m_remote->apply(m_settings);
+}
+
+void RemoteBox::showPairing()
+{
+    const bool on = m_remote->status() == RemoteControl::Status::Listening;
+    static_cast<QrView *>(imgREMOTEQR)->setCode(on ? QrCodeImage(m_remote->pairingLink()) : QImage());
 }
 
 void RemoteBox::changed()
@@ -111,7 +175,8 @@ void RemoteBox::showNote()
     case RemoteControl::Status::Off:
         break;
     case RemoteControl::Status::Listening:
-        note = FillIn(m_msg(70), QString::number(m_remote->port()));
+        note = FillIn(m_msg(70), QString::number(m_remote->port())) + QStringLiteral(" · ") +
+               FillIn(m_msg(88), m_remote->pageAddress());
         break;
     case RemoteControl::Status::Failed:
         note = FillIn(m_msg(71), QString::number(m_remote->port()));
@@ -122,6 +187,7 @@ void RemoteBox::showNote()
         parts.prepend(note);
     labREMOTENOTE->setText(parts.join(QStringLiteral(" · ")));
     labREMOTENOTE->setToolTip(m_remote->error());
+    showPairing();
 }
 
 } // namespace qx

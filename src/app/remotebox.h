@@ -2,8 +2,10 @@
 // The "Remote control" group of the Files and Setup page: the check box that
 // turns the HTTP and OSC listeners on, their port, "Allow other computers",
 // the token other computers must show (with a button that copies the web
-// remote's address with it) and a note of what runs. Its settings are
-// remote.ini's; every change is written there at once and applied.
+// remote's address with it), a button that makes a new token, a note of what
+// runs with the address a tablet opens, and that address as a QR code with a
+// one-time pairing code (the remote control's). Its settings are remote.ini's;
+// every change is written there at once and applied.
 
 #include "remote/remotesettings.h"
 
@@ -24,8 +26,8 @@ class RemoteBox : public QObject {
     Q_OBJECT
 public:
     // Creates chkREMOTE, labREMOTEPORT, txtREMOTEPORT, chkREMOTEOTHERS,
-    // txtREMOTETOKEN, cmdREMOTECOPY and labREMOTENOTE in `frame`, registered
-    // with `window` in this order.
+    // txtREMOTETOKEN, cmdREMOTECOPY, labREMOTENOTE, imgREMOTEQR and
+    // cmdREMOTENEWTOKEN in `frame`, registered with `window` in this order.
     RemoteBox(QWidget *window, QWidget *frame, const MessageTable &msg);
 
     // Reads remote.ini from `folder` (writing it only when a token had to be
@@ -39,6 +41,8 @@ public:
 private:
     void changed();
     void showNote();
+    void showPairing();
+    void newToken();
     void save();
 
     const MessageTable &m_msg;
@@ -55,6 +59,8 @@ private:
     QLineEdit *txtREMOTETOKEN = nullptr;
     QPushButton *cmdREMOTECOPY = nullptr;
     QLabel *labREMOTENOTE = nullptr;
+    QWidget *imgREMOTEQR = nullptr;
+    QPushButton *cmdREMOTENEWTOKEN = nullptr;
 };
 
 } // namespace qx

@@ -68,6 +68,8 @@ const QList<int> &MessageTable::numbers()
             l.append(n);
         for (int n = 76; n <= 79; ++n)
             l.append(n);
+        for (int n = 88; n <= 115; ++n)
+            l.append(n);
         return l;
     }();
     return list;
@@ -232,6 +234,63 @@ QString MessageTable::defaultText(int n)
         return QStringLiteral(
             "No private folder for the hand-over (%1 is not the user's own): a running panel could not be found, so "
             "this start does not open a second link to the device. Set XDG_RUNTIME_DIR or remove the folder.");
+    // The remote group's address and new token; the web remote's own texts.
+    case 88:
+        return QStringLiteral("tablets: %1");
+    case 89:
+        return QStringLiteral("%1 cannot be written: the token is unchanged");
+    case 90:
+        return QStringLiteral("Read back");
+    case 91:
+        return QStringLiteral("Presets");
+    case 92:
+        return QStringLiteral("Windows");
+    case 93:
+        return QStringLiteral("Load a picture into a bank");
+    case 94:
+        return QStringLiteral("Load");
+    case 95:
+        return QStringLiteral("Hold to unlock");
+    case 96:
+        return QStringLiteral("Unlocked · tap to lock");
+    case 97:
+        return QStringLiteral("Arm and take");
+    case 98:
+        return QStringLiteral("Take");
+    case 99:
+        return QStringLiteral("Cancel");
+    case 100:
+        return QStringLiteral("OK");
+    case 101:
+        return QStringLiteral("Enabled");
+    case 102:
+        return QStringLiteral("Full screen");
+    case 103:
+        return QStringLiteral("unknown");
+    case 104:
+        return QStringLiteral("Locked: hold “Hold to unlock” for a second");
+    case 105:
+        return QStringLiteral("Choose a picture first");
+    case 106:
+        return QStringLiteral("Loading…");
+    case 107:
+        return QStringLiteral("No answer from the panel");
+    case 108:
+        return QStringLiteral("No connection to the panel · retrying");
+    case 109:
+        return QStringLiteral("loading");
+    case 110:
+        return QStringLiteral("%1: waiting…");
+    case 111:
+        return QStringLiteral("%1: done");
+    case 112:
+        return QStringLiteral("%1: waiting, the desk is asking a question");
+    case 113:
+        return QStringLiteral("Preset");
+    case 114:
+        return QStringLiteral("on");
+    case 115:
+        return QStringLiteral("off");
     default:
         return QString();
     }

@@ -1,7 +1,8 @@
 #pragma once
-// The table of the numbered interface messages, MSG(1)..MSG(44), MSG(50)..
-// MSG(52), MSG(60)..MSG(67) and MSG(70)..MSG(74), with their built-in English
-// defaults. A language file may replace any of them; one without the later
+// The table of the numbered interface messages, MSG(1)..MSG(23),
+// MSG(29)..MSG(56), MSG(60)..MSG(67), MSG(70)..MSG(74), MSG(76)..MSG(79) and
+// MSG(88)..MSG(115) (the remote group's address, the web remote's own texts),
+// with their built-in English defaults. A language file may replace any of them; one without the later
 // numbers (31 on: the link indicator, the settings folder, the notes of the
 // indicator, the preset tally, the language box, the serial port list, the
 // notes on files read without their NUL bytes, the remote control's note,
@@ -28,7 +29,7 @@ public:
     QString operator()(int n) const;
     void set(int n, const QString &text);
 
-    // The numbers that have a key and a default, in table order: 1..23, 29..44, 50..52, 60..67, 70..74.
+    // The numbers that have a key and a default, in table order: 1..23, 29..56, 60..67, 70..74, 76..79, 88..115.
     static const QList<int> &numbers();
     static QString key(int n);         // "MSG(n)"
     static QString defaultText(int n); // built-in English text
@@ -42,7 +43,7 @@ public:
                               bool recordMode);
 
 private:
-    std::array<QString, 80> m_text;
+    std::array<QString, 116> m_text;
 };
 
 // `text` with its "%1" replaced by `value` (a language file's text may leave it out).

@@ -1,5 +1,7 @@
 #include "httpremote.h"
 
+#include "access.h"
+#include "remotepairing.h"
 #include "remotesettings.h"
 
 #include <QFile>
@@ -26,6 +28,7 @@ namespace qx {
 namespace {
 
 const char kCookieName[] = "qx7token";
+const char kPairingRefused[] = "this pairing link has been used or has expired: scan the code on the panel again";
 // What a connection's socket reads ahead of the request it is on: a client
 // that sends more waits in its own buffers.
 constexpr qint64 kReadAhead = 64 * 1024;
@@ -412,15 +415,6 @@ QByteArray hostName(const QByteArray &host)
     return (colon < 0 ? host : host.left(colon)).toLower();
 }
 
-// A port of a "hex address:hex port" field of the socket table.
-int tablePort(const QByteArray &field)
-{
-    const qsizetype colon = field.lastIndexOf(':');
-    bool ok = false;
-    const int port = colon < 0 ? -1 : field.mid(colon + 1).toInt(&ok, 16);
-    return ok ? port : -1;
-}
-
 } // namespace
 
 int RemoteAccessCheck(const HttpRemote::Access &access, const QByteArray &authorization, const QByteArray &cookie,
@@ -451,40 +445,6 @@ int RemoteAccessCheck(const HttpRemote::Access &access, const QByteArray &author
     if (shown.isEmpty() || access.token.isEmpty() || !SameSecret(shown, access.token))
         return refuse(401, "token missing or wrong");
     return 0;
-}
-
-std::optional<uint> SocketTableUid(const QByteArray &table, quint16 localPort, quint16 remotePort)
-{
-    std::optional<uint> uid;
-    for (const QByteArray &line : table.split('\n')) {
-        const QList<QByteArray> f = line.simplified().split(' ');
-        if (f.size() < 8 || tablePort(f.at(1)) != localPort || tablePort(f.at(2)) != remotePort)
-            continue;
-        bool ok = false;
-        const uint owner = f.at(7).toUInt(&ok);
-        if (!ok || (uid && *uid != owner))
-            return std::nullopt;
-        uid = owner;
-    }
-    return uid;
-}
-
-std::optional<uint> LoopbackPeerUid(quint16 serverPort, quint16 peerPort)
-{
-#ifdef Q_OS_LINUX
-    // The peer's own socket: its local port is the peer's, its remote port ours.
-    for (const char *path : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-        QFile file(QString::fromLatin1(path));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        if (const auto uid = SocketTableUid(file.readAll(), peerPort, serverPort))
-            return uid;
-    }
-#else
-    Q_UNUSED(serverPort);
-    Q_UNUSED(peerPort);
-#endif
-    return std::nullopt;
 }
 
 HttpRemote::HttpRemote(RemoteGateway &gateway, const Access &access, QObject *parent)
@@ -569,11 +529,21 @@ int HttpRemote::refusal(const HttpRequest &request, QTcpSocket *socket, QString 
     // The client's user does not change while its connection lasts: looked up once.
     QVariant tokenRequired = socket->property("qx7TokenRequired");
     if (!tokenRequired.isValid()) {
-        tokenRequired = accessFor(socket->localPort(), socket->peerPort()).tokenRequired;
+        tokenRequired = accessFor(socket->peerAddress(), socket->localPort(), socket->peerPort()).tokenRequired;
         socket->setProperty("qx7TokenRequired", tokenRequired);
     }
     Access access = m_access;
     access.tokenRequired = tokenRequired.toBool();
+    // A pairing link stands in for the token, on the page only; the address rules still hold.
+    const QString pair = request.query().queryItemValue(QStringLiteral("pair"));
+    if (!pair.isEmpty() && ParseApiCall(request.method, request.url().path(), {}).kind == ApiCall::Kind::Page) {
+        if (!m_pairing || !m_pairing->valid(pair)) {
+            if (reason)
+                *reason = QString::fromLatin1(kPairingRefused);
+            return 403;
+        }
+        access.tokenRequired = false;
+    }
     return RemoteAccessCheck(access, request.value("authorization"), request.value("cookie"),
                              request.query().queryItemValue(QStringLiteral("token")), request.value("host"),
                              request.value("origin"), reason);
@@ -597,13 +567,30 @@ bool HttpRemote::handleRequest(const HttpRequest &request, QTcpSocket *socket)
         m_gateway.polled(); // a client that polls watches too
         writeJson(responder, 200, StateJson(m_gateway.state()));
         return true;
+    case ApiCall::Kind::Pairing: {
+        const QString path = m_pairing ? QStringLiteral("/?pair=") + m_pairing->code() : QString();
+        if (path.isEmpty())
+            writeJson(responder, 404, ErrorJson(QStringLiteral("no such resource")));
+        else
+            writeJson(responder, 200, {{QStringLiteral("ok"), true}, {QStringLiteral("path"), path}});
+        return true;
+    }
     case ApiCall::Kind::Page: {
         QFile page(QStringLiteral(":/remote/index.html"));
         page.open(QIODevice::ReadOnly);
-        // The web remote opened with ?token=… keeps it as a cookie for its own requests.
-        if (!queryToken.isEmpty()) {
-            const QByteArray cookie =
-                QByteArray(kCookieName) + '=' + queryToken.toUtf8() + "; Path=/; HttpOnly; SameSite=Strict";
+        // The web remote opened with ?token=… keeps it as a cookie for its own
+        // requests; a pairing link gives it the token once.
+        QByteArray token = queryToken.toUtf8();
+        const QString pair = query.queryItemValue(QStringLiteral("pair"));
+        if (!pair.isEmpty()) {
+            if (!m_pairing || !m_pairing->redeem(pair)) {
+                writeJson(responder, 403, ErrorJson(QString::fromLatin1(kPairingRefused)));
+                return true;
+            }
+            token = m_access.token;
+        }
+        if (!token.isEmpty()) {
+            const QByteArray cookie = QByteArray(kCookieName) + '=' + token + "; Path=/; HttpOnly; SameSite=Strict";
             responder.write(page.readAll(), {{"Content-Type", "text/html; charset=utf-8"},
                                              {"Cache-Control", "no-store"},
                                              {"X-Frame-Options", "DENY"},
@@ -632,24 +619,18 @@ bool HttpRemote::handleRequest(const HttpRequest &request, QTcpSocket *socket)
     return true;
 }
 
-HttpRemote::Access AccessForPeer(const HttpRemote::Access &access, std::optional<uint> peerUid, uint ownUid)
+HttpRemote::Access HttpRemote::accessFor(const QHostAddress &peer, quint16 localPort, quint16 peerPort) const
 {
-    HttpRemote::Access out = access;
-    out.tokenRequired = access.tokenRequired || !peerUid || *peerUid != ownUid;
+    // Asked of the one access rule; a caller it does not hear shows no token that would do.
+    const AccessRule rule{!m_access.loopbackOnly, {}};
+    const auto user =
+        PlainAddress(peer).isLoopback() ? LoopbackPeerUser(SocketKind::Tcp, localPort, peerPort) : std::nullopt;
+    const Entry entry = AccessOf(rule, peer, user, OwnUser(), true);
+    Access out = m_access;
+    out.tokenRequired = entry != Entry::Open;
+    if (entry == Entry::Closed)
+        out.token.clear();
     return out;
-}
-
-HttpRemote::Access HttpRemote::accessFor(quint16 localPort, quint16 peerPort) const
-{
-    if (m_access.tokenRequired)
-        return m_access;
-#ifdef Q_OS_UNIX
-    return AccessForPeer(m_access, LoopbackPeerUid(localPort, peerPort), uint(::getuid()));
-#else
-    Q_UNUSED(localPort);
-    Q_UNUSED(peerPort);
-    return AccessForPeer(m_access, std::nullopt, 0);
-#endif
 }
 
 void HttpRemote::upgrade(HttpConnection *connection)
@@ -728,10 +709,10 @@ void HttpRemote::acceptWebSockets()
         const QNetworkRequest handshake = ws->request();
         const QUrlQuery query(ws->requestUrl());
         QString reason;
-        const int refused =
-            RemoteAccessCheck(accessFor(ws->localPort(), ws->peerPort()), handshake.rawHeader("Authorization"),
-                              handshake.rawHeader("Cookie"), query.queryItemValue(QStringLiteral("token")),
-                              handshake.rawHeader("Host"), handshake.rawHeader("Origin"), &reason);
+        const int refused = RemoteAccessCheck(accessFor(ws->peerAddress(), ws->localPort(), ws->peerPort()),
+                                              handshake.rawHeader("Authorization"), handshake.rawHeader("Cookie"),
+                                              query.queryItemValue(QStringLiteral("token")),
+                                              handshake.rawHeader("Host"), handshake.rawHeader("Origin"), &reason);
         // The upgrade has been answered by now; a refused one is closed at once with the reason.
         if (ws->requestUrl().path() != QLatin1String("/api/v1/ws") || refused || m_sockets.size() >= kMaxWebSockets) {
             ws->close(QWebSocketProtocol::CloseCodePolicyViolated,

@@ -37,6 +37,7 @@ class QWebSocketServer;
 namespace qx {
 
 class RemoteGateway;
+class RemotePairing;
 class HttpConnection;
 
 // One request as it came: method, target, headers (names in lower case) and body.
@@ -93,6 +94,8 @@ public:
     qint64 bodyBytesHeld() const { return m_bodyBytes; }
     // Shorter time-outs, for tests; set before the first connection.
     void setTimeouts(const Timeouts &timeouts);
+    // The pairing codes the page takes in place of the token ("/?pair=<code>", once each).
+    void setPairing(RemotePairing *pairing) { m_pairing = pairing; }
 
     // Every request that waits for its outcome is answered 503 now, and its
     // answer handed to the system before this returns: the program is ending.
@@ -105,8 +108,8 @@ private:
     friend class HttpConnection;
     void acceptConnections();
     void acceptWebSockets();
-    // The access rule for a client of `localPort` from `peerPort`.
-    Access accessFor(quint16 localPort, quint16 peerPort) const;
+    // What the access rule asks of a client at `peer`, of `localPort` from `peerPort`.
+    Access accessFor(const QHostAddress &peer, quint16 localPort, quint16 peerPort) const;
     int refusal(const HttpRequest &request, QTcpSocket *socket, QString *reason) const;
     void upgrade(HttpConnection *connection);
     int upgradedSockets();
@@ -118,6 +121,7 @@ private:
 
     RemoteGateway &m_gateway;
     Access m_access;
+    QPointer<RemotePairing> m_pairing;
     Timeouts m_timeouts;
     QTcpServer *m_server = nullptr;
     QWebSocketServer *m_webSockets = nullptr;
@@ -138,17 +142,5 @@ private:
 // place as the Host. 0 when it may, else 401 or 403 with the reason.
 int RemoteAccessCheck(const HttpRemote::Access &access, const QByteArray &authorization, const QByteArray &cookie,
                       const QString &queryToken, const QByteArray &host, const QByteArray &origin, QString *reason);
-
-// The user id that owns the TCP socket at `localPort` connected to
-// `remotePort`, from a table in the form of Linux's /proc/net/tcp; none when
-// no entry, or entries of different users, match.
-std::optional<uint> SocketTableUid(const QByteArray &table, quint16 localPort, quint16 remotePort);
-// The access rule for a client on this computer: token-free only when the
-// rule asks for none and the client runs as `ownUid` (the operator's own
-// programs); another user's, or one whose user is unknown, shows the token.
-HttpRemote::Access AccessForPeer(const HttpRemote::Access &access, std::optional<uint> peerUid, uint ownUid);
-// The user id of the program at the other end of a loopback connection
-// accepted on `serverPort` from `peerPort`, where the platform tells it.
-std::optional<uint> LoopbackPeerUid(quint16 serverPort, quint16 peerPort);
 
 } // namespace qx

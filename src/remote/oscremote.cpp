@@ -17,32 +17,14 @@ template <typename T> T copied(const char *at)
     return value;
 }
 
-QHostAddress plain(const QHostAddress &a)
-{
-    // A dual-stack socket reports IPv4 senders as ::ffff:a.b.c.d.
-    bool v4 = false;
-    const quint32 ip = a.toIPv4Address(&v4);
-    return v4 ? QHostAddress(ip) : a;
-}
 } // namespace
-
-bool OscSenderAllowed(const QHostAddress &sender, bool allowOthers, const QList<QHostAddress> &allowed)
-{
-    const QHostAddress from = plain(sender);
-    if (from.isLoopback())
-        return true;
-    if (!allowOthers)
-        return false;
-    for (const QHostAddress &a : allowed)
-        if (plain(a) == from)
-            return true;
-    return false;
-}
 
 OscRemote::OscRemote(RemoteGateway &gateway, bool allowOthers, const QList<QHostAddress> &allowed,
                      const QList<Target> &feedback, QObject *parent)
-    : QObject(parent), m_gateway(gateway), m_allowOthers(allowOthers), m_allowed(allowed), m_feedback(feedback)
+    : QObject(parent), m_gateway(gateway), m_rule{allowOthers, allowed}
 {
+    for (const Target &t : feedback)
+        m_feedback << Target{PlainAddress(t.first), t.second};
     m_changed.setSingleShot(true);
     m_changed.setInterval(0);
     connect(&m_changed, &QTimer::timeout, this, &OscRemote::sendFeedback);
@@ -65,7 +47,7 @@ bool OscRemote::start(const QHostAddress &address, quint16 port, QString *error)
                          ? QNetworkInterface::allAddresses()
                          : QList<QHostAddress>{address};
     for (QHostAddress &a : m_ownAddresses)
-        a = plain(a);
+        a = PlainAddress(a);
     connect(socket, &QUdpSocket::readyRead, this, &OscRemote::readDatagrams);
     // A feedback target shows the state: what a preset or an outage left unknown is read back for it.
     if (!m_feedback.isEmpty())
@@ -166,10 +148,20 @@ void OscRemote::readDatagrams()
         quint16 port = 0;
         const qint64 read = m_socket->readDatagram(bytes.data(), bytes.size(), &from, &port);
         // Too large or cut short: not a message of ours, and not answered.
-        if (read < 0 || size > kMaxDatagram || !OscSenderAllowed(from, m_allowOthers, m_allowed))
+        if (read < 0 || size > kMaxDatagram)
             continue;
+        const Target sender{PlainAddress(from), port};
+        const bool here = sender.first.isLoopback();
+        const auto user = here ? LoopbackPeerUser(SocketKind::Udp, m_socket->localPort(), port) : std::nullopt;
+        if (AccessOf(m_rule, sender.first, user, OwnUser(), false) != Entry::Open) {
+            // Another user of this computer learns why; another computer is not
+            // answered (its address may be forged, to turn the answers on a third).
+            if (here)
+                refuse(QStringLiteral("only the operator's own programs are heard here"), sender);
+            continue;
+        }
         bytes.truncate(qsizetype(read));
-        handle(bytes, {from, port});
+        handle(bytes, sender);
     }
 }
 
@@ -190,20 +182,45 @@ void OscRemote::handle(const QByteArray &bytes, const Target &from)
     // So does a sender, from its first message on; one asking for the state while it is unknown gets a read-back.
     if (m_senders.isEmpty() || call.kind == OscCall::Kind::State)
         m_gateway.watch(this);
-    m_senders.removeAll(from);
+    if (!m_senders.removeAll(from) && !m_told.contains(from) && m_sent)
+        m_told.insert(from, *m_sent); // from now on it hears what changes
     m_senders.append(from);
     while (m_senders.size() > kMaxSenders)
-        m_senders.removeFirst();
+        if (const Target gone = m_senders.takeFirst(); !m_feedback.contains(gone)) {
+            m_told.remove(gone);
+            m_asking.remove(gone);
+        }
+    // An enable it asks for is what it shows: it is not told the same back, nor
+    // the value before while its request waits (two panels that name each
+    // other would otherwise answer each other's echoes for ever).
+    const RemoteRequest &r = call.request;
+    const auto told = m_told.find(from);
+    const bool enable = call.kind == OscCall::Kind::Request && r.kind == RemoteRequest::Kind::Enabled;
+    if (enable && told != m_told.end()) {
+        told->windows[size_t(r.window - 1)].enabled = r.on;
+        ++m_asking[from][size_t(r.window - 1)];
+    }
     if (call.kind == OscCall::Kind::State) {
+        m_told.insert(from, m_gateway.state());
         sendTo(OscFeedback(m_gateway.state()), from);
         return;
     }
     const bool readBack = call.request.kind == RemoteRequest::Kind::ReadBack;
-    m_gateway.submit(call.request, this, [this, from, readBack](const RequestOutcome &outcome) {
+    const int asked = enable && told != m_told.end() ? r.window : 0;
+    m_gateway.submit(call.request, this, [this, from, readBack, asked](const RequestOutcome &outcome) {
+        if (const auto asking = m_asking.find(from); asked && asking != m_asking.end()) {
+            --(*asking)[size_t(asked - 1)];
+            if (*asking == std::array<int, 4>{})
+                m_asking.erase(asking);
+            m_changed.start(); // what the device shows now, where it differs from what was asked
+        }
         if (!outcome.done())
             refuse(outcome.message, from);
-        else if (readBack) // answered with the values read
+        else if (readBack) { // answered with the values read
+            if (m_senders.contains(from) || m_feedback.contains(from))
+                m_told.insert(from, m_gateway.state());
             sendTo(OscFeedback(m_gateway.state()), from);
+        }
     });
 }
 
@@ -211,7 +228,7 @@ bool OscRemote::isOwn(const Target &t) const
 {
     if (!m_socket || t.second != m_socket->localPort())
         return false;
-    const QHostAddress a = plain(t.first);
+    const QHostAddress a = PlainAddress(t.first);
     return a.isLoopback() || m_ownAddresses.contains(a);
 }
 
@@ -247,17 +264,30 @@ void OscRemote::sendFeedback()
     // One block per change, with the values that changed: a switching
     // command's read-back changes the state many times, a tool needs to hear
     // each value once.
-    const QList<OscMessage> messages = OscFeedbackChanges(m_told, m_gateway.state());
-    if (messages.isEmpty())
-        return;
+    const RemoteState now = m_gateway.state();
+    m_sent = now;
     QList<Target> targets = m_feedback;
     for (const Target &t : std::as_const(m_senders))
         if (!targets.contains(t))
             targets << t;
-    for (const Target &t : std::as_const(targets))
+    for (const Target &t : std::as_const(targets)) {
         // Bound to 127.0.0.1, nothing may leave this computer.
-        if (m_allowOthers || plain(t.first).isLoopback())
-            sendTo(messages, t);
+        if (!m_rule.allowOthers && !t.first.isLoopback())
+            continue;
+        const auto told = m_told.constFind(t);
+        if (told == m_told.cend()) {
+            m_told.insert(t, now);
+            sendTo(OscFeedback(now), t);
+            continue;
+        }
+        RemoteState shown = now;
+        for (size_t w = 0; w < shown.windows.size(); ++w)
+            if (m_asking.value(t)[w] > 0) // its own request says it, once run
+                shown.windows[w].enabled = told->windows[w].enabled;
+        const QList<OscMessage> messages = OscFeedbackChanges(*told, shown);
+        m_told.insert(t, ToldAfter(*told, shown));
+        sendTo(messages, t);
+    }
 }
 
 } // namespace qx

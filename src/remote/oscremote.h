@@ -2,14 +2,23 @@
 // The OSC side of the remote control. The UDP socket is Qt's, so the
 // listener is bound where the settings say (127.0.0.1 unless other computers
 // are allowed) and runs in the event loop; liblo reads and writes the
-// messages. Each message from an allowed sender becomes a request of the
-// gateway; the sender, and every feedback target, is sent what changed of the
-// state after each change and the whole of it on /qx7/state, and
-// "/qx7/error s" when a message is refused (at most once a second to each
-// sender). Nothing is ever sent to this program's own address and port, and
-// what this program sends is never answered, so two panels that name each
-// other (or one that names itself) do not talk for ever.
+// messages. Who is heard is the access rule's (access.h): the sender on this
+// computer is looked up in the system's UDP tables, and a sender the rule
+// does not hear is dropped (another user of this computer is told
+// "/qx7/error s", at most once a second; another computer is not answered).
+// Each message from a sender that is heard becomes a request of the gateway;
+// the sender, and every feedback target, is sent what changed of the state
+// after each change and the whole of it on /qx7/state, and "/qx7/error s"
+// when a message is refused (at most once a second to each sender).
+// No loops: nothing is ever sent to this program's own address and port,
+// what this program sends is never answered, and a target is never told back
+// the enables it asked for: its feedback is measured against what it was
+// told or asked for last, and says nothing of a window while its own enable
+// request for it waits (the state would still show the value before). So a
+// change goes from one panel to another and never back: two panels that name
+// each other (or one that names itself) go quiet.
 
+#include "access.h"
 #include "remoteapi.h"
 
 #include <QElapsedTimer>
@@ -18,6 +27,7 @@
 #include <QList>
 #include <QPair>
 #include <QTimer>
+#include <array>
 #include <optional>
 
 class QUdpSocket;
@@ -25,10 +35,6 @@ class QUdpSocket;
 namespace qx {
 
 class RemoteGateway;
-
-// Whether an OSC sender is heard: this machine always; another computer only
-// when other computers are allowed and it is one of `allowed`.
-bool OscSenderAllowed(const QHostAddress &sender, bool allowOthers, const QList<QHostAddress> &allowed);
 
 class OscRemote : public QObject {
     Q_OBJECT
@@ -61,15 +67,16 @@ private:
     bool isOwn(const Target &t) const;
 
     RemoteGateway &m_gateway;
-    bool m_allowOthers;
-    QList<QHostAddress> m_allowed;
+    AccessRule m_rule;
     QList<Target> m_feedback;
     QList<Target> m_senders; // most recent last
     QUdpSocket *m_socket = nullptr;
-    QList<QHostAddress> m_ownAddresses; // where a datagram to the bound port reaches this socket
-    QTimer m_changed;                   // gathers changes that come together into one feedback
-    QHash<QString, OscMessage> m_told;  // each address's message as the feedback last told it
-    QHash<Target, qint64> m_lastError;  // when each sender was last refused
+    QList<QHostAddress> m_ownAddresses;         // where a datagram to the bound port reaches this socket
+    QTimer m_changed;                           // gathers changes that come together into one feedback
+    std::optional<RemoteState> m_sent;          // the state the last feedback told
+    QHash<Target, RemoteState> m_told;          // what each target was told last, with the enables it asked for since
+    QHash<Target, std::array<int, 4>> m_asking; // its enable requests of each window not yet run
+    QHash<Target, qint64> m_lastError;          // when each sender was last refused
     QElapsedTimer m_clock;
 };
 

@@ -158,6 +158,14 @@ ApiCall ParseApiCall(const QByteArray &method, const QString &path, const QByteA
         call.status = 200;
         return call;
     }
+    if (is({"pair"})) {
+        if (!post)
+            return wrongMethod("POST");
+        ApiCall call;
+        call.kind = ApiCall::Kind::Pairing;
+        call.status = 200;
+        return call;
+    }
     if (is({"readback"})) {
         if (!post)
             return wrongMethod("POST");
@@ -295,6 +303,22 @@ QJsonValue sourceJson(const RemoteState::Window &w)
 }
 } // namespace
 
+const QList<QPair<const char *, int>> &PageTextMessages()
+{
+    // The desk's own messages where it has the text (10..15, 32), the page's own from 90 on.
+    static const QList<QPair<const char *, int>> table{
+        {"bank", 10},           {"live", 11},        {"window", 12},    {"background", 13},
+        {"connecting", 32},     {"readBack", 90},    {"presets", 91},   {"windows", 92},
+        {"loadTitle", 93},      {"load", 94},        {"hold", 95},      {"unlocked", 96},
+        {"armAndTake", 97},     {"take", 98},        {"cancel", 99},    {"ok", 100},
+        {"enabled", 101},       {"fullScreen", 102}, {"unknown", 103},  {"locked", 104},
+        {"choosePicture", 105}, {"loading", 106},    {"noAnswer", 107}, {"noPanel", 108},
+        {"busy", 109},          {"waiting", 110},    {"done", 111},     {"question", 112},
+        {"preset", 113},        {"on", 114},         {"off", 115},
+    };
+    return table;
+}
+
 QJsonObject StateJson(const RemoteState &s)
 {
     QJsonArray presets;
@@ -321,7 +345,11 @@ QJsonObject StateJson(const RemoteState &s)
         banks.append(QJsonObject{{QStringLiteral("number"), n},
                                  {QStringLiteral("name"), s.bankNames[size_t(n - 1)]},
                                  {QStringLiteral("file"), s.bankFiles[size_t(n - 1)]}});
+    QJsonObject texts;
+    for (const auto &[key, text] : s.pageTexts)
+        texts.insert(key, text);
     return QJsonObject{
+        {QStringLiteral("texts"), texts},
         {QStringLiteral("link"),
          QJsonObject{{QStringLiteral("state"), s.linkState}, {QStringLiteral("text"), s.linkText}}},
         {QStringLiteral("presetLast"), s.presetLast},
@@ -392,7 +420,7 @@ OscCall oscRequest(const RemoteRequest &r)
 bool IsOscFeedbackAddress(const QString &address)
 {
     static const QRegularExpression sent(
-        QStringLiteral("^/qx7/(error|link|busy|preset/last|background/source|window/[^/]*/source)$"));
+        QStringLiteral("^/qx7/(error|link|busy|fullscreen|preset/last|background/source|window/[^/]*/source)$"));
     return sent.match(address).hasMatch();
 }
 
@@ -499,6 +527,8 @@ QList<OscMessage> OscFeedback(const RemoteState &s)
     out << OscMessage{QStringLiteral("/qx7/link"), {text(s.linkText)}};
     out << OscMessage{QStringLiteral("/qx7/preset/last"), {integer(s.presetLast)}};
     // What is not known is not sent: a surface keeps showing nothing rather than a guess.
+    bool known = false;
+    bool fullscreen = false;
     for (int n = 1; n <= kWindows; ++n) {
         const RemoteState::Window &w = s.windows[size_t(n - 1)];
         const QString base = QStringLiteral("/qx7/window/%1/").arg(n);
@@ -506,22 +536,27 @@ QList<OscMessage> OscFeedback(const RemoteState &s)
             out << OscMessage{base + QStringLiteral("source"), {text(SourceText(w))}};
         if (w.enabledKnown)
             out << OscMessage{base + QStringLiteral("enabled"), {integer(w.enabled ? 1 : 0)}};
-        if (w.fullscreenKnown)
-            out << OscMessage{base + QStringLiteral("fullscreen"), {integer(w.fullscreen ? 1 : 0)}};
+        if (w.fullscreenKnown) {
+            known = true;
+            fullscreen = fullscreen || w.fullscreen;
+        }
     }
+    // The device has one full-screen value, not one per window: shown while a window is enabled.
+    if (known)
+        out << OscMessage{QStringLiteral("/qx7/fullscreen"), {integer(fullscreen ? 1 : 0)}};
     if (s.background.known)
         out << OscMessage{QStringLiteral("/qx7/background/source"), {text(SourceText(s.background))}};
     out << OscMessage{QStringLiteral("/qx7/busy"), {integer(s.busy ? 1 : 0)}};
     return out;
 }
 
-QList<OscMessage> OscFeedbackChanges(QHash<QString, OscMessage> &told, const RemoteState &now)
+QList<OscMessage> OscFeedbackChanges(const RemoteState &before, const RemoteState &after)
 {
+    const QList<OscMessage> was = OscFeedback(before);
     QList<OscMessage> changed;
-    for (const OscMessage &m : OscFeedback(now)) {
-        const auto was = told.constFind(m.address);
+    for (const OscMessage &m : OscFeedback(after)) {
         const auto same = [&m](const OscMessage &o) {
-            if (o.arguments.size() != m.arguments.size())
+            if (o.address != m.address || o.arguments.size() != m.arguments.size())
                 return false;
             for (qsizetype i = 0; i < m.arguments.size(); ++i)
                 if (o.arguments.at(i).type != m.arguments.at(i).type ||
@@ -529,12 +564,27 @@ QList<OscMessage> OscFeedbackChanges(QHash<QString, OscMessage> &told, const Rem
                     return false;
             return true;
         };
-        if (was == told.cend() || !same(*was)) {
+        if (std::none_of(was.cbegin(), was.cend(), same))
             changed << m;
-            told.insert(m.address, m);
-        }
     }
     return changed;
+}
+
+RemoteState ToldAfter(const RemoteState &told, const RemoteState &now)
+{
+    RemoteState out = now;
+    const auto keep = [](const RemoteState::Window &was, RemoteState::Window &w) {
+        if (!w.known)
+            w.known = was.known, w.input = was.input, w.bank = was.bank;
+        if (!w.enabledKnown)
+            w.enabledKnown = was.enabledKnown, w.enabled = was.enabled;
+        if (!w.fullscreenKnown)
+            w.fullscreenKnown = was.fullscreenKnown, w.fullscreen = was.fullscreen;
+    };
+    for (size_t w = 0; w < out.windows.size(); ++w)
+        keep(told.windows[w], out.windows[w]);
+    keep(told.background, out.background);
+    return out;
 }
 
 } // namespace qx

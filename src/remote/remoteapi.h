@@ -27,6 +27,7 @@ struct ApiCall {
         State,     // GET /api/v1/state
         WebSocket, // GET /api/v1/ws without an upgrade: refused (400) by the listener
         Request,   // `request` goes to the gateway
+        Pairing,   // POST /api/v1/pair: a pairing link for another tablet
     };
     Kind kind = Kind::Refusal;
     int status = 400;
@@ -59,9 +60,13 @@ bool LooksLikePicture(const QByteArray &body);
 // holds 255); "" when nothing is left.
 QString CleanFileName(const QString &name);
 
+// The web remote's texts: the key the page knows each by, and its message number.
+const QList<QPair<const char *, int>> &PageTextMessages();
+
 // {"link": {...}, "presetLast": n, "presets": [...], "inputs": [...],
 //  "windows": [...], "background": {...}, "banks": [...], "busy": b,
-//  "version": "...", "bankQuestion": {"text": "...", "title": "..."}};
+//  "version": "...", "bankQuestion": {"text": "...", "title": "..."},
+//  "texts": {"readBack": "...", ...}};
 // a window's source, enabled and fullscreen and the background's source are
 // null while not known.
 QJsonObject StateJson(const RemoteState &state);
@@ -95,11 +100,13 @@ struct OscMessage {
     QList<OscArgument> arguments;
 };
 QList<OscMessage> OscFeedback(const RemoteState &state);
-// The messages of the feedback whose values differ from what was last told
-// at their address, `told` following: what a change sends (the whole of it
-// goes only on /qx7/state). A value unknown meanwhile was not told, so one
-// read back as it was is not told again.
-QList<OscMessage> OscFeedbackChanges(QHash<QString, OscMessage> &told, const RemoteState &now);
+// The messages of the feedback whose values differ between the two states:
+// what a change sends (the whole of it goes only on /qx7/state).
+QList<OscMessage> OscFeedbackChanges(const RemoteState &before, const RemoteState &after);
+// What a feedback target has been told once it was sent the changes up to
+// `now`: a value unknown now was not told, so it stays as `told` had it (one
+// read back as it was after a change is not told again).
+RemoteState ToldAfter(const RemoteState &told, const RemoteState &now);
 // "input 5", "bank 2", or "" before the first read-back.
 QString SourceText(const RemoteState::Window &window);
 

@@ -4,6 +4,7 @@
 // computers are allowed, started and stopped as the settings change. A port
 // that cannot be opened is reported in the note, never more.
 
+#include "remotepairing.h"
 #include "remotesettings.h"
 
 #include <QObject>
@@ -40,9 +41,15 @@ public:
     Status status() const { return m_status; }
     // Why the port could not be opened (Failed).
     QString error() const { return m_error; }
+    // The web remote's address as a tablet opens it, and the one-time link
+    // that pairs it ("…/?pair=<code>"); it changes when used or expired (pairingChanged).
+    QString pageAddress() const;
+    QString pairingLink() const;
+    RemotePairing &pairing() { return m_pairing; }
 
 Q_SIGNALS:
     void statusChanged();
+    void pairingChanged();
 
 private:
     void setStatus(Status status, const QString &error = {});
@@ -53,6 +60,8 @@ private:
     quint16 m_port = 0; // the port in use or tried
     Status m_status = Status::Off;
     QString m_error;
+    bool m_allowOthers = false;
+    RemotePairing m_pairing;
 };
 
 } // namespace qx

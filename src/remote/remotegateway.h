@@ -8,7 +8,9 @@
 #include "state/request.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <array>
@@ -64,6 +66,8 @@ struct RemoteState {
     // in the language of the run, for a remote that asks the same.
     QString bankQuestionText;
     QString bankQuestionTitle;
+    // The web remote's own texts in the language of the run: its key for each, and the text.
+    QList<QPair<QString, QString>> pageTexts;
 };
 
 class RemoteGateway : public QObject {

@@ -1,5 +1,6 @@
 #include "runnergateway.h"
 
+#include "remoteapi.h"
 #include "state/appcore.h"
 #include "state/readbackscheduler.h"
 #include "switching/switchprotocol.h"
@@ -158,6 +159,8 @@ RemoteState RunnerGateway::state() const
         s.inputNames[size_t(n - 1)] = set.LabelIn[size_t(n)];
     s.bankQuestionText = app.msg(14);
     s.bankQuestionTitle = app.msg(15);
+    for (const auto &[key, n] : PageTextMessages())
+        s.pageTexts.append({QString::fromLatin1(key), app.msg(n)});
     for (int n = 1; n <= kWindows; ++n)
         s.windowNames[size_t(n - 1)] = set.LabelWin[size_t(n)];
     for (int n = 1; n <= kBanks; ++n) {

@@ -1,8 +1,8 @@
 #pragma once
 // The few places where the program meets the operator or the clock in a way a
-// test cannot sit through: message boxes, the pauses of the upload,
-// the folder picker, the web-page opener and the program folder. The GUI
-// installs the real ones; tests install scripted ones.
+// test cannot sit through: message boxes, the pauses of the upload, the
+// folder picker, the web-page opener, the program folder and the users of
+// this computer. The GUI installs the real ones; tests install scripted ones.
 
 #include <QList>
 #include <QObject>
@@ -10,6 +10,7 @@
 #include <QString>
 #include <QUrl>
 #include <functional>
+#include <optional>
 
 namespace qx {
 
@@ -53,6 +54,10 @@ struct Seams {
     std::function<QList<SystemSerialPort>()> serialPorts;
     // The folder of stable serial port names; empty means /dev/serial/by-id.
     QString serialByIdFolder;
+    // The user id of the program on this computer that talks from `peerPort`
+    // to a remote listener's `ownPort` (TCP or UDP); unset: what the system's
+    // socket tables say. Tests play another user of the computer.
+    std::function<std::optional<uint>(quint16 ownPort, quint16 peerPort)> peerUser;
 };
 
 Seams &seams();
