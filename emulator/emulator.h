@@ -46,7 +46,7 @@ struct Options {
     QString dumpBanksDir;     // each completed bank as bankN.bin and bankN.png
     // Read commands answered with a given text instead of the state, for
     // readings a real device may send but the state cannot hold: "#Y 1,302,1"
-    // mapped to "2" is answered "~01@Y 1,302,2".
+    // mapped to "2" is answered "~01@Y 1,302,2"; one mapped to "" is never answered.
     QHash<QByteArray, QByteArray> readings;
 };
 

@@ -215,7 +215,8 @@ void Session::dispatch(const QByteArray &line)
         else
             error("unexpected parameters");
     } else if (word == "Y" && m_worker.options().readings.contains(line)) {
-        reply("~01@Y 1," + fields.value(1) + ',' + m_worker.options().readings.value(line));
+        if (!m_worker.options().readings.value(line).isEmpty()) // "": never answered
+            reply("~01@Y 1," + fields.value(1) + ',' + m_worker.options().readings.value(line));
     } else if (word == "Y") {
         handleY(fields);
     } else if (word == "PRST-RCL") {

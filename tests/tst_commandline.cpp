@@ -24,6 +24,7 @@ class TestCommandLine : public QObject {
         add(r.CommandRequested, "cmd=" + r.CommandRequest), add(r.ExitRequest, "exit"), add(r.HelpRequest, "help");
         add(!r.ConfigPathOverride.isEmpty(), "config=" + r.ConfigPathOverride), add(r.UsageRequest, "usage");
         add(r.VersionRequest, "version"), add(r.Unattended, "unattended");
+        add(r.QuestionWait >= 0, QString("wait=%1").arg(r.QuestionWait));
         return p.join('|');
     }
 
@@ -76,6 +77,8 @@ private slots:
         QTest::newRow("long: version") << QStringList{"--version", "--exit"} << "exit|version|unattended";
         QTest::newRow("long: bank 5, not clamped") << QStringList{"--bank", "5"} << "error:invalid bank number: 5";
         QTest::newRow("long: preset 17") << QStringList{"--preset", "17"} << "error:invalid preset number: 17";
+        QTest::newRow("long: wait an hour") << QStringList{"--wait", "3600"} << "wait=3600";
+        QTest::newRow("long: wait longer") << QStringList{"--wait=3601"} << "error:invalid wait: 3601";
         QTest::newRow("long: missing value") << QStringList{"--exit", "--file"} << "error:--file needs a value";
         QTest::newRow("long: option as value") << QStringList{"--file", "--exit"} << "error:--file needs a value";
         QTest::newRow("long: unknown") << QStringList{"--frobnicate"} << "error:unknown option: --frobnicate";

@@ -168,6 +168,8 @@ private Q_SLOTS:
             QVERIFY(QTest::qWaitFor([&] { return !(got = heard(tool)).isEmpty(); }, ms == 500 ? 500 : 5000) ==
                     (ms != 500));
         }
+        rig.send(tool, "/qx7/window/4/input", {i(3)}); // a value told before, changed
+        QTRY_VERIFY((got += heard(tool)).contains("/qx7/window/4/source input 3"));
     }
 
     // Two panels that name each other as feedback targets mirror each other's enables and go quiet, however
@@ -222,8 +224,9 @@ private Q_SLOTS:
         QTest::newRow("notes kept, token made")
             << QByteArray("; my notes\r\nPort=6000\r\nColour=blue\r\n") << 0600 << ""
             << "";
-        QTest::newRow("100 KB by hand") << "Enabled=1\r\n" + token + QByteArray(100000, ';') << 0600
-                                        << "stage.left.token.2024"
+        QTest::newRow("100 KB by hand") << "Enabled=1\r\nReadBackSeconds=2\r\nQuestionWaitSeconds=9\r\n" + token +
+                                               QByteArray(100000, ';')
+                                        << 0600 << "stage.left.token.2024"
                                         << "";
         QTest::newRow("NUL byte") << QByteArray("Enabled=1\r\n; a\0b\r\n", 17) + token << 0600
                                   << "stage.left.token.2024"
@@ -265,6 +268,8 @@ private Q_SLOTS:
                  << (s.unreadable.isEmpty() ? "" : "unreadable");
         QTEST(findings.join(' ').simplified(), "findings");
         QCOMPARE(s.token, token.isEmpty() ? s.token : token);
+        const bool timed = bytes.contains("Seconds");
+        QCOMPARE(QList<int>({s.readBackSeconds, s.questionWaitSeconds}), QList<int>({timed ? 2 : 0, timed ? 9 : 5}));
         QVERIFY(s.token.size() >= 16 || !token.isEmpty());
         // A FIFO is looked at, never opened.
         const auto now = [&path] { return QFileInfo(path).isFile() ? ReadFile(path) : QByteArray("fifo"); };

@@ -14,6 +14,7 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
@@ -24,6 +25,7 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <QWebSocket>
 #include <sys/socket.h>
 
@@ -115,7 +117,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("request"); // the method, a space, the path
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("status");
-        QTest::addColumn<QStringList>("sent"); // what reaches the device before its read-back
+        QTest::addColumn<QStringList>("sent"); // what reaches the device (nobody watches: no read-back)
         QTest::addColumn<QByteArray>("head");  // header lines beside "Content-Type: application/json"
         QTest::addColumn<bool>("allowOthers");
         const auto row = [](const char *name, const QByteArray &request, const char *body, int status,
@@ -124,13 +126,13 @@ private Q_SLOTS:
         };
         row("preset 16", "POST /api/v1/preset/16", "", 200, {"#PRST-RCL 16"});
         row("window 2 input 5", "POST /api/v1/window/2/source", R"({"input": 5})", 200,
-            {"#Y 0,300,4,1", "#Y 0,337,0,1", "# "});
-        row("window 3 bank 3", "POST /api/v1/window/3/source", R"({"bank": 3})", 200, {"#Y 0,337,3,2", "# "});
+            {"#Y 0,300,4,1", "#Y 0,337,0,1"});
+        row("window 3 bank 3", "POST /api/v1/window/3/source", R"({"bank": 3})", 200, {"#Y 0,337,3,2"});
         row("background live input", "POST /api/v1/background/source", R"({"input": 1})", 200,
-            {"#Y 0,337,0,4", "#Y 0,204,1", "# "});
-        row("window 1 disabled", "POST /api/v1/window/1/enabled", R"({"on": false})", 200, {"#Y 0,302,0,0", "# "});
+            {"#Y 0,337,0,4", "#Y 0,204,1"});
+        row("window 1 disabled", "POST /api/v1/window/1/enabled", R"({"on": false})", 200, {"#Y 0,302,0,0"});
         row("window 4 full screen", "POST /api/v1/window/4/fullscreen", R"({"on": true})", 200,
-            {"#Y 0,302,1,3", "#Y 0,201,1", "# "});
+            {"#Y 0,302,1,3", "#Y 0,201,1"});
         const QByteArray state = "GET /api/v1/state", bearer = "Authorization: Bearer " + kToken + "\r\n";
         row("this computer, no token", state, "", 200);
         row("this computer, foreign host name", state, "", 403, {}, "Host: qx7.example:5007\r\n");
@@ -291,6 +293,19 @@ private Q_SLOTS:
         RemoteRig rig;
         QTcpSocket client;
         const auto put = [&] { rig.send(client, "PUT", "/api/v1/bank/2?name=/x/logo%0A.bmp", body); };
+        // While the load pauses for the device, the listener answers at once: the state, and a preset refused.
+        QElapsedTimer paused;
+        QList<int> answered; // GET state, POST preset, within the pause
+        seams().pauseLength = [&](int ms) {
+            if (ms == 5000 && loadRunning && !paused.isValid()) {
+                paused.start();
+                QTimer::singleShot(0, this, [&] {
+                    answered << rig.http("GET", "/api/v1/state").status << rig.http("POST", "/api/v1/preset/3").status
+                             << int(paused.elapsed() < 3000 && rig.emu.packetsReceived() == 0);
+                });
+            }
+            return ms == 5000 && loadRunning ? 3000 : 1;
+        };
         if (loadRunning) {
             // While another load into bank 1 runs (its waits let the listener answer), this one comes.
             connect(&rig.runner, &RequestRunner::loadStarted, this, put);
@@ -305,6 +320,8 @@ private Q_SLOTS:
         }
         const Reply reply = RemoteRig::answer(client);
         QCOMPARE(reply.status, status);
+        QCOMPARE(answered, loadRunning ? QList<int>({200, 409, 1}) : QList<int>());
+        QVERIFY(rig.emu.commands().filter("PRST").isEmpty());
         const QString error = reply.json.value(QLatin1String("error")).toString();
         QVERIFY((status == 200) == error.isEmpty() && !error.contains(QDir::tempPath())); // said, never where kept
         const bool loaded = status == 200;
@@ -316,12 +333,15 @@ private Q_SLOTS:
             QCOMPARE(rig.http("GET", "/api/v1/state").json["banks"][1]["file"].toString(), "logo.bmp");
     }
 
-    // Unknown values are null and not sent over OSC until a read-back, answered once its values are in; full screen per
-    // window as the Switching page ticks it (no query for a window read as 2), the input names, the bank question.
+    // Unknown values are null and not sent over OSC until a read-back: a client that polls asks for one (one for
+    // all its polls), and a value the device did not answer stays null; full screen per window as the Switching
+    // page ticks it (no query for a window read as 2), the input names, the bank question. A lost link forgets it
+    // all, the last preset too.
     void state()
     {
-        qx7emu::Options o; // windows read as 2, 1, 0 and 1, the device's full screen on
-        o.readings = {{"#Y 1,302,0", "2"}, {"#Y 1,302,1", "1"}, {"#Y 1,302,3", "1"}, {"#Y 1,201", "1"}};
+        qx7emu::Options o; // windows read as 2, 1, not answered and 1, the device's full screen on
+        o.readings = {
+            {"#Y 1,302,0", "2"}, {"#Y 1,302,1", "1"}, {"#Y 1,302,2", ""}, {"#Y 1,302,3", "1"}, {"#Y 1,201", "1"}};
         RemoteRig rig(false, {}, o);
         rig.state.settings.LabelIn[16] = QStringLiteral("Camera 16");
         QJsonObject json;
@@ -333,16 +353,25 @@ private Q_SLOTS:
                          .toJson(QJsonDocument::Compact);
             return t;
         };
-        QCOMPARE(windows(), "3[null,null,null][null,null,null][null,null,null][null,null,null]");
+        const QString unknown = "3[null,null,null][null,null,null][null,null,null][null,null,null]";
+        const QString read =
+            R"(12[{"input":1},true,false][{"input":1},true,true][{"input":1},null,null][{"input":1},true,true])";
+        QCOMPARE(windows(), unknown);
+        QTRY_COMPARE(windows(), read);
+        QCOMPARE(rig.emu.commands().count("# "), 1);
         QCOMPARE(rig.http("POST", "/api/v1/readback").status, 200);
-        QCOMPARE(
-            windows(),
-            R"(13[{"input":1},true,false][{"input":1},true,true][{"input":1},false,false][{"input":1},true,true])");
+        QCOMPARE(windows(), read);
         QCOMPARE(rig.emu.commands().mid(1, 6).join('|'),
                  "#Y 1,302,0|#Y 1,302,1|#Y 1,201|#Y 1,302,2|#Y 1,302,3|#Y 1,201");
         QCOMPARE(json["inputs"][15]["name"].toString(), "Camera 16");
         QCOMPARE(json["bankQuestion"].toObject(),
                  QJsonObject({{"text", rig.state.msg(14)}, {"title", rig.state.msg(15)}}));
+        QCOMPARE(rig.http("POST", "/api/v1/preset/3").status, 200);
+        QTRY_VERIFY(windows().startsWith("12[{\"input\":3}"));
+        QCOMPARE(json["presetLast"].toInt(), 3);
+        rig.emu.stopTcp();
+        QTRY_COMPARE(windows(), unknown);
+        QCOMPARE(json["presetLast"].toInt(), 0);
     }
 
     void connections_data()
@@ -628,6 +657,16 @@ private Q_SLOTS:
         QVERIFY(in.indexOf("{\"ok\":true}") < in.indexOf("\"link\"") && in.indexOf("\"link\"") < in.indexOf(" 400 "));
         QCOMPARE(in.count("\"link\""), 1);
         QCOMPARE(rig.emu.commands(), QStringList{"#PRST-RCL 4"});
+        {
+            // Behind a question longer than QuestionWaitSeconds: refused (and never sent).
+            const DialogOpen question;
+            rig.gateway.setQuestionWaitSeconds(0);
+            const Reply late = rig.http("POST", "/api/v1/preset/5");
+            QCOMPARE(late.status, 409);
+            QCOMPARE(late.json["error"].toString(), rig.state.msg(57));
+            QVERIFY(StateJson(rig.gateway.state())["question"].toBool()); // the reason, for a page to show
+            rig.gateway.setQuestionWaitSeconds(kDefaultQuestionWaitSeconds);
+        }
         // The end comes while requests wait: each is answered 503 at once, also those read behind them. Beside them
         // the gateway takes 30 more.
         QList<RequestOutcome::Reason> early;

@@ -117,21 +117,27 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("presets");   // recalled 200 ms apart
         QTest::addColumn<QString>("event"); // "outage": the device restarts in another state; "late": the watcher
-                                            // comes a second later
+                                            // comes a second later; "during": a preset comes during the read-back
         QTest::addColumn<int>("readBacks");
-        QTest::newRow("a preset") << 1 << "" << 1;
-        QTest::newRow("a burst of five presets") << 5 << "" << 1;
-        QTest::newRow("nobody watches") << 1 << "nobody" << 0;
-        QTest::newRow("a watcher comes while unknown") << 1 << "late" << 1;
-        QTest::newRow("the link back") << 0 << "outage" << 1;
+        QTest::addColumn<QString>("read"); // the values answered: sources, enables, full-screen boxes
+        const QString all = "11111 1111 1111";
+        QTest::newRow("a burst of five presets") << 5 << "" << 1 << all;
+        QTest::newRow("nobody watches") << 1 << "nobody" << 0 << "";
+        QTest::newRow("the watchers went") << 1 << "gone" << 0 << "";
+        QTest::newRow("a watcher comes while unknown") << 1 << "late" << 1 << all;
+        QTest::newRow("the link lost, back in another state") << 0 << "outage" << 1 << all;
+        QTest::newRow("a preset during the read-back: another") << 1 << "during" << 2 << all;
+        QTest::newRow("replies that never come: those values unknown") << 1 << "unanswered" << 1 << "01111 1111 1111";
+        QTest::newRow("every second while watched") << 0 << "period" << 1 << all;
     }
     // What a preset or an outage changed is unknown until it is read back, half a second after the last preset of a
-    // burst and only while somebody watches; then it is the device's new layout.
+    // burst and only while somebody watches; then it is the device's new layout, as far as the device answered.
     void readBackFollows()
     {
         QFETCH(int, presets);
         QFETCH(QString, event);
         QFETCH(int, readBacks);
+        bool interrupted = false;
         CoreRig c;
         c.core.session.monitor().setRetryBase(50);
         QObject watcher;
@@ -143,7 +149,29 @@ private Q_SLOTS:
             const quint16 port = c.emu.tcpPort();
             c.emu.stopTcp();
             c.emu.setState(qx7emu::presetLayout(9));
+            QTRY_VERIFY(!c.core.runner.switchState().known);  // unknown at once
+            QTest::qWait(ReadBackScheduler::kSettleMs + 200); // down longer than a burst's wait
             c.emu.listenTcp(port);
+        } else if (event == "gone") {
+            QObject other;
+            c.core.readBack.watch(&other);
+            c.core.readBack.unwatch(&watcher);
+        } else if (event == "unanswered") {
+            qx7emu::Options o;
+            o.readings = {{"#Y 1,338,0", ""}};
+            c.emu.setOptions(o);
+            c.core.session.lease().exchange().setPollMs(1); // the others' replies waited for on a busy machine
+        } else if (event == "period") {
+            c.core.readBack.setPeriod(1);
+        } else if (event == "during") { // a read-back that lasts longer than the wait after a preset
+            qx7emu::Options o;
+            o.replyDelayMs = 60;
+            c.emu.setOptions(o);
+            c.core.session.lease().exchange().setPollMs(CommandExchange::kPollMs); // each reply waited for
+            connect(&c.core.session.lease().exchange(), &CommandExchange::lineCut, this, [&] {
+                if (c.core.runner.busy() && !std::exchange(interrupted, true))
+                    QTimer::singleShot(0, this, [&] { c.core.runner.execute(Request::recall(9, RequestOrigin::Key)); });
+            });
         }
         for (int p = 1; p <= presets; ++p) {
             c.core.runner.execute(Request::recall(p + 2, RequestOrigin::Key));
@@ -158,8 +186,18 @@ private Q_SLOTS:
         const qx7emu::DeviceState d = c.emu.state();
         const SwitchState &s = c.core.runner.switchState();
         for (int w = 0; w <= kWindows && readBacks; ++w)
-            QCOMPARE(s.sourceButton[size_t(w)], w < kWindows ? WindowSelection(w, d.windows[w].input, d.windows[w].bank)
-                                                             : BackgroundSelection(d.backgroundBank));
+            if (s.sourceRead[size_t(w)])
+                QCOMPARE(s.sourceButton[size_t(w)], w < kWindows
+                                                        ? WindowSelection(w, d.windows[w].input, d.windows[w].bank)
+                                                        : BackgroundSelection(d.backgroundBank));
+        const auto flags = [](const auto &read) {
+            QString t;
+            for (const bool b : read)
+                t += b ? '1' : '0';
+            return t;
+        };
+        if (readBacks)
+            QTEST(flags(s.sourceRead) + ' ' + flags(s.enabledRead) + ' ' + flags(s.fullScreenRead), "read");
     }
 
     void batch_data()
@@ -272,14 +310,20 @@ private Q_SLOTS:
     void waitsUntilFree_data()
     {
         QTest::addColumn<QString>("busy");
-        for (const char *b : {"a box open", "a sequence holds the link", "the start-up not over"})
-            QTest::newRow(b) << QString(b);
+        QTest::addColumn<int>("waitMs"); // how long the request may wait behind a question (-1: while its sender does)
+        QTest::addColumn<bool>("late");  // withdrawn, told the desk asks a question, never sent
+        QTest::newRow("a box open") << "a box open" << 2000 << false;
+        QTest::newRow("a box open longer than the request may wait") << "a box open" << 100 << true;
+        QTest::newRow("a sequence holds the link") << "a sequence holds the link" << 0 << false;
+        QTest::newRow("the start-up not over") << "the start-up not over" << -1 << false;
     }
-    // A request of another sender waits while the operator is busy and starts once they are done; readiness is a
-    // signal, never polled.
+    // A request of another sender waits while the operator is busy and starts once they are done, but behind a
+    // question only as long as it may: then it is refused and never sent. Readiness is a signal, never polled.
     void waitsUntilFree()
     {
         QFETCH(QString, busy);
+        QFETCH(int, waitMs);
+        QFETCH(bool, late);
         CoreRig c({}, true, busy != "the start-up not over");
         RequestRunner &runner = c.core.runner;
         QSignalSpy ready(&runner, &RequestRunner::readyChanged);
@@ -292,15 +336,18 @@ private Q_SLOTS:
             else if (busy == "a sequence holds the link")
                 lease.emplace(c.core.session);
             QVERIFY(!runner.isReady());
-            runner.submit(Request::recall(4, RequestOrigin::HandOver));
-            QTest::qWait(50); // nothing may start meanwhile
-            QCOMPARE(done.size(), 0);
+            runner.submit(Request::recall(4, RequestOrigin::HandOver), waitMs);
+            QTest::qWait(late ? 300 : 50); // nothing may start meanwhile
+            QCOMPARE(done.size(), int(late));
         }
         if (busy == "the start-up not over")
             runner.open();
-        QVERIFY(done.wait(5000));
-        QCOMPARE(done.at(0).at(1).value<RequestOutcome>().status, 0);
-        QTRY_COMPARE(c.emu.commands().value(c.emu.commands().size() - 1), QStringLiteral("#PRST-RCL 4"));
+        QVERIFY(late || done.wait(5000));
+        const auto outcome = done.at(0).at(1).value<RequestOutcome>();
+        QCOMPARE(outcome.message, late ? MessageTable::defaultText(57) : QString());
+        QCOMPARE(outcome.status, late ? 2 : 0);
+        QTest::qWait(50); // a withdrawn request stays withdrawn
+        QTRY_COMPARE(c.emu.commands().value(c.emu.commands().size() - 1), late ? "" : QStringLiteral("#PRST-RCL 4"));
         QVERIFY(!ready.isEmpty() && ready.constLast().at(0).toBool());
     }
 
@@ -338,24 +385,30 @@ private Q_SLOTS:
     void requestLine_data()
     {
         QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<QString>("decoded"); // command|file|bank|preset|unattended, "-" when refused
-        QTest::newRow("all fields") << QByteArray("QX7 command=%23Y%200 file=%2Fa%20b.bmp bank=2 preset=16 exit=1")
-                                    << "#Y 0|/a b.bmp|2|16|1";
-        QTest::newRow("a later version's field") << QByteArray("QX7 preset=1 colour=red") << "||0|1|0";
+        QTest::addColumn<QString>("decoded"); // command|file|bank|preset|unattended|wait, "-" when refused
+        QTest::newRow("all fields") << QByteArray(
+                                           "QX7 command=%23Y%200 file=%2Fa%20b.bmp bank=2 preset=16 exit=1 wait=3600")
+                                    << "#Y 0|/a b.bmp|2|16|1|3600";
+        QTest::newRow("a later version's field") << QByteArray("QX7 preset=1 colour=red") << "||0|1|0|-1";
+        QTest::newRow("wait over an hour") << QByteArray("QX7 preset=1 wait=3601") << "-";
         QTest::newRow("another tag") << QByteArray("QX8 preset=1") << "-";
         QTest::newRow("field without a value") << QByteArray("QX7 preset") << "-";
         QTest::newRow("bank 4") << QByteArray("QX7 bank=4") << "-";
         QTest::newRow("preset 17") << QByteArray("QX7 preset=17") << "-";
         QTest::newRow("a switch-form path, absolute already")
-            << QByteArray("QX7 file=%5Ctmp%5Cp.bmp") << "|\\tmp\\p.bmp|0|0|0";
+            << QByteArray("QX7 file=%5Ctmp%5Cp.bmp") << "|\\tmp\\p.bmp|0|0|0|-1";
     }
     // A line decodes to these requests, and they are handed over again as they came.
     void requestLine()
     {
         QFETCH(QByteArray, line);
         const auto text = [](const std::optional<CommandLineRequests> &r) {
-            return r ? QStringList{r->CommandRequest, r->LoadFileRequest, QString::number(r->LoadBankRequest),
-                                   QString::number(r->PresetRequest), QString::number(r->Unattended)}
+            return r ? QStringList{r->CommandRequest,
+                                   r->LoadFileRequest,
+                                   QString::number(r->LoadBankRequest),
+                                   QString::number(r->PresetRequest),
+                                   QString::number(r->Unattended),
+                                   QString::number(r->QuestionWait)}
                            .join('|')
                      : QStringLiteral("-");
         };
@@ -490,9 +543,12 @@ private Q_SLOTS:
         QTest::newRow("another user") << QByteArray("QX7 preset=2\n") << "other" << QByteArray();
         QTest::newRow("one connection too many") << QByteArray("QX7 preset=2\n") << "full" << QByteArray();
         QTest::newRow("sender gone before start") << QByteArray("QX7 preset=2\n") << "gone" << QByteArray();
+        QTest::newRow("a question open past its wait: refused, never sent")
+            << QByteArray("QX7 preset=2 wait=0\n") << "asks" << QByteArray("2 Not%20carried%20out");
     }
     // The running program's side: one line per connection, answered once its requests have ended; too long,
-    // malformed, idle, of another user or of a sender that went: nothing reaches the device.
+    // malformed, idle, of another user, of a sender that went or past its wait behind a question: nothing reaches
+    // the device.
     void server()
     {
         QFETCH(QByteArray, send);
@@ -507,7 +563,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QVERIFY(server.listen(dir.filePath("s")));
         std::optional<DialogOpen> box;
-        if (peer == "gone" || peer == "twice")
+        if (peer == "gone" || peer == "twice" || peer == "asks")
             box.emplace();
         std::vector<std::unique_ptr<QLocalSocket>> others(peer == "full" ? kMaxConnections : 0);
         for (auto &other : others)
@@ -533,6 +589,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT((answer += socket.isOpen() ? socket.readAll() : QByteArray(),
                                   socket.state() != QLocalSocket::ConnectedState),
                                  5000);
+        box.reset();
         others.clear();
         QTRY_COMPARE(server.connections(), 0);
         QFETCH(QByteArray, reply);

@@ -34,6 +34,8 @@ const char kLongUsage[] = "Options for scripts (values keep their case and may c
                           "                  0 loaded, 2 refused before anything reached the bank, 3 link failure\n"
                           "  --config PATH   main configuration file to use\n"
                           "  --control-port N  remote control (HTTP on TCP N, OSC on UDP N) for this run\n"
+                          "  --wait SECONDS  handed to a running program: refused after waiting this long\n"
+                          "                  behind a question open there (0 to 3600; default: as long as this waits)\n"
                           "  --help          this text\n"
                           "  --version       the program's version\n"
                           "  --list-ports    the serial ports, one a line: stable name, device, description\n"

@@ -60,7 +60,7 @@ const QList<int> &MessageTable::numbers()
             l.append(n);
         for (int n = 29; n <= 49; ++n)
             l.append(n);
-        for (int n = 50; n <= 56; ++n)
+        for (int n = 50; n <= 57; ++n)
             l.append(n);
         for (int n = 60; n <= 67; ++n)
             l.append(n);
@@ -187,6 +187,8 @@ QString MessageTable::defaultText(int n)
         return QStringLiteral("The program is ending");
     case 56:
         return QStringLiteral("Stopped by the operator");
+    case 57:
+        return QStringLiteral("Not carried out: the desk is asking a question");
     // The serial port list.
     case 60:
         return QStringLiteral("%1 is not a link and is left as it is. Remove it, or choose another port number, to "

@@ -731,6 +731,7 @@ void HttpRemote::run(const ApiCall &call, const HttpHead &head, HttpConnection *
     case ApiCall::Kind::WebSocket:
         return writeJson(responder, 400, ErrorJson(QStringLiteral("a WebSocket upgrade is expected here")));
     case ApiCall::Kind::State:
+        m_gateway.polled(); // a client that polls watches too
         return writeJson(responder, 200, StateJson(m_gateway.state()));
     case ApiCall::Kind::Pairing: {
         if (!m_pairing)

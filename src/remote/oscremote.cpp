@@ -285,7 +285,7 @@ void OscRemote::sendFeedback()
             if (m_asking.value(t)[w] > 0) // its own request says it, once run
                 shown.windows[w].enabled = told->windows[w].enabled;
         const QList<OscMessage> messages = OscFeedbackChanges(*told, shown);
-        m_told.insert(t, shown);
+        m_told.insert(t, ToldAfter(*told, shown));
         sendTo(messages, t);
     }
 }

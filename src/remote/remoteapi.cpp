@@ -339,8 +339,9 @@ QJsonObject StateJson(const RemoteState &s)
         QJsonObject o{{QStringLiteral("number"), n},
                       {QStringLiteral("name"), s.windowNames[size_t(n - 1)]},
                       {QStringLiteral("source"), sourceJson(w)}};
-        o.insert(QStringLiteral("enabled"), w.known ? QJsonValue(w.enabled) : QJsonValue(QJsonValue::Null));
-        o.insert(QStringLiteral("fullscreen"), w.known ? QJsonValue(w.fullscreen) : QJsonValue(QJsonValue::Null));
+        o.insert(QStringLiteral("enabled"), w.enabledKnown ? QJsonValue(w.enabled) : QJsonValue(QJsonValue::Null));
+        o.insert(QStringLiteral("fullscreen"),
+                 w.fullscreenKnown ? QJsonValue(w.fullscreen) : QJsonValue(QJsonValue::Null));
         windows.append(o);
     }
     QJsonArray banks;
@@ -362,6 +363,7 @@ QJsonObject StateJson(const RemoteState &s)
         {QStringLiteral("background"), QJsonObject{{QStringLiteral("source"), sourceJson(s.background)}}},
         {QStringLiteral("banks"), banks},
         {QStringLiteral("busy"), s.busy},
+        {QStringLiteral("question"), s.question},
         {QStringLiteral("version"), s.version},
         {QStringLiteral("bankQuestion"),
          QJsonObject{{QStringLiteral("text"), s.bankQuestionText}, {QStringLiteral("title"), s.bankQuestionTitle}}},
@@ -534,12 +536,14 @@ QList<OscMessage> OscFeedback(const RemoteState &s)
     for (int n = 1; n <= kWindows; ++n) {
         const RemoteState::Window &w = s.windows[size_t(n - 1)];
         const QString base = QStringLiteral("/qx7/window/%1/").arg(n);
-        if (!w.known)
-            continue;
-        known = true;
-        fullscreen = fullscreen || w.fullscreen;
-        out << OscMessage{base + QStringLiteral("source"), {text(SourceText(w))}};
-        out << OscMessage{base + QStringLiteral("enabled"), {integer(w.enabled ? 1 : 0)}};
+        if (w.known)
+            out << OscMessage{base + QStringLiteral("source"), {text(SourceText(w))}};
+        if (w.enabledKnown)
+            out << OscMessage{base + QStringLiteral("enabled"), {integer(w.enabled ? 1 : 0)}};
+        if (w.fullscreenKnown) {
+            known = true;
+            fullscreen = fullscreen || w.fullscreen;
+        }
     }
     // The device has one full-screen value, not one per window: shown while a window is enabled.
     if (known)
@@ -568,6 +572,23 @@ QList<OscMessage> OscFeedbackChanges(const RemoteState &before, const RemoteStat
             changed << m;
     }
     return changed;
+}
+
+RemoteState ToldAfter(const RemoteState &told, const RemoteState &now)
+{
+    RemoteState out = now;
+    const auto keep = [](const RemoteState::Window &was, RemoteState::Window &w) {
+        if (!w.known)
+            w.known = was.known, w.input = was.input, w.bank = was.bank;
+        if (!w.enabledKnown)
+            w.enabledKnown = was.enabledKnown, w.enabled = was.enabled;
+        if (!w.fullscreenKnown)
+            w.fullscreenKnown = was.fullscreenKnown, w.fullscreen = was.fullscreen;
+    };
+    for (size_t w = 0; w < out.windows.size(); ++w)
+        keep(told.windows[w], out.windows[w]);
+    keep(told.background, out.background);
+    return out;
 }
 
 } // namespace qx

@@ -8,6 +8,7 @@
 #include "remotegateway.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -117,6 +118,10 @@ QList<OscMessage> OscFeedback(const RemoteState &state);
 // The messages of the feedback whose values differ between the two states:
 // what a change sends (the whole of it goes only on /qx7/state).
 QList<OscMessage> OscFeedbackChanges(const RemoteState &before, const RemoteState &after);
+// What a feedback target has been told once it was sent the changes up to
+// `now`: a value unknown now was not told, so it stays as `told` had it (one
+// read back as it was after a change is not told again).
+RemoteState ToldAfter(const RemoteState &told, const RemoteState &now);
 // "input 5", "bank 2", or "" before the first read-back.
 QString SourceText(const RemoteState::Window &window);
 

@@ -40,6 +40,7 @@ void RemoteControl::apply(const RemoteSettings &s, quint16 portOverride)
     stop();
     // The page on the desk watches too, with the listeners off.
     m_gateway.setReadBackSeconds(s.readBackSeconds);
+    m_gateway.setQuestionWaitSeconds(s.questionWaitSeconds);
     const quint16 port = portOverride != 0 ? portOverride : s.port;
     m_port = port;
     m_allowOthers = s.allowOthers;

@@ -18,6 +18,9 @@
 
 namespace qx {
 
+// How long a remote request waits behind the operator's question, unless remote.ini says otherwise.
+constexpr int kDefaultQuestionWaitSeconds = 5;
+
 struct RemoteRequest {
     enum class Kind { Preset, Source, Enabled, FullScreen, Load, ReadBack };
     enum class Source { Input, Bank };
@@ -35,7 +38,11 @@ struct RemoteRequest {
 // What the listeners show of the device and the program.
 struct RemoteState {
     struct Window {
-        bool known = false;      // read back since the last preset recall and since the link came up
+        // Each value is known when its reply came in a read-back since the last
+        // preset recall and since the link last went down.
+        bool known = false; // the source
+        bool enabledKnown = false;
+        bool fullscreenKnown = false;
         int input = 0;           // 1..16 (the background: 1, its live input), 0 when a bank is shown
         int bank = 0;            // 1..4, 0 when an input is shown
         bool enabled = false;    // windows only
@@ -44,7 +51,7 @@ struct RemoteState {
     QString linkState;  // "connected", "connecting", "not-answering", "lost", "no-connection",
                         // "serial-missing", "address-unusable"
     QString linkText;   // as the link indicator shows it
-    int presetLast = 0; // 0: none recalled in this run
+    int presetLast = 0; // 0: none recalled since the link last came up
     std::array<QString, 16> presetNames;
     std::array<QString, 16> inputNames; // as the Switching page's source buttons show them
     std::array<QString, 4> windowNames;
@@ -52,7 +59,8 @@ struct RemoteState {
     std::array<QString, 4> bankFiles;
     std::array<Window, 4> windows;
     Window background;
-    bool busy = false; // a load runs
+    bool busy = false;     // a load runs
+    bool question = false; // the operator has a question open: a request waits a while, then is refused
     QString version;
     // What the Switching page asks before a bank picture goes into a window,
     // in the language of the run, for a remote that asks the same.
@@ -82,6 +90,12 @@ public:
     virtual void unwatch(QObject *watcher) = 0;
     // A read-back every `seconds` while somebody watches; 0 none.
     virtual void setReadBackSeconds(int seconds) = 0;
+    // How long a request waits behind a question the operator has open
+    // before it is refused.
+    virtual void setQuestionWaitSeconds(int seconds) = 0;
+    // A client asked for the state: it watches it for a while, as a watcher
+    // does (what is unknown is read back once, a burst of presets too).
+    virtual void polled() = 0;
 
 Q_SIGNALS:
     // The link state, the last preset, a read-back, a bank record or busy changed.

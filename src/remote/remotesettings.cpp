@@ -23,6 +23,7 @@ const QString kToken = QStringLiteral("Token");
 const QString kOscAllowed = QStringLiteral("OscAllowed");
 const QString kOscFeedback = QStringLiteral("OscFeedback");
 const QString kReadBackSeconds = QStringLiteral("ReadBackSeconds");
+const QString kQuestionWaitSeconds = QStringLiteral("QuestionWaitSeconds");
 
 QStringList listItems(const QString &value)
 {
@@ -168,6 +169,11 @@ RemoteSettings LoadRemoteSettings(const QString &path, bool *tokenMade)
             const uint seconds = value.toUInt(&ok);
             if (ok && seconds <= uint(kMaxReadBackSeconds))
                 s.readBackSeconds = int(seconds);
+        } else if (key.compare(kQuestionWaitSeconds, Qt::CaseInsensitive) == 0) {
+            bool ok = false;
+            const uint seconds = value.toUInt(&ok);
+            if (ok && seconds <= uint(kMaxQuestionWaitSeconds))
+                s.questionWaitSeconds = int(seconds);
         }
     }
     if (s.token.isEmpty()) {
@@ -200,10 +206,14 @@ bool SaveRemoteSettings(const QString &path, RemoteSettings &s)
     for (const QHostAddress &a : s.oscAllowed)
         allowed << a.toString();
     const QList<QPair<QString, QString>> known = {
-        {kEnabled, QString::number(s.enabled ? 1 : 0)},         {kPort, QString::number(s.port)},
-        {kAllowOthers, QString::number(s.allowOthers ? 1 : 0)}, {kToken, s.token},
-        {kOscAllowed, allowed.join(QStringLiteral(", "))},      {kOscFeedback, feedback.join(QStringLiteral(", "))},
+        {kEnabled, QString::number(s.enabled ? 1 : 0)},
+        {kPort, QString::number(s.port)},
+        {kAllowOthers, QString::number(s.allowOthers ? 1 : 0)},
+        {kToken, s.token},
+        {kOscAllowed, allowed.join(QStringLiteral(", "))},
+        {kOscFeedback, feedback.join(QStringLiteral(", "))},
         {kReadBackSeconds, QString::number(s.readBackSeconds)},
+        {kQuestionWaitSeconds, QString::number(s.questionWaitSeconds)},
     };
     QStringList out = s.lines;
     for (const auto &[key, value] : known) {

@@ -13,11 +13,13 @@
 //   OscAllowed=192.0.2.7, …   senders OSC is taken from when other computers are allowed
 //   OscFeedback=127.0.0.1:9000, …  where every reply and state change is sent as well
 //   ReadBackSeconds=0         read the switching state back this often while somebody watches it (0: never)
+//   QuestionWaitSeconds=5     a request behind the operator's open question waits this long, then is refused
 //
 // The token is made once, from the system's random source, when the file has none.
 // The file is read as the other settings files are (NUL bytes left out, the
 // encoding kept); one that cannot be read is never written over.
 
+#include "remote/remotegateway.h"
 #include "util/textfile.h"
 
 #include <QHostAddress>
@@ -33,6 +35,8 @@ constexpr quint16 kDefaultRemotePort = 5007;
 constexpr int kMaxRemoteAddresses = 32;
 // The longest period of ReadBackSeconds (a day); a longer one keeps the default, 0.
 constexpr int kMaxReadBackSeconds = 86400;
+// The longest wait of QuestionWaitSeconds; a longer one keeps the default.
+constexpr int kMaxQuestionWaitSeconds = 60;
 // A token shorter than this is easy to guess; it is kept, and the operator told.
 constexpr int kShortRemoteToken = 16;
 // A larger file is no settings file a person keeps; it is not read (and never written over).
@@ -46,6 +50,7 @@ struct RemoteSettings {
     QList<QHostAddress> oscAllowed;
     QList<QPair<QHostAddress, quint16>> oscFeedback;
     int readBackSeconds = 0;
+    int questionWaitSeconds = kDefaultQuestionWaitSeconds;
 
     // Lines of the file as read, each with its key ("" for a line without
     // one); known keys are rewritten in place, unknown lines kept.

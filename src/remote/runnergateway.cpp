@@ -22,7 +22,18 @@ RunnerGateway::RunnerGateway(AppCore &core, QObject *parent)
         m_presetLast = preset;
         Q_EMIT changed();
     });
-    connect(&core.session.monitor(), &LinkMonitor::changed, this, &RemoteGateway::changed);
+    // A link that goes down forgets what was recalled, as the runner forgets what was read.
+    LinkMonitor &monitor = core.session.monitor();
+    connect(&monitor, &LinkMonitor::changed, this, [this, &monitor] {
+        const LinkMonitor::State state = monitor.state();
+        if (state != LinkMonitor::State::Connected && state != LinkMonitor::State::NotAnswering)
+            m_presetLast = 0;
+        Q_EMIT changed();
+    });
+    connect(&dialogs(), &DialogWatch::changed, this, &RemoteGateway::changed);
+    // A client that polls the state is a watcher for as long as it goes on polling.
+    m_pollEnd.setSingleShot(true);
+    connect(&m_pollEnd, &QTimer::timeout, this, [this] { unwatch(&m_poller); });
 }
 
 RunnerGateway::~RunnerGateway()
@@ -81,7 +92,7 @@ void RunnerGateway::submit(const RemoteRequest &request, QObject *sender, Done d
             return pending.done(RequestOutcome::of(RequestOutcome::Reason::Refused).told(msg));
         r.file = file.fileName();
     }
-    const quint64 id = m_runner.submit(r);
+    const quint64 id = m_runner.submit(r, m_questionWaitMs);
     if (sender)
         pending.senderGone = connect(sender, &QObject::destroyed, this, [this, id] { m_runner.withdraw(id); });
     m_pending.insert(id, std::move(pending));
@@ -122,6 +133,17 @@ void RunnerGateway::setReadBackSeconds(int seconds)
         m_readBack->setPeriod(seconds);
 }
 
+void RunnerGateway::setQuestionWaitSeconds(int seconds)
+{
+    m_questionWaitMs = seconds * 1000;
+}
+
+void RunnerGateway::polled()
+{
+    watch(&m_poller);
+    m_pollEnd.start(kPollWatchMs);
+}
+
 RemoteState RunnerGateway::state() const
 {
     RemoteState s;
@@ -146,16 +168,19 @@ RemoteState RunnerGateway::state() const
         s.bankFiles[size_t(n - 1)] = set.BankFileLoaded[size_t(n)];
     }
     const SwitchState &read = m_runner.switchState();
+    // Only what was answered in a read-back that still holds.
     const auto window = [&read](int w) {
         RemoteState::Window out;
-        out.known = read.known;
         if (!read.known)
             return out;
         const SourceButton source = SourceOfButton(read.sourceButton[size_t(w)]);
+        out.known = read.sourceRead[size_t(w)] && source.kind != SourceButton::Invalid;
         out.bank = source.kind == SourceButton::Bank ? source.number : 0;
         out.input =
             source.kind == SourceButton::Input ? source.number + 1 : (source.kind == SourceButton::Live ? 1 : 0);
         if (w < kWindows) {
+            out.enabledKnown = read.enabledRead[size_t(w)];
+            out.fullscreenKnown = read.fullScreenRead[size_t(w)];
             out.enabled = read.enabled[size_t(w)] == 1;
             out.fullscreen = read.fullScreen[size_t(w)] == 1;
         }
@@ -165,6 +190,7 @@ RemoteState RunnerGateway::state() const
         s.windows[size_t(w)] = window(w);
     s.background = window(kBackgroundWindow);
     s.busy = m_runner.loadRunning();
+    s.question = dialogs().open() > 0;
     s.version = QStringLiteral(QX_VERSION_TEXT);
     return s;
 }

@@ -22,6 +22,10 @@ struct CommandLineRequests {
     quint16 ControlPort = 0;  // --control-port: the remote control on this port for this run, 0 none
     bool ExitRequest = false;
     bool HelpRequest = false;
+    // --wait: a run handed over waits at most this many seconds behind a
+    // question open in the running program, then it is refused; -1 as long
+    // as its sender waits.
+    qint32 QuestionWait = -1;
     // Long options with --exit: the run ends by itself, so nobody answers a
     // dialog; messages go to standard error and the exit status tells the outcome.
     bool Unattended = false;

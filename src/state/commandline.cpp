@@ -48,7 +48,8 @@ bool parseLongOptions(const QStringList &args, CommandLineRequests &req, QString
         }
         const bool takesValue = name == QLatin1String("file") || name == QLatin1String("bank") ||
                                 name == QLatin1String("command") || name == QLatin1String("config") ||
-                                name == QLatin1String("preset") || name == QLatin1String("control-port");
+                                name == QLatin1String("preset") || name == QLatin1String("control-port") ||
+                                name == QLatin1String("wait");
         const bool isFlag =
             name == QLatin1String("exit") || name == QLatin1String("help") || name == QLatin1String("version");
         if (!takesValue && !isFlag)
@@ -88,6 +89,12 @@ bool parseLongOptions(const QStringList &args, CommandLineRequests &req, QString
             if (!ok || port < 1 || port > 65535)
                 return fail(QStringLiteral("invalid port number: %1").arg(value));
             req.ControlPort = quint16(port);
+        } else if (name == QLatin1String("wait")) {
+            bool ok = false;
+            const uint seconds = value.trimmed().toUInt(&ok);
+            if (!ok || seconds > uint(kMaxQuestionWait))
+                return fail(QStringLiteral("invalid wait: %1").arg(value));
+            req.QuestionWait = qint32(seconds);
         } else if (name == QLatin1String("command")) {
             req.CommandRequest = value;
             req.CommandRequested = true;

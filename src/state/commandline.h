@@ -5,7 +5,8 @@
 //    file names arrive in lower case (see ResolvePathIgnoringCase).
 //  - the long-option form for scripts, chosen when the first argument begins
 //    with "--": --file PATH, --bank N, --command TEXT, --preset N, --exit,
-//    --config PATH, --control-port N, --help, --version. Values keep their case and may contain "/".
+//    --config PATH, --control-port N, --wait SECONDS, --help, --version.
+//    Values keep their case and may contain "/".
 
 #include "state/appstate.h"
 
@@ -13,6 +14,9 @@
 #include <QStringList>
 
 namespace qx {
+
+// The longest --wait, in seconds (an hour).
+constexpr int kMaxQuestionWait = 3600;
 
 // The argument text of the switch form: the arguments joined by single blanks.
 QString ArgumentText(const QStringList &argumentsWithoutProgram);

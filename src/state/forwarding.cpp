@@ -1,5 +1,6 @@
 #include "forwarding.h"
 
+#include "state/commandline.h"
 #include "state/requestrunner.h"
 #include "util/seams.h"
 
@@ -189,6 +190,8 @@ QByteArray EncodeRequests(const CommandLineRequests &req)
     // takes it), and the folder relative names are read from.
     field("config", ConfigurationFile(ProgramFolder(), req.ConfigPathOverride));
     field("cwd", QDir::currentPath());
+    if (req.QuestionWait >= 0)
+        field("wait", QString::number(req.QuestionWait));
     // Only a run of the long options that ends by itself is unattended: the
     // batch runs by the same rule as it would in a start-up of its own.
     if (req.Unattended)
@@ -223,6 +226,9 @@ std::optional<CommandLineRequests> DecodeRequests(const QByteArray &line)
             ok = ok && req.PresetRequest >= 1 && req.PresetRequest <= kPresets;
         } else if (name == "help") {
             req.HelpRequest = true;
+        } else if (name == "wait") {
+            req.QuestionWait = value.toInt(&ok);
+            ok = ok && req.QuestionWait >= 0 && req.QuestionWait <= kMaxQuestionWait;
         } else if (name == "exit") {
             req.ExitRequest = true;
         } else if (name == "config") {
@@ -433,7 +439,7 @@ void RequestServer::readFrom(QLocalSocket *socket)
         answer(socket, {});
         return;
     }
-    const quint64 id = m_runner.submit(requests);
+    const quint64 id = m_runner.submit(requests, req->QuestionWait < 0 ? -1 : req->QuestionWait * 1000);
     client->ids << id;
     client->help = req->HelpRequest;
     m_pending.insert(id, socket);

@@ -47,13 +47,13 @@ void ReadBackScheduler::setPeriod(int seconds)
 void ReadBackScheduler::due()
 {
     // While a request runs (the page's own read-back, say) it is waited for:
-    // what it leaves known needs no second read-back.
+    // what it leaves known needs no second read-back, and one that a preset
+    // interrupted ends unknown and is followed then.
     if (m_runner.busy()) {
         m_settle.start(kSettleMs);
         return;
     }
-    // One of ours still waiting reads the newest state; one already running
-    // ends unknown when a preset came meanwhile, and is followed then.
+    // One of ours still waiting reads the newest state.
     if (!m_pending && !m_runner.switchState().known)
         readBack();
 }
@@ -65,13 +65,10 @@ void ReadBackScheduler::readBack()
     m_pending = m_runner.submit(Request::readBack(RequestOrigin::Remote));
 }
 
-void ReadBackScheduler::finished(quint64 id, const RequestOutcome &outcome)
+void ReadBackScheduler::finished(quint64 id)
 {
-    if (id != m_pending)
-        return;
-    m_pending = 0;
-    if (outcome.done() && !m_runner.switchState().known)
-        m_settle.start(kSettleMs);
+    if (id == m_pending)
+        m_pending = 0;
 }
 
 } // namespace qx

@@ -1,13 +1,14 @@
 #pragma once
 // When the program reads the device's switching state back on its own. A
-// preset recall or a link that comes up again leaves the state unknown (the
-// runner forgets it); while somebody watches the state (the Switching page
-// shown, a WebSocket client, an OSC feedback target or sender), it is read
-// back half a second after the last preset of a burst, as the Switching page
-// waits after a click, so a burst of recalls costs one read-back. A watcher
-// that comes while the state is unknown gets one too, and a period (0: none)
-// reads it back regularly while somebody watches, for a device changed at its
-// front panel. With nobody watching nothing extra goes to the device.
+// preset recall, another sender's switching change, or a link that goes down
+// or comes up again leaves the state unknown (the runner forgets it); while
+// somebody watches the state (the Switching page shown, a WebSocket client, a
+// client that polls, an OSC feedback target or sender), it is read back half a
+// second after the last of a burst, as the Switching page waits after a click,
+// so a burst of recalls costs one read-back. A watcher that comes while the
+// state is unknown gets one too, and a period (0: none) reads it back
+// regularly while somebody watches, for a device changed at its front panel.
+// With nobody watching nothing extra goes to the device.
 //
 // The read-back is a request of the runner like any other: it waits while
 // the operator is busy and holds the link like the page's own.
@@ -20,7 +21,6 @@ namespace qx {
 
 class LinkMonitor;
 class RequestRunner;
-struct RequestOutcome;
 
 class ReadBackScheduler : public QObject {
     Q_OBJECT
@@ -41,7 +41,7 @@ public:
 private:
     void due();
     void readBack();
-    void finished(quint64 id, const RequestOutcome &outcome);
+    void finished(quint64 id);
 
     RequestRunner &m_runner;
     LinkMonitor &m_monitor;

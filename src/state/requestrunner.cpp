@@ -24,15 +24,18 @@ RequestRunner::RequestRunner(AppState &state, CommLog &log, DeviceSession &sessi
     qRegisterMetaType<RequestOutcome>();
     connect(&m_session, &DeviceSession::idleChanged, this, &RequestRunner::updateReady);
     connect(&dialogs(), &DialogWatch::changed, this, &RequestRunner::updateReady);
-    // A link that comes up again may lead to a device restarted meanwhile, in
-    // another state; a wait that went unanswered is no new link.
+    connect(&dialogs(), &DialogWatch::changed, this, &RequestRunner::withdrawLate);
+    m_late.setSingleShot(true);
+    connect(&m_late, &QTimer::timeout, this, &RequestRunner::withdrawLate);
+    // A link that goes down leaves nothing known: the device may be switched
+    // or restarted meanwhile; the one that comes up again may be another, in
+    // another state. A wait that went unanswered is no new link.
     LinkMonitor &monitor = m_session.monitor();
     connect(&monitor, &LinkMonitor::changed, this, [this, &monitor] {
         if (monitor.state() == LinkMonitor::State::NotAnswering)
             return;
-        if (monitor.state() != LinkMonitor::State::Connected)
-            m_linkDown = true;
-        else if (std::exchange(m_linkDown, false))
+        const bool down = monitor.state() != LinkMonitor::State::Connected;
+        if (std::exchange(m_linkDown, down) != down)
             forgetSwitchState();
     });
 }
@@ -76,14 +79,42 @@ void RequestRunner::updateReady()
     }
 }
 
-quint64 RequestRunner::submit(const QList<Request> &batch)
+quint64 RequestRunner::submit(const QList<Request> &batch, int questionWaitMs)
 {
     const quint64 id = m_nextId++;
-    m_queue.append({id, batch});
+    m_queue.append({id, batch, QDeadlineTimer(questionWaitMs < 0 ? -1 : qint64(questionWaitMs))});
     if (m_closed)
         QTimer::singleShot(0, this, &RequestRunner::close);
     updateReady();
+    m_late.start(0); // never inside submit: the sender learns its id first
     return id;
+}
+
+void RequestRunner::withdrawLate()
+{
+    // Only a question makes a request late: behind the operator's own
+    // sequence it waits for its end, as it always did.
+    QList<quint64> late;
+    if (dialogs().open() > 0) {
+        for (qsizetype i = 0; i < m_queue.size();) {
+            if (m_queue[i].questionWait.hasExpired())
+                late << m_queue.takeAt(i).id;
+            else
+                ++i;
+        }
+    }
+    qint64 next = -1;
+    for (const Queued &q : std::as_const(m_queue)) {
+        const qint64 left = q.questionWait.remainingTime();
+        if (left > 0 && (next < 0 || left < next))
+            next = left;
+    }
+    if (next >= 0)
+        m_late.start(int(next));
+    else
+        m_late.stop();
+    for (const quint64 id : late)
+        Q_EMIT finished(id, RequestOutcome::of(Reason::Busy, m_state.msg(57)));
 }
 
 void RequestRunner::withdraw(quint64 id)
@@ -310,12 +341,12 @@ RequestOutcome RequestRunner::switching(const Request &request)
             }
             break;
         }
-        // Another sender learns the result now; the operator's page reads
-        // back by itself, half a second later.
-        if (answered && !ex.stopRequested() && request.origin != RequestOrigin::Operator)
-            readBack();
         stopped = ex.stopRequested();
     }
+    // What another sender changed is unknown until it is read back half a
+    // second later, as the operator's page reads back after a click.
+    if (request.origin != RequestOrigin::Operator)
+        forgetSwitchState();
     if (TerminationRequested() || stopped)
         return RequestOutcome::of(Reason::Terminated);
     if (!answered)
@@ -352,31 +383,40 @@ void RequestRunner::readBack()
 {
     const DeviceSession::Lease lease = m_session.lease(); // within the caller's
     CommandExchange &ex = lease.exchange();
+    // A value, and whether its reply came (a time-out gives 0, as the page always showed it).
     const auto query = [&ex](const QByteArray &command, const QString &prefix) {
         ex.SendCommand(command);
-        ex.WaitReply(prefix);
-        return ValueAfterPrefix(ex.replyText(), prefix);
+        const QString reply = ex.WaitReply(prefix);
+        return std::pair{ValueAfterPrefix(reply, prefix), !reply.isEmpty()};
     };
     const quint64 forgotten = m_forgotten;
     SwitchState s;
     query(SyncCommand(), SyncReplyPrefix());
     for (int w = 0; w < kWindows; ++w) {
-        const int e = query(ReadCommand(kParamEnabled, w), ReadReplyPrefix(kParamEnabled));
+        const auto [e, eRead] = query(ReadCommand(kParamEnabled, w), ReadReplyPrefix(kParamEnabled));
         s.enabled[size_t(w)] = e > 0 ? 1 : 0;
+        s.enabledRead[size_t(w)] = eRead;
+        s.fullScreenRead[size_t(w)] = eRead; // a box left clear by the enable
         // Asked again for each window read as exactly 1; its answer ticks that window's box only.
-        if (e == 1 && query(ReadCommand(kParamFullScreen), ReadReplyPrefix(kParamFullScreen)) == 1)
-            s.fullScreen[size_t(w)] = 1;
+        if (e == 1) {
+            const auto [full, fullRead] = query(ReadCommand(kParamFullScreen), ReadReplyPrefix(kParamFullScreen));
+            s.fullScreen[size_t(w)] = full == 1 ? 1 : 0;
+            s.fullScreenRead[size_t(w)] = fullRead;
+        }
     }
     s.sourceButton.fill(-1);
     for (int w = 0; w < kWindows; ++w) {
-        const int input = query(ReadCommand(kParamInput, w), ReadReplyPrefix(kParamInput));
+        const auto [input, inputRead] = query(ReadCommand(kParamInput, w), ReadReplyPrefix(kParamInput));
         if (ex.stopRequested())
             break; // the windows not reached keep what they showed
-        const int bank = query(ReadCommand(kParamBankShown, w), ReadReplyPrefix(kParamBankShown));
+        const auto [bank, bankRead] = query(ReadCommand(kParamBankShown, w), ReadReplyPrefix(kParamBankShown));
         s.sourceButton[size_t(w)] = WindowSelection(w, input, bank);
+        s.sourceRead[size_t(w)] = inputRead && bankRead;
     }
-    s.sourceButton[kBackgroundWindow] =
-        BackgroundSelection(query(ReadCommand(kParamBankShown, kBackgroundWindow), ReadReplyPrefix(kParamBankShown)));
+    const auto [background, backgroundRead] =
+        query(ReadCommand(kParamBankShown, kBackgroundWindow), ReadReplyPrefix(kParamBankShown));
+    s.sourceButton[kBackgroundWindow] = BackgroundSelection(background);
+    s.sourceRead[kBackgroundWindow] = backgroundRead;
     // A preset recalled between its exchanges may have changed windows already read.
     s.known = !ex.stopRequested() && forgotten == m_forgotten;
     m_switch = s;

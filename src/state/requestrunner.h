@@ -19,8 +19,10 @@
 #include "link/devicesession.h"
 #include "state/request.h"
 
+#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
+#include <QTimer>
 #include <array>
 #include <functional>
 #include <optional>
@@ -37,9 +39,9 @@ constexpr int kConnectWaitMs = 5000;
 // The device's switching state as last read back.
 struct SwitchState {
     // A read-back has completed since the last preset recall and since the
-    // link last came up (a stopped one leaves windows unread): until then the
+    // link last went down (a stopped one leaves windows unread): until then the
     // device's windows may show something else, and those who show the state
-    // say it is unknown.
+    // say it is unknown. Each value is known to others only when it is read too.
     bool known = false;
     std::array<int, 5> sourceButton{}; // window 1..4, background: the selected source button
                                        // (SourceOfButton), -1 for a window a stopped read-back did not reach
@@ -48,7 +50,15 @@ struct SwitchState {
     // full-screen value; it ticks the box of each window read as enabled with
     // exactly 1 (a window read as 2 or more is shown enabled with its box clear).
     std::array<int, 4> fullScreen{};
+    // Which values came in a reply of this read-back. A read that timed out
+    // leaves its value as the page has always shown it (0) and unknown to
+    // anybody else; a source needs both of its replies, a full-screen box the
+    // window's enable too.
+    std::array<bool, 5> sourceRead{};
+    std::array<bool, 4> enabledRead{};
+    std::array<bool, 4> fullScreenRead{};
 
+    // What the page shows: which of its values were answered is not part of it.
     bool operator==(const SwitchState &o) const
     {
         return known == o.known && sourceButton == o.sourceButton && enabled == o.enabled && fullScreen == o.fullScreen;
@@ -65,8 +75,14 @@ public:
     // Queues a request of another sender, or a batch; it runs when the
     // runner is ready, after those queued before it, and ends with one
     // finished(id, outcome), its message told (never empty unless done).
-    quint64 submit(const QList<Request> &batch);
-    quint64 submit(const Request &request) { return submit(QList<Request>{request}); }
+    // With `questionWaitMs` (>= 0) it is never late: once it has waited that
+    // long, a question the operator has open withdraws it, told as Busy
+    // ("the desk is asking a question"), and nothing of it is sent.
+    quint64 submit(const QList<Request> &batch, int questionWaitMs = -1);
+    quint64 submit(const Request &request, int questionWaitMs = -1)
+    {
+        return submit(QList<Request>{request}, questionWaitMs);
+    }
     // Runs a batch now: the requests of one command line, in their order
     // (the command, the preset recall, the load), once the link is up or
     // could not come up within kConnectWaitMs. Unattended (a run that ends by
@@ -114,8 +130,9 @@ public:
 
     // What the last read-back found, whoever asked for it.
     const SwitchState &switchState() const { return m_switch; }
-    // The switching state is no longer known (a preset was recalled, the
-    // link came up again): stateChanged and switchStateForgotten follow.
+    // The switching state is no longer known (a preset was recalled, another
+    // sender switched, the link went down or came up again): stateChanged and
+    // switchStateForgotten follow.
     void forgetSwitchState();
 
 Q_SIGNALS:
@@ -140,8 +157,10 @@ private:
     struct Queued {
         quint64 id = 0;
         QList<Request> batch;
+        QDeadlineTimer questionWait{QDeadlineTimer::Forever};
     };
     void updateReady();
+    void withdrawLate();
     void runNext();
     RequestOutcome run(const Request &request);
     RequestOutcome recall(const Request &request);
@@ -159,6 +178,7 @@ private:
     CommLog &m_log;
     DeviceSession &m_session;
     QList<Queued> m_queue;
+    QTimer m_late; // the next queued request whose wait behind a question runs out
     quint64 m_nextId = 1;
     std::optional<DeviceSession::Lease> m_closingLease;
     bool m_open = false;
@@ -171,7 +191,7 @@ private:
     int m_loadBank = 0; // 1..4 while a load runs
     SwitchState m_switch;
     quint64 m_forgotten = 0; // counts forgetSwitchState(): a read-back it interrupted is not known
-    bool m_linkDown = true;  // for the link's coming up again
+    bool m_linkDown = true;  // the link as last seen, for its going down and coming up
 };
 
 } // namespace qx

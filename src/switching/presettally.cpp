@@ -19,11 +19,8 @@ void PresetTally::reset()
 
 void PresetTally::linkUp(bool up)
 {
-    if (!up) {
-        m_down = true;
-    } else if (std::exchange(m_down, false)) {
+    if (!up)
         reset();
-    }
 }
 
 void PresetTally::set(int preset)

@@ -1,8 +1,8 @@
 #pragma once
 // The preset this program last recalled, whoever asked for it (a click, a
 // key, the command line, a second start). It says no more than that: the
-// device may have been switched from elsewhere since. A link that comes up
-// again forgets it, as the device may have been restarted meanwhile.
+// device may have been switched from elsewhere since. A link that goes down
+// forgets it, as the device may be restarted or swapped meanwhile.
 
 #include <QObject>
 
@@ -17,7 +17,7 @@ public:
     void recalled(int preset);
     // Nothing is claimed any more (the link was opened again).
     void reset();
-    // Follows the link: a link that was down and is up again resets the tally.
+    // Follows the link: a link that goes down resets the tally (nothing is recalled while it is down).
     void linkUp(bool up);
     // 0 when nothing was recalled since the link was opened.
     int current() const { return m_current; }
@@ -30,7 +30,6 @@ private:
     void set(int preset);
 
     int m_current = 0;
-    bool m_down = false;
 };
 
 } // namespace qx

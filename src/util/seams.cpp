@@ -3,9 +3,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QThread>
+#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -66,11 +67,15 @@ bool MessageBox(const QString &text, const QString &title, bool okCancel)
 void Sleep(int ms)
 {
     const int length = seams().pauseLength ? seams().pauseLength(ms) : ms;
-    // In short slices, so that a termination signal ends the pause early.
+    // Events go on meanwhile (a remote is answered, the link's bytes are
+    // taken), in short slices, so that a termination signal ends the pause early.
     QElapsedTimer clock;
     clock.start();
-    for (qint64 left = length; left > 0 && !TerminationRequested(); left = length - clock.elapsed())
-        QThread::msleep(ulong(std::min<qint64>(left, 10)));
+    for (qint64 left = length; left > 0 && !TerminationRequested(); left = length - clock.elapsed()) {
+        QEventLoop slice;
+        QTimer::singleShot(int(std::min<qint64>(left, 10)), Qt::PreciseTimer, &slice, &QEventLoop::quit);
+        slice.exec();
+    }
 }
 
 QString PickFolder(const QString &start)

@@ -1,8 +1,8 @@
 #pragma once
 // The few places where the program meets the operator or the clock in a way a
-// test cannot sit through: message boxes, the blocking sleeps of the upload,
-// the folder picker, the web-page opener, the program folder and the users
-// of this computer. The GUI installs the real ones; tests install scripted ones.
+// test cannot sit through: message boxes, the pauses of the upload, the
+// folder picker, the web-page opener, the program folder and the users of
+// this computer. The GUI installs the real ones; tests install scripted ones.
 
 #include <QList>
 #include <QObject>
@@ -26,8 +26,8 @@ struct Seams {
     // Shows `text` with `title`; OK only, or OK and Cancel when `okCancel`.
     // Returns true for the answer OK.
     std::function<bool(const QString &text, const QString &title, bool okCancel)> messageBox;
-    // The length of a blocking pause designed as `ms` milliseconds. Tests
-    // shorten the pauses; the pause itself stays real.
+    // The length of a pause designed as `ms` milliseconds. Tests shorten the
+    // pauses; the pause itself stays real.
     std::function<int(int ms)> pauseLength;
     // Asks for a folder, starting at `start`; returns the folder the picker reports.
     std::function<QString(const QString &start)> pickFolder;
@@ -92,8 +92,11 @@ public:
 // Once the program has been asked to end, no box is shown and the answer is
 // not OK.
 bool MessageBox(const QString &text, const QString &title, bool okCancel = false);
-// Blocks for the pause designed as `ms` milliseconds (see pauseLength) without
-// processing events; ends early when the program is asked to end.
+// Pauses the caller for the pause designed as `ms` milliseconds (see
+// pauseLength) while events are processed, as a wait for a reply does: the
+// program goes on listening, and whoever holds the link keeps it (the
+// operator's window stays locked by the sequence that pauses). Ends early when
+// the program is asked to end.
 void Sleep(int ms);
 QString PickFolder(const QString &start);
 void OpenUrl(const QUrl &url);
