@@ -160,15 +160,17 @@ private Q_SLOTS:
             qx7emu::Options o;
             o.readings = {{"#Y 1,338,0", ""}};
             c.emu.setOptions(o);
-            c.core.session.lease().exchange().setPollMs(1); // the others' replies waited for on a busy machine
+            const DeviceSession::Lease lease = c.core.session.lease();
+            lease.exchange().setPollMs(1); // the others' replies waited for on a busy machine
         } else if (event == "period") {
             c.core.readBack.setPeriod(1);
         } else if (event == "during") { // a read-back that lasts longer than the wait after a preset
             qx7emu::Options o;
             o.replyDelayMs = 60;
             c.emu.setOptions(o);
-            c.core.session.lease().exchange().setPollMs(CommandExchange::kPollMs); // each reply waited for
-            connect(&c.core.session.lease().exchange(), &CommandExchange::lineCut, this, [&] {
+            const DeviceSession::Lease lease = c.core.session.lease();
+            lease.exchange().setPollMs(CommandExchange::kPollMs); // each reply waited for
+            connect(&lease.exchange(), &CommandExchange::lineCut, this, [&] {
                 if (c.core.runner.busy() && !std::exchange(interrupted, true))
                     QTimer::singleShot(0, this, [&] { c.core.runner.execute(Request::recall(9, RequestOrigin::Key)); });
             });

@@ -3,6 +3,8 @@
 #include <boost/beast/http/buffer_body.hpp>
 #include <boost/beast/http/parser.hpp>
 
+#include <QStringDecoder>
+
 #include <algorithm>
 #include <cstdint>
 #include <limits>
@@ -63,7 +65,12 @@ std::optional<QString> canonicalPath(const QByteArray &raw)
             return std::nullopt;
         path += '/' + decoded;
     }
-    return QString::fromUtf8(path);
+    // Bytes that are not UTF-8 would name the path only through replacement characters.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8(path);
+    if (utf8.hasError())
+        return std::nullopt;
+    return text;
 }
 
 // Where the head ends: after the first empty line, leading empty lines skipped; -1 while none has come.
