@@ -57,13 +57,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     QByteArray again = head.method + " " + head.path.toUtf8().toPercentEncoding("/") +
                        (head.query.isEmpty() ? QByteArray() : "?" + head.query) + " HTTP/1.1\r\n";
+    bool hostWritten = false; // an absolute-form target's host stands in for an empty Host field
     for (const auto &[name, value] : head.fields) {
         QX_FUZZ_CHECK(token(name) && name == name.toLower() && clean(value) && name != "transfer-encoding");
         again += name + ": " + (name == "host" ? head.host : value) + "\r\n";
+        hostWritten = hostWritten || name == "host";
     }
     if (head.host.isEmpty()) // HTTP/1.0 without a host: nothing to write it again as 1.1
         return 0;
-    if (head.value("host").isEmpty())
+    if (!hostWritten)
         again += "host: " + head.host + "\r\n";
     const HttpHead second = ParseHttpHead(again + "\r\n", kLimit * 4);
     QX_FUZZ_CHECK(second.verdict == HttpHead::Verdict::Complete && second.method == head.method &&

@@ -390,6 +390,10 @@ private Q_SLOTS:
         // Its first window brings enough, the second nothing.
         QTest::newRow("slow body") << false << 0 << none << upload + "100000\r\n\r\nBM" + QByteArray(30000, 'B') << 408;
         QTest::newRow("headers over 16 KiB") << false << 0 << none << "GET /" + QByteArray(17000, 'a') << 431;
+        // Refused on its head: the body it announces is never waited for.
+        QTest::newRow("an unknown route announcing a body")
+            << false << 0 << none << "POST /api/v1/reboot" + host + "Content-Length: 1000\r\n\r\n"
+            << 404;
         QTest::newRow("JSON over 4 KiB") << false << 0 << none
                                          << "POST /api/v1/preset/1" + host + "Content-Length: 5000\r\n\r\n"
                                          << 413;
@@ -402,6 +406,8 @@ private Q_SLOTS:
             << false << HttpRemote::kMaxConnections << state.left(20) << state << 200;
         QTest::newRow("slots held by idle connections")
             << false << HttpRemote::kMaxConnections << state << state << 200;
+        // A new connection keeps its slot until its first request: the newcomer is the one told.
+        QTest::newRow("slots held by new connections") << false << HttpRemote::kMaxConnections << none << state << 503;
         QTest::newRow("slots held by bodies")
             << false << HttpRemote::kMaxConnections << upload + "1000\r\n\r\nBM" << state << 503;
     }

@@ -636,10 +636,10 @@ HttpRemote::~HttpRemote()
 {
     for (QWebSocket *ws : std::as_const(m_sockets))
         ws->abort();
-    // The connections are children; they leave the list as they go.
-    const QList<HttpConnection *> open = m_connections;
-    for (HttpConnection *c : open)
-        delete c;
+    // Every connection goes now, while the lists and counts it leaves are still
+    // there: those being told 503 and those dropped but not yet deleted too,
+    // which the children's deletion after this body would reach too late.
+    qDeleteAll(findChildren<HttpConnection *>(Qt::FindDirectChildrenOnly));
 }
 
 void HttpRemote::setTimeouts(const Timeouts &timeouts)
