@@ -639,7 +639,17 @@ HttpRemote::~HttpRemote()
     // Every connection goes now, while the lists and counts it leaves are still
     // there: those being told 503 and those dropped but not yet deleted too,
     // which the children's deletion after this body would reach too late.
-    qDeleteAll(findChildren<HttpConnection *>(Qt::FindDirectChildrenOnly));
+    // Found by their type (they have no meta-object of their own), one at a time.
+    for (;;) {
+        HttpConnection *connection = nullptr;
+        for (QObject *child : children()) {
+            if ((connection = dynamic_cast<HttpConnection *>(child)))
+                break;
+        }
+        if (!connection)
+            break;
+        delete connection;
+    }
 }
 
 void HttpRemote::setTimeouts(const Timeouts &timeouts)
