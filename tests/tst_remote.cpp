@@ -208,6 +208,7 @@ private Q_SLOTS:
         row("a path after two slashes", "POST //127.0.0.1/api/v1/preset/9" + h + "\n", 400);
         row("an encoded slash", "POST /api/v1/preset%2F4" + h + "\n", 400);
         row("a path that is not UTF-8", "GET /api/v1/st%FEte" + h + "\n", 400);
+        row("a backslash in a path", "GET /api/v1\\state" + h + "\n", 400);
         row("a dot segment", "GET /api/v1/../v1/state" + h + "\n", 400);
     }
 

@@ -37,7 +37,8 @@ int hexDigit(char c)
 }
 
 // The one path a raw path names: segments neither empty nor "." or "..",
-// escapes decoded, none of them a slash, a backslash or a control character.
+// escapes decoded, none of them a slash, a backslash or a control character
+// (nor a backslash as it is).
 std::optional<QString> canonicalPath(const QByteArray &raw)
 {
     if (raw == "/")
@@ -49,6 +50,8 @@ std::optional<QString> canonicalPath(const QByteArray &raw)
         QByteArray decoded;
         for (qsizetype i = 0; i < segment.size(); ++i) {
             char c = segment.at(i);
+            if (c == '\\') // refused as it is, as when escaped
+                return std::nullopt;
             if (c == '%') {
                 const int high = i + 2 < segment.size() ? hexDigit(segment.at(i + 1)) : -1;
                 const int low = high < 0 ? -1 : hexDigit(segment.at(i + 2));
