@@ -1,12 +1,10 @@
 #include "access.h"
 
+#include "state/forwarding.h"
 #include "util/seams.h"
 
 #include <QFile>
 #include <algorithm>
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 namespace qx {
 
@@ -49,11 +47,7 @@ Entry AccessOf(const AccessRule &rule, const QHostAddress &peer, std::optional<u
 
 uint OwnUser()
 {
-#ifdef Q_OS_UNIX
-    return uint(::getuid());
-#else
-    return 0;
-#endif
+    return uint(CurrentUser());
 }
 
 std::optional<uint> SocketTableUid(const QByteArray &table, SocketKind kind, quint16 localPort, quint16 remotePort)
