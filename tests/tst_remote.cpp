@@ -347,6 +347,12 @@ private Q_SLOTS:
         o.readings = {
             {"#Y 1,302,0", "2"}, {"#Y 1,302,1", "1"}, {"#Y 1,302,2", ""}, {"#Y 1,302,3", "1"}, {"#Y 1,201", "1"}};
         RemoteRig rig(false, {}, o);
+        {
+            // The unanswered read waits 1.6 s or more; the others have at least 80 ms, however busy the machine.
+            const DeviceSession::Lease lease = rig.core.session.lease();
+            lease.exchange().setPollMs(CommandExchange::kPollMs);
+            lease.exchange().setPollBudget(40);
+        }
         rig.state.settings.LabelIn[16] = QStringLiteral("Camera 16");
         QJsonObject json;
         const auto windows = [&] {
