@@ -508,7 +508,7 @@ private Q_SLOTS:
             QStringLiteral("at most %1 HTTP connections and %2 WebSocket|headers within %3 s|a "
                            "body at %4 KiB/s at least over every %5 s|idle connection closed after "
                            "%6 s|answers not taken past %7 KiB|ping within %8 s|dropped for %9 s|pairs one browser "
-                           "once and lasts %10 s")
+                           "once and lasts %10 s|for %11 s after each poll")
                 .arg(HttpRemote::kMaxConnections)
                 .arg(HttpRemote::kMaxWebSockets)
                 .arg(t.headMs / 1000)
@@ -519,6 +519,7 @@ private Q_SLOTS:
                 .arg(t.pingMs / 1000)
                 .arg(t.lingerMs / 1000)
                 .arg(kPairingSeconds)
+                .arg(RunnerGateway::kPollWatchMs / 1000)
                 .split(QLatin1Char('|'));
         for (const QString &claim : claims)
             QVERIFY2(text.contains(claim), qPrintable(claim));
