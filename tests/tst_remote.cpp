@@ -587,8 +587,9 @@ private Q_SLOTS:
         QTest::qWait(300);
         QCOMPARE(ws.state(), QAbstractSocket::ConnectedState);
 
-        // Another path, or a client without the token where one is needed, is closed at once.
-        RemoteRig others(true);
+        // Another user of this computer, without the token, is closed at once.
+        RemoteRig others;
+        seams().peerUser = [](quint16, quint16) { return OwnUser() + 1; };
         QWebSocket stranger;
         QSignalSpy closed(&stranger, &QWebSocket::disconnected);
         stranger.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/v1/ws").arg(others.httpPort())));
