@@ -394,6 +394,9 @@ private Q_SLOTS:
                                     << "#Y 0|/a b.bmp|2|16|1|3600";
         QTest::newRow("a later version's field") << QByteArray("QX7 preset=1 colour=red") << "||0|1|0|-1";
         QTest::newRow("wait over an hour") << QByteArray("QX7 preset=1 wait=3601") << "-";
+        QTest::newRow("no wait at all") << QByteArray("QX7 preset=1 wait=0") << "||0|1|0|0";
+        QTest::newRow("a relative file, from the sender's folder")
+            << QByteArray("QX7 file=p.bmp cwd=%2Fhome%2Fop") << "|/home/op/p.bmp|0|0|0|-1";
         QTest::newRow("another tag") << QByteArray("QX8 preset=1") << "-";
         QTest::newRow("field without a value") << QByteArray("QX7 preset") << "-";
         QTest::newRow("bank 4") << QByteArray("QX7 bank=4") << "-";
@@ -544,14 +547,16 @@ private Q_SLOTS:
         QTest::newRow("a second line while the first waits: ignored")
             << QByteArray("QX7 preset=2\n") << "twice" << QByteArray("0 \n");
         QTest::newRow("another user") << QByteArray("QX7 preset=2\n") << "other" << QByteArray();
+        QTest::newRow("another configuration")
+            << QByteArray("QX7 preset=2 config=%2Fb%2FQX-7alt.ini\n") << "config" << QByteArray("2 This%20panel");
         QTest::newRow("one connection too many") << QByteArray("QX7 preset=2\n") << "full" << QByteArray();
         QTest::newRow("sender gone before start") << QByteArray("QX7 preset=2\n") << "gone" << QByteArray();
         QTest::newRow("a question open past its wait: refused, never sent")
             << QByteArray("QX7 preset=2 wait=0\n") << "asks" << QByteArray("2 Not%20carried%20out");
     }
     // The running program's side: one line per connection, answered once its requests have ended; too long,
-    // malformed, idle, of another user, of a sender that went or past its wait behind a question: nothing reaches
-    // the device.
+    // malformed, idle, of another user or configuration, of a sender that went or past its wait behind a question:
+    // nothing reaches the device.
     void server()
     {
         QFETCH(QByteArray, send);
@@ -562,6 +567,7 @@ private Q_SLOTS:
         server.setIdleTimeout(peer == "full" ? 60000 : 200);
         if (peer == "other")
             server.setUser(CurrentUser() + 1);
+        server.setConfiguration("/a/QX-7alt.ini");
         QVERIFY(!PeerUser(-1)); // no socket, no user
         QTemporaryDir dir;
         QVERIFY(server.listen(dir.filePath("s")));
