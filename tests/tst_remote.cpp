@@ -50,13 +50,12 @@ struct RemoteRig : CoreRig {
                        const qx7emu::Options &device = {})
         : CoreRig(device)
     {
-        RemoteSettings s;
-        s.enabled = true;
-        s.port = 0; // each listener takes a free port
-        s.allowOthers = allowOthers;
-        s.token = QString::fromLatin1(kToken);
-        s.oscFeedback = feedback;
-        remote.apply(s);
+        settings.enabled = true;
+        settings.port = 0; // each listener takes a free port
+        settings.allowOthers = allowOthers;
+        settings.token = QString::fromLatin1(kToken);
+        settings.oscFeedback = feedback;
+        remote.apply(settings);
     }
     quint16 httpPort() const { return remote.http()->boundPort(); }
 
@@ -95,6 +94,7 @@ struct RemoteRig : CoreRig {
     AppState &state = core.state;
     RunnerGateway gateway{core};
     RemoteControl remote{gateway};
+    RemoteSettings settings; // as remote.ini gives them
 };
 
 QByteArray smallBmp()
@@ -508,7 +508,7 @@ private Q_SLOTS:
             QStringLiteral("at most %1 HTTP connections and %2 WebSocket|headers within %3 s|a "
                            "body at %4 KiB/s at least over every %5 s|idle connection closed after "
                            "%6 s|answers not taken past %7 KiB|ping within %8 s|dropped for %9 s|pairs one browser "
-                           "once and lasts %10 s|for %11 s after each poll")
+                           "once and lasts %10 s|for %11 s after each poll|question waits this long (0 to %12)")
                 .arg(HttpRemote::kMaxConnections)
                 .arg(HttpRemote::kMaxWebSockets)
                 .arg(t.headMs / 1000)
@@ -520,6 +520,7 @@ private Q_SLOTS:
                 .arg(t.lingerMs / 1000)
                 .arg(kPairingSeconds)
                 .arg(RunnerGateway::kPollWatchMs / 1000)
+                .arg(kMaxQuestionWaitSeconds)
                 .split(QLatin1Char('|'));
         for (const QString &claim : claims)
             QVERIFY2(text.contains(claim), qPrintable(claim));
@@ -676,10 +677,15 @@ private Q_SLOTS:
         QCOMPARE(in.count("\"link\""), 1);
         QCOMPARE(rig.emu.commands(), QStringList{"#PRST-RCL 4"});
         {
-            // Behind a question longer than QuestionWaitSeconds: refused (and never sent).
+            // Behind a question longer than remote.ini's QuestionWaitSeconds (here 0, not the 5 s a panel waits
+            // unless told): refused before the default could pass (and never sent).
             const DialogOpen question;
-            rig.gateway.setQuestionWaitSeconds(0);
-            const Reply late = rig.http("POST", "/api/v1/preset/5");
+            rig.settings.questionWaitSeconds = 0;
+            rig.remote.apply(rig.settings);
+            QTcpSocket waits;
+            rig.send(waits, "POST", "/api/v1/preset/5");
+            QVERIFY(QTest::qWaitFor([&] { return waits.bytesAvailable() > 0; }, 3000));
+            const Reply late = RemoteRig::answer(waits);
             QCOMPARE(late.status, 409);
             QCOMPARE(late.json["error"].toString(), rig.state.msg(57));
             QVERIFY(StateJson(rig.gateway.state())["question"].toBool()); // the reason, for a page to show
