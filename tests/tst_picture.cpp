@@ -33,12 +33,15 @@ QByteArray jpeg(int width, int height, bool progressive = false)
 
 // A flat 8 x 8 CMYK JPEG (no Adobe marker: the values as stored) of C 224, M 255, Y 193, K 218. Each block holds
 // only its DC coefficient (quantised by 8, so exact), coded with one-symbol tables: category 7, then end of block.
-QByteArray cmykJpeg()
+// In one scan, or sequential in four, one a component.
+QByteArray cmykJpeg(bool fourScans = false)
 {
     const auto hex = [](const char *h) { return QByteArray::fromHex(h); };
     return hex("FFD8FFDB004300") + QByteArray(64, 8) + hex("FFC00014080008000804011100021100031100041100") +
            hex("FFC400140001") + QByteArray(15, 0) + hex("07FFC400141001") + QByteArray(15, 0) +
-           hex("00FFDA000E040100020003000400003F00603F904B4FFFD9");
+           (fourScans ? hex("00FFDA0008010100003F00607FFFDA0008010200003F007F7FFFDA0008010300003F00417F"
+                            "FFDA0008010400003F005A7FFFD9")
+                      : hex("00FFDA000E040100020003000400003F00603F904B4FFFD9"));
 }
 
 // What Qt's own reader makes of a picture, as the bank takes it.
@@ -133,6 +136,14 @@ private Q_SLOTS:
         // JPEGs decode exactly as Qt's reader decodes them; CMYK scaled by black, rounded to nearest, the
         // nearest to a half too (218 x 224 / 255 = 191.498, 218 x 193 / 255 = 164.996).
         row("cmyk jpg", write("cmyk.jpg", cmykJpeg()), ok, "8 x 8", QVector<quint32>(64, 0xA5DABF));
+        row("cmyk jpg in four scans", write("cmyk4.jpg", cmykJpeg(true)), ok, "8 x 8", QVector<quint32>(64, 0xA5DABF));
+        // Which scans of a sequential picture came is not known: one cut before its last scan is refused.
+        row("cmyk jpg in four scans, cut before its last", write("cmyk3.jpg", cmykJpeg(true).chopped(14)), error,
+            "Premature end of JPEG file");
+        // Adobe's YCCK is taken as CMYK is.
+        row("ycck jpg",
+            write("ycck.jpg", cmykJpeg().insert(2, QByteArray::fromHex("FFEE000E41646F626500640000000002"))), ok,
+            "8 x 8");
         row("jpg with chroma sampled 2x1 and 1x1", data + "odd-sampling.jpg", ok, "16 x 16",
             qtPixels(data + "odd-sampling.jpg"));
         // Header-only files: a refusal with the real size proves the size came from the header.
