@@ -243,6 +243,11 @@ private Q_SLOTS:
                                   .toString();
         QVERIFY(asked.endsWith(rig.remote.pairing().code()) && rig.remote.pairing().code() != shown);
         QCOMPARE(rig.http("GET", "/?pair=" + shown).status, 403);
+        // So does a new token: the listeners restart and the link before pairs no more.
+        const QString before = rig.remote.pairing().code();
+        rig.settings.token = QString(32, QLatin1Char('b'));
+        rig.remote.apply(rig.settings);
+        QVERIFY(rig.remote.pairing().code() != before);
         RemotePairing shortLived(50);
         const QString old = shortLived.code();
         QVERIFY(QSignalSpy(&shortLived, &RemotePairing::changed).wait());
@@ -505,10 +510,12 @@ private Q_SLOTS:
         const QString text = QString::fromUtf8(readme.readAll()).simplified();
         const HttpRemote::Timeouts t;
         const QStringList claims =
-            QStringLiteral("at most %1 HTTP connections and %2 WebSocket|headers within %3 s|a "
-                           "body at %4 KiB/s at least over every %5 s|idle connection closed after "
-                           "%6 s|answers not taken past %7 KiB|ping within %8 s|dropped for %9 s|pairs one browser "
-                           "once and lasts %10 s|for %11 s after each poll|question waits this long (0 to %12)")
+            QStringLiteral(
+                "at most %1 HTTP connections and %2 WebSocket|headers within %3 s|a "
+                "body at %4 KiB/s at least over every %5 s|idle connection closed after "
+                "%6 s|answers not taken past %7 KiB|ping within %8 s|dropped for %9 s|pairs one browser "
+                "once and lasts %10 s|for %11 s after each poll|question waits this long (0 to %12)|pairing code "
+                "of %13 characters")
                 .arg(HttpRemote::kMaxConnections)
                 .arg(HttpRemote::kMaxWebSockets)
                 .arg(t.headMs / 1000)
@@ -521,6 +528,7 @@ private Q_SLOTS:
                 .arg(kPairingSeconds)
                 .arg(RunnerGateway::kPollWatchMs / 1000)
                 .arg(kMaxQuestionWaitSeconds)
+                .arg(kPairingCodeLength)
                 .split(QLatin1Char('|'));
         for (const QString &claim : claims)
             QVERIFY2(text.contains(claim), qPrintable(claim));
