@@ -166,7 +166,9 @@ private Q_SLOTS:
         dev.rig.log.setShowLog(true), dev.rig.log.setFeedToList(true);
         // Shortened, but real, pauses; an unanswered announcement then waits out its polls at once, and so
         // does a device that will not answer or an acknowledgement that will not come (it need not last 16 s).
+        qint64 heldAtPause = 0; // what was sent has left before each pause
         qx::seams().pauseLength = [&](int ms) {
+            heldAtPause = std::max(heldAtPause, dev.rig.ex.pendingBytes());
             if (options.noLdimReply && ms == 5000)
                 dev.rig.ex.setPollMs(0);
             return ms == 500 ? 200 : ms == 5000 ? 800 : 0;
@@ -183,6 +185,7 @@ private Q_SLOTS:
         };
 
         QCOMPARE(int(dev.upload(width, height, bank)), outcome);
+        QCOMPARE(heldAtPause + (done ? dev.rig.ex.pendingBytes() : 0), 0); // and before it is done
         QCOMPARE(dev.rig.ex.stopRequested(), !done);
         QVERIFY(dev.seams.boxes.isEmpty()); // the window tells the operator
         const QByteArray image = variedBankImage(width, height);
