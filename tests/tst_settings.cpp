@@ -4,6 +4,7 @@
 #include "settings/names.h"
 #include "settings/settingsfile.h"
 #include "state/appstate.h"
+#include "state/startup.h"
 #include "util/seams.h"
 #include "util/version.h"
 
@@ -98,9 +99,9 @@ private slots:
         QCOMPARE(StartupFileBytes(loaded), StartupFileBytes(s));
     }
 
-    // One setting after a load, from a startup or a main configuration file as given. With `written`: the main file
-    // after a save (input 1 renamed first unless `renamed` is empty), written back in the encoding it was read in,
-    // accents kept, an untouched file byte for byte.
+    // One setting after a load and the start-up's limits, from a startup or a main configuration file as given. With
+    // `written`: the main file after a save (input 1 renamed first unless `renamed` is empty), written back in the
+    // encoding it was read in, accents kept, an untouched file byte for byte.
     void reading_data()
     {
         QTest::addColumn<QString>("name");
@@ -120,6 +121,7 @@ private slots:
         startup("halves to even", kStartupHead + "T=DE\r\nMainX=2.5\r\nMainY=3.5\r\n", "DE 2 4");
         startup("LF, CR, CR LF ends", ";x\nTongue=IT\rMainX=3\r\nMainY=4", "IT 3 4");
         row("port -1 is tcp", {{2, "Com Port=-1"}}, "ComPort", "0");
+        row("port 101 started as 100", {{2, "Com Port=101"}}, "ComPort", "100");
         row("keys not read", {{5, "Label In2=Second"}, {6, "Label In1=First"}}, "LabelIn:1", "Second");
         row("name with =", {{7, "Label In3=A = B"}}, "LabelIn:3", "A = B");
         row("last preset", {{40, "Preset16=Night"}}, "PresetName:16", "Night");
@@ -169,6 +171,7 @@ private slots:
         QFETCH(QByteArray, written);
         QVERIFY(qxtest::WriteFile(inDir(name), file));
         LoadSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
+        LimitStartSettings(m_state.settings); // as the start-up takes them
         QTEST(field(m_state.settings, setting), "expected");
         if (written.isEmpty())
             return;

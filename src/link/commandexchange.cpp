@@ -260,7 +260,7 @@ QString CommandExchange::WaitReply(const QString &prefix)
     // time-out, instead of after its whole budget.
     const auto down = [this] { return !m_link.isConnected(); };
     while (!found && lines >= 1) {
-        int polls = kPollBudget;
+        int polls = m_pollBudget;
         while (RxLine.isEmpty() && polls >= 1 && !down()) {
             pollOnce();
             ++m_lastWaitPolls;

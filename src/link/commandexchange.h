@@ -51,8 +51,12 @@ public:
     // device does not cost 16 s per wait; the product keeps 2 ms.
     void setPollMs(int ms) { m_pollMs = ms; }
     int pollMs() const { return m_pollMs; }
+    // Polls per line of a wait; the product keeps kPollBudget. Tests whose
+    // device leaves out some replies but answers others shorten the budget
+    // rather than the poll, so an answer still has real time to come.
+    void setPollBudget(int polls) { m_pollBudget = polls; }
     // Polls the last WaitReply made: a wait that found nothing made its whole
-    // budget, kLineBudget x kPollBudget polls of at least pollMs() each.
+    // budget, kLineBudget x the poll budget, polls of at least pollMs() each.
     int lastWaitPolls() const { return m_lastWaitPolls; }
 
     // Received text not yet split into lines (RxBuffer): a copy, and its size.
@@ -119,6 +123,7 @@ private:
     QTimer Timer1;     // 10 ms: ReceivePoll
     QTimer Timer_time; // 100 ms: TimeTicks
     int m_pollMs = kPollMs;
+    int m_pollBudget = kPollBudget;
     bool m_stopRequested = false;
     int m_waiting = 0; // WaitReply calls running
     int m_lastWaitPolls = 0;

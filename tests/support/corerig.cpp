@@ -1,7 +1,5 @@
 #include "corerig.h"
 
-#include <algorithm>
-
 namespace qxtest {
 
 CoreRig::CoreRig(const qx7emu::Options &device, bool link, bool open) : emu(device)
@@ -13,11 +11,9 @@ CoreRig::CoreRig(const qx7emu::Options &device, bool link, bool open) : emu(devi
     core.session.waitConnected(5000);
     {
         auto lease = core.session.lease();
-        // A device that leaves a reply out must not cost 16 s a wait; one that answers is waited for as long as the
+        // A device that never answers must not cost 16 s a wait; one that answers is waited for as long as the
         // program waits, however busy the machine (polls of no length end a wait before a loaded machine answers).
-        const bool leavesOut = device.silent || device.dropAck > 0 || device.noLdimReply || device.streamNoEol ||
-                               std::any_of(device.readings.cbegin(), device.readings.cend(),
-                                           [](const QByteArray &reply) { return reply.isEmpty(); });
+        const bool leavesOut = device.silent || device.dropAck > 0 || device.noLdimReply || device.streamNoEol;
         lease.exchange().setPollMs(leavesOut ? 0 : qx::CommandExchange::kPollMs);
     }
     if (open)
