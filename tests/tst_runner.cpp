@@ -412,6 +412,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("mine");
         QTest::newRow("own, 0700") << "0700" << true;
         QTest::newRow("others may enter") << "0711" << false;
+        QTest::newRow("group may write") << "0770" << false;
         QTest::newRow("a link to a private folder") << "link" << false;
         QTest::newRow("no runtime folder, the names before taken by others") << "taken" << false;
         if (::getuid() == 0)
