@@ -489,7 +489,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("preset"); // by the row's way
         QTest::newRow("click") << 7;
-        QTest::newRow("command line") << 5;
         QTest::newRow("second start") << 12;
         QTest::newRow("keys") << 16;
     }
@@ -498,7 +497,7 @@ private Q_SLOTS:
         QFETCH(int, preset);
         const QString how = QTest::currentDataTag();
         WindowRig rig;
-        MainWindow &w = rig.start(how == "command line" ? QStringList{"--preset", "5"} : QStringList());
+        MainWindow &w = rig.start();
         QVERIFY(QTest::qWaitForWindowActive(&w) && rig.connected());
         if (how == "keys") {
             auto *edit = rig.control<QLineEdit>("txtDIR");
