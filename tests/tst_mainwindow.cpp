@@ -10,7 +10,6 @@
 #include "remote/panelremote.h"
 #include "settings/settings.h"
 #include "util/seams.h"
-#include "util/version.h"
 #include "windowrig.h"
 
 #include <QApplication>
@@ -19,7 +18,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -40,16 +38,13 @@ private Q_SLOTS:
     void freshStartDefaults()
     {
         WindowRig rig({}, WindowRig::Link::Serial);
-        for (const char *name : {"Zeta.bmp", "a.BMP", "B.bmp"})
-            rig.write(name, "x");
         rig.start();
         QVERIFY(rig.seams.boxes.isEmpty() &&
                 std::as_const(rig.core->session).exchange().link().serialPort().isOpen()); // serial port 1 opened
                                                                                            // through com1
-        QStringList listed{rig.control<QLineEdit>("txtDIR")->text(), rig.control<QLineEdit>("txtCOMPORT")->text()};
-        for (int i = 0; i < rig.control<QListWidget>("lstFILES")->count(); ++i) // sorted without regard to case
-            listed << rig.control<QListWidget>("lstFILES")->item(i)->text();
-        QCOMPARE(listed, (QStringList{rig.folder.path(), "1", "a.BMP", "B.bmp", "Zeta.bmp"}));
+        // The folder's pictures and their order: tst_picture:listImageFiles.
+        QCOMPARE(rig.control<QLineEdit>("txtDIR")->text() + '|' + rig.control<QLineEdit>("txtCOMPORT")->text(),
+                 rig.folder.path() + "|1");
         // Only the Files and Setup page is shown; the verdicts, the log and the TCP box are hidden or off.
         QString shown;
         for (const char *name :
@@ -186,7 +181,7 @@ private Q_SLOTS:
     }
 
     // NUL bytes are left out (the language file's "Cap\0tion=" line sets the title) and the operator is told
-    // once, also of a settings file that is not text; the shutdown writes the first clean, leaves the other.
+    // once, also of a settings file that is not text (what the shutdown writes of each: tst_settings:reading).
     // A remote.ini that is not text, readable by others, or with a short token is the remote group's note.
     void filesWithNulBytes()
     {
@@ -212,8 +207,6 @@ private Q_SLOTS:
         for (const auto &[n, file] : {std::pair{65, "startup.ini"}, {66, "QX-7alt_DE.lng"}, {67, "QX-7alt.ini"}})
             told << FillIn(MessageTable::defaultText(n), QDir::toNativeSeparators(rig.folder.file(file)));
         QCOMPARE(rig.seams.boxes, (QList<QPair<QString, QString>>{{told.join("\r\n\r\n"), "Ordner"}}));
-        QVERIFY(rig.read("startup.ini").contains(" file\r\nTongue=DE\r\nMainX="));
-        QCOMPARE(rig.read("QX-7alt.ini"), picture);
         // A token set by hand that is easy to guess is the note's too.
         QFile(rig.folder.file("remote.ini")).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         rig.write("remote.ini", "Token=abc\r\n");
@@ -254,8 +247,8 @@ private Q_SLOTS:
         QVERIFY(ports->count() == 0 && !ports->isEnabled() && ports->placeholderText() == "TCP/IP in use");
     }
 
-    // Preset recalls go out as typed, awaiting nothing; the log column shows what went out and came in.
-    void presetsAndLogColumn()
+    // The log column shows what went out and came in (a recall's bytes on the wire: tst_app:commandLine).
+    void logColumn()
     {
         WindowRig rig({}, WindowRig::Link::Serial);
         rig.writeConfig({}, "Log=1");
@@ -277,15 +270,6 @@ private Q_SLOTS:
             shown << Caption(rig.find(name));
         QCOMPARE(shown, (QStringList{"(sent 3) 23 20 0D ", "~01@ OK\r\n", "2", "2"}));
         QCOMPARE(rig.control<QListWidget>("lstLOG")->count(), 2);
-        w.ShowTab(1);
-        rig.emu.clearReceived();
-        for (int n : {7, 16, 16})
-            rig.click("cmdPRESET", n);
-        QTRY_COMPARE_WITH_TIMEOUT(rig.emu.received().size(), 3, 5000);
-        QByteArray wire;
-        for (const auto &c : rig.emu.received())
-            wire += c.raw;
-        QCOMPARE(wire, QByteArray("#PRST-RCL 7\r\n#PRST-RCL 16\r\n#PRST-RCL 16\r\n"));
     }
 
     // The page keys and clicks from the Files and Setup page, where every start opens; a key does what a click
@@ -423,7 +407,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("mainX"); // stored position, twips
         QTest::addColumn<QString>("tongue");
         QTest::newRow("1280 x 720 at scale 1, German: as designed") << QRect(0, 0, 1280, 704) << 1200 << "DE";
-        QTest::newRow("1280 x 720 at scale 1.5") << QRect(0, 0, 853, 469) << 1200 << "EN";
         QTest::newRow("1280 x 720 at scale 2, German, stored far right") << QRect(0, 0, 640, 344) << 15000 << "DE";
     }
     void scaledWindowFits()
@@ -506,7 +489,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("preset"); // by the row's way
         QTest::newRow("click") << 7;
-        QTest::newRow("command line") << 5;
         QTest::newRow("second start") << 12;
         QTest::newRow("keys") << 16;
     }
@@ -515,7 +497,7 @@ private Q_SLOTS:
         QFETCH(int, preset);
         const QString how = QTest::currentDataTag();
         WindowRig rig;
-        MainWindow &w = rig.start(how == "command line" ? QStringList{"--preset", "5"} : QStringList());
+        MainWindow &w = rig.start();
         QVERIFY(QTest::qWaitForWindowActive(&w) && rig.connected());
         if (how == "keys") {
             auto *edit = rig.control<QLineEdit>("txtDIR");
@@ -553,59 +535,6 @@ private Q_SLOTS:
         w.OpenLink();
         QVERIFY(!rig.control("cmdPRESET", preset)->font().bold() &&
                 !rig.control("cmdPRESET", preset)->toolTip().contains('\n'));
-    }
-
-    // A close request ends what waits: a read-back of the Switching tab against late replies stops at its
-    // next wait, a real question box of a load closes. Nothing more is done; the shutdown runs once and
-    // writes both files, with the window's position, where the next start opens it.
-    void closeDuringWait_data()
-    {
-        QTest::addColumn<bool>("readBack"); // else the load's "Are you sure?" box is open
-        QTest::newRow("read-back of the Switching tab") << true;
-        QTest::newRow("question box of a load") << false;
-    }
-    void closeDuringWait()
-    {
-        QFETCH(bool, readBack);
-        qx7emu::Options o;
-        o.replyDelayMs = 50;
-        WindowRig rig(o);
-        qx7emu::DeviceState all; // 18 read-back commands
-        for (auto &window : all.windows)
-            window.enabled = true;
-        rig.emu.setState(all);
-        QImage(8, 8, QImage::Format_RGB32).save(rig.folder.file("logo.bmp"));
-        MainWindow &w = rig.start();
-        w.move(80, 40);
-        QVERIFY(QTest::qWaitForWindowExposed(&w) && rig.connected());
-        QVERIFY(QFile::remove(rig.folder.file("QX-7alt.ini")));
-        rig.control<QListWidget>("lstFILES")->setCurrentRow(0);
-        if (!readBack)
-            InstallGuiSeams(); // a real message box, closed only by the close request
-        QTimer t;
-        connect(&t, &QTimer::timeout, [&] {
-            if (readBack ? rig.emu.received().size() < 3 : !QApplication::activeModalWidget())
-                return;
-            t.stop();
-            readBack ? void(w.close()) : w.requestClose();
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
-                box->button(QMessageBox::Ok)->click(); // left open, it would be answered some time
-        });
-        t.start(5);
-        rig.click(readBack ? "labSWITCH" : "cmdLOAD");
-        QCOMPARE(rig.seams.exits, QList<int>{0});
-        if (readBack) {
-            QTRY_VERIFY_WITH_TIMEOUT(rig.emu.commands().endsWith("#Y 1,338,4"), 5000);
-            QVERIFY2(rig.emu.commands().size() < 10, qPrintable(rig.emu.commands().join('|')));
-        } else {
-            QVERIFY(!rig.emu.waitForCommands(1, 100) && rig.emu.packetsReceived() == 0);
-        }
-        const QByteArray startup =
-            ";QX-7alt v" QX_VERSION_TEXT " startup configuration file\r\nTongue=EN\r\nMainX= 1200 \r\nMainY= 600 \r\n";
-        QCOMPARE(rig.read("startup.ini").left(startup.size()), startup);
-        QVERIFY(!rig.read("QX-7alt.ini").isEmpty());
-        ScriptedSeams again; // scripted dialogs again, the termination request cleared
-        QCOMPARE(rig.start().pos(), QPoint(80, 40));
     }
 };
 

@@ -96,7 +96,6 @@ private Q_SLOTS:
         row("unknown, no argument", "/qx7/bogus", {}, none, "/qx7/error unknown address");
         // What the program sends itself is never answered: two panels naming each other stay quiet.
         row("an error", "/qx7/error", {{'s', "x"}}, none, "");
-        row("feedback", "/qx7/window/1/source", {{'s', "input 1"}}, none, "");
         row("full screen, as the feedback tells it", "/qx7/fullscreen", {i(1)}, none, "");
         // The built-in bound: a datagram of 4 KiB is read, one of 4 KiB and 4 bytes is not.
         row("4 KiB", "/qx7/preset", {{'s', QString(4076, 'x')}}, none, "/qx7/error preset must be");

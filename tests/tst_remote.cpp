@@ -124,10 +124,8 @@ private Q_SLOTS:
                             const QStringList &sent = {}, const QByteArray &head = {}, bool allowOthers = false) {
             QTest::newRow(name) << request << QByteArray(body) << status << sent << head << allowOthers;
         };
-        row("preset 16", "POST /api/v1/preset/16", "", 200, {"#PRST-RCL 16"});
         row("window 2 input 5", "POST /api/v1/window/2/source", R"({"input": 5})", 200,
             {"#Y 0,300,4,1", "#Y 0,337,0,1"});
-        row("window 3 bank 3", "POST /api/v1/window/3/source", R"({"bank": 3})", 200, {"#Y 0,337,3,2"});
         row("background live input", "POST /api/v1/background/source", R"({"input": 1})", 200,
             {"#Y 0,337,0,4", "#Y 0,204,1"});
         row("window 1 disabled", "POST /api/v1/window/1/enabled", R"({"on": false})", 200, {"#Y 0,302,0,0"});
@@ -176,7 +174,6 @@ private Q_SLOTS:
             QTest::newRow(name) << QByteArray(bytes).replace("\n", "\r\n") << status;
         };
         const QByteArray h = " HTTP/1.1\nHost: 127.0.0.1\n";
-        row("preset 16", "POST /api/v1/preset/16" + h + "\n", 200);
         row("absolute form, its host counts", "POST http://127.0.0.1/api/v1/preset/1 HTTP/1.1\nHost: qx7.example\n\n",
             200);
         row("HEAD of a GET route", "HEAD /api/v1/state" + h + "\n", 200);
@@ -196,12 +193,9 @@ private Q_SLOTS:
             "POST /api/v1/preset/1" + h + "Content-Length: 0\nContent-Length: 71\n\n", 400);
         row("two equal lengths", "POST /api/v1/preset/1" + h + "Content-Length: 0\nContent-Length: 0\n\n", 400);
         row("a blank before the colon", "POST /api/v1/preset/1" + h + "Content-Length : 60\n\n", 400);
-        row("an empty length", "POST /api/v1/preset/1" + h + "Content-Length:\n\n", 400);
         row("an empty Transfer-Encoding", "POST /api/v1/preset/1" + h + "Transfer-Encoding:\n\n", 411);
         row("chunked", "PUT /api/v1/bank/1" + h + "Transfer-Encoding: chunked\n\n", 411);
-        row("NUL in a name", "GET /api/v1/state" + h + QByteArray("X-A\0b: 1\n\n", 10), 400);
         row("CR in a value", "GET /api/v1/state" + h + "X-A: 1\r2\n\n", 400);
-        row("a control character in a value", "GET /api/v1/state" + h + "X-A: 1\x01\n\n", 400);
         row("two hosts", "GET /api/v1/state" + h + "Host: 127.0.0.1\n\n", 400);
         row("no host", "GET /api/v1/state HTTP/1.1\n\n", 400);
         row("HTTP/1.1x", "GET /api/v1/state HTTP/1.1x\nHost: 127.0.0.1\n\n", 400);
@@ -291,7 +285,6 @@ private Q_SLOTS:
         QTest::newRow("while a load runs") << smallBmp() << true << 409;
         QTest::newRow("not a picture") << QByteArray("hello") << false << 415;
         QTest::newRow("damaged BMP") << QByteArray("BM" + QByteArray(60, '\x7f')) << false << 422;
-        QTest::newRow("over 64 MiB") << QByteArray(66 * 1024 * 1024, 'B') << false << 413;
     }
 
     void bankUpload()
@@ -344,7 +337,7 @@ private Q_SLOTS:
 
     // Unknown values are null and not sent over OSC until a read-back: a client that polls asks for one (one for
     // all its polls), and a value the device did not answer stays null; full screen per window as the Switching
-    // page ticks it (no query for a window read as 2), the input names, the bank question. A lost link forgets it
+    // page ticks it (its queries: tst_switching:readBack), the input names, the bank question. A lost link forgets it
     // all, the last preset too.
     void state()
     {
@@ -376,8 +369,6 @@ private Q_SLOTS:
         QCOMPARE(rig.emu.commands().count("# "), 1);
         QCOMPARE(rig.http("POST", "/api/v1/readback").status, 200);
         QCOMPARE(windows(), read);
-        QCOMPARE(rig.emu.commands().mid(1, 6).join('|'),
-                 "#Y 1,302,0|#Y 1,302,1|#Y 1,201|#Y 1,302,2|#Y 1,302,3|#Y 1,201");
         QCOMPARE(json["inputs"][15]["name"].toString(), "Camera 16");
         QCOMPARE(json["bankQuestion"].toObject(),
                  QJsonObject({{"text", rig.state.msg(14)}, {"title", rig.state.msg(15)}}));
@@ -457,23 +448,9 @@ private Q_SLOTS:
         QCOMPARE(in.mid(9, 3).toInt(), status);
         QVERIFY(http.bodyBytesHeld() <= (allowOthers ? 0 : HttpRemote::kBodyMemory));
         QVERIFY(others || QTest::qWaitFor(closed, 5000));
-    }
-
-    // More clients than slots at once, each recalling a preset: each is answered (503 past the slots), and the device
-    // recalls it as often as 200 was answered.
-    void crowd()
-    {
-        RemoteRig rig;
-        std::vector<std::unique_ptr<QTcpSocket>> clients(HttpRemote::kMaxConnections + 100);
-        for (auto &c : clients) {
-            c = std::make_unique<QTcpSocket>();
-            rig.send(*c, "POST", "/api/v1/preset/5");
-        }
-        QList<int> statuses;
-        for (auto &c : clients)
-            statuses << RemoteRig::answer(*c).status;
-        QVERIFY(!statuses.contains(0)); // 200, 409 or 503
-        QCOMPARE(rig.emu.commands().count(QStringLiteral("#PRST-RCL 5")), statuses.count(200));
+        QByteArray oldest; // the one that made room for a newcomer is told so
+        const auto told = [&] { return (oldest += held.front()->readAll()).contains("HTTP/1.1 503 "); };
+        QVERIFY(status != 200 || !others || QTest::qWaitFor(told, 10000));
     }
 
     // A client that pipelines requests and never reads: its answers pile up to a few and what it sends is read 64 KiB
@@ -538,34 +515,32 @@ private Q_SLOTS:
     {
         RemoteRig rig;
         const QUrl url(QStringLiteral("ws://127.0.0.1:%1/api/v1/ws").arg(rig.httpPort()));
-        // More sessions than either limit, opened and closed: the slots come back.
-        for (int round = 0; round < 2; ++round) {
-            std::vector<std::unique_ptr<QWebSocket>> clients(HttpRemote::kMaxWebSockets + 1);
-            QList<QStringList> heard(clients.size());
-            for (auto &c : clients) {
-                c = std::make_unique<QWebSocket>();
-                connect(c.get(), &QWebSocket::textMessageReceived, this,
-                        [&heard, i = &c - &clients.front()](const QString &m) { heard[i] << m; });
-                c->open(url);
-            }
-            const auto heardFrom = [&] {
-                return std::count_if(heard.begin(), heard.end(), [](const QStringList &l) { return !l.isEmpty(); });
-            };
-            QVERIFY(QTest::qWaitFor([&] { return heardFrom() == HttpRemote::kMaxWebSockets; }, 20000));
-            QTest::qWait(300);
-            QCOMPARE(heardFrom(), HttpRemote::kMaxWebSockets);
-            // Each client gets the state on connect and after every change; one that is refused, none.
-            QCOMPARE(rig.http("POST", "/api/v1/preset/" + QByteArray::number(7 + round)).status, 200);
-            const QString now = "\"presetLast\":" + QString::number(7 + round);
-            QVERIFY(QTest::qWaitFor(
-                [&] {
-                    return std::all_of(heard.begin(), heard.end(),
-                                       [&](const QStringList &l) { return l.isEmpty() || l.last().contains(now); });
-                },
-                20000));
-            clients.clear();
-            QVERIFY(QTest::qWaitFor([&] { return rig.remote.http()->webSocketClients() == 0; }, 20000));
+        // More sessions than either limit, opened and closed: the slots come back (the watcher below gets one).
+        std::vector<std::unique_ptr<QWebSocket>> clients(HttpRemote::kMaxWebSockets + 1);
+        QList<QStringList> heard(clients.size());
+        for (auto &c : clients) {
+            c = std::make_unique<QWebSocket>();
+            connect(c.get(), &QWebSocket::textMessageReceived, this,
+                    [&heard, i = &c - &clients.front()](const QString &m) { heard[i] << m; });
+            c->open(url);
         }
+        const auto heardFrom = [&] {
+            return std::count_if(heard.begin(), heard.end(), [](const QStringList &l) { return !l.isEmpty(); });
+        };
+        QVERIFY(QTest::qWaitFor([&] { return heardFrom() == HttpRemote::kMaxWebSockets; }, 20000));
+        QTest::qWait(300);
+        QCOMPARE(heardFrom(), HttpRemote::kMaxWebSockets);
+        // Each client gets the state on connect and after every change; one that is refused, none.
+        QCOMPARE(rig.http("POST", "/api/v1/preset/7").status, 200);
+        const QString now = QStringLiteral("\"presetLast\":7");
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return std::all_of(heard.begin(), heard.end(),
+                                   [&](const QStringList &l) { return l.isEmpty() || l.last().contains(now); });
+            },
+            20000));
+        clients.clear();
+        QVERIFY(QTest::qWaitFor([&] { return rig.remote.http()->webSocketClients() == 0; }, 20000));
         QCOMPARE(rig.http("GET", "/api/v1/state").status, 200);
         // The state goes out when it changed, not on every signal. Known first, so the client coming as a watcher
         // asks for no read-back whose answer would change it.

@@ -53,7 +53,6 @@ private Q_SLOTS:
         QTest::newRow("command, the longest") << Request::raw(longest, from, false) << "" << 0 << "" << longest;
         QTest::newRow("command too long") << Request::raw(longest + 'x', from, false) << "" << 2 << ""
                                           << "";
-        QTest::newRow("command, link down") << Request::raw("#Y 0,204,1", from, false) << "none" << 3 << msg(18) << "";
         QTest::newRow("switching, link down")
             << Request::switching(SwitchChange(), from, false) << "none" << 3 << msg(18) << "";
         QTest::newRow("switching, no such window: refused, and said")
@@ -231,7 +230,6 @@ private Q_SLOTS:
              {"--command", tooLong, "--preset", "9"},
              2,
              {"#PRST-RCL 9"}},
-            {"switch form: a command too long is not sent, and said", {"/c:" + tooLong, "/e"}, 2, {}},
             {"switch form: \"/e\" is attended, the load after a refused command runs",
              {"/c:" + tooLong, "/f:" + pic, "/b:4", "/e"},
              2,
@@ -279,19 +277,6 @@ private Q_SLOTS:
         QCOMPARE(c.emu.commands().size() > sent.size(), loads);
         QCOMPARE(c.emu.bank(3).complete, loads);
         QVERIFY(c.seams.boxes.isEmpty());
-    }
-
-    // The operator's own load while another sender's request runs is refused with a note, never dropped unsaid.
-    void operatorLoadWhileBusy()
-    {
-        CoreRig c;
-        RequestOutcome during;
-        connect(&c.runner, &RequestRunner::presetRecalled, this, [&] {
-            during = c.runner.execute(Request::load(c.folder.file("pic.bmp"), 1, RequestOrigin::Operator));
-        });
-        c.runner.submit(Request::recall(2, RequestOrigin::HandOver));
-        QTRY_COMPARE(during.reason, Reason::Busy);
-        QCOMPARE(during.message, MessageTable::defaultText(47));
     }
 
     // An attended load tells of old firmware once the link is free again, so the retry can run (the bank
@@ -533,7 +518,6 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("send");
         QTest::addColumn<QString>("peer");
         QTest::addColumn<QByteArray>("reply"); // the start of the answer; "" the connection closed without one
-        QTest::newRow("preset") << QByteArray("QX7 preset=2 exit=1\n") << "" << QByteArray("0 \n");
         QTest::newRow("not a request") << QByteArray("hello\n") << "" << QByteArray("2 Request%20not");
         QTest::newRow("line over the limit: refused whole") << "QX7 command=" + QByteArray(kMaxRequestLine, 'x') + "\n"
                                                             << "" << QByteArray("2 Request%20longer");
