@@ -37,7 +37,8 @@ private Q_SLOTS:
     void outcomes_data()
     {
         QTest::addColumn<Request>("request");
-        QTest::addColumn<QString>("device"); // "", "old" firmware, "silent", "none" (nothing listens), "stop" pressed
+        QTest::addColumn<QString>(
+            "device"); // "", "old" firmware, "silent", "none" (nothing listens), "stop" pressed, "silent, stop"
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("message"); // a text the outcome's message holds
         QTest::addColumn<QString>("sent");    // the first command the device got
@@ -70,6 +71,8 @@ private Q_SLOTS:
         QTest::newRow("load: link down") << Request::load("pic.bmp", 3, from, false) << "none" << 3 << msg(18) << "";
         QTest::newRow("load: the operator stops it")
             << Request::load("pic.bmp", 3, from, false) << "stop" << 1 << msg(56) << "#VERSION?";
+        QTest::newRow("load: the operator stops it while the version is awaited")
+            << Request::load("pic.bmp", 3, from, false) << "silent, stop" << 1 << msg(56) << "#VERSION?";
     }
     // Each request of another sender ends with the status and message of one mapping; nothing reaches the device
     // before the checks pass, an unattended request shows no box, and a load records its bank.
@@ -78,7 +81,7 @@ private Q_SLOTS:
         QFETCH(Request, request);
         QFETCH(QString, device);
         qx7emu::Options o;
-        o.silent = device == "silent";
+        o.silent = device.startsWith("silent");
         o.version = device == "old" ? QStringLiteral("2.11") : o.version;
         CoreRig c(o, device != "none");
         QVERIFY(c.core.session.isConnected() == (device != "none"));
@@ -88,6 +91,11 @@ private Q_SLOTS:
             request.file = c.folder.file(request.file);
         if (device == "stop")
             connect(&c.runner, &RequestRunner::loadStarted, this, [&c] { c.runner.stop(); });
+        if (device == "silent, stop") { // a wait as long as the program's, stopped inside it
+            const DeviceSession::Lease lease = c.core.session.lease();
+            lease.exchange().setPollMs(CommandExchange::kPollMs);
+            QTimer::singleShot(300, &c.runner, [&c] { c.runner.stop(); });
+        }
         c.core.state.settings.ShowLog = true; // a load starts the shown log's list afresh
         c.core.log.setShowLog(true), c.core.log.setFeedToList(true);
         c.core.log.LogLine(QStringLiteral("before"), CommLog::Sent);
