@@ -685,8 +685,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("sent");
         QTest::addColumn<QString>("kept"); // "" keeps "remote upload"
-        QTest::newRow("dot dot") << "/x/.."
-                                 << "";
+        QTest::newRow("dot dot") << QString("/x/..") << QString();
         QTest::newRow("100 wide letters") << QString(100, QChar(0x65E5)) << QString(66, QChar(0x65E5));
     }
 
