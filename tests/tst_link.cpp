@@ -101,21 +101,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("prefix");
         QTest::addColumn<QString>("reply");
         const QByteArray none, ask = "# \r", version = "#VERSION?\r";
-        QTest::newRow("19 foreign lines skipped") << "noise 19" << none << ask << "~01@ OK"
-                                                  << "~01@ OK";
-        QTest::newRow("20 foreign lines: missed") << "noise 20" << none << ask << "~01@ OK"
-                                                  << "";
-        QTest::newRow("an empty prefix takes any line") << "fragment" << none << version << ""
-                                                        << "~01@VERSION 2.12.0005";
-        QTest::newRow("a reply nobody waited for is foreign")
-            << "fragment" << QByteArray("#PRST-RCL 3\r\n") << QByteArray("#Y 1,300,0\r") << "~01@Y 1,300,"
-            << "~01@Y 1,300,2,0";
-        QTest::newRow("the prefix is case-sensitive") << "fragment" << none << ask << "~01@ ok"
-                                                      << "";
-        QTest::newRow("a stop ends the wait at once") << "silent" << QByteArray("stop") << ask << "~01@ OK"
-                                                      << "";
-        QTest::newRow("silent: the whole budget") << "silent" << none << version << "~01@VERSION "
-                                                  << "";
+        const auto row = [](const char *name, const char *device, const QByteArray &before, const QByteArray &send,
+                            const char *prefix, const char *reply) {
+            QTest::newRow(name) << QString(device) << before << send << QString(prefix) << QString(reply);
+        };
+        row("19 foreign lines skipped", "noise 19", none, ask, "~01@ OK", "~01@ OK");
+        row("20 foreign lines: missed", "noise 20", none, ask, "~01@ OK", "");
+        row("an empty prefix takes any line", "fragment", none, version, "", "~01@VERSION 2.12.0005");
+        row("a reply nobody waited for is foreign", "fragment", "#PRST-RCL 3\r\n", "#Y 1,300,0\r", "~01@Y 1,300,",
+            "~01@Y 1,300,2,0");
+        row("the prefix is case-sensitive", "fragment", none, ask, "~01@ ok", "");
+        row("a stop ends the wait at once", "silent", "stop", ask, "~01@ OK", "");
+        row("silent: the whole budget", "silent", none, version, "~01@VERSION ", "");
     }
     void waitReply()
     {
@@ -231,18 +228,15 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("parsed"); // baud, parity, data, stop; "" invalid
-        QTest::newRow("upper case parity, 1.5 stop bits") << "9600,E,7,1.5"
-                                                          << "9600 2 7 3";
-        QTest::newRow("mark") << "2400,m,5,2"
-                              << "2400 5 5 2";
-        QTest::newRow("space") << "19200,s,6,1"
-                               << "19200 4 6 1";
-        QTest::newRow("data bits 9") << "9600,n,9,1"
-                                     << "";
-        QTest::newRow("stop bits 3") << "9600,n,8,3"
-                                     << "";
-        QTest::newRow("baud not a number") << "fast,n,8,1"
-                                           << "";
+        const auto row = [](const char *name, const char *text, const char *parsed) {
+            QTest::newRow(name) << QString(text) << QString(parsed);
+        };
+        row("upper case parity, 1.5 stop bits", "9600,E,7,1.5", "9600 2 7 3");
+        row("mark", "2400,m,5,2", "2400 5 5 2");
+        row("space", "19200,s,6,1", "19200 4 6 1");
+        row("data bits 9", "9600,n,9,1", "");
+        row("stop bits 3", "9600,n,8,3", "");
+        row("baud not a number", "fast,n,8,1", "");
     }
 
     void serialSettingsParsing()

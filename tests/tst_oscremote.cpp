@@ -220,23 +220,19 @@ private Q_SLOTS:
         QTest::addColumn<QString>("token");    // "" made at the start
         QTest::addColumn<QString>("findings"); // what the operator is told
         const QByteArray token = "Token=stage.left.token.2024\r\n";
-        QTest::newRow("notes kept, token made")
-            << QByteArray("; my notes\r\nPort=6000\r\nColour=blue\r\n") << 0600 << ""
-            << "";
-        QTest::newRow("100 KB by hand") << "Enabled=1\r\nReadBackSeconds=2\r\nQuestionWaitSeconds=9\r\n" + token +
-                                               QByteArray(100000, ';')
-                                        << 0600 << "stage.left.token.2024"
-                                        << "";
-        QTest::newRow("NUL byte") << QByteArray("Enabled=1\r\n; a\0b\r\n", 17) + token << 0600
-                                  << "stage.left.token.2024"
-                                  << "nul";
-        QTest::newRow("UTF-16, readable by others")
-            << QByteArray("\xFF\xFET\0o\0k\0e\0n\0=\0a\0b\0c\0\r\0\n\0", 22) << 0644 << "abc"
-            << "others short";
-        QTest::newRow("binary") << QByteArray("Enabled=1\r\n\0\x01\x02", 14) << 0600 << ""
-                                << "unreadable";
-        QTest::newRow("FIFO") << QByteArray("fifo") << 0600 << ""
-                              << "unreadable";
+        const auto row = [](const char *name, const QByteArray &bytes, int mode, const char *kept,
+                            const char *findings) {
+            QTest::newRow(name) << bytes << mode << QString(kept) << QString(findings);
+        };
+        row("notes kept, token made", "; my notes\r\nPort=6000\r\nColour=blue\r\n", 0600, "", "");
+        row("100 KB by hand",
+            "Enabled=1\r\nReadBackSeconds=2\r\nQuestionWaitSeconds=9\r\n" + token + QByteArray(100000, ';'), 0600,
+            "stage.left.token.2024", "");
+        row("NUL byte", QByteArray("Enabled=1\r\n; a\0b\r\n", 17) + token, 0600, "stage.left.token.2024", "nul");
+        row("UTF-16, readable by others", QByteArray("\xFF\xFET\0o\0k\0e\0n\0=\0a\0b\0c\0\r\0\n\0", 22), 0644, "abc",
+            "others short");
+        row("binary", QByteArray("Enabled=1\r\n\0\x01\x02", 14), 0600, "", "unreadable");
+        row("FIFO", "fifo", 0600, "", "unreadable");
     }
     // Read as the other settings files are, never replaced: a file is written at the start only when a token
     // had to be made, and kept byte for byte otherwise; what cannot be read is never written; a save is 0600.

@@ -97,6 +97,12 @@ struct RemoteRig : CoreRig {
     RemoteSettings settings; // as remote.ini gives them
 };
 
+// Reads `socket` into `in` until `what` came `count` times or more.
+bool readUntil(QTcpSocket &socket, QByteArray &in, const QByteArray &what, int count = 1, int ms = 10000)
+{
+    return QTest::qWaitFor([&] { return (in += socket.readAll()).count(what) >= count; }, ms);
+}
+
 QByteArray smallBmp()
 {
     QImage image(8, 6, QImage::Format_RGB32);
@@ -470,12 +476,7 @@ private Q_SLOTS:
         QVERIFY(client.bytesToWrite() > 8 << 20);
         client.setReadBufferSize(0);
         QByteArray in;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                in += client.readAll();
-                return in.contains("HTTP/1.1 431 ");
-            },
-            20000));
+        QVERIFY(readUntil(client, in, "HTTP/1.1 431 ", 1, 20000));
         QCOMPARE(in.count("HTTP/1.1 200 "), 1000);
     }
 
@@ -616,13 +617,7 @@ private Q_SLOTS:
             rig.runner.execute(Request::recall(9, RequestOrigin::Operator));
             client.setReadBufferSize(0);
             QByteArray in;
-            QVERIFY(QTest::qWaitFor(
-                        [&] {
-                            in += client.readAll();
-                            return in.endsWith("\"presetLast\":9,");
-                        },
-                        10000) ||
-                    in.contains("\"presetLast\":9,"));
+            QVERIFY(readUntil(client, in, "\"presetLast\":9,"));
         }
     }
 
@@ -650,12 +645,7 @@ private Q_SLOTS:
             QVERIFY(rig.emu.commands().isEmpty());
         }
         // Pipelined requests are answered in their order; HEAD without the body.
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                in += client.readAll();
-                return in.count("HTTP/1.1 ") == 4;
-            },
-            10000));
+        QVERIFY(readUntil(client, in, "HTTP/1.1 ", 4));
         QVERIFY(in.indexOf("{\"ok\":true}") < in.indexOf("\"link\"") && in.indexOf("\"link\"") < in.indexOf(" 400 "));
         QCOMPARE(in.count("\"link\""), 1);
         QCOMPARE(rig.emu.commands(), QStringList{"#PRST-RCL 4"});
@@ -688,20 +678,14 @@ private Q_SLOTS:
         rig.remote.answerWaiting();
         QCOMPARE(RemoteRig::answer(b).status, 503);
         in.clear();
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                in += a.readAll();
-                return in.count("HTTP/1.1 503 ") == 3;
-            },
-            10000));
+        QVERIFY(readUntil(a, in, "HTTP/1.1 503 ", 3));
     }
 
     void pictureNames_data()
     {
         QTest::addColumn<QString>("sent");
         QTest::addColumn<QString>("kept"); // "" keeps "remote upload"
-        QTest::newRow("dot dot") << "/x/.."
-                                 << "";
+        QTest::newRow("dot dot") << QString("/x/..") << QString();
         QTest::newRow("100 wide letters") << QString(100, QChar(0x65E5)) << QString(66, QChar(0x65E5));
     }
 

@@ -526,25 +526,23 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("send");
         QTest::addColumn<QString>("peer");
         QTest::addColumn<QByteArray>("reply"); // the start of the answer; "" the connection closed without one
-        QTest::newRow("not a request") << QByteArray("hello\n") << "" << QByteArray("2 Request%20not");
-        QTest::newRow("line over the limit: refused whole") << "QX7 command=" + QByteArray(kMaxRequestLine, 'x') + "\n"
-                                                            << "" << QByteArray("2 Request%20longer");
-        QTest::newRow("no line end within the limit")
-            << QByteArray(kMaxRequestLine + 1, 'x') << "" << QByteArray("2 Request%20longer");
-        QTest::newRow("idle: closed") << QByteArray("QX7 pre") << "" << QByteArray();
-        QTest::newRow("help: the window shows its About window")
-            << QByteArray("QX7 help=1\n") << "" << QByteArray("0 ");
-        QTest::newRow("help after a preset: About once it ran")
-            << QByteArray("QX7 preset=2 help=1\n") << "" << QByteArray("0 \n");
-        QTest::newRow("a second line while the first waits: ignored")
-            << QByteArray("QX7 preset=2\n") << "twice" << QByteArray("0 \n");
-        QTest::newRow("another user") << QByteArray("QX7 preset=2\n") << "other" << QByteArray();
-        QTest::newRow("another configuration")
-            << QByteArray("QX7 preset=2 config=%2Fb%2FQX-7alt.ini\n") << "config" << QByteArray("2 This%20panel");
-        QTest::newRow("one connection too many") << QByteArray("QX7 preset=2\n") << "full" << QByteArray();
-        QTest::newRow("sender gone before start") << QByteArray("QX7 preset=2\n") << "gone" << QByteArray();
-        QTest::newRow("a question open past its wait: refused, never sent")
-            << QByteArray("QX7 preset=2 wait=0\n") << "asks" << QByteArray("2 Not%20carried%20out");
+        const auto row = [](const char *name, const QByteArray &send, const char *peer, const char *reply) {
+            QTest::newRow(name) << send << QString(peer) << QByteArray(reply);
+        };
+        row("not a request", "hello\n", "", "2 Request%20not");
+        row("line over the limit: refused whole", "QX7 command=" + QByteArray(kMaxRequestLine, 'x') + "\n", "",
+            "2 Request%20longer");
+        row("no line end within the limit", QByteArray(kMaxRequestLine + 1, 'x'), "", "2 Request%20longer");
+        row("idle: closed", "QX7 pre", "", "");
+        row("help: the window shows its About window", "QX7 help=1\n", "", "0 ");
+        row("help after a preset: About once it ran", "QX7 preset=2 help=1\n", "", "0 \n");
+        row("a second line while the first waits: ignored", "QX7 preset=2\n", "twice", "0 \n");
+        row("another user", "QX7 preset=2\n", "other", "");
+        row("another configuration", "QX7 preset=2 config=%2Fb%2FQX-7alt.ini\n", "config", "2 This%20panel");
+        row("one connection too many", "QX7 preset=2\n", "full", "");
+        row("sender gone before start", "QX7 preset=2\n", "gone", "");
+        row("a question open past its wait: refused, never sent", "QX7 preset=2 wait=0\n", "asks",
+            "2 Not%20carried%20out");
     }
     // The running program's side: one line per connection, answered once its requests have ended; too long,
     // malformed, idle, of another user or configuration, of a sender that went or past its wait behind a question:
