@@ -610,8 +610,10 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return client.bytesAvailable() > 0; }, 10000));
         client.setReadBufferSize(4096);
         client.write(sends);
-        for (int i = 0; i < 400 && !closed; ++i) // changes faster than the client takes them
+        for (int i = 0; i < 400 && !closed; ++i) { // changes faster than the client takes them, each told
             rig.runner.execute(Request::recall(i % 2 + 1, RequestOrigin::Operator));
+            QTest::qWait(1);
+        }
         QVERIFY(QTest::qWaitFor([&] { return rig.remote.http()->webSocketClients() == (closed ? 0 : 1); }, 10000));
         if (!closed) {
             rig.runner.execute(Request::recall(9, RequestOrigin::Operator));
