@@ -602,6 +602,8 @@ private Q_SLOTS:
         QFETCH(bool, closed);
         RemoteRig rig;
         rig.remote.http()->setTimeouts({15000, 5000, 5000, 16 * 1024, 2000, pingMs});
+        // Known first: the client arriving as a watcher brings no read-back whose states would close it instead.
+        QVERIFY(rig.runner.execute(Request::readBack(RequestOrigin::Operator)).done());
         QTcpSocket client; // a client that reads only when it wants to
         client.connectToHost(QHostAddress::LocalHost, rig.httpPort());
         QVERIFY(client.waitForConnected(5000));
