@@ -69,6 +69,8 @@ private Q_SLOTS:
         row("no display: --exit runs without a window", {"--preset", "2", "--exit"}, "no display", 0, {},
             "#PRST-RCL 2\r\n");
         row("no display: a window needed ends with 1", {"/c:#PRST-RCL 5"}, "no display", 1, {});
+        row("clamped without a display: port 150 is com100", {"--preset", "3", "--exit"}, "port 150", 0, {},
+            "#PRST-RCL 3\r\n");
         row("handed over: nothing, window to the front", {}, "running", 0, {});
         row("handed over: no display for the second start", {"--preset", "3", "--exit"}, "running, no display", 0, {},
             "#PRST-RCL 3\r\n");
@@ -94,7 +96,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, sent);
         const bool running = setting.startsWith("running");
         qx7emu::Emulator emu, other; // a device to talk to, so no link message appears; another for other.ini
-        Installed app(running ? 0 : emu.listenTcp());
+        Installed app(running || setting == "port 150" ? 0 : emu.listenTcp());
         QProcess first;
         QLocalSocket probe;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment(), firstEnv = env;
@@ -111,6 +113,10 @@ private Q_SLOTS:
             env.insert("TMPDIR", tmp.path()), env.insert("XDG_RUNTIME_DIR", ""), firstEnv = env;
         if (setting.endsWith("no runtime variable")) // the panel's session folder, not told to the second start
             firstEnv.insert("XDG_RUNTIME_DIR", session.path()), env.remove("XDG_RUNTIME_DIR");
+        if (setting == "port 150") {
+            QVERIFY(qxtest::WriteFile(app.ini, ";x\r\nCom Port=150\r\n"));
+            QVERIFY(!emu.openPty(app.dir.file("com100")).isEmpty());
+        }
         if (setting.endsWith("other config"))
             QVERIFY(qxtest::WriteFile(app.dir.file("other.ini"), ";x\r\nCom Port=0\r\nx\r\nTCP Settings=127.0.0.1:" +
                                                                      QByteArray::number(other.listenTcp())));

@@ -83,7 +83,8 @@ private Q_SLOTS:
         rig.start({QStringLiteral("/c:#Y 0,204,1")});
         const Settings &s = rig.core->state.settings;
         auto *port = rig.control<QLineEdit>("txtCOMPORT");
-        // 150 in the file: port 100 is tried and fails with its message only (tst_link:openLink); "/c:" sends nothing.
+        // 150 in the file: the box shows 100 and port 100 fails with its message only (its text: tst_link:openLink);
+        // "/c:" sends nothing.
         QCOMPARE(port->text(), QStringLiteral("100"));
         QCOMPARE(rig.seams.boxes.size(), 1);
         QCOMPARE(rig.core->log.messageCount(), 0);
