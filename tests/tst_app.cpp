@@ -39,7 +39,9 @@ struct Installed {
 void blockTerm()
 {
     sigset_t t;
-    sigemptyset(&t), sigaddset(&t, SIGTERM), sigprocmask(SIG_BLOCK, &t, nullptr);
+    sigemptyset(&t);
+    sigaddset(&t, SIGTERM);
+    sigprocmask(SIG_BLOCK, &t, nullptr);
 }
 #endif
 
@@ -105,14 +107,20 @@ private Q_SLOTS:
         for (int n = 0; n < qx::kRuntimeFolderNames && setting.endsWith("blocked"); ++n) {
             const QByteArray taken = QFile::encodeName(tmp.path()) + "/qx-7alt-" + QByteArray::number(::getuid()) +
                                      (n ? "-" + QByteArray::number(n) : "");
-            ::mkdir(taken, 0777), ::chmod(taken, 0777);
+            ::mkdir(taken, 0777);
+            ::chmod(taken, 0777);
         }
         ::chmod(QFile::encodeName(session.path()), 0700);
 #endif
-        if (setting.endsWith("blocked"))
-            env.insert("TMPDIR", tmp.path()), env.insert("XDG_RUNTIME_DIR", ""), firstEnv = env;
-        if (setting.endsWith("no runtime variable")) // the panel's session folder, not told to the second start
-            firstEnv.insert("XDG_RUNTIME_DIR", session.path()), env.remove("XDG_RUNTIME_DIR");
+        if (setting.endsWith("blocked")) {
+            env.insert("TMPDIR", tmp.path());
+            env.insert("XDG_RUNTIME_DIR", "");
+            firstEnv = env;
+        }
+        if (setting.endsWith("no runtime variable")) { // the panel's session folder, not told to the second start
+            firstEnv.insert("XDG_RUNTIME_DIR", session.path());
+            env.remove("XDG_RUNTIME_DIR");
+        }
         if (setting == "port 150") {
             QVERIFY(qxtest::WriteFile(app.ini, ";x\r\nCom Port=150\r\n"));
             QVERIFY(!emu.openPty(app.dir.file("com100")).isEmpty());

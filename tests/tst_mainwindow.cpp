@@ -116,7 +116,8 @@ private Q_SLOTS:
         presets->setCurrentRow(4);
         edit->clear();
         edit->insert("Stu\ndio" + QString(32768, 'o'));
-        presets->setCurrentRow(0), presets->setCurrentRow(4);
+        presets->setCurrentRow(0);
+        presets->setCurrentRow(4);
         const QString name = "Stu dio" + QString(32768, 'o');
         QCOMPARE(presets->item(4)->text() + '|' + Caption(rig.find("cmdPRESET", 5)), "preset5: " + name + "|preset_5");
         QCOMPARE(s.PresetName[5], name);
