@@ -111,6 +111,7 @@ private Q_SLOTS:
         if (request.kind == RequestKind::Load && request.bank == 3) {
             QCOMPARE(c.emu.bank(2).complete, outcome.done());
             QCOMPARE(c.core.state.settings.BankFileLoaded[3], outcome.done() ? "pic.bmp" : "");
+            QCOMPARE(c.emu.bank(0).complete || c.emu.bank(1).complete || c.emu.bank(3).complete, false);
         }
     }
 
