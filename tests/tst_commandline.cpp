@@ -21,9 +21,13 @@ class TestCommandLine : public QObject {
         };
         add(!r.LoadFileRequest.isEmpty(), "file=" + r.LoadFileRequest);
         add(r.LoadBankRequest != 0, QString("bank=%1").arg(r.LoadBankRequest));
-        add(r.CommandRequested, "cmd=" + r.CommandRequest), add(r.ExitRequest, "exit"), add(r.HelpRequest, "help");
-        add(!r.ConfigPathOverride.isEmpty(), "config=" + r.ConfigPathOverride), add(r.UsageRequest, "usage");
-        add(r.VersionRequest, "version"), add(r.Unattended, "unattended");
+        add(r.CommandRequested, "cmd=" + r.CommandRequest);
+        add(r.ExitRequest, "exit");
+        add(r.HelpRequest, "help");
+        add(!r.ConfigPathOverride.isEmpty(), "config=" + r.ConfigPathOverride);
+        add(r.UsageRequest, "usage");
+        add(r.VersionRequest, "version");
+        add(r.Unattended, "unattended");
         add(r.QuestionWait >= 0, QString("wait=%1").arg(r.QuestionWait));
         return p.join('|');
     }

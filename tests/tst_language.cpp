@@ -87,7 +87,11 @@ class TestLanguage : public QObject {
     std::unique_ptr<QTemporaryDir> m_dir; // the program folder
 
 private slots:
-    void cleanup() { seams().programFolder.clear(), seams().sharedFolder.clear(); }
+    void cleanup()
+    {
+        seams().programFolder.clear();
+        seams().sharedFolder.clear();
+    }
 
     void init()
     {

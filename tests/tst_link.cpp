@@ -122,7 +122,9 @@ private Q_SLOTS:
         QFETCH(QString, prefix);
         QFETCH(QString, reply);
         qx7emu::Options o;
-        o.noise = device.section(' ', 1).toInt(), o.fragment = device == "fragment", o.silent = device == "silent";
+        o.noise = device.section(' ', 1).toInt();
+        o.fragment = device == "fragment";
+        o.silent = device == "silent";
         Device d(o);
         QVERIFY(d.connected);
         d.rig.log.setShowLog(true);
@@ -347,7 +349,8 @@ private Q_SLOTS:
     void logListClearedAtItsLimit()
     {
         CommLog log;
-        log.setShowLog(true), log.setFeedToList(true);
+        log.setShowLog(true);
+        log.setFeedToList(true);
         for (int i = 1; i <= CommLog::kListLimit; ++i)
             log.LogLine(QString::number(i), CommLog::Sent);
         QCOMPARE(log.entries().size(), CommLog::kListLimit);

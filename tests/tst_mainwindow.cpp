@@ -259,6 +259,13 @@ private Q_SLOTS:
         MainWindow &w = rig.start();
         QVERIFY(w.width() > designWidth && !rig.control("lstLOG")->isHidden());
         QCOMPARE(w.width() - 7, rig.control("lstLOG")->geometry().right() + 1); // the pages' margin
+        auto *list = rig.control<QListWidget>("lstLOG"); // drawn from half a device pixel on, as at scale 1.5
+        QImage half((list->size() + QSize(1, 1)) * 1.5, QImage::Format_ARGB32);
+        half.setDevicePixelRatio(1.5);
+        list->render(&half, QPoint(1, 1));
+        for (const QPoint at : {QPoint(2, 100), QPoint(100, 2), QPoint(half.width() - 1, 100), // its last pixels
+                                QPoint(100, half.height() - 1)})
+            QCOMPARE(half.pixel(at), list->grab().toImage().pixel(0, 100)); // the frame's line on every edge
         rig.click("chkLOGLIST");
         {
             const DeviceSession::Lease lease = rig.core->session.lease();

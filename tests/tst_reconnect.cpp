@@ -96,7 +96,8 @@ private Q_SLOTS:
     {
         qx7emu::Emulator emu;
         AppState state;
-        state.settings.ComPort = 0, state.settings.TcpSettings = "127.0.0.1:";
+        state.settings.ComPort = 0;
+        state.settings.TcpSettings = "127.0.0.1:";
         CommLog log;
         log.setShowLog(true);
         DeviceSession session(state.settings, log);
@@ -174,7 +175,8 @@ private Q_SLOTS:
         DeviceSession session(state.settings, log);
         session.monitor().setRetryBase(2000);
         QSignalSpy failed(&std::as_const(session).exchange().link(), &DeviceLink::connectFailed);
-        state.settings.ComPort = 0, state.settings.TcpSettings = "127.0.0.1:" + QString::number(emu.listenTcp());
+        state.settings.ComPort = 0;
+        state.settings.TcpSettings = "127.0.0.1:" + QString::number(emu.listenTcp());
         QCOMPARE(session.open(), LinkOpenResult::Opened);
         QVERIFY(failed.wait(DeviceLink::kConnectTimeoutMs + 5000));
         QCOMPARE(failed.at(0).at(0).toString(), QString("no answer"));

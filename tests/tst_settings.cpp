@@ -58,7 +58,11 @@ private slots:
         // Values a load must reset, and a name it must keep unless a value is stored.
         m_state = AppState();
         Settings &s = m_state.settings;
-        s.Tongue = "ZZ", s.MainX = 77, s.ComPort = 9, s.ShowLog = true, s.LabelIn[1] = "Kept";
+        s.Tongue = "ZZ";
+        s.MainX = 77;
+        s.ComPort = 9;
+        s.ShowLog = true;
+        s.LabelIn[1] = "Kept";
     }
     void cleanup()
     {
@@ -73,9 +77,14 @@ private slots:
         s.LabelIn[1].clear();
         s.LabelWin[4] = "A = B\r\nC"; // a line break would shift every later line
         FillDefaultNames(s, kPresetDesignCaption, "Bank");
-        s.Tongue = "DE", s.MainX = 1200, s.MainY = -45, s.ComPort = 0;
-        s.ComPortSettings = "9600,n,8,1", s.TcpSettings = "127.0.0.1:5000";
-        s.FolderSelected = "/pics", s.BankFileLoaded[3] = "c:\\pics\\a.bmp";
+        s.Tongue = "DE";
+        s.MainX = 1200;
+        s.MainY = -45;
+        s.ComPort = 0;
+        s.ComPortSettings = "9600,n,8,1";
+        s.TcpSettings = "127.0.0.1:5000";
+        s.FolderSelected = "/pics";
+        s.BankFileLoaded[3] = "c:\\pics\\a.bmp";
         SaveSettings(m_state.settings, m_state.cmd.ConfigPathOverride);
 
         QCOMPARE(qxtest::ReadFile(inDir("startup.ini")), kStartupHead + "Tongue=DE\r\nMainX= 1200 \r\nMainY=-45 \r\n");
@@ -131,7 +140,8 @@ private slots:
         const auto saved = [](const char *tag, const QByteArray &stored, const char *name, const char *renamed,
                               const QByteArray &written, const char *codec = "") {
             Settings form;
-            form.FolderSelected = "/pics", form.LabelIn[1] = "@";
+            form.FolderSelected = "/pics";
+            form.LabelIn[1] = "@";
             const auto withName = [&](const QByteArray &bytes) {
                 const QByteArray file = MainConfigBytes(form).replace("@", bytes);
                 QStringEncoder to(codec, QStringEncoder::Flag::WriteBom);

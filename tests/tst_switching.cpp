@@ -33,8 +33,10 @@ MainWindow &startOn(WindowRig &rig, const DeviceState &device, const Readings &r
     MainWindow &w = rig.start();
     if (!rig.connected())
         qFatal("no connection");
-    if (switching)
-        rig.click("labSWITCH"), rig.emu.clearReceived();
+    if (switching) {
+        rig.click("labSWITCH");
+        rig.emu.clearReceived();
+    }
     return w;
 }
 
@@ -108,10 +110,14 @@ private Q_SLOTS:
         WindowRig rig;
         MainWindow &w = startOn(rig, state, readings);
         // The names and the language's words the page shows (a stray mark on a button is cleared).
-        rig.core->state.msg.set(11, "Direct"), rig.core->state.msg.set(12, "Fenster");
+        rig.core->state.msg.set(11, "Direct");
+        rig.core->state.msg.set(12, "Fenster");
         Settings &s = rig.core->state.settings;
-        s.LabelWin[3] = "Stage", s.LabelIn[5] = "", s.BankName[2] = "Logo";
-        s.BankFileLoaded[2] = "picture2.bmp", s.BankFileLoaded[4] = "picture4.bmp";
+        s.LabelWin[3] = "Stage";
+        s.LabelIn[5] = "";
+        s.BankName[2] = "Logo";
+        s.BankFileLoaded[2] = "picture2.bmp";
+        s.BankFileLoaded[4] = "picture4.bmp";
         SetBackColor(rig.control("optWIN1INP", 61), QColor(128, 128, 128));
         w.switching().CaptionFrames();
         // Other selections, grayed boxes and a locked page: the read-back replaces them all.

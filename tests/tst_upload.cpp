@@ -159,7 +159,8 @@ private Q_SLOTS:
         options.logFile = dir.filePath(QStringLiteral("emulator.log"));
         Device dev(options);
         QVERIFY(dev.connected);
-        dev.rig.log.setShowLog(true), dev.rig.log.setFeedToList(true);
+        dev.rig.log.setShowLog(true);
+        dev.rig.log.setFeedToList(true);
         // Shortened, but real, pauses; an unanswered announcement then waits out its polls at once, and so
         // does a device that will not answer or an acknowledgement that will not come (it need not last 16 s).
         qint64 heldAtPause = 0; // what was sent has left before each pause

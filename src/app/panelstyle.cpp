@@ -2,6 +2,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QImage>
 #include <QPainter>
 #include <QStyleOption>
 #include <QWidget>
@@ -108,9 +109,12 @@ void PanelStyle::drawPrimitive(PrimitiveElement element, const QStyleOption *opt
         painter->restore();
         return;
     }
-    QProxyStyle::drawPrimitive(element, option, painter, widget);
+    // A list's frame keeps its lines where its edges fall on half a device pixel.
+    const bool list = qobject_cast<const QAbstractItemView *>(widget);
+    if (element != PE_Frame || !list || !drawOnWholePixels(element, option, painter, widget))
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
     // A list shows its focus on its frame, also when it has no current entry.
-    if (element == PE_Frame && (option->state & State_HasFocus) && qobject_cast<const QAbstractItemView *>(widget)) {
+    if (element == PE_Frame && (option->state & State_HasFocus) && list) {
         const int width = ScaledPixels(2, widget);
         painter->save();
         painter->setPen(QPen(option->palette.color(QPalette::Highlight), width));
@@ -118,6 +122,30 @@ void PanelStyle::drawPrimitive(PrimitiveElement element, const QStyleOption *opt
         painter->drawRect(QRectF(option->rect).adjusted(width / 2.0, width / 2.0, -width / 2.0, -width / 2.0));
         painter->restore();
     }
+}
+
+bool PanelStyle::drawOnWholePixels(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                                   const QWidget *widget) const
+{
+    const QRectF device = painter->deviceTransform().mapRect(QRectF(option->rect));
+    const auto pixel = [](qreal edge) { return int(std::floor(edge + 0.5)); }; // as the widget's clip rounds
+    const QRect covered(QPoint(pixel(device.left()), pixel(device.top())),
+                        QPoint(pixel(device.right()) - 1, pixel(device.bottom()) - 1));
+    if (QRectF(covered) == device || covered.isEmpty())
+        return false;
+    QImage image(covered.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QStyleOptionFrame onImage;
+    if (const auto *frame = qstyleoption_cast<const QStyleOptionFrame *>(option))
+        onImage = *frame;
+    else
+        static_cast<QStyleOption &>(onImage) = *option;
+    onImage.rect = image.rect();
+    QPainter imagePainter(&image);
+    QProxyStyle::drawPrimitive(element, &onImage, &imagePainter, widget);
+    imagePainter.end();
+    painter->drawImage(painter->deviceTransform().inverted().mapRect(QRectF(covered)), image);
+    return true;
 }
 
 void PanelStyle::drawComplexControl(ComplexControl control, const QStyleOptionComplex *option, QPainter *painter,

@@ -28,6 +28,14 @@ public:
     // drawn smaller, whole.
     void drawItemText(QPainter *painter, const QRect &rect, int flags, const QPalette &palette, bool enabled,
                       const QString &text, QPalette::ColorRole role) const override;
+
+private:
+    // At a fractional device pixel ratio (1.5) a control's edge can fall on half a device pixel, and the base
+    // style drew that edge's line on the pixel outside the control's clip, or under its contents: a list lost
+    // its top or left line there, its right one under its entries. The primitive is drawn 1:1 on the outermost
+    // pixels the control covers instead; false where its edges lie on whole pixels (at 1 and 2 always).
+    bool drawOnWholePixels(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                           const QWidget *widget) const;
 };
 
 // Makes PanelStyle the application's style (once), over the style in use.

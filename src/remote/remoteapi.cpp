@@ -578,12 +578,19 @@ RemoteState ToldAfter(const RemoteState &told, const RemoteState &now)
 {
     RemoteState out = now;
     const auto keep = [](const RemoteState::Window &was, RemoteState::Window &w) {
-        if (!w.known)
-            w.known = was.known, w.input = was.input, w.bank = was.bank;
-        if (!w.enabledKnown)
-            w.enabledKnown = was.enabledKnown, w.enabled = was.enabled;
-        if (!w.fullscreenKnown)
-            w.fullscreenKnown = was.fullscreenKnown, w.fullscreen = was.fullscreen;
+        if (!w.known) {
+            w.known = was.known;
+            w.input = was.input;
+            w.bank = was.bank;
+        }
+        if (!w.enabledKnown) {
+            w.enabledKnown = was.enabledKnown;
+            w.enabled = was.enabled;
+        }
+        if (!w.fullscreenKnown) {
+            w.fullscreenKnown = was.fullscreenKnown;
+            w.fullscreen = was.fullscreen;
+        }
     };
     for (size_t w = 0; w < out.windows.size(); ++w)
         keep(told.windows[w], out.windows[w]);
