@@ -16,12 +16,9 @@
 #include <unistd.h>
 #endif
 
-namespace {
+using qxtest::ReadFile;
 
-QByteArray read(const QString &path)
-{
-    return qxtest::ReadFile(path);
-}
+namespace {
 
 // A copy of the program in a temporary program folder (its serial ports lead nowhere); with a port, its settings
 // file points it at 127.0.0.1:port.
@@ -30,12 +27,9 @@ struct Installed {
     {
         QFile::copy(QX_BIN_DIR "/qx-7alt", program);
         QFile::setPermissions(program, QFile::permissions(QX_BIN_DIR "/qx-7alt"));
-        QFile file(ini);
-        if (port != 0 && file.open(QIODevice::WriteOnly))
-            for (const QByteArray &l :
-                 QList<QByteArray>{";x", "Com Port=0", "x", "TCP Settings=127.0.0.1:" + QByteArray::number(port)} +
-                     more)
-                file.write(l + "\r\n");
+        const QList<QByteArray> lines{";x", "Com Port=0", "x", "TCP Settings=127.0.0.1:" + QByteArray::number(port)};
+        if (port != 0)
+            qxtest::WriteFile(ini, (lines + more).join("\r\n") + "\r\n");
     }
     qxtest::TempProgramFolder dir;
     const QString program = dir.file("qx-7alt"), ini = dir.file("QX-7alt.ini");
@@ -45,7 +39,9 @@ struct Installed {
 void blockTerm()
 {
     sigset_t t;
-    sigemptyset(&t), sigaddset(&t, SIGTERM), sigprocmask(SIG_BLOCK, &t, nullptr);
+    sigemptyset(&t);
+    sigaddset(&t, SIGTERM);
+    sigprocmask(SIG_BLOCK, &t, nullptr);
 }
 #endif
 
@@ -111,24 +107,27 @@ private Q_SLOTS:
         for (int n = 0; n < qx::kRuntimeFolderNames && setting.endsWith("blocked"); ++n) {
             const QByteArray taken = QFile::encodeName(tmp.path()) + "/qx-7alt-" + QByteArray::number(::getuid()) +
                                      (n ? "-" + QByteArray::number(n) : "");
-            ::mkdir(taken, 0777), ::chmod(taken, 0777);
+            ::mkdir(taken, 0777);
+            ::chmod(taken, 0777);
         }
         ::chmod(QFile::encodeName(session.path()), 0700);
 #endif
-        if (setting.endsWith("blocked"))
-            env.insert("TMPDIR", tmp.path()), env.insert("XDG_RUNTIME_DIR", ""), firstEnv = env;
-        if (setting.endsWith("no runtime variable")) // the panel's session folder, not told to the second start
-            firstEnv.insert("XDG_RUNTIME_DIR", session.path()), env.remove("XDG_RUNTIME_DIR");
+        if (setting.endsWith("blocked")) {
+            env.insert("TMPDIR", tmp.path());
+            env.insert("XDG_RUNTIME_DIR", "");
+            firstEnv = env;
+        }
+        if (setting.endsWith("no runtime variable")) { // the panel's session folder, not told to the second start
+            firstEnv.insert("XDG_RUNTIME_DIR", session.path());
+            env.remove("XDG_RUNTIME_DIR");
+        }
         if (setting == "port 150") {
-            QFile ini(app.ini);
-            QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write(";x\r\nCom Port=150\r\n"));
+            QVERIFY(qxtest::WriteFile(app.ini, ";x\r\nCom Port=150\r\n"));
             QVERIFY(!emu.openPty(app.dir.file("com100")).isEmpty());
         }
-        if (setting.endsWith("other config")) {
-            QFile ini(app.dir.file("other.ini"));
-            QVERIFY(ini.open(QIODevice::WriteOnly));
-            ini.write(";x\r\nCom Port=0\r\nx\r\nTCP Settings=127.0.0.1:" + QByteArray::number(other.listenTcp()));
-        }
+        if (setting.endsWith("other config"))
+            QVERIFY(qxtest::WriteFile(app.dir.file("other.ini"), ";x\r\nCom Port=0\r\nx\r\nTCP Settings=127.0.0.1:" +
+                                                                     QByteArray::number(other.listenTcp())));
         if (running) {
             QVERIFY(!emu.openPty(app.dir.file("com1")).isEmpty());
             const QString name = qx::InstanceName(app.dir.path());
@@ -146,7 +145,7 @@ private Q_SLOTS:
                                          (said += first.readAllStandardError()).contains("No private folder"),
                                      15000);
         }
-        const QByteArray before = read(app.ini);
+        const QByteArray before = ReadFile(app.ini);
         QProcess p;
         if (setting.endsWith("no display")) {
             for (const char *v : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY"})
@@ -174,7 +173,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(device.received().size(), int(!sent.isEmpty()), 10000);
         QCOMPARE(device.received().value(0).raw, sent);
         QVERIFY(emu.received().size() + other.received().size() == int(!sent.isEmpty()));
-        QVERIFY(!QFile::exists(app.dir.file("startup.ini")) && read(app.ini) == before);
+        QVERIFY(!QFile::exists(app.dir.file("startup.ini")) && ReadFile(app.ini) == before);
         first.terminate();
         QVERIFY(!running || first.waitForFinished(15000));
     }
@@ -206,7 +205,7 @@ private Q_SLOTS:
         o.logFile = logDir.filePath("emulator.log");
         qx7emu::Emulator emu(o);
         Installed app(emu.listenTcp(), QList<QByteArray>(36) << "Bank File Loaded1=old.bmp");
-        const QByteArray startupBefore = read(app.dir.file("startup.ini")), configBefore = read(app.ini);
+        const QByteArray startupBefore = ReadFile(app.dir.file("startup.ini")), configBefore = ReadFile(app.ini);
         QImage picture(720, 576, QImage::Format_RGB32);
         picture.fill(Qt::darkCyan);
         QVERIFY(picture.save(app.dir.file("pic.bmp")));
@@ -221,7 +220,7 @@ private Q_SLOTS:
                                  ? QStringList{"/f:pic.bmp", "/e"}
                                  : QStringList{moment == "warning" ? "/f:missing.bmp" : "/f:pic.bmp"});
         QTRY_VERIFY_WITH_TIMEOUT(moment == "start" || moment == "command" ? p.waitForStarted()
-                                 : moment == "warning" ? read(o.logFile).contains("tcp connection from")
+                                 : moment == "warning" ? ReadFile(o.logFile).contains("tcp connection from")
                                  : moment == "version" ? emu.commands().contains("#VERSION?")
                                                        : emu.packetsReceived() >= 5,
                                  30000);
@@ -230,14 +229,16 @@ private Q_SLOTS:
         QVERIFY(p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit);
         QFETCH(int, status);
         QVERIFY(status < 0 ? p.exitCode() != 0 : p.exitCode() == status);
-        QCOMPARE(p.readAllStandardError().contains("The program is ending"), p.exitCode() == 1); // never silent
+        const QByteArray told = p.readAllStandardError();
+        QCOMPARE(told.contains("The program is ending"), p.exitCode() == 1);  // never silent
+        QVERIFY2(!told.contains("No reply from the QX-7"), told.constData()); // cut short, nothing failed
         QFETCH(QByteArray, bankRecord);
         if (bankRecord.isEmpty()) {
-            QVERIFY(read(app.dir.file("startup.ini")) == startupBefore && read(app.ini) == configBefore);
+            QVERIFY(ReadFile(app.dir.file("startup.ini")) == startupBefore && ReadFile(app.ini) == configBefore);
         } else {
-            QVERIFY(read(app.dir.file("startup.ini")).contains("\r\nTongue=EN\r\nMainX="));
-            QCOMPARE(read(app.ini).count("\r\n"), 50);
-            QCOMPARE(read(app.ini).split('\n').value(40).trimmed(), bankRecord);
+            QVERIFY(ReadFile(app.dir.file("startup.ini")).contains("\r\nTongue=EN\r\nMainX="));
+            QCOMPARE(ReadFile(app.ini).count("\r\n"), 50);
+            QCOMPARE(ReadFile(app.ini).split('\n').value(40).trimmed(), bankRecord);
         }
         QVERIFY(emu.packetsReceived() < 5761); // the pauses on the wire: tst_upload
     }

@@ -69,17 +69,10 @@ private slots:
 
         // The device starts as [1 3 0][0 7 2][1 2 0][0 15 4], background bank 3, full screen on.
         cmd("unknown command", "#FOO\r");
-        cmd("version with text", "#VERSION? 2\r");
-        cmd("read input of window 4", "#Y 1,300,4\r");
-        cmd("read without window", "#Y 1,300\r");
-        cmd("access 2", "#Y 2,300,1\r");
-        cmd("unknown parameter", "#Y 1,999,0\r");
-        cmd("338 is not written", "#Y 0,338,1,0\r");
         cmd("input 16 refused", "#Y 0,300,16,2\r", "#Y 1,300,2\r", "~01@Y 1,300,2,2");
         cmd("input of window 4 refused", "#Y 0,300,5,4\r", "#Y 1,300,3\r", "~01@Y 1,300,15,3");
         cmd("bank 5 refused", "#Y 0,337,5,4\r", "#Y 1,338,4\r", "~01@Y 1,338,3,4");
         cmd("preset 0", "#PRST-RCL 0\r\n");
-        cmd("image below header size", bytes("#LDIM 7,0\r\n\0"));
         cmd("bank index 4", bytes("#LDIM 12,4\r\n\0"));
         cmd("overlong command", "#Y " + QByteArray(300, '1') + '\r');
 

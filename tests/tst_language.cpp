@@ -112,9 +112,8 @@ private slots:
             "CHAPTER=frmTEST|caption=Fenster| NAME =  cmdLOAD |caption=Laden|ToolTip=a=b|tAG=t",
             "frmTEST.caption=Fenster|cmdLOAD.caption=Laden|cmdLOAD.tooltip=a=b|cmdLOAD.tag=t");
         row("names and chapters are exact",
-            "Chapter=frmTEST|Name=cmdload|Caption=X|Chapter=frmtest|Name=cmdLOAD|Caption=Y|Chapter=frmOTHER|Name="
-            "chkLOG|"
-            "Caption=Z",
+            "Chapter=frmTEST|Name=cmdload|Caption=X|Chapter=frmtest|Name=cmdLOAD|Caption=Y|"
+            "Chapter=frmOTHER|Name=chkLOG|Caption=Z",
             "");
         row("first record wins, later line within it",
             "Chapter=frmTEST|Name=optBANK|Caption=X|Caption=All|Name=optBANK 2|Caption=Two",

@@ -58,13 +58,12 @@ private Q_SLOTS:
         QVERIFY(rig.result.exitNow && rig.result.status == 2);
         QCOMPARE(rig.seams.modals.value(0).mid(1, 1), QStringList{"Image file is of wrong format:\r\nhuge.bmp"});
         QVERIFY(rig.seams.modals[0].value(2).startsWith(QStringLiteral("Command line options for QX-7alt")));
-        QVERIFY(!rig.emu.waitForCommands(1, 100) && !rig.emu.bank(1).complete);
     }
 
     // The operator's load locks the window while it runs and gives it back after; it records the file for the
     // bank only when the whole picture went out. Stopped (second click, answered OK), closed or cut off by the
-    // device after 100 packets, nothing more is sent; closed, the shutdown ran once and the saved file claims
-    // nothing for the bank.
+    // device after 100 packets, the bank stays incomplete (nothing is sent after a stop: tst_upload); closed, the
+    // shutdown ran once and the saved file claims nothing for the bank.
     void operatorLoad_data()
     {
         QTest::addColumn<QString>("stop");
@@ -141,9 +140,6 @@ private Q_SLOTS:
         }
         QCOMPARE(rig.seams.boxes.value(1).second,
                  stop == "close" ? QString() : MessageTable::defaultText(stop == "button" ? 8 : 4));
-        const int packets = rig.emu.packetsReceived();
-        QTest::qWait(100); // nothing may come after the stop
-        QCOMPARE(rig.emu.packetsReceived(), packets);
         QVERIFY(!rig.emu.bank(2).complete);
         QCOMPARE(rig.seams.exits, stop == "close" ? QList<int>{0} : QList<int>());
         if (stop == "close")

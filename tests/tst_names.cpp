@@ -18,21 +18,17 @@ private slots:
         QTest::addColumn<QString>("entryText"); // as the list shows it
         QTest::addColumn<int>("bankButton");
         const int in = int(NameList::InputsAndWindows), pr = int(NameList::PresetsAndBanks);
-        QTest::newRow("window 1 default") << in << 16 << "-"
-                                          << "win1: Window 1" << -1;
-        QTest::newRow("bank 4 default: the language's word") << pr << 19 << "-"
-                                                             << "bank4: Banque 4" << 3;
-        QTest::newRow("input 5 cleared") << in << 4 << ""
-                                         << "input5: " << -1;
-        QTest::newRow("preset 1") << pr << 0 << "Day"
-                                  << "preset1: Day" << -1;
-        QTest::newRow("bank 2 (entry 17)") << pr << 17 << " x "
-                                           << "bank2:  x " << 1;
+        const auto row = [](const char *tag, int list, int entry, const char *text, const char *shown, int bank) {
+            QTest::newRow(tag) << list << entry << QString(text) << QString(shown) << bank;
+        };
+        row("window 1 default", in, 16, "-", "win1: Window 1", -1);
+        row("bank 4 default: the language's word", pr, 19, "-", "bank4: Banque 4", 3);
+        row("input 5 cleared", in, 4, "", "input5: ", -1);
+        row("preset 1", pr, 0, "Day", "preset1: Day", -1);
+        row("bank 2 (entry 17)", pr, 17, " x ", "bank2:  x ", 1);
         // An edit while no entry is selected (or one past the list) changes no name, not even the unused slot 0.
-        QTest::newRow("no entry") << in << -1 << "x"
-                                  << "" << -1;
-        QTest::newRow("past the list") << pr << int(kNameEntryCount) << "x"
-                                       << "" << -1;
+        row("no entry", in, -1, "x", "", -1);
+        row("past the list", pr, int(kNameEntryCount), "x", "", -1);
     }
     void entries()
     {

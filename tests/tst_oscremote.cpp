@@ -248,7 +248,9 @@ private Q_SLOTS:
             QVERIFY(::mkfifo(name, 0600) == 0);
             writer = std::thread([name] {
                 const int fd = ::open(name, O_RDWR);
-                ::usleep(200000), ::write(fd, "Enabled=1\n", 10), ::close(fd);
+                ::usleep(200000);
+                ::write(fd, "Enabled=1\n", 10);
+                ::close(fd);
             });
         } else {
             QVERIFY(WriteFile(path, bytes));

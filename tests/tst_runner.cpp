@@ -92,7 +92,8 @@ private Q_SLOTS:
             QTimer::singleShot(300, &c.runner, [&c] { c.runner.stop(); });
         }
         c.core.state.settings.ShowLog = true; // a load starts the shown log's list afresh
-        c.core.log.setShowLog(true), c.core.log.setFeedToList(true);
+        c.core.log.setShowLog(true);
+        c.core.log.setFeedToList(true);
         c.core.log.LogLine(QStringLiteral("before"), CommLog::Sent);
         QSignalSpy done(&c.core.runner, &RequestRunner::finished);
         QSignalSpy recalled(&c.core.runner, &RequestRunner::presetRecalled);
@@ -183,8 +184,10 @@ private Q_SLOTS:
             QVERIFY(!c.core.runner.switchState().known);
             QTest::qWait(200);
         }
-        if (event == "late")
-            QTest::qWait(1000), c.core.readBack.watch(&watcher);
+        if (event == "late") {
+            QTest::qWait(1000);
+            c.core.readBack.watch(&watcher);
+        }
         QTest::qWait(ReadBackScheduler::kSettleMs + 300);
         QTRY_COMPARE(c.emu.commands().count("# "), readBacks);
         QTRY_COMPARE(c.core.runner.switchState().known, readBacks > 0);
@@ -419,8 +422,12 @@ private Q_SLOTS:
         QFETCH(bool, mine);
         QTemporaryDir dir, tmp;
         const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR"), temp = qgetenv("TMPDIR");
-        const auto restore = qScopeGuard([&] { qputenv("XDG_RUNTIME_DIR", runtime), qputenv("TMPDIR", temp); });
-        qputenv("XDG_RUNTIME_DIR", ""), qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+        const auto restore = qScopeGuard([&] {
+            qputenv("XDG_RUNTIME_DIR", runtime);
+            qputenv("TMPDIR", temp);
+        });
+        qputenv("XDG_RUNTIME_DIR", "");
+        qputenv("TMPDIR", QFile::encodeName(tmp.path()));
         if (kind == "taken") {
             // The names as other users and scripts see them: a change of any name fails here.
             const auto name = [&tmp](int n) {
@@ -428,9 +435,11 @@ private Q_SLOTS:
                                     (n ? QStringLiteral("-%1").arg(n) : QString()));
             };
             const auto taken = [&name](int n) {
-                ::mkdir(QFile::encodeName(name(n)), 0777), ::chmod(QFile::encodeName(name(n)), 0777);
+                ::mkdir(QFile::encodeName(name(n)), 0777);
+                ::chmod(QFile::encodeName(name(n)), 0777);
             };
-            taken(0), taken(1);
+            taken(0);
+            taken(1);
             QCOMPARE(PrivateRuntimeFolder(), name(2));
             QFile(name(2) + "/s.lock").open(QIODevice::WriteOnly);
             ::rmdir(QFile::encodeName(name(0)));
@@ -447,8 +456,8 @@ private Q_SLOTS:
         ::chmod(QFile::encodeName(dir.filePath("t")), 0700);
         if (kind == "link")
             QFile::link(dir.filePath("t"), path);
-        else
-            QDir().mkdir(path), ::chmod(QFile::encodeName(path), kind == "other" ? 0700 : kind.toUInt(nullptr, 8));
+        else if (QDir().mkdir(path))
+            ::chmod(QFile::encodeName(path), kind == "other" ? 0700 : kind.toUInt(nullptr, 8));
         if (kind == "other")
             QVERIFY(::chown(QFile::encodeName(path), 65534, 65534) == 0);
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(path));

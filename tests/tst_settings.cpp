@@ -150,25 +150,15 @@ private slots:
             QTest::newRow(tag) << "QX-7alt.ini" << withName(stored) << "LabelIn:1" << QString(name) << QString(renamed)
                                << withName(written);
         };
-        const QByteArray suedUtf8("Kamera S\xC3\xBC"
-                                  "d"),
-            high1252("\x80\x81\x9F");
+        const QByteArray suedUtf8("Kamera S\303\274d"), high1252("\x80\x81\x9F"); // octal: 'd' ends no escape
         saved("windows-1252 0x80-0x9F", high1252, "€\u0081Ÿ", "", high1252);
         saved("windows-1252 that would read back as utf-8", "\xC3\xA9\xFC", "Ã©ü", "Ã©", "\xC3\x83\xC2\xA9");
         saved("utf-8 mark kept", suedUtf8, "Kamera Süd", "", suedUtf8, "UTF-8");
         saved("utf-16 with mark", suedUtf8, "Kamera Süd", "Ω", "\xCE\xA9", "UTF-16LE");
         // NUL bytes are left out before decoding, even inside a character, and the save writes the file without them.
         const auto nul = [](const char *bytes, int size) { return QByteArray(bytes, size); };
-        saved("nul inside a utf-8 character",
-              nul("Kamera S\xC3\0\xBC"
-                  "d",
-                  12),
-              "Kamera Süd", "", suedUtf8);
-        saved("utf-16 with mark and nul",
-              nul("Kamera\0 S\xC3\xBC"
-                  "d",
-                  12),
-              "Kamera Süd", "", suedUtf8, "UTF-16LE");
+        saved("nul inside a utf-8 character", nul("Kamera S\303\0\274d", 12), "Kamera Süd", "", suedUtf8);
+        saved("utf-16 with mark and nul", nul("Kamera\0 S\303\274d", 12), "Kamera Süd", "", suedUtf8, "UTF-16LE");
         // Control bytes besides the NULs: binary, nothing read, never written over.
         saved("binary: left alone", nul("\x01\0\x02", 3), "Kept", "Nord", nul("\x01\0\x02", 3));
     }
