@@ -390,30 +390,27 @@ private Q_SLOTS:
         QTest::addColumn<int>("status"); // 0: closed unanswered
         const QByteArray host = " HTTP/1.1\r\nHost: 127.0.0.1\r\n", state = "GET /api/v1/state" + host + "\r\n";
         const QByteArray upload = "PUT /api/v1/bank/1" + host + "Content-Length: ", none;
-        QTest::newRow("answered, then closed when idle") << false << 0 << none << state << 200;
-        QTest::newRow("slow headers") << false << 0 << none << state.left(20) << 408;
+        const auto row = [](const char *name, int others, const QByteArray &theirs, const QByteArray &request,
+                            int status, bool allowOthers = false) {
+            QTest::newRow(name) << allowOthers << others << theirs << request << status;
+        };
+        const int all = HttpRemote::kMaxConnections;
+        row("answered, then closed when idle", 0, none, state, 200);
+        row("slow headers", 0, none, state.left(20), 408);
         // Its first window brings enough, the second nothing.
-        QTest::newRow("slow body") << false << 0 << none << upload + "100000\r\n\r\nBM" + QByteArray(30000, 'B') << 408;
+        row("slow body", 0, none, upload + "100000\r\n\r\nBM" + QByteArray(30000, 'B'), 408);
         // Refused on its head: the body it announces is never waited for.
-        QTest::newRow("an unknown route announcing a body")
-            << false << 0 << none << "POST /api/v1/reboot" + host + "Content-Length: 1000\r\n\r\n"
-            << 404;
-        QTest::newRow("JSON over 4 KiB") << false << 0 << none
-                                         << "POST /api/v1/preset/1" + host + "Content-Length: 5000\r\n\r\n"
-                                         << 413;
+        row("an unknown route announcing a body", 0, none,
+            "POST /api/v1/reboot" + host + "Content-Length: 1000\r\n\r\n", 404);
+        row("JSON over 4 KiB", 0, none, "POST /api/v1/preset/1" + host + "Content-Length: 5000\r\n\r\n", 413);
         // Refused on its headers: none of the 60 MiB it announces is held (checked below).
-        QTest::newRow("no token, a big body")
-            << true << 0 << none << upload + "62914560\r\n\r\n" + QByteArray(1 << 20, 'B') << 401;
-        QTest::newRow("a fourth upload at once")
-            << false << 3 << upload + "67108864\r\n\r\nBM" << upload + "67108864\r\n\r\nBM" << 503;
-        QTest::newRow("slots held by slow headers")
-            << false << HttpRemote::kMaxConnections << state.left(20) << state << 200;
-        QTest::newRow("slots held by idle connections")
-            << false << HttpRemote::kMaxConnections << state << state << 200;
+        row("no token, a big body", 0, none, upload + "62914560\r\n\r\n" + QByteArray(1 << 20, 'B'), 401, true);
+        row("a fourth upload at once", 3, upload + "67108864\r\n\r\nBM", upload + "67108864\r\n\r\nBM", 503);
+        row("slots held by slow headers", all, state.left(20), state, 200);
+        row("slots held by idle connections", all, state, state, 200);
         // A new connection keeps its slot until its first request: the newcomer is the one told.
-        QTest::newRow("slots held by new connections") << false << HttpRemote::kMaxConnections << none << state << 503;
-        QTest::newRow("slots held by bodies")
-            << false << HttpRemote::kMaxConnections << upload + "1000\r\n\r\nBM" << state << 503;
+        row("slots held by new connections", all, none, state, 503);
+        row("slots held by bodies", all, upload + "1000\r\n\r\nBM", state, 503);
     }
 
     void connections()
