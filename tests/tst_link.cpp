@@ -23,17 +23,6 @@ struct Device {
     bool connected = false;
 };
 
-template <typename F> qx7emu::Options options(F set)
-{
-    qx7emu::Options o;
-    set(o);
-    return o;
-}
-qx7emu::Options silentDevice()
-{
-    return options([](qx7emu::Options &o) { o.silent = true; });
-}
-
 // The application's link to a peer of the test's own that sends what it is given.
 struct Peer {
     Peer()
@@ -271,8 +260,9 @@ private Q_SLOTS:
         QFETCH(QString, version);
         QFETCH(bool, silent);
         QFETCH(int, verdict);
-        qx7emu::Options o = silent ? silentDevice() : qx7emu::Options();
+        qx7emu::Options o;
         o.version = version;
+        o.silent = silent;
         Device d(o);
         QVERIFY(d.connected);
         ScriptedSeams seams;
@@ -306,7 +296,9 @@ private Q_SLOTS:
     {
         // A device that sends lines faster than they are taken (the first is never taken): the newest text is
         // kept, the log says how much went, and once the flood is over the device's reply is taken again.
-        Device d(options([](qx7emu::Options &o) { o.flood = true; }));
+        qx7emu::Options o;
+        o.flood = true;
+        Device d(o);
         QVERIFY(d.connected);
         LinkRig &rig = d.rig;
         rig.log.setShowLog(true);
