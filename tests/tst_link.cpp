@@ -146,8 +146,8 @@ private Q_SLOTS:
         const QString choose =
             "\r\nChoose the serial port or TCP/IP under Communication settings on the Files and Setup "
             "page, then press Reconnect to QX-7.";
-        const QString comFail =
-            QStringLiteral("Com port open failure\r\ncom%1 \u2192 %2") + choose; // the entry's target
+        // The entry's target follows the arrow.
+        const QString comFail = QStringLiteral("Com port open failure\r\ncom%1 \u2192 %2") + choose;
         const int serial = int(LinkOpenResult::SerialFailed), tcp = int(LinkOpenResult::TcpFailed);
         QTest::newRow("serial through the com link") << 3 << "115200,o,8,1" << int(LinkOpenResult::Opened) << "";
         QTest::newRow("no such port") << 4 << "115200,n,8,1" << serial << comFail;
