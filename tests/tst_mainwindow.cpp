@@ -8,6 +8,7 @@
 #include "app/windowscaler.h"
 #include "language/messagetable.h"
 #include "remote/panelremote.h"
+#include "remote/remotepairing.h"
 #include "settings/settings.h"
 #include "util/seams.h"
 #include "windowrig.h"
@@ -148,6 +149,14 @@ private Q_SLOTS:
         Q_EMIT typed->editingFinished();
         QCOMPARE(QString::number(remote.control().port()) + '|' + typed->text(), free + '|' + free);
         QVERIFY(remote.control().listening());
+        // The pairing code with whole pixels a module (a smoothed one does not scan): its dark part, between the
+        // quiet zones of four modules, is a whole number of modules wide.
+        const QImage code = rig.control("imgREMOTEQR")->grab().toImage();
+        QRect dark;
+        for (int y = 0; y < code.height(); ++y)
+            for (int x = 0; x < code.width(); ++x)
+                dark |= qGray(code.pixel(x, y)) < 128 ? QRect(x, y, 1, 1) : QRect();
+        QCOMPARE(dark.width() % (QrCodeImage(remote.control().pairingLink()).width() - 8), 0);
         QVERIFY(rig.read("remote.ini").contains("Enabled=1\r\nPort=" + free.toLatin1() + "\r\n"));
         // The note names the address a tablet opens; a new token is saved and applied (the old pairing link goes).
         QVERIFY(rig.control<QLabel>("labREMOTENOTE")->text().contains("http://127.0.0.1:" + free + "/"));

@@ -97,6 +97,7 @@ private Q_SLOTS:
         // What the program sends itself is never answered: two panels naming each other stay quiet.
         row("an error", "/qx7/error", {{'s', "x"}}, none, "");
         row("full screen, as the feedback tells it", "/qx7/fullscreen", {i(1)}, none, "");
+        row("busy, as the feedback tells it", "/qx7/busy", {i(1)}, none, "");
         // The built-in bound: a datagram of 4 KiB is read, one of 4 KiB and 4 bytes is not.
         row("4 KiB", "/qx7/preset", {{'s', QString(4076, 'x')}}, none, "/qx7/error preset must be");
         row("over 4 KiB", "/qx7/preset", {{'s', QString(4080, 'x')}}, none, "");
@@ -227,7 +228,8 @@ private Q_SLOTS:
         row("100 KB by hand",
             "Enabled=1\r\nReadBackSeconds=2\r\nQuestionWaitSeconds=9\r\n" + token + QByteArray(100000, ';'), 0600,
             "stage.left.token.2024", "");
-        row("NUL byte", QByteArray("Enabled=1\r\n; a\0b\r\n", 17) + token, 0600, "stage.left.token.2024", "nul");
+        row("NUL byte, a wait over a minute", QByteArray("QuestionWaitSeconds=61\r\n; a\0b\r\n", 30) + token, 0600,
+            "stage.left.token.2024", "nul");
         row("UTF-16, readable by others", QByteArray("\xFF\xFET\0o\0k\0e\0n\0=\0a\0b\0c\0\r\0\n\0", 22), 0644, "abc",
             "others short");
         row("binary", QByteArray("Enabled=1\r\n\0\x01\x02", 14), 0600, "", "unreadable");
@@ -264,7 +266,7 @@ private Q_SLOTS:
                  << (s.unreadable.isEmpty() ? "" : "unreadable");
         QTEST(findings.join(' ').simplified(), "findings");
         QCOMPARE(s.token, token.isEmpty() ? s.token : token);
-        const bool timed = bytes.contains("Seconds");
+        const bool timed = bytes.contains("Seconds=9");
         QCOMPARE(QList<int>({s.readBackSeconds, s.questionWaitSeconds}), QList<int>({timed ? 2 : 0, timed ? 9 : 5}));
         // A FIFO is looked at, never opened.
         const auto now = [&path] { return QFileInfo(path).isFile() ? ReadFile(path) : QByteArray("fifo"); };

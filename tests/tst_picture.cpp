@@ -54,16 +54,17 @@ QVector<quint32> qtPixels(const QString &file)
     return CapturePixels(picture, picture.width() & ~1, picture.height());
 }
 
-// A progressive 8 x 8 grey JPEG of 64 x 14 = 896 scans, each sound: every coefficient comes in a first scan
-// of its top bit and 13 refinements of one bit. Both tables hold one code, "0", for symbol 0, the scans' data.
-QByteArray scanBomb()
+// A progressive 8 x 8 grey JPEG of 64 x `bits` scans (896 by default), each sound: every coefficient comes in a
+// first scan of its top bit and a refinement for each other bit. Both tables hold one code, "0", for symbol 0, the
+// scans' data.
+QByteArray scanBomb(char bits = 14)
 {
     QByteArray j = hex("FFD8FFDB004300") + QByteArray(64, 1) + hex("FFC2000B080008000801011100");
     for (const char *table : {"00", "10"})
         j += hex("FFC40014") + hex(table) + QByteArray(1, 1) + QByteArray(16, 0);
     for (char k = 0; k < 64; ++k)
-        for (char bit = 13; bit >= 0; --bit)
-            j += hex("FFDA0008010100") + k + k + char((bit == 13 ? 0 : bit + 1) << 4 | bit) + '\x7F';
+        for (char bit = bits - 1; bit >= 0; --bit)
+            j += hex("FFDA0008010100") + k + k + char((bit == bits - 1 ? 0 : bit + 1) << 4 | bit) + '\x7F';
     return j + hex("FFD9");
 }
 
@@ -181,6 +182,9 @@ private Q_SLOTS:
             qtPixels(write("progressive.jpg", progressive)));
         row("progressive, cut before its second scan", write("pcut.jpg", progressive.left(second)), error,
             "Premature end of JPEG file");
+        const QByteArray whole = scanBomb(1); // each coefficient whole in a scan of its own
+        row("progressive, only its first coefficient came", write("p1.jpg", whole.left(whole.indexOf("\xFF\xDA") + 11)),
+            error, "Premature end of JPEG file");
         row("progressive jpg of 896 scans", write("scans.jpg", scanBomb()), error,
             "Progressive JPEG image has more than 500 scans");
 #ifdef Q_OS_UNIX

@@ -42,6 +42,8 @@ public:
     void setReadBackSeconds(int seconds) override;
     void setQuestionWaitSeconds(int seconds) override;
     void polled() override;
+    // How long the clients that poll still count as watching (0: not watching).
+    int pollWatchLeftMs() const { return m_pollEnd.isActive() ? m_pollEnd.remainingTime() : 0; }
 
     // The runner's request for a remote one (a load's file aside).
     static Request toRequest(const RemoteRequest &request);
