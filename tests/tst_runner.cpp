@@ -279,11 +279,24 @@ private Q_SLOTS:
         CoreRig c(o);
         QImage(64, 32, QImage::Format_RGB32).save(c.folder.file("pic.bmp"));
         bool idle = false;
-        seams().messageBox = [&](const QString &, const QString &, bool) { return idle = c.core.session.idle(); };
+        int asked = 0;
+        seams().messageBox = [&](const QString &, const QString &, bool) {
+            ++asked;
+            return idle = c.core.session.idle();
+        };
         const RequestOutcome old =
             c.core.runner.execute(Request::load(c.folder.file("pic.bmp"), 1, RequestOrigin::Operator));
         QCOMPARE(old.message, MessageTable::defaultText(16));
         QVERIFY(idle);
+        // A bank asked for while another sequence runs is refused before its question.
+        SwitchChange bank;
+        bank.sourceKind = SwitchChange::SourceKind::Bank;
+        RequestOutcome during;
+        asked = 0;
+        QTimer::singleShot(0,
+                           [&] { during = c.core.runner.execute(Request::switching(bank, RequestOrigin::Operator)); });
+        QVERIFY(c.core.runner.execute(Request::readBack(RequestOrigin::Operator)).done());
+        QVERIFY(during.reason == RequestOutcome::Reason::Busy && asked == 0);
     }
 
     void waitsUntilFree_data()
