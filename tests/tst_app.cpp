@@ -211,8 +211,8 @@ private Q_SLOTS:
         QVERIFY(picture.save(app.dir.file("pic.bmp")));
         QProcess p;
         p.setWorkingDirectory(app.dir.path());
-        if (moment == "start" ||
-            moment == "command") // sent at once and held blocked until main takes it, as in the first moments
+        // Sent at once and held blocked until main takes it, as in the first moments.
+        if (moment == "start" || moment == "command")
             p.setChildProcessModifier(blockTerm);
         p.start(app.program, moment == "command"                     ? QStringList{"--command", "#Y 0,204,1", "--exit"}
                              : moment == "exit" || moment == "start" ? QStringList{"--file", "pic.bmp", "--exit"}

@@ -74,10 +74,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QString>("choose"); // the code chosen in the language box, "" for none
-        QTest::newRow("file name as written, DE chosen") << "QX-7alt_FR.lng"
-                                                         << "DE";
-        QTest::newRow("file name in lower case") << "qx-7alt_fr.lng"
-                                                 << "";
+        QTest::newRow("file name as written, DE chosen") << QString("QX-7alt_FR.lng") << "DE";
+        QTest::newRow("file name in lower case") << QString("qx-7alt_fr.lng") << "";
     }
     void translatedStart()
     {
@@ -146,12 +144,11 @@ private Q_SLOTS:
         QTest::addColumn<bool>("germanFile");
         QTest::addColumn<QString>("choose");
         QTest::addColumn<QString>("shown"); // the buttons, then the note
-        QTest::newRow("German file, English chosen") << true << "EN"
-                                                     << "Abbrechen|OK|Gilt ab dem nächsten Start.";
-        QTest::newRow("German file, German chosen again") << true << "DE"
-                                                          << "Abbrechen|OK|";
-        QTest::newRow("German stored, no file") << false << "EN"
-                                                << "Cancel|OK|The language applies at the next start.";
+        QTest::newRow("German file, English chosen")
+            << true << QString("EN") << "Abbrechen|OK|Gilt ab dem nächsten Start.";
+        QTest::newRow("German file, German chosen again") << true << QString("DE") << "Abbrechen|OK|";
+        QTest::newRow("German stored, no file")
+            << false << QString("EN") << "Cancel|OK|The language applies at the next start.";
     }
     void toolkitTexts()
     {

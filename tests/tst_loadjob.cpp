@@ -35,11 +35,6 @@ QByteArray reference(const QString &path)
     return ConvertPixels(CapturePixels(img, w, img.height()), w, img.height());
 }
 
-QString caption(const WindowRig &rig, const char *name, int index = -1)
-{
-    return Caption(rig.find(name, index));
-}
-
 } // namespace
 
 class TestLoadJob : public QObject {
@@ -84,7 +79,7 @@ private Q_SLOTS:
         MainWindow &w = rig.start();
         QVERIFY(QTest::qWaitForWindowActive(&w));
         rig.control<QListWidget>("lstFILES")->setCurrentRow(0);
-        QCOMPARE(caption(rig, "labPARAM"), QStringLiteral("720 x 576"));
+        QCOMPARE(Caption(rig.find("labPARAM")), QStringLiteral("720 x 576"));
         rig.click("optBANK", 2);
         rig.core->state.settings.BankFileLoaded[3] = QStringLiteral("old.bmp");
         if (stop == "busy") {
@@ -93,7 +88,7 @@ private Q_SLOTS:
             QString told;
             QTimer::singleShot(100, &w, [&] {
                 rig.click("cmdLOAD");
-                told = caption(rig, "labLINK");
+                told = Caption(rig.find("labLINK"));
             });
             QTRY_VERIFY(!told.isEmpty());
             QVERIFY(told == MessageTable::defaultText(47) && rig.seams.boxes.isEmpty());
@@ -103,7 +98,7 @@ private Q_SLOTS:
         QTimer probe;
         connect(&probe, &QTimer::timeout, [&] {
             if (!rig.control("txtJOB")->isHidden() && seen.isEmpty()) {
-                seen = caption(rig, "cmdLOAD");
+                seen = Caption(rig.find("cmdLOAD"));
                 for (const char *name : {"cmdDIR", "cmdREFRESH", "lstFILES", "cmdRECONNECT", "cmdCOMDEFAULTS",
                                          "btnSWITCH", "labPRESETS", "cmdLOAD"})
                     seen += QString::number(rig.control(name)->isEnabled());
@@ -112,7 +107,7 @@ private Q_SLOTS:
                 seen += QString::number(rig.control("boxFRAMING")->isVisible());
                 // A preset key waits for no load: it is refused, and the indicator says so.
                 QTest::keyClick(&w, Qt::Key_F3);
-                seen += caption(rig, "labLINK") == "Busy: preset 3 not recalled" ? "" : " key not refused";
+                seen += Caption(rig.find("labLINK")) == "Busy: preset 3 not recalled" ? "" : " key not refused";
             }
             if (stop.isEmpty() || stop == "device" || rig.emu.packetsReceived() <= 100)
                 return;
@@ -124,16 +119,17 @@ private Q_SLOTS:
         probe.stop();
         QCOMPARE(seen, QStringLiteral("Stop0000000100001"));
         // Given back: the caption, the locked controls usable, the progress hidden.
-        QCOMPARE(caption(rig, "cmdLOAD"), QStringLiteral("Load image to selected bank"));
+        QCOMPARE(Caption(rig.find("cmdLOAD")), QStringLiteral("Load image to selected bank"));
         QVERIFY(rig.control("cmdDIR")->isEnabled() && rig.control("lstFILES")->isEnabled() &&
                 rig.control("btnSWITCH")->isEnabled() && rig.control("optBANK", 0)->isEnabled());
-        QVERIFY(!rig.control("boxFRAMING")->isVisible() && caption(rig, "labTECHINFO").isEmpty());
+        QVERIFY(!rig.control("boxFRAMING")->isVisible() && Caption(rig.find("labTECHINFO")).isEmpty());
         const QString loaded = stop.isEmpty() ? "logo.bmp" : "";
-        QCOMPARE(caption(rig, "txtLOADED", 2) + '|' + rig.core->state.settings.BankFileLoaded[3],
+        QCOMPARE(Caption(rig.find("txtLOADED", 2)) + '|' + rig.core->state.settings.BankFileLoaded[3],
                  loaded + '|' + loaded);
         QCOMPARE(rig.seams.boxes.value(0).first, MessageTable::defaultText(23));
         if (stop.isEmpty()) {
-            QCOMPARE(caption(rig, "txtPROGRESS") + '|' + caption(rig, "lab"), QStringLiteral("100%|maxpacket: 1680"));
+            QCOMPARE(Caption(rig.find("txtPROGRESS")) + '|' + Caption(rig.find("lab")),
+                     QStringLiteral("100%|maxpacket: 1680"));
             QCOMPARE(rig.emu.bank(2).data, reference(rig.folder.file(QStringLiteral("logo.bmp"))));
             QVERIFY(!rig.emu.commands().contains("#PRST-RCL 3"));
             return;

@@ -82,7 +82,7 @@ private Q_SLOTS:
         WindowRig rig({}, WindowRig::Link::None);
         rig.writeConfig({"Com Port=150", "Com Port Settings=9600,e,7,2", "TCP Settings=127.0.0.1:1"});
         rig.start({QStringLiteral("/c:#Y 0,204,1")});
-        const Settings &s = rig.core->state.settings;
+        Settings &s = rig.core->state.settings;
         auto *port = rig.control<QLineEdit>("txtCOMPORT");
         // 150 in the file: the box shows 100 and port 100 fails with its message only (its text: tst_link:openLink);
         // "/c:" sends nothing.
@@ -124,9 +124,7 @@ private Q_SLOTS:
         QCOMPARE(s.PresetName[5], name);
         // Names and the Enabled box of window 1 show "&" as typed, each where it is set: no mnemonic of a name
         // takes the focus to its button and clicks it.
-        Settings &names = rig.core->state.settings;
-        for (QString *list :
-             {names.LabelIn.data(), names.LabelWin.data(), names.PresetName.data(), names.BankName.data()})
+        for (QString *list : {s.LabelIn.data(), s.LabelWin.data(), s.PresetName.data(), s.BankName.data()})
             std::fill(list + 1, list + 5, QStringLiteral("&Start"));
         rig.window->SetUpNames();
         rig.window->ShowTab(2); // as the operator opens the Switching page

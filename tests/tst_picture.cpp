@@ -16,6 +16,8 @@ Q_DECLARE_METATYPE(qx::PreviewResult)
 
 namespace {
 
+const auto hex = [](const char *h) { return QByteArray::fromHex(h); };
+
 // A JPEG of varied colours.
 QByteArray jpeg(int width, int height, bool progressive = false)
 {
@@ -36,7 +38,6 @@ QByteArray jpeg(int width, int height, bool progressive = false)
 // In one scan, or sequential in four, one a component.
 QByteArray cmykJpeg(bool fourScans = false)
 {
-    const auto hex = [](const char *h) { return QByteArray::fromHex(h); };
     return hex("FFD8FFDB004300") + QByteArray(64, 8) + hex("FFC00014080008000804011100021100031100041100") +
            hex("FFC400140001") + QByteArray(15, 0) + hex("07FFC400141001") + QByteArray(15, 0) +
            (fourScans ? hex("00FFDA0008010100003F00607FFFDA0008010200003F007F7FFFDA0008010300003F00417F"
@@ -58,7 +59,6 @@ QVector<quint32> qtPixels(const QString &file)
 // scans' data.
 QByteArray scanBomb(char bits = 14)
 {
-    const auto hex = [](const char *h) { return QByteArray::fromHex(h); };
     QByteArray j = hex("FFD8FFDB004300") + QByteArray(64, 1) + hex("FFC2000B080008000801011100");
     for (const char *table : {"00", "10"})
         j += hex("FFC40014") + hex(table) + QByteArray(1, 1) + QByteArray(16, 0);
@@ -142,9 +142,7 @@ private Q_SLOTS:
         row("cmyk jpg in four scans, cut before its last", write("cmyk3.jpg", cmykJpeg(true).chopped(14)), error,
             "Premature end of JPEG file");
         // Adobe's YCCK is taken as CMYK is.
-        row("ycck jpg",
-            write("ycck.jpg", cmykJpeg().insert(2, QByteArray::fromHex("FFEE000E41646F626500640000000002"))), ok,
-            "8 x 8");
+        row("ycck jpg", write("ycck.jpg", cmykJpeg().insert(2, hex("FFEE000E41646F626500640000000002"))), ok, "8 x 8");
         row("jpg with chroma sampled 2x1 and 1x1", data + "odd-sampling.jpg", ok, "16 x 16",
             qtPixels(data + "odd-sampling.jpg"));
         // Header-only files: a refusal with the real size proves the size came from the header.
@@ -167,9 +165,8 @@ private Q_SLOTS:
               {"scan parameters left 0", edit(sos + 11, 3, QByteArray(3, 0)), ""},
               {"bytes after the scan", edit(end, 0, QByteArray(16, 0x12)),
                "Corrupt JPEG data: 12 extraneous bytes before marker 0xd9"},
-              {"bad code in the scan", edit(mid, 0, QByteArray::fromHex("FF00").repeated(5)),
-               "Corrupt JPEG data: bad Huffman code"},
-              {"unknown colour transform", edit(2, 18, QByteArray::fromHex("FFEE000E41646F626500640000000003")),
+              {"bad code in the scan", edit(mid, 0, hex("FF00").repeated(5)), "Corrupt JPEG data: bad Huffman code"},
+              {"unknown colour transform", edit(2, 18, hex("FFEE000E41646F626500640000000003")),
                "Unknown Adobe color transform code 3"},
               {"end marker missing", clean.left(end), ""},
               {"cut short", clean.left(mid), "Premature end of JPEG file"},
@@ -195,7 +192,6 @@ private Q_SLOTS:
 #endif
 
         // Colours widened to full scale (5 bits: 31 -> 255, 16 -> 132, 8 -> 66; 6 bits: 32 -> 130).
-        const auto hex = [](const char *h) { return QByteArray::fromHex(h); };
         row("16-bit 555: white, black, (16, 8, 24)", write("555.bmp", bmpHeader(4, 1, 16) + hex("FF7F000018410000")),
             ok, "4 x 1", {0xFFFFFF, 0, 0xC64284, 0});
         row("16-bit 565: white, black, (16, 32, 8)",
