@@ -150,13 +150,10 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("stray"); // a line the copy gets after "Message=MSG(67)"
         QTest::addColumn<QStringList>("wrong");
-        QTest::newRow("English") << "EN"
-                                 << "English" << QByteArray() << QStringList();
-        QTest::newRow("German") << "DE"
-                                << "Deutsch" << QByteArray() << QStringList();
+        QTest::newRow("English") << QString("EN") << "English" << QByteArray() << QStringList();
+        QTest::newRow("German") << QString("DE") << "Deutsch" << QByteArray() << QStringList();
         QTest::newRow("German, a stray caption")
-            << "DE"
-            << "Deutsch" << QByteArray("Caption=x\r\n") << QStringList{"MSG(67): caption caption"};
+            << QString("DE") << "Deutsch" << QByteArray("Caption=x\r\n") << QStringList{"MSG(67): caption caption"};
     }
     void shippedLanguages()
     {

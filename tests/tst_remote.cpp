@@ -107,8 +107,7 @@ QByteArray smallBmp()
 {
     QImage image(8, 6, QImage::Format_RGB32);
     image.fill(Qt::red);
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
+    QBuffer buffer; // opened by the writer
     image.save(&buffer, "BMP");
     return buffer.data();
 }

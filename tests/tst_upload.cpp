@@ -68,6 +68,7 @@ struct Device {
 class TestUpload : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    // The packets a picture takes (their bytes as the device stores them: upload).
     void plan_data()
     {
         QTest::addColumn<int>("width");
@@ -75,10 +76,9 @@ private Q_SLOTS:
         QTest::addColumn<int>("size");
         QTest::addColumn<int>("packets");
         QTest::addColumn<int>("rest");
-        QTest::addColumn<QByteArray>("lastHeader"); // of the last packet: number, length + 2
-        QTest::newRow("2x1: final packet only") << 2 << 1 << 12 << 0 << 12 << QByteArray::fromHex("0001000E");
-        QTest::newRow("1024x768") << 1024 << 768 << 1572872 << 10922 << 104 << QByteArray::fromHex("2AAB006A");
-        QTest::newRow("68x1: multiple of 144") << 68 << 1 << 144 << 1 << 0 << QByteArray::fromHex("00010092");
+        QTest::newRow("2x1: final packet only") << 2 << 1 << 12 << 0 << 12;
+        QTest::newRow("1024x768") << 1024 << 768 << 1572872 << 10922 << 104;
+        QTest::newRow("68x1: multiple of 144") << 68 << 1 << 144 << 1 << 0;
     }
     void plan()
     {
@@ -88,14 +88,6 @@ private Q_SLOTS:
         QTEST(p.S, "size");
         QTEST(p.P, "packets");
         QTEST(p.R, "rest");
-        QByteArray image = variedBankImage(width, height);
-        QCOMPARE(image.size(), p.S);
-        const int number = p.R ? p.P + 1 : p.P, length = p.R ? p.R : kPacketData;
-        const qint64 offset = qint64(number - 1) * kPacketData;
-        QByteArray packet;
-        BuildPacket(packet, number, image, offset, length);
-        QFETCH(QByteArray, lastHeader);
-        QCOMPARE(packet, lastHeader + image.mid(offset, length) + QByteArray(2, '\0'));
     }
 
     void texts_data()
