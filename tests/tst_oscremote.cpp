@@ -169,12 +169,15 @@ private Q_SLOTS:
         }
         rig.send(tool, "/qx7/window/4/input", {i(3)}); // a value told before, changed
         QTRY_VERIFY((got += heard(tool)).contains("/qx7/window/4/source input 3"));
-        // An enable a target asked for is never told back to it, however its sequence and read-back go (slowly:
-        // the busy flag is told while the device still shows the enable before it).
-        qx7emu::Options slow;
-        slow.replyDelayMs = 300;
-        rig.emu.setOptions(slow);
+        // An enable a target asked for is never told back to it, however its sequence and read-back go: not even
+        // while it waits behind the operator's question, the device's enable still known as before, and another
+        // change is told.
+        std::optional<DialogOpen> question(std::in_place);
         rig.send(tool, "/qx7/window/2/enabled", {i(1)});
+        QTRY_COMPARE(rig.core.runner.queued(), 1);
+        Q_EMIT rig.gateway.changed();
+        QTest::qWait(100);
+        question.reset();
         const auto after = [&] { return rig.emu.commands().mid(rig.emu.commands().indexOf("#Y 0,302,1,1") + 1); };
         QTRY_VERIFY(after().size() < rig.emu.commands().size() && after().endsWith("#Y 1,338,4")); // read back
         QTest::qWait(300);

@@ -472,9 +472,7 @@ private Q_SLOTS:
     // The built-in limits and time-outs are those the README gives (tests shorten the time-outs).
     void builtInLimits()
     {
-        QFile readme(QStringLiteral(QX_TEST_DATA_DIR "/../../README.md"));
-        QVERIFY(readme.open(QIODevice::ReadOnly));
-        const QString text = QString::fromUtf8(readme.readAll()).simplified();
+        const QString text = QString::fromUtf8(ReadFile(QX_TEST_DATA_DIR "/../../README.md")).simplified();
         const HttpRemote::Timeouts t;
         const QStringList claims =
             QStringLiteral(
